@@ -1,0 +1,127 @@
+#include "messages.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <functional>
+
+namespace msg {
+namespace {
+
+bool g_test = false;
+QList<Answer> g_script;
+QList<Shown> g_shown;
+std::function<void(const Shown &)> g_observer;
+
+// A Yes/No question must be answered: Esc and the close box do nothing.
+class Box : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+    bool question = false;
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        if (question && e->key() == Qt::Key_Escape) {
+            e->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(e);
+    }
+    void closeEvent(QCloseEvent *e) override
+    {
+        if (question && !answered)
+            e->ignore();
+        else
+            QMessageBox::closeEvent(e);
+    }
+
+public:
+    bool answered = false;
+};
+
+} // namespace
+
+Answer show(QWidget *owner, const QString &text, const QString &caption, Buttons buttons)
+{
+    if (!owner)
+        owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    if (owner && !owner->isVisible())
+        owner = QApplication::activeModalWidget();
+    QString lines = text;
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+    if (g_test) {
+        Shown s{lines, caption, buttons, owner};
+        g_shown.append(s);
+        if (g_observer)
+            g_observer(s);
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        return g_script.isEmpty() ? Answer::No : g_script.takeFirst();
+    }
+
+    Box box(owner);
+    box.setWindowTitle(caption);
+    box.setText(lines);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setTextFormat(Qt::PlainText);
+    if (buttons == Buttons::Ok) {
+        QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+        box.exec();
+        return Answer::Ok;
+    }
+    box.question = true;
+    QPushButton *yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(static_cast<QAbstractButton *>(nullptr));
+    box.exec();
+    box.answered = true;
+    return box.clickedButton() == static_cast<QAbstractButton *>(no) ? Answer::No : Answer::Yes;
+}
+
+void setTestMode(bool on)
+{
+    g_test = on;
+    g_script.clear();
+    g_shown.clear();
+}
+
+bool testMode()
+{
+    return g_test;
+}
+
+void script(std::initializer_list<Answer> answers)
+{
+    for (Answer a : answers)
+        g_script.append(a);
+}
+
+QList<Shown> &shown()
+{
+    return g_shown;
+}
+
+QList<Shown> takeShown()
+{
+    QList<Shown> s = g_shown;
+    g_shown.clear();
+    return s;
+}
+
+void setObserver(std::function<void(const Shown &)> f)
+{
+    g_observer = std::move(f);
+}
+
+} // namespace msg

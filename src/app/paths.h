@@ -1,0 +1,21 @@
+#pragma once
+#include <QString>
+
+namespace paths {
+
+// The folder of the program's executable; tests may point it elsewhere.
+QString programFolder();
+void setProgramFolder(const QString &folder);
+
+// Joins a folder and a name with one separator; a folder that already ends in
+// one (a root) keeps it, so "/" + "x" gives "//x" just as "C:\" gives "C:\\x".
+QString join(const QString &folder, const QString &name);
+
+// zentrax.ini: in APPDATA when that is set, else in the user's configuration folder.
+QString settingsFile();
+
+// A "host:/path" or "host:C:\path" connection string names a database on a
+// server; such a path is not a local file and is not tested for existence.
+bool isServerPath(const QString &path);
+
+} // namespace paths

@@ -1,0 +1,8 @@
+#pragma once
+// The per-user settings file zentrax.ini: section [main], keys user and pass.
+
+// Reads the remembered login and password into SessionUser; creates the file
+// (owner-readable only) with empty values on the first start.
+void LoadSettings();
+// Writes SessionUser's login and remembered password, if the file exists.
+void SaveSettings();

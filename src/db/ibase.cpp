@@ -1,0 +1,808 @@
+#include "ibase.h"
+#include "cp1251.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstring>
+#include <firebird/Interface.h>
+
+using namespace Firebird;
+
+namespace db {
+namespace {
+
+constexpr unsigned kWin1251 = 52;
+
+IMaster *master()
+{
+    static IMaster *m = fb_get_master_interface();
+    return m;
+}
+
+// A status vector that throws on error and is disposed of on every exit.
+struct Status : ThrowStatusWrapper
+{
+    Status() : ThrowStatusWrapper(master()->getStatus()) {}
+    ~Status() { dispose(); }
+};
+
+QString describe(IStatus *status)
+{
+    char buf[4096];
+    master()->getUtilInterface()->formatStatus(buf, sizeof buf, status);
+    return cp1251::decode(buf, qsizetype(std::strlen(buf))).trimmed();
+}
+
+// Runs `f`, turning the client library's exceptions into DbError.
+template <typename F>
+auto guarded(F &&f) -> decltype(f())
+{
+    try {
+        return f();
+    } catch (const FbException &e) {
+        throw DbError(describe(e.getStatus()));
+    }
+}
+
+QByteArray encodeOrThrow(const QString &text)
+{
+    QByteArray out;
+    QChar bad;
+    if (!cp1251::encode(text, out, &bad))
+        throw DbError(encodingMessage(bad));
+    return out;
+}
+
+bool isIntegerType(unsigned t)
+{
+    return t == SQL_SHORT || t == SQL_LONG || t == SQL_INT64;
+}
+
+} // namespace
+
+QString encodingMessage(QChar bad)
+{
+    return QStringLiteral("Символ «%1» (U+%2) не может быть сохранён в базе данных: "
+                          "она хранит текст в кодировке Windows-1251.\rЗамените или удалите этот символ.")
+        .arg(bad)
+        .arg(QString::number(bad.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
+void prepareEngine(const QString &programFolder)
+{
+    if (!qEnvironmentVariableIsEmpty("FIREBIRD"))
+        return;
+    const QString root = programFolder + QStringLiteral("/firebird");
+    if (QFileInfo::exists(root + QStringLiteral("/firebird.conf")))
+        qputenv("FIREBIRD", QFile::encodeName(root));
+}
+
+// ---------------------------------------------------------------- database
+
+IBDatabase::IBDatabase() = default;
+
+IBDatabase::~IBDatabase()
+{
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+static std::vector<unsigned char> makeDpb(const QString &user, const QString &password, bool create)
+{
+    Status st;
+    IXpbBuilder *dpb = master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
+    dpb->insertString(&st, isc_dpb_user_name, user.toUtf8().constData());
+    dpb->insertString(&st, isc_dpb_password, password.toUtf8().constData());
+    dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1251");
+    dpb->insertInt(&st, isc_dpb_sql_dialect, 3);
+    if (create) {
+        dpb->insertString(&st, isc_dpb_set_db_charset, "WIN1251");
+        dpb->insertInt(&st, isc_dpb_page_size, 16384);
+    }
+    const unsigned char *b = dpb->getBuffer(&st);
+    std::vector<unsigned char> out(b, b + dpb->getBufferLength(&st));
+    dpb->dispose();
+    return out;
+}
+
+void IBDatabase::open()
+{
+    if (m_att)
+        return;
+    guarded([&] {
+        Status st;
+        auto dpb = makeDpb(userName, password, false);
+        IProvider *prov = master()->getDispatcher();
+        try {
+            m_att = prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(),
+                                         unsigned(dpb.size()), dpb.data());
+        } catch (...) {
+            prov->release();
+            throw;
+        }
+        prov->release();
+    });
+}
+
+void IBDatabase::close()
+{
+    if (!m_att)
+        return;
+    for (IBQuery *q : m_queries)
+        q->dropStatement();
+    for (IBTransaction *t : m_trans) {
+        try {
+            t->commit(); // every change is committed at once, so nothing is pending here
+        } catch (const DbError &) {
+            t->forget();
+        }
+    }
+    Status st;
+    try {
+        m_att->detach(&st);
+    } catch (const FbException &) {
+        m_att->release(); // a connection already gone cannot be detached cleanly
+    }
+    m_att = nullptr;
+}
+
+void IBDatabase::create(const QString &path, const QString &user, const QString &password)
+{
+    guarded([&] {
+        Status st;
+        auto dpb = makeDpb(user, password, true);
+        IProvider *prov = master()->getDispatcher();
+        IAttachment *att = nullptr;
+        try {
+            att = prov->createDatabase(&st, QFile::encodeName(path).constData(), unsigned(dpb.size()),
+                                       dpb.data());
+            att->detach(&st);
+        } catch (...) {
+            if (att)
+                att->release();
+            prov->release();
+            throw;
+        }
+        prov->release();
+    });
+}
+
+// ------------------------------------------------------------- transaction
+
+IBTransaction::IBTransaction(IBDatabase *db) : m_db(db)
+{
+    m_db->m_trans.push_back(this);
+}
+
+IBTransaction::~IBTransaction()
+{
+    forget();
+    std::erase(m_db->m_trans, this);
+}
+
+void IBTransaction::start()
+{
+    if (m_tra)
+        return;
+    if (!m_db->attachment())
+        throw DbError(QStringLiteral("Нет соединения с базой данных"));
+    guarded([&] {
+        Status st;
+        m_tra = m_db->attachment()->startTransaction(&st, 0, nullptr);
+    });
+}
+
+ITransaction *IBTransaction::handle()
+{
+    start();
+    return m_tra;
+}
+
+void IBTransaction::commit()
+{
+    if (!m_tra)
+        return;
+    for (IBQuery *q : m_queries)
+        q->close();
+    guarded([&] {
+        Status st;
+        m_tra->commit(&st);
+        m_tra = nullptr;
+    });
+}
+
+void IBTransaction::forget()
+{
+    if (!m_tra)
+        return;
+    for (IBQuery *q : m_queries)
+        q->release();
+    Status st;
+    try {
+        m_tra->rollback(&st);
+    } catch (const FbException &) {
+        m_tra->release();
+    }
+    m_tra = nullptr;
+}
+
+// ------------------------------------------------------------------ query
+
+struct IBQuery::Param
+{
+    QString name; // upper case
+    bool isNull = true;
+    bool isInt = false;
+    qint64 intValue = 0;
+    QString text;
+};
+
+IBQuery::IBQuery(IBDatabase *db, IBTransaction *tra) : m_db(db), m_tra(tra)
+{
+    m_db->m_queries.push_back(this);
+    m_tra->m_queries.push_back(this);
+}
+
+IBQuery::~IBQuery()
+{
+    release();
+    dropStatement();
+    std::erase(m_db->m_queries, this);
+    std::erase(m_tra->m_queries, this);
+}
+
+// Rewrites ":name" parameters to positional ones, skipping quoted text and comments.
+static std::string positional(const QString &sql, std::vector<QString> &names)
+{
+    QString out;
+    out.reserve(sql.size());
+    names.clear();
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c == u'\'' || c == u'"') {
+            qsizetype j = sql.indexOf(c, i + 1);
+            if (j < 0)
+                j = n - 1;
+            out += sql.mid(i, j - i + 1);
+            i = j;
+        } else if (c == u'-' && i + 1 < n && sql[i + 1] == u'-') {
+            qsizetype j = sql.indexOf(u'\n', i);
+            if (j < 0)
+                j = n - 1;
+            out += sql.mid(i, j - i + 1);
+            i = j;
+        } else if (c == u'/' && i + 1 < n && sql[i + 1] == u'*') {
+            qsizetype j = sql.indexOf(QStringLiteral("*/"), i + 2);
+            j = j < 0 ? n - 1 : j + 1;
+            out += sql.mid(i, j - i + 1);
+            i = j;
+        } else if (c == u':' && i + 1 < n && (sql[i + 1].isLetter() || sql[i + 1] == u'_')) {
+            qsizetype j = i + 1;
+            while (j < n && (sql[j].isLetterOrNumber() || sql[j] == u'_' || sql[j] == u'$'))
+                ++j;
+            names.push_back(sql.mid(i + 1, j - i - 1).toUpper());
+            out += u'?';
+            i = j - 1;
+        } else {
+            out += c;
+        }
+    }
+    QByteArray bytes = encodeOrThrow(out);
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+void IBQuery::setSql(const QString &sql)
+{
+    close();
+    if (sql == m_sql && m_stmt)
+        return;
+    dropStatement();
+    m_sql = sql;
+    m_params.clear();
+    m_prepared = positional(sql, m_positions);
+    for (const QString &name : m_positions)
+        if (!hasParam(name)) {
+            auto p = std::make_unique<Param>();
+            p->name = name;
+            m_params.push_back(std::move(p));
+        }
+}
+
+bool IBQuery::hasParam(const QString &name) const
+{
+    const QString u = name.toUpper();
+    for (const auto &p : m_params)
+        if (p->name == u)
+            return true;
+    return false;
+}
+
+QStringList IBQuery::paramNames() const
+{
+    QStringList l;
+    for (const auto &p : m_params)
+        l << p->name;
+    return l;
+}
+
+static IBQuery::Param *findParam(std::vector<std::unique_ptr<IBQuery::Param>> &params, const QString &name,
+                                 const QString &sql)
+{
+    const QString u = name.toUpper();
+    for (auto &p : params)
+        if (p->name == u)
+            return p.get();
+    throw DbError(QStringLiteral("Параметр %1 не найден в запросе:\r%2").arg(name, sql));
+}
+
+void IBQuery::setParam(const QString &name, const QString &value)
+{
+    Param *p = findParam(m_params, name, m_sql);
+    p->isNull = false;
+    p->isInt = false;
+    p->text = value;
+}
+
+void IBQuery::setParam(const QString &name, qint64 value)
+{
+    Param *p = findParam(m_params, name, m_sql);
+    p->isNull = false;
+    p->isInt = true;
+    p->intValue = value;
+}
+
+void IBQuery::setParamNull(const QString &name)
+{
+    Param *p = findParam(m_params, name, m_sql);
+    p->isNull = true;
+}
+
+void IBQuery::ensureTransaction()
+{
+    if (!m_db->attachment())
+        throw DbError(QStringLiteral("Нет соединения с базой данных"));
+    m_tra->start();
+}
+
+void IBQuery::prepare()
+{
+    if (m_stmt)
+        return;
+    if (m_prepared.empty())
+        throw DbError(QStringLiteral("Пустой текст запроса"));
+    guarded([&] {
+        Status st;
+        m_stmt = m_db->attachment()->prepare(&st, m_tra->m_tra, unsigned(m_prepared.size()), m_prepared.c_str(),
+                                             3, IStatement::PREPARE_PREFETCH_METADATA);
+        m_inMeta = m_stmt->getInputMetadata(&st);
+        setupOutput();
+    });
+}
+
+void IBQuery::setupOutput()
+{
+    Status st;
+    IMessageMetadata *orig = m_stmt->getOutputMetadata(&st);
+    m_cols.clear();
+    const unsigned n = orig->getCount(&st);
+    if (n == 0) {
+        orig->release();
+        m_outMeta = nullptr;
+        return;
+    }
+    IMetadataBuilder *b = orig->getBuilder(&st);
+    std::vector<int> kinds(n);
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned t = orig->getType(&st, i) & ~1u;
+        if (t == SQL_BLOB) {
+            kinds[i] = 3;
+            b->setType(&st, i, SQL_BLOB + 1);
+        } else if (isIntegerType(t) && orig->getScale(&st, i) == 0) {
+            kinds[i] = 2;
+            b->setType(&st, i, SQL_INT64 + 1);
+            b->setLength(&st, i, 8);
+        } else {
+            kinds[i] = 1;
+            unsigned len = orig->getLength(&st, i);
+            const bool text = t == SQL_TEXT || t == SQL_VARYING;
+            if (!text)
+                len = 64; // numbers, dates and the like arrive as their text
+            b->setType(&st, i, SQL_VARYING + 1);
+            if (!text || orig->getCharSet(&st, i) != 1)
+                b->setCharSet(&st, i, kWin1251);
+            b->setLength(&st, i, len);
+        }
+    }
+    m_outMeta = b->getMetadata(&st);
+    b->release();
+    for (unsigned i = 0; i < n; ++i) {
+        Column c;
+        const char *alias = orig->getAlias(&st, i);
+        const char *field = orig->getField(&st, i);
+        c.name = QString::fromLatin1(alias && *alias ? alias : field).toUpper();
+        c.kind = kinds[i];
+        c.offset = m_outMeta->getOffset(&st, i);
+        c.nullOffset = m_outMeta->getNullOffset(&st, i);
+        c.length = m_outMeta->getLength(&st, i);
+        m_cols.push_back(c);
+    }
+    orig->release();
+    m_outBuf.assign(m_outMeta->getMessageLength(&st), 0);
+}
+
+std::vector<unsigned char> IBQuery::buildInput(IMessageMetadata *&meta)
+{
+    meta = nullptr;
+    std::vector<unsigned char> buf;
+    const size_t n = m_positions.size();
+    if (n == 0)
+        return buf;
+    Status st;
+    // Encode every value first, so a value the database cannot hold stops
+    // the statement before anything is sent.
+    std::vector<QByteArray> bytes(n);
+    std::vector<Param *> ps(n);
+    for (size_t i = 0; i < n; ++i) {
+        ps[i] = findParam(m_params, m_positions[i], m_sql);
+        if (!ps[i]->isNull)
+            bytes[i] = ps[i]->isInt ? QByteArray::number(ps[i]->intValue) : encodeOrThrow(ps[i]->text);
+    }
+    IMetadataBuilder *b = m_inMeta->getBuilder(&st);
+    std::vector<unsigned> types(n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned idx = unsigned(i);
+        const unsigned t = m_inMeta->getType(&st, idx) & ~1u;
+        if (t == SQL_BLOB) {
+            types[i] = SQL_BLOB;
+        } else if (ps[i]->isInt && isIntegerType(t)) {
+            types[i] = SQL_INT64;
+            b->setType(&st, idx, SQL_INT64 + 1);
+            b->setLength(&st, idx, 8);
+            b->setScale(&st, idx, 0);
+        } else {
+            types[i] = SQL_VARYING;
+            b->setType(&st, idx, SQL_VARYING + 1);
+            b->setCharSet(&st, idx, kWin1251);
+            b->setLength(&st, idx, unsigned(std::max<qsizetype>(bytes[i].size(), 1)));
+        }
+    }
+    meta = b->getMetadata(&st);
+    b->release();
+    buf.assign(meta->getMessageLength(&st), 0);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned idx = unsigned(i);
+        unsigned char *field = buf.data() + meta->getOffset(&st, idx);
+        auto *null = reinterpret_cast<short *>(buf.data() + meta->getNullOffset(&st, idx));
+        *null = ps[i]->isNull ? -1 : 0;
+        if (ps[i]->isNull)
+            continue;
+        if (types[i] == SQL_INT64) {
+            const qint64 v = ps[i]->intValue;
+            std::memcpy(field, &v, 8);
+        } else if (types[i] == SQL_VARYING) {
+            const auto len = uint16_t(bytes[i].size());
+            std::memcpy(field, &len, 2);
+            std::memcpy(field + 2, bytes[i].constData(), len);
+        } else {
+            IBlob *blob = m_db->attachment()->createBlob(&st, m_tra->m_tra, reinterpret_cast<ISC_QUAD *>(field), 0,
+                                                         nullptr);
+            const QByteArray &data = bytes[i];
+            for (qsizetype off = 0; off < data.size(); off += 32768) {
+                const auto chunk = unsigned(std::min<qsizetype>(32768, data.size() - off));
+                blob->putSegment(&st, chunk, data.constData() + off);
+            }
+            blob->close(&st);
+        }
+    }
+    return buf;
+}
+
+void IBQuery::open()
+{
+    close();
+    ensureTransaction();
+    prepare();
+    guarded([&] {
+        Status st;
+        IMessageMetadata *inMeta = nullptr;
+        try {
+            auto in = buildInput(inMeta);
+            m_rs = m_stmt->openCursor(&st, m_tra->m_tra, inMeta, in.empty() ? nullptr : in.data(), m_outMeta, 0);
+        } catch (...) {
+            if (inMeta)
+                inMeta->release();
+            throw;
+        }
+        if (inMeta)
+            inMeta->release();
+        m_buffered = true;
+        m_pos = 0;
+        m_eof = !fetchOne();
+    });
+}
+
+void IBQuery::execute()
+{
+    close();
+    ensureTransaction();
+    prepare();
+    guarded([&] {
+        Status st;
+        IMessageMetadata *inMeta = nullptr;
+        try {
+            auto in = buildInput(inMeta);
+            m_stmt->execute(&st, m_tra->m_tra, inMeta, in.empty() ? nullptr : in.data(), m_outMeta,
+                            m_outMeta ? m_outBuf.data() : nullptr);
+        } catch (...) {
+            if (inMeta)
+                inMeta->release();
+            throw;
+        }
+        if (inMeta)
+            inMeta->release();
+        if (m_outMeta) { // the row of an INSERT ... RETURNING
+            storeRow();
+            m_buffered = true;
+            m_pos = 0;
+            m_eof = false;
+        }
+    });
+}
+
+bool IBQuery::fetchOne()
+{
+    if (!m_rs)
+        return false;
+    return guarded([&] {
+        Status st;
+        if (m_rs->fetchNext(&st, m_outBuf.data()) == IStatus::RESULT_OK) {
+            storeRow();
+            return true;
+        }
+        m_rs->close(&st);
+        m_rs = nullptr;
+        return false;
+    });
+}
+
+int IBQuery::fetchMore(int max)
+{
+    int got = 0;
+    while (got < max && fetchOne())
+        ++got;
+    return got;
+}
+
+// Rows are kept in one byte store: per cell a tag (0 NULL, 1 text, 2 integer,
+// 3 blob id) followed by its value; text as a 32-bit length and its bytes.
+void IBQuery::storeRow()
+{
+    m_rowStart.push_back(m_store.size());
+    const unsigned char *buf = m_outBuf.data();
+    for (const Column &c : m_cols) {
+        const bool null = *reinterpret_cast<const short *>(buf + c.nullOffset) != 0;
+        if (null) {
+            m_store.push_back(0);
+            continue;
+        }
+        m_store.push_back(char(c.kind));
+        const unsigned char *v = buf + c.offset;
+        if (c.kind == 1) {
+            uint16_t len16;
+            std::memcpy(&len16, v, 2);
+            const uint32_t len = len16;
+            const char *lp = reinterpret_cast<const char *>(&len);
+            m_store.insert(m_store.end(), lp, lp + 4);
+            m_store.insert(m_store.end(), v + 2, v + 2 + len);
+        } else {
+            m_store.insert(m_store.end(), v, v + 8);
+        }
+    }
+}
+
+void IBQuery::close()
+{
+    if (m_rs) {
+        Status st;
+        try {
+            m_rs->close(&st);
+        } catch (const FbException &) {
+            m_rs->release();
+        }
+        m_rs = nullptr;
+    }
+    m_buffered = false;
+    m_store.clear();
+    m_store.shrink_to_fit();
+    m_rowStart.clear();
+    m_rowStart.shrink_to_fit();
+    m_pos = 0;
+    m_eof = true;
+}
+
+void IBQuery::release()
+{
+    if (m_rs) {
+        m_rs->release();
+        m_rs = nullptr;
+    }
+    close();
+}
+
+void IBQuery::dropStatement()
+{
+    release();
+    if (m_outMeta) {
+        m_outMeta->release();
+        m_outMeta = nullptr;
+    }
+    if (m_inMeta) {
+        m_inMeta->release();
+        m_inMeta = nullptr;
+    }
+    if (m_stmt) {
+        Status st;
+        try {
+            m_stmt->free(&st);
+        } catch (const FbException &) {
+            m_stmt->release();
+        }
+        m_stmt = nullptr;
+    }
+}
+
+void IBQuery::first()
+{
+    m_pos = 0;
+    m_eof = m_rowStart.empty();
+}
+
+void IBQuery::next()
+{
+    if (m_pos + 1 < recordCount()) {
+        ++m_pos;
+    } else if (fetchOne()) {
+        ++m_pos;
+    } else {
+        m_eof = true;
+    }
+}
+
+void IBQuery::last()
+{
+    while (fetchOne()) {
+    }
+    m_pos = std::max(0, recordCount() - 1);
+    m_eof = m_rowStart.empty();
+}
+
+int IBQuery::fieldIndex(const QString &name) const
+{
+    const QString u = name.toUpper();
+    for (size_t i = 0; i < m_cols.size(); ++i)
+        if (m_cols[i].name == u)
+            return int(i);
+    return -1;
+}
+
+const char *IBQuery::cell(int row, int col) const
+{
+    if (row < 0 || row >= recordCount() || col < 0 || col >= fieldCount())
+        return nullptr;
+    const char *p = m_store.data() + m_rowStart[size_t(row)];
+    for (int i = 0; i < col; ++i) {
+        const char tag = *p++;
+        if (tag == 1) {
+            uint32_t len;
+            std::memcpy(&len, p, 4);
+            p += 4 + len;
+        } else if (tag != 0) {
+            p += 8;
+        }
+    }
+    return p;
+}
+
+bool IBQuery::isNull(int col) const
+{
+    const char *p = cell(m_pos, col);
+    return !p || *p == 0;
+}
+
+std::pair<const char *, uint32_t> IBQuery::rawAt(int row, int col) const
+{
+    const char *p = cell(row, col);
+    if (!p || *p != 1)
+        return {"", 0};
+    uint32_t len;
+    std::memcpy(&len, p + 1, 4);
+    return {p + 5, len};
+}
+
+QString IBQuery::textAt(int row, int col) const
+{
+    const char *p = cell(row, col);
+    if (!p)
+        return QString();
+    switch (*p) {
+    case 1: {
+        uint32_t len;
+        std::memcpy(&len, p + 1, 4);
+        return cp1251::decode(p + 5, len);
+    }
+    case 2: {
+        qint64 v;
+        std::memcpy(&v, p + 1, 8);
+        return QString::number(v);
+    }
+    case 3:
+        return readBlob(reinterpret_cast<const unsigned char *>(p + 1));
+    default:
+        return QString();
+    }
+}
+
+qint64 IBQuery::intAt(int row, int col) const
+{
+    const char *p = cell(row, col);
+    if (!p)
+        return 0;
+    if (*p == 2) {
+        qint64 v;
+        std::memcpy(&v, p + 1, 8);
+        return v;
+    }
+    if (*p == 0)
+        return 0;
+    bool ok = false;
+    const qint64 v = textAt(row, col).trimmed().toLongLong(&ok);
+    if (!ok)
+        throw DbError(QStringLiteral("Значение «%1» не является целым числом").arg(textAt(row, col)));
+    return v;
+}
+
+QString IBQuery::asText(const QString &name) const
+{
+    const int i = fieldIndex(name);
+    if (i < 0)
+        throw DbError(QStringLiteral("Поле %1 не найдено").arg(name));
+    return textAt(m_pos, i);
+}
+
+qint64 IBQuery::asInt(const QString &name) const
+{
+    const int i = fieldIndex(name);
+    if (i < 0)
+        throw DbError(QStringLiteral("Поле %1 не найдено").arg(name));
+    return intAt(m_pos, i);
+}
+
+QString IBQuery::readBlob(const unsigned char *id) const
+{
+    if (!m_tra->m_tra)
+        throw DbError(QStringLiteral("Текст примечаний недоступен: транзакция завершена"));
+    return guarded([&] {
+        Status st;
+        ISC_QUAD quad;
+        std::memcpy(&quad, id, sizeof quad);
+        IBlob *blob = m_db->attachment()->openBlob(&st, m_tra->m_tra, &quad, 0, nullptr);
+        QByteArray data;
+        char chunk[16384];
+        for (;;) {
+            unsigned got = 0;
+            const int r = blob->getSegment(&st, sizeof chunk, chunk, &got);
+            if (r == IStatus::RESULT_OK || r == IStatus::RESULT_SEGMENT)
+                data.append(chunk, got);
+            else
+                break;
+        }
+        blob->close(&st);
+        return cp1251::decode(data);
+    });
+}
+
+} // namespace db

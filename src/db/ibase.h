@@ -1,0 +1,194 @@
+#pragma once
+// A thin query layer over the Firebird client library's object API: one
+// connection, one transaction, and query objects with named parameters,
+// buffered forward reading, a row count and columns read by name.
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace Firebird {
+class IAttachment;
+class ITransaction;
+class IStatement;
+class IResultSet;
+class IMessageMetadata;
+} // namespace Firebird
+
+namespace db {
+
+// Any failure of the database layer: the text is what the user is shown.
+class DbError : public std::runtime_error
+{
+public:
+    explicit DbError(const QString &text) : std::runtime_error(text.toStdString()), m_text(text) {}
+    const QString &text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// Points the client library at the program's own engine root (plugins,
+// character sets, configuration) when the program folder carries one. Must
+// run before the first database call.
+void prepareEngine(const QString &programFolder);
+
+// The message shown when a value cannot be written in the database's encoding.
+QString encodingMessage(QChar bad);
+
+class IBQuery;
+class IBTransaction;
+
+class IBDatabase
+{
+public:
+    IBDatabase();
+    ~IBDatabase();
+    IBDatabase(const IBDatabase &) = delete;
+    IBDatabase &operator=(const IBDatabase &) = delete;
+
+    QString databaseName;
+    QString userName = QStringLiteral("sysdba");
+    QString password = QStringLiteral("tarvokilm");
+    QString lcCtype = QStringLiteral("WIN1251");
+    int sqlDialect = 3;
+
+    void open();
+    void close();
+    bool connected() const { return m_att != nullptr; }
+    Firebird::IAttachment *attachment() const { return m_att; }
+
+    // Creates a new empty database file with WIN1251 as its default set.
+    static void create(const QString &path, const QString &user = QStringLiteral("sysdba"),
+                       const QString &password = QStringLiteral("tarvokilm"));
+
+private:
+    friend class IBQuery;
+    friend class IBTransaction;
+    Firebird::IAttachment *m_att = nullptr;
+    std::vector<IBQuery *> m_queries;
+    std::vector<IBTransaction *> m_trans;
+};
+
+class IBTransaction
+{
+public:
+    explicit IBTransaction(IBDatabase *db);
+    ~IBTransaction();
+    IBTransaction(const IBTransaction &) = delete;
+    IBTransaction &operator=(const IBTransaction &) = delete;
+
+    void start();
+    // Commits, ends the transaction and closes every open result of it.
+    void commit();
+    bool active() const { return m_tra != nullptr; }
+    Firebird::ITransaction *handle();
+    IBDatabase *database() const { return m_db; }
+
+    // Ends the transaction without keeping its work (closing, or a lost connection).
+    void forget();
+
+private:
+    friend class IBQuery;
+    IBDatabase *m_db;
+    Firebird::ITransaction *m_tra = nullptr;
+    std::vector<IBQuery *> m_queries;
+};
+
+class IBQuery
+{
+public:
+    IBQuery(IBDatabase *db, IBTransaction *tra);
+    ~IBQuery();
+    IBQuery(const IBQuery &) = delete;
+    IBQuery &operator=(const IBQuery &) = delete;
+
+    // Replaces the statement; an open result is closed first.
+    void setSql(const QString &sql);
+    const QString &sql() const { return m_sql; }
+
+    void setParam(const QString &name, const QString &value);
+    void setParam(const QString &name, qint64 value);
+    void setParam(const QString &name, const char *value) { setParam(name, QString::fromUtf8(value)); }
+    void setParamNull(const QString &name);
+    bool hasParam(const QString &name) const;
+    QStringList paramNames() const;
+
+    void open();    // runs a SELECT and stands on its first row
+    void close();   // releases the result; a closed query stays closed
+    void execute(); // runs a statement; a RETURNING row can be read afterwards
+    bool isOpen() const { return m_rs != nullptr || m_buffered; }
+
+    void first();
+    void next();
+    void last();
+    bool eof() const { return m_eof; }
+    int recordCount() const { return int(m_rowStart.size()); }
+    // Fetches up to `max` more rows into the buffer; returns how many arrived.
+    int fetchMore(int max);
+    bool fetchedAll() const { return m_rs == nullptr; }
+
+    int fieldCount() const { return int(m_cols.size()); }
+    int fieldIndex(const QString &name) const; // -1 when absent; any letter case
+    QString asText(const QString &name) const;
+    qint64 asInt(const QString &name) const;
+    QString asText(int col) const { return textAt(m_pos, col); }
+    qint64 asInt(int col) const { return intAt(m_pos, col); }
+    bool isNull(int col) const;
+
+    // Direct access to buffered rows, for filling a model without moving.
+    QString textAt(int row, int col) const;
+    qint64 intAt(int row, int col) const;
+    // CP1251 bytes of a text cell (no conversion); empty for NULL.
+    std::pair<const char *, uint32_t> rawAt(int row, int col) const;
+
+public:
+    struct Column;
+    struct Param;
+
+private:
+    friend class IBTransaction;
+    friend class IBDatabase;
+    void prepare();
+    void release();
+    void dropStatement();
+    void ensureTransaction();
+    std::vector<unsigned char> buildInput(Firebird::IMessageMetadata *&meta);
+    void setupOutput();
+    bool fetchOne();
+    void storeRow();
+    const char *cell(int row, int col) const;
+    QString readBlob(const unsigned char *id) const;
+
+    IBDatabase *m_db;
+    IBTransaction *m_tra;
+    QString m_sql;
+    std::string m_prepared; // positional text actually prepared
+    std::vector<QString> m_positions; // parameter name of each "?" (upper case)
+    std::vector<std::unique_ptr<Param>> m_params;
+    Firebird::IStatement *m_stmt = nullptr;
+    Firebird::IMessageMetadata *m_inMeta = nullptr;
+    Firebird::IMessageMetadata *m_outMeta = nullptr;
+    Firebird::IResultSet *m_rs = nullptr;
+    std::vector<Column> m_cols;
+    std::vector<unsigned char> m_outBuf;
+    bool m_buffered = false; // a result (or RETURNING row) is held
+    std::vector<char> m_store;
+    std::vector<size_t> m_rowStart;
+    int m_pos = 0;
+    bool m_eof = true;
+};
+
+// Column of a statement's result, as the query layer delivers it.
+struct IBQuery::Column
+{
+    QString name; // upper case alias
+    int kind;     // 1 text, 2 integer, 3 blob
+    unsigned offset, nullOffset, length;
+};
+
+} // namespace db

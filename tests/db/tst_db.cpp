@@ -1,0 +1,210 @@
+// The query layer and the CP1251 boundary, against real database files.
+
+#include "db/cp1251.h"
+#include "db/ibase.h"
+#include "db/shared.h"
+#include "db/statements.h"
+#include "testdb.h"
+
+#include <QtTest>
+
+using db::DbError;
+
+class TestDb : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { testdb::init(); }
+
+    void cp1251RoundTripAndUpper()
+    {
+        // Every assigned byte survives a round trip.
+        for (int b = 0; b < 256; ++b) {
+            if (b == 0x98)
+                continue;
+            const QByteArray in(1, char(b));
+            QByteArray out;
+            QVERIFY2(cp1251::encode(cp1251::decode(in), out, nullptr), qPrintable(QString::number(b)));
+            QCOMPARE(out, in);
+        }
+        QCOMPARE(cp1251::upper(QStringLiteral("иванов ёлка abc_%")), QStringLiteral("ИВАНОВ ЁЛКА ABC_%"));
+        QCOMPARE(cp1251::upper(QStringLiteral("їєіґў")), QStringLiteral("ЇЄІҐЎ"));
+        // µ has no capital in the page: Qt's toUpper would make it a Greek Μ.
+        QCOMPARE(cp1251::upper(QStringLiteral("µ")), QStringLiteral("µ"));
+        QChar bad;
+        QVERIFY(!cp1251::representable(QStringLiteral("abc ÿ"), &bad));
+        QCOMPARE(bad, QChar(0xFF));
+        QVERIFY(cp1251::representable(QStringLiteral("Ёжик №5 «€»")));
+    }
+
+    void queryFacility()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("q.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        QVERIFY(!s.IBTrans.active());
+
+        // A statement with no active transaction starts one.
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:post)"));
+        for (const char *v : {"Бухгалтер", "директор", "", "O'Brien's"}) {
+            s.iSQL.setParam(QStringLiteral("POST"), QString::fromUtf8(v)); // any letter case
+            s.iSQL.execute();
+        }
+        QVERIFY(s.IBTrans.active());
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (NULL)"));
+        s.iSQL.execute();
+        s.IBTrans.commit();
+        QVERIFY(!s.IBTrans.active());
+
+        s.iSQL.setSql(QStringLiteral("SELECT pk_id, post FROM post ORDER BY pk_id"));
+        s.iSQL.open();
+        QVERIFY(!s.iSQL.eof());
+        QCOMPARE(s.iSQL.recordCount(), 1); // rows fetched so far
+        QCOMPARE(s.iSQL.asText(QStringLiteral("Post")), QStringLiteral("Бухгалтер"));
+        QCOMPARE(s.iSQL.asInt(QStringLiteral("PK_ID")), 1);
+        s.iSQL.last();
+        QCOMPARE(s.iSQL.recordCount(), 5);
+        QCOMPARE(s.iSQL.asText(QStringLiteral("post")), QString()); // NULL reads as empty
+        s.iSQL.first();
+        int seen = 0;
+        QStringList values;
+        while (!s.iSQL.eof()) {
+            values << s.iSQL.asText(QStringLiteral("post"));
+            ++seen;
+            s.iSQL.next();
+        }
+        QCOMPARE(seen, 5);
+        QCOMPARE(values.at(3), QStringLiteral("O'Brien's"));
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.asText(QStringLiteral("nosuch")));
+
+        // Commit closes every open result.
+        QVERIFY(s.iSQL.isOpen());
+        s.IBTrans.commit();
+        QVERIFY(!s.iSQL.isOpen());
+
+        // An empty result is at its end at once.
+        s.iSQL.setSql(QStringLiteral("SELECT * FROM post WHERE pk_id = :id"));
+        s.iSQL.setParam(QStringLiteral("id"), qint64(999));
+        s.iSQL.open();
+        QVERIFY(s.iSQL.eof());
+        QCOMPARE(s.iSQL.recordCount(), 0);
+        QCOMPARE(s.iSQL.asText(QStringLiteral("post")), QString());
+        s.iSQL.close();
+        s.iSQL.close(); // closing twice does nothing
+
+        // ":name" inside quotes is text, not a parameter; a repeated name binds everywhere.
+        s.iSQL.setSql(QStringLiteral("SELECT ':x' AS a, CAST(:v AS VARCHAR(10)) AS b, CAST(:v AS VARCHAR(10)) AS c "
+                                     "FROM rdb$database"));
+        QCOMPARE(s.iSQL.paramNames(), QStringList{QStringLiteral("V")});
+        s.iSQL.setParam(QStringLiteral("v"), QStringLiteral("ё"));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asText(QStringLiteral("a")), QStringLiteral(":x"));
+        QCOMPARE(s.iSQL.asText(QStringLiteral("c")), QStringLiteral("ё"));
+        s.iSQL.close();
+
+        // A database error reaches the caller as DbError with the library's text.
+        s.iSQL.setSql(QStringLiteral("SELECT nosuchcolumn FROM post"));
+        try {
+            s.iSQL.open();
+            QFAIL("no error");
+        } catch (const DbError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("NOSUCHCOLUMN")), qPrintable(e.text()));
+        }
+        s.IBTrans.commit();
+        s.IBDbase.close();
+    }
+
+    void valuesTravelExactly()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("v.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+
+        // A long note with CR LF goes through the BLOB column unchanged.
+        QString note;
+        for (int i = 0; i < 500; ++i)
+            note += QStringLiteral("Строка %1 «кавычки» 'апостроф'\r\n").arg(i);
+        QVERIFY(note.size() > 5000);
+        s.iSQL.setSql(QStringLiteral("INSERT INTO base (fam, rem, fdt) VALUES (:fam, :rem, :fdt) RETURNING pk_id"));
+        s.iSQL.setParam(QStringLiteral("fam"), QStringLiteral("Д'Артаньян"));
+        s.iSQL.setParam(QStringLiteral("rem"), note);
+        s.iSQL.setParam(QStringLiteral("fdt"), qint64(7));
+        s.iSQL.execute();
+        const qint64 id = s.iSQL.asInt(QStringLiteral("pk_id"));
+        QVERIFY(id > 0);
+        s.IBTrans.commit();
+
+        s.ibSelect.setParam(QStringLiteral("pk_id"), id);
+        s.ibSelect.open();
+        QCOMPARE(s.ibSelect.asText(QStringLiteral("rem")), note);
+        QCOMPARE(s.ibSelect.asText(QStringLiteral("fam")), QStringLiteral("Д'Артаньян"));
+        QCOMPARE(s.ibSelect.asInt(QStringLiteral("fdt")), 7);
+        QCOMPARE(s.ibSelect.asText(QStringLiteral("fdt")), QStringLiteral("7"));
+        QCOMPARE(s.ibSelect.asText(QStringLiteral("other")), QString()); // NULL blob
+        QCOMPARE(s.ibSelect.asInt(QStringLiteral("ldt")), 0);            // NULL integer
+        s.IBTrans.commit();
+
+        // Text outside CP1251 is refused before anything is written.
+        s.iSQL.setSql(QStringLiteral("INSERT INTO base (fam, name1) VALUES (:fam, :name1)"));
+        s.iSQL.setParam(QStringLiteral("fam"), QStringLiteral("Норма"));
+        s.iSQL.setParam(QStringLiteral("name1"), QStringLiteral("日本"));
+        try {
+            s.iSQL.execute();
+            QFAIL("no error");
+        } catch (const DbError &e) {
+            QVERIFY(e.text().contains(QStringLiteral("Windows-1251")));
+            QVERIFY(e.text().contains(QStringLiteral("日")));
+        }
+        s.IBTrans.commit();
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base"));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), 1);
+        s.IBTrans.commit();
+
+        // A typed text longer than the column compares as a value, with no truncation error.
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM pers WHERE login = ") + sql::boundText(QStringLiteral("l")));
+        s.iSQL.setParam(QStringLiteral("l"), QString(3000, QLatin1Char('x')) + QStringLiteral("'; delete from base; --"));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), 0);
+        s.IBTrans.commit();
+        s.IBDbase.close();
+    }
+
+    void fixedStatements()
+    {
+        QCOMPARE(sql::baseInsertColumns().size(), 39);
+        QCOMPARE(sql::baseInsertColumns().mid(34),
+                 (QStringList{"rem", "sysinfo", "fdt", "ldt", "fpath"}));
+        QVERIFY(sql::updateCard().startsWith(QStringLiteral("UPDATE Base SET fam=:fam, name1=:name1")));
+        QVERIFY(sql::updateCard().endsWith(QStringLiteral("rem=:rem, ldt=:ldt WHERE pk_id =:pk_id")));
+        QVERIFY(!sql::updateCard().contains(QStringLiteral("sysinfo")));
+        QVERIFY(!sql::updateCard().contains(QStringLiteral("fpath")));
+        // Every fixed statement prepares against the schema.
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("f.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        for (db::IBQuery *q : {&s.ibDel, &s.ibDel2, &s.ibDel3, &s.ibDel4, &s.ibDel5, &s.ibDel6}) {
+            const QString name = q->paramNames().value(0);
+            q->setParam(name, qint64(1));
+            q->execute();
+        }
+        s.IBTrans.commit();
+        s.IBDbase.close();
+    }
+
+    void missingDatabase()
+    {
+        db::IBDatabase d;
+        d.databaseName = dir.filePath(QStringLiteral("nothere.fdb"));
+        QVERIFY_THROWS_EXCEPTION(DbError, d.open());
+        QVERIFY(!d.connected());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDb)
+#include "tst_db.moc"

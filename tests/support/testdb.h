@@ -1,0 +1,34 @@
+#pragma once
+// Fresh database files for tests: the schema is built once per test program
+// and each test gets its own copy in a temporary folder.
+
+#include "db/ibase.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace testdb {
+
+// Points the client library at the built program's engine root; call first.
+void init();
+
+// A new database file with the schema (and nothing else) inside `dir`.
+QString freshDatabase(const QString &dir, const QString &name = QStringLiteral("dbase.fdb"));
+
+// Runs statements (separated by ";\n") on a file outside the program's shared objects.
+void exec(const QString &path, const QString &statements);
+
+// A connection of its own, for checking what a test stored.
+struct Peek
+{
+    explicit Peek(const QString &path);
+    db::IBDatabase d;
+    db::IBTransaction t{&d};
+    db::IBQuery q{&d, &t};
+    // First column of the first row of `select`, as text ("" when no row).
+    QString value(const QString &select);
+    int count(const QString &select);
+};
+
+} // namespace testdb
