@@ -1,1 +1,32 @@
-int main() { return 0; }
+#include "application.h"
+#include "forms.h"
+#include "paths.h"
+
+#include "db/ibase.h"
+#include "register/mainwindow.h"
+
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+
+int main(int argc, char **argv)
+{
+    ZApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zentrax"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.2"));
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    QTranslator qtRu;
+    if (qtRu.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtRu);
+
+    db::prepareEngine(paths::programFolder());
+    createForms();
+    TMF *mf = forms().MF;
+    mf->show();
+    // The start-up sequence runs once the main window is on the screen.
+    QTimer::singleShot(0, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
+    const int rc = app.exec();
+    destroyForms();
+    return rc;
+}

@@ -41,7 +41,7 @@ auto guarded(F &&f) -> decltype(f())
     try {
         return f();
     } catch (const FbException &e) {
-        throw DbError(describe(e.getStatus()));
+        throw DbError(describe(e.getStatus()), true);
     }
 }
 

@@ -25,11 +25,17 @@ namespace db {
 class DbError : public std::runtime_error
 {
 public:
-    explicit DbError(const QString &text) : std::runtime_error(text.toStdString()), m_text(text) {}
+    explicit DbError(const QString &text, bool fromEngine = false)
+        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine)
+    {
+    }
     const QString &text() const { return m_text; }
+    // True when the database engine reported it (its text is the engine's own).
+    bool fromEngine() const { return m_engine; }
 
 private:
     QString m_text;
+    bool m_engine;
 };
 
 // Points the client library at the program's own engine root (plugins,

@@ -1,0 +1,10 @@
+#pragma once
+#include "app/modalwindow.h"
+
+// The About window.
+class TAbt : public ModalWindow
+{
+    Q_OBJECT
+public:
+    explicit TAbt(QWidget *parent = nullptr);
+};

@@ -1,0 +1,34 @@
+#pragma once
+#include <QApplication>
+
+// The application object: no error escapes an event handler; each one is shown
+// in an error box and the program goes on.
+class ZApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override;
+};
+
+// Shows the error being handled (call inside a catch block).
+void reportCurrentException();
+// Runs `f`, reporting any error it throws; returns false when it threw.
+template <typename F>
+bool guardedCall(F &&f)
+{
+    try {
+        f();
+        return true;
+    } catch (...) {
+        reportCurrentException();
+        return false;
+    }
+}
+
+// Connects a signal to a handler that runs guarded: its errors are reported,
+// never thrown through Qt's own code.
+template <typename Sender, typename Signal, typename F>
+void onSignal(Sender *sender, Signal signal, QObject *context, F handler)
+{
+    QObject::connect(sender, signal, context, [handler] { guardedCall(handler); });
+}

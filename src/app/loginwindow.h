@@ -1,0 +1,32 @@
+#pragma once
+#include "modalwindow.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+// The login window: a user picks or types a login, gives the password and is
+// looked up in pers.
+class TLF : public ModalWindow
+{
+    Q_OBJECT
+public:
+    explicit TLF(QWidget *parent = nullptr);
+
+    void FormActivate() override;
+    void FillLogins();
+    void bt_loginClick();
+    void bt_cancelClick();
+
+    QComboBox *PBox;
+    QLineEdit *ed_pass;
+    QPushButton *bt_login;
+    QPushButton *bt_cancel;
+    QCheckBox *CheckPass;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // Enter moves on through the fields; Esc cancels.
+    bool PBoxKeyPress(QWidget *w, int key);
+};

@@ -1,0 +1,128 @@
+#include "listmodel.h"
+
+#include "db/cp1251.h"
+#include "db/ibase.h"
+
+#include <QStringList>
+#include <cstring>
+
+const QString &ListModel::header(int col)
+{
+    static const QStringList h = {
+        QStringLiteral(" ID "),          QStringLiteral(" Имя "),         QStringLiteral(" Место работы "),
+        QStringLiteral(" Должность "),   QStringLiteral(" Дата рождения "), QStringLiteral(" Телефон (р.) "),
+        QStringLiteral(" e-mail (р.)"),
+    };
+    return h.at(col);
+}
+
+namespace {
+
+struct Columns
+{
+    int id, fam, name1, name2, work, dep, post, bdate, wtel, wmail;
+};
+
+// Appends the CP1251 bytes of a cell; non-text cells (an integer id) as their text.
+void appendRaw(std::vector<char> &buf, const db::IBQuery &q, int row, int col)
+{
+    if (col < 0)
+        return;
+    auto [p, len] = q.rawAt(row, col);
+    if (len > 0 || q.textAt(row, col).isEmpty()) {
+        buf.insert(buf.end(), p, p + len);
+        return;
+    }
+    QByteArray b;
+    cp1251::encode(q.textAt(row, col), b);
+    buf.insert(buf.end(), b.begin(), b.end());
+}
+
+} // namespace
+
+void ListModel::fill(const db::IBQuery &q)
+{
+    const Columns c{q.fieldIndex(QStringLiteral("pk_id")), q.fieldIndex(QStringLiteral("fam")),
+                    q.fieldIndex(QStringLiteral("name1")), q.fieldIndex(QStringLiteral("name2")),
+                    q.fieldIndex(QStringLiteral("work")),  q.fieldIndex(QStringLiteral("dep")),
+                    q.fieldIndex(QStringLiteral("post")),  q.fieldIndex(QStringLiteral("bdate")),
+                    q.fieldIndex(QStringLiteral("wtel")),  q.fieldIndex(QStringLiteral("wmail"))};
+    beginResetModel();
+    m_data.clear();
+    m_rowStart.clear();
+    const int n = q.recordCount();
+    m_rowStart.reserve(size_t(n));
+    std::vector<char> cellBuf;
+    for (int r = 0; r < n; ++r) {
+        m_rowStart.push_back(m_data.size());
+        auto cell = [&](std::initializer_list<int> parts) {
+            cellBuf.clear();
+            bool firstPart = true;
+            for (int col : parts) {
+                if (!firstPart)
+                    cellBuf.push_back(' ');
+                firstPart = false;
+                appendRaw(cellBuf, q, r, col);
+            }
+            const auto len = uint16_t(std::min<size_t>(cellBuf.size(), 0xFFFF));
+            const char *lp = reinterpret_cast<const char *>(&len);
+            m_data.insert(m_data.end(), lp, lp + 2);
+            m_data.insert(m_data.end(), cellBuf.begin(), cellBuf.begin() + len);
+        };
+        cell({c.id});
+        cell({c.fam, c.name1, c.name2});
+        cell({c.work, c.dep});
+        cell({c.post});
+        cell({c.bdate});
+        cell({c.wtel});
+        cell({c.wmail});
+    }
+    endResetModel();
+}
+
+void ListModel::clearRows()
+{
+    beginResetModel();
+    m_data.clear();
+    m_rowStart.clear();
+    endResetModel();
+}
+
+QString ListModel::cell(int row, int col) const
+{
+    if (row < 0 || size_t(row) >= m_rowStart.size() || col < 0 || col >= kColumns)
+        return QString();
+    const char *p = m_data.data() + m_rowStart[size_t(row)];
+    for (int i = 0;; ++i) {
+        uint16_t len;
+        std::memcpy(&len, p, 2);
+        if (i == col)
+            return cp1251::decode(p + 2, len);
+        p += 2 + len;
+    }
+}
+
+int ListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : std::max(1, cardCount());
+}
+
+int ListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant ListModel::data(const QModelIndex &index, int role) const
+{
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole || role == Qt::ToolTipRole)
+        return cell(index.row(), index.column());
+    return QVariant();
+}
+
+QVariant ListModel::headerData(int section, Qt::Orientation o, int role) const
+{
+    if (o == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) && section >= 0 &&
+        section < kColumns)
+        return header(section);
+    return QVariant();
+}

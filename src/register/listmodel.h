@@ -1,0 +1,42 @@
+#pragma once
+// The contact list's rows, kept as compact copies of their seven cells
+// (CP1251 bytes), so that a million cards fit in memory and the grid only
+// decodes the cells it draws.
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace db {
+class IBQuery;
+}
+
+class ListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 7;
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Replaces the rows with every row the query holds (fetched so far).
+    void fill(const db::IBQuery &q);
+    // Empties the list (it still shows one empty row under the header).
+    void clearRows();
+    int cardCount() const { return int(m_rowStart.size()); }
+
+    // The record id of a row (column 0), empty for the empty row.
+    QString id(int row) const { return cell(row, 0); }
+    QString cell(int row, int col) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+    static const QString &header(int col);
+
+private:
+    std::vector<char> m_data;       // per row: seven cells of [u16 length][bytes]
+    std::vector<uint64_t> m_rowStart;
+};

@@ -1,0 +1,791 @@
+#include "mainwindow.h"
+#include "listmodel.h"
+
+#include "about/aboutwindow.h"
+#include "app/access.h"
+#include "app/application.h"
+#include "app/forms.h"
+#include "app/icons.h"
+#include "app/loginwindow.h"
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "refbooks/refbooks.h"
+#include "users/userwindows.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QToolButton *toolButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setIcon(icons::get(icon));
+    b->setIconSize(QSize(32, 32));
+    b->setFixedSize(39, 38);
+    b->setAutoRaise(true);
+    b->setToolTip(hint);
+    b->setFocusPolicy(Qt::NoFocus);
+    setAccessible(b, hint);
+    return b;
+}
+
+QWidget *gap(QWidget *parent, int width)
+{
+    auto *w = new QWidget(parent);
+    w->setFixedWidth(width);
+    return w;
+}
+
+} // namespace
+
+TMF::TMF()
+{
+    setObjectName(QStringLiteral("TMF"));
+    setWindowTitle(QStringLiteral("Zentrax 1.0.2"));
+    setSharedDb(&db);
+    buildMenu();
+    buildToolBar();
+    auto *central = new QWidget(this);
+    auto *v = new QVBoxLayout(central);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    v->addWidget(buildFilterBand());
+    buildGrid();
+    v->addWidget(Grid, 1);
+    setCentralWidget(central);
+    buildStatusBar();
+
+    resize(945, 741);
+    if (QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    onEndProgram = [] { QCoreApplication::exit(0); };
+    FormCreate();
+}
+
+TMF::~TMF()
+{
+    setSharedDb(nullptr);
+}
+
+void TMF::buildMenu()
+{
+    auto act = [this](const char *name, const QString &text) {
+        auto *a = new QAction(text, this);
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    QMenu *mdb = menuBar()->addMenu(QStringLiteral("База данных"));
+    N4 = act("N4", QStringLiteral("Новая запись"));
+    N15 = act("N15", QStringLiteral("Редактирование"));
+    N3 = act("N3", QStringLiteral("Просмотр"));
+    N17 = act("N17", QStringLiteral("Удалить"));
+    N2 = act("N2", QStringLiteral("Управление пользователями"));
+    N20 = act("N20", QStringLiteral("Выход из программы"));
+    mdb->addAction(N4);
+    mdb->addAction(N15);
+    mdb->addAction(N3);
+    mdb->addSeparator();
+    mdb->addAction(N17);
+    mdb->addSeparator();
+    mdb->addAction(N2);
+    N19 = mdb->addSeparator();
+    N19->setObjectName(QStringLiteral("N19"));
+    mdb->addAction(N20);
+
+    QMenu *mref = menuBar()->addMenu(QStringLiteral("Справочники"));
+    N13 = act("N13", QStringLiteral("Организации"));
+    N14 = act("N14", QStringLiteral("Отделы"));
+    N18 = act("N18", QStringLiteral("Должности"));
+    mref->addAction(N13);
+    mref->addAction(N14);
+    mref->addAction(N18);
+
+    QMenu *msort = menuBar()->addMenu(QStringLiteral("Сортировка"));
+    m_sortGroup = new QActionGroup(this);
+    m_sortGroup->setExclusive(true);
+    N6 = act("N6", QStringLiteral("По имени"));
+    N7 = act("N7", QStringLiteral("По месту работы"));
+    N8 = act("N8", QStringLiteral("По должности"));
+    for (QAction *a : {N6, N7, N8}) {
+        a->setCheckable(true);
+        m_sortGroup->addAction(a);
+        msort->addAction(a);
+    }
+    N6->setChecked(true);
+
+    QMenu *mhelp = menuBar()->addMenu(QStringLiteral("Помощь"));
+    N10 = act("N10", QStringLiteral("О программе"));
+    mhelp->addAction(N10);
+
+    onSignal(N4, &QAction::triggered, this, [this] { N4Click(); });
+    onSignal(N15, &QAction::triggered, this, [this] { N15Click(); });
+    onSignal(N3, &QAction::triggered, this, [this] { N3Click(); });
+    onSignal(N17, &QAction::triggered, this, [this] { N17Click(); });
+    onSignal(N2, &QAction::triggered, this, [this] { N2Click(); });
+    onSignal(N20, &QAction::triggered, this, [this] { tb_exitClick(); });
+    onSignal(N13, &QAction::triggered, this, [this] { N13Click(); });
+    onSignal(N14, &QAction::triggered, this, [this] { N14Click(); });
+    onSignal(N18, &QAction::triggered, this, [this] { N18Click(); });
+    onSignal(N6, &QAction::triggered, this, [this] { N6Click(); });
+    onSignal(N7, &QAction::triggered, this, [this] { N7Click(); });
+    onSignal(N8, &QAction::triggered, this, [this] { N8Click(); });
+    onSignal(N10, &QAction::triggered, this, [this] { N10Click(); });
+}
+
+void TMF::buildToolBar()
+{
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(32, 32));
+    ToolBar1->toggleViewAction()->setEnabled(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    tb_new = toolButton(ToolBar1, "tb_new", icons::Id::New, QStringLiteral("Новая запись"));
+    tb_edt = toolButton(ToolBar1, "tb_edt", icons::Id::Edit, QStringLiteral("Редактирование"));
+    tb_look = toolButton(ToolBar1, "tb_look", icons::Id::View, QStringLiteral("Просмотр"));
+    tb_exp = toolButton(ToolBar1, "tb_exp", icons::Id::Export, QStringLiteral("Печатная форма"));
+    tb_del = toolButton(ToolBar1, "tb_del", icons::Id::Delete, QStringLiteral("Удалить"));
+    tb_exit = toolButton(ToolBar1, "tb_exit", icons::Id::Exit, QStringLiteral("Выход"));
+    tb6 = new QWidget(ToolBar1);
+    tb6->setObjectName(QStringLiteral("tb6"));
+    tb6->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+
+    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(tb_new);
+    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(tb_edt);
+    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(tb_look);
+    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(tb_exp);
+    ToolBar1->addWidget(gap(ToolBar1, 31));
+    ToolBar1->addWidget(tb_del);
+    ToolBar1->addWidget(tb6);
+    ToolBar1->addWidget(tb_exit);
+
+    onSignal(tb_new, &QToolButton::clicked, this, [this] { N4Click(); });
+    onSignal(tb_edt, &QToolButton::clicked, this, [this] { N15Click(); });
+    onSignal(tb_look, &QToolButton::clicked, this, [this] { N3Click(); });
+    onSignal(tb_del, &QToolButton::clicked, this, [this] { N17Click(); });
+    onSignal(tb_exit, &QToolButton::clicked, this, [this] { tb_exitClick(); });
+}
+
+QWidget *TMF::buildFilterBand()
+{
+    auto *band = new QWidget(this);
+    band->setObjectName(QStringLiteral("FilterBand"));
+    band->setFixedHeight(67);
+    auto *g = new QGridLayout(band);
+    g->setContentsMargins(8, 2, 8, 2);
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(1);
+
+    auto box = [&](QLineEdit *&ed, const char *name, const QString &label, int col) {
+        auto *lb = new QLabel(label, band);
+        ed = new QLineEdit(band);
+        ed->setObjectName(QLatin1String(name));
+        ed->setClearButtonEnabled(false);
+        lb->setBuddy(ed);
+        setAccessible(ed, label);
+        g->addWidget(lb, 0, col);
+        g->addWidget(ed, 1, col);
+    };
+    box(ed_name, "ed_name", QStringLiteral("Имя"), 0);
+    box(ed_work, "ed_work", QStringLiteral("Место работы"), 1);
+    auto *lbPost = new QLabel(QStringLiteral("Должность"), band);
+    bx_post = new QComboBox(band);
+    bx_post->setObjectName(QStringLiteral("bx_post"));
+    bx_post->setEditable(true);
+    bx_post->setInsertPolicy(QComboBox::NoInsert);
+    lbPost->setBuddy(bx_post);
+    setAccessible(bx_post, QStringLiteral("Должность"));
+    g->addWidget(lbPost, 0, 2);
+    g->addWidget(bx_post, 1, 2);
+    box(ed_mail, "ed_mail", QStringLiteral("e-mail"), 3);
+    box(ed_tel, "ed_tel", QStringLiteral("Телефон"), 4);
+
+    BitBtn1 = new QToolButton(band);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setIcon(icons::get(icons::Id::Clear));
+    BitBtn1->setIconSize(QSize(18, 18));
+    BitBtn1->setToolTip(QStringLiteral("Очистить поля поиска"));
+    BitBtn1->setFocusPolicy(Qt::NoFocus);
+    setAccessible(BitBtn1, QStringLiteral("Очистить поля поиска"));
+    g->addWidget(BitBtn1, 1, 5);
+
+    check_pos = new QCheckBox(QStringLiteral("Поиск с произвольной позиции"), band);
+    check_pos->setObjectName(QStringLiteral("check_pos"));
+    setAccessible(check_pos, check_pos->text());
+    g->addWidget(check_pos, 2, 0, 1, 3);
+
+    for (int c = 0; c < 5; ++c)
+        g->setColumnStretch(c, 1);
+    g->setColumnMinimumWidth(6, 16);
+
+    lb_bdate = new QLabel(QStringLiteral("Дни рождения - "), band);
+    lb_bdate->setObjectName(QStringLiteral("lb_bdate"));
+    MonthBox = new QComboBox(band);
+    MonthBox->setObjectName(QStringLiteral("MonthBox"));
+    MonthBox->addItems({QStringLiteral("январь"), QStringLiteral("февраль"), QStringLiteral("март"),
+                        QStringLiteral("апрель"), QStringLiteral("май"), QStringLiteral("июнь"),
+                        QStringLiteral("июль"), QStringLiteral("август"), QStringLiteral("сентябрь"),
+                        QStringLiteral("октябрь"), QStringLiteral("ноябрь"), QStringLiteral("декабрь")});
+    MonthBox->setMaxVisibleItems(12);
+    setAccessible(MonthBox, QStringLiteral("Месяц дней рождения"));
+    btDate = new QToolButton(band);
+    btDate->setObjectName(QStringLiteral("btDate"));
+    btDate->setIcon(icons::get(icons::Id::Calendar));
+    btDate->setIconSize(QSize(20, 20));
+    btDate->setToolTip(QStringLiteral("Дни рождения"));
+    btDate->setFocusPolicy(Qt::NoFocus);
+    setAccessible(btDate, QStringLiteral("Дни рождения"));
+    lb_bdate->setBuddy(MonthBox);
+    g->addWidget(lb_bdate, 0, 7, 1, 2);
+    g->addWidget(MonthBox, 1, 7);
+    g->addWidget(btDate, 1, 8);
+
+    for (QLineEdit *e : {ed_name, ed_work, ed_mail, ed_tel})
+        onSignal(e, &QLineEdit::textChanged, this, [this] { ed_nameChange(); });
+    onSignal(bx_post, &QComboBox::editTextChanged, this, [this] { ed_nameChange(); });
+    onSignal(check_pos, &QCheckBox::clicked, this, [this] { ed_nameChange(); });
+    onSignal(BitBtn1, &QToolButton::clicked, this, [this] { BitBtn1Click(); });
+    onSignal(MonthBox, &QComboBox::currentIndexChanged, this, [this] { MonthBoxChange(); });
+    onSignal(btDate, &QToolButton::clicked, this, [this] { btDateClick(); });
+    return band;
+}
+
+void TMF::buildGrid()
+{
+    Grid = new QTableView(this);
+    Grid->setObjectName(QStringLiteral("Grid"));
+    setAccessible(Grid, QStringLiteral("Список карточек"));
+    m_model = new ListModel(this);
+    Grid->setModel(m_model);
+    Grid->setItemDelegate(new GridDelegate(this));
+    Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Grid->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    Grid->setShowGrid(true);
+    Grid->setWordWrap(true);
+    Grid->setTabKeyNavigation(false);
+    Grid->verticalHeader()->hide();
+    Grid->verticalHeader()->setMinimumSectionSize(1);
+    Grid->verticalHeader()->setDefaultSectionSize(18);
+    Grid->verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    QHeaderView *h = Grid->horizontalHeader();
+    h->setSectionsMovable(true);
+    h->setSectionResizeMode(QHeaderView::Interactive);
+    h->setHighlightSections(false);
+    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    h->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(255,255,198); "
+                                    "border: none; border-right: 1px solid #c9c9a8; border-bottom: 1px solid #c9c9a8; "
+                                    "padding: 2px 3px; }"));
+    Grid->hideColumn(0);
+    const int widths[] = {0, 214, 200, 140, 95, 90, 170};
+    for (int c = 1; c < ListModel::kColumns; ++c)
+        Grid->setColumnWidth(c, widths[c]);
+    Grid->installEventFilter(this);
+    onSignal(Grid, &QTableView::doubleClicked, this, [this] { GridDblClick(); });
+}
+
+void TMF::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("sBar"));
+    bar->setSizeGripEnabled(true);
+    const int widths[] = {150, 150, 150, 300, 0};
+    for (int i = 0; i < 5; ++i) {
+        sBar[i] = new QLabel(bar);
+        sBar[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
+        if (widths[i] > 0)
+            sBar[i]->setFixedWidth(widths[i]);
+        bar->addWidget(sBar[i], widths[i] > 0 ? 0 : 1);
+    }
+}
+
+// ------------------------------------------------------------ start-up, exit
+
+void TMF::FormCreate()
+{
+    FirstActivation = true;
+    SessionUser.id = -1;
+    SessionUser.fullName.clear();
+}
+
+void TMF::FormActivate()
+{
+    if (!FirstActivation) {
+        if (RefreshOnActivate)
+            FillList();
+        return;
+    }
+    FirstActivation = false;
+    RefreshOnActivate = false;
+    LoadSettings();
+    if (!OpenDatabase())
+        return;
+    forms().LF->showModal();
+    if (SessionUser.id == -1) {
+        EndProgram();
+        return;
+    }
+    showSessionUser();
+    if (db.IBDbase.connected()) {
+        FillList();
+        FillRefLists();
+        {
+            const QSignalBlocker block(MonthBox);
+            MonthBox->setCurrentIndex(QDate::currentDate().month() - 1);
+        }
+        GetBirthDays();
+    }
+}
+
+bool TMF::OpenDatabase()
+{
+    const QString folder = paths::programFolder();
+    const QString candidate = paths::join(folder, QStringLiteral("dbase.fdb"));
+    const QString sep = QString(QDir::separator());
+    QString path;
+    if (QFileInfo::exists(candidate) && !candidate.contains(sep + sep)) {
+        path = candidate;
+    } else if (QFileInfo::exists(paths::join(folder, QStringLiteral("path.txt")))) {
+        QFile f(paths::join(folder, QStringLiteral("path.txt")));
+        if (f.open(QIODevice::ReadOnly)) {
+            QByteArray first = f.readLine();
+            while (first.endsWith('\n') || first.endsWith('\r'))
+                first.chop(1);
+            path = QString::fromLocal8Bit(first);
+        }
+    } else {
+        msg::plain(this, QStringLiteral("Файл пути к базе данных не найден\r"
+                                        "Создайте в папке программы файл path.txt\r"
+                                        "и запишите туда путь к б.д."));
+    }
+    if (path.isEmpty() || !(paths::isServerPath(path) || QFileInfo(path).isFile())) {
+        msg::plain(this, QStringLiteral("Файл базы данных не найден\rпрограмма будет закрыта"));
+        EndProgram();
+        return false;
+    }
+    try {
+        db.IBDbase.databaseName = path;
+        db.IBDbase.open();
+        db.IBTrans.start();
+    } catch (const db::DbError &) {
+        reportCurrentException(); // the library's own text; the main window stays, empty
+        return false;
+    }
+    PhotoFolder = paths::join(folder, QStringLiteral("files"));
+    QDir().mkpath(PhotoFolder);
+    return true;
+}
+
+void TMF::ClearTemp()
+{
+    const QDir temp(paths::join(paths::programFolder(), QStringLiteral("temp")));
+    const QFileInfoList entries = temp.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &fi : entries)
+        QFile::remove(fi.absoluteFilePath()); // a file in use simply stays
+}
+
+void TMF::tb_exitClick()
+{
+    SaveSettings();
+    ClearTemp();
+    EndProgram();
+}
+
+void TMF::EndProgram()
+{
+    m_ended = true;
+    if (onEndProgram)
+        onEndProgram();
+}
+
+void TMF::closeEvent(QCloseEvent *e)
+{
+    // Closing by the close box ends the program without saving the settings.
+    QMainWindow::closeEvent(e);
+    if (e->isAccepted())
+        EndProgram();
+}
+
+void TMF::showSessionUser()
+{
+    sBar[0]->setText(QStringLiteral(" Enter - Просмотр"));
+    sBar[1]->setText(QStringLiteral(" F4 - Редактирование"));
+    sBar[2]->setText(QStringLiteral(" F7 - Новая запись"));
+    sBar[3]->setText(QStringLiteral("  ") + SessionUser.fullName);
+    sBar[4]->setText(SessionUser.fullRights() ? QStringLiteral("  Доступ: полный") : QStringLiteral("  Доступ: чтение"));
+}
+
+void TMF::setAdminMenuVisible(bool visible)
+{
+    N2->setVisible(visible);
+    N19->setVisible(visible);
+}
+
+// -------------------------------------------------------------------- list
+
+ListSort TMF::currentSort() const
+{
+    if (N7->isChecked())
+        return ListSort::Work;
+    if (N8->isChecked())
+        return ListSort::Post;
+    return ListSort::Name;
+}
+
+ListFilter TMF::currentFilter() const
+{
+    ListFilter f;
+    f.name = ed_name->text();
+    f.work = ed_work->text();
+    f.post = bx_post->currentText();
+    f.mail = ed_mail->text();
+    f.tel = ed_tel->text();
+    f.contains = check_pos->isChecked();
+    return f;
+}
+
+void TMF::FillList()
+{
+    if (forms().LF->isVisible() || FirstActivation)
+        return;
+    db::IBQuery &q = db.iBase;
+    q.close();
+    q.setSql(listSql(currentSort()));
+    bindList(q, currentFilter());
+    q.open();
+    q.last();
+    fillGrid(q, true);
+}
+
+void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
+{
+    const int row = selectedRow();
+    QList<int> heights;
+    if (!resetHeights) { // the birthday list keeps the rows' heights
+        const int n = std::min(m_model->rowCount(), 2000);
+        for (int r = 0; r < n; ++r)
+            heights << Grid->rowHeight(r);
+    }
+    m_pendingHeights.clear();
+    m_model->fill(q);
+    for (int r = 0; r < heights.size() && r < m_model->rowCount(); ++r)
+        if (heights[r] != 18)
+            Grid->setRowHeight(r, heights[r]);
+    selectRow(std::min(std::max(row, 0), m_model->rowCount() - 1));
+}
+
+int TMF::selectedRow() const
+{
+    const QModelIndex i = Grid->currentIndex();
+    return i.isValid() ? i.row() : 0;
+}
+
+void TMF::selectRow(int row)
+{
+    const QModelIndex i = m_model->index(row, 1);
+    Grid->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Grid->scrollTo(i);
+}
+
+QString TMF::selectedId() const
+{
+    return m_model->id(Grid->currentIndex().isValid() ? Grid->currentIndex().row() : -1);
+}
+
+void TMF::ed_nameChange()
+{
+    FillList();
+}
+
+void TMF::N6Click()
+{
+    N6->setChecked(true);
+    FillList();
+}
+
+void TMF::N7Click()
+{
+    N7->setChecked(true);
+    FillList();
+}
+
+void TMF::N8Click()
+{
+    N8->setChecked(true);
+    FillList();
+}
+
+void TMF::BitBtn1Click()
+{
+    // Emptied with their change signals blocked, so the list is refilled once.
+    for (QLineEdit *e : {ed_name, ed_work, ed_mail, ed_tel}) {
+        const QSignalBlocker block(e);
+        e->clear();
+    }
+    {
+        const QSignalBlocker block(bx_post);
+        bx_post->setEditText(QString());
+    }
+    FillList();
+}
+
+void TMF::resizeEvent(QResizeEvent *e)
+{
+    QMainWindow::resizeEvent(e);
+}
+
+void TMF::FormResize()
+{
+    const int w = Grid->width();
+    const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
+    for (int c = 1; c < ListModel::kColumns; ++c)
+        Grid->setColumnWidth(c, int(w * shares[c]));
+}
+
+void TMF::GridDrawCell(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index)
+{
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette &pal = option.palette;
+    p->fillRect(option.rect, selected ? pal.brush(QPalette::Highlight) : pal.brush(QPalette::Base));
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (text.isEmpty())
+        return;
+    const QRect r = option.rect.adjusted(3, 0, -3, 0);
+    p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
+    p->setFont(option.font);
+    QRect used;
+    p->drawText(r, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text, &used);
+    if (used.height() > option.rect.height())
+        growRow(index.row(), used.height() + 3);
+}
+
+// Rows grow to show wrapped text; the change is queued, never made while painting.
+void TMF::growRow(int row, int height)
+{
+    const bool first = m_pendingHeights.isEmpty();
+    m_pendingHeights.append({row, height});
+    if (!first)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        const auto pending = std::exchange(m_pendingHeights, {});
+        for (const auto &[row, height] : pending)
+            if (row < m_model->rowCount() && Grid->rowHeight(row) < height)
+                Grid->setRowHeight(row, height);
+    });
+}
+
+bool TMF::eventFilter(QObject *watched, QEvent *event)
+{
+    // Column shares follow the grid's own size, known only once the layout has run.
+    if (watched == Grid && event->type() == QEvent::Resize)
+        guardedCall([this] { FormResize(); });
+    if (watched == Grid && event->type() == QEvent::KeyPress) {
+        auto *k = static_cast<QKeyEvent *>(event);
+        bool handled = false;
+        guardedCall([&] { handled = GridKeyDown(k->key(), k->modifiers()); });
+        if (handled)
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TMF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
+{
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        tb_look->click();
+        return true;
+    case Qt::Key_F4:
+        if ((mods & ~Qt::KeypadModifier) == Qt::AltModifier)
+            return false; // Alt+F4 stays the window's close key
+        tb_edt->click();
+        return true;
+    case Qt::Key_F7:
+        tb_new->click();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TMF::GridDblClick()
+{
+    tb_look->click();
+}
+
+// --------------------------------------------------------------- birthdays
+
+void TMF::GetBirthDays()
+{
+    db::IBQuery &q = db.iSQL;
+    q.close();
+    q.setSql(birthdayCountSql(MonthBox->currentIndex() + 1));
+    q.open();
+    q.last();
+    q.first();
+    lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(q.recordCount()));
+    q.close();
+}
+
+void TMF::MonthBoxChange()
+{
+    GetBirthDays();
+}
+
+void TMF::btDateClick()
+{
+    if (forms().LF->isVisible() || FirstActivation)
+        return;
+    db::IBQuery &q = db.iBase;
+    q.close();
+    q.setSql(birthdayListSql(MonthBox->currentIndex() + 1));
+    q.open();
+    q.last();
+    lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(q.recordCount()));
+    fillGrid(q, false);
+}
+
+// ---------------------------------------------------------------- commands
+
+static bool checkRights(QWidget *owner)
+{
+    if (SessionUser.fullRights())
+        return true;
+    msg::error(owner, QStringLiteral("Недостаточно прав"));
+    return false;
+}
+
+void TMF::N4Click()
+{
+    if (!checkRights(this))
+        return;
+    CardMode = QStringLiteral("new");
+    forms().RF->showModal();
+}
+
+void TMF::N15Click()
+{
+    if (selectedId().isEmpty())
+        return;
+    if (!checkRights(this))
+        return;
+    CardMode = QStringLiteral("edit");
+    forms().RF->showModal();
+}
+
+void TMF::N3Click()
+{
+    if (selectedId().isEmpty())
+        return;
+    CardMode = QStringLiteral("read");
+    forms().RF->showModal();
+}
+
+void TMF::N17Click()
+{
+    const QString idText = selectedId();
+    if (idText.isEmpty())
+        return;
+    if (!checkRights(this))
+        return;
+    if (msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
+                      QStringLiteral("Удаление"))) {
+        const qint64 id = idText.toLongLong();
+        db.ibDel6.close();
+        db.ibDel6.setParam(QStringLiteral("bs_fk"), id);
+        db.ibDel6.execute();
+        db.IBTrans.commit();
+        db.ibDel.close();
+        db.ibDel.setParam(QStringLiteral("pk_id"), id);
+        db.ibDel.execute();
+        db.IBTrans.commit();
+    }
+    FillList();
+}
+
+void TMF::N13Click()
+{
+    forms().GF->showModal();
+}
+
+void TMF::N14Click()
+{
+    forms().DF->showModal();
+}
+
+void TMF::N18Click()
+{
+    forms().PF->showModal();
+}
+
+void TMF::N2Click()
+{
+    forms().UF->showModal();
+}
+
+void TMF::N10Click()
+{
+    forms().Abt->showModal();
+}
+
+void TMF::FillRefLists()
+{
+    TRF *card = forms().RF;
+    struct Source { QComboBox *box; const char *select; const char *column; };
+    const Source sources[] = {{card->ed_work, "SELECT * FROM organization", "org"},
+                              {card->ed_dep, "SELECT * FROM department", "dep"},
+                              {card->ed_post, "SELECT * FROM post", "post"}};
+    for (const Source &s : sources) {
+        // The boxes keep the text they show, and a refill is not an edit of the card.
+        const QSignalBlocker block(s.box);
+        const QString shown = s.box->currentText();
+        s.box->clear();
+        db::IBQuery &q = db.iSQL;
+        q.close();
+        q.setSql(QLatin1String(s.select));
+        q.open();
+        const int col = q.fieldIndex(QLatin1String(s.column));
+        for (; !q.eof(); q.next()) {
+            const QString v = q.asText(col);
+            if (!v.isEmpty())
+                s.box->addItem(v);
+        }
+        q.close();
+        s.box->setEditText(shown);
+    }
+}

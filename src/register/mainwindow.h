@@ -1,0 +1,131 @@
+#pragma once
+// The main window: the searchable list of cards, the birthday calendar and
+// the commands on cards. It owns the database connection and the start-up.
+
+#include "db/shared.h"
+#include "liststatement.h"
+
+#include <QMainWindow>
+#include <QStyledItemDelegate>
+#include <functional>
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QTableView;
+class QToolBar;
+class QToolButton;
+class ListModel;
+
+class TMF : public QMainWindow
+{
+    Q_OBJECT
+public:
+    TMF();
+    ~TMF() override;
+
+    SharedDb db; // the connection, the transaction and the shared queries
+
+    // Start-up and exit.
+    void FormCreate();
+    void FormActivate();
+    bool OpenDatabase();
+    void ClearTemp();
+    void tb_exitClick();
+    // Ends the program (the hook lets tests watch it instead).
+    void EndProgram();
+    bool ended() const { return m_ended; }
+    std::function<void()> onEndProgram;
+
+    // The list.
+    void FillList();
+    void ed_nameChange();
+    void N6Click();
+    void N7Click();
+    void N8Click();
+    void BitBtn1Click();
+    void FormResize();
+    void GridDrawCell(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index);
+    bool GridKeyDown(int key, Qt::KeyboardModifiers mods);
+    void GridDblClick();
+    ListFilter currentFilter() const;
+    ListSort currentSort() const;
+
+    // Birthdays.
+    void GetBirthDays();
+    void MonthBoxChange();
+    void btDateClick();
+
+    // Commands.
+    void N4Click();
+    void N15Click();
+    void N3Click();
+    void N17Click();
+    void N13Click();
+    void N14Click();
+    void N18Click();
+    void N2Click();
+    void N10Click();
+    void FillRefLists();
+
+    // The record id in column 0 of the selected row ("" for none).
+    QString selectedId() const;
+    int selectedRow() const;
+    void selectRow(int row);
+    void setAdminMenuVisible(bool visible);
+    void showSessionUser();
+
+    ListModel *model() const { return m_model; }
+
+    // Controls.
+    QToolBar *ToolBar1;
+    QToolButton *tb_new, *tb_edt, *tb_look, *tb_exp, *tb_del, *tb_exit;
+    QWidget *tb6;
+    QLineEdit *ed_name, *ed_work, *ed_mail, *ed_tel;
+    QComboBox *bx_post;
+    QCheckBox *check_pos;
+    QToolButton *BitBtn1;
+    QComboBox *MonthBox;
+    QLabel *lb_bdate;
+    QToolButton *btDate;
+    QTableView *Grid;
+    QLabel *sBar[5];
+    QAction *N4, *N15, *N3, *N17, *N2, *N19, *N20, *N13, *N14, *N18, *N6, *N7, *N8, *N10;
+
+protected:
+    void resizeEvent(QResizeEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildToolBar();
+    void buildMenu();
+    QWidget *buildFilterBand();
+    void buildGrid();
+    void buildStatusBar();
+    void fillGrid(db::IBQuery &q, bool resetHeights);
+    void growRow(int row, int height);
+
+    ListModel *m_model;
+    QActionGroup *m_sortGroup;
+    bool m_ended = false;
+    QList<QPair<int, int>> m_pendingHeights;
+};
+
+// Draws the list's cells through the main window's GridDrawCell.
+class GridDelegate : public QStyledItemDelegate
+{
+public:
+    GridDelegate(TMF *owner) : QStyledItemDelegate(owner), m_owner(owner) {}
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        m_owner->GridDrawCell(p, option, index);
+    }
+
+private:
+    TMF *m_owner;
+};
