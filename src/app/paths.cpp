@@ -45,8 +45,9 @@ bool isServerPath(const QString &path)
     // "C:\..." is a drive letter, not a host; "\\server\share" is a local (UNC) path.
     if (colon < 2)
         return false;
+    // The host part may carry a port ("host/3051") but is never a path itself.
     const QString host = path.left(colon);
-    return !host.contains(QLatin1Char('/')) && !host.contains(QLatin1Char('\\'));
+    return !host.startsWith(QLatin1Char('/')) && !host.contains(QLatin1Char('\\'));
 }
 
 } // namespace paths

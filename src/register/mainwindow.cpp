@@ -502,9 +502,14 @@ void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
     }
     m_pendingHeights.clear();
     m_model->fill(q);
+    for (int r : std::exchange(m_grownRows, {}))
+        if (r < m_model->rowCount())
+            Grid->setRowHeight(r, 18);
     for (int r = 0; r < heights.size() && r < m_model->rowCount(); ++r)
-        if (heights[r] != 18)
+        if (heights[r] != 18) {
             Grid->setRowHeight(r, heights[r]);
+            m_grownRows.append(r);
+        }
     selectRow(std::min(std::max(row, 0), m_model->rowCount() - 1));
 }
 
@@ -603,8 +608,10 @@ void TMF::growRow(int row, int height)
     QTimer::singleShot(0, this, [this] {
         const auto pending = std::exchange(m_pendingHeights, {});
         for (const auto &[row, height] : pending)
-            if (row < m_model->rowCount() && Grid->rowHeight(row) < height)
+            if (row < m_model->rowCount() && Grid->rowHeight(row) < height) {
                 Grid->setRowHeight(row, height);
+                m_grownRows.append(row);
+            }
     });
 }
 

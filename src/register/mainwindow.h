@@ -114,6 +114,7 @@ private:
     QActionGroup *m_sortGroup;
     bool m_ended = false;
     QList<QPair<int, int>> m_pendingHeights;
+    QList<int> m_grownRows; // rows made taller than 18 pixels since the last refill
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

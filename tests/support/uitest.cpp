@@ -1,1 +1,147 @@
-// placeholder
+#include "uitest.h"
+
+#include "app/forms.h"
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/state.h"
+#include "register/listmodel.h"
+#include "register/mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDialog>
+#include <QTimer>
+#include <QtTest>
+
+namespace uitest {
+
+Program::Program()
+{
+    testdb::init();
+    folder = root.filePath(QStringLiteral("program"));
+    QDir().mkpath(folder);
+    appData = root.filePath(QStringLiteral("appdata"));
+    QDir().mkpath(appData);
+    iniPath = appData + QStringLiteral("/zentrax.ini");
+    qputenv("APPDATA", appData.toLocal8Bit());
+    dbPath = testdb::freshDatabase(folder);
+    paths::setProgramFolder(folder);
+    resetProgramState();
+    msg::setTestMode(true);
+    msg::setObserver({});
+}
+
+Program::~Program()
+{
+    if (mf)
+        destroyForms();
+    msg::setTestMode(false);
+    paths::setProgramFolder(QString());
+}
+
+TMF *Program::createWindows()
+{
+    createForms();
+    mf = forms().MF;
+    mf->onEndProgram = [] {};
+    return mf;
+}
+
+void Program::addUser(const QString &fio, const QString &login, const QString &pass, const QString &level) const
+{
+    db::IBDatabase d;
+    d.databaseName = dbPath;
+    d.open();
+    db::IBTransaction t(&d);
+    {
+        db::IBQuery q(&d, &t);
+        q.setSql(QStringLiteral("INSERT INTO pers (fio, login, pass, level) VALUES (:fio, :login, :pass, :level)"));
+        q.setParam(QStringLiteral("fio"), fio);
+        q.setParam(QStringLiteral("login"), login);
+        if (pass.isNull())
+            q.setParamNull(QStringLiteral("pass"));
+        else
+            q.setParam(QStringLiteral("pass"), pass);
+        q.setParam(QStringLiteral("level"), level);
+        q.execute();
+        t.commit();
+    }
+    d.close();
+}
+
+qint64 Program::addCard(const QList<QPair<QString, QString>> &columns) const
+{
+    db::IBDatabase d;
+    d.databaseName = dbPath;
+    d.open();
+    db::IBTransaction t(&d);
+    qint64 id = 0;
+    {
+        db::IBQuery q(&d, &t);
+        QStringList names, params;
+        for (const auto &c : columns) {
+            names << c.first;
+            params << QStringLiteral(":") + c.first;
+        }
+        q.setSql(QStringLiteral("INSERT INTO base (%1) VALUES (%2) RETURNING pk_id")
+                     .arg(names.join(QStringLiteral(", ")), params.join(QStringLiteral(", "))));
+        for (const auto &c : columns) {
+            if (c.second.isNull())
+                q.setParamNull(c.first);
+            else
+                q.setParam(c.first, c.second);
+        }
+        q.execute();
+        id = q.asInt(QStringLiteral("pk_id"));
+        t.commit();
+    }
+    d.close();
+    return id;
+}
+
+void Program::loginDirect(const QString &login, const QString &level)
+{
+    if (!mf)
+        createWindows();
+    FirstActivation = false;
+    QVERIFY(mf->OpenDatabase());
+    SessionUser.id = 1;
+    SessionUser.login = login;
+    SessionUser.level = level;
+    SessionUser.fullName = QStringLiteral("Тестовый пользователь");
+    mf->setAdminMenuVisible(login == QLatin1String("admin"));
+    mf->showSessionUser();
+}
+
+QStringList whileModal(const std::function<void()> &action, const std::function<void(QWidget *)> &onShown)
+{
+    QStringList shown;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget *w = QApplication::activeModalWidget();
+        if (!w || !w->isVisible())
+            return;
+        shown << QString::fromLatin1(w->metaObject()->className());
+        if (onShown)
+            onShown(w);
+        if (w->isVisible())
+            if (auto *d = qobject_cast<QDialog *>(w))
+                d->done(QDialog::Rejected);
+    });
+    timer.start();
+    action();
+    timer.stop();
+    return shown;
+}
+
+QStringList listColumn(TMF *mf, int col)
+{
+    QStringList out;
+    ListModel *m = mf->model();
+    for (int r = 0; r < m->cardCount(); ++r)
+        out << m->cell(r, col);
+    return out;
+}
+
+} // namespace uitest

@@ -1,0 +1,405 @@
+// Start-up, settings, finding the database, login and exit.
+
+#include "app/forms.h"
+#include "app/loginwindow.h"
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "db/shared.h"
+#include "register/listmodel.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+
+using uitest::Program;
+
+namespace {
+
+QString readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QStringList texts(const QList<msg::Shown> &shown)
+{
+    QStringList t;
+    for (const auto &s : shown)
+        t << s.text;
+    return t;
+}
+
+// Answers the login window with `login` / `password` (or cancels it).
+std::function<void(QWidget *)> answerLogin(const QString &login, const QString &password, bool remember = false,
+                                           bool cancel = false)
+{
+    return [=](QWidget *w) {
+        auto *lf = qobject_cast<TLF *>(w);
+        if (!lf)
+            return;
+        if (cancel) {
+            QTest::keyClick(lf->PBox, Qt::Key_Escape);
+            return;
+        }
+        lf->PBox->setEditText(login);
+        lf->ed_pass->setText(password);
+        lf->CheckPass->setChecked(remember);
+        lf->bt_login->click();
+    };
+}
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingsFile()
+    {
+        Program p;
+        QVERIFY(!QFile::exists(p.iniPath));
+        LoadSettings();
+        // First start: the file is made with empty values, readable by its owner only.
+        QVERIFY(QFile::exists(p.iniPath));
+        QSettings ini(p.iniPath, QSettings::IniFormat);
+        QCOMPARE(ini.value("main/user").toString(), QString());
+        QCOMPARE(ini.value("main/pass").toString(), QString());
+        QVERIFY(readFile(p.iniPath).contains(QStringLiteral("[main]")));
+        QCOMPARE(QFile::permissions(p.iniPath) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
+        QCOMPARE(SessionUser.login, QStringLiteral("-1"));
+        QCOMPARE(SessionUser.password, QString());
+
+        SessionUser.login = QStringLiteral("Петров");
+        SessionUser.password = QStringLiteral("p@ss 'x'");
+        SaveSettings();
+        QCOMPARE(QFile::permissions(p.iniPath) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
+        SessionUser = SessionUserT();
+        LoadSettings();
+        QCOMPARE(SessionUser.login, QStringLiteral("Петров"));
+        QCOMPARE(SessionUser.password, QStringLiteral("p@ss 'x'"));
+
+        // Missing keys read as empty text.
+        writeFile(p.iniPath, "[main]\n");
+        LoadSettings();
+        QCOMPARE(SessionUser.login, QString());
+        QCOMPARE(SessionUser.password, QString());
+
+        // Without a file SaveSettings writes nothing.
+        QFile::remove(p.iniPath);
+        SaveSettings();
+        QVERIFY(!QFile::exists(p.iniPath));
+
+        // APPDATA unset: the user's configuration folder.
+        const QByteArray saved = qgetenv("APPDATA");
+        qunsetenv("APPDATA");
+        qputenv("XDG_CONFIG_HOME", p.root.filePath("xdg").toLocal8Bit());
+        QCOMPARE(paths::settingsFile(), p.root.filePath("xdg") + QStringLiteral("/zentrax.ini"));
+        qputenv("APPDATA", saved);
+    }
+
+    void findingTheDatabase()
+    {
+        {   // Beside the program: opened, photo folder made.
+            Program p;
+            TMF *mf = p.createWindows();
+            QVERIFY(mf->OpenDatabase());
+            QVERIFY(mf->db.IBDbase.connected());
+            QVERIFY(mf->db.IBTrans.active());
+            QCOMPARE(PhotoFolder, p.folder + QStringLiteral("/files"));
+            QVERIFY(QFileInfo(PhotoFolder).isDir());
+            QVERIFY(msg::shown().isEmpty());
+            QVERIFY(!mf->ended());
+        }
+        {   // path.txt with several lines: only the first counts.
+            Program p;
+            const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("elsewhere.fdb"));
+            QFile::remove(p.dbPath);
+            writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\n/nonexistent/second.fdb\n");
+            TMF *mf = p.createWindows();
+            QVERIFY(mf->OpenDatabase());
+            QCOMPARE(mf->db.IBDbase.databaseName, other);
+        }
+        {   // A folder whose path gives a doubled separator always reads path.txt.
+            Program p;
+            const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("viapath.fdb"));
+            writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\r\n");
+            paths::setProgramFolder(p.folder + QStringLiteral("/"));
+            TMF *mf = p.createWindows();
+            QVERIFY(mf->OpenDatabase());
+            QCOMPARE(mf->db.IBDbase.databaseName, other);
+        }
+        {   // No database and no path.txt: both messages, the program ends.
+            Program p;
+            QFile::remove(p.dbPath);
+            TMF *mf = p.createWindows();
+            QVERIFY(!mf->OpenDatabase());
+            QCOMPARE(texts(msg::shown()),
+                     (QStringList{QStringLiteral("Файл пути к базе данных не найден\nСоздайте в папке программы файл "
+                                                 "path.txt\nи запишите туда путь к б.д."),
+                                  QStringLiteral("Файл базы данных не найден\nпрограмма будет закрыта")}));
+            QVERIFY(mf->ended());
+            QVERIFY(!QFileInfo::exists(p.folder + "/files"));
+        }
+        {   // path.txt naming no file (trailing blanks count): the second message only.
+            Program p;
+            QFile::remove(p.dbPath);
+            writeFile(p.folder + "/path.txt", (p.root.path() + "/program/dbase.fdb ").toLocal8Bit());
+            TMF *mf = p.createWindows();
+            QVERIFY(!mf->OpenDatabase());
+            QCOMPARE(texts(msg::shown()),
+                     QStringList{QStringLiteral("Файл базы данных не найден\nпрограмма будет закрыта")});
+            QVERIFY(mf->ended());
+        }
+        {   // A file that is no database: the library's error, the window stays.
+            Program p;
+            writeFile(p.dbPath, "not a database");
+            TMF *mf = p.createWindows();
+            QVERIFY(!mf->OpenDatabase());
+            QCOMPARE(msg::shown().size(), 1);
+            QCOMPARE(msg::shown().first().caption, QStringLiteral("Ошибка"));
+            QVERIFY(msg::shown().first().text.startsWith(QStringLiteral("Ошибка базы данных")));
+            QVERIFY(!mf->ended());
+        }
+        QVERIFY(paths::isServerPath(QStringLiteral("dbhost:/srv/zentrax/dbase.fdb")));
+        QVERIFY(paths::isServerPath(QStringLiteral("10.0.0.5/3051:C:\\base\\dbase.fdb")));
+        QVERIFY(!paths::isServerPath(QStringLiteral("C:\\base\\dbase.fdb")));
+        QVERIFY(!paths::isServerPath(QStringLiteral("/srv/zentrax/dbase.fdb")));
+    }
+
+    void startUpAndExit()
+    {
+        Program p;
+        p.addUser(QStringLiteral("Иванов Иван Иванович"), QStringLiteral("ivanov"), QStringLiteral("secret"),
+                  QStringLiteral("read"));
+        p.addCard({{"fam", "Сидоров"}, {"post", "Инженер"}, {"bdate", QDate::currentDate().toString("15.MM.1980")},
+                   {"wtel", ""}, {"wmail", ""}, {"work", ""}});
+        p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО Ромашка');\n"
+                              "INSERT INTO organization (org) VALUES ('')"));
+        TMF *mf = p.createWindows();
+        QVERIFY(FirstActivation);
+        QCOMPARE(SessionUser.id, -1);
+
+        const QStringList shown = uitest::whileModal([&] { mf->FormActivate(); },
+                                                     answerLogin(QStringLiteral("ivanov"), QStringLiteral("secret")));
+        QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
+        QVERIFY(!mf->ended());
+        QCOMPARE(SessionUser.id, 1);
+        QCOMPARE(SessionUser.fullName, QStringLiteral("Иванов Иван Иванович"));
+        QCOMPARE(mf->sBar[3]->text(), QStringLiteral("  Иванов Иван Иванович"));
+        QCOMPARE(mf->sBar[4]->text(), QStringLiteral("  Доступ: чтение"));
+        QCOMPARE(mf->sBar[0]->text(), QStringLiteral(" Enter - Просмотр"));
+        QVERIFY(!mf->N2->isVisible());
+        QCOMPARE(uitest::listColumn(mf, 1), QStringList{QStringLiteral("Сидоров  ")});
+        QCOMPARE(mf->MonthBox->currentIndex(), QDate::currentDate().month() - 1);
+        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 1"));
+        // The card's organization list is filled, empty values left out.
+        QCOMPARE(forms().RF->findChild<QComboBox *>("ed_work")->count(), 1);
+
+        // A later activation refills only when asked to.
+        p.addCard({{"fam", "Новый"}, {"post", "x"}, {"work", "w"}, {"wtel", "1"}, {"wmail", "m"}});
+        mf->db.IBTrans.commit(); // others' changes show after the program's own next commit
+        mf->FormActivate();
+        QCOMPARE(mf->model()->cardCount(), 1);
+        RefreshOnActivate = true;
+        mf->FormActivate();
+        QCOMPARE(mf->model()->cardCount(), 2);
+
+        // Exit writes the settings (no password kept) and empties temp/ but not its folders.
+        QDir().mkpath(p.folder + "/temp/sub");
+        writeFile(p.folder + "/temp/a.jpg", "x");
+        writeFile(p.folder + "/temp/.hidden", "x");
+        writeFile(p.folder + "/temp/sub/b.jpg", "x");
+        mf->tb_exitClick();
+        QVERIFY(mf->ended());
+        QSettings ini(p.iniPath, QSettings::IniFormat);
+        QCOMPARE(ini.value("main/user").toString(), QStringLiteral("ivanov"));
+        QCOMPARE(ini.value("main/pass").toString(), QString());
+        QVERIFY(!QFile::exists(p.folder + "/temp/a.jpg"));
+        QVERIFY(!QFile::exists(p.folder + "/temp/.hidden"));
+        QVERIFY(QFile::exists(p.folder + "/temp/sub/b.jpg"));
+    }
+
+    void cancelledLoginAndCloseBoxWriteNothing()
+    {
+        Program p;
+        writeFile(p.iniPath, "[main]\nuser=admin\npass=old\n");
+        p.addUser(QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("new"), QStringLiteral("full"));
+        {
+            TMF *mf = p.createWindows();
+            uitest::whileModal([&] { mf->FormActivate(); }, answerLogin({}, {}, false, true));
+            QVERIFY(mf->ended());
+            QCOMPARE(SessionUser.id, -1);
+            QCOMPARE(mf->model()->cardCount(), 0);
+            QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=old\n"));
+            destroyForms();
+            p.mf = nullptr;
+        }
+        resetProgramState();
+        TMF *mf = p.createWindows();
+        // The remembered login and password are offered; logging in with another password works.
+        uitest::whileModal([&] { mf->FormActivate(); }, [](QWidget *w) {
+            auto *lf = qobject_cast<TLF *>(w);
+            QCOMPARE(lf->PBox->currentText(), QStringLiteral("admin"));
+            QCOMPARE(lf->ed_pass->text(), QStringLiteral("old"));
+            QVERIFY(lf->CheckPass->isChecked());
+            lf->ed_pass->setText(QStringLiteral("new"));
+            lf->bt_login->click();
+        });
+        QCOMPARE(SessionUser.password, QStringLiteral("new"));
+        mf->show();
+        mf->close(); // the close box
+        QVERIFY(mf->ended());
+        QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=old\n"));
+    }
+
+    void login()
+    {
+        Program p;
+        p.addUser(QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("Secret"), QStringLiteral("read"));
+        p.addUser(QStringLiteral("Первый"), QStringLiteral("shared"), QStringLiteral("one"), QStringLiteral("full"));
+        p.addUser(QStringLiteral("Второй"), QStringLiteral("shared"), QStringLiteral("two"), QStringLiteral("read"));
+        p.addUser(QStringLiteral("Пустой"), QStringLiteral("empty"), QStringLiteral(""), QStringLiteral("full"));
+        p.addUser(QStringLiteral("Нулевой"), QStringLiteral("null"), QString(), QStringLiteral("Full"));
+        p.addUser(QStringLiteral("Большой"), QStringLiteral("Admin"), QStringLiteral("x"), QStringLiteral("full"));
+        TMF *mf = p.createWindows();
+        QVERIFY(mf->OpenDatabase());
+        TLF *lf = forms().LF;
+        SessionUser.login = QStringLiteral("gone"); // remembered, no longer exists
+        SessionUser.password = QStringLiteral("pw");
+        lf->FormActivate();
+        QCOMPARE(lf->PBox->count(), 6);
+        QCOMPARE(lf->PBox->itemText(0), QStringLiteral("admin"));
+        QCOMPARE(lf->PBox->currentText(), QString()); // not preselected
+        QCOMPARE(lf->ed_pass->text(), QStringLiteral("pw"));
+        QVERIFY(lf->CheckPass->isChecked());
+        QVERIFY(!dbs().iSQL.isOpen());
+
+        bool leftOpen = false;
+        auto attempt = [&](const QString &login, const QString &pass) -> QStringList {
+            msg::takeShown();
+            SessionUser.id = -1;
+            lf->PBox->setEditText(login);
+            lf->ed_pass->setText(pass);
+            lf->CheckPass->setChecked(false);
+            lf->bt_login->click(); // errors go to the program's handler, as for a user
+            leftOpen = leftOpen || dbs().iSQL.isOpen();
+            return texts(msg::takeShown());
+        };
+        const QStringList unknown{QStringLiteral("Пользователь с данным логином не зарегистрирован!")};
+        QCOMPARE(attempt(QStringLiteral("nobody"), QStringLiteral("x")), unknown);
+        QCOMPARE(attempt(QStringLiteral("ADMIN"), QStringLiteral("Secret")), unknown); // logins compare exactly
+        QCOMPARE(attempt(QStringLiteral("admin"), QStringLiteral("secret")), QStringList{QStringLiteral("Неверный пароль")});
+        QCOMPARE(SessionUser.id, -1);
+        // Typed SQL is only ever a value.
+        for (const QString &bad : {QStringLiteral("'"), QStringLiteral("a\\b"), QStringLiteral("'; delete from base; --"),
+                                   QStringLiteral("' or '1'='1")})
+            QCOMPARE(attempt(bad, QStringLiteral("x")), unknown);
+        QVERIFY(attempt(QStringLiteral("日本"), QStringLiteral("x")).first().contains(QStringLiteral("Windows-1251")));
+
+        // Several users with one login: the last row decides.
+        QCOMPARE(attempt(QStringLiteral("shared"), QStringLiteral("one")), QStringList{QStringLiteral("Неверный пароль")});
+        QVERIFY(attempt(QStringLiteral("shared"), QStringLiteral("two")).isEmpty());
+        QCOMPARE(SessionUser.fullName, QStringLiteral("Второй"));
+        QCOMPARE(SessionUser.level, QStringLiteral("read"));
+        QVERIFY(!mf->N2->isVisible());
+
+        // Empty password box matches empty and NULL.
+        QVERIFY(attempt(QStringLiteral("empty"), QString()).isEmpty());
+        QCOMPARE(SessionUser.fullName, QStringLiteral("Пустой"));
+        QVERIFY(attempt(QStringLiteral("null"), QString()).isEmpty());
+        QCOMPARE(SessionUser.fullName, QStringLiteral("Нулевой"));
+        QVERIFY(!SessionUser.fullRights()); // "Full" is not "full"
+
+        // The users menu: only for exactly "admin", whatever its level.
+        mf->show();
+        QVERIFY(attempt(QStringLiteral("Admin"), QStringLiteral("x")).isEmpty());
+        QVERIFY(!mf->N2->isVisible());
+        QVERIFY(!mf->N19->isVisible());
+        QVERIFY(attempt(QStringLiteral("admin"), QStringLiteral("Secret")).isEmpty());
+        QVERIFY(mf->N2->isVisible());
+        QVERIFY(mf->N19->isVisible());
+        QCOMPARE(SessionUser.login, QStringLiteral("admin"));
+        QCOMPARE(SessionUser.id, 1);
+
+        // Remembered password kept only when asked.
+        SessionUser.id = -1;
+        lf->PBox->setEditText(QStringLiteral("empty"));
+        lf->ed_pass->clear();
+        lf->CheckPass->setChecked(true);
+        lf->bt_loginClick();
+        QCOMPARE(SessionUser.password, QString());
+        lf->PBox->setEditText(QStringLiteral("shared"));
+        lf->ed_pass->setText(QStringLiteral("two"));
+        lf->bt_loginClick();
+        QCOMPARE(SessionUser.password, QStringLiteral("two"));
+        QVERIFY(!leftOpen);
+    }
+
+    void loginKeys()
+    {
+        Program p;
+        p.addUser(QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"), QStringLiteral("full"));
+        TMF *mf = p.createWindows();
+        QVERIFY(mf->OpenDatabase());
+        SessionUser.login = QStringLiteral("ADMIN"); // found without regard to case
+        SessionUser.password.clear();
+        const auto shown = uitest::whileModal([&] { forms().LF->showModal(); }, [](QWidget *w) {
+            auto *lf = qobject_cast<TLF *>(w);
+            QCOMPARE(lf->PBox->currentText(), QStringLiteral("admin"));
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lf->ed_pass));
+            QTest::keyClicks(lf->ed_pass, QStringLiteral("pw"));
+            QTest::keyClick(lf->ed_pass, Qt::Key_Return);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lf->bt_login));
+            QTest::keyClick(lf->bt_login, Qt::Key_Return);
+        });
+        QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
+        QCOMPARE(SessionUser.fullName, QStringLiteral("Админ"));
+        QVERIFY(!forms().LF->isVisible());
+    }
+
+    void windowsAreCreatedAndNamedForScreenReaders()
+    {
+        Program p;
+        TMF *mf = p.createWindows();
+        const QStringList order{"TMF", "TRF", "TAbt", "TLF", "TPF", "TPF1", "TDF", "TDF1",
+                                "TGF", "TGF1", "TEF", "TEF1", "TUF", "TUF1"};
+        QStringList created{QString::fromLatin1(mf->metaObject()->className())};
+        for (QObject *c : mf->children())
+            if (auto *w = qobject_cast<QDialog *>(c))
+                created << QString::fromLatin1(w->metaObject()->className());
+        QCOMPARE(created, order);
+        // Every input control of the main and login windows has a name a screen reader reads.
+        for (QWidget *top : {static_cast<QWidget *>(mf), static_cast<QWidget *>(forms().LF)}) {
+            const auto widgets = top->findChildren<QWidget *>();
+            for (QWidget *w : widgets) {
+                const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||
+                                     qobject_cast<QAbstractButton *>(w) || w->objectName() == QLatin1String("Grid");
+                if (!control || w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_")) ||
+                    w->window() != top)
+                    continue;
+                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"

@@ -1,0 +1,382 @@
+// The main window's list: search, sort, keys, birthdays and the commands on cards.
+
+#include "app/forms.h"
+#include "app/loginwindow.h"
+#include "app/loginwindow.h"
+#include "app/messages.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "db/cp1251.h"
+#include "register/listmodel.h"
+#include "register/liststatement.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+#include <QtTest>
+
+using uitest::Program;
+using Cols = QList<QPair<QString, QString>>;
+
+namespace {
+
+// A card that every empty filter lists: one non-NULL column in each group.
+Cols card(const QString &fam, const QString &name1, const QString &post, const QString &work = QStringLiteral("Фирма"))
+{
+    return {{"fam", fam}, {"name1", name1}, {"name2", ""}, {"post", post}, {"work", work}, {"dep", ""},
+            {"wmail", ""}, {"wtel", ""}};
+}
+
+QStringList names(TMF *mf)
+{
+    return uitest::listColumn(mf, 1);
+}
+
+} // namespace
+
+class TestRegister : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void searchAndSort()
+    {
+        Program p;
+        p.addCard(card("Иванов", "Пётр", "Инженер", "Альфа"));
+        p.addCard(card("иванова", "Анна", "бухгалтер", "Бета"));
+        p.addCard(card("Петров", "Иван", "Водитель", "Гамма"));
+        p.addCard(card("Сивцев", "Олег", "Аналитик", "Дельта"));
+        p.addCard({{"fam", "Безпоста"}, {"work", "x"}, {"wmail", "x"}, {"wtel", "x"}}); // post NULL: never listed
+        p.addCard({{"fam", "Беззвонка"}, {"post", "x"}, {"work", "x"}, {"wmail", "x"}}); // no phone at all
+        p.addCard({{"fam", "Телефонов"}, {"post", "Кладовщик"}, {"work", "x"}, {"wmail", "m"}, {"hmob", "+7 912 555-01-02"}});
+        p.addCard({{"fam", "Почтов"}, {"post", "Курьер"}, {"work", "x"}, {"hmail", "Box@Mail.RU"}, {"htel", "22-33"}});
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"));
+
+        mf->FillList();
+        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван ", "Почтов  ",
+                                          "Сивцев Олег ", "Телефонов  "}));
+        // Column contents: work and department, post, the hidden id.
+        QCOMPARE(uitest::listColumn(mf, 2).first(), QStringLiteral("Альфа "));
+        QCOMPARE(uitest::listColumn(mf, 3).first(), QStringLiteral("Инженер"));
+        QVERIFY(mf->Grid->isColumnHidden(0));
+        QCOMPARE(mf->model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral(" Имя "));
+
+        // Lower-case Cyrillic, begins-with over surname, first name and patronymic.
+        mf->ed_name->setText(QStringLiteral("ив"));
+        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван "}));
+        // Contains.
+        mf->check_pos->click();
+        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван ", "Сивцев Олег "}));
+        mf->check_pos->click();
+
+        // A phone is found in any of the four phone columns; e-mail in either.
+        mf->BitBtn1Click();
+        mf->ed_tel->setText(QStringLiteral("+7 912"));
+        QCOMPARE(names(mf), QStringList{"Телефонов  "});
+        mf->ed_tel->setText(QStringLiteral("22-33"));
+        QCOMPARE(names(mf), QStringList{"Почтов  "});
+        mf->ed_tel->clear();
+        mf->ed_mail->setText(QStringLiteral("box@mail"));
+        QCOMPARE(names(mf), QStringList{"Почтов  "});
+        mf->ed_mail->clear();
+        mf->ed_work->setText(QStringLiteral("бет"));
+        QCOMPARE(names(mf), QStringList{"иванова Анна "});
+        mf->ed_work->clear();
+        mf->bx_post->setEditText(QStringLiteral("БУХ"));
+        QCOMPARE(names(mf), QStringList{"иванова Анна "});
+
+        // Wildcards typed by the user stay wildcards.
+        mf->BitBtn1Click();
+        mf->ed_name->setText(QStringLiteral("_ванов"));
+        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна "}));
+        mf->ed_name->setText(QStringLiteral("%олег"));
+        QCOMPARE(names(mf), QStringList{"Сивцев Олег "});
+
+        // Nothing found: one empty row, no id, the commands do nothing.
+        mf->ed_name->setText(QStringLiteral("Щщщ"));
+        QCOMPARE(mf->model()->cardCount(), 0);
+        QCOMPARE(mf->model()->rowCount(), 1);
+        QCOMPARE(mf->selectedId(), QString());
+        msg::takeShown();
+        QCOMPARE(uitest::whileModal([&] { mf->N15Click(); mf->N3Click(); mf->N17Click(); }), QStringList());
+        QVERIFY(msg::shown().isEmpty());
+
+        // Sorting: by post, then back by name; one item checked at a time.
+        mf->BitBtn1Click();
+        mf->N8->trigger();
+        QCOMPARE(uitest::listColumn(mf, 3).first(), QStringLiteral("Аналитик"));
+        QVERIFY(mf->N8->isChecked() && !mf->N6->isChecked());
+        mf->N7->trigger();
+        QCOMPARE(uitest::listColumn(mf, 2).last(), QStringLiteral("Дельта ")); // Latin sorts before Cyrillic
+        mf->N6->trigger();
+        QVERIFY(mf->N6->isChecked() && !mf->N7->isChecked() && !mf->N8->isChecked());
+        QCOMPARE(names(mf).first(), QStringLiteral("Иванов Пётр "));
+
+        // Typed SQL is only text: no database error, no change to the data.
+        const int before = mf->model()->cardCount();
+        for (const QString &bad : {QStringLiteral("'"), QStringLiteral("\\"), QStringLiteral("'; delete from base; --"),
+                                   QStringLiteral("\"")}) {
+            for (QLineEdit *e : {mf->ed_name, mf->ed_work, mf->ed_mail, mf->ed_tel}) {
+                e->setText(bad);
+                QCOMPARE(mf->model()->cardCount(), 0);
+                e->clear();
+            }
+            mf->bx_post->setEditText(bad);
+            QCOMPARE(mf->model()->cardCount(), 0);
+            mf->bx_post->setEditText(QString());
+        }
+        QVERIFY(msg::shown().isEmpty());
+        QCOMPARE(mf->model()->cardCount(), before);
+
+        // Text outside CP1251: a clear message and the list keeps what it showed.
+        mf->ed_name->setText(QStringLiteral("Ив"));
+        const QStringList shownBefore = names(mf);
+        mf->ed_name->setText(QStringLiteral("Ив日"));
+        QCOMPARE(names(mf), shownBefore);
+        QCOMPARE(msg::shown().size(), 1);
+        QVERIFY(msg::shown().first().text.contains(QStringLiteral("Windows-1251")));
+    }
+
+    // The statement the program runs returns what the original statement returns.
+    void boundStatementMatchesStated()
+    {
+        Program p;
+        const QStringList words = {"Иванов", "иванов", "ИВАНОВА", "Ivanov", "ivan_ov", "50%", "", "Ёлкин", "ёлкин",
+                                   "Ива%нов", "ab_c", "Abc"};
+        int k = 0;
+        for (const QString &w1 : words)
+            for (int v = 0; v < 3; ++v) {
+                const QString w2 = words[(k * 7 + v) % words.size()];
+                const QString w3 = words[(k * 5 + 1) % words.size()];
+                auto val = [&](const QString &s, int salt) { return (k + salt) % 5 == 0 ? QString() : s; };
+                p.addCard({{"fam", val(w1, 1)}, {"name1", val(w2, 2)}, {"name2", val(w3, 3)},
+                           {"work", val(w2, 4)}, {"dep", val(w1, 0)}, {"post", (k % 7 == 0) ? QString() : w3},
+                           {"wmail", val(w1 + "@x.ru", 2)}, {"hmail", val(w2, 1)}, {"wtel", val("12-34", 3)},
+                           {"htel", val("5%6", 4)}, {"wmob", val("+7_9", 0)}, {"hmob", val(w3, 2)}});
+                ++k;
+            }
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"));
+        db::IBQuery &q = mf->db.iSQL;
+        const QList<ListFilter> filters = {
+            {}, {"ив", "", "", "", "", false}, {"ив", "", "", "", "", true}, {"", "iv", "", "", "", true},
+            {"", "", "а", "", "", true}, {"", "", "", "@X", "", false}, {"", "", "", "", "12", false},
+            {"_", "", "", "", "", false}, {"%", "%", "%", "%", "%", true}, {"", "", "", "", "5%", false},
+            {"ё", "", "", "", "", true}, {"", "", "", "", "+7_", false}, {"ab_c", "", "", "", "", false}};
+        for (const ListFilter &f : filters)
+            for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
+                auto run = [&](bool stated) {
+                    q.close();
+                    q.setSql(stated ? statedListSql(f, sort) : listSql(sort));
+                    if (!stated)
+                        bindList(q, f);
+                    q.open();
+                    q.last();
+                    // Rows in order, as (sort key, id); equal keys may come in any order.
+                    QList<QPair<QString, QString>> rows;
+                    const QString key = sort == ListSort::Name ? "fam" : sort == ListSort::Work ? "work" : "post";
+                    for (int r = 0; r < q.recordCount(); ++r)
+                        rows.append({cp1251::upper(q.textAt(r, q.fieldIndex(key))),
+                                     q.textAt(r, q.fieldIndex("pk_id"))});
+                    // Within runs of equal keys, order by id for the comparison.
+                    for (int i = 0; i < rows.size();) {
+                        int j = i;
+                        while (j < rows.size() && rows[j].first == rows[i].first)
+                            ++j;
+                        std::sort(rows.begin() + i, rows.begin() + j);
+                        i = j;
+                    }
+                    return rows;
+                };
+                const auto stated = run(true);
+                const auto bound = run(false);
+                QVERIFY2(!stated.isEmpty() || f.name == "ab_c" || f.tel == "+7_", qPrintable(f.name + f.work));
+                QCOMPARE(bound, stated);
+            }
+        q.close();
+    }
+
+    void databaseMadeByAnotherTool()
+    {
+        Program p;
+        // Ids by generator and trigger, other lengths, CHAR columns, NULLs, no BLOB notes.
+        testdb::freshDatabase(p.folder, QStringLiteral("unused.fdb"));
+        QFile::remove(p.dbPath);
+        db::IBDatabase::create(p.dbPath);
+        p.exec(QStringLiteral(
+            "CREATE TABLE Base (pk_id INTEGER NOT NULL PRIMARY KEY, fam VARCHAR(30) CHARACTER SET WIN1251, "
+            "name1 CHAR(20) CHARACTER SET WIN1251, name2 VARCHAR(20) CHARACTER SET WIN1251, work VARCHAR(50) "
+            "CHARACTER SET WIN1251, dep VARCHAR(10) CHARACTER SET WIN1251, post VARCHAR(15) CHARACTER SET WIN1251, "
+            "bdate CHAR(10) CHARACTER SET WIN1251, wtel VARCHAR(12) CHARACTER SET WIN1251, htel VARCHAR(12) CHARACTER "
+            "SET WIN1251, wmob VARCHAR(12) CHARACTER SET WIN1251, hmob VARCHAR(12) CHARACTER SET WIN1251, wmail "
+            "VARCHAR(40) CHARACTER SET WIN1251, hmail VARCHAR(40) CHARACTER SET WIN1251, other VARCHAR(2000) "
+            "CHARACTER SET WIN1251);\n"
+            "CREATE GENERATOR gen_base;\n"
+            "CREATE TRIGGER base_bi FOR Base ACTIVE BEFORE INSERT AS BEGIN IF (NEW.pk_id IS NULL) THEN "
+            "NEW.pk_id = GEN_ID(gen_base, 1); END;\n"
+            "CREATE TABLE pers (pk_id INTEGER NOT NULL, fio VARCHAR(40) CHARACTER SET WIN1251, login VARCHAR(10) "
+            "CHARACTER SET WIN1251, pass VARCHAR(10) CHARACTER SET WIN1251, level VARCHAR(4) CHARACTER SET WIN1251);\n"
+            "INSERT INTO pers VALUES (7, 'Старый', 'old', 'pw', 'full');\n"
+            "INSERT INTO Base (fam, name1, post, work, dep, bdate, wtel, wmail) VALUES ('Ёжиков', 'Олег', "
+            "'Сторож', 'Склад', NULL, '01.02.1970', NULL, 'a@b');\n"
+            "UPDATE Base SET htel = '2';\n"
+            "INSERT INTO Base (fam, name1, post, work, wtel, wmail) VALUES ('Ангелов', NULL, 'Повар', NULL, "
+            "'1', NULL);\n"
+            "UPDATE Base SET hmail = 'h', dep = 'Кухня' WHERE fam = 'Ангелов'"));
+        TMF *mf = p.createWindows();
+        QVERIFY(mf->OpenDatabase());
+        // A login longer than the column is still only compared, not truncated into an error.
+        TLF *lf = forms().LF;
+        lf->FormActivate();
+        lf->PBox->setEditText(QStringLiteral("a-login-much-longer-than-ten"));
+        lf->bt_login->click();
+        QCOMPARE(msg::takeShown().first().text, QStringLiteral("Пользователь с данным логином не зарегистрирован!"));
+        lf->PBox->setEditText(QStringLiteral("old"));
+        lf->ed_pass->setText(QStringLiteral("pw"));
+        lf->bt_login->click();
+        QCOMPARE(SessionUser.id, 7);
+
+        FirstActivation = false;
+        mf->FillList();
+        QCOMPARE(names(mf), (QStringList{"Ангелов  ", "Ёжиков Олег                 "}));
+        QCOMPARE(uitest::listColumn(mf, 2), (QStringList{" Кухня", "Склад "}));
+        QCOMPARE(uitest::listColumn(mf, 0), (QStringList{"2", "1"}));
+        mf->ed_name->setText(QStringLiteral("ёж"));
+        QCOMPARE(names(mf).size(), 1);
+        mf->ed_name->setText(QString(300, QLatin1Char('x'))); // longer than any column
+        QCOMPARE(mf->model()->cardCount(), 0);
+        QVERIFY(msg::shown().isEmpty());
+        mf->MonthBox->setCurrentIndex(1);
+        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 1"));
+    }
+
+    void selectionKeysAndRows()
+    {
+        Program p;
+        for (int i = 0; i < 12; ++i)
+            p.addCard(card(QStringLiteral("Фам%1").arg(i, 2, 10, QLatin1Char('0')), "И", "П"));
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"), QStringLiteral("read"));
+        mf->show();
+        mf->FillList();
+        QCOMPARE(mf->selectedRow(), 0);
+        mf->selectRow(10);
+        QCOMPARE(mf->selectedId(), uitest::listColumn(mf, 0).at(10));
+        // The row number stays across a refill, and is clamped when the list shrinks.
+        mf->N8Click();
+        QCOMPARE(mf->selectedRow(), 10);
+        mf->ed_name->setText(QStringLiteral("Фам0"));
+        QCOMPARE(mf->model()->cardCount(), 10);
+        QCOMPARE(mf->selectedRow(), 9);
+
+        // List keys lead to the commands; Alt+F4 is left to the window manager.
+        mf->Grid->setFocus();
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_Return); }), QStringList{"TRF"});
+        QCOMPARE(CardMode, QStringLiteral("read"));
+        QCOMPARE(uitest::whileModal([&] { mf->GridDblClick(); }), QStringList{"TRF"});
+        msg::takeShown();
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F4); }), QStringList());
+        QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав")); // read-only user
+        QVERIFY(!mf->GridKeyDown(Qt::Key_F4, Qt::AltModifier));
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F7); }), QStringList());
+        QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));
+        SessionUser.level = QStringLiteral("full");
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F4); }), QStringList{"TRF"});
+        QCOMPARE(CardMode, QStringLiteral("edit"));
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F7); }), QStringList{"TRF"});
+        QCOMPARE(CardMode, QStringLiteral("new"));
+
+        // Column shares follow the grid's width.
+        mf->resize(1000, 700);
+        QApplication::processEvents();
+        const int w = mf->Grid->width();
+        QCOMPARE(mf->Grid->columnWidth(1), int(w * 0.22));
+        QCOMPARE(mf->Grid->columnWidth(6), int(w * 0.18));
+
+        // A name too long for its column wraps and the row grows (never inside paint).
+        p.addCard(card(QStringLiteral("Очень-очень-длинная фамилия, которая точно не поместится в одну строку колонки"),
+                       "Имя", "П"));
+        mf->db.IBTrans.commit();
+        mf->BitBtn1Click();
+        mf->N6Click();
+        QVERIFY(uitest::listColumn(mf, 1).first().startsWith(QStringLiteral("Очень")));
+        mf->Grid->setColumnWidth(1, 120);
+        mf->Grid->viewport()->repaint();
+        QTRY_VERIFY(mf->Grid->rowHeight(0) > 18);
+        const int grown = mf->Grid->rowHeight(0);
+        mf->Grid->setColumnWidth(1, 2000);
+        mf->Grid->viewport()->repaint();
+        QApplication::processEvents();
+        QCOMPARE(mf->Grid->rowHeight(0), grown); // never shrinks by itself
+        mf->FillList();
+        QCOMPARE(mf->Grid->rowHeight(0), 18); // a refill starts over
+    }
+
+    void deleteCommand()
+    {
+        Program p;
+        const qint64 a = p.addCard(card("Аверин", "А", "П"));
+        p.addCard(card("Борин", "Б", "П"));
+        p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK');\n"
+                              "INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'QQ')").arg(a));
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"));
+        mf->FillList();
+        mf->selectRow(0);
+        msg::script({msg::Answer::No});
+        mf->N17Click();
+        QCOMPARE(msg::shown().last().caption, QStringLiteral("Удаление"));
+        QCOMPARE(msg::shown().last().buttons, msg::Buttons::YesNo);
+        QCOMPARE(mf->model()->cardCount(), 2);
+        msg::script({msg::Answer::Yes});
+        mf->N17Click();
+        QCOMPARE(names(mf), QStringList{"Борин Б "});
+        QCOMPARE(mf->selectedRow(), 0);
+        testdb::Peek peek(p.dbPath);
+        QCOMPARE(peek.count(QStringLiteral("SELECT * FROM accounts")), 0);
+        QCOMPARE(peek.count(QStringLiteral("SELECT * FROM base")), 1);
+
+        SessionUser.level = QStringLiteral("read");
+        msg::takeShown();
+        mf->N17Click();
+        QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));
+        QCOMPARE(mf->model()->cardCount(), 1);
+    }
+
+    void birthdays()
+    {
+        Program p;
+        p.addCard({{"fam", "Март70"}, {"post", "x"}, {"bdate", "03.03.1970"}});
+        p.addCard({{"fam", "Март85"}, {"post", "x"}, {"bdate", "01.03.1985"}});
+        p.addCard({{"fam", "Пустая"}, {"post", "x"}, {"bdate", "  .  .    "}});
+        p.addCard({{"fam", "Короткая"}, {"post", "x"}, {"bdate", "3.3.1990"}});
+        p.addCard({{"fam", "Май"}, {"post", "x"}, {"bdate", "09.05.1990"}});
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"));
+        mf->FillList();
+        mf->MonthBox->setCurrentIndex(2); // March
+        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 2"));
+        QCOMPARE(mf->model()->cardCount(), 0); // the list does not change with the month
+        mf->btDateClick();
+        QCOMPARE(uitest::listColumn(mf, 4), (QStringList{"01.03.1985", "03.03.1970"}));
+        mf->MonthBox->setCurrentIndex(0);
+        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 0"));
+        mf->btDateClick();
+        QCOMPARE(mf->model()->cardCount(), 0);
+        QCOMPARE(mf->model()->rowCount(), 1);
+        QCOMPARE(monthPattern(5), QStringLiteral("%.05.%"));
+        QCOMPARE(monthPattern(12), QStringLiteral("%.12.%"));
+    }
+};
+
+QTEST_MAIN(TestRegister)
+#include "tst_register.moc"

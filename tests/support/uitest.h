@@ -1,0 +1,53 @@
+#pragma once
+// A program folder, a settings folder and the program's windows for one test.
+
+#include "testdb.h"
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+
+class TMF;
+
+namespace uitest {
+
+struct Program
+{
+    // A program folder holding a fresh database, with its settings in a folder of its own.
+    Program();
+    ~Program();
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+
+    QTemporaryDir root;
+    QString folder;    // the program folder
+    QString dbPath;    // folder/dbase.fdb
+    QString appData;   // where zentrax.ini lies
+    QString iniPath;
+
+    // Creates the fourteen windows (the main window runs FormCreate).
+    TMF *createWindows();
+    TMF *mf = nullptr;
+
+    // Runs statements on the database through a connection of its own.
+    void exec(const QString &statements) const { testdb::exec(dbPath, statements); }
+    // Adds a user; returns nothing, ids are assigned in order from 1.
+    void addUser(const QString &fio, const QString &login, const QString &pass, const QString &level) const;
+    // Adds a card with the given columns (name=value pairs; others NULL) and returns its id.
+    qint64 addCard(const QList<QPair<QString, QString>> &columns) const;
+
+    // Opens the database and logs `login` in without the login window.
+    void loginDirect(const QString &login, const QString &level = QStringLiteral("full"));
+};
+
+// While `action` runs, answers the next modal window that opens: `onShown`
+// gets it (and may drive it); if it is still open afterwards it is closed.
+// Returns the class names of the modal windows that were shown.
+QStringList whileModal(const std::function<void()> &action,
+                       const std::function<void(QWidget *)> &onShown = {});
+
+// The texts of the list's rows (column `col`) in order.
+QStringList listColumn(TMF *mf, int col);
+
+} // namespace uitest
