@@ -327,6 +327,7 @@ void TMF::buildStatusBar()
     for (int i = 0; i < 5; ++i) {
         sBar[i] = new QLabel(bar);
         sBar[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
+        sBar[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         if (widths[i] > 0)
             sBar[i]->setFixedWidth(widths[i]);
         bar->addWidget(sBar[i], widths[i] > 0 ? 0 : 1);
