@@ -254,12 +254,12 @@ IBQuery::~IBQuery()
     std::erase(m_tra->m_queries, this);
 }
 
-// Rewrites ":name" parameters to positional ones, skipping quoted text and comments.
-static std::string positional(const QString &sql, std::vector<QString> &names)
+QString toPositional(const QString &sql, QStringList *names)
 {
     QString out;
     out.reserve(sql.size());
-    names.clear();
+    if (names)
+        names->clear();
     const qsizetype n = sql.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = sql[i];
@@ -284,14 +284,22 @@ static std::string positional(const QString &sql, std::vector<QString> &names)
             qsizetype j = i + 1;
             while (j < n && (sql[j].isLetterOrNumber() || sql[j] == u'_' || sql[j] == u'$'))
                 ++j;
-            names.push_back(sql.mid(i + 1, j - i - 1).toUpper());
+            if (names)
+                names->append(sql.mid(i + 1, j - i - 1).toUpper());
             out += u'?';
             i = j - 1;
         } else {
             out += c;
         }
     }
-    QByteArray bytes = encodeOrThrow(out);
+    return out;
+}
+
+static std::string positional(const QString &sql, std::vector<QString> &names)
+{
+    QStringList list;
+    const QByteArray bytes = encodeOrThrow(toPositional(sql, &list));
+    names.assign(list.begin(), list.end());
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
@@ -319,6 +327,15 @@ bool IBQuery::hasParam(const QString &name) const
         if (p->name == u)
             return true;
     return false;
+}
+
+QString IBQuery::paramText(const QString &name) const
+{
+    const QString u = name.toUpper();
+    for (const auto &p : m_params)
+        if (p->name == u)
+            return p->isInt ? QString::number(p->intValue) : p->text;
+    return QString();
 }
 
 QStringList IBQuery::paramNames() const

@@ -43,6 +43,10 @@ private:
 // run before the first database call.
 void prepareEngine(const QString &programFolder);
 
+// Rewrites ":name" parameters to positional ones ("?"), skipping quoted text
+// and comments; `names` receives the name of each position, upper-cased.
+QString toPositional(const QString &sql, QStringList *names);
+
 // The message shown when a value cannot be written in the database's encoding.
 QString encodingMessage(QChar bad);
 
@@ -122,6 +126,7 @@ public:
     void setParam(const QString &name, const char *value) { setParam(name, QString::fromUtf8(value)); }
     void setParamNull(const QString &name);
     bool hasParam(const QString &name) const;
+    QString paramText(const QString &name) const; // as bound (an integer as its digits)
     QStringList paramNames() const;
 
     void open();    // runs a SELECT and stands on its first row

@@ -1,0 +1,375 @@
+// zentrax-bench: the list, the birthday statements and the start-up, measured
+// side by side with the bare engine at several database sizes.
+//
+//   zentrax-bench --cache DIR --out FILE SIZE...   (bench/run calls this)
+//
+// Each size runs in a child process of its own, so that its peak memory is its own.
+
+#include "engine.h"
+
+#include <firebird/Interface.h>
+
+#include "app/application.h"
+#include "app/forms.h"
+#include "app/loginwindow.h"
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/state.h"
+#include "db/ibase.h"
+#include "register/listmodel.h"
+#include "register/liststatement.h"
+#include "register/mainwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+double percentile(QList<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    if (v.isEmpty())
+        return 0;
+    const int i = std::min(int(v.size()) - 1, int(p * (v.size() - 1) + 0.5));
+    return v[i];
+}
+
+double peakRssMb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+struct Step
+{
+    QString name, kind;
+    QList<double> program, engine, stated;
+};
+
+QJsonObject stepJson(const Step &s)
+{
+    const double p95 = percentile(s.program, 0.95);
+    const double eng = percentile(s.engine, 0.5);
+    const double sta = percentile(s.stated, 0.5);
+    QJsonObject o;
+    o[QStringLiteral("name")] = s.name;
+    o[QStringLiteral("kind")] = s.kind;
+    o[QStringLiteral("median_ms")] = percentile(s.program, 0.5);
+    o[QStringLiteral("p95_ms")] = p95;
+    o[QStringLiteral("engine_ms")] = eng;
+    o[QStringLiteral("engine_stated_ms")] = sta;
+    o[QStringLiteral("ratio")] = eng > 0 ? p95 / eng : 0;
+    o[QStringLiteral("ratio_stated")] = sta > 0 ? p95 / sta : 0;
+    return o;
+}
+
+// ------------------------------------------------------------ measuring child
+
+int measure(const QString &folder, int reps)
+{
+    QTemporaryDir appData;
+    qputenv("APPDATA", appData.path().toLocal8Bit());
+    paths::setProgramFolder(folder);
+    msg::setTestMode(true);
+    createForms();
+    TMF *mf = forms().MF;
+    mf->onEndProgram = [] {};
+    FirstActivation = false;
+    if (!mf->OpenDatabase())
+        return 1;
+    SessionUser.id = 1;
+    SessionUser.level = QStringLiteral("full");
+    bench::Engine engine(folder + QStringLiteral("/dbase.fdb"));
+
+    QList<Step> steps;
+    auto boxes = [&](const ListFilter &f) {
+        for (QLineEdit *e : {mf->ed_name, mf->ed_work, mf->ed_mail, mf->ed_tel})
+            e->blockSignals(true);
+        mf->bx_post->blockSignals(true);
+        mf->check_pos->blockSignals(true);
+        mf->ed_name->setText(f.name);
+        mf->ed_work->setText(f.work);
+        mf->bx_post->setEditText(f.post);
+        mf->ed_mail->setText(f.mail);
+        mf->ed_tel->setText(f.tel);
+        mf->check_pos->setChecked(f.contains);
+        for (QLineEdit *e : {mf->ed_name, mf->ed_work, mf->ed_mail, mf->ed_tel})
+            e->blockSignals(false);
+        mf->bx_post->blockSignals(false);
+        mf->check_pos->blockSignals(false);
+    };
+    auto listStep = [&](const QString &name, const QString &kind, const ListFilter &f, bool viaClear = false) {
+        Step s{name, kind, {}, {}, {}};
+        // The statement the program runs, with its parameters in place, for the engine alone.
+        QStringList names, params;
+        const QString positional = db::toPositional(listSql(ListSort::Name), &names);
+        db::IBQuery probe(&mf->db.IBDbase, &mf->db.IBTrans);
+        probe.setSql(listSql(ListSort::Name));
+        bindList(probe, f);
+        for (const QString &n : names)
+            params << probe.paramText(n);
+        int rows = 0;
+        for (int i = 0; i < reps; ++i) {
+            boxes(viaClear ? ListFilter{QStringLiteral("Ив"), {}, {}, {}, {}, false} : f);
+            QElapsedTimer t;
+            t.start();
+            if (viaClear)
+                mf->BitBtn1Click();
+            else
+                mf->FillList();
+            s.program << double(t.nsecsElapsed()) / 1e6;
+            rows = mf->model()->cardCount();
+            s.engine << engine.run(positional, params, false);
+            s.stated << engine.run(statedListSql(f, ListSort::Name), {}, true);
+        }
+        std::fprintf(stderr, "  %s %8d rows\n", name.leftJustified(24).toUtf8().constData(), rows);
+        steps << s;
+    };
+
+    const ListFilter all;
+    listStep(QStringLiteral("full list (start-up)"), QStringLiteral("full"), all);
+    for (const QString &prefix : {QStringLiteral("И"), QStringLiteral("Ив"), QStringLiteral("Ива"), QStringLiteral("Иван")})
+        listStep(QStringLiteral("surname ") + prefix, QStringLiteral("narrow"), ListFilter{prefix, {}, {}, {}, {}, false});
+    listStep(QStringLiteral("work contains техно"), QStringLiteral("narrow"),
+             ListFilter{{}, QStringLiteral("техно"), {}, {}, {}, true});
+    listStep(QStringLiteral("phone +7 912"), QStringLiteral("narrow"), ListFilter{{}, {}, {}, {}, QStringLiteral("+7 912"), false});
+    listStep(QStringLiteral("clear button"), QStringLiteral("full"), all, true);
+
+    // Birthdays of May: the count and the list.
+    {
+        Step count{QStringLiteral("birthday count"), QStringLiteral("birthday"), {}, {}, {}};
+        Step list{QStringLiteral("birthday list"), QStringLiteral("birthday"), {}, {}, {}};
+        mf->MonthBox->blockSignals(true);
+        mf->MonthBox->setCurrentIndex(4);
+        mf->MonthBox->blockSignals(false);
+        for (int i = 0; i < reps; ++i) {
+            QElapsedTimer t;
+            t.start();
+            mf->GetBirthDays();
+            count.program << double(t.nsecsElapsed()) / 1e6;
+            count.engine << engine.run(birthdayCountSql(5), {}, false);
+            count.stated << engine.run(birthdayCountSql(5), {}, true);
+            t.restart();
+            mf->btDateClick();
+            list.program << double(t.nsecsElapsed()) / 1e6;
+            list.engine << engine.run(birthdayListSql(5), {}, false);
+            list.stated << engine.run(statedBirthdayListSql(5), {}, true);
+        }
+        std::fprintf(stderr, "  %-24s %8d rows\n", "birthday list", mf->model()->cardCount());
+        steps << count << list;
+    }
+
+    QJsonArray arr;
+    for (const Step &s : steps)
+        arr.append(stepJson(s));
+    QJsonObject out;
+    out[QStringLiteral("rss_mb")] = peakRssMb();
+    out[QStringLiteral("steps")] = arr;
+    std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+    destroyForms();
+    return 0;
+}
+
+// ------------------------------------------------------------- start-up child
+
+// The program's own start: the windows, the start-up sequence, the login
+// window (answered as a user would), the filled list. Marks each stage on stdout.
+int startupChild(const QString &folder)
+{
+    QTemporaryDir appData;
+    qputenv("APPDATA", appData.path().toLocal8Bit());
+    paths::setProgramFolder(folder);
+    createForms();
+    TMF *mf = forms().MF;
+    mf->onEndProgram = [] {};
+    mf->show();
+    QTimer poll;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *lf = qobject_cast<TLF *>(QApplication::activeModalWidget());
+        if (!lf)
+            return;
+        poll.stop();
+        std::printf("login\n");
+        std::fflush(stdout);
+        lf->PBox->setEditText(QStringLiteral("admin"));
+        lf->ed_pass->setText(QStringLiteral("admin"));
+        lf->bt_login->click();
+    });
+    poll.start();
+    QTimer::singleShot(0, mf, [mf] {
+        mf->FormActivate();
+        std::printf("list %d\n", mf->model()->cardCount());
+        std::fflush(stdout);
+        QCoreApplication::exit(0);
+    });
+    const int rc = QApplication::exec();
+    destroyForms();
+    return rc;
+}
+
+// ------------------------------------------------------------------- parent
+
+QString ensureDatabase(const QString &cache, const QString &makedb, qint64 size)
+{
+    const QString folder = QDir(cache).filePath(QString::number(size));
+    const QString path = folder + QStringLiteral("/dbase.fdb");
+    if (QFileInfo::exists(path))
+        return folder;
+    QDir().mkpath(folder);
+    std::fprintf(stderr, "making %lld demo cards in %s\n", (long long)size, qPrintable(path));
+    const int rc = QProcess::execute(makedb, {QStringLiteral("--demo"), QString::number(size), path + ".part"});
+    if (rc != 0 || !QFile::rename(path + ".part", path)) {
+        std::fprintf(stderr, "cannot make %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    return folder;
+}
+
+QList<double> startupTimes(const QString &folder, int reps)
+{
+    QList<double> login, list;
+    for (int i = 0; i < reps; ++i) {
+        QProcess p;
+        QElapsedTimer t;
+        t.start();
+        p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--startup-child"), folder});
+        double tLogin = -1, tList = -1;
+        QByteArray buf;
+        while (p.state() != QProcess::NotRunning || p.bytesAvailable()) {
+            p.waitForReadyRead(50);
+            buf += p.readAllStandardOutput();
+            if (tLogin < 0 && buf.contains("login\n"))
+                tLogin = double(t.nsecsElapsed()) / 1e6;
+            if (tList < 0 && buf.contains("list ")) {
+                tList = double(t.nsecsElapsed()) / 1e6;
+                break;
+            }
+            if (t.elapsed() > 600000)
+                break;
+        }
+        p.waitForFinished(60000);
+        login << tLogin;
+        list << tList - tLogin;
+    }
+    return login + QList<double>{-1} + list;
+}
+
+int parent(const QStringList &args)
+{
+    QString cache = QStringLiteral("bench/cache"), out = QStringLiteral("bench/results/latest.json");
+    QString makedb = QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-makedb");
+    QList<qint64> sizes;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--cache"))
+            cache = args.value(++i);
+        else if (args[i] == QLatin1String("--out"))
+            out = args.value(++i);
+        else
+            sizes << args[i].toLongLong();
+    }
+    if (sizes.isEmpty())
+        sizes = {10000, 100000};
+    QJsonObject bySize;
+    for (qint64 size : sizes) {
+        const QString folder = ensureDatabase(cache, makedb, size);
+        const int reps = size >= 1000000 ? 5 : 15;
+        std::fprintf(stderr, "measuring %lld cards (%d runs a step)\n", (long long)size, reps);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--measure"), folder, QString::number(reps)});
+        child.waitForFinished(-1);
+        QJsonObject result = QJsonDocument::fromJson(child.readAllStandardOutput().trimmed()).object();
+        if (result.isEmpty()) {
+            std::fprintf(stderr, "the measurement of %lld cards failed\n", (long long)size);
+            return 1;
+        }
+        const QList<double> st = startupTimes(folder, size >= 1000000 ? 3 : 7);
+        const qsizetype split = st.indexOf(-1);
+        QJsonArray steps = result.value(QStringLiteral("steps")).toArray();
+        for (const auto &[name, samples] : {std::pair{QStringLiteral("start to login window"), st.mid(0, split)},
+                                            std::pair{QStringLiteral("login to filled list"), st.mid(split + 1)}}) {
+            Step s{name, QStringLiteral("startup"), samples, {}, {}};
+            steps.append(stepJson(s));
+        }
+        result[QStringLiteral("steps")] = steps;
+        bySize[QString::number(size)] = result;
+    }
+    QJsonObject all;
+    all[QStringLiteral("sizes")] = bySize;
+    QDir().mkpath(QFileInfo(out).absolutePath());
+    QFile f(out);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(QJsonDocument(all).toJson());
+
+    std::printf("%-9s %-24s %-8s %9s %9s %9s %9s %7s %7s\n", "cards", "step", "kind", "median", "p95", "engine",
+                "stated", "ratio", "r.stat");
+    for (qint64 size : sizes) {
+        const QJsonObject r = bySize.value(QString::number(size)).toObject();
+        for (const auto &v : r.value(QStringLiteral("steps")).toArray()) {
+            const QJsonObject s = v.toObject();
+            std::printf("%-9lld %s %-8s %9.1f %9.1f %9.1f %9.1f %7.2f %7.2f\n", (long long)size,
+                        s.value("name").toString().leftJustified(24).toUtf8().constData(),
+                        qPrintable(s.value("kind").toString()),
+                        s.value("median_ms").toDouble(), s.value("p95_ms").toDouble(),
+                        s.value("engine_ms").toDouble(), s.value("engine_stated_ms").toDouble(),
+                        s.value("ratio").toDouble(), s.value("ratio_stated").toDouble());
+        }
+        std::printf("%-9lld peak resident memory %.0f MB\n", (long long)size, r.value("rss_mb").toDouble());
+    }
+    std::printf("(milliseconds; ratio = p95 / engine on the statement run, r.stat = p95 / engine on the "
+                "original statement)\nwritten to %s\n", qPrintable(out));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const QStringList args = [&] {
+        QStringList a;
+        for (int i = 1; i < argc; ++i)
+            a << QString::fromLocal8Bit(argv[i]);
+        return a;
+    }();
+    qputenv("FIREBIRD", QByteArray(ZENTRAX_PROGRAM_DIR "/firebird"));
+    if (!args.isEmpty() && (args[0] == QLatin1String("--measure") || args[0] == QLatin1String("--startup-child"))) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        ZApplication app(argc, argv);
+        try {
+            return args[0] == QLatin1String("--measure") ? measure(args.value(1), args.value(2).toInt())
+                                                         : startupChild(args.value(1));
+        } catch (const Firebird::FbException &e) {
+            char buf[2048];
+            Firebird::fb_get_master_interface()->getUtilInterface()->formatStatus(buf, sizeof buf, e.getStatus());
+            std::fprintf(stderr, "engine: %s\n", buf);
+        } catch (const db::DbError &e) {
+            std::fprintf(stderr, "database: %s\n", qPrintable(e.text()));
+        }
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    return parent(args);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The bare engine: a statement prepared, executed and fully fetched through
+// the client library's object API with nothing else, as the floor that the
+// program's own path is compared with.
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace bench {
+
+class Engine
+{
+public:
+    explicit Engine(const QString &path);
+    ~Engine();
+    // Milliseconds to run `sql` with positional text parameters and fetch every
+    // row; `prepareEachTime` includes preparing the statement in the time.
+    double run(const QString &sql, const QStringList &params, bool prepareEachTime, int *rows = nullptr);
+
+private:
+    struct Impl;
+    Impl *d;
+};
+
+} // namespace bench
