@@ -16,6 +16,7 @@
 #include "app/paths.h"
 #include "app/state.h"
 #include "db/ibase.h"
+#include "db/schema.h"
 #include "register/listmodel.h"
 #include "register/liststatement.h"
 #include "register/mainwindow.h"
@@ -23,6 +24,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -122,13 +124,14 @@ int measure(const QString &folder, int reps)
         Step s{name, kind, {}, {}, {}};
         // The statement the program runs, with its parameters in place, for the engine alone.
         QStringList names, params;
-        const QString positional = db::toPositional(listSql(ListSort::Name), &names);
+        const QString positional = db::toPositional(listSql(f, ListSort::Name), &names);
         db::IBQuery probe(&mf->db.IBDbase, &mf->db.IBTrans);
-        probe.setSql(listSql(ListSort::Name));
+        probe.setSql(listSql(f, ListSort::Name));
         bindList(probe, f);
         for (const QString &n : names)
             params << probe.paramText(n);
         int rows = 0;
+        QList<double> first;
         for (int i = 0; i < reps; ++i) {
             boxes(viaClear ? ListFilter{QStringLiteral("Ив"), {}, {}, {}, {}, false} : f);
             QElapsedTimer t;
@@ -137,6 +140,9 @@ int measure(const QString &folder, int reps)
                 mf->BitBtn1Click();
             else
                 mf->FillList();
+            first << double(t.nsecsElapsed()) / 1e6;
+            while (mf->isFilling()) // the rest arrives from the event loop
+                QCoreApplication::processEvents();
             s.program << double(t.nsecsElapsed()) / 1e6;
             rows = mf->model()->cardCount();
             s.engine << engine.run(positional, params, false);
@@ -144,6 +150,8 @@ int measure(const QString &folder, int reps)
         }
         std::fprintf(stderr, "  %s %8d rows\n", name.leftJustified(24).toUtf8().constData(), rows);
         steps << s;
+        if (kind == QLatin1String("full"))
+            steps << Step{name + QStringLiteral(" (first rows)"), kind, first, s.engine, s.stated};
     };
 
     const ListFilter all;
@@ -233,7 +241,12 @@ int startupChild(const QString &folder)
 
 QString ensureDatabase(const QString &cache, const QString &makedb, qint64 size)
 {
-    const QString folder = QDir(cache).filePath(QString::number(size));
+    // A database made with another schema is made again.
+    const QString schemaHash = QString::fromLatin1(
+        QCryptographicHash::hash(schema::statements().join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha1)
+            .toHex()
+            .left(12));
+    const QString folder = QDir(cache).filePath(QString::number(size) + QLatin1Char('-') + schemaHash);
     const QString path = folder + QStringLiteral("/dbase.fdb");
     if (QFileInfo::exists(path))
         return folder;

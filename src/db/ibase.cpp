@@ -205,6 +205,8 @@ void IBTransaction::commit()
 {
     if (!m_tra)
         return;
+    if (beforeCommit)
+        beforeCommit();
     for (IBQuery *q : m_queries)
         q->close();
     guarded([&] {

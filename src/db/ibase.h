@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -95,6 +96,8 @@ public:
     void start();
     // Commits, ends the transaction and closes every open result of it.
     void commit();
+    // Runs before each commit (the main list finishes a fill still under way).
+    std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
     Firebird::ITransaction *handle();
     IBDatabase *database() const { return m_db; }

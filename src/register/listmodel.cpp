@@ -42,25 +42,45 @@ void appendRaw(std::vector<char> &buf, const db::IBQuery &q, int row, int col)
 
 void ListModel::fill(const db::IBQuery &q)
 {
+    beginResetModel();
+    m_data.clear();
+    m_rowStart.clear();
+    appendRows(q, 0, q.recordCount());
+    endResetModel();
+}
+
+void ListModel::append(const db::IBQuery &q)
+{
+    const int from = cardCount();
+    const int to = q.recordCount();
+    if (to <= from)
+        return;
+    if (from == 0) { // the empty row becomes a card
+        fill(q);
+        return;
+    }
+    beginInsertRows(QModelIndex(), from, to - 1);
+    appendRows(q, from, to);
+    endInsertRows();
+}
+
+void ListModel::appendRows(const db::IBQuery &q, int from, int to)
+{
     const Columns c{q.fieldIndex(QStringLiteral("pk_id")), q.fieldIndex(QStringLiteral("fam")),
                     q.fieldIndex(QStringLiteral("name1")), q.fieldIndex(QStringLiteral("name2")),
                     q.fieldIndex(QStringLiteral("work")),  q.fieldIndex(QStringLiteral("dep")),
                     q.fieldIndex(QStringLiteral("post")),  q.fieldIndex(QStringLiteral("bdate")),
                     q.fieldIndex(QStringLiteral("wtel")),  q.fieldIndex(QStringLiteral("wmail"))};
-    beginResetModel();
-    m_data.clear();
-    m_rowStart.clear();
-    const int n = q.recordCount();
-    m_rowStart.reserve(size_t(n));
+    m_rowStart.reserve(size_t(to));
     std::vector<char> cellBuf;
-    for (int r = 0; r < n; ++r) {
+    for (int r = from; r < to; ++r) {
         m_rowStart.push_back(m_data.size());
         auto cell = [&](std::initializer_list<int> parts) {
             cellBuf.clear();
             bool firstPart = true;
             for (int col : parts) {
                 if (!firstPart)
-                    cellBuf.push_back(' ');
+                    cellBuf.push_back(' '); // the blanks are written even between empty parts
                 firstPart = false;
                 appendRaw(cellBuf, q, r, col);
             }
@@ -77,7 +97,6 @@ void ListModel::fill(const db::IBQuery &q)
         cell({c.wtel});
         cell({c.wmail});
     }
-    endResetModel();
 }
 
 void ListModel::clearRows()

@@ -21,6 +21,8 @@ public:
 
     // Replaces the rows with every row the query holds (fetched so far).
     void fill(const db::IBQuery &q);
+    // Adds the rows the query fetched since the last fill or append.
+    void append(const db::IBQuery &q);
     // Empties the list (it still shows one empty row under the header).
     void clearRows();
     int cardCount() const { return int(m_rowStart.size()); }
@@ -37,6 +39,8 @@ public:
     static const QString &header(int col);
 
 private:
+    void appendRows(const db::IBQuery &q, int from, int to);
+
     std::vector<char> m_data;       // per row: seven cells of [u16 length][bytes]
     std::vector<uint64_t> m_rowStart;
 };

@@ -56,20 +56,103 @@ QString statedListSql(const ListFilter &f, ListSort sort)
            sortExpression(sort);
 }
 
-QString listSql(ListSort sort)
+namespace {
+
+struct Group
 {
-    auto bound = [](const char *box) { return sql::boundText(QLatin1String("p_") + QLatin1String(box)); };
+    const char *box;
+    QStringList columns;
+};
+
+const QList<Group> &groups()
+{
+    static const QList<Group> g = {
+        {"post", {QStringLiteral("post")}},
+        {"work", {QStringLiteral("work"), QStringLiteral("dep")}},
+        {"name", {QStringLiteral("fam"), QStringLiteral("name1"), QStringLiteral("name2")}},
+        {"mail", {QStringLiteral("wmail"), QStringLiteral("hmail")}},
+        {"tel", {QStringLiteral("wtel"), QStringLiteral("htel"), QStringLiteral("wmob"), QStringLiteral("hmob")}},
+    };
+    return g;
+}
+
+QString typedText(const ListFilter &f, const char *box)
+{
+    const QLatin1String b(box);
+    return b == QLatin1String("post")   ? f.post
+           : b == QLatin1String("work") ? f.work
+           : b == QLatin1String("name") ? f.name
+           : b == QLatin1String("mail") ? f.mail
+                                        : f.tel;
+}
+
+bool onlyPercents(const QString &pattern)
+{
+    for (QChar c : pattern)
+        if (c != u'%')
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString literalPrefix(const QString &pattern)
+{
+    qsizetype i = 0;
+    while (i < pattern.size() && pattern[i] != u'%' && pattern[i] != u'_')
+        ++i;
+    return pattern.left(i);
+}
+
+QString listSql(const ListFilter &f, ListSort sort)
+{
+    QStringList parts;
+    bool scanned = false; // some box no index can serve: the whole table is read
+    for (const Group &g : groups()) {
+        const QString pattern = listPattern(typedText(f, g.box), f.contains);
+        const QString p = sql::boundText(QLatin1String("p_") + QLatin1String(g.box));
+        const QString s = sql::boundText(QLatin1String("s_") + QLatin1String(g.box));
+        const QString prefix = literalPrefix(pattern);
+        // The pattern is the prefix and one "%" exactly when the text has no wildcard of its own.
+        const bool prefixOnly = prefix.size() == pattern.size() - 1;
+        scanned = scanned || (prefix.isEmpty() && !onlyPercents(pattern));
+        QStringList terms;
+        for (const QString &c : g.columns) {
+            const QString upper = QStringLiteral("UPPER(%1 COLLATE PXW_CYRL)").arg(c);
+            if (onlyPercents(pattern))
+                terms << c + QStringLiteral(" IS NOT NULL");
+            else if (prefix.isEmpty())
+                terms << upper + QStringLiteral(" LIKE ") + p;
+            else if (prefixOnly)
+                terms << upper + QStringLiteral(" STARTING WITH ") + s;
+            else
+                terms << QStringLiteral("(") + upper + QStringLiteral(" STARTING WITH ") + s + QStringLiteral(" AND ") +
+                             upper + QStringLiteral(" LIKE ") + p + QStringLiteral(")");
+        }
+        parts << QStringLiteral("(") + terms.join(QStringLiteral(" OR ")) + QStringLiteral(")");
+    }
+    // The list walks the sort column's index, so its first rows arrive at once.
+    // When the whole table has to be read anyway (a "contains" search), reading
+    // it in stored order and sorting what matched is faster; the same order
+    // written as an expression asks for that.
+    QString order = sortExpression(sort);
+    if (scanned)
+        order = QStringLiteral("(") + order.section(QLatin1Char(' '), 0, 0) + QStringLiteral(" || '') COLLATE PXW_CYRL");
     return QStringLiteral("SELECT ") + QLatin1String(kListColumns) + QStringLiteral(" FROM Base WHERE ") +
-           condition(bound) + QStringLiteral(" ORDER BY ") + sortExpression(sort);
+           parts.join(QStringLiteral(" AND ")) + QStringLiteral(" ORDER BY ") + order;
 }
 
 void bindList(db::IBQuery &q, const ListFilter &f)
 {
-    q.setParam(QStringLiteral("p_post"), listPattern(f.post, f.contains));
-    q.setParam(QStringLiteral("p_work"), listPattern(f.work, f.contains));
-    q.setParam(QStringLiteral("p_name"), listPattern(f.name, f.contains));
-    q.setParam(QStringLiteral("p_mail"), listPattern(f.mail, f.contains));
-    q.setParam(QStringLiteral("p_tel"), listPattern(f.tel, f.contains));
+    for (const Group &g : groups()) {
+        const QString pattern = listPattern(typedText(f, g.box), f.contains);
+        const QString p = QLatin1String("p_") + QLatin1String(g.box);
+        const QString s = QLatin1String("s_") + QLatin1String(g.box);
+        if (q.hasParam(p))
+            q.setParam(p, pattern);
+        if (q.hasParam(s))
+            q.setParam(s, literalPrefix(pattern));
+    }
 }
 
 QString monthPattern(int month)

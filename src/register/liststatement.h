@@ -26,10 +26,16 @@ QString listPattern(const QString &typed, bool contains);
 // the program runs is checked against; never run with typed text.
 QString statedListSql(const ListFilter &f, ListSort sort);
 
-// The statement the program runs: the same condition and order, with every
-// pattern bound as a parameter, reading only the columns the list shows.
-QString listSql(ListSort sort);
+// The statement the program runs: the same rows in the same order, with every
+// pattern bound as a parameter, reading only the columns the list shows, and
+// each condition in a form the database can serve from an index: an empty box
+// tests for NOT NULL (what "LIKE '%'" means), a begins-with text adds STARTING
+// WITH on its literal beginning.
+QString listSql(const ListFilter &f, ListSort sort);
 void bindList(db::IBQuery &q, const ListFilter &f);
+
+// The literal beginning of an upper-cased pattern, before its first wildcard.
+QString literalPrefix(const QString &pattern);
 
 // The birthday statements of month `month` (1..12).
 QString monthPattern(int month);

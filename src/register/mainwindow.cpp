@@ -30,6 +30,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
@@ -84,6 +85,8 @@ TMF::TMF()
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     onEndProgram = [] { QCoreApplication::exit(0); };
+    // A commit ends the list's result set: fetch what is left of it first.
+    db.IBTrans.beforeCommit = [this] { finishFill(); };
     FormCreate();
 }
 
@@ -332,6 +335,14 @@ void TMF::buildStatusBar()
             sBar[i]->setFixedWidth(widths[i]);
         bar->addWidget(sBar[i], widths[i] > 0 ? 0 : 1);
     }
+    m_progress = new QProgressBar(bar);
+    m_progress->setObjectName(QStringLiteral("FillProgress"));
+    m_progress->setRange(0, 0);
+    m_progress->setFixedWidth(160);
+    m_progress->setTextVisible(false);
+    setAccessible(m_progress, QStringLiteral("Загрузка списка"));
+    bar->addPermanentWidget(m_progress);
+    m_progress->hide();
 }
 
 // ------------------------------------------------------------ start-up, exit
@@ -485,22 +496,30 @@ void TMF::FillList()
         return;
     db::IBQuery &q = db.iBase;
     q.close();
-    q.setSql(listSql(currentSort()));
-    bindList(q, currentFilter());
+    const ListFilter filter = currentFilter();
+    q.setSql(listSql(filter, currentSort()));
+    bindList(q, filter);
     q.open();
-    q.last();
     fillGrid(q, true);
 }
 
+// Shows the first rows of the query at once; a long result follows in slices
+// from the event loop, so the window stays responsive.
 void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
 {
-    const int row = selectedRow();
+    const int row = m_filling ? m_wantedRow : selectedRow();
+    ++m_fillGeneration;
+    m_filling = false;
+    m_progress->hide();
     QList<int> heights;
     if (!resetHeights) { // the birthday list keeps the rows' heights
         const int n = std::min(m_model->rowCount(), 2000);
         for (int r = 0; r < n; ++r)
             heights << Grid->rowHeight(r);
     }
+    constexpr int kFirstRows = 500;
+    if (q.recordCount() < kFirstRows)
+        q.fetchMore(kFirstRows - q.recordCount());
     m_pendingHeights.clear();
     m_model->fill(q);
     for (int r : std::exchange(m_grownRows, {}))
@@ -511,7 +530,72 @@ void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
             Grid->setRowHeight(r, heights[r]);
             m_grownRows.append(r);
         }
-    selectRow(std::min(std::max(row, 0), m_model->rowCount() - 1));
+    m_wantedRow = std::max(row, 0);
+    m_clampedRow = std::min(m_wantedRow, m_model->rowCount() - 1);
+    selectRow(m_clampedRow);
+    if (q.fetchedAll())
+        return;
+    m_filling = true;
+    m_fillTimer.start();
+    const quint64 generation = m_fillGeneration;
+    QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
+}
+
+void TMF::continueFill(quint64 generation)
+{
+    if (generation != m_fillGeneration || !m_filling)
+        return;
+    db::IBQuery &q = db.iBase;
+    if (!q.isOpen()) { // closed under us: what arrived stays
+        endFill();
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    try {
+        while (!q.fetchedAll() && slice.elapsed() < 40)
+            q.fetchMore(2000);
+    } catch (...) {
+        endFill();
+        throw;
+    }
+    appendFetched();
+    if (q.fetchedAll()) {
+        endFill();
+        return;
+    }
+    if (m_fillTimer.elapsed() > 500 && !m_progress->isVisible())
+        m_progress->show();
+    m_progress->setToolTip(QStringLiteral("Загружено записей: %1").arg(m_model->cardCount()));
+    QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
+}
+
+void TMF::appendFetched()
+{
+    m_model->append(db.iBase);
+    // The kept row number arrives: select it, unless the user has moved meanwhile.
+    if (m_wantedRow > m_clampedRow && selectedRow() == m_clampedRow && m_wantedRow < m_model->rowCount()) {
+        m_clampedRow = m_wantedRow;
+        selectRow(m_wantedRow);
+    }
+}
+
+void TMF::finishFill()
+{
+    if (!m_filling)
+        return;
+    db::IBQuery &q = db.iBase;
+    if (q.isOpen()) {
+        q.last();
+        appendFetched();
+    }
+    endFill();
+}
+
+void TMF::endFill()
+{
+    m_filling = false;
+    m_progress->hide();
 }
 
 int TMF::selectedRow() const

@@ -6,6 +6,7 @@
 #include "liststatement.h"
 
 #include <QMainWindow>
+#include <QElapsedTimer>
 #include <QStyledItemDelegate>
 #include <functional>
 
@@ -16,6 +17,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QTableView;
 class QToolBar;
 class QToolButton;
@@ -80,6 +82,10 @@ public:
     void showSessionUser();
 
     ListModel *model() const { return m_model; }
+    // A large list arrives in slices after its first rows are shown.
+    bool isFilling() const { return m_filling; }
+    // Fetches the rest of a fill under way at once.
+    void finishFill();
 
     // Controls.
     QToolBar *ToolBar1;
@@ -108,6 +114,9 @@ private:
     void buildGrid();
     void buildStatusBar();
     void fillGrid(db::IBQuery &q, bool resetHeights);
+    void continueFill(quint64 generation);
+    void appendFetched();
+    void endFill();
     void growRow(int row, int height);
 
     ListModel *m_model;
@@ -115,6 +124,12 @@ private:
     bool m_ended = false;
     QList<QPair<int, int>> m_pendingHeights;
     QList<int> m_grownRows; // rows made taller than 18 pixels since the last refill
+    quint64 m_fillGeneration = 0;
+    bool m_filling = false;
+    int m_wantedRow = 0;   // the selected row number to keep across the refill
+    int m_clampedRow = 0;  // where the selection stands until that row arrives
+    QElapsedTimer m_fillTimer;
+    QProgressBar *m_progress = nullptr;
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

@@ -171,12 +171,14 @@ private slots:
             {}, {"ив", "", "", "", "", false}, {"ив", "", "", "", "", true}, {"", "iv", "", "", "", true},
             {"", "", "а", "", "", true}, {"", "", "", "@X", "", false}, {"", "", "", "", "12", false},
             {"_", "", "", "", "", false}, {"%", "%", "%", "%", "%", true}, {"", "", "", "", "5%", false},
-            {"ё", "", "", "", "", true}, {"", "", "", "", "+7_", false}, {"ab_c", "", "", "", "", false}};
+            {"ё", "", "", "", "", true}, {"", "", "", "", "+7_", false}, {"ab_c", "", "", "", "", false},
+            {"Ива%н", "", "", "", "", false}, {"ив_", "", "", "", "", false}, {"iv", "", "", "", "", false},
+            {"ИВАНОВ", "", "ИВ", "", "", false}, {"", "", "", "@x.R", "12", true}, {"", "ab", "", "", "", false}};
         for (const ListFilter &f : filters)
             for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
                 auto run = [&](bool stated) {
                     q.close();
-                    q.setSql(stated ? statedListSql(f, sort) : listSql(sort));
+                    q.setSql(stated ? statedListSql(f, sort) : listSql(f, sort));
                     if (!stated)
                         bindList(q, f);
                     q.open();
@@ -319,6 +321,45 @@ private slots:
         QCOMPARE(mf->Grid->rowHeight(0), grown); // never shrinks by itself
         mf->FillList();
         QCOMPARE(mf->Grid->rowHeight(0), 18); // a refill starts over
+    }
+
+    // A long list shows its first rows at once and the rest arrives from the event loop.
+    void largeListArrivesInSlices()
+    {
+        Program p;
+        p.addCards(3000, [](int i) {
+            return Cols{{"fam", QStringLiteral("Ф%1").arg(i, 5, 10, QLatin1Char('0'))}, {"name1", "И"}, {"post", "П"},
+                        {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
+        });
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"));
+        mf->FillList();
+        QVERIFY(mf->isFilling());
+        QVERIFY(mf->model()->cardCount() >= 1 && mf->model()->cardCount() < 3000);
+        QTRY_VERIFY(!mf->isFilling());
+        QCOMPARE(mf->model()->cardCount(), 3000);
+        QCOMPARE(uitest::listColumn(mf, 1).last(), QStringLiteral("Ф02999 И "));
+
+        // The selected row number survives a refill that arrives in slices.
+        mf->selectRow(2500);
+        mf->N6Click();
+        QTRY_VERIFY(!mf->isFilling());
+        QCOMPARE(mf->selectedRow(), 2500);
+
+        // A commit completes a fill under way first; the list is whole.
+        mf->FillList();
+        QVERIFY(mf->isFilling());
+        mf->db.IBTrans.commit();
+        QVERIFY(!mf->isFilling());
+        QCOMPARE(mf->model()->cardCount(), 3000);
+
+        // A new search during a fill replaces it: no rows of the old one follow.
+        mf->FillList();
+        mf->ed_name->setText(QStringLiteral("ф0001"));
+        QCOMPARE(mf->model()->cardCount(), 10);
+        QTest::qWait(50);
+        QCOMPARE(mf->model()->cardCount(), 10);
+        QVERIFY(!mf->isFilling());
     }
 
     void deleteCommand()

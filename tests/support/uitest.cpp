@@ -71,19 +71,28 @@ void Program::addUser(const QString &fio, const QString &login, const QString &p
 
 qint64 Program::addCard(const QList<QPair<QString, QString>> &columns) const
 {
+    qint64 id = 0;
+    addCards(1, [&](int) { return columns; });
+    testdb::Peek peek(dbPath);
+    id = peek.value(QStringLiteral("SELECT MAX(pk_id) FROM base")).toLongLong();
+    return id;
+}
+
+void Program::addCards(int count, const std::function<QList<QPair<QString, QString>>(int)> &make) const
+{
     db::IBDatabase d;
     d.databaseName = dbPath;
     d.open();
     db::IBTransaction t(&d);
-    qint64 id = 0;
-    {
+    for (int i = 0; i < count; ++i) {
+        const QList<QPair<QString, QString>> columns = make(i);
         db::IBQuery q(&d, &t);
         QStringList names, params;
         for (const auto &c : columns) {
             names << c.first;
             params << QStringLiteral(":") + c.first;
         }
-        q.setSql(QStringLiteral("INSERT INTO base (%1) VALUES (%2) RETURNING pk_id")
+        q.setSql(QStringLiteral("INSERT INTO base (%1) VALUES (%2)")
                      .arg(names.join(QStringLiteral(", ")), params.join(QStringLiteral(", "))));
         for (const auto &c : columns) {
             if (c.second.isNull())
@@ -92,11 +101,9 @@ qint64 Program::addCard(const QList<QPair<QString, QString>> &columns) const
                 q.setParam(c.first, c.second);
         }
         q.execute();
-        id = q.asInt(QStringLiteral("pk_id"));
-        t.commit();
     }
+    t.commit();
     d.close();
-    return id;
 }
 
 void Program::loginDirect(const QString &login, const QString &level)

@@ -36,6 +36,8 @@ struct Program
     void addUser(const QString &fio, const QString &login, const QString &pass, const QString &level) const;
     // Adds a card with the given columns (name=value pairs; others NULL) and returns its id.
     qint64 addCard(const QList<QPair<QString, QString>> &columns) const;
+    // Adds `count` cards at once, card i with the columns `make(i)` gives.
+    void addCards(int count, const std::function<QList<QPair<QString, QString>>(int)> &make) const;
 
     // Opens the database and logs `login` in without the login window.
     void loginDirect(const QString &login, const QString &level = QStringLiteral("full"));
