@@ -52,7 +52,7 @@ int main(int argc, char **argv)
     try {
         QElapsedTimer timer;
         timer.start();
-        schema::createDatabase(path);
+        schema::createDatabase(path, false);
         db::IBDatabase d;
         d.databaseName = path;
         d.open();
@@ -68,6 +68,7 @@ int main(int argc, char **argv)
         if (demoCount >= 100000)
             std::fprintf(stderr, "\n");
         d.close();
+        schema::createIndexes(path);
         std::printf("Created %s with %llu demo cards in %.1f s.\nLog in as \"admin\" with the password \"%s\".\n",
                     qPrintable(path), (unsigned long long)demoCount, timer.elapsed() / 1000.0,
                     password.toUtf8().constData());

@@ -1,24 +1,934 @@
 #include "cardwindow.h"
+#include "dateedit.h"
+#include "stamp.h"
 
 #include "app/access.h"
+#include "app/application.h"
+#include "app/forms.h"
+#include "app/icons.h"
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/state.h"
+#include "db/columns.h"
+#include "db/cp1251.h"
+#include "db/shared.h"
+#include "db/statements.h"
+#include "register/mainwindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QStringList kNetworks = {QStringLiteral("WeChat"), QStringLiteral("QQ"),      QStringLiteral("Facebook"),
+                               QStringLiteral("VK"),     QStringLiteral("Linkedln"), QStringLiteral("Weibo"),
+                               QStringLiteral("Twitter"), QStringLiteral("Instagram")};
+
+QLabel *sectionLabel(const QString &text, QWidget *parent)
+{
+    auto *l = new QLabel(text, parent);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+QString memoToStored(const QString &text)
+{
+    QString t = text;
+    return t.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+}
+
+QString storedToMemo(const QString &text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+QToolButton *barButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setIcon(icons::get(icon));
+    b->setIconSize(QSize(32, 32));
+    b->setFixedSize(39, 38);
+    b->setAutoRaise(true);
+    b->setToolTip(hint);
+    b->setFocusPolicy(Qt::NoFocus);
+    setAccessible(b, hint);
+    return b;
+}
+
+} // namespace
 
 TRF::TRF(QWidget *parent) : ModalWindow(parent)
 {
     setObjectName(QStringLiteral("TRF"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    auto *v = new QVBoxLayout(this);
+    v->setContentsMargins(6, 2, 6, 6);
+    v->setSpacing(2);
+    auto *bar = new QWidget(this);
+    buildToolBar(bar);
+    v->addWidget(bar);
+    auto *group = new QHBoxLayout;
+    group->setSpacing(10);
+    group->addWidget(buildPhotoColumn());
+    group->addWidget(buildMainColumn(), 1);
+    group->addWidget(buildRightColumn());
+    v->addLayout(group, 1);
     setFixedSize(997, 458);
-    auto *form = new QFormLayout(this);
-    auto box = [&](QComboBox *&b, const char *name, const QString &label) {
-        b = new QComboBox(this);
+
+    // Tab order: the fields of the table, the accounts between the two memos,
+    // then the habit boxes.
+    QList<QWidget *> order = {ed_fam,  ed_name1,  ed_name2,  ed_work,  ed_dep,   ed_post,   pk_bdate,  ed_wtel,
+                              ed_htel, ed_wmob,   ed_hmob,   ed_wmail, ed_hmail, ed_wskype, ed_hskype, ed_ps,
+                              ed_pnum, pk_pdate1, pk_pdate2, ed_vs,    ed_vnum,  pk_vdate1, pk_vdate2};
+    for (int i = 0; i < 4; ++i)
+        order << snd[i] << sn_[i];
+    order << mm_rem << ch_smok << ch_alc << ch_hunt << ch_fish << ch_paint << ch_art << ch_trav << ch_mus << ch_cook
+          << ch_sport;
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    wire();
+    ShowAccountCombos();
+}
+
+void TRF::buildToolBar(QWidget *bar)
+{
+    auto *h = new QHBoxLayout(bar);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(4);
+    tb_save = barButton(bar, "tb_save", icons::Id::Save, QStringLiteral("Сохранить"));
+    tb_edit = barButton(bar, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование"));
+    tb_exp = barButton(bar, "tb_exp", icons::Id::Export, QStringLiteral("Печатная форма"));
+    tb_del = barButton(bar, "tb_del", icons::Id::Delete, QStringLiteral("Удалить запись"));
+    BitBtn1 = new QPushButton(QStringLiteral("Сохранить\nи выйти"), bar);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setAutoDefault(false);
+    BitBtn1->setFocusPolicy(Qt::NoFocus);
+    BitBtn1->setFixedHeight(38);
+    setAccessible(BitBtn1, QStringLiteral("Сохранить и выйти"));
+    ToolButton26 = barButton(bar, "ToolButton26", icons::Id::Exit, QStringLiteral("Закрыть"));
+    h->addWidget(tb_save);
+    h->addWidget(tb_edit);
+    h->addSpacing(8);
+    h->addWidget(tb_exp);
+    h->addSpacing(8);
+    h->addWidget(tb_del);
+    h->addSpacing(16);
+    h->addWidget(BitBtn1);
+    h->addStretch(1);
+    h->addWidget(ToolButton26);
+}
+
+QWidget *TRF::buildPhotoColumn()
+{
+    auto *col = new QWidget(this);
+    auto *v = new QVBoxLayout(col);
+    v->setContentsMargins(0, 4, 0, 0);
+    im_foto = new QLabel(col);
+    im_foto->setObjectName(QStringLiteral("im_foto"));
+    im_foto->setFixedSize(208, 278);
+    im_foto->setAlignment(Qt::AlignCenter);
+    im_foto->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setAccessible(im_foto, QStringLiteral("Фотография"));
+    v->addWidget(im_foto);
+    v->addStretch(1);
+    return col;
+}
+
+QWidget *TRF::buildMainColumn()
+{
+    auto *col = new QWidget(this);
+    auto *g = new QGridLayout(col);
+    g->setContentsMargins(0, 0, 0, 0);
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(3);
+    int row = 0;
+    auto edit = [&](QLineEdit *&e, const char *name, const QString &column, const QString &label) {
+        e = new QLineEdit(col);
+        e->setObjectName(QLatin1String(name));
+        setAccessible(e, label);
+        m_bindings.append({column, label, e});
+        return e;
+    };
+    auto combo = [&](QComboBox *&b, const char *name, const QString &column, const QString &label) {
+        b = new QComboBox(col);
         b->setObjectName(QLatin1String(name));
         b->setEditable(true);
         b->setInsertPolicy(QComboBox::NoInsert);
+        b->setMaxVisibleItems(20);
         setAccessible(b, label);
-        form->addRow(label, b);
+        m_bindings.append({column, label, b});
+        return b;
     };
-    box(ed_work, "ed_work", QStringLiteral("Место работы"));
-    box(ed_dep, "ed_dep", QStringLiteral("Отдел"));
-    box(ed_post, "ed_post", QStringLiteral("Должность"));
+    auto date = [&](DateEdit *&d, const char *name, const QString &column, const QString &label) {
+        d = new DateEdit(col);
+        d->setObjectName(QLatin1String(name));
+        d->setFixedWidth(84);
+        setAccessible(d, label);
+        m_bindings.append({column, label, d});
+        return d;
+    };
+    auto labelled = [&](const QString &text, QWidget *w, int span = 3) {
+        auto *l = new QLabel(text, col);
+        l->setBuddy(w);
+        g->addWidget(l, row, 0);
+        g->addWidget(w, row, 1, 1, span);
+        ++row;
+    };
+
+    g->addWidget(sectionLabel(QStringLiteral("Основные данные"), col), row++, 0, 1, 4);
+    labelled(QStringLiteral("Фамилия"), edit(ed_fam, "ed_fam", "fam", QStringLiteral("Фамилия")));
+    labelled(QStringLiteral("Имя"), edit(ed_name1, "ed_name1", "name1", QStringLiteral("Имя")));
+    labelled(QStringLiteral("Отчество"), edit(ed_name2, "ed_name2", "name2", QStringLiteral("Отчество")));
+    labelled(QStringLiteral("Место работы"), combo(ed_work, "ed_work", "work", QStringLiteral("Место работы")));
+    labelled(QStringLiteral("Отдел"), combo(ed_dep, "ed_dep", "dep", QStringLiteral("Отдел")));
+    labelled(QStringLiteral("Должность"), combo(ed_post, "ed_post", "post", QStringLiteral("Должность")));
+    labelled(QStringLiteral("Дата рожд."), date(pk_bdate, "pk_bdate", "bdate", QStringLiteral("Дата рождения")), 1);
+
+    auto *contacts = new QHBoxLayout;
+    contacts->addWidget(sectionLabel(QStringLiteral("Контакты"), col));
+    contacts->addWidget(new QLabel(QStringLiteral("( рабочий / личный)"), col));
+    contacts->addStretch(1);
+    g->addLayout(contacts, row++, 0, 1, 4);
+    auto pair = [&](const QString &hint, QLineEdit *&w, const char *wn, const char *wc, QLineEdit *&h, const char *hn,
+                    const char *hc) {
+        auto *l = new QLabel(hint, col);
+        g->addWidget(l, row, 0);
+        g->addWidget(edit(w, wn, QLatin1String(wc), hint + QStringLiteral(" (рабочий)")), row, 1);
+        g->addWidget(edit(h, hn, QLatin1String(hc), hint + QStringLiteral(" (личный)")), row, 2, 1, 2);
+        w->setToolTip(hint);
+        h->setToolTip(hint);
+        l->setBuddy(w);
+        ++row;
+    };
+    pair(QStringLiteral("Стационарный телефон"), ed_wtel, "ed_wtel", "wtel", ed_htel, "ed_htel", "htel");
+    pair(QStringLiteral("Мобильный телефон"), ed_wmob, "ed_wmob", "wmob", ed_hmob, "ed_hmob", "hmob");
+    pair(QStringLiteral("Электронная почта"), ed_wmail, "ed_wmail", "wmail", ed_hmail, "ed_hmail", "hmail");
+    pair(QStringLiteral("Skype"), ed_wskype, "ed_wskype", "wskype", ed_hskype, "ed_hskype", "hskype");
+
+    // Passport and visa: series, number, date of issue, valid until.
+    auto *docs = new QGridLayout;
+    docs->setHorizontalSpacing(6);
+    docs->setVerticalSpacing(1);
+    const QStringList heads = {QString(), QStringLiteral("серия"), QStringLiteral("номер"),
+                               QStringLiteral("дата выдачи / действия")};
+    for (int c = 1; c < heads.size(); ++c)
+        docs->addWidget(new QLabel(heads[c], col), 0, c, 1, c == 3 ? 2 : 1);
+    auto docRow = [&](int r, const QString &title, QLineEdit *&s, const char *sn, const char *sc, QLineEdit *&n,
+                      const char *nn, const char *nc, DateEdit *&d1, const char *d1n, const char *d1c, DateEdit *&d2,
+                      const char *d2n, const char *d2c) {
+        docs->addWidget(sectionLabel(title, col), r, 0);
+        docs->addWidget(edit(s, sn, QLatin1String(sc), title + QStringLiteral(": серия")), r, 1);
+        docs->addWidget(edit(n, nn, QLatin1String(nc), title + QStringLiteral(": номер")), r, 2);
+        docs->addWidget(date(d1, d1n, QLatin1String(d1c), title + QStringLiteral(": дата выдачи")), r, 3);
+        docs->addWidget(date(d2, d2n, QLatin1String(d2c), title + QStringLiteral(": действителен до")), r, 4);
+        s->setFixedWidth(60);
+    };
+    docRow(1, QStringLiteral("Паспорт"), ed_ps, "ed_ps", "ps", ed_pnum, "ed_pnum", "pnum", pk_pdate1, "pk_pdate1",
+           "pdate1", pk_pdate2, "pk_pdate2", "pdate2");
+    docRow(2, QStringLiteral("Виза"), ed_vs, "ed_vs", "vs", ed_vnum, "ed_vnum", "vnum", pk_vdate1, "pk_vdate1", "vdate1",
+           pk_vdate2, "pk_vdate2", "vdate2");
+    docs->setColumnStretch(2, 1);
+    g->addLayout(docs, row++, 0, 1, 4);
+    g->setColumnStretch(1, 1);
+    g->setColumnStretch(2, 1);
+    g->setRowStretch(row, 1);
+    return col;
+}
+
+QWidget *TRF::buildRightColumn()
+{
+    auto *col = new QWidget(this);
+    col->setFixedWidth(370);
+    auto *v = new QVBoxLayout(col);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(2);
+
+    v->addWidget(sectionLabel(QStringLiteral("Привычки"), col));
+    Panel1 = new QWidget(col);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    auto *habits = new QGridLayout(Panel1);
+    habits->setContentsMargins(0, 0, 0, 0);
+    habits->setVerticalSpacing(0);
+    struct H { QCheckBox *&box; const char *name, *column; QString text; };
+    const H list[] = {{ch_smok, "ch_smok", "smok", QStringLiteral("Курение")},
+                      {ch_alc, "ch_alc", "alc", QStringLiteral("Алкоголь")},
+                      {ch_hunt, "ch_hunt", "hunt", QStringLiteral("Охота")},
+                      {ch_fish, "ch_fish", "fish", QStringLiteral("Рыбалка")},
+                      {ch_paint, "ch_paint", "paint", QStringLiteral("Живопись")},
+                      {ch_art, "ch_art", "art", QStringLiteral("Искусство")},
+                      {ch_trav, "ch_trav", "trav", QStringLiteral("Туризм")},
+                      {ch_mus, "ch_mus", "mus", QStringLiteral("Музыка")},
+                      {ch_cook, "ch_cook", "cook", QStringLiteral("Кулинария ")},
+                      {ch_sport, "ch_sport", "sport", QStringLiteral("Спорт")}};
+    int i = 0;
+    for (const H &h : list) {
+        h.box = new QCheckBox(h.text, Panel1);
+        h.box->setObjectName(QLatin1String(h.name));
+        setAccessible(h.box, h.text.trimmed());
+        m_bindings.append({QLatin1String(h.column), h.text.trimmed(), h.box});
+        habits->addWidget(h.box, i / 5, i % 5);
+        ++i;
+    }
+    v->addWidget(Panel1);
+
+    v->addWidget(sectionLabel(QStringLiteral("Прочее"), col));
+    mm_other = new QPlainTextEdit(col);
+    mm_other->setObjectName(QStringLiteral("mm_other"));
+    mm_other->setTabChangesFocus(true);
+    mm_other->setFocusPolicy(Qt::ClickFocus);
+    mm_other->setFixedHeight(58);
+    setAccessible(mm_other, QStringLiteral("Прочее"));
+    m_bindings.append({QStringLiteral("other"), QStringLiteral("Прочее"), mm_other});
+    v->addWidget(mm_other);
+
+    auto *netHead = new QHBoxLayout;
+    netHead->addWidget(sectionLabel(QStringLiteral("Социальные сети"), col));
+    netHead->addWidget(new QLabel(QStringLiteral("(сеть / адрес страницы)"), col));
+    netHead->addStretch(1);
+    v->addLayout(netHead);
+    auto *nets = new QGridLayout;
+    nets->setHorizontalSpacing(4);
+    nets->setVerticalSpacing(2);
+    for (int k = 0; k < 4; ++k) {
+        snd[k] = new QComboBox(col);
+        snd[k]->setObjectName(QStringLiteral("snd%1").arg(k + 1));
+        snd[k]->setEditable(true);
+        snd[k]->setInsertPolicy(QComboBox::NoInsert);
+        snd[k]->addItems(kNetworks);
+        snd[k]->setFixedWidth(110);
+        setAccessible(snd[k], QStringLiteral("Сеть %1").arg(k + 1));
+        sn[k] = new QLabel(col);
+        sn[k]->setObjectName(QStringLiteral("sn%1").arg(k + 1));
+        sn[k]->setFixedWidth(110);
+        setAccessible(sn[k], QStringLiteral("Сеть %1").arg(k + 1));
+        sn_[k] = new QLineEdit(col);
+        sn_[k]->setObjectName(QStringLiteral("sn_%1").arg(k + 1));
+        setAccessible(sn_[k], QStringLiteral("Адрес %1").arg(k + 1));
+        nets->addWidget(snd[k], k, 0);
+        nets->addWidget(sn[k], k, 0);
+        nets->addWidget(sn_[k], k, 1);
+    }
+    v->addLayout(nets);
+
+    v->addWidget(sectionLabel(QStringLiteral("Примечания"), col));
+    mm_rem = new QPlainTextEdit(col);
+    mm_rem->setObjectName(QStringLiteral("mm_rem"));
+    mm_rem->setTabChangesFocus(true);
+    setAccessible(mm_rem, QStringLiteral("Примечания"));
+    m_bindings.append({QStringLiteral("rem"), QStringLiteral("Примечания"), mm_rem});
+    v->addWidget(mm_rem, 1);
+    return col;
+}
+
+// Which control reacts to what: changes mark the card, Enter moves on, F4 edits.
+void TRF::wire()
+{
+    const QList<QLineEdit *> withF4 = {ed_fam, ed_name1, ed_name2, ed_wtel, ed_wmob, ed_wmail, ed_wskype,
+                                       ed_ps,  ed_pnum,  ed_vs,    ed_vnum};
+    const QList<QLineEdit *> withoutF4 = {ed_htel, ed_hmob, ed_hmail, ed_hskype};
+    for (QLineEdit *e : withF4 + withoutF4)
+        onSignal(e, &QLineEdit::textChanged, this, [this] { ed_famChange(); });
+    for (DateEdit *d : {pk_bdate, pk_pdate1, pk_pdate2, pk_vdate1, pk_vdate2})
+        onSignal(d, &QLineEdit::textChanged, this, [this] { ed_famChange(); });
+    for (QComboBox *b : {ed_work, ed_dep, ed_post})
+        onSignal(b, &QComboBox::editTextChanged, this, [this] { ed_famChange(); });
+    for (QPlainTextEdit *m : {mm_other, mm_rem})
+        onSignal(m, &QPlainTextEdit::textChanged, this, [this] { ed_famChange(); });
+    for (QCheckBox *c : {ch_smok, ch_alc, ch_hunt, ch_fish, ch_paint, ch_art, ch_trav, ch_mus, ch_cook, ch_sport})
+        onSignal(c, &QCheckBox::clicked, this, [this] { ed_famChange(); });
+    for (int k = 0; k < 4; ++k) {
+        onSignal(snd[k], &QComboBox::editTextChanged, this, [this] { snd1Change(); });
+        onSignal(sn_[k], &QLineEdit::textChanged, this, [this] { snd1Change(); });
+    }
+
+    // Keys: every control gets the filter; the handlers decide by the wiring table.
+    for (QWidget *w : findChildren<QWidget *>())
+        if (qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) || qobject_cast<QPlainTextEdit *>(w) ||
+            qobject_cast<QCheckBox *>(w))
+            w->installEventFilter(this);
+
+    onSignal(tb_save, &QToolButton::clicked, this, [this] { tb_saveClick(); });
+    onSignal(tb_edit, &QToolButton::clicked, this, [this] { tb_editClick(); });
+    onSignal(tb_exp, &QToolButton::clicked, this, [this] { tb_expClick(); });
+    onSignal(tb_del, &QToolButton::clicked, this, [this] { tb_delClick(); });
+    onSignal(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    onSignal(ToolButton26, &QToolButton::clicked, this, [this] { ToolButton26Click(); });
+}
+
+// ------------------------------------------------------------------ set-up
+
+void TRF::setCaption(const QString &mode)
+{
+    m_mode = mode;
+    setWindowTitle(mode);
+}
+
+void TRF::FormActivate(bool opening)
+{
+    StoredPhoto.clear();
+    PendingPhoto.clear();
+    if (opening && (CardMode == QLatin1String("edit") || CardMode == QLatin1String("read")))
+        CardId = forms().MF->selectedId().toLongLong();
+    if (CardMode == QLatin1String("new")) {
+        UnlockCard();
+        ClearCard();
+        setCaption(QStringLiteral("Новая запись"));
+        ShowAccountCombos();
+    } else if (CardMode == QLatin1String("edit")) {
+        ShowAccountCombos();
+        UnlockCard();
+        LoadCard();
+        setCaption(QStringLiteral("Редактирование"));
+    } else if (CardMode == QLatin1String("read")) {
+        ShowAccountLabels();
+        LockCard();
+        LoadCard();
+        setCaption(QStringLiteral("Просмотр"));
+    }
+    CardChanged = false;
+    AccountsChanged = false;
+    ed_fam->setFocus();
+}
+
+void TRF::ClearCard()
+{
+    for (const Binding &b : m_bindings)
+        setColumnText(b.column, QString());
+    ClearAccounts();
+    showDefaultPicture();
+}
+
+void TRF::ClearAccounts()
+{
+    for (int k = 0; k < 4; ++k) {
+        sn_[k]->clear();
+        const QString placeholder = QStringLiteral("%1 ...").arg(k + 1);
+        snd[k]->setEditText(placeholder);
+        sn[k]->setText(placeholder);
+    }
+}
+
+void TRF::ShowAccountLabels()
+{
+    for (int k = 0; k < 4; ++k) {
+        snd[k]->hide();
+        sn[k]->show();
+    }
+}
+
+void TRF::ShowAccountCombos()
+{
+    for (int k = 0; k < 4; ++k) {
+        sn[k]->hide();
+        snd[k]->show();
+    }
+}
+
+void TRF::LockCard()
+{
+    for (QWidget *w : findChildren<QWidget *>()) {
+        if (auto *e = qobject_cast<QLineEdit *>(w); e && !qobject_cast<QComboBox *>(e->parentWidget()))
+            e->setReadOnly(true);
+        else if (auto *m = qobject_cast<QPlainTextEdit *>(w))
+            m->setReadOnly(true);
+        else if (auto *b = qobject_cast<QComboBox *>(w))
+            b->setEnabled(false);
+    }
+    Panel1->setEnabled(false);
+}
+
+void TRF::UnlockCard()
+{
+    for (QWidget *w : findChildren<QWidget *>()) {
+        if (auto *e = qobject_cast<QLineEdit *>(w); e && !qobject_cast<QComboBox *>(e->parentWidget()))
+            e->setReadOnly(false);
+        else if (auto *m = qobject_cast<QPlainTextEdit *>(w))
+            m->setReadOnly(false);
+        else if (auto *b = qobject_cast<QComboBox *>(w))
+            b->setEnabled(true);
+    }
+    Panel1->setEnabled(true);
+}
+
+QString TRF::columnText(const QString &column) const
+{
+    for (const Binding &b : m_bindings) {
+        if (b.column != column)
+            continue;
+        if (auto *d = qobject_cast<DateEdit *>(b.widget))
+            return d->dateText();
+        if (auto *e = qobject_cast<QLineEdit *>(b.widget))
+            return e->text();
+        if (auto *c = qobject_cast<QComboBox *>(b.widget))
+            return c->currentText();
+        if (auto *m = qobject_cast<QPlainTextEdit *>(b.widget))
+            return memoToStored(m->toPlainText());
+        if (auto *x = qobject_cast<QCheckBox *>(b.widget))
+            return x->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    }
+    return QString();
+}
+
+void TRF::setColumnText(const QString &column, const QString &value)
+{
+    for (const Binding &b : m_bindings) {
+        if (b.column != column)
+            continue;
+        if (auto *d = qobject_cast<DateEdit *>(b.widget))
+            d->setDateText(value);
+        else if (auto *e = qobject_cast<QLineEdit *>(b.widget))
+            e->setText(value);
+        else if (auto *c = qobject_cast<QComboBox *>(b.widget))
+            c->setEditText(value);
+        else if (auto *m = qobject_cast<QPlainTextEdit *>(b.widget))
+            m->setPlainText(storedToMemo(value));
+        else if (auto *x = qobject_cast<QCheckBox *>(b.widget))
+            x->setChecked(value == QLatin1String("1"));
+    }
+}
+
+void TRF::showDefaultPicture()
+{
+    const QString path = paths::join(paths::programFolder(), QStringLiteral("Forms") + QDir::separator() +
+                                                                 QStringLiteral("foto.png"));
+    QImageReader reader(path);
+    const QImage img = reader.read();
+    if (img.isNull()) {
+        im_foto->clear();
+        msg::error(this, QStringLiteral("Не удалось загрузить изображение по умолчанию:\r%1\r%2")
+                             .arg(QDir::toNativeSeparators(path), reader.errorString()));
+        return;
+    }
+    im_foto->setPixmap(QPixmap::fromImage(img.scaled(im_foto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void TRF::showPicture(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage img = reader.read();
+    if (img.isNull()) {
+        // The card still finishes its set-up, with the default picture.
+        msg::error(this, QStringLiteral("Не удалось загрузить фотографию:\r%1\r%2")
+                             .arg(QDir::toNativeSeparators(path), reader.errorString()));
+        showDefaultPicture();
+        return;
+    }
+    im_foto->setPixmap(QPixmap::fromImage(img.scaled(im_foto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void TRF::LoadCard()
+{
+    db::IBQuery &q = dbs().ibSelect;
+    q.close();
+    q.setParam(QStringLiteral("pk_id"), CardId);
+    q.open();
+    if (q.eof()) {
+        q.close();
+        // Nothing of a previous card may stay on the screen.
+        ClearCard();
+        msg::error(forms().MF, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        return;
+    }
+    for (const Binding &b : m_bindings)
+        setColumnText(b.column, q.asText(b.column));
+    StoredPhoto = q.asText(QStringLiteral("fpath"));
+    q.close();
+    if (!StoredPhoto.isEmpty()) {
+        QString relative = StoredPhoto;
+        relative.replace(QLatin1Char('\\'), QDir::separator());
+        showPicture(paths::join(PhotoFolder, relative));
+    } else {
+        showDefaultPicture();
+    }
+    LoadAccounts(CardId);
+}
+
+void TRF::LoadAccounts(qint64 id)
+{
+    ClearAccounts();
+    db::IBQuery &q = dbs().iSQL;
+    q.close();
+    q.setSql(QStringLiteral("SELECT * FROM accounts WHERE bs_fk = ") + QString::number(id));
+    q.open();
+    if (!q.eof()) {
+        for (int k = 0; k < 4; ++k) {
+            const QString net = q.asText(QStringLiteral("sn%1").arg(k + 1));
+            if (!net.isEmpty())
+                sn[k]->setText(net);
+        }
+        for (int k = 0; k < 4; ++k)
+            sn_[k]->setText(q.asText(QStringLiteral("adr%1").arg(k + 1)));
+        for (int k = 0; k < 4; ++k)
+            snd[k]->setEditText(q.asText(QStringLiteral("sn%1").arg(k + 1)));
+    }
+    q.close();
+}
+
+void TRF::tb_editClick()
+{
+    if (CardMode != QLatin1String("read") || !SessionUser.fullRights()) {
+        msg::error(this, QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра "
+                                        "с правами полного доступа"));
+        return;
+    }
+    CardMode = QStringLiteral("edit");
+    FormActivate(false);
+}
+
+// -------------------------------------------------------------------- save
+
+void TRF::checkValues(bool insert)
+{
+    db::IBQuery &q = dbs().iSQL;
+    const QHash<QString, int> base = db::textColumnLengths(q, QStringLiteral("BASE"));
+    for (const Binding &b : m_bindings) {
+        const QString problem = db::valueProblem(b.label, columnText(b.column), base.value(b.column.toUpper()));
+        if (!problem.isEmpty())
+            throw db::DbError(problem);
+    }
+    if (AccountsChanged) {
+        const QHash<QString, int> acc = db::textColumnLengths(q, QStringLiteral("ACCOUNTS"));
+        for (int k = 0; k < 4; ++k) {
+            for (const auto &[label, value, column] :
+                 {std::tuple{QStringLiteral("Сеть %1").arg(k + 1), snd[k]->currentText(), QStringLiteral("SN%1").arg(k + 1)},
+                  std::tuple{QStringLiteral("Адрес %1").arg(k + 1), sn_[k]->text(), QStringLiteral("ADR%1").arg(k + 1)}}) {
+                const QString problem = db::valueProblem(label, value, acc.value(column));
+                if (!problem.isEmpty())
+                    throw db::DbError(problem);
+            }
+        }
+    }
+    if (insert)
+        return;
+    // The reference lists get the work place, department and post as typed.
+    const struct { const char *table, *column; QComboBox *box; } refs[] = {
+        {"ORGANIZATION", "ORG", ed_work}, {"DEPARTMENT", "DEP", ed_dep}, {"POST", "POST", ed_post}};
+    for (const auto &r : refs) {
+        const int len = db::textColumnLengths(q, QLatin1String(r.table)).value(QLatin1String(r.column));
+        const QString problem = db::valueProblem(r.box->accessibleName(), r.box->currentText(), len);
+        if (!problem.isEmpty())
+            throw db::DbError(problem);
+    }
+}
+
+void TRF::bindCard(db::IBQuery &q, bool insert, const QString &stamp)
+{
+    for (const Binding &b : m_bindings)
+        q.setParam(b.column, columnText(b.column));
+    q.setParam(QStringLiteral("ldt"), SessionUser.id);
+    if (insert) {
+        q.setParam(QStringLiteral("fdt"), SessionUser.id);
+        q.setParam(QStringLiteral("fpath"), QString());
+        q.setParam(QStringLiteral("sysinfo"), stamp);
+    } else {
+        q.setParam(QStringLiteral("pk_id"), CardId);
+    }
+}
+
+void TRF::bindAccounts(db::IBQuery &q)
+{
+    for (int k = 0; k < 4; ++k) {
+        q.setParam(QStringLiteral("sn%1").arg(k + 1), snd[k]->currentText());
+        q.setParam(QStringLiteral("adr%1").arg(k + 1), sn_[k]->text());
+    }
+}
+
+void TRF::InsertAccounts(qint64 cardId)
+{
+    db::IBQuery &q = dbs().iSQL;
+    q.close();
+    q.setSql(QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES "
+                            "(:bs_fk, :sn1, :sn2, :sn3, :sn4, :adr1, :adr2, :adr3, :adr4)"));
+    q.setParam(QStringLiteral("bs_fk"), cardId);
+    bindAccounts(q);
+    q.execute();
+    dbs().IBTrans.commit();
+}
+
+void TRF::UpdateAccounts(qint64 accountsId)
+{
+    db::IBQuery &q = dbs().iSQL;
+    q.close();
+    q.setSql(QStringLiteral("UPDATE accounts SET sn1=:sn1, sn2=:sn2, sn3=:sn3, sn4=:sn4, adr1=:adr1, adr2=:adr2, "
+                            "adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id"));
+    q.setParam(QStringLiteral("pk_id"), accountsId);
+    bindAccounts(q);
+    q.execute();
+    dbs().IBTrans.commit();
+}
+
+void TRF::SaveRefValues()
+{
+    db::IBQuery &q = dbs().iSQL;
+    bool orgAdded = false;
+    const struct { QComboBox *box; const char *table, *column; } refs[] = {
+        {ed_work, "organization", "org"}, {ed_dep, "department", "dep"}, {ed_post, "post", "post"}};
+    for (const auto &r : refs) {
+        const QString table = QLatin1String(r.table), column = QLatin1String(r.column);
+        const QString text = r.box->currentText();
+        q.close();
+        q.setSql(QStringLiteral("SELECT * FROM %1 WHERE UPPER(%2 COLLATE PXW_CYRL) = ").arg(table, column) +
+                 sql::boundText(QStringLiteral("v")));
+        q.setParam(QStringLiteral("v"), cp1251::upper(text));
+        q.open();
+        q.last();
+        if (q.recordCount() == 0) {
+            q.close();
+            q.setSql(QStringLiteral("INSERT INTO %1 (%2) VALUES (:%2)").arg(table, column));
+            q.setParam(column, text);
+            q.execute();
+            dbs().IBTrans.commit();
+            orgAdded = orgAdded || table == QLatin1String("organization");
+        }
+    }
+    q.close();
+    if (orgAdded)
+        forms().MF->FillRefLists();
+}
+
+bool TRF::saveNew()
+{
+    const QString stamp = MakeStamp(SessionUser.id);
+    db::IBQuery &ins = dbs().ibInsert;
+    ins.close();
+    bindCard(ins, true, stamp);
+    ins.execute();
+    const qint64 newId = ins.asInt(QStringLiteral("pk_id")); // not by stamp: stamps repeat within a second
+    dbs().IBTrans.commit();
+    if (AccountsChanged)
+        InsertAccounts(newId);
+    RefreshOnActivate = true;
+    forms().MF->FormActivate();
+    CardChanged = false;
+    close();
+    return true;
+}
+
+bool TRF::saveEdit()
+{
+    db::IBQuery &upd = dbs().ibUpdate;
+    upd.close();
+    bindCard(upd, false, QString());
+    upd.execute();
+    const qint64 changed = upd.rowsAffected();
+    dbs().IBTrans.commit();
+    if (changed == 0) { // deleted by someone else meanwhile: nothing was stored
+        msg::error(this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        return false;
+    }
+    if (AccountsChanged) {
+        AccountsChanged = false;
+        db::IBQuery &q = dbs().iSQL;
+        q.close();
+        q.setSql(QStringLiteral("SELECT pk_id FROM accounts WHERE bs_fk = ") + QString::number(CardId));
+        q.open();
+        if (!q.eof()) {
+            const qint64 accId = q.asInt(QStringLiteral("pk_id"));
+            q.close();
+            UpdateAccounts(accId);
+        } else {
+            q.close();
+            InsertAccounts(CardId);
+        }
+    }
+    SaveRefValues();
+    RefreshOnActivate = true;
+    CardChanged = false;
+    setCaption(QStringLiteral("Редактирование"));
+    forms().MF->FormActivate();
+    return true;
+}
+
+bool TRF::tb_saveClick()
+{
+    if (!SessionUser.fullRights()) {
+        msg::error(this, QStringLiteral("Сохранение изменений доступно только в режиме редактирования / новой записи "
+                                        "с полными правами"));
+        return false;
+    }
+    if (CardMode != QLatin1String("new") && CardMode != QLatin1String("edit"))
+        return false;
+    const bool accountsWere = AccountsChanged;
+    bool stored = false;
+    try {
+        checkValues(CardMode == QLatin1String("new"));
+        stored = CardMode == QLatin1String("new") ? saveNew() : saveEdit();
+    } catch (...) {
+        // Nothing is lost without a question: the card stays marked as changed.
+        AccountsChanged = AccountsChanged || accountsWere;
+        markChanged();
+        throw;
+    }
+    if (!stored) {
+        AccountsChanged = AccountsChanged || accountsWere;
+        markChanged();
+    }
+    return stored;
+}
+
+void TRF::BitBtn1Click()
+{
+    if (CardChanged) {
+        CardChanged = false;
+        bool stored = false;
+        try {
+            stored = tb_saveClick();
+        } catch (...) {
+            reportCurrentException();
+        }
+        if (!stored) {
+            markChanged(); // the card stays open with its changes
+            return;
+        }
+    }
+    if (CardMode != QLatin1String("new") || isVisible())
+        close();
+}
+
+// ------------------------------------------------------- tracking, closing
+
+void TRF::markChanged()
+{
+    if (!CardChanged)
+        setWindowTitle(m_mode + QStringLiteral("(!)"));
+    CardChanged = true;
+}
+
+void TRF::ed_famChange()
+{
+    markChanged();
+}
+
+void TRF::snd1Change()
+{
+    markChanged();
+    AccountsChanged = true;
+}
+
+bool TRF::FormCloseQuery()
+{
+    if (!CardChanged)
+        return true;
+    if (!msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!")))
+        return true;
+    CardChanged = false;
+    bool stored = false;
+    try {
+        stored = tb_saveClick();
+    } catch (...) {
+        reportCurrentException();
+    }
+    if (!stored)
+        markChanged(); // a save that did not happen keeps the card open: no edit is lost
+    return stored;
+}
+
+bool TRF::canClose()
+{
+    bool ok = true;
+    guardedCall([&] { ok = FormCloseQuery(); });
+    return ok;
+}
+
+void TRF::ToolButton26Click()
+{
+    close();
+}
+
+bool TRF::ed_famKeyPress(QWidget *w)
+{
+    // Memos take Enter as a new line; the three reference lists do not move on.
+    if (qobject_cast<QPlainTextEdit *>(w) || w == ed_work || w == ed_dep || w == ed_post)
+        return false;
+    focusNextChild();
+    return true;
+}
+
+bool TRF::ed_famKeyDown(int key, Qt::KeyboardModifiers mods)
+{
+    if (key != Qt::Key_F4 || (mods & ~Qt::KeypadModifier) == Qt::AltModifier)
+        return false;
+    tb_edit->click();
+    return true;
+}
+
+void TRF::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() == Qt::Key_Escape) { // the card has no Esc
+        e->accept();
+        return;
+    }
+    ModalWindow::keyPressEvent(e);
+}
+
+bool TRF::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return ModalWindow::eventFilter(watched, event);
+    auto *k = static_cast<QKeyEvent *>(event);
+    auto *w = qobject_cast<QWidget *>(watched);
+    if (auto *box = qobject_cast<QComboBox *>(w ? w->parentWidget() : nullptr); box && box->lineEdit() == w)
+        w = box; // the editor inside a drop-down box
+    const QList<QWidget *> noF4 = {ed_htel, ed_hmob, ed_hmail, ed_hskype};
+    bool handled = false;
+    guardedCall([&] {
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)
+            handled = ed_famKeyPress(w);
+        else if (k->key() == Qt::Key_F4 && !noF4.contains(w))
+            handled = ed_famKeyDown(k->key(), k->modifiers());
+    });
+    return handled || ModalWindow::eventFilter(watched, event);
+}
+
+void TRF::tb_delClick()
+{
+    if (!SessionUser.fullRights() || CardMode != QLatin1String("edit")) {
+        msg::error(this, QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа"));
+        return;
+    }
+    if (!msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
+                       QStringLiteral("Удаление")))
+        return;
+    // Nothing is left to ask about: the card is gone.
+    CardChanged = false;
+    SharedDb &d = dbs();
+    d.ibDel6.close();
+    d.ibDel6.setParam(QStringLiteral("bs_fk"), CardId);
+    d.ibDel6.execute();
+    d.IBTrans.commit();
+    d.ibDel.close();
+    d.ibDel.setParam(QStringLiteral("pk_id"), CardId);
+    d.ibDel.execute();
+    d.IBTrans.commit();
+    RefreshOnActivate = true;
+    forms().MF->FormActivate();
+    close();
+}
+
+void TRF::tb_expClick()
+{
+    if (CardMode == QLatin1String("new")) {
+        msg::error(this, QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"));
+        return;
+    }
+    forms().MF->ExportCard(CardId);
 }

@@ -1,17 +1,118 @@
 #pragma once
+// The person card: one record of Base with its accounts and photo, shown in
+// one of three modes ("new", "edit", "read"), saved, tracked for changes.
+
 #include "app/modalwindow.h"
 
-class QComboBox;
+#include <QList>
 
-// The person card. This first version holds the drop-down lists that the main
-// window fills; the card's fields, modes and saving build on it.
+class DateEdit;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QToolButton;
+class QWidget;
+namespace db {
+class IBQuery;
+}
+
 class TRF : public ModalWindow
 {
     Q_OBJECT
 public:
     explicit TRF(QWidget *parent = nullptr);
 
-    QComboBox *ed_work; // organization
-    QComboBox *ed_dep;  // department
-    QComboBox *ed_post; // post
+    // The card's set-up; `opening` when the main window shows the card (only
+    // then is CardId taken from the list).
+    void FormActivate() override { FormActivate(true); }
+    void FormActivate(bool opening);
+    void ClearCard();
+    void ClearAccounts();
+    void ShowAccountLabels();
+    void ShowAccountCombos();
+    void LockCard();
+    void UnlockCard();
+    void LoadCard();
+    void LoadAccounts(qint64 id);
+    void tb_editClick();
+
+    // Saving.
+    // Stores the card; false when nothing was stored (refused, or the record is gone).
+    bool tb_saveClick();
+    void BitBtn1Click();
+    void SaveRefValues();
+    void InsertAccounts(qint64 cardId);
+    void UpdateAccounts(qint64 accountsId);
+
+    // Change tracking, closing, keys, deletion.
+    void ed_famChange();
+    void snd1Change();
+    bool FormCloseQuery();
+    void ToolButton26Click();
+    bool ed_famKeyPress(QWidget *w);
+    bool ed_famKeyDown(int key, Qt::KeyboardModifiers mods);
+    void tb_delClick();
+    void tb_expClick();
+
+    // The card's state.
+    qint64 CardId = 0;
+    QString StoredPhoto;
+    QString PendingPhoto;
+    bool CardChanged = false;
+    bool AccountsChanged = false;
+
+    // The stored value of each Base column as the card shows it now.
+    QString columnText(const QString &column) const;
+
+    // Controls.
+    QToolButton *tb_save, *tb_edit, *tb_exp, *tb_del, *ToolButton26;
+    QPushButton *BitBtn1;
+    QLineEdit *ed_fam, *ed_name1, *ed_name2;
+    QComboBox *ed_work, *ed_dep, *ed_post;
+    DateEdit *pk_bdate, *pk_pdate1, *pk_pdate2, *pk_vdate1, *pk_vdate2;
+    QLineEdit *ed_wtel, *ed_htel, *ed_wmob, *ed_hmob, *ed_wmail, *ed_hmail, *ed_wskype, *ed_hskype;
+    QLineEdit *ed_ps, *ed_pnum, *ed_vs, *ed_vnum;
+    QPlainTextEdit *mm_other, *mm_rem;
+    QWidget *Panel1;
+    QCheckBox *ch_smok, *ch_alc, *ch_hunt, *ch_fish, *ch_paint, *ch_art, *ch_trav, *ch_mus, *ch_cook, *ch_sport;
+    QLabel *im_foto;
+    QComboBox *snd[4];
+    QLabel *sn[4];
+    QLineEdit *sn_[4];
+
+protected:
+    bool canClose() override;
+    void keyPressEvent(QKeyEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Binding
+    {
+        QString column;
+        QString label; // for messages and screen readers
+        QWidget *widget;
+    };
+    void buildToolBar(QWidget *bar);
+    QWidget *buildPhotoColumn();
+    QWidget *buildMainColumn();
+    QWidget *buildRightColumn();
+    void wire();
+    void setCaption(const QString &mode);
+    void showPicture(const QString &path);
+    void showDefaultPicture();
+    void setColumnText(const QString &column, const QString &value);
+    // Checks every value against the database before anything is written.
+    void checkValues(bool insert);
+    void bindCard(db::IBQuery &q, bool insert, const QString &stamp);
+    void bindAccounts(db::IBQuery &q);
+    bool saveNew();
+    bool saveEdit();
+    void markChanged();
+
+    QString m_mode; // the caption's mode word
+    QList<Binding> m_bindings;
 };
+

@@ -563,6 +563,7 @@ void IBQuery::execute()
         }
         if (inMeta)
             inMeta->release();
+        m_affected = qint64(m_stmt->getAffectedRecords(&st));
         if (m_outMeta) { // the row of an INSERT ... RETURNING
             storeRow();
             m_buffered = true;

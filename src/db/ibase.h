@@ -135,6 +135,7 @@ public:
     void open();    // runs a SELECT and stands on its first row
     void close();   // releases the result; a closed query stays closed
     void execute(); // runs a statement; a RETURNING row can be read afterwards
+    qint64 rowsAffected() const { return m_affected; } // by the last execute
     bool isOpen() const { return m_rs != nullptr || m_buffered; }
 
     void first();
@@ -195,6 +196,7 @@ private:
     std::vector<size_t> m_rowStart;
     int m_pos = 0;
     bool m_eof = true;
+    qint64 m_affected = 0;
 };
 
 // Column of a statement's result, as the query layer delivers it.

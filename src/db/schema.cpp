@@ -28,9 +28,15 @@ QStringList statements()
     return out;
 }
 
-void createDatabase(const QString &path)
+namespace {
+
+bool isIndex(const QString &statement)
 {
-    db::IBDatabase::create(path);
+    return statement.startsWith(QLatin1String("CREATE INDEX"), Qt::CaseInsensitive);
+}
+
+void run(const QString &path, bool indexes)
+{
     db::IBDatabase d;
     d.databaseName = path;
     d.open();
@@ -38,12 +44,29 @@ void createDatabase(const QString &path)
     {
         db::IBQuery q(&d, &t);
         for (const QString &s : statements()) {
+            if (isIndex(s) != indexes)
+                continue;
             q.setSql(s);
             q.execute();
             t.commit();
         }
     }
     d.close();
+}
+
+} // namespace
+
+void createDatabase(const QString &path, bool withIndexes)
+{
+    db::IBDatabase::create(path);
+    run(path, false);
+    if (withIndexes)
+        run(path, true);
+}
+
+void createIndexes(const QString &path)
+{
+    run(path, true);
 }
 
 } // namespace schema

@@ -16,6 +16,7 @@
 #include "users/userwindows.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -198,6 +199,7 @@ void TMF::buildToolBar()
     onSignal(tb_edt, &QToolButton::clicked, this, [this] { N15Click(); });
     onSignal(tb_look, &QToolButton::clicked, this, [this] { N3Click(); });
     onSignal(tb_del, &QToolButton::clicked, this, [this] { N17Click(); });
+    onSignal(tb_exp, &QToolButton::clicked, this, [this] { tb_expClick(); });
     onSignal(tb_exit, &QToolButton::clicked, this, [this] { tb_exitClick(); });
 }
 
@@ -853,6 +855,22 @@ void TMF::N2Click()
 void TMF::N10Click()
 {
     forms().Abt->showModal();
+}
+
+void TMF::tb_expClick()
+{
+    const QString id = selectedId();
+    if (!id.isEmpty())
+        ExportCard(id.toLongLong());
+}
+
+// The printed card form is filled from a spreadsheet template; that part of
+// the program is not in this version yet, and the user is told so.
+void TMF::ExportCard(qint64 id)
+{
+    Q_UNUSED(id);
+    msg::error(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this,
+               QStringLiteral("Печатная форма карточки пока недоступна в этой версии программы."));
 }
 
 void TMF::FillRefLists()

@@ -73,6 +73,8 @@ public:
     void N2Click();
     void N10Click();
     void FillRefLists();
+    void ExportCard(qint64 id);
+    void tb_expClick();
 
     // The record id in column 0 of the selected row ("" for none).
     QString selectedId() const;

@@ -25,6 +25,8 @@ Program::Program()
     iniPath = appData + QStringLiteral("/zentrax.ini");
     qputenv("APPDATA", appData.toLocal8Bit());
     dbPath = testdb::freshDatabase(folder);
+    QDir().mkpath(folder + QStringLiteral("/Forms"));
+    QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/foto.png"), folder + QStringLiteral("/Forms/foto.png"));
     paths::setProgramFolder(folder);
     resetProgramState();
     msg::setTestMode(true);

@@ -1,0 +1,41 @@
+#include "columns.h"
+#include "cp1251.h"
+#include "ibase.h"
+
+namespace db {
+
+QHash<QString, int> textColumnLengths(IBQuery &q, const QString &table)
+{
+    QHash<QString, int> out;
+    q.close();
+    q.setSql(QStringLiteral("SELECT TRIM(rf.RDB$FIELD_NAME) AS col, f.RDB$CHARACTER_LENGTH AS len, "
+                            "f.RDB$FIELD_TYPE AS ftype FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f "
+                            "ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE WHERE rf.RDB$RELATION_NAME = :t"));
+    q.setParam(QStringLiteral("t"), table.toUpper());
+    q.open();
+    for (; !q.eof(); q.next()) {
+        const qint64 type = q.asInt(QStringLiteral("ftype"));
+        if (type == 14 || type == 37) // CHAR, VARCHAR
+            out.insert(q.asText(QStringLiteral("col")), int(q.asInt(QStringLiteral("len"))));
+    }
+    q.close();
+    return out;
+}
+
+QString valueProblem(const QString &field, const QString &value, int maxLength)
+{
+    QChar bad;
+    if (!cp1251::representable(value, &bad))
+        return QStringLiteral("В поле «%1» есть символ «%2», который нельзя сохранить в базе данных "
+                              "(она хранит текст в кодировке Windows-1251).\rЗамените или удалите этот символ.")
+            .arg(field, bad);
+    if (maxLength > 0 && value.size() > maxLength)
+        return QStringLiteral("Текст в поле «%1» слишком длинный: %2 знаков, а база данных хранит не больше %3.\r"
+                              "Сократите его.")
+            .arg(field)
+            .arg(value.size())
+            .arg(maxLength);
+    return QString();
+}
+
+} // namespace db

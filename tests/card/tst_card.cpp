@@ -1,0 +1,565 @@
+// The person card: modes, loading, saving, change tracking, closing, keys, deletion.
+
+#include "app/forms.h"
+#include "app/messages.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "card/dateedit.h"
+#include "card/stamp.h"
+#include "register/listmodel.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QtTest>
+
+using uitest::Program;
+using Cols = QList<QPair<QString, QString>>;
+
+namespace {
+
+const QString kEmptyDate = QStringLiteral("  .  .    ");
+
+// A program with its windows, the database open and `level` logged in as user 1.
+struct Fixture
+{
+    explicit Fixture(const QString &level = QStringLiteral("full"))
+    {
+        p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), level);
+        p.createWindows();
+        p.loginDirect(QStringLiteral("ivanov"), level);
+        mf = p.mf;
+        rf = forms().RF;
+    }
+    // Opens the card as the main window does, for the list row showing `id`.
+    void open(const QString &mode, qint64 id = 0)
+    {
+        mf->db.IBTrans.commit(); // see what the test wrote meanwhile
+        mf->FillList();
+        const QStringList ids = uitest::listColumn(mf, 0);
+        if (id)
+            mf->selectRow(int(ids.indexOf(QString::number(id))));
+        CardMode = mode;
+        msg::takeShown();
+        rf->FormActivate(true);
+        rf->show();
+    }
+    QString value(const QString &select) { return testdb::Peek(p.dbPath).value(select); }
+    int count(const QString &select) { return testdb::Peek(p.dbPath).count(select); }
+
+    Program p;
+    TMF *mf = nullptr;
+    TRF *rf = nullptr;
+};
+
+Cols listed(const QString &fam, const Cols &more = {})
+{
+    Cols c{{"fam", fam}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
+    return c + more;
+}
+
+// Types text a key at a time, Cyrillic included.
+void typeText(QWidget *w, const QString &text)
+{
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+QStringList texts()
+{
+    QStringList t;
+    for (const auto &s : msg::takeShown())
+        t << s.text;
+    return t;
+}
+
+} // namespace
+
+class TestCard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stampAndFileChars()
+    {
+        QCOMPARE(StripFileChars(QStringLiteral("a\"b*c.d/e:f<g>h?i\\j|kЖ\t")), QStringLiteral("abcdefghijkЖ\t"));
+        QCOMPARE(MakeStamp(3, QDateTime(QDate(2026, 12, 6), QTime(10, 17, 47))), QStringLiteral("3_06122026_101747"));
+        QCOMPARE(MakeStamp(12, QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5))), QStringLiteral("12_02012027_030405"));
+    }
+
+    void dateField()
+    {
+        DateEdit d;
+        d.setDateText(QString());
+        QCOMPARE(d.dateText(), kEmptyDate);
+        d.setDateText(QStringLiteral("12.06.1978"));
+        QCOMPARE(d.dateText(), QStringLiteral("12.06.1978"));
+        d.setDateText(QStringLiteral("1 .0 .19  "));
+        QCOMPARE(d.dateText(), QStringLiteral("1 .0 .19  "));
+        // A stored text of another form stays as it is until the user types into it.
+        d.setDateText(QStringLiteral("3.3.1990"));
+        QCOMPARE(d.dateText(), QStringLiteral("3.3.1990"));
+        d.setDateText(kEmptyDate);
+        d.setCursorPosition(0);
+        QTest::keyClicks(&d, QStringLiteral("0103"));
+        QCOMPARE(d.dateText(), QStringLiteral("01.03.    "));
+    }
+
+    void newCardWithOnlyASurname()
+    {
+        Fixture f;
+        f.open(QStringLiteral("new"));
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Новая запись"));
+        QVERIFY(!f.rf->CardChanged);
+        QCOMPARE(f.rf->snd[0]->currentText(), QStringLiteral("1 ..."));
+        typeText(f.rf->ed_fam, QStringLiteral("Петров"));
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Новая запись(!)"));
+        QVERIFY(f.rf->CardChanged && !f.rf->AccountsChanged);
+        f.rf->tb_save->click();
+        QVERIFY(!f.rf->isVisible()); // a saved new card closes
+        QVERIFY(texts().isEmpty());
+        testdb::Peek peek(f.p.dbPath);
+        peek.q.setSql(QStringLiteral("SELECT * FROM base"));
+        peek.q.open();
+        QCOMPARE(peek.q.asText("fam"), QStringLiteral("Петров"));
+        for (const char *c : {"bdate", "pdate1", "pdate2", "vdate1", "vdate2"})
+            QCOMPARE(peek.q.asText(c), kEmptyDate);
+        for (const char *c : {"smok", "alc", "fish", "hunt", "paint", "art", "mus", "trav", "cook", "sport"})
+            QCOMPARE(peek.q.asText(c), QStringLiteral("0"));
+        QVERIFY(QRegularExpression(QStringLiteral("^1_\\d{8}_\\d{6}$")).match(peek.q.asText("sysinfo")).hasMatch());
+        QCOMPARE(peek.q.asText("fdt"), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText("ldt"), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText("fpath"), QString());
+        QCOMPARE(peek.q.asText("name1"), QString());
+        peek.t.commit();
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization")), 0); // a new card adds no reference value
+        // The list follows at once (the post is empty text, so the card is listed).
+        QCOMPARE(uitest::listColumn(f.mf, 1), QStringList{QStringLiteral("Петров  ")});
+    }
+
+    void loadingAndEditingEveryColumn()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Старый", {{"smok", "1"}, {"alc", "0"}, {"fish", ""}, {"hunt", "x"},
+                                                         {"bdate", "3.3.1990"}, {"other", "строка 1\r\nстрока 2"},
+                                                         {"sysinfo", "9_01012020_000000"}, {"fdt", "9"},
+                                                         {"fpath", ""}, {"ldt", "9"}}));
+        f.open(QStringLiteral("edit"), id);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
+        QVERIFY(f.rf->ch_smok->isChecked());
+        QVERIFY(!f.rf->ch_alc->isChecked() && !f.rf->ch_fish->isChecked() && !f.rf->ch_hunt->isChecked() &&
+                !f.rf->ch_paint->isChecked()); // "0", "", "x" and NULL all unset
+        QCOMPARE(f.rf->mm_other->toPlainText(), QStringLiteral("строка 1\nстрока 2"));
+        QCOMPARE(f.rf->pk_bdate->dateText(), QStringLiteral("3.3.1990"));
+        QVERIFY(!f.rf->CardChanged);
+
+        // Change every field.
+        int n = 0;
+        for (QLineEdit *e : f.rf->findChildren<QLineEdit *>()) {
+            if (qobject_cast<QComboBox *>(e->parentWidget()) || qobject_cast<DateEdit *>(e) ||
+                e->objectName().startsWith(QLatin1String("sn_")))
+                continue;
+            e->setText(QStringLiteral("%1 «%2» 'x'").arg(e->objectName()).arg(++n));
+        }
+        f.rf->ed_work->setEditText(QStringLiteral("ООО «Рога и копыта»"));
+        f.rf->ed_dep->setEditText(QStringLiteral("Отдел"));
+        f.rf->ed_post->setEditText(QStringLiteral("Главный"));
+        f.rf->pk_vdate2->setDateText(QStringLiteral("31.12.2030"));
+        f.rf->mm_rem->setPlainText(QStringLiteral("a\nb"));
+        f.rf->ch_sport->click();
+        f.rf->ch_smok->click();
+        f.rf->tb_save->click();
+        QVERIFY(f.rf->isVisible()); // edit mode stays open
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
+        QVERIFY(!f.rf->CardChanged);
+
+        testdb::Peek peek(f.p.dbPath);
+        peek.q.setSql(QStringLiteral("SELECT * FROM base"));
+        peek.q.open();
+        QCOMPARE(peek.q.asText("fam"), QStringLiteral("ed_fam «1» 'x'"));
+        QCOMPARE(peek.q.asText("hskype").left(9), QStringLiteral("ed_hskype"));
+        QCOMPARE(peek.q.asText("work"), QStringLiteral("ООО «Рога и копыта»"));
+        QCOMPARE(peek.q.asText("vdate2"), QStringLiteral("31.12.2030"));
+        QCOMPARE(peek.q.asText("bdate"), QStringLiteral("3.3.1990")); // untouched stored form kept
+        QCOMPARE(peek.q.asText("rem"), QStringLiteral("a\r\nb"));
+        QCOMPARE(peek.q.asText("other"), QStringLiteral("строка 1\r\nстрока 2"));
+        QCOMPARE(peek.q.asText("sport"), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText("smok"), QStringLiteral("0"));
+        QCOMPARE(peek.q.asText("ldt"), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText("fdt"), QStringLiteral("9"));
+        QCOMPARE(peek.q.asText("sysinfo"), QStringLiteral("9_01012020_000000"));
+        peek.t.commit();
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0); // no account was touched
+        // The list shows the new surname at once.
+        QVERIFY(uitest::listColumn(f.mf, 1).first().startsWith(QStringLiteral("ed_fam «1» 'x'")));
+    }
+
+    void accounts()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Счетов"));
+        f.open(QStringLiteral("edit"), id);
+        QCOMPARE(f.rf->snd[1]->currentText(), QStringLiteral("2 ..."));
+        f.rf->sn_[1]->setText(QStringLiteral("https://vk.com/id1"));
+        QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
+        f.rf->tb_save->click();
+        QVERIFY(!f.rf->AccountsChanged);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 1);
+        // All four accounts are written, placeholders included.
+        QCOMPARE(f.value(QStringLiteral("SELECT sn1 || '|' || sn2 || '|' || adr2 FROM accounts")),
+                 QStringLiteral("1 ...|2 ...|https://vk.com/id1"));
+        f.rf->snd[0]->setEditText(QStringLiteral("VK"));
+        f.rf->tb_save->click();
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 1); // updated, not added
+        QCOMPARE(f.value(QStringLiteral("SELECT sn1 FROM accounts")), QStringLiteral("VK"));
+        // Changing only the surname leaves the accounts row alone.
+        f.p.exec(QStringLiteral("UPDATE accounts SET adr4 = 'kept'"));
+        f.mf->db.IBTrans.commit();
+        f.rf->ed_fam->setText(QStringLiteral("Другой"));
+        QVERIFY(!f.rf->AccountsChanged);
+        f.rf->tb_save->click();
+        QCOMPARE(f.value(QStringLiteral("SELECT adr4 FROM accounts")), QStringLiteral("kept"));
+
+        // Read mode: labels, placeholder for an empty network, empty box in edit mode.
+        f.p.exec(QStringLiteral("UPDATE accounts SET sn2 = ''"));
+        f.rf->close();
+        f.open(QStringLiteral("read"), id);
+        QVERIFY(f.rf->sn[0]->isVisible() && !f.rf->snd[0]->isVisible());
+        QCOMPARE(f.rf->sn[0]->text(), QStringLiteral("VK"));
+        QCOMPARE(f.rf->sn[1]->text(), QStringLiteral("2 ..."));
+        f.rf->close();
+        f.open(QStringLiteral("edit"), id);
+        QCOMPARE(f.rf->snd[1]->currentText(), QString());
+        f.rf->close();
+    }
+
+    void twoNewCardsInOneSecondKeepTheirAccounts()
+    {
+        Fixture f;
+        for (const char *who : {"Первый", "Второй"}) {
+            f.open(QStringLiteral("new"));
+            f.rf->ed_fam->setText(QString::fromUtf8(who));
+            f.rf->sn_[0]->setText(QStringLiteral("page of ") + QString::fromUtf8(who));
+            f.rf->tb_save->click();
+        }
+        QCOMPARE(f.value(QStringLiteral("SELECT COUNT(DISTINCT sysinfo) FROM base")).toInt() >= 1, true);
+        QCOMPARE(f.value(QStringLiteral("SELECT a.adr1 FROM accounts a JOIN base b ON b.pk_id = a.bs_fk "
+                                        "WHERE b.fam = 'Первый'")),
+                 QStringLiteral("page of Первый"));
+        QCOMPARE(f.value(QStringLiteral("SELECT a.adr1 FROM accounts a JOIN base b ON b.pk_id = a.bs_fk "
+                                        "WHERE b.fam = 'Второй'")),
+                 QStringLiteral("page of Второй"));
+    }
+
+    void referenceValues()
+    {
+        Fixture f;
+        f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО «Ёлка»')"));
+        const qint64 id = f.p.addCard(listed("Реф"));
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ed_work->setEditText(QStringLiteral("ооо «ёлка»")); // differs only in case
+        f.rf->ed_dep->setEditText(QStringLiteral("Отдел д'Артаньяна"));
+        f.rf->ed_post->setEditText(QStringLiteral("Инженер"));
+        f.rf->tb_save->click();
+        f.rf->tb_save->click(); // a second save adds nothing more
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization")), 1);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM department")), 1);
+        QCOMPARE(f.value(QStringLiteral("SELECT dep FROM department")), QStringLiteral("Отдел д'Артаньяна"));
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM post WHERE post = 'Инженер'")), 1);
+        // A new organization refills the lists; the boxes keep their texts and the card stays unmarked.
+        f.rf->ed_work->setEditText(QStringLiteral("Новая фирма"));
+        f.rf->ed_post->setEditText(QStringLiteral("Текст поста"));
+        f.rf->tb_save->click();
+        QCOMPARE(f.rf->ed_work->findText(QStringLiteral("Новая фирма")) >= 0, true);
+        QCOMPARE(f.rf->ed_post->currentText(), QStringLiteral("Текст поста"));
+        QVERIFY(!f.rf->CardChanged);
+        f.mf->FillRefLists();
+        QCOMPARE(f.rf->ed_work->currentText(), QStringLiteral("Новая фирма"));
+        QVERIFY(!f.rf->CardChanged);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
+        f.rf->close();
+    }
+
+    void modesRightsAndKeys()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Ключев", {{"name1", "Иван"}}));
+        f.open(QStringLiteral("read"), id);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Просмотр"));
+        QVERIFY(f.rf->ed_fam->isReadOnly());
+        QVERIFY(!f.rf->ed_work->isEnabled());
+        QVERIFY(!f.rf->ch_smok->isEnabled());
+        QVERIFY(f.rf->tb_save->isEnabled());
+        QCOMPARE(f.rf->focusWidget(), static_cast<QWidget *>(f.rf->ed_fam));
+        // Saving and deleting in read mode.
+        f.rf->tb_save->click();
+        QVERIFY(texts().isEmpty());
+        f.rf->tb_del->click();
+        QCOMPARE(texts(), QStringList{QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")});
+        // F4 switches to edit mode, re-reading the same record even if the list moved on.
+        f.p.exec(QStringLiteral("UPDATE base SET name1 = 'Пётр'"));
+        f.mf->db.IBTrans.commit();
+        f.mf->ed_name->setText(QStringLiteral("нет такого"));
+        QTest::keyClick(f.rf->ed_fam, Qt::Key_F4, Qt::AltModifier); // Alt+F4 is not ours
+        QCOMPARE(CardMode, QStringLiteral("read"));
+        QTest::keyClick(f.rf->ed_fam, Qt::Key_F4);
+        QCOMPARE(CardMode, QStringLiteral("edit"));
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
+        QCOMPARE(f.rf->ed_name1->text(), QStringLiteral("Пётр"));
+        QVERIFY(!f.rf->ed_fam->isReadOnly() && f.rf->ch_smok->isEnabled());
+        f.rf->tb_edit->click();
+        QCOMPARE(texts(), QStringList{QStringLiteral("Переключение в режим редактирования доступно только из режима "
+                                                     "просмотра с правами полного доступа")});
+        // Enter moves on in the fields, adds a line in the remarks memo.
+        f.rf->ed_fam->setFocus();
+        QTest::keyClick(f.rf->ed_fam, Qt::Key_Return);
+        QCOMPARE(f.rf->focusWidget(), static_cast<QWidget *>(f.rf->ed_name1));
+        f.rf->mm_rem->setFocus();
+        QTest::keyClicks(f.rf->mm_rem, QStringLiteral("a"));
+        QTest::keyClick(f.rf->mm_rem, Qt::Key_Return);
+        QTest::keyClicks(f.rf->mm_rem, QStringLiteral("b"));
+        QCOMPARE(f.rf->mm_rem->toPlainText(), QStringLiteral("a\nb"));
+        QCOMPARE(f.rf->columnText(QStringLiteral("rem")), QStringLiteral("a\r\nb"));
+        // Esc does not close the card.
+        QTest::keyClick(f.rf->ed_fam, Qt::Key_Escape);
+        QVERIFY(f.rf->isVisible());
+        msg::script({msg::Answer::No});
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+        f.open(QStringLiteral("new"));
+        f.rf->tb_edit->click();
+        f.rf->tb_exp->click();
+        f.rf->tb_del->click();
+        QCOMPARE(texts(), (QStringList{
+                              QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
+                                             "правами полного доступа"),
+                              QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"),
+                              QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")}));
+        f.rf->close();
+    }
+
+    void readOnlyUser()
+    {
+        Fixture f(QStringLiteral("read"));
+        const qint64 id = f.p.addCard(listed("Чтецов"));
+        f.open(QStringLiteral("read"), id);
+        QTest::keyClick(f.rf->ed_fam, Qt::Key_F4);
+        QCOMPARE(CardMode, QStringLiteral("read"));
+        QVERIFY(f.rf->ed_fam->isReadOnly());
+        f.rf->tb_save->click();
+        QCOMPARE(texts(), (QStringList{
+                              QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
+                                             "правами полного доступа"),
+                              QStringLiteral("Сохранение изменений доступно только в режиме редактирования / новой "
+                                             "записи с полными правами")}));
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+    }
+
+    void changeMarksAndClosing()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Закрытов"));
+        // Unchanged: closes without a question.
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ToolButton26->click();
+        QVERIFY(!f.rf->isVisible());
+        QVERIFY(msg::shown().isEmpty());
+        // A habit box counts; "(!)" is appended once.
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ch_fish->click();
+        f.rf->ed_fam->setText(QStringLiteral("Иной"));
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
+        msg::script({msg::Answer::No});
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(msg::shown().size(), 1);
+        QCOMPARE(msg::shown().first().caption, QStringLiteral("Внимание!"));
+        QCOMPARE(msg::shown().first().buttons, msg::Buttons::YesNo);
+        QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Закрытов"));
+        // Yes stores and closes, in edit and in new mode.
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ed_fam->setText(QStringLiteral("Иной"));
+        msg::script({msg::Answer::Yes});
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Иной"));
+        f.open(QStringLiteral("new"));
+        f.rf->ed_fam->setText(QStringLiteral("Новенький"));
+        msg::script({msg::Answer::Yes});
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Новенький'")), 1);
+        // Save and exit on an unchanged new card stores nothing.
+        f.open(QStringLiteral("new"));
+        f.rf->BitBtn1->click();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 2);
+        // Save and exit on a changed edit card stores and closes.
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ed_name2->setText(QStringLiteral("Отч"));
+        f.rf->BitBtn1->click();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(f.value(QStringLiteral("SELECT name2 FROM base WHERE pk_id = %1").arg(id)), QStringLiteral("Отч"));
+    }
+
+    void badValuesAreStoredExactlyOrRefusedWhole()
+    {
+        Fixture f;
+        f.open(QStringLiteral("new"));
+        QString note;
+        while (note.size() < 5000)
+            note += QStringLiteral("Заметка с 'кавычкой' и \"двойной\"\n");
+        f.rf->ed_fam->setText(QStringLiteral("О'Нил"));
+        f.rf->mm_other->setPlainText(note);
+        f.rf->sn_[0]->setText(QStringLiteral("x"));
+        f.rf->tb_save->click();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("О'Нил"));
+        QString stored = note;
+        QCOMPARE(f.value(QStringLiteral("SELECT other FROM base")), stored.replace("\n", "\r\n"));
+
+        // Text outside CP1251 or longer than its column: a message, nothing written, the card stays marked.
+        for (const auto &[field, value] : {std::pair{QStringLiteral("ed_name1"), QStringLiteral("Zoë 日本")},
+                                           std::pair{QStringLiteral("ed_fam"), QString(500, QLatin1Char('x'))},
+                                           std::pair{QStringLiteral("sn_3"), QStringLiteral("☺")}}) {
+            f.open(QStringLiteral("new"));
+            f.rf->findChild<QLineEdit *>(field)->setText(value);
+            f.rf->sn_[0]->setText(QStringLiteral("acc"));
+            f.rf->tb_save->click();
+            QVERIFY(f.rf->isVisible());
+            const QStringList t = texts();
+            QCOMPARE(t.size(), 1);
+            QVERIFY2(t.first().contains(QStringLiteral("Windows-1251")) || t.first().contains(QStringLiteral("длинный")),
+                     qPrintable(t.first()));
+            QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
+            QVERIFY(f.rf->windowTitle().endsWith(QStringLiteral("(!)")));
+            QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 1);
+            QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 1);
+            msg::script({msg::Answer::No});
+            f.rf->close();
+        }
+    }
+
+    void failedSaveKeepsTheCardOpenAndMarked()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Ошибкин"));
+        f.p.exec(QStringLiteral("ALTER TABLE base ADD CONSTRAINT no_boom CHECK (fam IS NULL OR fam <> 'boom')"));
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ed_fam->setText(QStringLiteral("boom"));
+        f.rf->sn_[0]->setText(QStringLiteral("a"));
+        msg::script({msg::Answer::Yes});
+        f.rf->close();
+        QVERIFY(f.rf->isVisible()); // the save failed: nothing is lost
+        QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
+        const QList<msg::Shown> shown = msg::takeShown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1].caption, QStringLiteral("Ошибка"));
+        QVERIFY(shown[1].text.contains(QStringLiteral("NO_BOOM")));
+        // Closing asks again; No drops the changes.
+        msg::script({msg::Answer::No});
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(msg::takeShown().size(), 1);
+        QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Ошибкин"));
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0);
+    }
+
+    void cardDeletedMeanwhile()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Исчезнувший", {{"name1", "Имя"}}));
+        f.open(QStringLiteral("edit"), id);
+        f.p.exec(QStringLiteral("DELETE FROM base"));
+        f.mf->db.IBTrans.commit();
+        f.rf->ed_work->setEditText(QStringLiteral("Фирма-призрак"));
+        f.rf->sn_[0]->setText(QStringLiteral("a"));
+        f.rf->tb_save->click();
+        QCOMPARE(texts(), QStringList{QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных")});
+        QVERIFY(f.rf->CardChanged);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization")), 0);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0);
+        msg::script({msg::Answer::No});
+        f.rf->close();
+        // Opening a card that is gone shows empty fields, not the previous card's.
+        const qint64 other = f.p.addCard(listed("Второй", {{"name1", "Полный"}}));
+        f.open(QStringLiteral("edit"), other);
+        QCOMPARE(f.rf->ed_name1->text(), QStringLiteral("Полный"));
+        f.p.exec(QStringLiteral("DELETE FROM base"));
+        f.mf->db.IBTrans.commit();
+        f.rf->FormActivate(false);
+        QCOMPARE(f.rf->ed_name1->text(), QString());
+        QCOMPARE(texts(), QStringList{QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных")});
+        f.rf->close();
+    }
+
+    void deletingFromTheCard()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Удалёнкин"));
+        f.p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK')").arg(id));
+        f.open(QStringLiteral("edit"), id);
+        f.rf->ed_fam->setText(QStringLiteral("изменён, не сохранён"));
+        msg::script({msg::Answer::No});
+        f.rf->tb_del->click();
+        QVERIFY(f.rf->isVisible());
+        msg::takeShown();
+        msg::script({msg::Answer::Yes});
+        f.rf->tb_del->click();
+        QVERIFY(!f.rf->isVisible());
+        const QList<msg::Shown> shown = msg::takeShown();
+        QCOMPARE(shown.size(), 1); // only the deletion question: no save question afterwards
+        QCOMPARE(shown.first().caption, QStringLiteral("Удаление"));
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 0);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0);
+        QCOMPARE(f.mf->model()->cardCount(), 0);
+    }
+
+    void openedFromTheMainWindow()
+    {
+        Fixture f;
+        const qint64 a = f.p.addCard(listed("Аа"));
+        f.p.addCard(listed("Бб"));
+        f.mf->db.IBTrans.commit();
+        f.mf->FillList();
+        f.mf->selectRow(0);
+        const QStringList shown = uitest::whileModal([&] { f.mf->N15Click(); }, [&](QWidget *w) {
+            QCOMPARE(w, static_cast<QWidget *>(f.rf));
+            QCOMPARE(f.rf->CardId, a);
+            QCOMPARE(f.rf->ed_fam->text(), QStringLiteral("Аа"));
+            f.rf->ed_name1->setText(QStringLiteral("Сохранено"));
+            f.rf->BitBtn1->click();
+        });
+        QCOMPARE(shown, QStringList{QStringLiteral("TRF")});
+        QCOMPARE(f.value(QStringLiteral("SELECT name1 FROM base WHERE pk_id = %1").arg(a)), QStringLiteral("Сохранено"));
+        QCOMPARE(uitest::listColumn(f.mf, 1).first(), QStringLiteral("Аа Сохранено "));
+    }
+
+    void controlsAreNamedForScreenReaders()
+    {
+        Fixture f;
+        QCOMPARE(f.rf->ed_htel->accessibleName(), QStringLiteral("Стационарный телефон (личный)"));
+        QCOMPARE(f.rf->ed_wtel->accessibleName(), QStringLiteral("Стационарный телефон (рабочий)"));
+        QCOMPARE(f.rf->sn_[2]->accessibleName(), QStringLiteral("Адрес 3"));
+        QCOMPARE(f.rf->snd[3]->accessibleName(), QStringLiteral("Сеть 4"));
+        for (QWidget *w : f.rf->findChildren<QWidget *>()) {
+            const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||
+                                 qobject_cast<QAbstractButton *>(w) || qobject_cast<QPlainTextEdit *>(w);
+            if (control && !w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+        }
+    }
+};
+
+QTEST_MAIN(TestCard)
+#include "tst_card.moc"
