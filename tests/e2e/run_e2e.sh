@@ -73,13 +73,19 @@ rm -f "$APPDATA/zentrax.ini"
 "$dir/zentrax" >/dev/null 2>&1 &
 pid=$!
 if wid=$(wait_window "^Укажите регистрационные данные$" 15); then
-  sleep 0.5 # let the window take the keyboard focus
+  sleep 1 # let the window take the keyboard focus
   xdotool type --delay 20 "admin"; xdotool key Return
   xdotool type --delay 20 "pa ss"; xdotool key Return Return
 else
   fail "the login window did not appear"
 fi
 main=$(wait_window "^Zentrax 1.0.2$" 10) || fail "the main window did not appear"
+# The login window goes away once the login is accepted.
+for i in $(seq 1 100); do
+  xdotool search --onlyvisible --name "^Укажите регистрационные данные$" >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name "^Укажите регистрационные данные$" >/dev/null 2>&1 && fail "the login was not accepted"
 sleep 1
 [ -d "$dir/files" ] || fail "the photo folder was not created"
 # Leave through the exit button at the right end of the tool bar.
