@@ -180,7 +180,7 @@ QWidget *TRF::buildMainColumn()
     auto date = [&](DateEdit *&d, const char *name, const QString &column, const QString &label) {
         d = new DateEdit(col);
         d->setObjectName(QLatin1String(name));
-        d->setFixedWidth(84);
+        d->setFixedWidth(78);
         setAccessible(d, label);
         m_bindings.append({column, label, d});
         return d;
@@ -207,9 +207,10 @@ QWidget *TRF::buildMainColumn()
     contacts->addWidget(new QLabel(QStringLiteral("( рабочий / личный)"), col));
     contacts->addStretch(1);
     g->addLayout(contacts, row++, 0, 1, 4);
-    auto pair = [&](const QString &hint, QLineEdit *&w, const char *wn, const char *wc, QLineEdit *&h, const char *hn,
-                    const char *hc) {
-        auto *l = new QLabel(hint, col);
+    auto pair = [&](const QString &shortLabel, const QString &hint, QLineEdit *&w, const char *wn, const char *wc,
+                    QLineEdit *&h, const char *hn, const char *hc) {
+        auto *l = new QLabel(shortLabel, col);
+        l->setToolTip(hint);
         g->addWidget(l, row, 0);
         g->addWidget(edit(w, wn, QLatin1String(wc), hint + QStringLiteral(" (рабочий)")), row, 1);
         g->addWidget(edit(h, hn, QLatin1String(hc), hint + QStringLiteral(" (личный)")), row, 2, 1, 2);
@@ -218,10 +219,10 @@ QWidget *TRF::buildMainColumn()
         l->setBuddy(w);
         ++row;
     };
-    pair(QStringLiteral("Стационарный телефон"), ed_wtel, "ed_wtel", "wtel", ed_htel, "ed_htel", "htel");
-    pair(QStringLiteral("Мобильный телефон"), ed_wmob, "ed_wmob", "wmob", ed_hmob, "ed_hmob", "hmob");
-    pair(QStringLiteral("Электронная почта"), ed_wmail, "ed_wmail", "wmail", ed_hmail, "ed_hmail", "hmail");
-    pair(QStringLiteral("Skype"), ed_wskype, "ed_wskype", "wskype", ed_hskype, "ed_hskype", "hskype");
+    pair(QStringLiteral("Телефон"), QStringLiteral("Стационарный телефон"), ed_wtel, "ed_wtel", "wtel", ed_htel, "ed_htel", "htel");
+    pair(QStringLiteral("Мобильный"), QStringLiteral("Мобильный телефон"), ed_wmob, "ed_wmob", "wmob", ed_hmob, "ed_hmob", "hmob");
+    pair(QStringLiteral("E-mail"), QStringLiteral("Электронная почта"), ed_wmail, "ed_wmail", "wmail", ed_hmail, "ed_hmail", "hmail");
+    pair(QStringLiteral("Skype"), QStringLiteral("Skype"), ed_wskype, "ed_wskype", "wskype", ed_hskype, "ed_hskype", "hskype");
 
     // Passport and visa: series, number, date of issue, valid until.
     auto *docs = new QGridLayout;
@@ -239,7 +240,8 @@ QWidget *TRF::buildMainColumn()
         docs->addWidget(edit(n, nn, QLatin1String(nc), title + QStringLiteral(": номер")), r, 2);
         docs->addWidget(date(d1, d1n, QLatin1String(d1c), title + QStringLiteral(": дата выдачи")), r, 3);
         docs->addWidget(date(d2, d2n, QLatin1String(d2c), title + QStringLiteral(": действителен до")), r, 4);
-        s->setFixedWidth(60);
+        s->setFixedWidth(48);
+        n->setMinimumWidth(70);
     };
     docRow(1, QStringLiteral("Паспорт"), ed_ps, "ed_ps", "ps", ed_pnum, "ed_pnum", "pnum", pk_pdate1, "pk_pdate1",
            "pdate1", pk_pdate2, "pk_pdate2", "pdate2");
@@ -256,7 +258,7 @@ QWidget *TRF::buildMainColumn()
 QWidget *TRF::buildRightColumn()
 {
     auto *col = new QWidget(this);
-    col->setFixedWidth(370);
+    col->setFixedWidth(400);
     auto *v = new QVBoxLayout(col);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(2);
@@ -284,7 +286,7 @@ QWidget *TRF::buildRightColumn()
         h.box->setObjectName(QLatin1String(h.name));
         setAccessible(h.box, h.text.trimmed());
         m_bindings.append({QLatin1String(h.column), h.text.trimmed(), h.box});
-        habits->addWidget(h.box, i / 5, i % 5);
+        habits->addWidget(h.box, i / 4, i % 4);
         ++i;
     }
     v->addWidget(Panel1);

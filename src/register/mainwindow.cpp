@@ -383,6 +383,7 @@ void TMF::FormActivate()
         }
         GetBirthDays();
     }
+    Grid->setFocus(); // the list keys (Enter, F4, F7) work at once
 }
 
 bool TMF::OpenDatabase()
