@@ -727,6 +727,28 @@ const char *IBQuery::cell(int row, int col) const
     return p;
 }
 
+void IBQuery::rowView(int row, std::vector<CellView> &cells) const
+{
+    cells.clear();
+    if (row < 0 || row >= recordCount())
+        return;
+    const char *p = m_store.data() + m_rowStart[size_t(row)];
+    for (size_t i = 0; i < m_cols.size(); ++i) {
+        const char tag = *p++;
+        if (tag == 1) {
+            uint32_t len;
+            std::memcpy(&len, p, 4);
+            cells.push_back({tag, p + 4, len});
+            p += 4 + len;
+        } else if (tag == 0) {
+            cells.push_back({tag, p, 0});
+        } else {
+            cells.push_back({tag, p, 8});
+            p += 8;
+        }
+    }
+}
+
 bool IBQuery::isNull(int col) const
 {
     const char *p = cell(m_pos, col);

@@ -160,6 +160,14 @@ public:
     qint64 intAt(int row, int col) const;
     // CP1251 bytes of a text cell (no conversion); empty for NULL.
     std::pair<const char *, uint32_t> rawAt(int row, int col) const;
+    // Every cell of a buffered row at once, read in one pass.
+    struct CellView
+    {
+        char kind;        // 0 NULL, 1 text, 2 integer, 3 BLOB
+        const char *data; // text bytes, or the 8 bytes of an integer or BLOB id
+        uint32_t length;
+    };
+    void rowView(int row, std::vector<CellView> &cells) const;
 
 public:
     struct Column;

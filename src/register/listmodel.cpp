@@ -4,6 +4,7 @@
 #include "db/ibase.h"
 
 #include <QStringList>
+#include <charconv>
 #include <cstring>
 
 const QString &ListModel::header(int col)
@@ -23,19 +24,26 @@ struct Columns
     int id, fam, name1, name2, work, dep, post, bdate, wtel, wmail;
 };
 
-// Appends the CP1251 bytes of a cell; non-text cells (an integer id) as their text.
-void appendRaw(std::vector<char> &buf, const db::IBQuery &q, int row, int col)
+// Appends the CP1251 bytes of a cell: text as it is, an integer as its digits.
+void appendCell(std::vector<char> &buf, const db::IBQuery &q, int row, int col,
+                const std::vector<db::IBQuery::CellView> &cells)
 {
     if (col < 0)
         return;
-    auto [p, len] = q.rawAt(row, col);
-    if (len > 0 || q.textAt(row, col).isEmpty()) {
-        buf.insert(buf.end(), p, p + len);
-        return;
+    const db::IBQuery::CellView &c = cells[size_t(col)];
+    if (c.kind == 1) {
+        buf.insert(buf.end(), c.data, c.data + c.length);
+    } else if (c.kind == 2) {
+        qint64 v;
+        std::memcpy(&v, c.data, 8);
+        char digits[24];
+        const auto res = std::to_chars(digits, digits + sizeof digits, v);
+        buf.insert(buf.end(), digits, res.ptr);
+    } else if (c.kind == 3) { // a note: rare in the list's columns, read as text
+        QByteArray b;
+        cp1251::encode(q.textAt(row, col), b);
+        buf.insert(buf.end(), b.begin(), b.end());
     }
-    QByteArray b;
-    cp1251::encode(q.textAt(row, col), b);
-    buf.insert(buf.end(), b.begin(), b.end());
 }
 
 } // namespace
@@ -73,7 +81,9 @@ void ListModel::appendRows(const db::IBQuery &q, int from, int to)
                     q.fieldIndex(QStringLiteral("wtel")),  q.fieldIndex(QStringLiteral("wmail"))};
     m_rowStart.reserve(size_t(to));
     std::vector<char> cellBuf;
+    std::vector<db::IBQuery::CellView> cells;
     for (int r = from; r < to; ++r) {
+        q.rowView(r, cells);
         m_rowStart.push_back(m_data.size());
         auto cell = [&](std::initializer_list<int> parts) {
             cellBuf.clear();
@@ -82,7 +92,7 @@ void ListModel::appendRows(const db::IBQuery &q, int from, int to)
                 if (!firstPart)
                     cellBuf.push_back(' '); // the blanks are written even between empty parts
                 firstPart = false;
-                appendRaw(cellBuf, q, r, col);
+                appendCell(cellBuf, q, r, col, cells);
             }
             const auto len = uint16_t(std::min<size_t>(cellBuf.size(), 0xFFFF));
             const char *lp = reinterpret_cast<const char *>(&len);
