@@ -1,4 +1,7 @@
 #include "icons.h"
+#include "access.h"
+
+#include <QToolButton>
 
 #include <QHash>
 #include <QPainter>
@@ -145,3 +148,17 @@ QIcon get(Id id)
 }
 
 } // namespace icons
+
+QToolButton *makeToolButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setIcon(icons::get(icon));
+    b->setIconSize(QSize(32, 32));
+    b->setFixedSize(39, 38);
+    b->setAutoRaise(true);
+    b->setToolTip(hint);
+    b->setFocusPolicy(Qt::NoFocus);
+    setAccessible(b, hint);
+    return b;
+}

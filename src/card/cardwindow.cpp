@@ -58,19 +58,6 @@ QString storedToMemo(const QString &text)
     return t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }
 
-QToolButton *barButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint)
-{
-    auto *b = new QToolButton(parent);
-    b->setObjectName(QLatin1String(name));
-    b->setIcon(icons::get(icon));
-    b->setIconSize(QSize(32, 32));
-    b->setFixedSize(39, 38);
-    b->setAutoRaise(true);
-    b->setToolTip(hint);
-    b->setFocusPolicy(Qt::NoFocus);
-    setAccessible(b, hint);
-    return b;
-}
 
 } // namespace
 
@@ -113,17 +100,17 @@ void TRF::buildToolBar(QWidget *bar)
     auto *h = new QHBoxLayout(bar);
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(4);
-    tb_save = barButton(bar, "tb_save", icons::Id::Save, QStringLiteral("Сохранить"));
-    tb_edit = barButton(bar, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование"));
-    tb_exp = barButton(bar, "tb_exp", icons::Id::Export, QStringLiteral("Печатная форма"));
-    tb_del = barButton(bar, "tb_del", icons::Id::Delete, QStringLiteral("Удалить запись"));
+    tb_save = makeToolButton(bar, "tb_save", icons::Id::Save, QStringLiteral("Сохранить"));
+    tb_edit = makeToolButton(bar, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование"));
+    tb_exp = makeToolButton(bar, "tb_exp", icons::Id::Export, QStringLiteral("Печатная форма"));
+    tb_del = makeToolButton(bar, "tb_del", icons::Id::Delete, QStringLiteral("Удалить запись"));
     BitBtn1 = new QPushButton(QStringLiteral("Сохранить\nи выйти"), bar);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setAutoDefault(false);
     BitBtn1->setFocusPolicy(Qt::NoFocus);
     BitBtn1->setFixedHeight(38);
     setAccessible(BitBtn1, QStringLiteral("Сохранить и выйти"));
-    ToolButton26 = barButton(bar, "ToolButton26", icons::Id::Exit, QStringLiteral("Закрыть"));
+    ToolButton26 = makeToolButton(bar, "ToolButton26", icons::Id::Exit, QStringLiteral("Закрыть"));
     h->addWidget(tb_save);
     h->addWidget(tb_edit);
     h->addSpacing(8);
@@ -446,28 +433,27 @@ void TRF::ShowAccountCombos()
 
 void TRF::LockCard()
 {
-    for (QWidget *w : findChildren<QWidget *>()) {
-        if (auto *e = qobject_cast<QLineEdit *>(w); e && !qobject_cast<QComboBox *>(e->parentWidget()))
-            e->setReadOnly(true);
-        else if (auto *m = qobject_cast<QPlainTextEdit *>(w))
-            m->setReadOnly(true);
-        else if (auto *b = qobject_cast<QComboBox *>(w))
-            b->setEnabled(false);
-    }
-    Panel1->setEnabled(false);
+    setLocked(true);
 }
 
 void TRF::UnlockCard()
 {
+    setLocked(false);
+}
+
+// Fields become read-only and drop-down lists disabled (the habit boxes with
+// their panel); the tool bar stays usable.
+void TRF::setLocked(bool locked)
+{
     for (QWidget *w : findChildren<QWidget *>()) {
         if (auto *e = qobject_cast<QLineEdit *>(w); e && !qobject_cast<QComboBox *>(e->parentWidget()))
-            e->setReadOnly(false);
+            e->setReadOnly(locked);
         else if (auto *m = qobject_cast<QPlainTextEdit *>(w))
-            m->setReadOnly(false);
+            m->setReadOnly(locked);
         else if (auto *b = qobject_cast<QComboBox *>(w))
-            b->setEnabled(true);
+            b->setEnabled(!locked);
     }
-    Panel1->setEnabled(true);
+    Panel1->setEnabled(!locked);
 }
 
 QString TRF::columnText(const QString &column) const

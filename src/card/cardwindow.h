@@ -101,6 +101,7 @@ private:
     QWidget *buildRightColumn();
     void wire();
     void setCaption(const QString &mode);
+    void setLocked(bool locked);
     void showPicture(const QString &path);
     void showDefaultPicture();
     void setColumnText(const QString &column, const QString &value);

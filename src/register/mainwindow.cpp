@@ -42,20 +42,6 @@
 
 namespace {
 
-QToolButton *toolButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint)
-{
-    auto *b = new QToolButton(parent);
-    b->setObjectName(QLatin1String(name));
-    b->setIcon(icons::get(icon));
-    b->setIconSize(QSize(32, 32));
-    b->setFixedSize(39, 38);
-    b->setAutoRaise(true);
-    b->setToolTip(hint);
-    b->setFocusPolicy(Qt::NoFocus);
-    setAccessible(b, hint);
-    return b;
-}
-
 QWidget *gap(QWidget *parent, int width)
 {
     auto *w = new QWidget(parent);
@@ -172,12 +158,12 @@ void TMF::buildToolBar()
     setContextMenuPolicy(Qt::NoContextMenu);
     addToolBar(Qt::TopToolBarArea, ToolBar1);
 
-    tb_new = toolButton(ToolBar1, "tb_new", icons::Id::New, QStringLiteral("Новая запись"));
-    tb_edt = toolButton(ToolBar1, "tb_edt", icons::Id::Edit, QStringLiteral("Редактирование"));
-    tb_look = toolButton(ToolBar1, "tb_look", icons::Id::View, QStringLiteral("Просмотр"));
-    tb_exp = toolButton(ToolBar1, "tb_exp", icons::Id::Export, QStringLiteral("Печатная форма"));
-    tb_del = toolButton(ToolBar1, "tb_del", icons::Id::Delete, QStringLiteral("Удалить"));
-    tb_exit = toolButton(ToolBar1, "tb_exit", icons::Id::Exit, QStringLiteral("Выход"));
+    tb_new = makeToolButton(ToolBar1, "tb_new", icons::Id::New, QStringLiteral("Новая запись"));
+    tb_edt = makeToolButton(ToolBar1, "tb_edt", icons::Id::Edit, QStringLiteral("Редактирование"));
+    tb_look = makeToolButton(ToolBar1, "tb_look", icons::Id::View, QStringLiteral("Просмотр"));
+    tb_exp = makeToolButton(ToolBar1, "tb_exp", icons::Id::Export, QStringLiteral("Печатная форма"));
+    tb_del = makeToolButton(ToolBar1, "tb_del", icons::Id::Delete, QStringLiteral("Удалить"));
+    tb_exit = makeToolButton(ToolBar1, "tb_exit", icons::Id::Exit, QStringLiteral("Выход"));
     tb6 = new QWidget(ToolBar1);
     tb6->setObjectName(QStringLiteral("tb6"));
     tb6->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
