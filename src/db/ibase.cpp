@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <firebird/Interface.h>
 
@@ -34,6 +35,18 @@ QString describe(IStatus *status)
     return cp1251::decode(buf, qsizetype(std::strlen(buf))).trimmed();
 }
 
+bool connectionLost(IStatus *status)
+{
+    static const ISC_STATUS lost[] = {isc_shutdown,     isc_conn_lost,          isc_network_error,
+                                      isc_net_read_err, isc_net_write_err,      isc_lost_db_connection,
+                                      isc_att_shutdown};
+    const ISC_STATUS *v = status->getErrors();
+    for (int i = 0; v[i] != isc_arg_end; i += 2)
+        if (v[i] == isc_arg_gds && std::find(std::begin(lost), std::end(lost), v[i + 1]) != std::end(lost))
+            return true;
+    return false;
+}
+
 // Runs `f`, turning the client library's exceptions into DbError.
 template <typename F>
 auto guarded(F &&f) -> decltype(f())
@@ -41,7 +54,7 @@ auto guarded(F &&f) -> decltype(f())
     try {
         return f();
     } catch (const FbException &e) {
-        throw DbError(describe(e.getStatus()), true);
+        throw DbError(describe(e.getStatus()), true, connectionLost(e.getStatus()));
     }
 }
 

@@ -26,17 +26,20 @@ namespace db {
 class DbError : public std::runtime_error
 {
 public:
-    explicit DbError(const QString &text, bool fromEngine = false)
-        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine)
+    explicit DbError(const QString &text, bool fromEngine = false, bool connectionLost = false)
+        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine), m_lost(connectionLost)
     {
     }
     const QString &text() const { return m_text; }
     // True when the database engine reported it (its text is the engine's own).
     bool fromEngine() const { return m_engine; }
+    // True when the connection to the database is gone (network, server shut down).
+    bool connectionLost() const { return m_lost; }
 
 private:
     QString m_text;
     bool m_engine;
+    bool m_lost;
 };
 
 // Points the client library at the program's own engine root (plugins,

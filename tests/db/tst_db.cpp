@@ -6,6 +6,8 @@
 #include "db/statements.h"
 #include "testdb.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 using db::DbError;
@@ -194,6 +196,46 @@ private slots:
             q->execute();
         }
         s.IBTrans.commit();
+        s.IBDbase.close();
+    }
+
+    // Copies of the program on one machine open the same file at once; a
+    // database shut down under the program reports a lost connection.
+    void sharedFileAndLostConnection()
+    {
+        const QString isql = QStandardPaths::findExecutable(QStringLiteral("isql-fb"));
+        const QString gfix = QStandardPaths::findExecutable(QStringLiteral("gfix"));
+        if (isql.isEmpty() || gfix.isEmpty())
+            QSKIP("isql-fb or gfix is not installed");
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("shared.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES ('из программы')"));
+        s.iSQL.execute();
+        s.IBTrans.commit();
+
+        QProcess other;
+        other.start(isql, {QStringLiteral("-q"), QStringLiteral("-u"), QStringLiteral("sysdba"), path});
+        other.write("SELECT 'count=' || COUNT(*) FROM post;\n");
+        other.closeWriteChannel();
+        QVERIFY(other.waitForFinished(30000));
+        const QString out = QString::fromLocal8Bit(other.readAllStandardOutput() + other.readAllStandardError());
+        QVERIFY2(out.contains(QStringLiteral("count=1")), qPrintable(out));
+
+        QProcess shut;
+        shut.start(gfix, {QStringLiteral("-shut"), QStringLiteral("full"), QStringLiteral("-force"), QStringLiteral("0"),
+                          QStringLiteral("-user"), QStringLiteral("sysdba"), path});
+        QVERIFY(shut.waitForFinished(30000));
+        QCOMPARE(shut.exitCode(), 0);
+        s.iSQL.setSql(QStringLiteral("SELECT COUNT(*) AS n FROM post"));
+        try {
+            s.iSQL.open();
+            QFAIL("no error after the shutdown");
+        } catch (const DbError &e) {
+            QVERIFY2(e.connectionLost(), qPrintable(e.text()));
+        }
+        s.IBTrans.forget();
         s.IBDbase.close();
     }
 
