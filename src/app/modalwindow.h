@@ -30,7 +30,8 @@ protected:
             return;
         }
         e->accept();
-        if (result() == 0 && isVisible())
-            QDialog::done(QDialog::Rejected);
+        if (isVisible())
+            QDialog::done(QDialog::Rejected); // ends exec() as well as hiding
+
     }
 };
