@@ -208,12 +208,6 @@ void IBTransaction::start()
     });
 }
 
-ITransaction *IBTransaction::handle()
-{
-    start();
-    return m_tra;
-}
-
 void IBTransaction::commit()
 {
     if (!m_tra)
@@ -760,22 +754,6 @@ void IBQuery::rowView(int row, std::vector<CellView> &cells) const
             p += 8;
         }
     }
-}
-
-bool IBQuery::isNull(int col) const
-{
-    const char *p = cell(m_pos, col);
-    return !p || *p == 0;
-}
-
-std::pair<const char *, uint32_t> IBQuery::rawAt(int row, int col) const
-{
-    const char *p = cell(row, col);
-    if (!p || *p != 1)
-        return {"", 0};
-    uint32_t len;
-    std::memcpy(&len, p + 1, 4);
-    return {p + 5, len};
 }
 
 QString IBQuery::textAt(int row, int col) const

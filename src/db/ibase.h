@@ -102,7 +102,6 @@ public:
     // Runs before each commit (the main list finishes a fill still under way).
     std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
-    Firebird::ITransaction *handle();
     IBDatabase *database() const { return m_db; }
 
     // Ends the transaction without keeping its work (closing, or a lost connection).
@@ -156,13 +155,10 @@ public:
     qint64 asInt(const QString &name) const;
     QString asText(int col) const { return textAt(m_pos, col); }
     qint64 asInt(int col) const { return intAt(m_pos, col); }
-    bool isNull(int col) const;
 
     // Direct access to buffered rows, for filling a model without moving.
     QString textAt(int row, int col) const;
     qint64 intAt(int row, int col) const;
-    // CP1251 bytes of a text cell (no conversion); empty for NULL.
-    std::pair<const char *, uint32_t> rawAt(int row, int col) const;
     // Every cell of a buffered row at once, read in one pass.
     struct CellView
     {

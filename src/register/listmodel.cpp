@@ -109,14 +109,6 @@ void ListModel::appendRows(const db::IBQuery &q, int from, int to)
     }
 }
 
-void ListModel::clearRows()
-{
-    beginResetModel();
-    m_data.clear();
-    m_rowStart.clear();
-    endResetModel();
-}
-
 QString ListModel::cell(int row, int col) const
 {
     if (row < 0 || size_t(row) >= m_rowStart.size() || col < 0 || col >= kColumns)

@@ -23,8 +23,6 @@ public:
     void fill(const db::IBQuery &q);
     // Adds the rows the query fetched since the last fill or append.
     void append(const db::IBQuery &q);
-    // Empties the list (it still shows one empty row under the header).
-    void clearRows();
     int cardCount() const { return int(m_rowStart.size()); }
 
     // The record id of a row (column 0), empty for the empty row.
