@@ -160,7 +160,7 @@ QString monthPattern(int month)
     return QStringLiteral("%.") + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0')) + QStringLiteral(".%");
 }
 
-QString birthdayCountSql(int month)
+QString statedBirthdayCountSql(int month)
 {
     return QStringLiteral("SELECT pk_id FROM base WHERE (bdate COLLATE PXW_CYRL LIKE  '") + monthPattern(month) +
            QStringLiteral("'") + QStringLiteral(")");
@@ -172,9 +172,29 @@ QString statedBirthdayListSql(int month)
            QStringLiteral("'") + QStringLiteral(") ORDER BY bdate COLLATE PXW_CYRL");
 }
 
+namespace {
+
+// In a text of the form DD.MM.YYYY the full stops stand only around the month,
+// so it holds ".MM." exactly when its month is MM; the schema indexes this key.
+const QString kMonthKey = QStringLiteral(
+    "(CASE WHEN bdate SIMILAR TO '[0-9 ]{2}.[0-9 ]{2}.[0-9 ]{4}' THEN SUBSTRING(bdate FROM 4 FOR 2) ELSE '?' END)");
+
+QString birthdayCondition(int month)
+{
+    const QString mm = QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("(") + kMonthKey + QStringLiteral(" = '") + mm + QStringLiteral("' OR (") + kMonthKey +
+           QStringLiteral(" = '?' AND bdate COLLATE PXW_CYRL LIKE '") + monthPattern(month) + QStringLiteral("'))");
+}
+
+} // namespace
+
+QString birthdayCountSql(int month)
+{
+    return QStringLiteral("SELECT pk_id FROM base WHERE ") + birthdayCondition(month);
+}
+
 QString birthdayListSql(int month)
 {
-    return QStringLiteral("SELECT ") + QLatin1String(kListColumns) +
-           QStringLiteral(" FROM base WHERE (bdate COLLATE PXW_CYRL LIKE  '") + monthPattern(month) +
-           QStringLiteral("'") + QStringLiteral(") ORDER BY bdate COLLATE PXW_CYRL");
+    return QStringLiteral("SELECT ") + QLatin1String(kListColumns) + QStringLiteral(" FROM base WHERE ") +
+           birthdayCondition(month) + QStringLiteral(" ORDER BY bdate COLLATE PXW_CYRL");
 }

@@ -37,10 +37,13 @@ void bindList(db::IBQuery &q, const ListFilter &f);
 // The literal beginning of an upper-cased pattern, before its first wildcard.
 QString literalPrefix(const QString &pattern);
 
-// The birthday statements of month `month` (1..12).
+// The birthday statements of month `month` (1..12). The stated forms match
+// every date text with LIKE; the forms the program runs find a date written
+// DD.MM.YYYY through its month (indexed) and test only other texts with LIKE.
 QString monthPattern(int month);
 QString birthdayCountSql(int month);
 QString birthdayListSql(int month);
+QString statedBirthdayCountSql(int month);
 QString statedBirthdayListSql(int month);
 
 // The columns the list reads, in the order the grid model expects them.

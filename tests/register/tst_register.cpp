@@ -415,6 +415,42 @@ private slots:
         QCOMPARE(mf->model()->cardCount(), 0);
         QCOMPARE(mf->model()->rowCount(), 1);
         QCOMPARE(monthPattern(5), QStringLiteral("%.05.%"));
+
+        // The statements the program runs find the same cards, in the same order, as the stated ones.
+        p.addCard({{"fam", "Т1"}, {"bdate", "  .05.    "}});
+        p.addCard({{"fam", "Т2"}, {"bdate", "01.02.05.0"}});
+        p.addCard({{"fam", "Т3"}, {"bdate", "ab.05.cdef"}});
+        p.addCard({{"fam", "Т4"}, {"bdate", "3.05.1990"}});
+        p.addCard({{"fam", "Т5"}, {"bdate", "05.05.2005"}});
+        p.addCard({{"fam", "Т6"}, {"bdate", ""}});
+        p.addCard({{"fam", "Т7"}, {"bdate", QString()}});
+        p.addCard({{"fam", "Т8"}, {"bdate", ".05."}});
+        p.addCard({{"fam", "Т9"}, {"bdate", "1.5.1990"}});
+        p.addCard({{"fam", "Т10"}, {"bdate", "12.05.19 5"}});
+        p.addCard({{"fam", "Т11"}, {"bdate", "12x05.1995"}});
+        mf->db.IBTrans.commit();
+        db::IBQuery &q = mf->db.iSQL;
+        auto ids = [&](const QString &sqlText) {
+            q.close();
+            q.setSql(sqlText);
+            q.open();
+            q.last();
+            QStringList out;
+            for (int r = 0; r < q.recordCount(); ++r)
+                out << q.textAt(r, q.fieldIndex("bdate")) + QLatin1Char('#') + q.textAt(r, q.fieldIndex("pk_id"));
+            q.close();
+            return out;
+        };
+        for (int month = 1; month <= 12; ++month) {
+            QStringList stated = ids(statedBirthdayListSql(month));
+            QCOMPARE(ids(birthdayListSql(month)), stated);
+            q.setSql(birthdayCountSql(month));
+            q.open();
+            q.last();
+            QCOMPARE(q.recordCount(), int(stated.size()));
+            q.close();
+        }
+        QCOMPARE(ids(birthdayListSql(5)).size(), 8); // every text holding ".05."
         QCOMPARE(monthPattern(12), QStringLiteral("%.12.%"));
     }
 };
