@@ -383,10 +383,12 @@ bool TMF::OpenDatabase()
     } else if (QFileInfo::exists(paths::join(folder, QStringLiteral("path.txt")))) {
         QFile f(paths::join(folder, QStringLiteral("path.txt")));
         if (f.open(QIODevice::ReadOnly)) {
-            QByteArray first = f.readLine();
-            while (first.endsWith('\n') || first.endsWith('\r'))
-                first.chop(1);
-            path = QString::fromLocal8Bit(first);
+            // Only the first line counts, whatever ends it (LF, CR LF or CR).
+            const QByteArray all = f.readAll();
+            qsizetype end = 0;
+            while (end < all.size() && all[end] != '\n' && all[end] != '\r')
+                ++end;
+            path = QString::fromLocal8Bit(all.left(end));
         }
     } else {
         msg::plain(this, QStringLiteral("Файл пути к базе данных не найден\r"

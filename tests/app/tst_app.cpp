@@ -137,6 +137,15 @@ private slots:
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
         }
+        {   // Old-style CR line ends: still only the first line.
+            Program p;
+            const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("cr.fdb"));
+            QFile::remove(p.dbPath);
+            writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\r/second/line.fdb\r");
+            TMF *mf = p.createWindows();
+            QVERIFY(mf->OpenDatabase());
+            QCOMPARE(mf->db.IBDbase.databaseName, other);
+        }
         {   // A folder whose path gives a doubled separator always reads path.txt.
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("viapath.fdb"));
