@@ -10,6 +10,12 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
+// A termination request (SIGTERM, SIGINT, SIGHUP) ends the program at once,
+// like the close box without its clean-up. The database client installs
+// handlers of its own that keep the program running, so this is called again
+// once the database is open.
+void watchTerminationSignals();
+
 // Shows the error being handled (call inside a catch block).
 void reportCurrentException();
 // Runs `f`, reporting any error it throws; returns false when it threw.

@@ -21,6 +21,7 @@ int main(int argc, char **argv)
         QApplication::installTranslator(&qtRu);
 
     db::prepareEngine(paths::programFolder());
+    watchTerminationSignals();
     createForms();
     TMF *mf = forms().MF;
     mf->show();

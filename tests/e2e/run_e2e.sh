@@ -12,7 +12,7 @@ work=$(mktemp -d)
 display=":$(( 90 + RANDOM % 400 ))"
 Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-cleanup() { kill "$xvfb" 2>/dev/null; pkill -f "$work/" 2>/dev/null; rm -rf "$work"; }
+cleanup() { kill "$xvfb" 2>/dev/null; pkill -9 -f "$work/" 2>/dev/null; rm -rf "$work"; }
 trap cleanup EXIT
 export DISPLAY=$display
 export APPDATA=$work/appdata
@@ -94,8 +94,16 @@ xdotool mousemove --window "$main" $(( WIDTH - 25 )) 50 click 1
 wait_exit "$pid" 10 || { fail "the exit button did not end the program"; kill "$pid"; }
 grep -q '^user=admin$' "$APPDATA/zentrax.ini" || fail "the login was not remembered: $(cat "$APPDATA/zentrax.ini")"
 
+# 3. A termination request (as at logout) ends the program, even with the
+#    database open and a modal window showing.
+"$dir/zentrax" >/dev/null 2>&1 &
+pid=$!
+wait_window "^Укажите регистрационные данные$" 15 >/dev/null || fail "the login window did not appear again"
+kill -TERM "$pid"
+wait_exit "$pid" 15 || { fail "SIGTERM did not end the program"; kill -9 "$pid"; }
+
 if [ "$failures" -eq 0 ]; then
-  echo "2 passed, 0 failed"
+  echo "3 passed, 0 failed"
   exit 0
 fi
 echo "0 passed, $failures failed"
