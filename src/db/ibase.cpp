@@ -438,7 +438,9 @@ void IBQuery::setupOutput()
             if (!text)
                 len = 64; // numbers, dates and the like arrive as their text
             b->setType(&st, i, SQL_VARYING + 1);
-            if (!text || orig->getCharSet(&st, i) != 1)
+            // Text of another set is transliterated to WIN1251 on the way (octets stay bytes).
+            const unsigned cs = text ? orig->getCharSet(&st, i) : 0;
+            if (!text || (cs != 1 && cs != kWin1251))
                 b->setCharSet(&st, i, kWin1251);
             b->setLength(&st, i, len);
         }
