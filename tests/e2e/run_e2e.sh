@@ -9,7 +9,10 @@ for tool in Xvfb xdotool; do
 done
 
 work=$(mktemp -d)
-display=":$(( 90 + RANDOM % 400 ))"
+# A display number nobody uses.
+n=$(( 90 + RANDOM % 300 ))
+while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+display=":$n"
 Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 cleanup() { kill "$xvfb" 2>/dev/null; pkill -9 -f "$work/" 2>/dev/null; rm -rf "$work"; }
