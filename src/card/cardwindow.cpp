@@ -584,17 +584,26 @@ void TRF::tb_editClick()
 
 // -------------------------------------------------------------------- save
 
+// The declared lengths of a table's text columns, read from the database once
+// per run (the program never changes its schema).
+const QHash<QString, int> &TRF::columnLengths(const QString &table)
+{
+    auto it = m_columnLengths.find(table);
+    if (it == m_columnLengths.end())
+        it = m_columnLengths.insert(table, db::textColumnLengths(dbs().iSQL, table));
+    return *it;
+}
+
 void TRF::checkValues(bool insert)
 {
-    db::IBQuery &q = dbs().iSQL;
-    const QHash<QString, int> base = db::textColumnLengths(q, QStringLiteral("BASE"));
+    const QHash<QString, int> &base = columnLengths(QStringLiteral("BASE"));
     for (const Binding &b : m_bindings) {
         const QString problem = db::valueProblem(b.label, columnText(b.column), base.value(b.column.toUpper()));
         if (!problem.isEmpty())
             throw db::DbError(problem);
     }
     if (AccountsChanged) {
-        const QHash<QString, int> acc = db::textColumnLengths(q, QStringLiteral("ACCOUNTS"));
+        const QHash<QString, int> &acc = columnLengths(QStringLiteral("ACCOUNTS"));
         for (int k = 0; k < 4; ++k) {
             for (const auto &[label, value, column] :
                  {std::tuple{QStringLiteral("Сеть %1").arg(k + 1), snd[k]->currentText(), QStringLiteral("SN%1").arg(k + 1)},
@@ -611,7 +620,7 @@ void TRF::checkValues(bool insert)
     const struct { const char *table, *column; QComboBox *box; } refs[] = {
         {"ORGANIZATION", "ORG", ed_work}, {"DEPARTMENT", "DEP", ed_dep}, {"POST", "POST", ed_post}};
     for (const auto &r : refs) {
-        const int len = db::textColumnLengths(q, QLatin1String(r.table)).value(QLatin1String(r.column));
+        const int len = columnLengths(QLatin1String(r.table)).value(QLatin1String(r.column));
         const QString problem = db::valueProblem(r.box->accessibleName(), r.box->currentText(), len);
         if (!problem.isEmpty())
             throw db::DbError(problem);
@@ -632,36 +641,33 @@ void TRF::bindCard(db::IBQuery &q, bool insert, const QString &stamp)
     }
 }
 
-void TRF::bindAccounts(db::IBQuery &q)
+// Runs an insert or update of the card's accounts row with the four accounts bound.
+void TRF::writeAccounts(const QString &statement, const QString &idParam, qint64 id)
 {
+    db::IBQuery &q = dbs().iSQL;
+    q.close();
+    q.setSql(statement);
+    q.setParam(idParam, id);
     for (int k = 0; k < 4; ++k) {
         q.setParam(QStringLiteral("sn%1").arg(k + 1), snd[k]->currentText());
         q.setParam(QStringLiteral("adr%1").arg(k + 1), sn_[k]->text());
     }
+    q.execute();
+    dbs().IBTrans.commit();
 }
 
 void TRF::InsertAccounts(qint64 cardId)
 {
-    db::IBQuery &q = dbs().iSQL;
-    q.close();
-    q.setSql(QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES "
-                            "(:bs_fk, :sn1, :sn2, :sn3, :sn4, :adr1, :adr2, :adr3, :adr4)"));
-    q.setParam(QStringLiteral("bs_fk"), cardId);
-    bindAccounts(q);
-    q.execute();
-    dbs().IBTrans.commit();
+    writeAccounts(QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES "
+                                 "(:bs_fk, :sn1, :sn2, :sn3, :sn4, :adr1, :adr2, :adr3, :adr4)"),
+                  QStringLiteral("bs_fk"), cardId);
 }
 
 void TRF::UpdateAccounts(qint64 accountsId)
 {
-    db::IBQuery &q = dbs().iSQL;
-    q.close();
-    q.setSql(QStringLiteral("UPDATE accounts SET sn1=:sn1, sn2=:sn2, sn3=:sn3, sn4=:sn4, adr1=:adr1, adr2=:adr2, "
-                            "adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id"));
-    q.setParam(QStringLiteral("pk_id"), accountsId);
-    bindAccounts(q);
-    q.execute();
-    dbs().IBTrans.commit();
+    writeAccounts(QStringLiteral("UPDATE accounts SET sn1=:sn1, sn2=:sn2, sn3=:sn3, sn4=:sn4, adr1=:adr1, "
+                                 "adr2=:adr2, adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id"),
+                  QStringLiteral("pk_id"), accountsId);
 }
 
 void TRF::SaveRefValues()

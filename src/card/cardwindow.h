@@ -4,6 +4,7 @@
 
 #include "app/modalwindow.h"
 
+#include <QHash>
 #include <QList>
 
 class DateEdit;
@@ -108,12 +109,14 @@ private:
     // Checks every value against the database before anything is written.
     void checkValues(bool insert);
     void bindCard(db::IBQuery &q, bool insert, const QString &stamp);
-    void bindAccounts(db::IBQuery &q);
+    void writeAccounts(const QString &statement, const QString &idParam, qint64 id);
+    const QHash<QString, int> &columnLengths(const QString &table);
     bool saveNew();
     bool saveEdit();
     void markChanged();
 
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
+    QHash<QString, QHash<QString, int>> m_columnLengths;
 };
 
