@@ -17,8 +17,9 @@
 #include "app/state.h"
 #include "db/ibase.h"
 #include "db/schema.h"
-#include "register/listmodel.h"
-#include "register/liststatement.h"
+#include "core/listmodel.h"
+#include "core/liststatement.h"
+#include "referencesql.h"
 #include "register/mainwindow.h"
 
 #include <QCheckBox>
@@ -93,8 +94,7 @@ int measure(const QString &folder, int reps)
     qputenv("APPDATA", appData.path().toLocal8Bit());
     paths::setProgramFolder(folder);
     msg::setTestMode(true);
-    createForms();
-    TMF *mf = forms().MF;
+    TMF *mf = createForms();
     mf->onEndProgram = [] {};
     FirstActivation = false;
     if (!mf->OpenDatabase())
@@ -146,7 +146,7 @@ int measure(const QString &folder, int reps)
             s.program << double(t.nsecsElapsed()) / 1e6;
             rows = mf->model()->cardCount();
             s.engine << engine.run(positional, params, false);
-            s.stated << engine.run(statedListSql(f, ListSort::Name), {}, true);
+            s.stated << engine.run(quotedPatternListSql(f, ListSort::Name), {}, true);
         }
         std::fprintf(stderr, "  %s %8d rows\n", name.leftJustified(24).toUtf8().constData(), rows);
         steps << s;
@@ -176,12 +176,12 @@ int measure(const QString &folder, int reps)
             mf->GetBirthDays();
             count.program << double(t.nsecsElapsed()) / 1e6;
             count.engine << engine.run(birthdayCountSql(5), {}, false);
-            count.stated << engine.run(statedBirthdayCountSql(5), {}, true);
+            count.stated << engine.run(likeOnlyBirthdayCountSql(5), {}, true);
             t.restart();
             mf->btDateClick();
             list.program << double(t.nsecsElapsed()) / 1e6;
             list.engine << engine.run(birthdayListSql(5), {}, false);
-            list.stated << engine.run(statedBirthdayListSql(5), {}, true);
+            list.stated << engine.run(likeOnlyBirthdayListSql(5), {}, true);
         }
         std::fprintf(stderr, "  %-24s %8d rows\n", "birthday list", mf->model()->cardCount());
         steps << count << list;
@@ -195,7 +195,7 @@ int measure(const QString &folder, int reps)
     out[QStringLiteral("steps")] = arr;
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
-    destroyForms();
+    destroyForms(mf);
     return 0;
 }
 
@@ -208,8 +208,7 @@ int startupChild(const QString &folder)
     QTemporaryDir appData;
     qputenv("APPDATA", appData.path().toLocal8Bit());
     paths::setProgramFolder(folder);
-    createForms();
-    TMF *mf = forms().MF;
+    TMF *mf = createForms();
     mf->onEndProgram = [] {};
     mf->show();
     QTimer poll;
@@ -233,7 +232,7 @@ int startupChild(const QString &folder)
         QCoreApplication::exit(0);
     });
     const int rc = QApplication::exec();
-    destroyForms();
+    destroyForms(mf);
     return rc;
 }
 

@@ -1,6 +1,6 @@
 #include "aboutwindow.h"
 
-TAbt::TAbt(QWidget *parent) : ModalWindow(parent)
+TAbt::TAbt(Context &context, QWidget *parent) : ModalWindow(context, parent)
 {
     setObjectName(QStringLiteral("TAbt"));
     setWindowTitle(QStringLiteral("О программе"));

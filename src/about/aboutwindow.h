@@ -6,5 +6,5 @@ class TAbt : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TAbt(QWidget *parent = nullptr);
+    TAbt(Context &context, QWidget *parent);
 };

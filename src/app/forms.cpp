@@ -1,4 +1,5 @@
 #include "forms.h"
+#include "context.h"
 
 #include "about/aboutwindow.h"
 #include "app/loginwindow.h"
@@ -8,36 +9,30 @@
 #include "register/mainwindow.h"
 #include "users/userwindows.h"
 
-namespace {
-Forms g_forms;
+TMF *createForms()
+{
+    auto *mf = new TMF;
+    Context &c = mf->context();
+    Forms &f = c.forms;
+    f.MF = mf;
+    f.RF = new TRF(c, mf);
+    f.Abt = new TAbt(c, mf);
+    f.LF = new TLF(c, mf);
+    f.PF = new TPF(c, mf);
+    f.PF1 = new TPF1(c, mf);
+    f.DF = new TDF(c, mf);
+    f.DF1 = new TDF1(c, mf);
+    f.GF = new TGF(c, mf);
+    f.GF1 = new TGF1(c, mf);
+    f.EF = new TEF(c, mf);
+    f.EF1 = new TEF1(c, mf);
+    f.UF = new TUF(c, mf);
+    f.UF1 = new TUF1(c, mf);
+    mf->connectWindows();
+    return mf;
 }
 
-Forms &forms()
+void destroyForms(TMF *mainWindow)
 {
-    return g_forms;
-}
-
-void createForms()
-{
-    Forms &f = g_forms;
-    f.MF = new TMF;
-    f.RF = new TRF(f.MF);
-    f.Abt = new TAbt(f.MF);
-    f.LF = new TLF(f.MF);
-    f.PF = new TPF(f.MF);
-    f.PF1 = new TPF1(f.MF);
-    f.DF = new TDF(f.MF);
-    f.DF1 = new TDF1(f.MF);
-    f.GF = new TGF(f.MF);
-    f.GF1 = new TGF1(f.MF);
-    f.EF = new TEF(f.MF);
-    f.EF1 = new TEF1(f.MF);
-    f.UF = new TUF(f.MF);
-    f.UF1 = new TUF1(f.MF);
-}
-
-void destroyForms()
-{
-    delete g_forms.MF; // owns every other window
-    g_forms = Forms();
+    delete mainWindow; // owns every other window
 }

@@ -35,7 +35,7 @@ struct Forms
     TUF1 *UF1 = nullptr;
 };
 
-Forms &forms();
-// Creates all windows in order (the main window first, which runs its FormCreate).
-void createForms();
-void destroyForms();
+// Creates all windows in order (the main window first, which runs its
+// FormCreate and owns the others); returns the main window.
+TMF *createForms();
+void destroyForms(TMF *mainWindow);

@@ -5,9 +5,10 @@
 #include "messages.h"
 #include "state.h"
 
-#include "db/shared.h"
-#include "db/statements.h"
-#include "forms.h"
+#include "context.h"
+#include "editablebox.h"
+
+#include "core/logins.h"
 #include "register/mainwindow.h"
 
 #include <QCheckBox>
@@ -19,7 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TLF::TLF(QWidget *parent) : ModalWindow(parent)
+TLF::TLF(Context &context, QWidget *parent) : ModalWindow(context, parent)
 {
     setObjectName(QStringLiteral("TLF"));
     setWindowTitle(QStringLiteral("Укажите регистрационные данные"));
@@ -28,8 +29,7 @@ TLF::TLF(QWidget *parent) : ModalWindow(parent)
     auto *lbUser = new QLabel(QStringLiteral("Пользователь"), this);
     PBox = new QComboBox(this);
     PBox->setObjectName(QStringLiteral("PBox"));
-    PBox->setEditable(true);
-    PBox->setInsertPolicy(QComboBox::NoInsert);
+    makeTypedTextBox(PBox); // the login is compared exactly as typed
     lbUser->setBuddy(PBox);
     setAccessible(PBox, lbUser->text());
 
@@ -84,19 +84,11 @@ TLF::TLF(QWidget *parent) : ModalWindow(parent)
 
 void TLF::FillLogins()
 {
-    auto &q = dbs().iSQL;
-    q.close();
-    q.setSql(sql::selectLogins());
-    q.open();
+    const QStringList logins = core::Logins(m_ctx.db).all();
     const QString shown = PBox->currentText();
     PBox->clear();
-    const int col = q.fieldIndex(QStringLiteral("Login"));
-    while (!q.eof()) {
-        PBox->addItem(q.asText(col));
-        q.next();
-    }
+    PBox->addItems(logins);
     PBox->setEditText(shown);
-    q.close();
 }
 
 void TLF::FormActivate()
@@ -119,31 +111,26 @@ void TLF::FormActivate()
 
 void TLF::bt_loginClick()
 {
-    auto &q = dbs().iSQL;
-    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
-    q.close();
-    q.setSql(sql::selectUserByLogin());
     const QString login = PBox->currentText();
-    q.setParam(QStringLiteral("login"), login);
-    q.open();
-    q.last();
-    if (q.recordCount() == 0) {
+    core::LoggedUser user;
+    switch (core::Logins(m_ctx.db).check(login, ed_pass->text(), &user)) {
+    case core::LoginResult::UnknownLogin:
         msg::error(this, QStringLiteral("Пользователь с данным логином не зарегистрирован!"));
         PBox->setFocus();
         return;
-    }
-    if (q.asText(QStringLiteral("Pass")) != ed_pass->text()) {
+    case core::LoginResult::WrongPassword:
         msg::error(this, QStringLiteral("Неверный пароль"));
         ed_pass->setFocus();
         return;
+    case core::LoginResult::Ok:
+        break;
     }
-    SessionUser.fullName = q.asText(QStringLiteral("FIO"));
-    SessionUser.id = q.asInt(QStringLiteral("pk_id"));
-    SessionUser.level = q.asText(QStringLiteral("level"));
+    SessionUser.fullName = user.fullName;
+    SessionUser.id = user.id;
+    SessionUser.level = user.level;
     SessionUser.login = login;
-    forms().MF->setAdminMenuVisible(login == QLatin1String("admin"));
+    m_ctx.forms.MF->setAdminMenuVisible(login == QLatin1String("admin"));
     SessionUser.password = CheckPass->isChecked() ? ed_pass->text() : QString();
-    q.close();
     done(QDialog::Accepted);
 }
 

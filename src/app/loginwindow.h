@@ -12,7 +12,7 @@ class TLF : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TLF(QWidget *parent = nullptr);
+    TLF(Context &context, QWidget *parent);
 
     void FormActivate() override;
     void FillLogins();

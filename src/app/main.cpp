@@ -22,12 +22,11 @@ int main(int argc, char **argv)
 
     db::prepareEngine(paths::programFolder());
     watchTerminationSignals();
-    createForms();
-    TMF *mf = forms().MF;
+    TMF *mf = createForms();
     mf->show();
     // The start-up sequence runs once the main window is on the screen.
     QTimer::singleShot(0, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
     const int rc = app.exec();
-    destroyForms();
+    destroyForms(mf);
     return rc;
 }

@@ -2,6 +2,8 @@
 #include <QCloseEvent>
 #include <QDialog>
 
+struct Context;
+
 // Base of every window shown modally. Its set-up (FormActivate) runs when the
 // opener shows it, never when it merely gets the focus back; Esc and the close
 // box both go through closeEvent, so a window's close question always runs.
@@ -9,7 +11,7 @@ class ModalWindow : public QDialog
 {
     Q_OBJECT
 public:
-    using QDialog::QDialog;
+    ModalWindow(Context &context, QWidget *parent) : QDialog(parent), m_ctx(context) {}
 
     int showModal()
     {
@@ -19,6 +21,8 @@ public:
     virtual void FormActivate() {}
 
 protected:
+    Context &m_ctx; // the shared database objects and the other windows
+
     // Whether the window may close now (a window asks about unsaved changes here).
     virtual bool canClose() { return true; }
 

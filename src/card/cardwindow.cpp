@@ -4,15 +4,16 @@
 
 #include "app/access.h"
 #include "app/application.h"
-#include "app/forms.h"
+#include "app/context.h"
+#include "app/editablebox.h"
 #include "app/icons.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/state.h"
 #include "db/columns.h"
 #include "db/cp1251.h"
+#include "core/refvalues.h"
 #include "db/shared.h"
-#include "db/statements.h"
 #include "register/mainwindow.h"
 
 #include <QCheckBox>
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -45,10 +47,13 @@ QLabel *sectionLabel(const QString &text, QWidget *parent)
     return l;
 }
 
-QString memoToStored(const QString &text)
+// The memo's text as stored: lines joined by CR LF, every other character as
+// typed (the plain-text form would turn a no-break space into a space).
+QString memoToStored(const QPlainTextEdit *memo)
 {
-    QString t = text;
-    return t.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    QString t = memo->document()->toRawText();
+    t.replace(QChar(QChar::ParagraphSeparator), QStringLiteral("\r\n"));
+    return t.replace(QChar(QChar::LineSeparator), QStringLiteral("\r\n"));
 }
 
 QString storedToMemo(const QString &text)
@@ -61,7 +66,7 @@ QString storedToMemo(const QString &text)
 
 } // namespace
 
-TRF::TRF(QWidget *parent) : ModalWindow(parent)
+TRF::TRF(Context &context, QWidget *parent) : ModalWindow(context, parent)
 {
     setObjectName(QStringLiteral("TRF"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -157,8 +162,7 @@ QWidget *TRF::buildMainColumn()
     auto combo = [&](QComboBox *&b, const char *name, const QString &column, const QString &label) {
         b = new QComboBox(col);
         b->setObjectName(QLatin1String(name));
-        b->setEditable(true);
-        b->setInsertPolicy(QComboBox::NoInsert);
+        makeTypedTextBox(b);
         b->setMaxVisibleItems(20);
         setAccessible(b, label);
         m_bindings.append({column, label, b});
@@ -299,8 +303,7 @@ QWidget *TRF::buildRightColumn()
     for (int k = 0; k < 4; ++k) {
         snd[k] = new QComboBox(col);
         snd[k]->setObjectName(QStringLiteral("snd%1").arg(k + 1));
-        snd[k]->setEditable(true);
-        snd[k]->setInsertPolicy(QComboBox::NoInsert);
+        makeTypedTextBox(snd[k]);
         snd[k]->addItems(kNetworks);
         snd[k]->setFixedWidth(110);
         setAccessible(snd[k], QStringLiteral("Сеть %1").arg(k + 1));
@@ -342,7 +345,7 @@ void TRF::wire()
     for (QPlainTextEdit *m : {mm_other, mm_rem})
         onSignal(m, &QPlainTextEdit::textChanged, this, [this] { ed_famChange(); });
     for (QCheckBox *c : {ch_smok, ch_alc, ch_hunt, ch_fish, ch_paint, ch_art, ch_trav, ch_mus, ch_cook, ch_sport})
-        onSignal(c, &QCheckBox::clicked, this, [this] { ed_famChange(); });
+        onSignal(c, &QCheckBox::toggled, this, [this] { ed_famChange(); }); // also a screen reader's toggle
     for (int k = 0; k < 4; ++k) {
         onSignal(snd[k], &QComboBox::editTextChanged, this, [this] { snd1Change(); });
         onSignal(sn_[k], &QLineEdit::textChanged, this, [this] { snd1Change(); });
@@ -375,7 +378,7 @@ void TRF::FormActivate(bool opening)
     StoredPhoto.clear();
     PendingPhoto.clear();
     if (opening && (CardMode == QLatin1String("edit") || CardMode == QLatin1String("read")))
-        CardId = forms().MF->selectedId().toLongLong();
+        CardId = m_ctx.forms.MF->selectedId().toLongLong();
     if (CardMode == QLatin1String("new")) {
         UnlockCard();
         ClearCard();
@@ -468,7 +471,7 @@ QString TRF::columnText(const QString &column) const
         if (auto *c = qobject_cast<QComboBox *>(b.widget))
             return c->currentText();
         if (auto *m = qobject_cast<QPlainTextEdit *>(b.widget))
-            return memoToStored(m->toPlainText());
+            return memoToStored(m);
         if (auto *x = qobject_cast<QCheckBox *>(b.widget))
             return x->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
     }
@@ -482,11 +485,13 @@ void TRF::setColumnText(const QString &column, const QString &value)
             continue;
         if (auto *d = qobject_cast<DateEdit *>(b.widget))
             d->setDateText(value);
-        else if (auto *e = qobject_cast<QLineEdit *>(b.widget))
+        else if (auto *e = qobject_cast<QLineEdit *>(b.widget)) {
             e->setText(value);
-        else if (auto *c = qobject_cast<QComboBox *>(b.widget))
+            e->setCursorPosition(0); // a long text shows its beginning
+        } else if (auto *c = qobject_cast<QComboBox *>(b.widget)) {
             c->setEditText(value);
-        else if (auto *m = qobject_cast<QPlainTextEdit *>(b.widget))
+            c->lineEdit()->setCursorPosition(0);
+        } else if (auto *m = qobject_cast<QPlainTextEdit *>(b.widget))
             m->setPlainText(storedToMemo(value));
         else if (auto *x = qobject_cast<QCheckBox *>(b.widget))
             x->setChecked(value == QLatin1String("1"));
@@ -525,21 +530,18 @@ void TRF::showPicture(const QString &path)
 
 void TRF::LoadCard()
 {
-    db::IBQuery &q = dbs().ibSelect;
-    q.close();
-    q.setParam(QStringLiteral("pk_id"), CardId);
-    q.open();
-    if (q.eof()) {
-        q.close();
+    const std::optional<core::CardRecord> card = core::CardStore(m_ctx.db).load(CardId);
+    if (!card) {
         // Nothing of a previous card may stay on the screen.
         ClearCard();
-        msg::error(forms().MF, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        m_loaded = cardFromFields();
+        msg::error(parentWidget(), QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
         return;
     }
+    m_loaded = *card;
     for (const Binding &b : m_bindings)
-        setColumnText(b.column, q.asText(b.column));
-    StoredPhoto = q.asText(QStringLiteral("fpath"));
-    q.close();
+        setColumnText(b.column, card->value(b.column));
+    StoredPhoto = card->fpath;
     if (!StoredPhoto.isEmpty()) {
         QString relative = StoredPhoto;
         relative.replace(QLatin1Char('\\'), QDir::separator());
@@ -553,22 +555,18 @@ void TRF::LoadCard()
 void TRF::LoadAccounts(qint64 id)
 {
     ClearAccounts();
-    db::IBQuery &q = dbs().iSQL;
-    q.close();
-    q.setSql(QStringLiteral("SELECT * FROM accounts WHERE bs_fk = ") + QString::number(id));
-    q.open();
-    if (!q.eof()) {
-        for (int k = 0; k < 4; ++k) {
-            const QString net = q.asText(QStringLiteral("sn%1").arg(k + 1));
-            if (!net.isEmpty())
-                sn[k]->setText(net);
-        }
-        for (int k = 0; k < 4; ++k)
-            sn_[k]->setText(q.asText(QStringLiteral("adr%1").arg(k + 1)));
-        for (int k = 0; k < 4; ++k)
-            snd[k]->setEditText(q.asText(QStringLiteral("sn%1").arg(k + 1)));
+    const std::optional<core::Accounts> accounts = core::CardStore(m_ctx.db).loadAccounts(id);
+    if (!accounts)
+        return;
+    for (int k = 0; k < 4; ++k)
+        if (!accounts->network[k].isEmpty())
+            sn[k]->setText(accounts->network[k]);
+    for (int k = 0; k < 4; ++k) {
+        sn_[k]->setText(accounts->address[k]);
+        sn_[k]->setCursorPosition(0);
     }
-    q.close();
+    for (int k = 0; k < 4; ++k)
+        snd[k]->setEditText(accounts->network[k]);
 }
 
 void TRF::tb_editClick()
@@ -590,7 +588,7 @@ const QHash<QString, int> &TRF::columnLengths(const QString &table)
 {
     auto it = m_columnLengths.find(table);
     if (it == m_columnLengths.end())
-        it = m_columnLengths.insert(table, db::textColumnLengths(dbs().iSQL, table));
+        it = m_columnLengths.insert(table, db::textColumnLengths(m_ctx.db.iSQL, table));
     return *it;
 }
 
@@ -598,7 +596,19 @@ void TRF::checkValues(bool insert)
 {
     const QHash<QString, int> &base = columnLengths(QStringLiteral("BASE"));
     for (const Binding &b : m_bindings) {
-        const QString problem = db::valueProblem(b.label, columnText(b.column), base.value(b.column.toUpper()));
+        const QString value = columnText(b.column);
+        // A byte that Windows-1251 leaves undefined, written by another program,
+        // goes back as it came when the field was not edited.
+        if (insert || value != m_loaded.value(b.column))
+            for (qsizetype i = 0; i < value.size(); ++i)
+                if (cp1251::isUndefinedByte(value[i]))
+                    throw db::DbError(
+                        QStringLiteral("В поле «%1» в позиции %2 стоит знак, которого нет в кодировке Windows-1251 "
+                                       "(его записала другая программа).\rУдалите этот знак или верните полю прежнее "
+                                       "значение.")
+                            .arg(b.label)
+                            .arg(i + 1));
+        const QString problem = db::valueProblem(b.label, value, base.value(b.column.toUpper()));
         if (!problem.isEmpty())
             throw db::DbError(problem);
     }
@@ -627,128 +637,77 @@ void TRF::checkValues(bool insert)
     }
 }
 
-void TRF::bindCard(db::IBQuery &q, bool insert, const QString &stamp)
+core::CardRecord TRF::cardFromFields() const
 {
+    core::CardRecord r;
     for (const Binding &b : m_bindings)
-        q.setParam(b.column, columnText(b.column));
-    q.setParam(QStringLiteral("ldt"), SessionUser.id);
-    if (insert) {
-        q.setParam(QStringLiteral("fdt"), SessionUser.id);
-        q.setParam(QStringLiteral("fpath"), QString());
-        q.setParam(QStringLiteral("sysinfo"), stamp);
-    } else {
-        q.setParam(QStringLiteral("pk_id"), CardId);
-    }
+        r.values.insert(b.column, columnText(b.column));
+    return r;
 }
 
-// Runs an insert or update of the card's accounts row with the four accounts bound.
-void TRF::writeAccounts(const QString &statement, const QString &idParam, qint64 id)
+core::Accounts TRF::accountsFromFields() const
 {
-    db::IBQuery &q = dbs().iSQL;
-    q.close();
-    q.setSql(statement);
-    q.setParam(idParam, id);
+    core::Accounts a;
     for (int k = 0; k < 4; ++k) {
-        q.setParam(QStringLiteral("sn%1").arg(k + 1), snd[k]->currentText());
-        q.setParam(QStringLiteral("adr%1").arg(k + 1), sn_[k]->text());
+        a.network[k] = snd[k]->currentText();
+        a.address[k] = sn_[k]->text();
     }
-    q.execute();
-    dbs().IBTrans.commit();
+    return a;
 }
 
-void TRF::InsertAccounts(qint64 cardId)
+void TRF::setRefItems(sql::Ref ref, const QStringList &values)
 {
-    writeAccounts(QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES "
-                                 "(:bs_fk, :sn1, :sn2, :sn3, :sn4, :adr1, :adr2, :adr3, :adr4)"),
-                  QStringLiteral("bs_fk"), cardId);
-}
-
-void TRF::UpdateAccounts(qint64 accountsId)
-{
-    writeAccounts(QStringLiteral("UPDATE accounts SET sn1=:sn1, sn2=:sn2, sn3=:sn3, sn4=:sn4, adr1=:adr1, "
-                                 "adr2=:adr2, adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id"),
-                  QStringLiteral("pk_id"), accountsId);
+    QComboBox *box = ref == sql::Ref::Organization ? ed_work : ref == sql::Ref::Department ? ed_dep : ed_post;
+    // The box keeps the text it shows, and a refill is not an edit of the card.
+    const QSignalBlocker block(box);
+    const QString shown = box->currentText();
+    box->clear();
+    box->addItems(values);
+    box->setEditText(shown);
 }
 
 void TRF::SaveRefValues()
 {
-    db::IBQuery &q = dbs().iSQL;
-    bool orgAdded = false;
-    const struct { QComboBox *box; const char *table, *column; } refs[] = {
-        {ed_work, "organization", "org"}, {ed_dep, "department", "dep"}, {ed_post, "post", "post"}};
-    for (const auto &r : refs) {
-        const QString table = QLatin1String(r.table), column = QLatin1String(r.column);
-        const QString text = r.box->currentText();
-        q.close();
-        q.setSql(QStringLiteral("SELECT * FROM %1 WHERE UPPER(%2 COLLATE PXW_CYRL) = ").arg(table, column) +
-                 sql::boundText(QStringLiteral("v")));
-        q.setParam(QStringLiteral("v"), cp1251::upper(text));
-        q.open();
-        q.last();
-        if (q.recordCount() == 0) {
-            q.close();
-            q.setSql(QStringLiteral("INSERT INTO %1 (%2) VALUES (:%2)").arg(table, column));
-            q.setParam(column, text);
-            q.execute();
-            dbs().IBTrans.commit();
-            orgAdded = orgAdded || table == QLatin1String("organization");
-        }
-    }
-    q.close();
-    if (orgAdded)
-        forms().MF->FillRefLists();
+    if (core::RefValues(m_ctx.db).SaveRefValues(ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()))
+        emit refValuesAdded();
 }
 
 bool TRF::saveNew()
 {
-    const QString stamp = MakeStamp(SessionUser.id);
-    db::IBQuery &ins = dbs().ibInsert;
-    ins.close();
-    bindCard(ins, true, stamp);
-    ins.execute();
-    const qint64 newId = ins.asInt(QStringLiteral("pk_id")); // not by stamp: stamps repeat within a second
-    dbs().IBTrans.commit();
-    if (AccountsChanged)
-        InsertAccounts(newId);
-    RefreshOnActivate = true;
-    forms().MF->FormActivate();
+    const core::Accounts accounts = accountsFromFields();
+    const core::CardRecord card = cardFromFields();
+    const qint64 id = core::CardStore(m_ctx.db)
+                          .insert(card, SessionUser.id, MakeStamp(SessionUser.id), AccountsChanged ? &accounts : nullptr);
+    // From here on the card exists: should anything below fail, the card stays
+    // open on it and a second save updates it instead of storing it twice.
+    CardId = id;
+    CardMode = QStringLiteral("edit");
+    m_loaded = card;
+    setCaption(QStringLiteral("Редактирование"));
+    AccountsChanged = false;
     CardChanged = false;
+    RefreshOnActivate = true;
+    emit cardStored();
     close();
     return true;
 }
 
 bool TRF::saveEdit()
 {
-    db::IBQuery &upd = dbs().ibUpdate;
-    upd.close();
-    bindCard(upd, false, QString());
-    upd.execute();
-    const qint64 changed = upd.rowsAffected();
-    dbs().IBTrans.commit();
-    if (changed == 0) { // deleted by someone else meanwhile: nothing was stored
+    const core::Accounts accounts = accountsFromFields();
+    const core::CardRecord card = cardFromFields();
+    if (!core::CardStore(m_ctx.db).update(CardId, card, SessionUser.id, AccountsChanged ? &accounts : nullptr)) {
+        // Deleted by someone else meanwhile: nothing was stored.
         msg::error(this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
         return false;
     }
-    if (AccountsChanged) {
-        AccountsChanged = false;
-        db::IBQuery &q = dbs().iSQL;
-        q.close();
-        q.setSql(QStringLiteral("SELECT pk_id FROM accounts WHERE bs_fk = ") + QString::number(CardId));
-        q.open();
-        if (!q.eof()) {
-            const qint64 accId = q.asInt(QStringLiteral("pk_id"));
-            q.close();
-            UpdateAccounts(accId);
-        } else {
-            q.close();
-            InsertAccounts(CardId);
-        }
-    }
-    SaveRefValues();
-    RefreshOnActivate = true;
+    m_loaded = card;
+    AccountsChanged = false;
     CardChanged = false;
     setCaption(QStringLiteral("Редактирование"));
-    forms().MF->FormActivate();
+    SaveRefValues();
+    RefreshOnActivate = true;
+    emit cardStored();
     return true;
 }
 
@@ -850,9 +809,13 @@ void TRF::ToolButton26Click()
 
 bool TRF::ed_famKeyPress(QWidget *w)
 {
-    // Memos take Enter as a new line; the three reference lists do not move on.
-    if (qobject_cast<QPlainTextEdit *>(w) || w == ed_work || w == ed_dep || w == ed_post)
+    // Memos take Enter as a new line.
+    if (qobject_cast<QPlainTextEdit *>(w))
         return false;
+    // The three reference lists have no Enter: their text stays as it is (Qt
+    // would put the current list item in its place).
+    if (w == ed_work || w == ed_dep || w == ed_post)
+        return true;
     focusNextChild();
     return true;
 }
@@ -902,19 +865,11 @@ void TRF::tb_delClick()
     if (!msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                        QStringLiteral("Удаление")))
         return;
+    core::CardStore(m_ctx.db).remove(CardId);
     // Nothing is left to ask about: the card is gone.
     CardChanged = false;
-    SharedDb &d = dbs();
-    d.ibDel6.close();
-    d.ibDel6.setParam(QStringLiteral("bs_fk"), CardId);
-    d.ibDel6.execute();
-    d.IBTrans.commit();
-    d.ibDel.close();
-    d.ibDel.setParam(QStringLiteral("pk_id"), CardId);
-    d.ibDel.execute();
-    d.IBTrans.commit();
     RefreshOnActivate = true;
-    forms().MF->FormActivate();
+    emit cardStored();
     close();
 }
 
@@ -924,5 +879,5 @@ void TRF::tb_expClick()
         msg::error(this, QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"));
         return;
     }
-    forms().MF->ExportCard(CardId);
+    emit exportRequested(CardId);
 }

@@ -3,6 +3,8 @@
 // one of three modes ("new", "edit", "read"), saved, tracked for changes.
 
 #include "app/modalwindow.h"
+#include "core/cardstore.h"
+#include "db/statements.h"
 
 #include <QHash>
 #include <QList>
@@ -16,15 +18,12 @@ class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
 class QWidget;
-namespace db {
-class IBQuery;
-}
 
 class TRF : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TRF(QWidget *parent = nullptr);
+    TRF(Context &context, QWidget *parent);
 
     // The card's set-up; `opening` when the main window shows the card (only
     // then is CardId taken from the list).
@@ -45,8 +44,6 @@ public:
     bool tb_saveClick();
     void BitBtn1Click();
     void SaveRefValues();
-    void InsertAccounts(qint64 cardId);
-    void UpdateAccounts(qint64 accountsId);
 
     // Change tracking, closing, keys, deletion.
     void ed_famChange();
@@ -67,6 +64,21 @@ public:
 
     // The stored value of each Base column as the card shows it now.
     QString columnText(const QString &column) const;
+    // The card and its accounts as the fields show them now.
+    core::CardRecord cardFromFields() const;
+    core::Accounts accountsFromFields() const;
+    // Replaces the items of a reference drop-down list; the text it shows stays.
+    void setRefItems(sql::Ref ref, const QStringList &values);
+
+signals:
+    // A card was saved or deleted (RefreshOnActivate is set): the list is refilled.
+    void cardStored();
+    // A saved card added an organization to its reference book.
+    void refValuesAdded();
+    // The printout of a stored card was asked for.
+    void exportRequested(qint64 id);
+
+public:
 
     // Controls.
     QToolButton *tb_save, *tb_edit, *tb_exp, *tb_del, *ToolButton26;
@@ -108,8 +120,6 @@ private:
     void setColumnText(const QString &column, const QString &value);
     // Checks every value against the database before anything is written.
     void checkValues(bool insert);
-    void bindCard(db::IBQuery &q, bool insert, const QString &stamp);
-    void writeAccounts(const QString &statement, const QString &idParam, qint64 id);
     const QHash<QString, int> &columnLengths(const QString &table);
     bool saveNew();
     bool saveEdit();
@@ -118,5 +128,6 @@ private:
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
     QHash<QString, QHash<QString, int>> m_columnLengths;
+    core::CardRecord m_loaded; // the card as last read or stored
 };
 

@@ -20,4 +20,10 @@ bool representable(const QString &text, QChar *bad = nullptr);
 // in the same page. Characters outside the page are left as they are.
 QString upper(const QString &text);
 
+// A character standing for a byte that the code page leaves undefined.
+inline bool isUndefinedByte(QChar c)
+{
+    return c.unicode() >= 0xF780 && c.unicode() <= 0xF7FF;
+}
+
 } // namespace cp1251

@@ -106,6 +106,7 @@ public:
 
     // Ends the transaction without keeping its work (closing, or a lost connection).
     void forget();
+    void rollback() { forget(); }
 
 private:
     friend class IBQuery;

@@ -1,12 +1,6 @@
 #include "shared.h"
 #include "statements.h"
 
-#include <stdexcept>
-
-namespace {
-SharedDb *g_db = nullptr;
-}
-
 SharedDb::SharedDb()
 {
     ibSelect.setSql(sql::selectCard());
@@ -18,16 +12,4 @@ SharedDb::SharedDb()
     ibDel4.setSql(sql::deleteOrganization());
     ibDel5.setSql(sql::deleteUser());
     ibDel6.setSql(sql::deleteAccounts());
-}
-
-SharedDb &dbs()
-{
-    if (!g_db)
-        throw std::logic_error("shared database objects used before the main window exists");
-    return *g_db;
-}
-
-void setSharedDb(SharedDb *db)
-{
-    g_db = db;
 }

@@ -24,7 +24,3 @@ struct SharedDb
     db::IBQuery ibDel5{&IBDbase, &IBTrans};
     db::IBQuery ibDel6{&IBDbase, &IBTrans};
 };
-
-// The main window's instance; set while it exists.
-SharedDb &dbs();
-void setSharedDb(SharedDb *db);

@@ -66,4 +66,82 @@ QString selectUserByLogin()
     return QStringLiteral("SELECT pk_id, fio, pass, level FROM Pers WHERE login = ") + boundText(QStringLiteral("login"));
 }
 
+QString selectUsers() { return QStringLiteral("SELECT * FROM pers ORDER BY fio COLLATE PXW_CYRL"); }
+QString selectUser() { return QStringLiteral("SELECT * FROM pers WHERE pk_id=:pk_id"); }
+QString insertUser()
+{
+    return QStringLiteral("INSERT INTO pers (fio, login, pass, level) VALUES (:fio, :login, :pass, :level)");
+}
+QString updateUser()
+{
+    return QStringLiteral("UPDATE pers SET fio=:fio, login=:login, pass=:pass, level=:level WHERE pk_id=:pk_id");
+}
+
+QString selectAccounts() { return QStringLiteral("SELECT * FROM accounts WHERE bs_fk = :bs_fk"); }
+QString selectAccountsId() { return QStringLiteral("SELECT pk_id FROM accounts WHERE bs_fk = :bs_fk"); }
+QString insertAccounts()
+{
+    return QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) "
+                          "VALUES (:bs_fk, :sn1, :sn2, :sn3, :sn4, :adr1, :adr2, :adr3, :adr4)");
+}
+QString updateAccounts()
+{
+    return QStringLiteral("UPDATE accounts SET sn1=:sn1, sn2=:sn2, sn3=:sn3, sn4=:sn4, adr1=:adr1, adr2=:adr2, "
+                          "adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id");
+}
+
+QString selectPhotoPath() { return QStringLiteral("SELECT fpath FROM base WHERE pk_id = :pk_id"); }
+QString selectStamp() { return QStringLiteral("SELECT sysinfo FROM Base WHERE pk_id = :pk_id"); }
+QString updatePhotoPath() { return QStringLiteral("UPDATE Base SET fpath=:fpath where pk_id=:pk_id"); }
+
+const RefTable &refTable(Ref ref)
+{
+    static const RefTable tables[] = {{"organization", "org"}, {"department", "dep"}, {"post", "post"}};
+    return tables[int(ref)];
+}
+
+QString selectRefAll(Ref ref)
+{
+    return QStringLiteral("SELECT * FROM ") + QLatin1String(refTable(ref).table);
+}
+
+QString selectRefExact(Ref ref)
+{
+    const RefTable &t = refTable(ref);
+    return QStringLiteral("SELECT * FROM %1 WHERE UPPER(%2 COLLATE PXW_CYRL) = ")
+               .arg(QLatin1String(t.table), QLatin1String(t.column)) +
+           boundText(QStringLiteral("v"));
+}
+
+QString selectRefLike(Ref ref)
+{
+    const RefTable &t = refTable(ref);
+    return QStringLiteral("SELECT * FROM %1 WHERE UPPER(%2 COLLATE PXW_CYRL) LIKE ")
+               .arg(QLatin1String(t.table), QLatin1String(t.column)) +
+           boundText(QStringLiteral("pattern")) +
+           QStringLiteral(" ORDER BY %1 COLLATE PXW_CYRL").arg(QLatin1String(t.column));
+}
+
+QString insertRef(Ref ref)
+{
+    const RefTable &t = refTable(ref);
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (:%2)").arg(QLatin1String(t.table), QLatin1String(t.column));
+}
+
+QString updateRef(Ref ref)
+{
+    const RefTable &t = refTable(ref);
+    return QStringLiteral("UPDATE %1 SET %2=:%2 WHERE pk_id=:pk_id").arg(QLatin1String(t.table), QLatin1String(t.column));
+}
+
+QString deleteRef(Ref ref)
+{
+    switch (ref) {
+    case Ref::Organization: return deleteOrganization();
+    case Ref::Department: return deleteDepartment();
+    case Ref::Post: break;
+    }
+    return deletePost();
+}
+
 } // namespace sql

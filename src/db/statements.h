@@ -24,12 +24,50 @@ QString deleteAccounts(); // ibDel6
 QString selectLogins();
 // The user look-up by login; the login is bound as :login.
 QString selectUserByLogin();
+QString selectUsers();  // ordered by full name
+QString selectUser();   // by :pk_id
+QString insertUser();
+QString updateUser();
+
+// A card's accounts row and its id, by :bs_fk; its insert and update.
+QString selectAccounts();
+QString selectAccountsId();
+QString insertAccounts();
+QString updateAccounts();
+
+// A card's stored photo path and creation stamp, by :pk_id; the photo path's update.
+QString selectPhotoPath();
+QString selectStamp();
+QString updatePhotoPath();
+
+// The three reference books: a table with pk_id and one text column.
+enum class Ref { Organization, Department, Post };
+struct RefTable
+{
+    const char *table;  // organization, department, post
+    const char *column; // org, dep, post
+};
+const RefTable &refTable(Ref ref);
+// In the order a card saves them: work place, department, post.
+inline constexpr Ref kRefs[] = {Ref::Organization, Ref::Department, Ref::Post};
+
+QString selectRefAll(Ref ref);
+// The rows whose value equals the upper-cased :v without regard to case.
+QString selectRefExact(Ref ref);
+// The rows whose upper-cased value is LIKE :pattern, in the value's order.
+QString selectRefLike(Ref ref);
+QString insertRef(Ref ref);
+QString updateRef(Ref ref);
+QString deleteRef(Ref ref);
+
+// The longest typed text that a search or a login compares (the cast below).
+inline constexpr int kLongestTypedText = 8000;
 
 // Long enough for any typed text: a bound parameter otherwise takes the length
 // of the column it is compared with and a longer text fails.
 inline QString boundText(const QString &param)
 {
-    return QStringLiteral("CAST(:%1 AS VARCHAR(8000) CHARACTER SET WIN1251)").arg(param);
+    return QStringLiteral("CAST(:%1 AS VARCHAR(%2) CHARACTER SET WIN1251)").arg(param).arg(kLongestTypedText);
 }
 
 } // namespace sql

@@ -6,12 +6,12 @@ class TEF : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TEF(QWidget *parent = nullptr);
+    TEF(Context &context, QWidget *parent);
 };
 
 class TEF1 : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TEF1(QWidget *parent = nullptr);
+    TEF1(Context &context, QWidget *parent);
 };

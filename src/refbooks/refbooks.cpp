@@ -20,14 +20,16 @@ const RefBookKind &organizationsKind()
     return k;
 }
 
-RefListWindow::RefListWindow(const RefBookKind &kind, QWidget *parent) : ModalWindow(parent), m_kind(kind)
+RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget *parent)
+    : ModalWindow(context, parent), m_kind(kind)
 {
     setObjectName(QLatin1String(metaObject()->className()));
     setWindowTitle(kind.caption);
     resize(675, 459);
 }
 
-RefEditWindow::RefEditWindow(const RefBookKind &kind, QWidget *parent) : ModalWindow(parent), m_kind(kind)
+RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget *parent)
+    : ModalWindow(context, parent), m_kind(kind)
 {
     setObjectName(QLatin1String(metaObject()->className()));
     setWindowTitle(QStringLiteral("Редактирование"));

@@ -21,7 +21,7 @@ class RefListWindow : public ModalWindow
 {
     Q_OBJECT
 public:
-    RefListWindow(const RefBookKind &kind, QWidget *parent);
+    RefListWindow(const RefBookKind &kind, Context &context, QWidget *parent);
     const RefBookKind &kind() const { return m_kind; }
 
 private:
@@ -32,7 +32,7 @@ class RefEditWindow : public ModalWindow
 {
     Q_OBJECT
 public:
-    RefEditWindow(const RefBookKind &kind, QWidget *parent);
+    RefEditWindow(const RefBookKind &kind, Context &context, QWidget *parent);
     const RefBookKind &kind() const { return m_kind; }
 
 private:
@@ -43,35 +43,35 @@ class TPF : public RefListWindow
 {
     Q_OBJECT
 public:
-    explicit TPF(QWidget *parent) : RefListWindow(postsKind(), parent) {}
+    TPF(Context &context, QWidget *parent) : RefListWindow(postsKind(), context, parent) {}
 };
 class TDF : public RefListWindow
 {
     Q_OBJECT
 public:
-    explicit TDF(QWidget *parent) : RefListWindow(departmentsKind(), parent) {}
+    TDF(Context &context, QWidget *parent) : RefListWindow(departmentsKind(), context, parent) {}
 };
 class TGF : public RefListWindow
 {
     Q_OBJECT
 public:
-    explicit TGF(QWidget *parent) : RefListWindow(organizationsKind(), parent) {}
+    TGF(Context &context, QWidget *parent) : RefListWindow(organizationsKind(), context, parent) {}
 };
 class TPF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
-    explicit TPF1(QWidget *parent) : RefEditWindow(postsKind(), parent) {}
+    TPF1(Context &context, QWidget *parent) : RefEditWindow(postsKind(), context, parent) {}
 };
 class TDF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
-    explicit TDF1(QWidget *parent) : RefEditWindow(departmentsKind(), parent) {}
+    TDF1(Context &context, QWidget *parent) : RefEditWindow(departmentsKind(), context, parent) {}
 };
 class TGF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
-    explicit TGF1(QWidget *parent) : RefEditWindow(organizationsKind(), parent) {}
+    TGF1(Context &context, QWidget *parent) : RefEditWindow(organizationsKind(), context, parent) {}
 };

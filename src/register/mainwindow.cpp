@@ -1,10 +1,10 @@
 #include "mainwindow.h"
-#include "listmodel.h"
+#include "core/listmodel.h"
 
 #include "about/aboutwindow.h"
 #include "app/access.h"
 #include "app/application.h"
-#include "app/forms.h"
+#include "app/editablebox.h"
 #include "app/icons.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
@@ -12,6 +12,9 @@
 #include "app/settings.h"
 #include "app/state.h"
 #include "card/cardwindow.h"
+#include "core/cardstore.h"
+#include "core/contactlist.h"
+#include "core/refvalues.h"
 #include "refbooks/refbooks.h"
 #include "users/userwindows.h"
 
@@ -39,6 +42,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <limits>
 
 namespace {
 
@@ -55,7 +59,6 @@ TMF::TMF()
 {
     setObjectName(QStringLiteral("TMF"));
     setWindowTitle(QStringLiteral("Zentrax 1.0.2"));
-    setSharedDb(&db);
     buildMenu();
     buildToolBar();
     auto *central = new QWidget(this);
@@ -69,6 +72,8 @@ TMF::TMF()
     buildStatusBar();
 
     resize(945, 741);
+    // Narrower, the status bar's fixed panels would overlap.
+    setMinimumWidth(statusBar()->minimumSizeHint().width() + 16);
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     onEndProgram = [] { QCoreApplication::exit(0); };
@@ -77,9 +82,15 @@ TMF::TMF()
     FormCreate();
 }
 
-TMF::~TMF()
+TMF::~TMF() = default;
+
+void TMF::connectWindows()
 {
-    setSharedDb(nullptr);
+    TRF *card = m_ctx.forms.RF;
+    // A card saved or deleted: the list is refilled at once.
+    connect(card, &TRF::cardStored, this, [this] { guardedCall([this] { FormActivate(); }); });
+    connect(card, &TRF::refValuesAdded, this, [this] { guardedCall([this] { FillRefLists(); }); });
+    connect(card, &TRF::exportRequested, this, [this](qint64 id) { guardedCall([this, id] { ExportCard(id); }); });
 }
 
 void TMF::buildMenu()
@@ -204,6 +215,7 @@ QWidget *TMF::buildFilterBand()
         ed = new QLineEdit(band);
         ed->setObjectName(QLatin1String(name));
         ed->setClearButtonEnabled(false);
+        ed->setMaxLength(std::numeric_limits<int>::max()); // a long paste is told as too long, not cut
         lb->setBuddy(ed);
         setAccessible(ed, label);
         g->addWidget(lb, 0, col);
@@ -214,8 +226,8 @@ QWidget *TMF::buildFilterBand()
     auto *lbPost = new QLabel(QStringLiteral("Должность"), band);
     bx_post = new QComboBox(band);
     bx_post->setObjectName(QStringLiteral("bx_post"));
-    bx_post->setEditable(true);
-    bx_post->setInsertPolicy(QComboBox::NoInsert);
+    makeTypedTextBox(bx_post);
+    bx_post->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     lbPost->setBuddy(bx_post);
     setAccessible(bx_post, QStringLiteral("Должность"));
     g->addWidget(lbPost, 0, 2);
@@ -266,7 +278,8 @@ QWidget *TMF::buildFilterBand()
     for (QLineEdit *e : {ed_name, ed_work, ed_mail, ed_tel})
         onSignal(e, &QLineEdit::textChanged, this, [this] { ed_nameChange(); });
     onSignal(bx_post, &QComboBox::editTextChanged, this, [this] { ed_nameChange(); });
-    onSignal(check_pos, &QCheckBox::clicked, this, [this] { ed_nameChange(); });
+    // toggled, not clicked: a screen reader's toggle action changes the box too.
+    onSignal(check_pos, &QCheckBox::toggled, this, [this] { ed_nameChange(); });
     onSignal(BitBtn1, &QToolButton::clicked, this, [this] { BitBtn1Click(); });
     onSignal(MonthBox, &QComboBox::currentIndexChanged, this, [this] { MonthBoxChange(); });
     onSignal(btDate, &QToolButton::clicked, this, [this] { btDateClick(); });
@@ -306,6 +319,13 @@ void TMF::buildGrid()
     for (int c = 1; c < ListModel::kColumns; ++c)
         Grid->setColumnWidth(c, widths[c]);
     Grid->installEventFilter(this);
+    // A row selected without moving the keyboard's current row (a screen
+    // reader selects this way) becomes the current card all the same.
+    connect(Grid->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList rows = Grid->selectionModel()->selectedRows(1);
+        if (rows.size() == 1 && rows.first().row() != Grid->currentIndex().row())
+            Grid->selectionModel()->setCurrentIndex(rows.first(), QItemSelectionModel::NoUpdate);
+    });
     onSignal(Grid, &QTableView::doubleClicked, this, [this] { GridDblClick(); });
 }
 
@@ -354,7 +374,7 @@ void TMF::FormActivate()
     LoadSettings();
     if (!OpenDatabase())
         return;
-    forms().LF->showModal();
+    m_ctx.forms.LF->showModal();
     if (SessionUser.id == -1) {
         EndProgram();
         return;
@@ -404,8 +424,11 @@ bool TMF::OpenDatabase()
         db.IBDbase.databaseName = path;
         db.IBDbase.open();
         db.IBTrans.start();
-    } catch (const db::DbError &) {
-        reportCurrentException(); // the library's own text; the main window stays, empty
+    } catch (const db::DbError &e) {
+        // Nothing was connected yet: the library's own text, told as a failed
+        // connection; the main window stays, empty.
+        msg::error(this, QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2")
+                             .arg(QDir::toNativeSeparators(path), e.text()));
         return false;
     }
     PhotoFolder = paths::join(folder, QStringLiteral("files"));
@@ -483,15 +506,10 @@ ListFilter TMF::currentFilter() const
 
 void TMF::FillList()
 {
-    if (forms().LF->isVisible() || FirstActivation)
+    if (m_ctx.forms.LF->isVisible() || FirstActivation)
         return;
-    db::IBQuery &q = db.iBase;
-    q.close();
-    const ListFilter filter = currentFilter();
-    q.setSql(listSql(filter, currentSort()));
-    bindList(q, filter);
-    q.open();
-    fillGrid(q, true);
+    core::openList(db.iBase, currentFilter(), currentSort());
+    fillGrid(db.iBase, true);
 }
 
 // Shows the first rows of the query at once; a long result follows in slices
@@ -644,17 +662,18 @@ void TMF::BitBtn1Click()
     FillList();
 }
 
-void TMF::resizeEvent(QResizeEvent *e)
-{
-    QMainWindow::resizeEvent(e);
-}
+// The header's left and right padding and border, as its style sheet sets them.
+constexpr int kHeaderPadding = 8;
 
 void TMF::FormResize()
 {
     const int w = Grid->width();
     const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
+    // A column is never narrower than its header text, which would be clipped.
+    QHeaderView *h = Grid->horizontalHeader();
     for (int c = 1; c < ListModel::kColumns; ++c)
-        Grid->setColumnWidth(c, int(w * shares[c]));
+        Grid->setColumnWidth(c, std::max(int(w * shares[c]),
+                                         h->fontMetrics().horizontalAdvance(ListModel::header(c)) + kHeaderPadding));
 }
 
 void TMF::GridDrawCell(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index)
@@ -735,14 +754,8 @@ void TMF::GridDblClick()
 
 void TMF::GetBirthDays()
 {
-    db::IBQuery &q = db.iSQL;
-    q.close();
-    q.setSql(birthdayCountSql(MonthBox->currentIndex() + 1));
-    q.open();
-    q.last();
-    q.first();
-    lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(q.recordCount()));
-    q.close();
+    const int n = core::countBirthdays(db.iSQL, MonthBox->currentIndex() + 1);
+    lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(n));
 }
 
 void TMF::MonthBoxChange()
@@ -752,12 +765,10 @@ void TMF::MonthBoxChange()
 
 void TMF::btDateClick()
 {
-    if (forms().LF->isVisible() || FirstActivation)
+    if (m_ctx.forms.LF->isVisible() || FirstActivation)
         return;
     db::IBQuery &q = db.iBase;
-    q.close();
-    q.setSql(birthdayListSql(MonthBox->currentIndex() + 1));
-    q.open();
+    core::openBirthdays(q, MonthBox->currentIndex() + 1);
     q.last();
     lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(q.recordCount()));
     fillGrid(q, false);
@@ -778,7 +789,7 @@ void TMF::N4Click()
     if (!checkRights(this))
         return;
     CardMode = QStringLiteral("new");
-    forms().RF->showModal();
+    m_ctx.forms.RF->showModal();
 }
 
 void TMF::N15Click()
@@ -788,7 +799,7 @@ void TMF::N15Click()
     if (!checkRights(this))
         return;
     CardMode = QStringLiteral("edit");
-    forms().RF->showModal();
+    m_ctx.forms.RF->showModal();
 }
 
 void TMF::N3Click()
@@ -796,7 +807,7 @@ void TMF::N3Click()
     if (selectedId().isEmpty())
         return;
     CardMode = QStringLiteral("read");
-    forms().RF->showModal();
+    m_ctx.forms.RF->showModal();
 }
 
 void TMF::N17Click()
@@ -808,42 +819,34 @@ void TMF::N17Click()
         return;
     if (msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                       QStringLiteral("Удаление"))) {
-        const qint64 id = idText.toLongLong();
-        db.ibDel6.close();
-        db.ibDel6.setParam(QStringLiteral("bs_fk"), id);
-        db.ibDel6.execute();
-        db.IBTrans.commit();
-        db.ibDel.close();
-        db.ibDel.setParam(QStringLiteral("pk_id"), id);
-        db.ibDel.execute();
-        db.IBTrans.commit();
+        core::CardStore(db).remove(idText.toLongLong());
     }
     FillList();
 }
 
 void TMF::N13Click()
 {
-    forms().GF->showModal();
+    m_ctx.forms.GF->showModal();
 }
 
 void TMF::N14Click()
 {
-    forms().DF->showModal();
+    m_ctx.forms.DF->showModal();
 }
 
 void TMF::N18Click()
 {
-    forms().PF->showModal();
+    m_ctx.forms.PF->showModal();
 }
 
 void TMF::N2Click()
 {
-    forms().UF->showModal();
+    m_ctx.forms.UF->showModal();
 }
 
 void TMF::N10Click()
 {
-    forms().Abt->showModal();
+    m_ctx.forms.Abt->showModal();
 }
 
 void TMF::tb_expClick()
@@ -864,27 +867,7 @@ void TMF::ExportCard(qint64 id)
 
 void TMF::FillRefLists()
 {
-    TRF *card = forms().RF;
-    struct Source { QComboBox *box; const char *select; const char *column; };
-    const Source sources[] = {{card->ed_work, "SELECT * FROM organization", "org"},
-                              {card->ed_dep, "SELECT * FROM department", "dep"},
-                              {card->ed_post, "SELECT * FROM post", "post"}};
-    for (const Source &s : sources) {
-        // The boxes keep the text they show, and a refill is not an edit of the card.
-        const QSignalBlocker block(s.box);
-        const QString shown = s.box->currentText();
-        s.box->clear();
-        db::IBQuery &q = db.iSQL;
-        q.close();
-        q.setSql(QLatin1String(s.select));
-        q.open();
-        const int col = q.fieldIndex(QLatin1String(s.column));
-        for (; !q.eof(); q.next()) {
-            const QString v = q.asText(col);
-            if (!v.isEmpty())
-                s.box->addItem(v);
-        }
-        q.close();
-        s.box->setEditText(shown);
-    }
+    core::RefValues values(db);
+    for (sql::Ref ref : sql::kRefs)
+        m_ctx.forms.RF->setRefItems(ref, values.list(ref));
 }

@@ -2,8 +2,9 @@
 // The main window: the searchable list of cards, the birthday calendar and
 // the commands on cards. It owns the database connection and the start-up.
 
+#include "app/context.h"
+#include "core/liststatement.h"
 #include "db/shared.h"
-#include "liststatement.h"
 
 #include <QMainWindow>
 #include <QElapsedTimer>
@@ -31,6 +32,10 @@ public:
     ~TMF() override;
 
     SharedDb db; // the connection, the transaction and the shared queries
+    // What the other windows reach: the shared queries and the windows.
+    Context &context() { return m_ctx; }
+    // Listens to the other windows once they all exist.
+    void connectWindows();
 
     // Start-up and exit.
     void FormCreate();
@@ -105,7 +110,6 @@ public:
     QAction *N4, *N15, *N3, *N17, *N2, *N19, *N20, *N13, *N14, *N18, *N6, *N7, *N8, *N10;
 
 protected:
-    void resizeEvent(QResizeEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -121,6 +125,7 @@ private:
     void endFill();
     void growRow(int row, int height);
 
+    Context m_ctx{db};
     ListModel *m_model;
     QActionGroup *m_sortGroup;
     bool m_ended = false;

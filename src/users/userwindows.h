@@ -6,12 +6,12 @@ class TUF : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TUF(QWidget *parent = nullptr);
+    TUF(Context &context, QWidget *parent);
 };
 
 class TUF1 : public ModalWindow
 {
     Q_OBJECT
 public:
-    explicit TUF1(QWidget *parent = nullptr);
+    TUF1(Context &context, QWidget *parent);
 };

@@ -8,7 +8,7 @@
 #include "app/state.h"
 #include "card/cardwindow.h"
 #include "db/shared.h"
-#include "register/listmodel.h"
+#include "core/listmodel.h"
 #include "register/mainwindow.h"
 #include "uitest.h"
 
@@ -184,7 +184,19 @@ private slots:
             QVERIFY(!mf->OpenDatabase());
             QCOMPARE(msg::shown().size(), 1);
             QCOMPARE(msg::shown().first().caption, QStringLiteral("Ошибка"));
-            QVERIFY(msg::shown().first().text.startsWith(QStringLiteral("Ошибка базы данных")));
+            QVERIFY(msg::shown().first().text.startsWith(QStringLiteral("Не удалось подключиться к базе данных\n")));
+            QVERIFY(!mf->ended());
+        }
+        {   // A server that cannot be reached: told as a failed connection, not as one lost.
+            Program p;
+            QFile::remove(p.dbPath);
+            writeFile(p.folder + "/path.txt", "127.0.0.1/1:/srv/zentrax/dbase.fdb\n");
+            TMF *mf = p.createWindows();
+            QVERIFY(!mf->OpenDatabase());
+            QCOMPARE(msg::shown().size(), 1);
+            const QString text = msg::shown().first().text;
+            QVERIFY2(text.startsWith(QStringLiteral("Не удалось подключиться к базе данных\n127.0.0.1/1:/srv/")), qPrintable(text));
+            QVERIFY2(!text.contains(QStringLiteral("потеряно")), qPrintable(text));
             QVERIFY(!mf->ended());
         }
         QVERIFY(paths::isServerPath(QStringLiteral("dbhost:/srv/zentrax/dbase.fdb")));
@@ -220,7 +232,7 @@ private slots:
         QCOMPARE(mf->MonthBox->currentIndex(), QDate::currentDate().month() - 1);
         QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 1"));
         // The card's organization list is filled, empty values left out.
-        QCOMPARE(forms().RF->findChild<QComboBox *>("ed_work")->count(), 1);
+        QCOMPARE(mf->context().forms.RF->findChild<QComboBox *>("ed_work")->count(), 1);
 
         // A later activation refills only when asked to.
         p.addCard({{"fam", "Новый"}, {"post", "x"}, {"work", "w"}, {"wtel", "1"}, {"wmail", "m"}});
@@ -258,7 +270,7 @@ private slots:
             QCOMPARE(SessionUser.id, -1);
             QCOMPARE(mf->model()->cardCount(), 0);
             QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=old\n"));
-            destroyForms();
+            destroyForms(mf);
             p.mf = nullptr;
         }
         resetProgramState();
@@ -290,7 +302,7 @@ private slots:
         p.addUser(QStringLiteral("Большой"), QStringLiteral("Admin"), QStringLiteral("x"), QStringLiteral("full"));
         TMF *mf = p.createWindows();
         QVERIFY(mf->OpenDatabase());
-        TLF *lf = forms().LF;
+        TLF *lf = mf->context().forms.LF;
         SessionUser.login = QStringLiteral("gone"); // remembered, no longer exists
         SessionUser.password = QStringLiteral("pw");
         lf->FormActivate();
@@ -299,7 +311,7 @@ private slots:
         QCOMPARE(lf->PBox->currentText(), QString()); // not preselected
         QCOMPARE(lf->ed_pass->text(), QStringLiteral("pw"));
         QVERIFY(lf->CheckPass->isChecked());
-        QVERIFY(!dbs().iSQL.isOpen());
+        QVERIFY(!mf->db.iSQL.isOpen());
 
         bool leftOpen = false;
         auto attempt = [&](const QString &login, const QString &pass) -> QStringList {
@@ -309,7 +321,7 @@ private slots:
             lf->ed_pass->setText(pass);
             lf->CheckPass->setChecked(false);
             lf->bt_login->click(); // errors go to the program's handler, as for a user
-            leftOpen = leftOpen || dbs().iSQL.isOpen();
+            leftOpen = leftOpen || mf->db.iSQL.isOpen();
             return texts(msg::takeShown());
         };
         const QStringList unknown{QStringLiteral("Пользователь с данным логином не зарегистрирован!")};
@@ -370,7 +382,7 @@ private slots:
         QVERIFY(mf->OpenDatabase());
         SessionUser.login = QStringLiteral("ADMIN"); // found without regard to case
         SessionUser.password.clear();
-        const auto shown = uitest::whileModal([&] { forms().LF->showModal(); }, [](QWidget *w) {
+        const auto shown = uitest::whileModal([&] { mf->context().forms.LF->showModal(); }, [](QWidget *w) {
             auto *lf = qobject_cast<TLF *>(w);
             QCOMPARE(lf->PBox->currentText(), QStringLiteral("admin"));
             QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lf->ed_pass));
@@ -381,7 +393,7 @@ private slots:
         });
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
         QCOMPARE(SessionUser.fullName, QStringLiteral("Админ"));
-        QVERIFY(!forms().LF->isVisible());
+        QVERIFY(!mf->context().forms.LF->isVisible());
     }
 
     void windowsAreCreatedAndNamedForScreenReaders()
@@ -396,7 +408,7 @@ private slots:
                 created << QString::fromLatin1(w->metaObject()->className());
         QCOMPARE(created, order);
         // Every input control of the main and login windows has a name a screen reader reads.
-        for (QWidget *top : {static_cast<QWidget *>(mf), static_cast<QWidget *>(forms().LF)}) {
+        for (QWidget *top : {static_cast<QWidget *>(mf), static_cast<QWidget *>(mf->context().forms.LF)}) {
             const auto widgets = top->findChildren<QWidget *>();
             for (QWidget *w : widgets) {
                 const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||

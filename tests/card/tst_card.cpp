@@ -6,7 +6,7 @@
 #include "card/cardwindow.h"
 #include "card/dateedit.h"
 #include "card/stamp.h"
-#include "register/listmodel.h"
+#include "core/listmodel.h"
 #include "register/mainwindow.h"
 #include "uitest.h"
 
@@ -36,7 +36,7 @@ struct Fixture
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"), level);
         mf = p.mf;
-        rf = forms().RF;
+        rf = mf->context().forms.RF;
     }
     // Opens the card as the main window does, for the list row showing `id`.
     void open(const QString &mode, qint64 id = 0)

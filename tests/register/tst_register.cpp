@@ -7,8 +7,9 @@
 #include "app/state.h"
 #include "card/cardwindow.h"
 #include "db/cp1251.h"
-#include "register/listmodel.h"
-#include "register/liststatement.h"
+#include "core/listmodel.h"
+#include "core/liststatement.h"
+#include "referencesql.h"
 #include "register/mainwindow.h"
 #include "uitest.h"
 
@@ -178,7 +179,7 @@ private slots:
             for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
                 auto run = [&](bool stated) {
                     q.close();
-                    q.setSql(stated ? statedListSql(f, sort) : listSql(f, sort));
+                    q.setSql(stated ? quotedPatternListSql(f, sort) : listSql(f, sort));
                     if (!stated)
                         bindList(q, f);
                     q.open();
@@ -237,7 +238,7 @@ private slots:
         TMF *mf = p.createWindows();
         QVERIFY(mf->OpenDatabase());
         // A login longer than the column is still only compared, not truncated into an error.
-        TLF *lf = forms().LF;
+        TLF *lf = mf->context().forms.LF;
         lf->FormActivate();
         lf->PBox->setEditText(QStringLiteral("a-login-much-longer-than-ten"));
         lf->bt_login->click();
@@ -442,7 +443,7 @@ private slots:
             return out;
         };
         for (int month = 1; month <= 12; ++month) {
-            QStringList stated = ids(statedBirthdayListSql(month));
+            QStringList stated = ids(likeOnlyBirthdayListSql(month));
             QCOMPARE(ids(birthdayListSql(month)), stated);
             q.setSql(birthdayCountSql(month));
             q.open();

@@ -1,10 +1,11 @@
 #include "uitest.h"
 
+#include "app/context.h"
 #include "app/forms.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/state.h"
-#include "register/listmodel.h"
+#include "core/listmodel.h"
 #include "register/mainwindow.h"
 
 #include <QApplication>
@@ -36,15 +37,14 @@ Program::Program()
 Program::~Program()
 {
     if (mf)
-        destroyForms();
+        destroyForms(mf);
     msg::setTestMode(false);
     paths::setProgramFolder(QString());
 }
 
 TMF *Program::createWindows()
 {
-    createForms();
-    mf = forms().MF;
+    mf = createForms();
     mf->onEndProgram = [] {};
     return mf;
 }

@@ -21,12 +21,7 @@ QString sortExpression(ListSort sort);
 // `contains`; "%" and "_" typed by the user stay wildcards.
 QString listPattern(const QString &typed, bool contains);
 
-// The statement with the patterns joined into the text between quotes, exactly
-// as the list was first specified. Kept as the reference that the statement
-// the program runs is checked against; never run with typed text.
-QString statedListSql(const ListFilter &f, ListSort sort);
-
-// The statement the program runs: the same rows in the same order, with every
+// The list's statement: every card whose columns match the five boxes, with every
 // pattern bound as a parameter, reading only the columns the list shows, and
 // each condition in a form the database can serve from an index: an empty box
 // tests for NOT NULL (what "LIKE '%'" means), a begins-with text adds STARTING
@@ -37,14 +32,12 @@ void bindList(db::IBQuery &q, const ListFilter &f);
 // The literal beginning of an upper-cased pattern, before its first wildcard.
 QString literalPrefix(const QString &pattern);
 
-// The birthday statements of month `month` (1..12). The stated forms match
-// every date text with LIKE; the forms the program runs find a date written
-// DD.MM.YYYY through its month (indexed) and test only other texts with LIKE.
+// The birthday statements of month `month` (1..12): a date written DD.MM.YYYY
+// is found through its month (indexed), other texts are tested with LIKE
+// against monthPattern, so both find exactly the texts holding ".MM.".
 QString monthPattern(int month);
 QString birthdayCountSql(int month);
 QString birthdayListSql(int month);
-QString statedBirthdayCountSql(int month);
-QString statedBirthdayListSql(int month);
 
 // The columns the list reads, in the order the grid model expects them.
 inline constexpr const char *kListColumns = "pk_id, fam, name1, name2, work, dep, post, bdate, wtel, wmail";

@@ -1,0 +1,72 @@
+#pragma once
+// A person card in the database: its row of Base and its accounts row, read,
+// inserted, updated and deleted through the shared query objects.
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct SharedDb;
+
+namespace core {
+
+// The social-network accounts of a card, four side by side.
+struct Accounts
+{
+    QString network[4];
+    QString address[4];
+    bool operator==(const Accounts &) const = default;
+};
+
+// One card as stored: the columns the card window edits, by lower-case column
+// name, in their stored forms (date texts, flags "1"/"0", notes with CR LF),
+// and the two columns set once, when the card is first stored.
+struct CardRecord
+{
+    QHash<QString, QString> values;
+    QString fpath;
+    QString sysinfo;
+
+    QString value(const QString &column) const { return values.value(column); }
+};
+
+// The columns a card edits, in the order of the update statement.
+const QStringList &cardColumns();
+
+class CardStore
+{
+public:
+    explicit CardStore(SharedDb &db) : m_db(db) {}
+
+    // The card's row (ibSelect); nothing when it does not exist.
+    std::optional<CardRecord> load(qint64 id);
+    // The card's first accounts row; nothing when it has none.
+    std::optional<Accounts> loadAccounts(qint64 id);
+
+    // Stores a new card (ibInsert, its id read back with RETURNING) with
+    // `userId` as creator and last editor, and its accounts when given, in
+    // one commit: a card is stored whole or not at all. Returns its id.
+    qint64 insert(const CardRecord &card, qint64 userId, const QString &stamp, const Accounts *accounts);
+    // Stores an edited card (ibUpdate) and, when given, its accounts (the
+    // card's accounts row updated, or inserted if it has none) in one commit.
+    // False when the card no longer exists: nothing is stored then.
+    bool update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts);
+    // Deletes the card's accounts (ibDel6), then the card (ibDel), each committed.
+    void remove(qint64 id);
+
+    // The accounts row's statements, run inside a save.
+    void InsertAccounts(qint64 cardId, const Accounts &accounts);
+    void UpdateAccounts(qint64 accountsId, const Accounts &accounts);
+
+private:
+    void bindCard(bool insert, const CardRecord &card, qint64 userId);
+    void writeAccounts(qint64 cardId, const Accounts &accounts);
+    // Runs `work` and commits; whatever fails is rolled back whole.
+    template <typename F>
+    auto inOneCommit(F &&work) -> decltype(work());
+
+    SharedDb &m_db;
+};
+
+} // namespace core

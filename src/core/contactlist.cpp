@@ -1,0 +1,39 @@
+#include "contactlist.h"
+#include "typedtext.h"
+
+#include "db/ibase.h"
+
+namespace core {
+
+void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
+{
+    for (const QString *typed : {&f.name, &f.work, &f.post, &f.mail, &f.tel}) {
+        const QString problem = typedTextProblem(*typed, TypedUse::Search);
+        if (!problem.isEmpty())
+            throw db::DbError(problem);
+    }
+    q.close();
+    q.setSql(listSql(f, sort));
+    bindList(q, f);
+    q.open();
+}
+
+void openBirthdays(db::IBQuery &q, int month)
+{
+    q.close();
+    q.setSql(birthdayListSql(month));
+    q.open();
+}
+
+int countBirthdays(db::IBQuery &q, int month)
+{
+    q.close();
+    q.setSql(birthdayCountSql(month));
+    q.open();
+    q.last();
+    const int n = q.recordCount();
+    q.close();
+    return n;
+}
+
+} // namespace core

@@ -1,0 +1,21 @@
+#pragma once
+// Running the contact list's statements: the searched list and the birthdays.
+
+#include "liststatement.h"
+
+namespace db {
+class IBQuery;
+}
+
+namespace core {
+
+// Runs the list's statement for the five boxes on `q` (closed first), which
+// then stands on its first row with the rest still to fetch. A typed text
+// that cannot be searched for throws a DbError saying why, before anything runs.
+void openList(db::IBQuery &q, const ListFilter &f, ListSort sort);
+// Runs the statement of the month's birthdays (1..12) on `q`, ordered by date text.
+void openBirthdays(db::IBQuery &q, int month);
+// The number of cards born in the month; `q` is closed afterwards.
+int countBirthdays(db::IBQuery &q, int month);
+
+} // namespace core

@@ -1,0 +1,50 @@
+#include "typedtext.h"
+
+#include "db/cp1251.h"
+#include "db/statements.h"
+
+#include <QLocale>
+
+namespace core {
+
+qsizetype firstUnencodable(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (!cp1251::representable(QString(text[i])))
+            return i;
+    return -1;
+}
+
+QString describeCharAt(const QString &text, qsizetype pos)
+{
+    char32_t code = text[pos].unicode();
+    qsizetype len = 1;
+    if (text[pos].isHighSurrogate() && pos + 1 < text.size() && text[pos + 1].isLowSurrogate()) {
+        code = QChar::surrogateToUcs4(text[pos], text[pos + 1]);
+        len = 2;
+    }
+    return QStringLiteral("«%1» (U+%2)")
+        .arg(text.mid(pos, len), QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
+QString typedTextProblem(const QString &text, TypedUse use)
+{
+    const bool search = use == TypedUse::Search;
+    if (text.size() > sql::kLongestTypedText - 2) // room for the two "%" of a pattern
+        return (search ? QStringLiteral("Текст для поиска слишком длинный: %1 знаков, искать можно не больше %2.\r"
+                                        "Сократите его.")
+                       : QStringLiteral("Логин слишком длинный: %1 знаков, а логин не бывает длиннее %2.\r"
+                                        "Проверьте, что введено в поле «Пользователь»."))
+            .arg(QLocale().toString(text.size()), QLocale().toString(sql::kLongestTypedText - 2));
+    const qsizetype bad = firstUnencodable(text);
+    if (bad >= 0)
+        return (search ? QStringLiteral("Символ %1 нельзя искать: в базе данных текст хранится в кодировке "
+                                        "Windows-1251, и такого символа в ней нет.\rУберите его из поля поиска.")
+                       : QStringLiteral("Символ %1 не может быть частью логина: в базе данных текст хранится в "
+                                        "кодировке Windows-1251, и такого символа в ней нет.\rПроверьте, что введено "
+                                        "в поле «Пользователь»."))
+            .arg(describeCharAt(text, bad));
+    return QString();
+}
+
+} // namespace core
