@@ -68,6 +68,21 @@ QString literalPrefix(const QString &pattern)
     return pattern.left(i);
 }
 
+namespace {
+
+// An index key has a size limit (a quarter of the database page): a longer
+// beginning is not looked up in the index but matched with LIKE alone. No
+// column of the list is that long, so nothing is lost.
+constexpr qsizetype kLongestIndexedPrefix = 1000;
+
+QString indexedPrefix(const QString &pattern)
+{
+    const QString prefix = literalPrefix(pattern);
+    return prefix.size() <= kLongestIndexedPrefix ? prefix : QString();
+}
+
+} // namespace
+
 QString listSql(const ListFilter &f, ListSort sort)
 {
     QStringList parts;
@@ -76,9 +91,9 @@ QString listSql(const ListFilter &f, ListSort sort)
         const QString pattern = listPattern(typedText(f, g.box), f.contains);
         const QString p = sql::boundText(QLatin1String("p_") + QLatin1String(g.box));
         const QString s = sql::boundText(QLatin1String("s_") + QLatin1String(g.box));
-        const QString prefix = literalPrefix(pattern);
+        const QString prefix = indexedPrefix(pattern);
         // The pattern is the prefix and one "%" exactly when the text has no wildcard of its own.
-        const bool prefixOnly = prefix.size() == pattern.size() - 1;
+        const bool prefixOnly = !prefix.isEmpty() && prefix.size() == pattern.size() - 1;
         scanned = scanned || (prefix.isEmpty() && !onlyPercents(pattern));
         QStringList terms;
         for (const QString &c : g.columns) {
@@ -115,7 +130,7 @@ void bindList(db::IBQuery &q, const ListFilter &f)
         if (q.hasParam(p))
             q.setParam(p, pattern);
         if (q.hasParam(s))
-            q.setParam(s, literalPrefix(pattern));
+            q.setParam(s, indexedPrefix(pattern));
     }
 }
 

@@ -52,6 +52,63 @@ void exec(const QString &path, const QString &statements)
     d.close();
 }
 
+void addUser(const QString &path, const QString &fio, const QString &login, const QString &pass, const QString &level)
+{
+    db::IBDatabase d;
+    d.databaseName = path;
+    d.open();
+    db::IBTransaction t(&d);
+    {
+        db::IBQuery q(&d, &t);
+        q.setSql(QStringLiteral("INSERT INTO pers (fio, login, pass, level) VALUES (:fio, :login, :pass, :level)"));
+        q.setParam(QStringLiteral("fio"), fio);
+        q.setParam(QStringLiteral("login"), login);
+        if (pass.isNull())
+            q.setParamNull(QStringLiteral("pass"));
+        else
+            q.setParam(QStringLiteral("pass"), pass);
+        q.setParam(QStringLiteral("level"), level);
+        q.execute();
+        t.commit();
+    }
+    d.close();
+}
+
+void addCards(const QString &path, int count, const std::function<QList<QPair<QString, QString>>(int)> &make)
+{
+    db::IBDatabase d;
+    d.databaseName = path;
+    d.open();
+    db::IBTransaction t(&d);
+    for (int i = 0; i < count; ++i) {
+        const QList<QPair<QString, QString>> columns = make(i);
+        db::IBQuery q(&d, &t);
+        QStringList names, params;
+        for (const auto &c : columns) {
+            names << c.first;
+            params << QStringLiteral(":") + c.first;
+        }
+        q.setSql(QStringLiteral("INSERT INTO base (%1) VALUES (%2)")
+                     .arg(names.join(QStringLiteral(", ")), params.join(QStringLiteral(", "))));
+        for (const auto &c : columns) {
+            if (c.second.isNull())
+                q.setParamNull(c.first);
+            else
+                q.setParam(c.first, c.second);
+        }
+        q.execute();
+    }
+    t.commit();
+    d.close();
+}
+
+qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &columns)
+{
+    addCards(path, 1, [&](int) { return columns; });
+    Peek peek(path);
+    return peek.value(QStringLiteral("SELECT MAX(pk_id) FROM base")).toLongLong();
+}
+
 Peek::Peek(const QString &path)
 {
     d.databaseName = path;

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace testdb {
@@ -18,6 +19,13 @@ QString freshDatabase(const QString &dir, const QString &name = QStringLiteral("
 
 // Runs statements (separated by ";\n") on a file outside the program's shared objects.
 void exec(const QString &path, const QString &statements);
+
+// Adds a user to the file at `path` (a null `pass` stores NULL).
+void addUser(const QString &path, const QString &fio, const QString &login, const QString &pass, const QString &level);
+// Adds `count` cards at once, card i with the columns `make(i)` gives (name=value pairs; others NULL).
+void addCards(const QString &path, int count, const std::function<QList<QPair<QString, QString>>(int)> &make);
+// Adds one card and returns its id.
+qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &columns);
 
 // A connection of its own, for checking what a test stored.
 struct Peek

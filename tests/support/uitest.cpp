@@ -51,61 +51,17 @@ TMF *Program::createWindows()
 
 void Program::addUser(const QString &fio, const QString &login, const QString &pass, const QString &level) const
 {
-    db::IBDatabase d;
-    d.databaseName = dbPath;
-    d.open();
-    db::IBTransaction t(&d);
-    {
-        db::IBQuery q(&d, &t);
-        q.setSql(QStringLiteral("INSERT INTO pers (fio, login, pass, level) VALUES (:fio, :login, :pass, :level)"));
-        q.setParam(QStringLiteral("fio"), fio);
-        q.setParam(QStringLiteral("login"), login);
-        if (pass.isNull())
-            q.setParamNull(QStringLiteral("pass"));
-        else
-            q.setParam(QStringLiteral("pass"), pass);
-        q.setParam(QStringLiteral("level"), level);
-        q.execute();
-        t.commit();
-    }
-    d.close();
+    testdb::addUser(dbPath, fio, login, pass, level);
 }
 
 qint64 Program::addCard(const QList<QPair<QString, QString>> &columns) const
 {
-    qint64 id = 0;
-    addCards(1, [&](int) { return columns; });
-    testdb::Peek peek(dbPath);
-    id = peek.value(QStringLiteral("SELECT MAX(pk_id) FROM base")).toLongLong();
-    return id;
+    return testdb::addCard(dbPath, columns);
 }
 
 void Program::addCards(int count, const std::function<QList<QPair<QString, QString>>(int)> &make) const
 {
-    db::IBDatabase d;
-    d.databaseName = dbPath;
-    d.open();
-    db::IBTransaction t(&d);
-    for (int i = 0; i < count; ++i) {
-        const QList<QPair<QString, QString>> columns = make(i);
-        db::IBQuery q(&d, &t);
-        QStringList names, params;
-        for (const auto &c : columns) {
-            names << c.first;
-            params << QStringLiteral(":") + c.first;
-        }
-        q.setSql(QStringLiteral("INSERT INTO base (%1) VALUES (%2)")
-                     .arg(names.join(QStringLiteral(", ")), params.join(QStringLiteral(", "))));
-        for (const auto &c : columns) {
-            if (c.second.isNull())
-                q.setParamNull(c.first);
-            else
-                q.setParam(c.first, c.second);
-        }
-        q.execute();
-    }
-    t.commit();
-    d.close();
+    testdb::addCards(dbPath, count, make);
 }
 
 void Program::loginDirect(const QString &login, const QString &level)
