@@ -394,6 +394,25 @@ private slots:
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
         QCOMPARE(SessionUser.fullName, QStringLiteral("Админ"));
         QVERIFY(!mf->context().forms.LF->isVisible());
+
+        // What is typed is the login: no completion replaces it.
+        p.addUser(QStringLiteral("Вера"), QStringLiteral("vera"), QStringLiteral("v"), QStringLiteral("read"));
+        mf->db.IBTrans.commit();
+        TLF *lf = mf->context().forms.LF;
+        lf->FormActivate();
+        auto *box = uitest::find<QComboBox>(lf, QStringLiteral("PBox"));
+        QCOMPARE(box->count(), 2);
+        box->setEditText(QString());
+        QTest::keyClicks(box->lineEdit(), QStringLiteral("ver"));
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(box->currentText(), QStringLiteral("ver"));
+        box->setEditText(QStringLiteral("ADMIN"));
+        emit box->lineEdit()->editingFinished(); // the box is left
+        QCOMPARE(box->currentText(), QStringLiteral("ADMIN"));
+        msg::takeShown();
+        uitest::find<QLineEdit>(lf, QStringLiteral("ed_pass"))->setText(QStringLiteral("pw"));
+        uitest::find<QPushButton>(lf, QStringLiteral("bt_login"))->click();
+        QCOMPARE(texts(msg::takeShown()), QStringList{QStringLiteral("Пользователь с данным логином не зарегистрирован!")});
     }
 
     void windowsAreCreatedAndNamedForScreenReaders()

@@ -18,8 +18,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QToolButton>
+#include <QAccessible>
 #include <QtTest>
 
+using uitest::find;
 using uitest::Program;
 using Cols = QList<QPair<QString, QString>>;
 
@@ -493,6 +495,95 @@ private slots:
         QCOMPARE(msg::takeShown().size(), 1);
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Ошибкин"));
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0);
+    }
+
+    // The reference boxes have no Enter, and what is typed into them stays as typed.
+    void dropDownsKeepTheirText()
+    {
+        Fixture f;
+        f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО \"Ромашка\"');\n"
+                                "INSERT INTO organization (org) VALUES ('АО Вектор')"));
+        const qint64 id = f.p.addCard({{"fam", "Ивашкина"}, {"post", "П"}, {"work", "АО Вектор"}, {"wmail", "m"},
+                                       {"wtel", "t"}});
+        f.mf->db.IBTrans.commit(); // see what the test wrote
+        f.mf->FillRefLists();
+        f.open(QStringLiteral("edit"), id);
+        auto *work = find<QComboBox>(f.rf, QStringLiteral("ed_work"));
+        QCOMPARE(work->count(), 2);
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(work->lineEdit(), Qt::Key_Return);
+        QCOMPARE(work->currentText(), QStringLiteral("АО Вектор"));
+        QVERIFY(!f.rf->CardChanged);
+        // Typed in lower case, the text stays so when the box is left, and is stored so.
+        work->lineEdit()->selectAll();
+        typeText(work->lineEdit(), QStringLiteral("ао вектор"));
+        emit work->lineEdit()->editingFinished();
+        QCOMPARE(work->currentText(), QStringLiteral("ао вектор"));
+        QTest::keyClick(work->lineEdit(), Qt::Key_Return);
+        QCOMPARE(work->currentText(), QStringLiteral("ао вектор"));
+        find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
+        QCOMPARE(f.value(QStringLiteral("SELECT work FROM base")), QStringLiteral("ао вектор"));
+        f.rf->close();
+    }
+
+    // Values reach the database exactly as shown, and long ones show their beginning.
+    void valuesAsTyped()
+    {
+        Fixture f;
+        const QString mail = QStringLiteral("ivanov.ivan.ivanovich@romashka.ru");
+        const qint64 id = f.p.addCard({{"fam", "Иванов"}, {"post", "П"}, {"work", "Р"}, {"wmail", mail}, {"wtel", "t"}});
+        f.open(QStringLiteral("edit"), id);
+        auto *wmail = find<QLineEdit>(f.rf, QStringLiteral("ed_wmail"));
+        QCOMPARE(wmail->text(), mail);
+        QCOMPARE(wmail->cursorPosition(), 0);
+        // A no-break space typed into the memos is kept.
+        auto *other = find<QPlainTextEdit>(f.rf, QStringLiteral("mm_other"));
+        auto *rem = find<QPlainTextEdit>(f.rf, QStringLiteral("mm_rem"));
+        other->setPlainText(QStringLiteral("10\u00A0000 руб.\nвторая строка"));
+        typeText(rem, QStringLiteral("т.\u00A0е."));
+        find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
+        QCOMPARE(f.value(QStringLiteral("SELECT other FROM base")), QStringLiteral("10\u00A0000 руб.\r\nвторая строка"));
+        QCOMPARE(f.value(QStringLiteral("SELECT rem FROM base")), QStringLiteral("т.\u00A0е."));
+        f.rf->close();
+    }
+
+    // A habit toggled by a screen reader (its toggle action, no click) marks the card changed.
+    void habitToggledByScreenReader()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Курилов"));
+        f.open(QStringLiteral("edit"), id);
+        auto *smok = find<QCheckBox>(f.rf, QStringLiteral("ch_smok"));
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(smok);
+        QVERIFY(iface && iface->actionInterface());
+        iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(smok->isChecked());
+        QVERIFY(f.rf->CardChanged);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
+        msg::script({msg::Answer::Yes});
+        f.rf->close();
+        QCOMPARE(texts(), QStringList{QStringLiteral("Запись была изменена, сохраненить изменения?")});
+        QCOMPARE(f.value(QStringLiteral("SELECT smok FROM base")), QStringLiteral("1"));
+    }
+
+    // A new card whose save failed half-way is stored once, whole, by the next save.
+    void newCardStoredOnceAfterAFailedSave()
+    {
+        Fixture f;
+        f.p.exec(QStringLiteral("ALTER TABLE accounts ADD CONSTRAINT no_bad CHECK (adr1 IS NULL OR adr1 <> 'bad')"));
+        f.open(QStringLiteral("new"));
+        typeText(find<QLineEdit>(f.rf, QStringLiteral("ed_fam")), QStringLiteral("Новиков"));
+        find<QLineEdit>(f.rf, QStringLiteral("sn_1"))->setText(QStringLiteral("bad"));
+        find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
+        QVERIFY(f.rf->isVisible());
+        QVERIFY(texts().join(QString()).contains(QStringLiteral("NO_BAD")));
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 0);
+        find<QLineEdit>(f.rf, QStringLiteral("sn_1"))->setText(QStringLiteral("good"));
+        find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
+        QVERIFY(!f.rf->isVisible());
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 1);
+        QCOMPARE(f.value(QStringLiteral("SELECT a.adr1 FROM accounts a JOIN base b ON b.pk_id = a.bs_fk")),
+                 QStringLiteral("good"));
     }
 
     void cardDeletedMeanwhile()

@@ -22,8 +22,11 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
+#include <QAccessible>
+#include <QStatusBar>
 #include <QtTest>
 
+using uitest::find;
 using uitest::Program;
 using Cols = QList<QPair<QString, QString>>;
 
@@ -145,6 +148,57 @@ private slots:
         QCOMPARE(names(mf), shownBefore);
         QCOMPARE(msg::shown().size(), 1);
         QVERIFY(msg::shown().first().text.contains(QStringLiteral("Windows-1251")));
+    }
+
+    // What a screen reader does to the list acts as a user's click would.
+    void screenReaderActions()
+    {
+        Program p;
+        p.addCard(card("Иванов", "Пётр", "Инженер"));
+        const qint64 sivtsev = p.addCard(card("Сивцов", "Олег", "Аналитик"));
+        p.addCard(card("Яковлев", "Ян", "Повар"));
+        TMF *mf = p.createWindows();
+        p.loginDirect(QStringLiteral("user"));
+        mf->FillList();
+        find<QLineEdit>(mf, QStringLiteral("ed_name"))->setText(QStringLiteral("ив"));
+        QCOMPARE(names(mf), QStringList{"Иванов Пётр "});
+        // The search mode toggled through the box's accessible action refills the list.
+        auto *pos = find<QCheckBox>(mf, QStringLiteral("check_pos"));
+        QAccessible::queryAccessibleInterface(pos)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(pos->isChecked());
+        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "Сивцов Олег "}));
+
+        // A row selected through the table's accessible interface is the current card.
+        mf->BitBtn1Click();
+        auto *grid = find<QTableView>(mf, QStringLiteral("Grid"));
+        mf->selectRow(2);
+        QAccessibleInterface *table = QAccessible::queryAccessibleInterface(grid);
+        QVERIFY(table && table->tableInterface());
+        QVERIFY(table->tableInterface()->selectRow(1));
+        QCOMPARE(mf->selectedId(), QString::number(sivtsev));
+        QCOMPARE(mf->selectedRow(), 1);
+    }
+
+    // Seen on screenshots: clipped headers, overlapping status panels.
+    void layoutAtDefaultAndNarrowSizes()
+    {
+        Program p;
+        TMF *mf = p.createWindows();
+        mf->show();
+        QVERIFY(QTest::qWaitForWindowExposed(mf));
+        auto *grid = find<QTableView>(mf, QStringLiteral("Grid"));
+        const QFontMetrics fm = grid->horizontalHeader()->fontMetrics();
+        for (int c = 1; c < ListModel::kColumns; ++c)
+            QVERIFY2(grid->columnWidth(c) >= fm.horizontalAdvance(ListModel::header(c)),
+                     qPrintable(ListModel::header(c)));
+        // The window cannot be narrowed below its status bar's fixed panels.
+        int panels = 0;
+        for (int i = 0; i < 4; ++i)
+            panels += find<QLabel>(mf, QStringLiteral("sBar%1").arg(i))->width();
+        QVERIFY(panels >= 750);
+        QVERIFY2(mf->minimumWidth() > panels, qPrintable(QString::number(mf->minimumWidth())));
+        mf->resize(300, 500);
+        QVERIFY(mf->width() > panels);
     }
 
     void databaseMadeByAnotherTool()

@@ -49,6 +49,16 @@ struct Program
 QStringList whileModal(const std::function<void()> &action,
                        const std::function<void(QWidget *)> &onShown = {});
 
+// The child of `top` with that object name; the test stops when there is none.
+template <typename T = QWidget>
+T *find(const QObject *top, const QString &name)
+{
+    T *w = top->findChild<T *>(name);
+    if (!w)
+        qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
+    return w;
+}
+
 // The texts of the list's rows (column `col`) in order.
 QStringList listColumn(TMF *mf, int col);
 
