@@ -11,9 +11,7 @@ public:
 };
 
 // A termination request (SIGTERM, SIGINT, SIGHUP) ends the program at once,
-// like the close box without its clean-up. The database client installs
-// handlers of its own that keep the program running, so this is called again
-// once the database is open.
+// like the close box without its clean-up. Set once, at start.
 void watchTerminationSignals();
 
 // Shows the error being handled (call inside a catch block).

@@ -1,6 +1,6 @@
 #include "cardwindow.h"
 #include "dateedit.h"
-#include "stamp.h"
+#include "core/stamp.h"
 
 #include "app/access.h"
 #include "app/application.h"
@@ -34,6 +34,7 @@
 
 namespace {
 
+// "Linkedln" is spelt as existing databases store it: other copies compare it.
 const QStringList kNetworks = {QStringLiteral("WeChat"), QStringLiteral("QQ"),      QStringLiteral("Facebook"),
                                QStringLiteral("VK"),     QStringLiteral("Linkedln"), QStringLiteral("Weibo"),
                                QStringLiteral("Twitter"), QStringLiteral("Instagram")};
@@ -781,6 +782,7 @@ bool TRF::FormCloseQuery()
 {
     if (!CardChanged)
         return true;
+    // The question reads "сохраненить" as users of the program know it.
     if (!msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!")))
         return true;
     CardChanged = false;

@@ -5,7 +5,6 @@
 #include "app/state.h"
 #include "card/cardwindow.h"
 #include "card/dateedit.h"
-#include "card/stamp.h"
 #include "core/listmodel.h"
 #include "register/mainwindow.h"
 #include "uitest.h"
@@ -89,13 +88,6 @@ class TestCard : public QObject
     Q_OBJECT
 
 private slots:
-    void stampAndFileChars()
-    {
-        QCOMPARE(StripFileChars(QStringLiteral("a\"b*c.d/e:f<g>h?i\\j|kЖ\t")), QStringLiteral("abcdefghijkЖ\t"));
-        QCOMPARE(MakeStamp(3, QDateTime(QDate(2026, 12, 6), QTime(10, 17, 47))), QStringLiteral("3_06122026_101747"));
-        QCOMPARE(MakeStamp(12, QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5))), QStringLiteral("12_02012027_030405"));
-    }
-
     void dateField()
     {
         DateEdit d;

@@ -5,6 +5,7 @@
 #include "core/contactlist.h"
 #include "core/logins.h"
 #include "core/refvalues.h"
+#include "core/stamp.h"
 #include "core/typedtext.h"
 #include "db/cp1251.h"
 #include "db/shared.h"
@@ -325,6 +326,13 @@ private slots:
         q.close();
     }
 
+
+    void stampAndFileChars()
+    {
+        QCOMPARE(StripFileChars(QStringLiteral("a\"b*c.d/e:f<g>h?i\\j|kЖ\t")), QStringLiteral("abcdefghijkЖ\t"));
+        QCOMPARE(MakeStamp(3, QDateTime(QDate(2026, 12, 6), QTime(10, 17, 47))), QStringLiteral("3_06122026_101747"));
+        QCOMPARE(MakeStamp(12, QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5))), QStringLiteral("12_02012027_030405"));
+    }
 
     void birthdays()
     {
