@@ -1,11 +1,10 @@
 #include "settings.h"
+#include "core/settingsfile.h"
 #include "paths.h"
 #include "state.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 void LoadSettings()
 {
@@ -13,21 +12,15 @@ void LoadSettings()
     SessionUser.password.clear();
     const QString file = paths::settingsFile();
     if (QFileInfo::exists(file)) {
-        QSettings ini(file, QSettings::IniFormat);
-        SessionUser.login = ini.value(QStringLiteral("main/user"), QString()).toString();
-        SessionUser.password = ini.value(QStringLiteral("main/pass"), QString()).toString();
+        core::LoginSettings s;
+        core::readLoginSettings(file, &s);
+        SessionUser.login = s.user;
+        SessionUser.password = s.pass;
         return;
     }
-    // The file may come to hold a password: create it readable by its owner only.
+    // First start: "[main]", "user=", "pass=", readable by the owner only.
     QDir().mkpath(QFileInfo(file).absolutePath());
-    QFile f(file);
-    if (f.open(QIODevice::WriteOnly)) {
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        f.close();
-    }
-    QSettings ini(file, QSettings::IniFormat);
-    ini.setValue(QStringLiteral("main/user"), QString());
-    ini.setValue(QStringLiteral("main/pass"), QString());
+    core::writeLoginSettings(file, {});
 }
 
 void SaveSettings()
@@ -35,8 +28,5 @@ void SaveSettings()
     const QString file = paths::settingsFile();
     if (!QFileInfo::exists(file))
         return;
-    QSettings ini(file, QSettings::IniFormat);
-    ini.setValue(QStringLiteral("main/user"), SessionUser.login);
-    ini.setValue(QStringLiteral("main/pass"), SessionUser.password);
-    ini.sync();
+    core::writeLoginSettings(file, {SessionUser.login, SessionUser.password});
 }

@@ -2,28 +2,78 @@
 # Starts the built program on prepared program folders under a virtual X
 # server and drives it as a user would: keys typed into its windows.
 #   run_e2e.sh PROGRAM_DIR
+# Exit status: 0 every check passed, 1 some failed, 77 Xvfb or xdotool missing.
 set -u
-program_dir=$1
+program_dir=${1:?usage: run_e2e.sh PROGRAM_DIR}
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
+passed=0
+failed=0
+pass() { echo "ok: $*"; passed=$((passed + 1)); }
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+check() { # description, command...: one counted check
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+  exit
+}
+
 work=$(mktemp -d)
-# A display number nobody uses.
-n=$(( 90 + RANDOM % 300 ))
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-display=":$n"
-Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-cleanup() { kill "$xvfb" 2>/dev/null; pkill -9 -f "$work/" 2>/dev/null; rm -rf "$work"; }
+xvfb=
+# On the way out: programs still running are killed (only this shell's own
+# jobs, so no stranger's process), the X server is asked to stop so that it
+# removes its lock file.
+cleanup() {
+  local p
+  for p in $(jobs -p); do
+    [ "$p" = "$xvfb" ] || kill -9 "$p" 2>/dev/null
+  done
+  if [ -n "$xvfb" ]; then
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
 trap cleanup EXIT
-export DISPLAY=$display
+
+if [ ! -x "$program_dir/zentrax" ] || [ ! -x "$program_dir/zentrax-makedb" ]; then
+  fail "no built program in $program_dir"
+  finish
+fi
+
+# The server picks a free display itself and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 1 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+  fail "the virtual X server did not start: $(cat "$work/xvfb.log")"
+  finish
+fi
+display=$(head -n 1 "$work/display")
+export DISPLAY=":$display"
 export APPDATA=$work/appdata
 mkdir -p "$APPDATA"
-sleep 1
+ini=$APPDATA/zentrax.ini
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# What the program sees: this display and no accessibility bridge. Through a
+# session bus that offers the accessibility bus, Qt would hand every key to
+# the accessibility registry first and hold it until the registry answers.
+# So the program gets a bus address that leads nowhere (an unset one would
+# let D-Bus start a bus of its own for the display). QT_ACCESSIBILITY=0 is
+# set as well, though Qt 6.4 does not read it.
+export QT_QPA_PLATFORM=xcb
+export QT_ACCESSIBILITY=0
+unset QT_LINUX_ACCESSIBILITY_ALWAYS_ON AT_SPI_BUS_ADDRESS
+program_env=(env DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus")
 
 # A program folder of its own: the executable copied (it finds its folder by
 # its own path), the engine root and pictures linked.
@@ -36,78 +86,165 @@ make_folder() {
   echo "$dir"
 }
 
-wait_window() { # name, seconds
-  local i
-  for i in $(seq 1 $(( $2 * 10 ))); do
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 && return 0
+# Starts the program in a folder; its output goes to a log shown on failure.
+start() { # folder, log name
+  "${program_env[@]}" "$1/zentrax" >"$work/$2.log" 2>&1 &
+  pid=$!
+}
+
+# Prints the id of a visible window whose title matches; fails when none
+# appears in time.
+wait_window() { # title pattern, seconds
+  local ids
+  for _ in $(seq 1 $(( $2 * 10 ))); do
+    ids=$(xdotool search --onlyvisible --name "$1" 2>/dev/null)
+    if [ -n "$ids" ]; then
+      echo "${ids%%$'\n'*}"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+visible() { # window id
+  xdotool search --onlyvisible --name '.*' 2>/dev/null | grep -qx "$1"
+}
+
+wait_gone() { # window id, seconds
+  for _ in $(seq 1 $(( $2 * 10 ))); do
+    visible "$1" || return 0
     sleep 0.1
   done
   return 1
 }
 
 wait_exit() { # pid, seconds
-  local i
-  for i in $(seq 1 $(( $2 * 10 ))); do
+  for _ in $(seq 1 $(( $2 * 10 ))); do
     kill -0 "$1" 2>/dev/null || return 0
     sleep 0.1
   done
   return 1
 }
 
+# There is no window manager: give the window the keyboard focus directly.
+focus() { # window id
+  xdotool windowfocus --sync "$1" 2>/dev/null && sleep 0.2
+}
+
+file_is() { # path, expected content
+  [ "$(cat "$1" 2>/dev/null; echo .)" = "$2." ]
+}
+
+mode_is() { # path, octal mode
+  [ "$(stat -c %a "$1" 2>/dev/null)" = "$2" ]
+}
+
+show_log() { # log name
+  sed 's/^/  | /' "$work/$1.log"
+}
+
+# Clicks the exit button at the right end of the main window's tool bar.
+exit_by_button() { # main window id, log name
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove --window "$1" $(( WIDTH - 25 )) 50 click 1
+  if wait_exit "$pid" 10; then
+    pass "the exit button ended the program"
+  else
+    fail "the exit button ended the program"
+    show_log "$2"
+    kill -9 "$pid" 2>/dev/null
+  fi
+}
+
 # 1. No database and no path.txt: two notices, then the program ends by itself.
 dir=$(make_folder nodb)
-"$dir/zentrax" >/dev/null 2>&1 &
-pid=$!
+start "$dir" nodb
 for n in 1 2; do
   if wid=$(wait_window "^Zentrax$" 10); then
-    xdotool windowactivate --sync "$wid" 2>/dev/null; xdotool key --window "$wid" Return
-    sleep 0.3
+    pass "notice $n about the missing database appeared"
+    focus "$wid"
+    xdotool key Return
+    check "notice $n closed by Return" wait_gone "$wid" 5
   else
-    fail "notice $n about the missing database did not appear"
+    fail "notice $n about the missing database appeared"
   fi
 done
-wait_exit "$pid" 10 || { fail "the program did not end without a database"; kill "$pid"; }
-[ -f "$APPDATA/zentrax.ini" ] || fail "the settings file was not created at start"
-
-# 2. A database beside the program: log in with the keyboard, find a card, exit.
-dir=$(make_folder withdb)
-"$program_dir/zentrax-makedb" --password 'pa ss' --demo 30 "$dir/dbase.fdb" >/dev/null || fail "database maker"
-rm -f "$APPDATA/zentrax.ini"
-"$dir/zentrax" >/dev/null 2>&1 &
-pid=$!
-if wid=$(wait_window "^Укажите регистрационные данные$" 15); then
-  sleep 1 # let the window take the keyboard focus
-  xdotool type --delay 20 "admin"; xdotool key Return
-  xdotool type --delay 20 "pa ss"; xdotool key Return Return
+if wait_exit "$pid" 10; then
+  pass "the program ended by itself without a database"
 else
-  fail "the login window did not appear"
+  fail "the program ended by itself without a database"
+  show_log nodb
+  kill -9 "$pid" 2>/dev/null
 fi
-main=$(wait_window "^Zentrax 1.0.2$" 10) || fail "the main window did not appear"
-# The login window goes away once the login is accepted.
-for i in $(seq 1 100); do
-  xdotool search --onlyvisible --name "^Укажите регистрационные данные$" >/dev/null 2>&1 || break
-  sleep 0.1
-done
-xdotool search --onlyvisible --name "^Укажите регистрационные данные$" >/dev/null 2>&1 && fail "the login was not accepted"
-sleep 1
-[ -d "$dir/files" ] || fail "the photo folder was not created"
-# Leave through the exit button at the right end of the tool bar.
-eval "$(xdotool getwindowgeometry --shell "$main")"
-xdotool mousemove --window "$main" $(( WIDTH - 25 )) 50 click 1
-wait_exit "$pid" 10 || { fail "the exit button did not end the program"; kill "$pid"; }
-grep -q '^user=admin$' "$APPDATA/zentrax.ini" || fail "the login was not remembered: $(cat "$APPDATA/zentrax.ini")"
+check "the settings file was created at start with empty values" file_is "$ini" $'[main]\nuser=\npass=\n'
+check "the settings file is readable by its owner only" mode_is "$ini" 600
+
+# 2. A database beside the program: log in with the keyboard, exit through the
+#    exit button; the login is remembered, the password is not.
+dir=$(make_folder withdb)
+make_db() { "$program_dir/zentrax-makedb" --password 'pa ss' --demo 30 "$1" >"$work/makedb.log" 2>&1; }
+check "the database maker made a database" make_db "$dir/dbase.fdb"
+rm -f "$ini"
+start "$dir" withdb
+if ! main=$(wait_window "^Zentrax 1.0.2$" 15); then
+  fail "the main window appeared"
+  show_log withdb
+  kill -9 "$pid" 2>/dev/null
+elif ! login=$(wait_window "^Укажите регистрационные данные$" 15); then
+  pass "the main window appeared"
+  fail "the login window appeared"
+  show_log withdb
+  kill -9 "$pid" 2>/dev/null
+else
+  pass "the main window appeared"
+  pass "the login window appeared"
+  focus "$login"
+  # Return moves from the login to the password, then to the button, then logs in.
+  xdotool type --delay 20 "admin"
+  xdotool key Return
+  xdotool type --delay 20 "pa ss"
+  xdotool key Return Return
+  check "the login was accepted" wait_gone "$login" 10
+  check "the photo folder was created" test -d "$dir/files"
+  exit_by_button "$main" withdb
+fi
+check "the login was remembered, the password not: $(tr '\n' ' ' 2>/dev/null <"$ini")" \
+  file_is "$ini" $'[main]\nuser=admin\npass=\n'
+check "the settings file is still readable by its owner only" mode_is "$ini" 600
+
+# Next time the remembered login is offered: the password alone logs in.
+start "$dir" again
+if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажите регистрационные данные$" 15); then
+  focus "$login"
+  xdotool type --delay 20 "pa ss"
+  xdotool key Return Return
+  check "the remembered login was offered" wait_gone "$login" 10
+  exit_by_button "$main" again
+else
+  fail "the login window appeared after a login was remembered"
+  show_log again
+  kill -9 "$pid" 2>/dev/null
+fi
 
 # 3. A termination request (as at logout) ends the program, even with the
 #    database open and a modal window showing.
-"$dir/zentrax" >/dev/null 2>&1 &
-pid=$!
-wait_window "^Укажите регистрационные данные$" 15 >/dev/null || fail "the login window did not appear again"
-kill -TERM "$pid"
-wait_exit "$pid" 15 || { fail "SIGTERM did not end the program"; kill -9 "$pid"; }
-
-if [ "$failures" -eq 0 ]; then
-  echo "3 passed, 0 failed"
-  exit 0
+start "$dir" term
+if wait_window "^Укажите регистрационные данные$" 15 >/dev/null; then
+  pass "the login window appeared again"
+  kill -TERM "$pid"
+  if wait_exit "$pid" 15; then
+    wait "$pid"
+    status=$?
+    check "SIGTERM ended the program normally (status $status)" test "$status" -eq 0
+  else
+    fail "SIGTERM ended the program"
+    kill -9 "$pid" 2>/dev/null
+  fi
+else
+  fail "the login window appeared again"
+  show_log term
+  kill -9 "$pid" 2>/dev/null
 fi
-echo "0 passed, $failures failed"
-exit 1
+
+finish

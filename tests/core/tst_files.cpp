@@ -1,0 +1,228 @@
+// The program's own files: the settings file zentrax.ini and the temp folder.
+
+#include "core/settingsfile.h"
+#include "core/tempfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#endif
+
+using core::LoginSettings;
+
+namespace {
+
+const QByteArray kAbsent("<no file>");
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : kAbsent;
+}
+
+bool writeBytes(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+#ifdef Q_OS_UNIX
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 07777;
+}
+#endif
+
+} // namespace
+
+class TestFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readingSettings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("pass");
+        QTest::newRow("plain") << QByteArray("[main]\nuser=admin\npass=secret\n") << "admin" << "secret";
+        QTest::newRow("comma is no list") << QByteArray("[main]\nuser=admin\npass=p,q\n") << "admin" << "p,q";
+        QTest::newRow("nothing unquoted or trimmed")
+            << QByteArray("[main]\nuser= a;b \npass=\"x\"=y, z \n") << " a;b " << "\"x\"=y, z ";
+        QTest::newRow("CR LF") << QByteArray("[main]\r\nuser=admin\r\npass=p,q\r\n") << "admin" << "p,q";
+        QTest::newRow("no final line end") << QByteArray("[main]\nuser=admin\npass=p q") << "admin" << "p q";
+        QTest::newRow("UTF-8") << QByteArray("[main]\nuser=Петров\npass=ёж\n") << "Петров" << "ёж";
+        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[main]\r\nuser=a\r\n") << "a" << "";
+        QTest::newRow("missing keys") << QByteArray("[main]\n") << "" << "";
+        QTest::newRow("empty file") << QByteArray() << "" << "";
+        QTest::newRow("other sections ignored")
+            << QByteArray("user=top\n[print]\nuser=x\npass=y\n[main]\npass=z\n[after]\nuser=w\n") << "" << "z";
+        QTest::newRow("first of repeated keys") << QByteArray("[main]\nuser=a\nuser=b\n") << "a" << "";
+    }
+
+    void readingSettings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, user);
+        QFETCH(QString, pass);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zentrax.ini"));
+        QVERIFY(writeBytes(path, file));
+        LoginSettings s{QStringLiteral("stale"), QStringLiteral("stale")};
+        QVERIFY(core::readLoginSettings(path, &s));
+        QCOMPARE(s.user, user);
+        QCOMPARE(s.pass, pass);
+
+        // No file: empty values, reported.
+        QVERIFY(!core::readLoginSettings(dir.filePath(QStringLiteral("none.ini")), &s));
+        QCOMPARE(s.user, QString());
+        QCOMPARE(s.pass, QString());
+    }
+
+    void writingSettings_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // kAbsent: no file yet
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("pass");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("new file, empty values") << kAbsent << "" << "" << QByteArray("[main]\nuser=\npass=\n");
+        QTest::newRow("new file, user before pass")
+            << kAbsent << "admin" << "secret" << QByteArray("[main]\nuser=admin\npass=secret\n");
+        QTest::newRow("new file, values as they are")
+            << kAbsent << " a, b;c " << "p,q;r=s \"t\" " << QByteArray("[main]\nuser= a, b;c \npass=p,q;r=s \"t\" \n");
+        QTest::newRow("new file, UTF-8") << kAbsent << "Петров" << "ёж" << QByteArray("[main]\nuser=Петров\npass=ёж\n");
+        QTest::newRow("line breaks dropped")
+            << kAbsent << "a\nb" << "c\r\n[x]" << QByteArray("[main]\nuser=ab\npass=c[x]\n");
+        QTest::newRow("replaced in place, shorter")
+            << QByteArray("; note\n[main]\nuser=a much longer name\nlang=ru\npass=a long password\n")
+            << "u" << "p" << QByteArray("; note\n[main]\nuser=u\nlang=ru\npass=p\n");
+        QTest::newRow("other sections kept")
+            << QByteArray("[print]\nuser=x\npass=y\n[main]\nuser=old\npass=old\n[view]\nwide=1\n") << "u" << "p"
+            << QByteArray("[print]\nuser=x\npass=y\n[main]\nuser=u\npass=p\n[view]\nwide=1\n");
+        QTest::newRow("keys added after [main]") << QByteArray("[main]\nlang=ru\n[view]\nwide=1\n") << "u" << "p"
+                                                 << QByteArray("[main]\nuser=u\npass=p\nlang=ru\n[view]\nwide=1\n");
+        QTest::newRow("pass added after user") << QByteArray("[main]\nuser=old\nlang=ru\n") << "u" << "p"
+                                               << QByteArray("[main]\nuser=u\npass=p\nlang=ru\n");
+        QTest::newRow("user added before pass") << QByteArray("[main]\nlang=ru\npass=old\n") << "u" << "p"
+                                                << QByteArray("[main]\nuser=u\nlang=ru\npass=p\n");
+        QTest::newRow("section added") << QByteArray("[view]\nwide=1") << "u" << "p"
+                                       << QByteArray("[view]\nwide=1\n[main]\nuser=u\npass=p\n");
+        QTest::newRow("empty file") << QByteArray() << "u" << "p" << QByteArray("[main]\nuser=u\npass=p\n");
+        QTest::newRow("CR LF becomes LF") << QByteArray("[main]\r\nuser=old\r\npass=old\r\n[view]\r\nwide=1\r\n")
+                                          << "u" << "p" << QByteArray("[main]\nuser=u\npass=p\n[view]\nwide=1\n");
+        QTest::newRow("repeated keys all set") << QByteArray("[main]\nuser=a\nuser=b\npass=c\n") << "u" << "p"
+                                               << QByteArray("[main]\nuser=u\nuser=u\npass=p\n");
+    }
+
+    void writingSettings()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, user);
+        QFETCH(QString, pass);
+        QFETCH(QByteArray, after);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zentrax.ini"));
+        if (before != kAbsent)
+            QVERIFY(writeBytes(path, before));
+        QVERIFY(core::writeLoginSettings(path, {user, pass}));
+        QCOMPARE(readBytes(path), after);
+
+        // What was written reads back as it was given.
+        LoginSettings s;
+        QVERIFY(core::readLoginSettings(path, &s));
+        QCOMPARE(s.user, QString(user).remove(QLatin1Char('\r')).remove(QLatin1Char('\n')));
+        QCOMPARE(s.pass, QString(pass).remove(QLatin1Char('\r')).remove(QLatin1Char('\n')));
+    }
+
+    void settingsFileKeptPrivate()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("file modes are a Unix matter");
+#else
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zentrax.ini"));
+
+        // A new file is its owner's alone, whatever the umask lets through.
+        const mode_t savedMask = ::umask(0);
+        const bool made = core::writeLoginSettings(path, {QStringLiteral("u"), QStringLiteral("p")});
+        ::umask(savedMask);
+        QVERIFY(made);
+        QCOMPARE(modeOf(path), mode_t(0600));
+
+        // An existing file that others may read is closed to them, and stays so.
+        QVERIFY(writeBytes(path, "[main]\nuser=\npass=\n"));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
+#ifdef Q_OS_LINUX
+        // The change of mode must come before anything is written into it.
+        const int watch = ::inotify_init1(IN_NONBLOCK);
+        QVERIFY(watch >= 0);
+        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(path).constData(), IN_ATTRIB | IN_MODIFY) >= 0);
+#endif
+        QVERIFY(core::writeLoginSettings(path, {QStringLiteral("admin"), QStringLiteral("secret")}));
+        QCOMPARE(modeOf(path), mode_t(0600));
+        QCOMPARE(readBytes(path), QByteArray("[main]\nuser=admin\npass=secret\n"));
+#ifdef Q_OS_LINUX
+        QList<uint32_t> events;
+        alignas(inotify_event) char buf[4096];
+        for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;)
+            for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
+                events << (reinterpret_cast<inotify_event *>(p)->mask & (IN_ATTRIB | IN_MODIFY));
+        ::close(watch);
+        QVERIFY2(!events.isEmpty() && events.first() == IN_ATTRIB && events.contains(IN_MODIFY),
+                 "the mode did not change before the file was written");
+#endif
+#endif
+    }
+
+    void clearingTheTempFolder()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs symbolic links");
+#else
+        QTemporaryDir root;
+        QDir r(root.path());
+        QVERIFY(r.mkpath(QStringLiteral("outside")));
+        QVERIFY(r.mkpath(QStringLiteral("temp/sub")));
+        for (const char *name : {"outside/keep.jpg", "outside/.hidden", "temp/a.jpg", "temp/.hidden", "temp/sub/b.jpg"})
+            QVERIFY(writeBytes(r.filePath(QString::fromLatin1(name)), "x"));
+        QVERIFY(QFile::link(r.filePath(QStringLiteral("outside/keep.jpg")), r.filePath(QStringLiteral("temp/link.jpg"))));
+        QVERIFY(QFile::link(r.filePath(QStringLiteral("outside")), r.filePath(QStringLiteral("temp/dirlink"))));
+        QVERIFY(QFile::link(r.filePath(QStringLiteral("outside")), r.filePath(QStringLiteral("linked"))));
+        QVERIFY(::mkfifo(QFile::encodeName(r.filePath(QStringLiteral("temp/pipe"))).constData(), 0600) == 0);
+
+        // A temp folder that links elsewhere: nothing there is touched, with or without a final separator.
+        core::clearTempFolder(r.filePath(QStringLiteral("linked")));
+        core::clearTempFolder(r.filePath(QStringLiteral("linked")) + QLatin1Char('/'));
+        // Missing, or a file rather than a folder: nothing happens.
+        core::clearTempFolder(r.filePath(QStringLiteral("missing")));
+        core::clearTempFolder(r.filePath(QStringLiteral("outside/keep.jpg")));
+        core::clearTempFolder(QString());
+        QVERIFY(QFile::exists(r.filePath(QStringLiteral("outside/keep.jpg"))));
+        QVERIFY(QFile::exists(r.filePath(QStringLiteral("outside/.hidden"))));
+        QVERIFY(QFile::exists(r.filePath(QStringLiteral("temp/a.jpg"))));
+
+        // The real folder: its plain files go, hidden ones too; links, the pipe and subfolders stay.
+        core::clearTempFolder(r.filePath(QStringLiteral("temp")));
+        QVERIFY(!QFile::exists(r.filePath(QStringLiteral("temp/a.jpg"))));
+        QVERIFY(!QFile::exists(r.filePath(QStringLiteral("temp/.hidden"))));
+        QVERIFY(QFile::exists(r.filePath(QStringLiteral("temp/sub/b.jpg"))));
+        QVERIFY(QFileInfo(r.filePath(QStringLiteral("temp/link.jpg"))).isSymLink());
+        QVERIFY(QFileInfo(r.filePath(QStringLiteral("temp/dirlink"))).isSymLink());
+        QVERIFY(QFileInfo::exists(r.filePath(QStringLiteral("temp/pipe"))));
+        QVERIFY(QFile::exists(r.filePath(QStringLiteral("outside/keep.jpg"))));
+        QVERIFY(QFile::exists(r.filePath(QStringLiteral("outside/.hidden"))));
+#endif
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFiles)
+#include "tst_files.moc"
