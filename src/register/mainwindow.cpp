@@ -15,6 +15,7 @@
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/refvalues.h"
+#include "core/tempfolder.h"
 #include "refbooks/refbooks.h"
 #include "users/userwindows.h"
 
@@ -438,10 +439,8 @@ bool TMF::OpenDatabase()
 
 void TMF::ClearTemp()
 {
-    const QDir temp(paths::join(paths::programFolder(), QStringLiteral("temp")));
-    const QFileInfoList entries = temp.entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &fi : entries)
-        QFile::remove(fi.absoluteFilePath()); // a file in use simply stays
+    // Plain files only, never through a link; a file in use simply stays.
+    core::clearTempFolder(paths::join(paths::programFolder(), QStringLiteral("temp")));
 }
 
 void TMF::tb_exitClick()

@@ -96,6 +96,13 @@ private slots:
         QCOMPARE(SessionUser.login, QStringLiteral("Петров"));
         QCOMPARE(SessionUser.password, QStringLiteral("p@ss 'x'"));
 
+        // Written by hand: read as it stands, a comma is no list; written back user first.
+        writeFile(p.iniPath, "[main]\r\nuser=admin\r\npass=p,q\r\n");
+        LoadSettings();
+        QCOMPARE(SessionUser.login, QStringLiteral("admin"));
+        QCOMPARE(SessionUser.password, QStringLiteral("p,q"));
+        SaveSettings();
+        QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=p,q\n"));
         // Missing keys read as empty text.
         writeFile(p.iniPath, "[main]\n");
         LoadSettings();
@@ -256,6 +263,15 @@ private slots:
         QVERIFY(!QFile::exists(p.folder + "/temp/a.jpg"));
         QVERIFY(!QFile::exists(p.folder + "/temp/.hidden"));
         QVERIFY(QFile::exists(p.folder + "/temp/sub/b.jpg"));
+#ifdef Q_OS_UNIX
+        // A temp folder that links elsewhere: the files there stay.
+        QVERIFY(QDir().mkpath(p.root.filePath("elsewhere")));
+        writeFile(p.root.filePath("elsewhere/keep.jpg"), "x");
+        QVERIFY(QDir(p.folder + "/temp").removeRecursively());
+        QVERIFY(QFile::link(p.root.filePath("elsewhere"), p.folder + "/temp"));
+        mf->ClearTemp();
+        QVERIFY(QFile::exists(p.root.filePath("elsewhere/keep.jpg")));
+#endif
     }
 
     void cancelledLoginAndCloseBoxWriteNothing()

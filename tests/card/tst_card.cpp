@@ -6,6 +6,7 @@
 #include "card/cardwindow.h"
 #include "card/dateedit.h"
 #include "core/listmodel.h"
+#include "core/stamp.h"
 #include "register/mainwindow.h"
 #include "uitest.h"
 
