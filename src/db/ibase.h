@@ -68,9 +68,8 @@ public:
     QString databaseName;
     QString userName = QStringLiteral("sysdba");
     QString password = QStringLiteral("tarvokilm");
-    QString lcCtype = QStringLiteral("WIN1251");
-    int sqlDialect = 3;
 
+    // The connection always talks WIN1251 in SQL dialect 3.
     void open();
     void close();
     bool connected() const { return m_att != nullptr; }
