@@ -150,7 +150,7 @@ void IBDatabase::close()
         try {
             t->commit(); // every change is committed at once, so nothing is pending here
         } catch (const DbError &) {
-            t->forget();
+            // commit() has rolled it back
         }
     }
     Status st;
@@ -192,7 +192,7 @@ IBTransaction::IBTransaction(IBDatabase *db) : m_db(db)
 
 IBTransaction::~IBTransaction()
 {
-    forget();
+    rollback();
     std::erase(m_db->m_trans, this);
 }
 
@@ -212,23 +212,28 @@ void IBTransaction::commit()
 {
     if (!m_tra)
         return;
-    if (beforeCommit)
-        beforeCommit();
-    for (IBQuery *q : m_queries)
-        q->close();
-    guarded([&] {
-        Status st;
-        m_tra->commit(&st);
-        m_tra = nullptr;
-    });
+    try {
+        if (beforeCommit)
+            beforeCommit();
+        for (IBQuery *q : m_queries)
+            q->close();
+        guarded([&] {
+            Status st;
+            m_tra->commit(&st);
+            m_tra = nullptr;
+        });
+    } catch (...) {
+        rollback();
+        throw;
+    }
 }
 
-void IBTransaction::forget()
+void IBTransaction::rollback()
 {
     if (!m_tra)
         return;
     for (IBQuery *q : m_queries)
-        q->release();
+        q->close();
     Status st;
     try {
         m_tra->rollback(&st);
@@ -533,7 +538,17 @@ void IBQuery::open()
 {
     close();
     ensureTransaction();
-    prepare();
+    try {
+        prepare();
+        openCursor();
+    } catch (...) {
+        m_tra->rollback();
+        throw;
+    }
+}
+
+void IBQuery::openCursor()
+{
     guarded([&] {
         Status st;
         IMessageMetadata *inMeta = nullptr;
@@ -557,7 +572,17 @@ void IBQuery::execute()
 {
     close();
     ensureTransaction();
-    prepare();
+    try {
+        prepare();
+        run();
+    } catch (...) {
+        m_tra->rollback();
+        throw;
+    }
+}
+
+void IBQuery::run()
+{
     guarded([&] {
         Status st;
         IMessageMetadata *inMeta = nullptr;

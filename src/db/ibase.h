@@ -96,15 +96,17 @@ public:
     IBTransaction &operator=(const IBTransaction &) = delete;
 
     void start();
-    // Commits, ends the transaction and closes every open result of it.
+    // Commits, ends the transaction and closes every open result of it. When
+    // the commit fails the transaction is rolled back and the error rethrown.
     void commit();
+    // Ends the transaction without keeping its work and closes its results.
+    void rollback();
     // Runs before each commit (the main list finishes a fill still under way).
     std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
     IBDatabase *database() const { return m_db; }
 
-    // Ends the transaction without keeping its work (closing, or a lost connection).
-    void forget();
+    void forget() { rollback(); } // the older name of rollback()
 
 private:
     friend class IBQuery;
@@ -135,6 +137,8 @@ public:
 
     void open();    // runs a SELECT and stands on its first row
     void close();   // releases the result; a closed query stays closed
+    // open() and execute() roll the transaction back when they fail, so that
+    // no part of a failed unit of work can be committed later.
     void execute(); // runs a statement; a RETURNING row can be read afterwards
     qint64 rowsAffected() const { return m_affected; } // by the last execute
     bool isOpen() const { return m_rs != nullptr || m_buffered; }
@@ -175,6 +179,8 @@ private:
     friend class IBTransaction;
     friend class IBDatabase;
     void prepare();
+    void openCursor();
+    void run();
     void release();
     void dropStatement();
     void ensureTransaction();

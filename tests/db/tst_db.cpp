@@ -176,6 +176,83 @@ private slots:
         s.IBDbase.close();
     }
 
+    // A commit the database refuses keeps nothing of the refused work, and
+    // the next commit stores only what came after it.
+    void failedCommitKeepsNothing()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("commit.fdb"));
+        testdb::exec(path, QStringLiteral(
+                               "CREATE EXCEPTION marker_found 'marker row present';\n"
+                               "CREATE TRIGGER no_marker ON TRANSACTION COMMIT AS BEGIN "
+                               "IF (EXISTS(SELECT 1 FROM post WHERE post = 'marker')) THEN EXCEPTION marker_found; END"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
+        s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("marker"));
+        s.iSQL.execute();
+        s.ibSelect.setParam(QStringLiteral("pk_id"), qint64(1));
+        s.ibSelect.open(); // a result of the same transaction
+        try {
+            s.IBTrans.commit();
+            QFAIL("the commit was not refused");
+        } catch (const DbError &e) {
+            QVERIFY2(e.fromEngine(), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("MARKER_FOUND"), Qt::CaseInsensitive), qPrintable(e.text()));
+        }
+        QVERIFY(!s.IBTrans.active());
+        QVERIFY(!s.ibSelect.isOpen());
+
+        s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("kept"));
+        s.iSQL.execute();
+        s.IBTrans.commit();
+        testdb::Peek peek(path);
+        QCOMPARE(peek.count(QStringLiteral("SELECT post FROM post")), 1);
+        QCOMPARE(peek.value(QStringLiteral("SELECT post FROM post")), QStringLiteral("kept"));
+    }
+
+    // A statement that fails, in the engine or before anything is sent, takes
+    // the uncommitted work of its transaction with it; the next statement
+    // starts afresh.
+    void failedStatementKeepsNothing_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("engine refuses the row") << QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, :v)")
+                                                << QStringLiteral("duplicate key");
+        QTest::newRow("statement does not prepare") << QStringLiteral("INSERT INTO nosuchtable (x) VALUES (:v)")
+                                                    << QStringLiteral("x");
+        QTest::newRow("value refused before sending") << QStringLiteral("INSERT INTO post (post) VALUES (:v)")
+                                                      << QStringLiteral("日本");
+        QTest::newRow("select fails") << QStringLiteral("SELECT 1 / (CHAR_LENGTH(:v) - 1) FROM rdb$database")
+                                      << QStringLiteral("x");
+    }
+    void failedStatementKeepsNothing()
+    {
+        QFETCH(QString, statement);
+        QFETCH(QString, value);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("fail.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, 'first')"));
+        s.iSQL.execute();
+        s.ibUpdate.setSql(statement);
+        s.ibUpdate.setParam(QStringLiteral("v"), value);
+        if (statement.startsWith(QStringLiteral("SELECT")))
+            QVERIFY_THROWS_EXCEPTION(DbError, s.ibUpdate.open());
+        else
+            QVERIFY_THROWS_EXCEPTION(DbError, s.ibUpdate.execute());
+        QVERIFY(!s.IBTrans.active());
+
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (2, 'second')"));
+        s.iSQL.execute();
+        s.IBTrans.commit();
+        testdb::Peek peek(path);
+        QCOMPARE(peek.count(QStringLiteral("SELECT post FROM post")), 1);
+        QCOMPARE(peek.value(QStringLiteral("SELECT post FROM post")), QStringLiteral("second"));
+    }
+
     void fixedStatements()
     {
         QCOMPARE(sql::baseInsertColumns().size(), 39);
@@ -235,7 +312,7 @@ private slots:
         } catch (const DbError &e) {
             QVERIFY2(e.connectionLost(), qPrintable(e.text()));
         }
-        s.IBTrans.forget();
+        s.IBTrans.rollback();
         s.IBDbase.close();
     }
 
