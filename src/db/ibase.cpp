@@ -14,6 +14,8 @@ namespace db {
 namespace {
 
 constexpr unsigned kWin1251 = 52;
+// The longest text a VARCHAR parameter can carry, in bytes.
+constexpr qsizetype kMaxVarchar = 32765;
 
 IMaster *master()
 {
@@ -475,29 +477,36 @@ std::vector<unsigned char> IBQuery::buildInput(IMessageMetadata *&meta)
     if (n == 0)
         return buf;
     Status st;
-    // Encode every value first, so a value the database cannot hold stops
-    // the statement before anything is sent.
+    // Encode and check every value first, so a value the database cannot
+    // hold stops the statement before anything is sent.
     std::vector<QByteArray> bytes(n);
     std::vector<Param *> ps(n);
-    for (size_t i = 0; i < n; ++i) {
-        ps[i] = findParam(m_params, m_positions[i], m_sql);
-        if (!ps[i]->isNull)
-            bytes[i] = ps[i]->isInt ? QByteArray::number(ps[i]->intValue) : encodeOrThrow(ps[i]->text);
-    }
-    IMetadataBuilder *b = m_inMeta->getBuilder(&st);
     std::vector<unsigned> types(n);
     for (size_t i = 0; i < n; ++i) {
-        const unsigned idx = unsigned(i);
-        const unsigned t = m_inMeta->getType(&st, idx) & ~1u;
-        if (t == SQL_BLOB) {
+        ps[i] = findParam(m_params, m_positions[i], m_sql);
+        const unsigned t = m_inMeta->getType(&st, unsigned(i)) & ~1u;
+        if (t == SQL_BLOB)
             types[i] = SQL_BLOB;
-        } else if (ps[i]->isInt && isIntegerType(t)) {
+        else if (ps[i]->isInt && isIntegerType(t))
             types[i] = SQL_INT64;
+        else
+            types[i] = SQL_VARYING;
+        if (ps[i]->isNull)
+            continue;
+        bytes[i] = ps[i]->isInt ? QByteArray::number(ps[i]->intValue) : encodeOrThrow(ps[i]->text);
+        if (types[i] == SQL_VARYING && bytes[i].size() > kMaxVarchar)
+            throw DbError(QStringLiteral("Слишком длинный текст (знаков: %1): база данных принимает "
+                                         "в одном значении не больше 32 765 знаков.")
+                              .arg(ps[i]->text.size()));
+    }
+    IMetadataBuilder *b = m_inMeta->getBuilder(&st);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned idx = unsigned(i);
+        if (types[i] == SQL_INT64) {
             b->setType(&st, idx, SQL_INT64 + 1);
             b->setLength(&st, idx, 8);
             b->setScale(&st, idx, 0);
-        } else {
-            types[i] = SQL_VARYING;
+        } else if (types[i] == SQL_VARYING) {
             b->setType(&st, idx, SQL_VARYING + 1);
             b->setCharSet(&st, idx, kWin1251);
             b->setLength(&st, idx, unsigned(std::max<qsizetype>(bytes[i].size(), 1)));

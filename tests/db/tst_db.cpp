@@ -253,6 +253,58 @@ private slots:
         QCOMPARE(peek.value(QStringLiteral("SELECT post FROM post")), QStringLiteral("second"));
     }
 
+    // A text bound as VARCHAR arrives whole or is refused before anything is
+    // sent; a note (BLOB) has no such limit.
+    void longTextParameters_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("short") << 10 << true;
+        QTest::newRow("longest VARCHAR") << 32765 << true;
+        QTest::newRow("one byte more") << 32766 << false;
+        QTest::newRow("over 16 bits") << 65546 << false;
+    }
+    void longTextParameters()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, accepted);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("long.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        const QString text(length, QChar(0x0416)); // Ж: one byte in the database
+        s.iSQL.setSql(QStringLiteral("SELECT CHAR_LENGTH(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251)) AS n, "
+                                     "RIGHT(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251), 1) AS z "
+                                     "FROM rdb$database"));
+        if (accepted) { // the last character tells a whole text from a cut one
+            s.iSQL.setParam(QStringLiteral("v"), text.left(length - 1) + QStringLiteral("z"));
+            s.iSQL.open();
+            QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), length);
+            QCOMPARE(s.iSQL.asText(QStringLiteral("z")), QStringLiteral("z"));
+        } else {
+            s.iSQL.setParam(QStringLiteral("v"), text);
+            try {
+                s.iSQL.open();
+                QFAIL(qPrintable(QStringLiteral("accepted, as %1 characters").arg(s.iSQL.asInt(QStringLiteral("n")))));
+            } catch (const DbError &e) {
+                QVERIFY2(!e.fromEngine(), qPrintable(e.text()));
+                QVERIFY2(e.text().contains(QString::number(length)), qPrintable(e.text()));
+                QVERIFY2(e.text().contains(QStringLiteral("32 765")), qPrintable(e.text()));
+            }
+        }
+        s.IBTrans.commit();
+
+        // The same length goes into a note whole.
+        const QString note = text + QStringLiteral("конец");
+        s.iSQL.setSql(QStringLiteral("INSERT INTO base (fam, rem) VALUES ('note', :rem) RETURNING pk_id"));
+        s.iSQL.setParam(QStringLiteral("rem"), note);
+        s.iSQL.execute();
+        s.ibSelect.setParam(QStringLiteral("pk_id"), s.iSQL.asInt(QStringLiteral("pk_id")));
+        s.ibSelect.open();
+        QCOMPARE(s.ibSelect.asText(QStringLiteral("rem")), note);
+        s.IBTrans.commit();
+    }
+
     void fixedStatements()
     {
         QCOMPARE(sql::baseInsertColumns().size(), 39);
