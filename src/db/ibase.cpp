@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <firebird/Interface.h>
 
@@ -67,6 +68,34 @@ QByteArray encodeOrThrow(const QString &text)
     if (!cp1251::encode(text, out, &bad))
         throw DbError(encodingMessage(bad));
     return out;
+}
+
+// True for INSERT, UPDATE, DELETE and MERGE: their RETURNING row exists only
+// when a row was touched (the engine reports them all as procedure calls).
+bool isDataChange(const std::string &sql)
+{
+    size_t i = 0;
+    const size_t n = sql.size();
+    while (i < n) {
+        if (std::isspace(static_cast<unsigned char>(sql[i]))) {
+            ++i;
+        } else if (sql.compare(i, 2, "--") == 0) {
+            i = sql.find('\n', i);
+        } else if (sql.compare(i, 2, "/*") == 0) {
+            i = sql.find("*/", i + 2);
+            if (i != std::string::npos)
+                i += 2;
+        } else {
+            break;
+        }
+    }
+    if (i >= n)
+        return false;
+    size_t j = i;
+    while (j < n && std::isalpha(static_cast<unsigned char>(sql[j])))
+        ++j;
+    QByteArray word = QByteArray(sql.data() + i, qsizetype(j - i)).toUpper();
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
 }
 
 bool isIntegerType(unsigned t)
@@ -412,6 +441,7 @@ void IBQuery::prepare()
         m_stmt = m_db->attachment()->prepare(&st, m_tra->m_tra, unsigned(m_prepared.size()), m_prepared.c_str(),
                                              3, IStatement::PREPARE_PREFETCH_METADATA);
         m_inMeta = m_stmt->getInputMetadata(&st);
+        m_rowIfTouched = isDataChange(m_prepared);
         setupOutput();
     });
 }
@@ -607,7 +637,7 @@ void IBQuery::run()
         if (inMeta)
             inMeta->release();
         m_affected = qint64(m_stmt->getAffectedRecords(&st));
-        if (m_outMeta) { // the row of an INSERT ... RETURNING
+        if (m_outMeta && (!m_rowIfTouched || m_affected > 0)) { // a RETURNING or procedure row
             storeRow();
             m_buffered = true;
             m_pos = 0;

@@ -209,6 +209,7 @@ private:
     int m_pos = 0;
     bool m_eof = true;
     qint64 m_affected = 0;
+    bool m_rowIfTouched = false; // a RETURNING row comes only with a touched row
 };
 
 // Column of a statement's result, as the query layer delivers it.

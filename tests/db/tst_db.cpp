@@ -305,6 +305,57 @@ private slots:
         s.IBTrans.commit();
     }
 
+    // A statement with RETURNING yields its row only when it touched one;
+    // a procedure or block always yields its row.
+    void returningRow_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("insert") << QStringLiteral("INSERT INTO post (post) VALUES ('c') RETURNING pk_id") << 1 << qint64(3);
+        QTest::newRow("update") << QStringLiteral("UPDATE post SET post = 'x' WHERE pk_id = 2 RETURNING pk_id") << 1
+                                << qint64(2);
+        QTest::newRow("update, no row") << QStringLiteral("UPDATE post SET post = 'x' WHERE pk_id = 99 RETURNING pk_id")
+                                        << 0 << qint64(0);
+        QTest::newRow("delete") << QStringLiteral("DELETE FROM post WHERE pk_id = 1 RETURNING pk_id") << 1 << qint64(1);
+        QTest::newRow("delete, no row") << QStringLiteral("DELETE FROM post WHERE pk_id = 99 RETURNING pk_id") << 0
+                                        << qint64(0);
+        QTest::newRow("update or insert")
+            << QStringLiteral("UPDATE OR INSERT INTO post (pk_id, post) VALUES (2, 'y') MATCHING (pk_id) RETURNING pk_id")
+            << 1 << qint64(2);
+        QTest::newRow("commented update, no row")
+            << QStringLiteral("/* none */ -- here\n  update post SET post = 'x' WHERE pk_id = 99 RETURNING pk_id") << 0
+            << qint64(0);
+        QTest::newRow("procedure") << QStringLiteral("EXECUTE PROCEDURE seven") << 1 << qint64(7);
+        QTest::newRow("block") << QStringLiteral("EXECUTE BLOCK RETURNS (pk_id INTEGER) AS BEGIN pk_id = 5; SUSPEND; END")
+                               << 1 << qint64(5);
+        QTest::newRow("select") << QStringLiteral("SELECT pk_id FROM post WHERE pk_id = 2") << 1 << qint64(2);
+    }
+    void returningRow()
+    {
+        QFETCH(QString, statement);
+        QFETCH(int, rows);
+        QFETCH(qint64, id);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("ret.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
+                                          "INSERT INTO post (post) VALUES ('b');\n"
+                                          "CREATE PROCEDURE seven RETURNS (pk_id INTEGER) AS BEGIN pk_id = 7; END"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        // A row read before must not linger in the next statement's result.
+        s.iSQL.setSql(QStringLiteral("UPDATE post SET post = post WHERE pk_id = 1 RETURNING pk_id"));
+        s.iSQL.execute();
+        QCOMPARE(s.iSQL.recordCount(), 1);
+        s.iSQL.setSql(statement);
+        s.iSQL.execute();
+        QCOMPARE(s.iSQL.eof(), rows == 0);
+        QCOMPARE(s.iSQL.recordCount(), rows);
+        if (rows)
+            QCOMPARE(s.iSQL.asInt(QStringLiteral("pk_id")), id);
+        s.IBTrans.commit();
+    }
+
     void fixedStatements()
     {
         QCOMPARE(sql::baseInsertColumns().size(), 39);
