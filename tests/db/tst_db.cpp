@@ -356,6 +356,80 @@ private slots:
         s.IBTrans.commit();
     }
 
+    // A query, its transaction and its database may end in any order; what
+    // is left behind refuses to run instead of touching what has gone.
+    void ownersEndInAnyOrder_data()
+    {
+        QTest::addColumn<QString>("order"); // d database, t transaction, q query
+        for (const char *o : {"qtd", "qdt", "tqd", "tdq", "dqt", "dtq"})
+            QTest::newRow(o) << QString::fromLatin1(o);
+    }
+    void ownersEndInAnyOrder()
+    {
+        QFETCH(QString, order);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("order.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO base (fam, rem) VALUES ('a', 'note')"));
+        auto d = std::make_unique<db::IBDatabase>();
+        d->databaseName = path;
+        d->open();
+        auto t = std::make_unique<db::IBTransaction>(d.get());
+        auto q = std::make_unique<db::IBQuery>(d.get(), t.get());
+        q->setSql(QStringLiteral("SELECT fam, rem FROM base"));
+        q->open();
+        QCOMPARE(q->asText(QStringLiteral("rem")), QStringLiteral("note"));
+        for (QChar c : order) {
+            if (c == u'd')
+                d.reset();
+            else if (c == u't')
+                t.reset();
+            else
+                q.reset();
+            if (q && (!d || !t)) {
+                QVERIFY(!q->isOpen());
+                QVERIFY_THROWS_EXCEPTION(DbError, q->open());
+                QVERIFY_THROWS_EXCEPTION(DbError, q->execute());
+                q->setSql(QStringLiteral("SELECT 1 FROM rdb$database"));
+                q->close();
+            }
+            if (t && !d) {
+                QVERIFY(!t->active());
+                QVERIFY_THROWS_EXCEPTION(DbError, t->start());
+                t->commit();
+                t->rollback();
+            }
+        }
+    }
+
+    // A statement that fails to prepare, or a statement text that cannot be
+    // sent, leaves the query as usable as before.
+    void failedPrepareLeavesQueryUsable()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("prep.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
+                                          "INSERT INTO post (post) VALUES ('b')"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("SELEC post FROM post"));
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.open());
+        QVERIFY(!s.iSQL.isOpen());
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.open()); // and again
+        const QString good = QStringLiteral("SELECT post FROM post WHERE pk_id = :id");
+        s.iSQL.setSql(good);
+        s.iSQL.setParam(QStringLiteral("id"), qint64(2));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asText(QStringLiteral("post")), QStringLiteral("b"));
+
+        // A text the database's encoding cannot carry leaves the statement before it.
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.setSql(QStringLiteral("SELECT '日本' AS post FROM post")));
+        QCOMPARE(s.iSQL.sql(), good);
+        QCOMPARE(s.iSQL.paramNames(), QStringList{QStringLiteral("ID")});
+        QCOMPARE(s.iSQL.paramText(QStringLiteral("id")), QStringLiteral("2"));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asText(QStringLiteral("post")), QStringLiteral("b"));
+        s.IBTrans.commit();
+    }
+
     void fixedStatements()
     {
         QCOMPARE(sql::baseInsertColumns().size(), 39);
