@@ -64,15 +64,15 @@ unsigned char upperByte(unsigned char b)
 
 } // namespace
 
-bool encode(const QString &text, QByteArray &out, QChar *bad)
+bool encode(const QString &text, QByteArray &out, qsizetype *badPos)
 {
     out.clear();
     out.reserve(text.size());
-    for (QChar c : text) {
-        int b = byteOf(c.unicode());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int b = byteOf(text[i].unicode());
         if (b < 0) {
-            if (bad)
-                *bad = c;
+            if (badPos)
+                *badPos = i;
             return false;
         }
         out.append(char(b));
@@ -91,15 +91,33 @@ QString decode(const char *data, qsizetype len)
     return s;
 }
 
-bool representable(const QString &text, QChar *bad)
+qsizetype firstUnencodable(const QString &text)
 {
-    for (QChar c : text)
-        if (byteOf(c.unicode()) < 0) {
-            if (bad)
-                *bad = c;
-            return false;
-        }
-    return true;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (byteOf(text[i].unicode()) < 0)
+            return i;
+    return -1;
+}
+
+QString describeChar(const QString &text, qsizetype pos)
+{
+    if (pos < 0 || pos >= text.size())
+        return QString();
+    // The low half of a pair is described with its high half.
+    if (text[pos].isLowSurrogate() && pos > 0 && text[pos - 1].isHighSurrogate())
+        --pos;
+    QString shown;
+    char32_t code = text[pos].unicode();
+    if (text[pos].isHighSurrogate() && pos + 1 < text.size() && text[pos + 1].isLowSurrogate()) {
+        code = QChar::surrogateToUcs4(text[pos], text[pos + 1]);
+        shown = text.mid(pos, 2);
+    } else if (text[pos].isSurrogate()) {
+        shown = QChar(QChar::ReplacementCharacter); // half a pair cannot be shown
+    } else {
+        shown = text[pos];
+    }
+    return QStringLiteral("«%1» (U+%2)")
+        .arg(shown, QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 QString upper(const QString &text)

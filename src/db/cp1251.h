@@ -7,13 +7,18 @@
 namespace cp1251 {
 
 // Converts to CP1251. Returns false (and leaves `out` partial) when a character
-// has no CP1251 form; `bad` then receives the first such character.
-bool encode(const QString &text, QByteArray &out, QChar *bad = nullptr);
+// has no CP1251 form; `badPos` then receives its index in `text`.
+bool encode(const QString &text, QByteArray &out, qsizetype *badPos = nullptr);
 QString decode(const char *data, qsizetype len);
 inline QString decode(const QByteArray &b) { return decode(b.constData(), b.size()); }
 
-// True when every character of `text` has a CP1251 form.
-bool representable(const QString &text, QChar *bad = nullptr);
+// Index of the first character of `text` with no CP1251 form, -1 when none.
+qsizetype firstUnencodable(const QString &text);
+inline bool representable(const QString &text) { return firstUnencodable(text) < 0; }
+
+// The character at `pos` as the user knows it, with its code point:
+// «😀» (U+1F600). A surrogate pair is one character.
+QString describeChar(const QString &text, qsizetype pos);
 
 // Upper-cases the way the Windows ANSI functions do for code page 1251:
 // Latin a-z, Cyrillic а-я, ё, and the few other CP1251 letters with a capital

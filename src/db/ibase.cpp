@@ -72,9 +72,9 @@ auto guarded(F &&f) -> decltype(f())
 QByteArray encodeOrThrow(const QString &text)
 {
     QByteArray out;
-    QChar bad;
+    qsizetype bad = -1;
     if (!cp1251::encode(text, out, &bad))
-        throw DbError(encodingMessage(bad));
+        throw DbError(encodingMessage(text, bad));
     return out;
 }
 
@@ -113,12 +113,10 @@ bool isIntegerType(unsigned t)
 
 } // namespace
 
-QString encodingMessage(QChar bad)
+QString encodingMessage(const QString &text, qsizetype pos)
 {
-    return QStringLiteral("Символ «%1» (U+%2) не может быть сохранён в базе данных: "
-                          "она хранит текст в кодировке Windows-1251.\rЗамените или удалите этот символ.")
-        .arg(bad)
-        .arg(QString::number(bad.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    return QStringLiteral("Символ %1 не поддерживается базой данных: она хранит текст в кодировке Windows-1251.")
+        .arg(cp1251::describeChar(text, pos));
 }
 
 void prepareEngine(const QString &programFolder)

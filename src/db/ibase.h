@@ -76,8 +76,9 @@ void prepareEngine(const QString &programFolder);
 // and comments; `names` receives the name of each position, upper-cased.
 QString toPositional(const QString &sql, QStringList *names);
 
-// The message shown when a value cannot be written in the database's encoding.
-QString encodingMessage(QChar bad);
+// The message shown when the character of `text` at `pos` has no form in the
+// database's encoding. It fits any statement, a search as well as a save.
+QString encodingMessage(const QString &text, qsizetype pos);
 
 class IBQuery;
 class IBTransaction;

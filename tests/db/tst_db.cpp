@@ -1,5 +1,6 @@
 // The query layer and the CP1251 boundary, against real database files.
 
+#include "db/columns.h"
 #include "db/cp1251.h"
 #include "db/ibase.h"
 #include "db/shared.h"
@@ -35,10 +36,70 @@ private slots:
         QCOMPARE(cp1251::upper(QStringLiteral("їєіґў")), QStringLiteral("ЇЄІҐЎ"));
         // µ has no capital in the page: Qt's toUpper would make it a Greek Μ.
         QCOMPARE(cp1251::upper(QStringLiteral("µ")), QStringLiteral("µ"));
-        QChar bad;
-        QVERIFY(!cp1251::representable(QStringLiteral("abc ÿ"), &bad));
-        QCOMPARE(bad, QChar(0xFF));
-        QVERIFY(cp1251::representable(QStringLiteral("Ёжик №5 «€»")));
+    }
+
+    // A character the database cannot hold is named as the user sees it: the
+    // whole character (a surrogate pair is one), its code point and where it is.
+    void unencodableCharacterNamed_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pos");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("all in the page") << QStringLiteral("Ёжик №5 «€»") << -1 << QString();
+        QTest::newRow("emoji") << QStringLiteral("ab😀c") << 2 << QStringLiteral("«😀» (U+1F600)");
+        QTest::newRow("ideograph") << QStringLiteral("Ёж日本") << 2 << QStringLiteral("«日» (U+65E5)");
+        QTest::newRow("Latin-1 letter") << QStringLiteral("abc ÿ") << 4 << QStringLiteral("«ÿ» (U+00FF)");
+        QTest::newRow("lone surrogate") << (QStringLiteral("x") + QChar(0xD83D)) << 1
+                                        << QStringLiteral("«\uFFFD» (U+D83D)");
+    }
+    void unencodableCharacterNamed()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, pos);
+        QFETCH(QString, shown);
+        QCOMPARE(cp1251::firstUnencodable(text), qsizetype(pos));
+        QByteArray out;
+        qsizetype bad = -2;
+        QCOMPARE(cp1251::encode(text, out, &bad), pos < 0);
+        if (pos < 0)
+            return;
+        QCOMPARE(bad, qsizetype(pos));
+        QCOMPARE(cp1251::describeChar(text, pos), shown);
+
+        // A search is not a save: the message does not say "saved".
+        const QString msg = db::encodingMessage(text, pos);
+        QVERIFY2(msg.contains(shown), qPrintable(msg));
+        QVERIFY2(msg.contains(QStringLiteral("Windows-1251")), qPrintable(msg));
+        QVERIFY2(!msg.contains(QStringLiteral("сохран")), qPrintable(msg));
+
+        const QString problem = db::valueProblem(QStringLiteral("Фамилия"), text, 100);
+        QVERIFY2(problem.contains(QStringLiteral("«Фамилия»")), qPrintable(problem));
+        QVERIFY2(problem.contains(shown), qPrintable(problem));
+        QVERIFY2(problem.contains(QStringLiteral("на %1-м месте").arg(pos + 1)), qPrintable(problem));
+        QVERIFY2(problem.contains(QStringLiteral("нельзя сохранить")), qPrintable(problem));
+    }
+
+    // The query layer refuses such a value with the same naming, whatever the
+    // statement does.
+    void unencodableParameterRefused()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("enc.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base WHERE fam = ") + sql::boundText(QStringLiteral("f")));
+        s.iSQL.setParam(QStringLiteral("f"), QStringLiteral("Смайлик 😀"));
+        try {
+            s.iSQL.open();
+            QFAIL("no error");
+        } catch (const DbError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("«😀» (U+1F600)")), qPrintable(e.text()));
+            QVERIFY2(!e.text().contains(QStringLiteral("сохран")), qPrintable(e.text()));
+        }
+        QCOMPARE(db::valueProblem(QStringLiteral("Имя"), QStringLiteral("Иван"), 4), QString());
+        QVERIFY(db::valueProblem(QStringLiteral("Имя"), QStringLiteral("Иван"), 3).contains(QStringLiteral("«Имя»")));
+        QCOMPARE(db::valueProblem(QStringLiteral("Имя"), QString(5000, u'я'), 0), QString());
+        s.IBDbase.close();
     }
 
     void queryFacility()
