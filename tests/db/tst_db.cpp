@@ -23,14 +23,27 @@ private slots:
 
     void cp1251RoundTripAndUpper()
     {
-        // Every assigned byte survives a round trip.
+        // Every byte survives a round trip, 0x98 (unassigned in the page) too;
+        // only such a byte decodes to a character marked as one.
+        QByteArray all;
         for (int b = 0; b < 256; ++b) {
-            if (b == 0x98)
-                continue;
             const QByteArray in(1, char(b));
+            const QString text = cp1251::decode(in);
+            QCOMPARE(text.size(), 1);
+            QCOMPARE(cp1251::isUndefinedByte(text[0]), b == 0x98);
+            QVERIFY(text[0] != QChar(QChar::ReplacementCharacter));
             QByteArray out;
-            QVERIFY2(cp1251::encode(cp1251::decode(in), out, nullptr), qPrintable(QString::number(b)));
+            QVERIFY2(cp1251::encode(text, out), qPrintable(QString::number(b, 16)));
             QCOMPARE(out, in);
+            all += in;
+        }
+        QByteArray out;
+        QVERIFY(cp1251::encode(cp1251::decode(all), out));
+        QCOMPARE(out, all);
+        // The marks stand for unassigned bytes only; U+FFFD itself has no byte.
+        for (char16_t c : {char16_t(0xF741), char16_t(0xF7C0), char16_t(0xFFFD)}) {
+            QVERIFY(!cp1251::isUndefinedByte(QChar(c)));
+            QCOMPARE(cp1251::firstUnencodable(QString(QChar(c))), 0);
         }
         QCOMPARE(cp1251::upper(QStringLiteral("иванов ёлка abc_%")), QStringLiteral("ИВАНОВ ЁЛКА ABC_%"));
         QCOMPARE(cp1251::upper(QStringLiteral("їєіґў")), QStringLiteral("ЇЄІҐЎ"));
@@ -99,6 +112,43 @@ private slots:
         QCOMPARE(db::valueProblem(QStringLiteral("Имя"), QStringLiteral("Иван"), 4), QString());
         QVERIFY(db::valueProblem(QStringLiteral("Имя"), QStringLiteral("Иван"), 3).contains(QStringLiteral("«Имя»")));
         QCOMPARE(db::valueProblem(QStringLiteral("Имя"), QString(5000, u'я'), 0), QString());
+        s.IBDbase.close();
+    }
+
+    // A byte the page leaves unassigned, written by another program, reads
+    // as a marked character and goes back to the database as the same byte.
+    void undefinedByteWrittenBack()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("undef.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a' || ASCII_CHAR(152) || 'b')"));
+        const QByteArray stored("a\x98" "b");
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        std::vector<db::IBQuery::CellView> cells;
+        s.iSQL.setSql(QStringLiteral("SELECT post FROM post"));
+        s.iSQL.open();
+        s.iSQL.rowView(0, cells);
+        QCOMPARE(QByteArray(cells.at(0).data, qsizetype(cells.at(0).length)), stored);
+        const QString value = s.iSQL.asText(QStringLiteral("post"));
+        QCOMPARE(value.size(), 3);
+        QVERIFY(cp1251::isUndefinedByte(value[1]));
+        s.IBTrans.commit();
+
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM post WHERE post = :v"));
+        s.iSQL.setParam(QStringLiteral("v"), value);
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), 1);
+        s.iSQL.setSql(QStringLiteral("UPDATE post SET post = :v || 'c'"));
+        s.iSQL.setParam(QStringLiteral("v"), value);
+        s.iSQL.execute();
+        s.IBTrans.commit();
+
+        s.iSQL.setSql(QStringLiteral("SELECT post FROM post"));
+        s.iSQL.open();
+        s.iSQL.rowView(0, cells);
+        QCOMPARE(QByteArray(cells.at(0).data, qsizetype(cells.at(0).length)), stored + "c");
+        s.IBTrans.commit();
         s.IBDbase.close();
     }
 
