@@ -159,6 +159,8 @@ public:
     void setSql(const QString &sql);
     const QString &sql() const { return m_sql; }
 
+    // A text bound to anything but a BLOB may hold up to 32 765 bytes; a
+    // longer one is refused when the statement runs, before anything is sent.
     void setParam(const QString &name, const QString &value);
     void setParam(const QString &name, qint64 value);
     void setParam(const QString &name, const char *value) { setParam(name, QString::fromUtf8(value)); }
@@ -171,7 +173,9 @@ public:
     void close();   // releases the result; a closed query stays closed
     // open() and execute() roll the transaction back when they fail, so that
     // no part of a failed unit of work can be committed later.
-    void execute(); // runs a statement; a RETURNING row can be read afterwards
+    // Runs a statement. The row of a procedure, or of a RETURNING clause
+    // when a row was touched, can be read afterwards.
+    void execute();
     qint64 rowsAffected() const { return m_affected; } // by the last execute
     bool isOpen() const { return m_rs != nullptr || m_buffered; }
 
