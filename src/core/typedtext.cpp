@@ -7,26 +7,6 @@
 
 namespace core {
 
-qsizetype firstUnencodable(const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (!cp1251::representable(QString(text[i])))
-            return i;
-    return -1;
-}
-
-QString describeCharAt(const QString &text, qsizetype pos)
-{
-    char32_t code = text[pos].unicode();
-    qsizetype len = 1;
-    if (text[pos].isHighSurrogate() && pos + 1 < text.size() && text[pos + 1].isLowSurrogate()) {
-        code = QChar::surrogateToUcs4(text[pos], text[pos + 1]);
-        len = 2;
-    }
-    return QStringLiteral("«%1» (U+%2)")
-        .arg(text.mid(pos, len), QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
-}
-
 QString typedTextProblem(const QString &text, TypedUse use)
 {
     const bool search = use == TypedUse::Search;
@@ -36,14 +16,14 @@ QString typedTextProblem(const QString &text, TypedUse use)
                        : QStringLiteral("Логин слишком длинный: %1 знаков, а логин не бывает длиннее %2.\r"
                                         "Проверьте, что введено в поле «Пользователь»."))
             .arg(QLocale().toString(text.size()), QLocale().toString(sql::kLongestTypedText - 2));
-    const qsizetype bad = firstUnencodable(text);
+    const qsizetype bad = cp1251::firstUnencodable(text);
     if (bad >= 0)
         return (search ? QStringLiteral("Символ %1 нельзя искать: в базе данных текст хранится в кодировке "
                                         "Windows-1251, и такого символа в ней нет.\rУберите его из поля поиска.")
                        : QStringLiteral("Символ %1 не может быть частью логина: в базе данных текст хранится в "
                                         "кодировке Windows-1251, и такого символа в ней нет.\rПроверьте, что введено "
                                         "в поле «Пользователь»."))
-            .arg(describeCharAt(text, bad));
+            .arg(cp1251::describeChar(text, bad));
     return QString();
 }
 

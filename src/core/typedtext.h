@@ -13,11 +13,4 @@ enum class TypedUse { Search, Login };
 // was doing; empty when it can.
 QString typedTextProblem(const QString &text, TypedUse use);
 
-// The character at `pos` (a whole surrogate pair) and its code point, as
-// «😀» (U+1F600).
-QString describeCharAt(const QString &text, qsizetype pos);
-
-// The position of the first character that Windows-1251 cannot hold, or -1.
-qsizetype firstUnencodable(const QString &text);
-
 } // namespace core

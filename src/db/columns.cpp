@@ -24,11 +24,11 @@ QHash<QString, int> textColumnLengths(IBQuery &q, const QString &table)
 
 QString valueProblem(const QString &field, const QString &value, int maxLength)
 {
-    QChar bad;
-    if (!cp1251::representable(value, &bad))
-        return QStringLiteral("В поле «%1» есть символ «%2», который нельзя сохранить в базе данных "
+    const qsizetype bad = cp1251::firstUnencodable(value);
+    if (bad >= 0) // every character before it is in the page, so its index counts characters
+        return QStringLiteral("В поле «%1» на %2-м месте стоит символ %3, который нельзя сохранить в базе данных "
                               "(она хранит текст в кодировке Windows-1251).\rЗамените или удалите этот символ.")
-            .arg(field, bad);
+            .arg(field, QString::number(bad + 1), cp1251::describeChar(value, bad));
     if (maxLength > 0 && value.size() > maxLength)
         return QStringLiteral("Текст в поле «%1» слишком длинный: %2 знаков, а база данных хранит не больше %3.\r"
                               "Сократите его.")

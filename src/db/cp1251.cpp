@@ -5,12 +5,12 @@
 namespace cp1251 {
 namespace {
 
-// Unicode code points of the bytes 0x80..0xFF (0x98 is unassigned).
+// Unicode code points of the bytes 0x80..0xFF; 0 marks the unassigned 0x98.
 constexpr std::array<char16_t, 128> kHigh = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
     0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
     0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
     0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
     0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
     0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
@@ -25,14 +25,36 @@ constexpr std::array<char16_t, 128> kHigh = {
     0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 
+// An unassigned byte reads as a private-use character of its own, so that a
+// value written by another program goes back byte for byte.
+constexpr char16_t kUndefinedBase = 0xF700;
+
+char16_t charOf(unsigned char b)
+{
+    if (b < 0x80)
+        return b;
+    const char16_t u = kHigh[b - 0x80];
+    return u ? u : char16_t(kUndefinedBase + b);
+}
+
+// Byte of each UTF-16 unit, 0 for none (U+0000 is handled apart).
+const std::array<unsigned char, 0x10000> &byteTable()
+{
+    static const auto table = [] {
+        std::array<unsigned char, 0x10000> t{};
+        for (int b = 1; b < 256; ++b)
+            t[charOf(static_cast<unsigned char>(b))] = static_cast<unsigned char>(b);
+        return t;
+    }();
+    return table;
+}
+
 int byteOf(char16_t u)
 {
-    if (u < 0x80)
-        return u;
-    for (int i = 0; i < 128; ++i)
-        if (kHigh[i] == u && u != 0xFFFD)
-            return 0x80 + i;
-    return -1;
+    if (u == 0)
+        return 0;
+    const unsigned char b = byteTable()[u];
+    return b ? b : -1;
 }
 
 // Lower-case byte -> upper-case byte for the letters of the page.
@@ -64,15 +86,15 @@ unsigned char upperByte(unsigned char b)
 
 } // namespace
 
-bool encode(const QString &text, QByteArray &out, QChar *bad)
+bool encode(const QString &text, QByteArray &out, qsizetype *badPos)
 {
     out.clear();
     out.reserve(text.size());
-    for (QChar c : text) {
-        int b = byteOf(c.unicode());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int b = byteOf(text[i].unicode());
         if (b < 0) {
-            if (bad)
-                *bad = c;
+            if (badPos)
+                *badPos = i;
             return false;
         }
         out.append(char(b));
@@ -84,22 +106,44 @@ QString decode(const char *data, qsizetype len)
 {
     QString s(len, Qt::Uninitialized);
     QChar *d = s.data();
-    for (qsizetype i = 0; i < len; ++i) {
-        unsigned char b = static_cast<unsigned char>(data[i]);
-        d[i] = b < 0x80 ? QChar(b) : QChar(kHigh[b - 0x80]);
-    }
+    for (qsizetype i = 0; i < len; ++i)
+        d[i] = QChar(charOf(static_cast<unsigned char>(data[i])));
     return s;
 }
 
-bool representable(const QString &text, QChar *bad)
+qsizetype firstUnencodable(const QString &text)
 {
-    for (QChar c : text)
-        if (byteOf(c.unicode()) < 0) {
-            if (bad)
-                *bad = c;
-            return false;
-        }
-    return true;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (byteOf(text[i].unicode()) < 0)
+            return i;
+    return -1;
+}
+
+bool isUndefinedByte(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u >= kUndefinedBase + 0x80 && u <= kUndefinedBase + 0xFF && kHigh[u - kUndefinedBase - 0x80] == 0;
+}
+
+QString describeChar(const QString &text, qsizetype pos)
+{
+    if (pos < 0 || pos >= text.size())
+        return QString();
+    // The low half of a pair is described with its high half.
+    if (text[pos].isLowSurrogate() && pos > 0 && text[pos - 1].isHighSurrogate())
+        --pos;
+    QString shown;
+    char32_t code = text[pos].unicode();
+    if (text[pos].isHighSurrogate() && pos + 1 < text.size() && text[pos + 1].isLowSurrogate()) {
+        code = QChar::surrogateToUcs4(text[pos], text[pos + 1]);
+        shown = text.mid(pos, 2);
+    } else if (text[pos].isSurrogate()) {
+        shown = QChar(QChar::ReplacementCharacter); // half a pair cannot be shown
+    } else {
+        shown = text[pos];
+    }
+    return QStringLiteral("«%1» (U+%2)")
+        .arg(shown, QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 QString upper(const QString &text)
@@ -111,7 +155,7 @@ QString upper(const QString &text)
             continue;
         unsigned char u = upperByte(static_cast<unsigned char>(b));
         if (u != b)
-            c = u < 0x80 ? QChar(u) : QChar(kHigh[u - 0x80]);
+            c = QChar(charOf(u));
     }
     return r;
 }

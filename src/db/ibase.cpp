@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <firebird/Interface.h>
 
@@ -14,6 +15,8 @@ namespace db {
 namespace {
 
 constexpr unsigned kWin1251 = 52;
+// The longest text a VARCHAR parameter can carry, in bytes.
+constexpr qsizetype kMaxVarchar = 32765;
 
 IMaster *master()
 {
@@ -47,6 +50,14 @@ bool connectionLost(IStatus *status)
     return false;
 }
 
+// The engine call that ended an object (commit, close, free, detach) has
+// released it as well: the holder lets go of it without ending it again.
+template <typename T>
+void ended(detail::EngineRef<T> &ref)
+{
+    (void)ref.release();
+}
+
 // Runs `f`, turning the client library's exceptions into DbError.
 template <typename F>
 auto guarded(F &&f) -> decltype(f())
@@ -61,10 +72,38 @@ auto guarded(F &&f) -> decltype(f())
 QByteArray encodeOrThrow(const QString &text)
 {
     QByteArray out;
-    QChar bad;
+    qsizetype bad = -1;
     if (!cp1251::encode(text, out, &bad))
-        throw DbError(encodingMessage(bad));
+        throw DbError(encodingMessage(text, bad));
     return out;
+}
+
+// True for INSERT, UPDATE, DELETE and MERGE: their RETURNING row exists only
+// when a row was touched (the engine reports them all as procedure calls).
+bool isDataChange(const std::string &sql)
+{
+    size_t i = 0;
+    const size_t n = sql.size();
+    while (i < n) {
+        if (std::isspace(static_cast<unsigned char>(sql[i]))) {
+            ++i;
+        } else if (sql.compare(i, 2, "--") == 0) {
+            i = sql.find('\n', i);
+        } else if (sql.compare(i, 2, "/*") == 0) {
+            i = sql.find("*/", i + 2);
+            if (i != std::string::npos)
+                i += 2;
+        } else {
+            break;
+        }
+    }
+    if (i >= n)
+        return false;
+    size_t j = i;
+    while (j < n && std::isalpha(static_cast<unsigned char>(sql[j])))
+        ++j;
+    QByteArray word = QByteArray(sql.data() + i, qsizetype(j - i)).toUpper();
+    return word == "INSERT" || word == "UPDATE" || word == "DELETE" || word == "MERGE";
 }
 
 bool isIntegerType(unsigned t)
@@ -74,12 +113,10 @@ bool isIntegerType(unsigned t)
 
 } // namespace
 
-QString encodingMessage(QChar bad)
+QString encodingMessage(const QString &text, qsizetype pos)
 {
-    return QStringLiteral("Символ «%1» (U+%2) не может быть сохранён в базе данных: "
-                          "она хранит текст в кодировке Windows-1251.\rЗамените или удалите этот символ.")
-        .arg(bad)
-        .arg(QString::number(bad.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    return QStringLiteral("Символ %1 не поддерживается базой данных: она хранит текст в кодировке Windows-1251.")
+        .arg(cp1251::describeChar(text, pos));
 }
 
 void prepareEngine(const QString &programFolder)
@@ -91,6 +128,84 @@ void prepareEngine(const QString &programFolder)
         qputenv("FIREBIRD", QFile::encodeName(root));
 }
 
+// ------------------------------------------------------------ engine ends
+
+namespace detail {
+
+void EngineEnd::operator()(IAttachment *a) const
+{
+    Status st;
+    try {
+        a->detach(&st);
+    } catch (const FbException &) {
+        a->release(); // a connection already gone cannot be detached cleanly
+    }
+}
+
+void EngineEnd::operator()(ITransaction *t) const
+{
+    Status st;
+    try {
+        t->rollback(&st);
+    } catch (const FbException &) {
+        t->release();
+    }
+}
+
+void EngineEnd::operator()(IStatement *s) const
+{
+    Status st;
+    try {
+        s->free(&st);
+    } catch (const FbException &) {
+        s->release();
+    }
+}
+
+void EngineEnd::operator()(IResultSet *r) const
+{
+    Status st;
+    try {
+        r->close(&st);
+    } catch (const FbException &) {
+        r->release();
+    }
+}
+
+void EngineEnd::operator()(IBlob *b) const
+{
+    Status st;
+    try {
+        b->cancel(&st);
+    } catch (const FbException &) {
+        b->release();
+    }
+}
+
+void EngineEnd::operator()(IMessageMetadata *m) const
+{
+    m->release();
+}
+
+void EngineEnd::operator()(IMetadataBuilder *b) const
+{
+    b->release();
+}
+
+void EngineEnd::operator()(IXpbBuilder *x) const
+{
+    x->dispose();
+}
+
+void EngineEnd::operator()(IProvider *p) const
+{
+    p->release();
+}
+
+} // namespace detail
+
+using detail::EngineRef;
+
 // ---------------------------------------------------------------- database
 
 IBDatabase::IBDatabase() = default;
@@ -101,12 +216,16 @@ IBDatabase::~IBDatabase()
         close();
     } catch (...) {
     }
+    for (IBQuery *q : m_queries)
+        q->m_db = nullptr;
+    for (IBTransaction *t : m_trans)
+        t->m_db = nullptr;
 }
 
 static std::vector<unsigned char> makeDpb(const QString &user, const QString &password, bool create)
 {
     Status st;
-    IXpbBuilder *dpb = master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
+    EngineRef<IXpbBuilder> dpb(master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0));
     dpb->insertString(&st, isc_dpb_user_name, user.toUtf8().constData());
     dpb->insertString(&st, isc_dpb_password, password.toUtf8().constData());
     dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1251");
@@ -116,9 +235,7 @@ static std::vector<unsigned char> makeDpb(const QString &user, const QString &pa
         dpb->insertInt(&st, isc_dpb_page_size, 16384);
     }
     const unsigned char *b = dpb->getBuffer(&st);
-    std::vector<unsigned char> out(b, b + dpb->getBufferLength(&st));
-    dpb->dispose();
-    return out;
+    return std::vector<unsigned char>(b, b + dpb->getBufferLength(&st));
 }
 
 void IBDatabase::open()
@@ -127,16 +244,10 @@ void IBDatabase::open()
         return;
     guarded([&] {
         Status st;
-        auto dpb = makeDpb(userName, password, false);
-        IProvider *prov = master()->getDispatcher();
-        try {
-            m_att = prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(),
-                                         unsigned(dpb.size()), dpb.data());
-        } catch (...) {
-            prov->release();
-            throw;
-        }
-        prov->release();
+        const auto dpb = makeDpb(userName, password, false);
+        EngineRef<IProvider> prov(master()->getDispatcher());
+        m_att.reset(prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(), unsigned(dpb.size()),
+                                         dpb.data()));
     });
 }
 
@@ -150,36 +261,22 @@ void IBDatabase::close()
         try {
             t->commit(); // every change is committed at once, so nothing is pending here
         } catch (const DbError &) {
-            t->forget();
+            // commit() has rolled it back
         }
     }
-    Status st;
-    try {
-        m_att->detach(&st);
-    } catch (const FbException &) {
-        m_att->release(); // a connection already gone cannot be detached cleanly
-    }
-    m_att = nullptr;
+    m_att.reset();
 }
 
 void IBDatabase::create(const QString &path, const QString &user, const QString &password)
 {
     guarded([&] {
         Status st;
-        auto dpb = makeDpb(user, password, true);
-        IProvider *prov = master()->getDispatcher();
-        IAttachment *att = nullptr;
-        try {
-            att = prov->createDatabase(&st, QFile::encodeName(path).constData(), unsigned(dpb.size()),
-                                       dpb.data());
-            att->detach(&st);
-        } catch (...) {
-            if (att)
-                att->release();
-            prov->release();
-            throw;
-        }
-        prov->release();
+        const auto dpb = makeDpb(user, password, true);
+        EngineRef<IProvider> prov(master()->getDispatcher());
+        EngineRef<IAttachment> att(
+            prov->createDatabase(&st, QFile::encodeName(path).constData(), unsigned(dpb.size()), dpb.data()));
+        att->detach(&st);
+        ended(att);
     });
 }
 
@@ -187,24 +284,28 @@ void IBDatabase::create(const QString &path, const QString &user, const QString 
 
 IBTransaction::IBTransaction(IBDatabase *db) : m_db(db)
 {
-    m_db->m_trans.push_back(this);
+    if (m_db)
+        m_db->m_trans.push_back(this);
 }
 
 IBTransaction::~IBTransaction()
 {
-    forget();
-    std::erase(m_db->m_trans, this);
+    rollback();
+    for (IBQuery *q : m_queries)
+        q->m_tra = nullptr;
+    if (m_db)
+        std::erase(m_db->m_trans, this);
 }
 
 void IBTransaction::start()
 {
     if (m_tra)
         return;
-    if (!m_db->attachment())
+    if (!m_db || !m_db->attachment())
         throw DbError(QStringLiteral("Нет соединения с базой данных"));
     guarded([&] {
         Status st;
-        m_tra = m_db->attachment()->startTransaction(&st, 0, nullptr);
+        m_tra.reset(m_db->attachment()->startTransaction(&st, 0, nullptr));
     });
 }
 
@@ -212,30 +313,29 @@ void IBTransaction::commit()
 {
     if (!m_tra)
         return;
-    if (beforeCommit)
-        beforeCommit();
-    for (IBQuery *q : m_queries)
-        q->close();
-    guarded([&] {
-        Status st;
-        m_tra->commit(&st);
-        m_tra = nullptr;
-    });
+    try {
+        if (beforeCommit)
+            beforeCommit();
+        for (IBQuery *q : m_queries)
+            q->close();
+        guarded([&] {
+            Status st;
+            m_tra->commit(&st);
+            ended(m_tra);
+        });
+    } catch (...) {
+        rollback();
+        throw;
+    }
 }
 
-void IBTransaction::forget()
+void IBTransaction::rollback()
 {
     if (!m_tra)
         return;
     for (IBQuery *q : m_queries)
-        q->release();
-    Status st;
-    try {
-        m_tra->rollback(&st);
-    } catch (const FbException &) {
-        m_tra->release();
-    }
-    m_tra = nullptr;
+        q->close();
+    m_tra.reset();
 }
 
 // ------------------------------------------------------------------ query
@@ -251,16 +351,19 @@ struct IBQuery::Param
 
 IBQuery::IBQuery(IBDatabase *db, IBTransaction *tra) : m_db(db), m_tra(tra)
 {
-    m_db->m_queries.push_back(this);
-    m_tra->m_queries.push_back(this);
+    if (m_db)
+        m_db->m_queries.push_back(this);
+    if (m_tra)
+        m_tra->m_queries.push_back(this);
 }
 
 IBQuery::~IBQuery()
 {
-    release();
     dropStatement();
-    std::erase(m_db->m_queries, this);
-    std::erase(m_tra->m_queries, this);
+    if (m_db)
+        std::erase(m_db->m_queries, this);
+    if (m_tra)
+        std::erase(m_tra->m_queries, this);
 }
 
 QString toPositional(const QString &sql, QStringList *names)
@@ -317,16 +420,20 @@ void IBQuery::setSql(const QString &sql)
     close();
     if (sql == m_sql && m_stmt)
         return;
-    dropStatement();
-    m_sql = sql;
-    m_params.clear();
-    m_prepared = positional(sql, m_positions);
-    for (const QString &name : m_positions)
-        if (!hasParam(name)) {
+    std::vector<QString> positions;
+    std::string prepared = positional(sql, positions); // may refuse the text: nothing is changed yet
+    std::vector<std::unique_ptr<Param>> params;
+    for (const QString &name : positions)
+        if (std::none_of(params.begin(), params.end(), [&](const auto &p) { return p->name == name; })) {
             auto p = std::make_unique<Param>();
             p->name = name;
-            m_params.push_back(std::move(p));
+            params.push_back(std::move(p));
         }
+    dropStatement();
+    m_sql = sql;
+    m_prepared = std::move(prepared);
+    m_positions = std::move(positions);
+    m_params = std::move(params);
 }
 
 bool IBQuery::hasParam(const QString &name) const
@@ -389,38 +496,32 @@ void IBQuery::setParamNull(const QString &name)
 
 void IBQuery::ensureTransaction()
 {
-    if (!m_db->attachment())
+    if (!m_db || !m_db->attachment())
         throw DbError(QStringLiteral("Нет соединения с базой данных"));
+    if (!m_tra)
+        throw DbError(QStringLiteral("Транзакция запроса уже завершена и удалена"));
     m_tra->start();
 }
 
-void IBQuery::prepare()
-{
-    if (m_stmt)
-        return;
-    if (m_prepared.empty())
-        throw DbError(QStringLiteral("Пустой текст запроса"));
-    guarded([&] {
-        Status st;
-        m_stmt = m_db->attachment()->prepare(&st, m_tra->m_tra, unsigned(m_prepared.size()), m_prepared.c_str(),
-                                             3, IStatement::PREPARE_PREFETCH_METADATA);
-        m_inMeta = m_stmt->getInputMetadata(&st);
-        setupOutput();
-    });
-}
+namespace {
 
-void IBQuery::setupOutput()
+// The result description a query reads its rows through.
+struct Output
+{
+    EngineRef<IMessageMetadata> meta; // null when the statement returns nothing
+    std::vector<IBQuery::Column> cols;
+    unsigned length = 0;
+};
+
+Output describeOutput(IStatement *stmt)
 {
     Status st;
-    IMessageMetadata *orig = m_stmt->getOutputMetadata(&st);
-    m_cols.clear();
+    Output out;
+    EngineRef<IMessageMetadata> orig(stmt->getOutputMetadata(&st));
     const unsigned n = orig->getCount(&st);
-    if (n == 0) {
-        orig->release();
-        m_outMeta = nullptr;
-        return;
-    }
-    IMetadataBuilder *b = orig->getBuilder(&st);
+    if (n == 0)
+        return out;
+    EngineRef<IMetadataBuilder> b(orig->getBuilder(&st));
     std::vector<int> kinds(n);
     for (unsigned i = 0; i < n; ++i) {
         const unsigned t = orig->getType(&st, i) & ~1u;
@@ -445,61 +546,93 @@ void IBQuery::setupOutput()
             b->setLength(&st, i, len);
         }
     }
-    m_outMeta = b->getMetadata(&st);
-    b->release();
+    out.meta.reset(b->getMetadata(&st));
     for (unsigned i = 0; i < n; ++i) {
-        Column c;
+        IBQuery::Column c;
         const char *alias = orig->getAlias(&st, i);
         const char *field = orig->getField(&st, i);
         c.name = QString::fromLatin1(alias && *alias ? alias : field).toUpper();
         c.kind = kinds[i];
-        c.offset = m_outMeta->getOffset(&st, i);
-        c.nullOffset = m_outMeta->getNullOffset(&st, i);
-        c.length = m_outMeta->getLength(&st, i);
-        m_cols.push_back(c);
+        c.offset = out.meta->getOffset(&st, i);
+        c.nullOffset = out.meta->getNullOffset(&st, i);
+        c.length = out.meta->getLength(&st, i);
+        out.cols.push_back(c);
     }
-    orig->release();
-    m_outBuf.assign(m_outMeta->getMessageLength(&st), 0);
+    out.length = out.meta->getMessageLength(&st);
+    return out;
 }
 
-std::vector<unsigned char> IBQuery::buildInput(IMessageMetadata *&meta)
+} // namespace
+
+// The statement and its description are built aside and taken together, so
+// a failure on the way leaves the query with no statement at all.
+void IBQuery::prepare()
 {
-    meta = nullptr;
-    std::vector<unsigned char> buf;
+    if (m_stmt)
+        return;
+    if (m_prepared.empty())
+        throw DbError(QStringLiteral("Пустой текст запроса"));
+    guarded([&] {
+        Status st;
+        EngineRef<IStatement> stmt(m_db->attachment()->prepare(&st, m_tra->m_tra.get(), unsigned(m_prepared.size()),
+                                                               m_prepared.c_str(), 3,
+                                                               IStatement::PREPARE_PREFETCH_METADATA));
+        EngineRef<IMessageMetadata> in(stmt->getInputMetadata(&st));
+        Output out = describeOutput(stmt.get());
+        std::vector<unsigned char> outBuf(out.length, 0);
+        m_stmt = std::move(stmt);
+        m_inMeta = std::move(in);
+        m_outMeta = std::move(out.meta);
+        m_cols = std::move(out.cols);
+        m_outBuf = std::move(outBuf);
+        m_rowIfTouched = isDataChange(m_prepared);
+    });
+}
+
+void IBQuery::buildInput(EngineRef<IMessageMetadata> &meta, std::vector<unsigned char> &buf)
+{
+    meta.reset();
+    buf.clear();
     const size_t n = m_positions.size();
     if (n == 0)
-        return buf;
+        return;
     Status st;
-    // Encode every value first, so a value the database cannot hold stops
-    // the statement before anything is sent.
+    // Encode and check every value first, so a value the database cannot
+    // hold stops the statement before anything is sent.
     std::vector<QByteArray> bytes(n);
     std::vector<Param *> ps(n);
-    for (size_t i = 0; i < n; ++i) {
-        ps[i] = findParam(m_params, m_positions[i], m_sql);
-        if (!ps[i]->isNull)
-            bytes[i] = ps[i]->isInt ? QByteArray::number(ps[i]->intValue) : encodeOrThrow(ps[i]->text);
-    }
-    IMetadataBuilder *b = m_inMeta->getBuilder(&st);
     std::vector<unsigned> types(n);
     for (size_t i = 0; i < n; ++i) {
-        const unsigned idx = unsigned(i);
-        const unsigned t = m_inMeta->getType(&st, idx) & ~1u;
-        if (t == SQL_BLOB) {
+        ps[i] = findParam(m_params, m_positions[i], m_sql);
+        const unsigned t = m_inMeta->getType(&st, unsigned(i)) & ~1u;
+        if (t == SQL_BLOB)
             types[i] = SQL_BLOB;
-        } else if (ps[i]->isInt && isIntegerType(t)) {
+        else if (ps[i]->isInt && isIntegerType(t))
             types[i] = SQL_INT64;
+        else
+            types[i] = SQL_VARYING;
+        if (ps[i]->isNull)
+            continue;
+        bytes[i] = ps[i]->isInt ? QByteArray::number(ps[i]->intValue) : encodeOrThrow(ps[i]->text);
+        if (types[i] == SQL_VARYING && bytes[i].size() > kMaxVarchar)
+            throw DbError(QStringLiteral("Слишком длинный текст (знаков: %1): база данных принимает "
+                                         "в одном значении не больше 32 765 знаков.")
+                              .arg(ps[i]->text.size()));
+    }
+    EngineRef<IMetadataBuilder> b(m_inMeta->getBuilder(&st));
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned idx = unsigned(i);
+        if (types[i] == SQL_INT64) {
             b->setType(&st, idx, SQL_INT64 + 1);
             b->setLength(&st, idx, 8);
             b->setScale(&st, idx, 0);
-        } else {
-            types[i] = SQL_VARYING;
+        } else if (types[i] == SQL_VARYING) {
             b->setType(&st, idx, SQL_VARYING + 1);
             b->setCharSet(&st, idx, kWin1251);
             b->setLength(&st, idx, unsigned(std::max<qsizetype>(bytes[i].size(), 1)));
         }
     }
-    meta = b->getMetadata(&st);
-    b->release();
+    meta.reset(b->getMetadata(&st));
     buf.assign(meta->getMessageLength(&st), 0);
     for (size_t i = 0; i < n; ++i) {
         const unsigned idx = unsigned(i);
@@ -516,37 +649,41 @@ std::vector<unsigned char> IBQuery::buildInput(IMessageMetadata *&meta)
             std::memcpy(field, &len, 2);
             std::memcpy(field + 2, bytes[i].constData(), len);
         } else {
-            IBlob *blob = m_db->attachment()->createBlob(&st, m_tra->m_tra, reinterpret_cast<ISC_QUAD *>(field), 0,
-                                                         nullptr);
+            EngineRef<IBlob> blob(m_db->attachment()->createBlob(&st, m_tra->m_tra.get(),
+                                                                 reinterpret_cast<ISC_QUAD *>(field), 0, nullptr));
             const QByteArray &data = bytes[i];
             for (qsizetype off = 0; off < data.size(); off += 32768) {
                 const auto chunk = unsigned(std::min<qsizetype>(32768, data.size() - off));
                 blob->putSegment(&st, chunk, data.constData() + off);
             }
             blob->close(&st);
+            ended(blob);
         }
     }
-    return buf;
 }
 
 void IBQuery::open()
 {
     close();
     ensureTransaction();
-    prepare();
+    try {
+        prepare();
+        openCursor();
+    } catch (...) {
+        m_tra->rollback();
+        throw;
+    }
+}
+
+void IBQuery::openCursor()
+{
     guarded([&] {
         Status st;
-        IMessageMetadata *inMeta = nullptr;
-        try {
-            auto in = buildInput(inMeta);
-            m_rs = m_stmt->openCursor(&st, m_tra->m_tra, inMeta, in.empty() ? nullptr : in.data(), m_outMeta, 0);
-        } catch (...) {
-            if (inMeta)
-                inMeta->release();
-            throw;
-        }
-        if (inMeta)
-            inMeta->release();
+        EngineRef<IMessageMetadata> inMeta;
+        std::vector<unsigned char> in;
+        buildInput(inMeta, in);
+        m_rs.reset(m_stmt->openCursor(&st, m_tra->m_tra.get(), inMeta.get(), in.empty() ? nullptr : in.data(),
+                                      m_outMeta.get(), 0));
         m_buffered = true;
         m_pos = 0;
         m_eof = !fetchOne();
@@ -557,23 +694,26 @@ void IBQuery::execute()
 {
     close();
     ensureTransaction();
-    prepare();
+    try {
+        prepare();
+        run();
+    } catch (...) {
+        m_tra->rollback();
+        throw;
+    }
+}
+
+void IBQuery::run()
+{
     guarded([&] {
         Status st;
-        IMessageMetadata *inMeta = nullptr;
-        try {
-            auto in = buildInput(inMeta);
-            m_stmt->execute(&st, m_tra->m_tra, inMeta, in.empty() ? nullptr : in.data(), m_outMeta,
-                            m_outMeta ? m_outBuf.data() : nullptr);
-        } catch (...) {
-            if (inMeta)
-                inMeta->release();
-            throw;
-        }
-        if (inMeta)
-            inMeta->release();
+        EngineRef<IMessageMetadata> inMeta;
+        std::vector<unsigned char> in;
+        buildInput(inMeta, in);
+        m_stmt->execute(&st, m_tra->m_tra.get(), inMeta.get(), in.empty() ? nullptr : in.data(), m_outMeta.get(),
+                        m_outMeta ? m_outBuf.data() : nullptr);
         m_affected = qint64(m_stmt->getAffectedRecords(&st));
-        if (m_outMeta) { // the row of an INSERT ... RETURNING
+        if (m_outMeta && (!m_rowIfTouched || m_affected > 0)) { // a RETURNING or procedure row
             storeRow();
             m_buffered = true;
             m_pos = 0;
@@ -593,7 +733,7 @@ bool IBQuery::fetchOne()
             return true;
         }
         m_rs->close(&st);
-        m_rs = nullptr;
+        ended(m_rs);
         return false;
     });
 }
@@ -635,15 +775,7 @@ void IBQuery::storeRow()
 
 void IBQuery::close()
 {
-    if (m_rs) {
-        Status st;
-        try {
-            m_rs->close(&st);
-        } catch (const FbException &) {
-            m_rs->release();
-        }
-        m_rs = nullptr;
-    }
+    m_rs.reset();
     m_buffered = false;
     m_store.clear();
     m_store.shrink_to_fit();
@@ -653,35 +785,14 @@ void IBQuery::close()
     m_eof = true;
 }
 
-void IBQuery::release()
-{
-    if (m_rs) {
-        m_rs->release();
-        m_rs = nullptr;
-    }
-    close();
-}
-
 void IBQuery::dropStatement()
 {
-    release();
-    if (m_outMeta) {
-        m_outMeta->release();
-        m_outMeta = nullptr;
-    }
-    if (m_inMeta) {
-        m_inMeta->release();
-        m_inMeta = nullptr;
-    }
-    if (m_stmt) {
-        Status st;
-        try {
-            m_stmt->free(&st);
-        } catch (const FbException &) {
-            m_stmt->release();
-        }
-        m_stmt = nullptr;
-    }
+    close();
+    m_outMeta.reset();
+    m_inMeta.reset();
+    m_stmt.reset();
+    m_cols.clear();
+    m_outBuf.clear();
 }
 
 void IBQuery::first()
@@ -818,13 +929,13 @@ qint64 IBQuery::asInt(const QString &name) const
 
 QString IBQuery::readBlob(const unsigned char *id) const
 {
-    if (!m_tra->m_tra)
+    if (!m_db || !m_db->attachment() || !m_tra || !m_tra->active())
         throw DbError(QStringLiteral("Текст примечаний недоступен: транзакция завершена"));
     return guarded([&] {
         Status st;
         ISC_QUAD quad;
         std::memcpy(&quad, id, sizeof quad);
-        IBlob *blob = m_db->attachment()->openBlob(&st, m_tra->m_tra, &quad, 0, nullptr);
+        EngineRef<IBlob> blob(m_db->attachment()->openBlob(&st, m_tra->m_tra.get(), &quad, 0, nullptr));
         QByteArray data;
         char chunk[16384];
         for (;;) {
@@ -836,6 +947,7 @@ QString IBQuery::readBlob(const unsigned char *id) const
                 break;
         }
         blob->close(&st);
+        ended(blob);
         return cp1251::decode(data);
     });
 }

@@ -18,9 +18,34 @@ class ITransaction;
 class IStatement;
 class IResultSet;
 class IMessageMetadata;
+class IMetadataBuilder;
+class IBlob;
+class IXpbBuilder;
+class IProvider;
 } // namespace Firebird
 
 namespace db {
+
+namespace detail {
+// Ends an engine object the way its kind needs, on every path: a connection
+// is detached, a transaction rolled back, a statement freed, a cursor closed,
+// a BLOB cancelled, anything else released. When the ending call fails the
+// object is only released.
+struct EngineEnd
+{
+    void operator()(Firebird::IAttachment *) const;
+    void operator()(Firebird::ITransaction *) const;
+    void operator()(Firebird::IStatement *) const;
+    void operator()(Firebird::IResultSet *) const;
+    void operator()(Firebird::IBlob *) const;
+    void operator()(Firebird::IMessageMetadata *) const;
+    void operator()(Firebird::IMetadataBuilder *) const;
+    void operator()(Firebird::IXpbBuilder *) const;
+    void operator()(Firebird::IProvider *) const;
+};
+template <typename T>
+using EngineRef = std::unique_ptr<T, EngineEnd>;
+} // namespace detail
 
 // Any failure of the database layer: the text is what the user is shown.
 class DbError : public std::runtime_error
@@ -51,8 +76,9 @@ void prepareEngine(const QString &programFolder);
 // and comments; `names` receives the name of each position, upper-cased.
 QString toPositional(const QString &sql, QStringList *names);
 
-// The message shown when a value cannot be written in the database's encoding.
-QString encodingMessage(QChar bad);
+// The message shown when the character of `text` at `pos` has no form in the
+// database's encoding. It fits any statement, a search as well as a save.
+QString encodingMessage(const QString &text, qsizetype pos);
 
 class IBQuery;
 class IBTransaction;
@@ -68,13 +94,12 @@ public:
     QString databaseName;
     QString userName = QStringLiteral("sysdba");
     QString password = QStringLiteral("tarvokilm");
-    QString lcCtype = QStringLiteral("WIN1251");
-    int sqlDialect = 3;
 
+    // The connection always talks WIN1251 in SQL dialect 3.
     void open();
     void close();
     bool connected() const { return m_att != nullptr; }
-    Firebird::IAttachment *attachment() const { return m_att; }
+    Firebird::IAttachment *attachment() const { return m_att.get(); }
 
     // Creates a new empty database file with WIN1251 as its default set.
     static void create(const QString &path, const QString &user = QStringLiteral("sysdba"),
@@ -83,7 +108,9 @@ public:
 private:
     friend class IBQuery;
     friend class IBTransaction;
-    Firebird::IAttachment *m_att = nullptr;
+    detail::EngineRef<Firebird::IAttachment> m_att;
+    // Queries and transactions are told when the database goes, and leave
+    // these lists when they go themselves.
     std::vector<IBQuery *> m_queries;
     std::vector<IBTransaction *> m_trans;
 };
@@ -97,24 +124,28 @@ public:
     IBTransaction &operator=(const IBTransaction &) = delete;
 
     void start();
-    // Commits, ends the transaction and closes every open result of it.
+    // Commits, ends the transaction and closes every open result of it. When
+    // the commit fails the transaction is rolled back and the error rethrown.
     void commit();
+    // Ends the transaction without keeping its work and closes its results.
+    void rollback();
     // Runs before each commit (the main list finishes a fill still under way).
     std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
-    IBDatabase *database() const { return m_db; }
+    IBDatabase *database() const { return m_db; } // null once the database is gone
 
-    // Ends the transaction without keeping its work (closing, or a lost connection).
-    void forget();
-    void rollback() { forget(); }
+    void forget() { rollback(); } // the older name of rollback()
 
 private:
     friend class IBQuery;
+    friend class IBDatabase;
     IBDatabase *m_db;
-    Firebird::ITransaction *m_tra = nullptr;
-    std::vector<IBQuery *> m_queries;
+    detail::EngineRef<Firebird::ITransaction> m_tra;
+    std::vector<IBQuery *> m_queries; // told when the transaction goes
 };
 
+// A query outlived by its transaction or database stays safe to use and to
+// destroy; running it then fails with DbError.
 class IBQuery
 {
 public:
@@ -123,10 +154,13 @@ public:
     IBQuery(const IBQuery &) = delete;
     IBQuery &operator=(const IBQuery &) = delete;
 
-    // Replaces the statement; an open result is closed first.
+    // Replaces the statement; an open result is closed first. When the text
+    // cannot be sent the query keeps its previous statement and parameters.
     void setSql(const QString &sql);
     const QString &sql() const { return m_sql; }
 
+    // A text bound to anything but a BLOB may hold up to 32 765 bytes; a
+    // longer one is refused when the statement runs, before anything is sent.
     void setParam(const QString &name, const QString &value);
     void setParam(const QString &name, qint64 value);
     void setParam(const QString &name, const char *value) { setParam(name, QString::fromUtf8(value)); }
@@ -137,7 +171,11 @@ public:
 
     void open();    // runs a SELECT and stands on its first row
     void close();   // releases the result; a closed query stays closed
-    void execute(); // runs a statement; a RETURNING row can be read afterwards
+    // open() and execute() roll the transaction back when they fail, so that
+    // no part of a failed unit of work can be committed later.
+    // Runs a statement. The row of a procedure, or of a RETURNING clause
+    // when a row was touched, can be read afterwards.
+    void execute();
     qint64 rowsAffected() const { return m_affected; } // by the last execute
     bool isOpen() const { return m_rs != nullptr || m_buffered; }
 
@@ -177,28 +215,30 @@ private:
     friend class IBTransaction;
     friend class IBDatabase;
     void prepare();
-    void release();
+    void openCursor();
+    void run();
     void dropStatement();
     void ensureTransaction();
-    std::vector<unsigned char> buildInput(Firebird::IMessageMetadata *&meta);
-    void setupOutput();
+    void buildInput(detail::EngineRef<Firebird::IMessageMetadata> &meta, std::vector<unsigned char> &buf);
     bool fetchOne();
     void storeRow();
     const char *cell(int row, int col) const;
     QString readBlob(const unsigned char *id) const;
 
-    IBDatabase *m_db;
-    IBTransaction *m_tra;
+    IBDatabase *m_db;     // null once the database is gone
+    IBTransaction *m_tra; // null once the transaction is gone
     QString m_sql;
     std::string m_prepared; // positional text actually prepared
     std::vector<QString> m_positions; // parameter name of each "?" (upper case)
     std::vector<std::unique_ptr<Param>> m_params;
-    Firebird::IStatement *m_stmt = nullptr;
-    Firebird::IMessageMetadata *m_inMeta = nullptr;
-    Firebird::IMessageMetadata *m_outMeta = nullptr;
-    Firebird::IResultSet *m_rs = nullptr;
+    // The prepared statement and its description, set together by prepare().
+    detail::EngineRef<Firebird::IStatement> m_stmt;
+    detail::EngineRef<Firebird::IMessageMetadata> m_inMeta;
+    detail::EngineRef<Firebird::IMessageMetadata> m_outMeta;
     std::vector<Column> m_cols;
     std::vector<unsigned char> m_outBuf;
+    bool m_rowIfTouched = false; // a RETURNING row comes only with a touched row
+    detail::EngineRef<Firebird::IResultSet> m_rs;
     bool m_buffered = false; // a result (or RETURNING row) is held
     std::vector<char> m_store;
     std::vector<size_t> m_rowStart;

@@ -1,5 +1,6 @@
 // The query layer and the CP1251 boundary, against real database files.
 
+#include "db/columns.h"
 #include "db/cp1251.h"
 #include "db/ibase.h"
 #include "db/shared.h"
@@ -22,23 +23,130 @@ private slots:
 
     void cp1251RoundTripAndUpper()
     {
-        // Every assigned byte survives a round trip.
+        // Every byte survives a round trip, 0x98 (unassigned in the page) too;
+        // only such a byte decodes to a character marked as one.
+        QByteArray all;
         for (int b = 0; b < 256; ++b) {
-            if (b == 0x98)
-                continue;
             const QByteArray in(1, char(b));
+            const QString text = cp1251::decode(in);
+            QCOMPARE(text.size(), 1);
+            QCOMPARE(cp1251::isUndefinedByte(text[0]), b == 0x98);
+            QVERIFY(text[0] != QChar(QChar::ReplacementCharacter));
             QByteArray out;
-            QVERIFY2(cp1251::encode(cp1251::decode(in), out, nullptr), qPrintable(QString::number(b)));
+            QVERIFY2(cp1251::encode(text, out), qPrintable(QString::number(b, 16)));
             QCOMPARE(out, in);
+            all += in;
+        }
+        QByteArray out;
+        QVERIFY(cp1251::encode(cp1251::decode(all), out));
+        QCOMPARE(out, all);
+        // The marks stand for unassigned bytes only; U+FFFD itself has no byte.
+        for (char16_t c : {char16_t(0xF741), char16_t(0xF7C0), char16_t(0xFFFD)}) {
+            QVERIFY(!cp1251::isUndefinedByte(QChar(c)));
+            QCOMPARE(cp1251::firstUnencodable(QString(QChar(c))), 0);
         }
         QCOMPARE(cp1251::upper(QStringLiteral("иванов ёлка abc_%")), QStringLiteral("ИВАНОВ ЁЛКА ABC_%"));
         QCOMPARE(cp1251::upper(QStringLiteral("їєіґў")), QStringLiteral("ЇЄІҐЎ"));
         // µ has no capital in the page: Qt's toUpper would make it a Greek Μ.
         QCOMPARE(cp1251::upper(QStringLiteral("µ")), QStringLiteral("µ"));
-        QChar bad;
-        QVERIFY(!cp1251::representable(QStringLiteral("abc ÿ"), &bad));
-        QCOMPARE(bad, QChar(0xFF));
-        QVERIFY(cp1251::representable(QStringLiteral("Ёжик №5 «€»")));
+    }
+
+    // A character the database cannot hold is named as the user sees it: the
+    // whole character (a surrogate pair is one), its code point and where it is.
+    void unencodableCharacterNamed_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pos");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("all in the page") << QStringLiteral("Ёжик №5 «€»") << -1 << QString();
+        QTest::newRow("emoji") << QStringLiteral("ab😀c") << 2 << QStringLiteral("«😀» (U+1F600)");
+        QTest::newRow("ideograph") << QStringLiteral("Ёж日本") << 2 << QStringLiteral("«日» (U+65E5)");
+        QTest::newRow("Latin-1 letter") << QStringLiteral("abc ÿ") << 4 << QStringLiteral("«ÿ» (U+00FF)");
+        QTest::newRow("lone surrogate") << (QStringLiteral("x") + QChar(0xD83D)) << 1
+                                        << QStringLiteral("«\uFFFD» (U+D83D)");
+    }
+    void unencodableCharacterNamed()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, pos);
+        QFETCH(QString, shown);
+        QCOMPARE(cp1251::firstUnencodable(text), qsizetype(pos));
+        QByteArray out;
+        qsizetype bad = -2;
+        QCOMPARE(cp1251::encode(text, out, &bad), pos < 0);
+        if (pos < 0)
+            return;
+        QCOMPARE(bad, qsizetype(pos));
+        QCOMPARE(cp1251::describeChar(text, pos), shown);
+
+        // A search is not a save: the message does not say "saved".
+        const QString msg = db::encodingMessage(text, pos);
+        QVERIFY2(msg.contains(shown), qPrintable(msg));
+        QVERIFY2(msg.contains(QStringLiteral("Windows-1251")), qPrintable(msg));
+        QVERIFY2(!msg.contains(QStringLiteral("сохран")), qPrintable(msg));
+
+        const QString problem = db::valueProblem(QStringLiteral("Фамилия"), text, 100);
+        QVERIFY2(problem.contains(QStringLiteral("«Фамилия»")), qPrintable(problem));
+        QVERIFY2(problem.contains(shown), qPrintable(problem));
+        QVERIFY2(problem.contains(QStringLiteral("на %1-м месте").arg(pos + 1)), qPrintable(problem));
+        QVERIFY2(problem.contains(QStringLiteral("нельзя сохранить")), qPrintable(problem));
+    }
+
+    // The query layer refuses such a value with the same naming, whatever the
+    // statement does.
+    void unencodableParameterRefused()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("enc.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base WHERE fam = ") + sql::boundText(QStringLiteral("f")));
+        s.iSQL.setParam(QStringLiteral("f"), QStringLiteral("Смайлик 😀"));
+        try {
+            s.iSQL.open();
+            QFAIL("no error");
+        } catch (const DbError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("«😀» (U+1F600)")), qPrintable(e.text()));
+            QVERIFY2(!e.text().contains(QStringLiteral("сохран")), qPrintable(e.text()));
+        }
+        s.IBDbase.close();
+    }
+
+    // A byte the page leaves unassigned, written by another program, reads
+    // as a marked character and goes back to the database as the same byte.
+    void undefinedByteWrittenBack()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("undef.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a' || ASCII_CHAR(152) || 'b')"));
+        const QByteArray stored("a\x98" "b");
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        std::vector<db::IBQuery::CellView> cells;
+        s.iSQL.setSql(QStringLiteral("SELECT post FROM post"));
+        s.iSQL.open();
+        s.iSQL.rowView(0, cells);
+        QCOMPARE(QByteArray(cells.at(0).data, qsizetype(cells.at(0).length)), stored);
+        const QString value = s.iSQL.asText(QStringLiteral("post"));
+        QCOMPARE(value.size(), 3);
+        QVERIFY(cp1251::isUndefinedByte(value[1]));
+        s.IBTrans.commit();
+
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM post WHERE post = :v"));
+        s.iSQL.setParam(QStringLiteral("v"), value);
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), 1);
+        s.iSQL.setSql(QStringLiteral("UPDATE post SET post = :v || 'c'"));
+        s.iSQL.setParam(QStringLiteral("v"), value);
+        s.iSQL.execute();
+        s.IBTrans.commit();
+
+        s.iSQL.setSql(QStringLiteral("SELECT post FROM post"));
+        s.iSQL.open();
+        s.iSQL.rowView(0, cells);
+        QCOMPARE(QByteArray(cells.at(0).data, qsizetype(cells.at(0).length)), stored + "c");
+        s.IBTrans.commit();
+        s.IBDbase.close();
     }
 
     void queryFacility()
@@ -176,6 +284,264 @@ private slots:
         s.IBDbase.close();
     }
 
+    // A commit the database refuses keeps nothing of the refused work, and
+    // the next commit stores only what came after it.
+    void failedCommitKeepsNothing()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("commit.fdb"));
+        testdb::exec(path, QStringLiteral(
+                               "CREATE EXCEPTION marker_found 'marker row present';\n"
+                               "CREATE TRIGGER no_marker ON TRANSACTION COMMIT AS BEGIN "
+                               "IF (EXISTS(SELECT 1 FROM post WHERE post = 'marker')) THEN EXCEPTION marker_found; END"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
+        s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("marker"));
+        s.iSQL.execute();
+        s.ibSelect.setParam(QStringLiteral("pk_id"), qint64(1));
+        s.ibSelect.open(); // a result of the same transaction
+        try {
+            s.IBTrans.commit();
+            QFAIL("the commit was not refused");
+        } catch (const DbError &e) {
+            QVERIFY2(e.fromEngine(), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(QStringLiteral("MARKER_FOUND"), Qt::CaseInsensitive), qPrintable(e.text()));
+        }
+        QVERIFY(!s.IBTrans.active());
+        QVERIFY(!s.ibSelect.isOpen());
+
+        s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("kept"));
+        s.iSQL.execute();
+        s.IBTrans.commit();
+        testdb::Peek peek(path);
+        QCOMPARE(peek.count(QStringLiteral("SELECT post FROM post")), 1);
+        QCOMPARE(peek.value(QStringLiteral("SELECT post FROM post")), QStringLiteral("kept"));
+    }
+
+    // A statement that fails, in the engine or before anything is sent, takes
+    // the uncommitted work of its transaction with it; the next statement
+    // starts afresh.
+    void failedStatementKeepsNothing_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("select"); // run by open() rather than execute()
+        QTest::newRow("engine refuses the row") << QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, :v)")
+                                                << QStringLiteral("duplicate key") << false;
+        QTest::newRow("statement does not prepare") << QStringLiteral("INSERT INTO nosuchtable (x) VALUES (:v)")
+                                                    << QStringLiteral("x") << false;
+        QTest::newRow("character refused before sending") << QStringLiteral("INSERT INTO post (post) VALUES (:v)")
+                                                          << QStringLiteral("日本") << false;
+        QTest::newRow("length refused before sending") << QStringLiteral("INSERT INTO post (post) VALUES (:v)")
+                                                       << QString(40000, u'x') << false;
+        QTest::newRow("select fails") << QStringLiteral("SELECT 1 / (CHAR_LENGTH(:v) - 1) FROM rdb$database")
+                                      << QStringLiteral("x") << true;
+    }
+    void failedStatementKeepsNothing()
+    {
+        QFETCH(QString, statement);
+        QFETCH(QString, value);
+        QFETCH(bool, select);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("fail.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, 'first')"));
+        s.iSQL.execute();
+        s.ibUpdate.setSql(statement);
+        s.ibUpdate.setParam(QStringLiteral("v"), value);
+        if (select)
+            QVERIFY_THROWS_EXCEPTION(DbError, s.ibUpdate.open());
+        else
+            QVERIFY_THROWS_EXCEPTION(DbError, s.ibUpdate.execute());
+        QVERIFY(!s.IBTrans.active());
+
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (2, 'second')"));
+        s.iSQL.execute();
+        s.IBTrans.commit();
+        testdb::Peek peek(path);
+        QCOMPARE(peek.count(QStringLiteral("SELECT post FROM post")), 1);
+        QCOMPARE(peek.value(QStringLiteral("SELECT post FROM post")), QStringLiteral("second"));
+    }
+
+    // A text bound as VARCHAR arrives whole or is refused before anything is
+    // sent; a note (BLOB) has no such limit.
+    void longTextParameters_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("short") << 10 << true;
+        QTest::newRow("longest VARCHAR") << 32765 << true;
+        QTest::newRow("one byte more") << 32766 << false;
+        QTest::newRow("over 16 bits") << 65546 << false;
+    }
+    void longTextParameters()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, accepted);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("long.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        const QString text(length, QChar(0x0416)); // Ж: one byte in the database
+        s.iSQL.setSql(QStringLiteral("SELECT CHAR_LENGTH(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251)) AS n, "
+                                     "RIGHT(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251), 1) AS z "
+                                     "FROM rdb$database"));
+        if (accepted) { // the last character tells a whole text from a cut one
+            s.iSQL.setParam(QStringLiteral("v"), text.left(length - 1) + QStringLiteral("z"));
+            s.iSQL.open();
+            QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), length);
+            QCOMPARE(s.iSQL.asText(QStringLiteral("z")), QStringLiteral("z"));
+        } else {
+            s.iSQL.setParam(QStringLiteral("v"), text);
+            try {
+                s.iSQL.open();
+                QFAIL(qPrintable(QStringLiteral("accepted, as %1 characters").arg(s.iSQL.asInt(QStringLiteral("n")))));
+            } catch (const DbError &e) {
+                QVERIFY2(!e.fromEngine(), qPrintable(e.text()));
+                QVERIFY2(e.text().contains(QString::number(length)), qPrintable(e.text()));
+                QVERIFY2(e.text().contains(QStringLiteral("32 765")), qPrintable(e.text()));
+            }
+        }
+        s.IBTrans.commit();
+
+        // The same length goes into a note whole.
+        const QString note = text + QStringLiteral("конец");
+        s.iSQL.setSql(QStringLiteral("INSERT INTO base (fam, rem) VALUES ('note', :rem) RETURNING pk_id"));
+        s.iSQL.setParam(QStringLiteral("rem"), note);
+        s.iSQL.execute();
+        s.ibSelect.setParam(QStringLiteral("pk_id"), s.iSQL.asInt(QStringLiteral("pk_id")));
+        s.ibSelect.open();
+        QCOMPARE(s.ibSelect.asText(QStringLiteral("rem")), note);
+        s.IBTrans.commit();
+    }
+
+    // A statement with RETURNING yields its row only when it touched one;
+    // a procedure or block always yields its row.
+    void returningRow_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("insert") << QStringLiteral("INSERT INTO post (post) VALUES ('c') RETURNING pk_id") << 1 << qint64(3);
+        QTest::newRow("update") << QStringLiteral("UPDATE post SET post = 'x' WHERE pk_id = 2 RETURNING pk_id") << 1
+                                << qint64(2);
+        QTest::newRow("update, no row") << QStringLiteral("UPDATE post SET post = 'x' WHERE pk_id = 99 RETURNING pk_id")
+                                        << 0 << qint64(0);
+        QTest::newRow("delete") << QStringLiteral("DELETE FROM post WHERE pk_id = 1 RETURNING pk_id") << 1 << qint64(1);
+        QTest::newRow("delete, no row") << QStringLiteral("DELETE FROM post WHERE pk_id = 99 RETURNING pk_id") << 0
+                                        << qint64(0);
+        QTest::newRow("update or insert")
+            << QStringLiteral("UPDATE OR INSERT INTO post (pk_id, post) VALUES (2, 'y') MATCHING (pk_id) RETURNING pk_id")
+            << 1 << qint64(2);
+        QTest::newRow("commented update, no row")
+            << QStringLiteral("/* none */ -- here\n  update post SET post = 'x' WHERE pk_id = 99 RETURNING pk_id") << 0
+            << qint64(0);
+        QTest::newRow("procedure") << QStringLiteral("EXECUTE PROCEDURE seven") << 1 << qint64(7);
+        QTest::newRow("block") << QStringLiteral("EXECUTE BLOCK RETURNS (pk_id INTEGER) AS BEGIN pk_id = 5; SUSPEND; END")
+                               << 1 << qint64(5);
+        QTest::newRow("select") << QStringLiteral("SELECT pk_id FROM post WHERE pk_id = 2") << 1 << qint64(2);
+    }
+    void returningRow()
+    {
+        QFETCH(QString, statement);
+        QFETCH(int, rows);
+        QFETCH(qint64, id);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("ret.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
+                                          "INSERT INTO post (post) VALUES ('b');\n"
+                                          "CREATE PROCEDURE seven RETURNS (pk_id INTEGER) AS BEGIN pk_id = 7; END"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        // A row read before must not linger in the next statement's result.
+        s.iSQL.setSql(QStringLiteral("UPDATE post SET post = post WHERE pk_id = 1 RETURNING pk_id"));
+        s.iSQL.execute();
+        QCOMPARE(s.iSQL.recordCount(), 1);
+        s.iSQL.setSql(statement);
+        s.iSQL.execute();
+        QCOMPARE(s.iSQL.eof(), rows == 0);
+        QCOMPARE(s.iSQL.recordCount(), rows);
+        if (rows)
+            QCOMPARE(s.iSQL.asInt(QStringLiteral("pk_id")), id);
+        s.IBTrans.commit();
+    }
+
+    // A query, its transaction and its database may end in any order; what
+    // is left behind refuses to run instead of touching what has gone.
+    void ownersEndInAnyOrder_data()
+    {
+        QTest::addColumn<QString>("order"); // d database, t transaction, q query
+        for (const char *o : {"qtd", "qdt", "tqd", "tdq", "dqt", "dtq"})
+            QTest::newRow(o) << QString::fromLatin1(o);
+    }
+    void ownersEndInAnyOrder()
+    {
+        QFETCH(QString, order);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("order.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO base (fam, rem) VALUES ('a', 'note')"));
+        auto d = std::make_unique<db::IBDatabase>();
+        d->databaseName = path;
+        d->open();
+        auto t = std::make_unique<db::IBTransaction>(d.get());
+        auto q = std::make_unique<db::IBQuery>(d.get(), t.get());
+        q->setSql(QStringLiteral("SELECT fam, rem FROM base"));
+        q->open();
+        QCOMPARE(q->asText(QStringLiteral("rem")), QStringLiteral("note"));
+        for (QChar c : order) {
+            if (c == u'd')
+                d.reset();
+            else if (c == u't')
+                t.reset();
+            else
+                q.reset();
+            if (q && (!d || !t)) {
+                QVERIFY(!q->isOpen());
+                QVERIFY_THROWS_EXCEPTION(DbError, q->open());
+                QVERIFY_THROWS_EXCEPTION(DbError, q->execute());
+                q->setSql(QStringLiteral("SELECT 1 FROM rdb$database"));
+                q->close();
+            }
+            if (t && !d) {
+                QVERIFY(!t->active());
+                QVERIFY_THROWS_EXCEPTION(DbError, t->start());
+                t->commit();
+                t->rollback();
+            }
+        }
+    }
+
+    // A statement that fails to prepare, or a statement text that cannot be
+    // sent, leaves the query as usable as before.
+    void failedPrepareLeavesQueryUsable()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("prep.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
+                                          "INSERT INTO post (post) VALUES ('b')"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iSQL.setSql(QStringLiteral("SELEC post FROM post"));
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.open());
+        QVERIFY(!s.iSQL.isOpen());
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.open()); // and again
+        const QString good = QStringLiteral("SELECT post FROM post WHERE pk_id = :id");
+        s.iSQL.setSql(good);
+        s.iSQL.setParam(QStringLiteral("id"), qint64(2));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asText(QStringLiteral("post")), QStringLiteral("b"));
+
+        // A text the database's encoding cannot carry leaves the statement before it.
+        QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.setSql(QStringLiteral("SELECT '日本' AS post FROM post")));
+        QCOMPARE(s.iSQL.sql(), good);
+        QCOMPARE(s.iSQL.paramNames(), QStringList{QStringLiteral("ID")});
+        QCOMPARE(s.iSQL.paramText(QStringLiteral("id")), QStringLiteral("2"));
+        s.iSQL.open();
+        QCOMPARE(s.iSQL.asText(QStringLiteral("post")), QStringLiteral("b"));
+        s.IBTrans.commit();
+    }
+
     void fixedStatements()
     {
         QCOMPARE(sql::baseInsertColumns().size(), 39);
@@ -235,7 +601,7 @@ private slots:
         } catch (const DbError &e) {
             QVERIFY2(e.connectionLost(), qPrintable(e.text()));
         }
-        s.IBTrans.forget();
+        s.IBTrans.rollback();
         s.IBDbase.close();
     }
 
