@@ -540,6 +540,34 @@ private slots:
         f.rf->close();
     }
 
+    // A byte that Windows-1251 leaves undefined, written by another program,
+    // survives saves of the card; an edit that keeps it is refused with its place.
+    void undefinedByteWrittenByAnotherProgram()
+    {
+        Fixture f;
+        const qint64 id = f.p.addCard(listed("Ивановы"));
+        f.p.exec(QStringLiteral("UPDATE base SET fam = 'Ива' || ASCII_CHAR(152) || 'нов'"));
+        const QString stored = QStringLiteral("Ива") + QChar(0xF798) + QStringLiteral("нов");
+        f.open(QStringLiteral("edit"), id);
+        auto *fam = find<QLineEdit>(f.rf, QStringLiteral("ed_fam"));
+        QCOMPARE(fam->text(), stored);
+        find<QLineEdit>(f.rf, QStringLiteral("ed_ps"))->setText(QStringLiteral("4510"));
+        find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
+        QCOMPARE(texts(), QStringList());
+        QCOMPARE(f.value(QStringLiteral("SELECT ps FROM base")), QStringLiteral("4510"));
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Ива' || ASCII_CHAR(152) || 'нов'")), 1);
+        // Edited, with the byte still in it: the field and the place are named, nothing is stored.
+        fam->setText(stored + QStringLiteral("а"));
+        find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
+        const QStringList shown = texts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(QStringLiteral("«Фамилия» в позиции 4")), qPrintable(shown.first()));
+        QVERIFY(f.rf->CardChanged);
+        QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Ива' || ASCII_CHAR(152) || 'нов'")), 1);
+        msg::script({msg::Answer::No});
+        f.rf->close();
+    }
+
     // A habit toggled by a screen reader (its toggle action, no click) marks the card changed.
     void habitToggledByScreenReader()
     {
