@@ -1,7 +1,9 @@
 #pragma once
 #include <QComboBox>
 #include <QCompleter>
+#include <QLineEdit>
 #include <QStringListModel>
+#include <limits>
 
 // An editable drop-down box whose text is exactly what the user typed or
 // picked. Qt otherwise completes typed text inline and, when the box is
@@ -15,4 +17,6 @@ inline void makeTypedTextBox(QComboBox *box)
     auto *completer = new QCompleter(new QStringListModel(box), box);
     completer->setCaseSensitivity(Qt::CaseSensitive);
     box->setCompleter(completer);
+    // A long paste is checked and told as too long, not cut without a word.
+    box->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
 }

@@ -228,7 +228,6 @@ QWidget *TMF::buildFilterBand()
     bx_post = new QComboBox(band);
     bx_post->setObjectName(QStringLiteral("bx_post"));
     makeTypedTextBox(bx_post);
-    bx_post->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     lbPost->setBuddy(bx_post);
     setAccessible(bx_post, QStringLiteral("Должность"));
     g->addWidget(lbPost, 0, 2);
