@@ -136,32 +136,28 @@ void CardStore::writeAccounts(qint64 cardId, const Accounts &accounts)
     }
 }
 
-static void bindAccounts(db::IBQuery &q, const Accounts &a)
+// Runs the accounts row's insert or update with the four accounts bound.
+static void runAccounts(db::IBQuery &q, const QString &statement, const QString &idParam, qint64 id,
+                        const Accounts &a)
 {
+    q.close();
+    q.setSql(statement);
+    q.setParam(idParam, id);
     for (int k = 0; k < 4; ++k) {
         q.setParam(QStringLiteral("sn%1").arg(k + 1), a.network[k]);
         q.setParam(QStringLiteral("adr%1").arg(k + 1), a.address[k]);
     }
+    q.execute();
 }
 
 void CardStore::InsertAccounts(qint64 cardId, const Accounts &accounts)
 {
-    db::IBQuery &q = m_db.iSQL;
-    q.close();
-    q.setSql(sql::insertAccounts());
-    q.setParam(QStringLiteral("bs_fk"), cardId);
-    bindAccounts(q, accounts);
-    q.execute();
+    runAccounts(m_db.iSQL, sql::insertAccounts(), QStringLiteral("bs_fk"), cardId, accounts);
 }
 
 void CardStore::UpdateAccounts(qint64 accountsId, const Accounts &accounts)
 {
-    db::IBQuery &q = m_db.iSQL;
-    q.close();
-    q.setSql(sql::updateAccounts());
-    q.setParam(QStringLiteral("pk_id"), accountsId);
-    bindAccounts(q, accounts);
-    q.execute();
+    runAccounts(m_db.iSQL, sql::updateAccounts(), QStringLiteral("pk_id"), accountsId, accounts);
 }
 
 void CardStore::remove(qint64 id)

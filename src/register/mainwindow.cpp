@@ -667,11 +667,20 @@ void TMF::FormResize()
 {
     const int w = Grid->width();
     const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
-    // A column is never narrower than its header text, which would be clipped.
+    // A column is never narrower than its header text, which would be
+    // clipped; what that adds is taken from the names' column while it has room.
     QHeaderView *h = Grid->horizontalHeader();
+    int widths[ListModel::kColumns] = {};
+    int headers[ListModel::kColumns] = {};
+    int added = 0;
+    for (int c = 1; c < ListModel::kColumns; ++c) {
+        headers[c] = h->fontMetrics().horizontalAdvance(ListModel::header(c)) + kHeaderPadding;
+        widths[c] = std::max(int(w * shares[c]), headers[c]);
+        added += widths[c] - int(w * shares[c]);
+    }
+    widths[1] = std::max(widths[1] - added, headers[1]);
     for (int c = 1; c < ListModel::kColumns; ++c)
-        Grid->setColumnWidth(c, std::max(int(w * shares[c]),
-                                         h->fontMetrics().horizontalAdvance(ListModel::header(c)) + kHeaderPadding));
+        Grid->setColumnWidth(c, widths[c]);
 }
 
 void TMF::GridDrawCell(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index)
