@@ -35,6 +35,10 @@ public:
     RefEditWindow(const RefBookKind &kind, Context &context, QWidget *parent);
     const RefBookKind &kind() const { return m_kind; }
 
+signals:
+    // A value was stored: the card's drop-down lists are filled again.
+    void valueSaved();
+
 private:
     const RefBookKind &m_kind;
 };

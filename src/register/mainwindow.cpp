@@ -92,6 +92,9 @@ void TMF::connectWindows()
     connect(card, &TRF::cardStored, this, [this] { guardedCall([this] { FormActivate(); }); });
     connect(card, &TRF::refValuesAdded, this, [this] { guardedCall([this] { FillRefLists(); }); });
     connect(card, &TRF::exportRequested, this, [this](qint64 id) { guardedCall([this, id] { ExportCard(id); }); });
+    for (RefEditWindow *editor : {static_cast<RefEditWindow *>(m_ctx.forms.PF1), static_cast<RefEditWindow *>(m_ctx.forms.DF1),
+                                  static_cast<RefEditWindow *>(m_ctx.forms.GF1)})
+        connect(editor, &RefEditWindow::valueSaved, this, [this] { guardedCall([this] { FillRefLists(); }); });
 }
 
 void TMF::buildMenu()

@@ -4,6 +4,7 @@
 #include "app/forms.h"
 #include "app/messages.h"
 #include "app/paths.h"
+#include "app/shell.h"
 #include "app/state.h"
 #include "core/listmodel.h"
 #include "register/mainwindow.h"
@@ -32,6 +33,7 @@ Program::Program()
     resetProgramState();
     msg::setTestMode(true);
     msg::setObserver({});
+    shell::setTestMode(true);
 }
 
 Program::~Program()
@@ -39,6 +41,7 @@ Program::~Program()
     if (mf)
         destroyForms(mf);
     msg::setTestMode(false);
+    shell::setTestMode(false);
     paths::setProgramFolder(QString());
 }
 
