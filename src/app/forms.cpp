@@ -25,7 +25,7 @@ TMF *createForms()
     f.GF = new TGF(c, mf);
     f.GF1 = new TGF1(c, mf);
     f.EF = new TEF(c, mf);
-    f.EF1 = new TEF1(c, mf);
+    f.EF1 = new TEF1(c, f.EF); // beside the selection window, not blocked by it
     f.UF = new TUF(c, mf);
     f.UF1 = new TUF1(c, mf);
     mf->connectWindows();

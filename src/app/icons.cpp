@@ -132,6 +132,29 @@ QPixmap draw(Id id)
         p.setBrush(QColor(180, 210, 240));
         p.drawEllipse(QPointF(16, 18), 6, 6);
         break;
+    case Id::Open: // a folder with a picture
+        p.setPen(QPen(QColor(150, 110, 30), 1.5));
+        p.setBrush(QColor(245, 200, 90));
+        p.drawPolygon(QPolygonF({QPointF(3, 8), QPointF(12, 8), QPointF(15, 11), QPointF(29, 11), QPointF(29, 27),
+                                 QPointF(3, 27)}));
+        p.setPen(QPen(QColor(60, 90, 140), 1));
+        p.setBrush(QColor(200, 225, 250));
+        p.drawRect(QRectF(10, 14, 14, 10));
+        p.setBrush(QColor(80, 150, 80));
+        p.drawPolygon(QPolygonF({QPointF(11, 23), QPointF(16, 17), QPointF(20, 21), QPointF(23, 18), QPointF(23, 23)}));
+        break;
+    case Id::Crop: // a picture with a dashed frame inside
+        p.setPen(QPen(QColor(60, 90, 140), 1.5));
+        p.setBrush(QColor(200, 225, 250));
+        p.drawRect(QRectF(3, 5, 26, 22));
+        p.setPen(QPen(QColor(200, 40, 40), 2, Qt::DashLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(10, 10, 12, 12));
+        break;
+    case Id::Accept:
+        p.setPen(QPen(QColor(46, 160, 67), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(6, 17), QPointF(13, 24), QPointF(26, 8)}));
+        break;
     }
     return pm;
 }

@@ -3,7 +3,7 @@
 
 // The program's pictures, drawn once and shared by every window.
 namespace icons {
-enum class Id { New, Edit, View, Export, Delete, Exit, Clear, Calendar, Save, Photo };
+enum class Id { New, Edit, View, Export, Delete, Exit, Clear, Calendar, Save, Photo, Open, Crop, Accept };
 QIcon get(Id id);
 }
 

@@ -6,12 +6,16 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "app/editablebox.h"
+#include "app/filedialog.h"
+#include "app/shell.h"
+#include "fragment/fragmentwindows.h"
 #include "app/icons.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/state.h"
 #include "db/columns.h"
 #include "db/cp1251.h"
+#include "core/photos.h"
 #include "core/refvalues.h"
 #include "db/shared.h"
 #include "register/mainwindow.h"
@@ -141,6 +145,21 @@ QWidget *TRF::buildPhotoColumn()
     im_foto->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setAccessible(im_foto, QStringLiteral("Фотография"));
     v->addWidget(im_foto);
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    auto photoButton = [&](const char *name, icons::Id icon, const QString &hint) {
+        QToolButton *b = makeToolButton(col, name, icon, hint);
+        b->setIconSize(QSize(24, 24));
+        b->setFixedSize(32, 30);
+        buttons->addWidget(b);
+        return b;
+    };
+    sb_del = photoButton("sb_del", icons::Id::Delete, QStringLiteral("Удалить фотографию"));
+    sb_look = photoButton("sb_look", icons::Id::View, QStringLiteral("Просмотр фотографии"));
+    sb_pict = photoButton("sb_pict", icons::Id::Crop, QStringLiteral("Загрузить фрагмент фотографии"));
+    sb_load = photoButton("sb_load", icons::Id::Open, QStringLiteral("Загрузить фотографию"));
+    buttons->addStretch(1);
+    v->addLayout(buttons);
     v->addStretch(1);
     return col;
 }
@@ -364,6 +383,10 @@ void TRF::wire()
     onSignal(tb_del, &QToolButton::clicked, this, [this] { tb_delClick(); });
     onSignal(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
     onSignal(ToolButton26, &QToolButton::clicked, this, [this] { ToolButton26Click(); });
+    onSignal(sb_del, &QToolButton::clicked, this, [this] { sb_delClick(); });
+    onSignal(sb_look, &QToolButton::clicked, this, [this] { sb_lookClick(); });
+    onSignal(sb_pict, &QToolButton::clicked, this, [this] { sb_pictClick(); });
+    onSignal(sb_load, &QToolButton::clicked, this, [this] { sb_loadClick(); });
 }
 
 // ------------------------------------------------------------------ set-up
@@ -514,19 +537,21 @@ void TRF::showDefaultPicture()
     im_foto->setPixmap(QPixmap::fromImage(img.scaled(im_foto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
-void TRF::showPicture(const QString &path)
+bool TRF::showPicture(const QString &path)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QImage img = reader.read();
+    const QImage img = path.isEmpty() ? QImage() : reader.read();
     if (img.isNull()) {
         // The card still finishes its set-up, with the default picture.
         msg::error(this, QStringLiteral("Не удалось загрузить фотографию:\r%1\r%2")
-                             .arg(QDir::toNativeSeparators(path), reader.errorString()));
+                             .arg(QDir::toNativeSeparators(path),
+                                  path.isEmpty() ? QStringLiteral("Файл не найден") : reader.errorString()));
         showDefaultPicture();
-        return;
+        return false;
     }
     im_foto->setPixmap(QPixmap::fromImage(img.scaled(im_foto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    return true;
 }
 
 void TRF::LoadCard()
@@ -543,13 +568,10 @@ void TRF::LoadCard()
     for (const Binding &b : m_bindings)
         setColumnText(b.column, card->value(b.column));
     StoredPhoto = card->fpath;
-    if (!StoredPhoto.isEmpty()) {
-        QString relative = StoredPhoto;
-        relative.replace(QLatin1Char('\\'), QDir::separator());
-        showPicture(paths::join(PhotoFolder, relative));
-    } else {
+    if (!StoredPhoto.isEmpty())
+        showPicture(core::photoFile(PhotoFolder, StoredPhoto)); // a path leading outside the folder: not found
+    else
         showDefaultPicture();
-    }
     LoadAccounts(CardId);
 }
 
@@ -677,8 +699,9 @@ bool TRF::saveNew()
 {
     const core::Accounts accounts = accountsFromFields();
     const core::CardRecord card = cardFromFields();
-    const qint64 id = core::CardStore(m_ctx.db)
-                          .insert(card, SessionUser.id, MakeStamp(SessionUser.id), AccountsChanged ? &accounts : nullptr);
+    const QString stamp = MakeStamp(SessionUser.id);
+    const qint64 id =
+        core::CardStore(m_ctx.db).insert(card, SessionUser.id, stamp, AccountsChanged ? &accounts : nullptr);
     // From here on the card exists: should anything below fail, the card stays
     // open on it and a second save updates it instead of storing it twice.
     CardId = id;
@@ -686,6 +709,8 @@ bool TRF::saveNew()
     m_loaded = card;
     setCaption(QStringLiteral("Редактирование"));
     AccountsChanged = false;
+    if (!PendingPhoto.isEmpty())
+        AttachPhoto(id, stamp);
     CardChanged = false;
     RefreshOnActivate = true;
     emit cardStored();
@@ -704,6 +729,8 @@ bool TRF::saveEdit()
     }
     m_loaded = card;
     AccountsChanged = false;
+    if (!PendingPhoto.isEmpty())
+        AttachPhoto(CardId, core::PhotoStore(m_ctx.db, PhotoFolder).stamp(CardId));
     CardChanged = false;
     setCaption(QStringLiteral("Редактирование"));
     SaveRefValues();
@@ -882,4 +909,99 @@ void TRF::tb_expClick()
         return;
     }
     emit exportRequested(CardId);
+}
+
+// ------------------------------------------------------------------ photo
+
+static const QString kLoadRefused =
+    QStringLiteral("Фотографии загружаются в режиме редактирования или новой записи с полными правами");
+static const QString kDeleteRefused = QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа");
+
+void TRF::sb_loadClick()
+{
+    if (!SessionUser.fullRights() || CardMode == QLatin1String("read")) {
+        msg::error(this, kLoadRefused);
+        return;
+    }
+    const QString path = filedlg::openPicture(this);
+    if (path.isEmpty())
+        return;
+    // Taken for the card only once it shows: a file that is no picture changes nothing.
+    const QPixmap shown = im_foto->pixmap();
+    if (!showPicture(path)) {
+        im_foto->setPixmap(shown);
+        return;
+    }
+    PendingPhoto = path;
+    markChanged();
+}
+
+void TRF::sb_pictClick()
+{
+    if (!SessionUser.fullRights() || CardMode == QLatin1String("read")) {
+        msg::error(this, kLoadRefused);
+        return;
+    }
+    m_ctx.forms.EF->showModal();
+}
+
+void TRF::acceptFragment(const QString &path)
+{
+    PendingPhoto = path;
+    showPicture(path);
+    markChanged();
+}
+
+void TRF::sb_lookClick()
+{
+    if (StoredPhoto.isEmpty())
+        return;
+    const std::optional<QString> fpath = core::PhotoStore(m_ctx.db, PhotoFolder).storedPath(CardId);
+    if (!fpath)
+        return;
+    const QString file = core::photoFile(PhotoFolder, *fpath);
+    if (!file.isEmpty() && QFileInfo(file).isFile())
+        shell::openFile(file);
+    else
+        msg::error(nullptr, QStringLiteral("Файл не найден!"));
+}
+
+void TRF::sb_delClick()
+{
+    if (!SessionUser.fullRights() || CardMode != QLatin1String("edit")) {
+        msg::error(this, kDeleteRefused);
+        return;
+    }
+    if (StoredPhoto.isEmpty()) {
+        msg::error(this, QStringLiteral("Фото не загружено"));
+        return;
+    }
+    if (!msg::askYesNo(this, QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"),
+                       QStringLiteral("Удаление")))
+        return;
+    DeletePhotoFile(CardId);
+    RefreshOnActivate = true;
+    FormActivate(false); // loaded again: the default picture, unsaved changes dropped
+}
+
+void TRF::DeletePhotoFile(qint64 id)
+{
+    switch (core::PhotoStore(m_ctx.db, PhotoFolder).DeletePhotoFile(id)) {
+    case core::PhotoStore::Deleted::NoCard:
+        msg::error(this, QStringLiteral("Файл не найден, удаление невозможно"));
+        break;
+    case core::PhotoStore::Deleted::FileWasMissing:
+        msg::error(this, QStringLiteral("Файла фотографии уже нет в папке; запись о нём из карточки удалена."));
+        break;
+    case core::PhotoStore::Deleted::Deleted:
+        break;
+    }
+}
+
+void TRF::AttachPhoto(qint64 id, const QString &stamp)
+{
+    // A card made by another tool may have no stamp: its id names the folder then.
+    const QString folder = stamp.isEmpty() ? QString::number(id) : stamp;
+    StoredPhoto = core::PhotoStore(m_ctx.db, PhotoFolder).AttachPhoto(id, folder, PendingPhoto);
+    PendingPhoto.clear();
 }

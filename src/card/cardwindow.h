@@ -55,6 +55,16 @@ public:
     void tb_delClick();
     void tb_expClick();
 
+    // The photo.
+    void sb_loadClick();
+    void sb_pictClick();
+    void sb_lookClick();
+    void sb_delClick();
+    void DeletePhotoFile(qint64 id);
+    void AttachPhoto(qint64 id, const QString &stamp);
+    // A fragment accepted in the fragment tool becomes the card's chosen photo.
+    void acceptFragment(const QString &path);
+
     // The card's state.
     qint64 CardId = 0;
     QString StoredPhoto;
@@ -92,6 +102,7 @@ public:
     QWidget *Panel1;
     QCheckBox *ch_smok, *ch_alc, *ch_hunt, *ch_fish, *ch_paint, *ch_art, *ch_trav, *ch_mus, *ch_cook, *ch_sport;
     QLabel *im_foto;
+    QToolButton *sb_del, *sb_look, *sb_pict, *sb_load;
     QComboBox *snd[4];
     QLabel *sn[4];
     QLineEdit *sn_[4];
@@ -115,7 +126,8 @@ private:
     void wire();
     void setCaption(const QString &mode);
     void setLocked(bool locked);
-    void showPicture(const QString &path);
+    // Shows the picture file; false (and the default picture) when it cannot be read.
+    bool showPicture(const QString &path);
     void showDefaultPicture();
     void setColumnText(const QString &column, const QString &value);
     // Checks every value against the database before anything is written.

@@ -3,6 +3,7 @@
 #include "app/context.h"
 #include "app/forms.h"
 #include "app/messages.h"
+#include "app/filedialog.h"
 #include "app/paths.h"
 #include "app/shell.h"
 #include "app/state.h"
@@ -34,6 +35,7 @@ Program::Program()
     msg::setTestMode(true);
     msg::setObserver({});
     shell::setTestMode(true);
+    filedlg::setTestMode(true);
 }
 
 Program::~Program()
@@ -42,6 +44,7 @@ Program::~Program()
         destroyForms(mf);
     msg::setTestMode(false);
     shell::setTestMode(false);
+    filedlg::setTestMode(false);
     paths::setProgramFolder(QString());
 }
 

@@ -1,0 +1,139 @@
+// A card's photo on disk and in the database, without any window.
+
+#include "core/cardstore.h"
+#include "core/photos.h"
+#include "db/shared.h"
+#include "testdb.h"
+
+#include <QtTest>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestPhotoFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testdb::init(); }
+
+    void storedPathRules_data()
+    {
+        QTest::addColumn<QString>("fpath");
+        QTest::addColumn<QString>("file"); // relative to the folder, "" for none
+        QTest::newRow("stored form") << "3_06122026_101747\\photo 1.jpg" << "3_06122026_101747/photo 1.jpg";
+        QTest::newRow("forward slash") << "3_1/photo.png" << "3_1/photo.png";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("up and out") << "..\\..\\etc\\passwd" << "";
+        QTest::newRow("up inside") << "3_1\\..\\x.jpg" << "";
+        QTest::newRow("absolute") << "/etc/passwd" << "";
+        QTest::newRow("backslash root") << "\\etc\\passwd" << "";
+        QTest::newRow("drive") << "C:\\photos\\x.jpg" << "";
+        QTest::newRow("empty part") << "3_1\\\\x.jpg" << "";
+    }
+
+    void storedPathRules()
+    {
+        QFETCH(QString, fpath);
+        QFETCH(QString, file);
+        const QString folder = QStringLiteral("/srv/prog/files");
+        QCOMPARE(core::photoFile(folder, fpath), file.isEmpty() ? QString() : QDir::toNativeSeparators(folder + "/" + file));
+    }
+
+    void namesAndCopies()
+    {
+        QCOMPARE(core::storedFileName(QStringLiteral("/home/u/Фото Иванова.jpg")), QStringLiteral("Фото Иванова.jpg"));
+        QCOMPARE(core::storedFileName(QStringLiteral("/home/u/日本\U0001F600 a.png")), QStringLiteral("___ a.png"));
+        QCOMPARE(core::storedFileName(QStringLiteral("/home/u/a:b?.jpg")), QStringLiteral("a_b_.jpg"));
+
+        QTemporaryDir dir;
+        const QString src = dir.filePath(QStringLiteral("src.jpg"));
+        QByteArray data(300000, '\0');
+        for (int i = 0; i < data.size(); ++i)
+            data[i] = char(i * 7 + i / 251);
+        writeFile(src, data);
+        const QString target = dir.filePath(QStringLiteral("files/st/src.jpg"));
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        QCOMPARE(core::copyFileSafely(src, target), QString());
+        QCOMPARE(readFile(target), data);
+        // Onto itself: nothing is destroyed.
+        QCOMPARE(core::copyFileSafely(target, target), QString());
+        QCOMPARE(readFile(target), data);
+        // A newer file of the same name replaces the old one; no temporary file stays.
+        writeFile(src, "second");
+        QCOMPARE(core::copyFileSafely(src, target), QString());
+        QCOMPARE(readFile(target), QByteArray("second"));
+        QCOMPARE(QDir(QFileInfo(target).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"src.jpg"});
+        // A missing source and an unwritable folder are told, the old file stays.
+        QVERIFY(core::copyFileSafely(dir.filePath("none.jpg"), target).contains(QStringLiteral("не найден")));
+        QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (::geteuid() != 0) // root writes anywhere
+            QVERIFY(!core::copyFileSafely(src, dir.filePath("files/st/other.jpg")).isEmpty());
+        QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                       QFileDevice::ExeOwner));
+        QCOMPARE(readFile(target), QByteArray("second"));
+    }
+
+    void attachAndDelete()
+    {
+        QTemporaryDir dir;
+        const QString path = testdb::freshDatabase(dir.path());
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        core::CardRecord r;
+        for (const QString &c : core::cardColumns())
+            r.values.insert(c, QString());
+        const qint64 id = core::CardStore(s).insert(r, 1, QStringLiteral("1_02032026_040506"), nullptr);
+        const QString folder = dir.filePath(QStringLiteral("files"));
+        core::PhotoStore photos(s, folder);
+        QCOMPARE(photos.stamp(id), QStringLiteral("1_02032026_040506"));
+        QCOMPARE(photos.storedPath(id), std::optional<QString>(QString()));
+        QCOMPARE(photos.storedPath(id + 1), std::nullopt);
+
+        const QString chosen = dir.filePath(QStringLiteral("Моё фото.jpg"));
+        writeFile(chosen, "JPEGDATA");
+        const QString fpath = photos.AttachPhoto(id, photos.stamp(id), chosen);
+        QCOMPARE(fpath, QStringLiteral("1_02032026_040506\\Моё фото.jpg"));
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), fpath);
+        QCOMPARE(readFile(folder + QStringLiteral("/1_02032026_040506/Моё фото.jpg")), QByteArray("JPEGDATA"));
+
+        // A failed copy changes nothing in the database.
+        QVERIFY_THROWS_EXCEPTION(db::DbError, photos.AttachPhoto(id, photos.stamp(id), dir.filePath("gone.jpg")));
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), fpath);
+
+        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::Deleted);
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/1_02032026_040506/Моё фото.jpg")));
+        QVERIFY(QDir(folder + QStringLiteral("/1_02032026_040506")).exists()); // the folder stays
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QString());
+        // A file already gone: fpath is emptied all the same, and that is told.
+        photos.setStoredPath(id, QStringLiteral("1_02032026_040506\\gone.jpg"));
+        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::FileWasMissing);
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QString());
+        // A path that leads outside the folder is never deleted.
+        const QString outside = dir.filePath(QStringLiteral("outside.jpg"));
+        writeFile(outside, "keep");
+        photos.setStoredPath(id, QStringLiteral("..\\outside.jpg"));
+        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::FileWasMissing);
+        QCOMPARE(readFile(outside), QByteArray("keep"));
+        QCOMPARE(photos.DeletePhotoFile(id + 1), core::PhotoStore::Deleted::NoCard);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPhotoFiles)
+#include "tst_photofiles.moc"
