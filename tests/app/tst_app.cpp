@@ -21,6 +21,7 @@
 #include <QSettings>
 #include <QtTest>
 
+using uitest::find;
 using uitest::Program;
 
 namespace {
@@ -46,6 +47,28 @@ QStringList texts(const QList<msg::Shown> &shown)
     return t;
 }
 
+// The login window's controls, found by their names.
+struct LoginControls
+{
+    explicit LoginControls(const QObject *lf)
+        : PBox(find<QComboBox>(lf, QStringLiteral("PBox"))),
+          ed_pass(find<QLineEdit>(lf, QStringLiteral("ed_pass"))),
+          CheckPass(find<QCheckBox>(lf, QStringLiteral("CheckPass"))),
+          bt_login(find<QPushButton>(lf, QStringLiteral("bt_login")))
+    {
+    }
+    QComboBox *PBox;
+    QLineEdit *ed_pass;
+    QCheckBox *CheckPass;
+    QPushButton *bt_login;
+};
+
+// The main window's status bar panel `i`.
+QLabel *statusPanel(TMF *mf, int i)
+{
+    return find<QLabel>(mf, QStringLiteral("sBar%1").arg(i));
+}
+
 // Answers the login window with `login` / `password` (or cancels it).
 std::function<void(QWidget *)> answerLogin(const QString &login, const QString &password, bool remember = false,
                                            bool cancel = false)
@@ -54,14 +77,15 @@ std::function<void(QWidget *)> answerLogin(const QString &login, const QString &
         auto *lf = qobject_cast<TLF *>(w);
         if (!lf)
             return;
+        const LoginControls ui(lf);
         if (cancel) {
-            QTest::keyClick(lf->PBox, Qt::Key_Escape);
+            QTest::keyClick(ui.PBox, Qt::Key_Escape);
             return;
         }
-        lf->PBox->setEditText(login);
-        lf->ed_pass->setText(password);
-        lf->CheckPass->setChecked(remember);
-        lf->bt_login->click();
+        ui.PBox->setEditText(login);
+        ui.ed_pass->setText(password);
+        ui.CheckPass->setChecked(remember);
+        ui.bt_login->click();
     };
 }
 
@@ -231,15 +255,15 @@ private slots:
         QVERIFY(!mf->ended());
         QCOMPARE(SessionUser.id, 1);
         QCOMPARE(SessionUser.fullName, QStringLiteral("Иванов Иван Иванович"));
-        QCOMPARE(mf->sBar[3]->text(), QStringLiteral("  Иванов Иван Иванович"));
-        QCOMPARE(mf->sBar[4]->text(), QStringLiteral("  Доступ: чтение"));
-        QCOMPARE(mf->sBar[0]->text(), QStringLiteral(" Enter - Просмотр"));
-        QVERIFY(!mf->N2->isVisible());
+        QCOMPARE(statusPanel(mf, 3)->text(), QStringLiteral("  Иванов Иван Иванович"));
+        QCOMPARE(statusPanel(mf, 4)->text(), QStringLiteral("  Доступ: чтение"));
+        QCOMPARE(statusPanel(mf, 0)->text(), QStringLiteral(" Enter - Просмотр"));
+        QVERIFY(!find<QAction>(mf, QStringLiteral("N2"))->isVisible());
         QCOMPARE(uitest::listColumn(mf, 1), QStringList{QStringLiteral("Сидоров  ")});
-        QCOMPARE(mf->MonthBox->currentIndex(), QDate::currentDate().month() - 1);
-        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 1"));
+        QCOMPARE(find<QComboBox>(mf, QStringLiteral("MonthBox"))->currentIndex(), QDate::currentDate().month() - 1);
+        QCOMPARE(find<QLabel>(mf, QStringLiteral("lb_bdate"))->text(), QStringLiteral("Дни рождения - 1"));
         // The card's organization list is filled, empty values left out.
-        QCOMPARE(mf->context().forms.RF->findChild<QComboBox *>("ed_work")->count(), 1);
+        QCOMPARE(find<QComboBox>(mf->context().forms.RF, QStringLiteral("ed_work"))->count(), 1);
 
         // A later activation refills only when asked to.
         p.addCard({{"fam", "Новый"}, {"post", "x"}, {"work", "w"}, {"wtel", "1"}, {"wmail", "m"}});
@@ -294,11 +318,13 @@ private slots:
         // The remembered login and password are offered; logging in with another password works.
         uitest::whileModal([&] { mf->FormActivate(); }, [](QWidget *w) {
             auto *lf = qobject_cast<TLF *>(w);
-            QCOMPARE(lf->PBox->currentText(), QStringLiteral("admin"));
-            QCOMPARE(lf->ed_pass->text(), QStringLiteral("old"));
-            QVERIFY(lf->CheckPass->isChecked());
-            lf->ed_pass->setText(QStringLiteral("new"));
-            lf->bt_login->click();
+            QVERIFY(lf);
+            const LoginControls ui(lf);
+            QCOMPARE(ui.PBox->currentText(), QStringLiteral("admin"));
+            QCOMPARE(ui.ed_pass->text(), QStringLiteral("old"));
+            QVERIFY(ui.CheckPass->isChecked());
+            ui.ed_pass->setText(QStringLiteral("new"));
+            ui.bt_login->click();
         });
         QCOMPARE(SessionUser.password, QStringLiteral("new"));
         mf->show();
@@ -319,24 +345,27 @@ private slots:
         TMF *mf = p.createWindows();
         QVERIFY(mf->OpenDatabase());
         TLF *lf = mf->context().forms.LF;
+        const LoginControls ui(lf);
+        QAction *N2 = find<QAction>(mf, QStringLiteral("N2"));
+        QAction *N19 = find<QAction>(mf, QStringLiteral("N19"));
         SessionUser.login = QStringLiteral("gone"); // remembered, no longer exists
         SessionUser.password = QStringLiteral("pw");
         lf->FormActivate();
-        QCOMPARE(lf->PBox->count(), 6);
-        QCOMPARE(lf->PBox->itemText(0), QStringLiteral("admin"));
-        QCOMPARE(lf->PBox->currentText(), QString()); // not preselected
-        QCOMPARE(lf->ed_pass->text(), QStringLiteral("pw"));
-        QVERIFY(lf->CheckPass->isChecked());
+        QCOMPARE(ui.PBox->count(), 6);
+        QCOMPARE(ui.PBox->itemText(0), QStringLiteral("admin"));
+        QCOMPARE(ui.PBox->currentText(), QString()); // not preselected
+        QCOMPARE(ui.ed_pass->text(), QStringLiteral("pw"));
+        QVERIFY(ui.CheckPass->isChecked());
         QVERIFY(!mf->db.iSQL.isOpen());
 
         bool leftOpen = false;
         auto attempt = [&](const QString &login, const QString &pass) -> QStringList {
             msg::takeShown();
             SessionUser.id = -1;
-            lf->PBox->setEditText(login);
-            lf->ed_pass->setText(pass);
-            lf->CheckPass->setChecked(false);
-            lf->bt_login->click(); // errors go to the program's handler, as for a user
+            ui.PBox->setEditText(login);
+            ui.ed_pass->setText(pass);
+            ui.CheckPass->setChecked(false);
+            ui.bt_login->click(); // errors go to the program's handler, as for a user
             leftOpen = leftOpen || mf->db.iSQL.isOpen();
             return texts(msg::takeShown());
         };
@@ -356,7 +385,7 @@ private slots:
         QVERIFY(attempt(QStringLiteral("shared"), QStringLiteral("two")).isEmpty());
         QCOMPARE(SessionUser.fullName, QStringLiteral("Второй"));
         QCOMPARE(SessionUser.level, QStringLiteral("read"));
-        QVERIFY(!mf->N2->isVisible());
+        QVERIFY(!N2->isVisible());
 
         // Empty password box matches empty and NULL.
         QVERIFY(attempt(QStringLiteral("empty"), QString()).isEmpty());
@@ -368,23 +397,23 @@ private slots:
         // The users menu: only for exactly "admin", whatever its level.
         mf->show();
         QVERIFY(attempt(QStringLiteral("Admin"), QStringLiteral("x")).isEmpty());
-        QVERIFY(!mf->N2->isVisible());
-        QVERIFY(!mf->N19->isVisible());
+        QVERIFY(!N2->isVisible());
+        QVERIFY(!N19->isVisible());
         QVERIFY(attempt(QStringLiteral("admin"), QStringLiteral("Secret")).isEmpty());
-        QVERIFY(mf->N2->isVisible());
-        QVERIFY(mf->N19->isVisible());
+        QVERIFY(N2->isVisible());
+        QVERIFY(N19->isVisible());
         QCOMPARE(SessionUser.login, QStringLiteral("admin"));
         QCOMPARE(SessionUser.id, 1);
 
         // Remembered password kept only when asked.
         SessionUser.id = -1;
-        lf->PBox->setEditText(QStringLiteral("empty"));
-        lf->ed_pass->clear();
-        lf->CheckPass->setChecked(true);
+        ui.PBox->setEditText(QStringLiteral("empty"));
+        ui.ed_pass->clear();
+        ui.CheckPass->setChecked(true);
         lf->bt_loginClick();
         QCOMPARE(SessionUser.password, QString());
-        lf->PBox->setEditText(QStringLiteral("shared"));
-        lf->ed_pass->setText(QStringLiteral("two"));
+        ui.PBox->setEditText(QStringLiteral("shared"));
+        ui.ed_pass->setText(QStringLiteral("two"));
         lf->bt_loginClick();
         QCOMPARE(SessionUser.password, QStringLiteral("two"));
         QVERIFY(!leftOpen);
@@ -400,12 +429,14 @@ private slots:
         SessionUser.password.clear();
         const auto shown = uitest::whileModal([&] { mf->context().forms.LF->showModal(); }, [](QWidget *w) {
             auto *lf = qobject_cast<TLF *>(w);
-            QCOMPARE(lf->PBox->currentText(), QStringLiteral("admin"));
-            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lf->ed_pass));
-            QTest::keyClicks(lf->ed_pass, QStringLiteral("pw"));
-            QTest::keyClick(lf->ed_pass, Qt::Key_Return);
-            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(lf->bt_login));
-            QTest::keyClick(lf->bt_login, Qt::Key_Return);
+            QVERIFY(lf);
+            const LoginControls ui(lf);
+            QCOMPARE(ui.PBox->currentText(), QStringLiteral("admin"));
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.ed_pass));
+            QTest::keyClicks(ui.ed_pass, QStringLiteral("pw"));
+            QTest::keyClick(ui.ed_pass, Qt::Key_Return);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.bt_login));
+            QTest::keyClick(ui.bt_login, Qt::Key_Return);
         });
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
         QCOMPARE(SessionUser.fullName, QStringLiteral("Админ"));

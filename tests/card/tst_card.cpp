@@ -29,6 +29,64 @@ namespace {
 
 const QString kEmptyDate = QStringLiteral("  .  .    ");
 
+// The card's controls, found by their names. The account rows are named
+// from 1: snd[k], sn[k] and sn_[k] are "snd<k+1>", "sn<k+1>" and "sn_<k+1>".
+struct CardControls
+{
+    CardControls() = default;
+    explicit CardControls(const QObject *rf)
+    {
+        auto tool = [rf](const char *name) { return find<QToolButton>(rf, QLatin1String(name)); };
+        auto edit = [rf](const char *name) { return find<QLineEdit>(rf, QLatin1String(name)); };
+        auto combo = [rf](const char *name) { return find<QComboBox>(rf, QLatin1String(name)); };
+        auto date = [rf](const char *name) { return find<DateEdit>(rf, QLatin1String(name)); };
+        auto memo = [rf](const char *name) { return find<QPlainTextEdit>(rf, QLatin1String(name)); };
+        auto check = [rf](const char *name) { return find<QCheckBox>(rf, QLatin1String(name)); };
+        tb_save = tool("tb_save");
+        tb_edit = tool("tb_edit");
+        tb_exp = tool("tb_exp");
+        tb_del = tool("tb_del");
+        ToolButton26 = tool("ToolButton26");
+        BitBtn1 = find<QPushButton>(rf, QStringLiteral("BitBtn1"));
+        ed_fam = edit("ed_fam");
+        ed_name1 = edit("ed_name1");
+        ed_name2 = edit("ed_name2");
+        ed_wtel = edit("ed_wtel");
+        ed_htel = edit("ed_htel");
+        ed_work = combo("ed_work");
+        ed_dep = combo("ed_dep");
+        ed_post = combo("ed_post");
+        pk_bdate = date("pk_bdate");
+        pk_vdate2 = date("pk_vdate2");
+        mm_other = memo("mm_other");
+        mm_rem = memo("mm_rem");
+        ch_smok = check("ch_smok");
+        ch_alc = check("ch_alc");
+        ch_hunt = check("ch_hunt");
+        ch_fish = check("ch_fish");
+        ch_paint = check("ch_paint");
+        ch_sport = check("ch_sport");
+        for (int k = 0; k < 4; ++k) {
+            snd[k] = find<QComboBox>(rf, QStringLiteral("snd%1").arg(k + 1));
+            sn[k] = find<QLabel>(rf, QStringLiteral("sn%1").arg(k + 1));
+            sn_[k] = find<QLineEdit>(rf, QStringLiteral("sn_%1").arg(k + 1));
+        }
+    }
+
+    QToolButton *tb_save = nullptr, *tb_edit = nullptr, *tb_exp = nullptr, *tb_del = nullptr,
+                *ToolButton26 = nullptr;
+    QPushButton *BitBtn1 = nullptr;
+    QLineEdit *ed_fam = nullptr, *ed_name1 = nullptr, *ed_name2 = nullptr, *ed_wtel = nullptr, *ed_htel = nullptr;
+    QComboBox *ed_work = nullptr, *ed_dep = nullptr, *ed_post = nullptr;
+    DateEdit *pk_bdate = nullptr, *pk_vdate2 = nullptr;
+    QPlainTextEdit *mm_other = nullptr, *mm_rem = nullptr;
+    QCheckBox *ch_smok = nullptr, *ch_alc = nullptr, *ch_hunt = nullptr, *ch_fish = nullptr, *ch_paint = nullptr,
+              *ch_sport = nullptr;
+    QComboBox *snd[4] = {};
+    QLabel *sn[4] = {};
+    QLineEdit *sn_[4] = {};
+};
+
 // A program with its windows, the database open and `level` logged in as user 1.
 struct Fixture
 {
@@ -39,6 +97,7 @@ struct Fixture
         p.loginDirect(QStringLiteral("ivanov"), level);
         mf = p.mf;
         rf = mf->context().forms.RF;
+        ui = CardControls(rf);
     }
     // Opens the card as the main window does, for the list row showing `id`.
     void open(const QString &mode, qint64 id = 0)
@@ -59,6 +118,7 @@ struct Fixture
     Program p;
     TMF *mf = nullptr;
     TRF *rf = nullptr;
+    CardControls ui; // the card's controls
 };
 
 Cols listed(const QString &fam, const Cols &more = {})
@@ -113,11 +173,11 @@ private slots:
         f.open(QStringLiteral("new"));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Новая запись"));
         QVERIFY(!f.rf->CardChanged);
-        QCOMPARE(f.rf->snd[0]->currentText(), QStringLiteral("1 ..."));
-        typeText(f.rf->ed_fam, QStringLiteral("Петров"));
+        QCOMPARE(f.ui.snd[0]->currentText(), QStringLiteral("1 ..."));
+        typeText(f.ui.ed_fam, QStringLiteral("Петров"));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Новая запись(!)"));
         QVERIFY(f.rf->CardChanged && !f.rf->AccountsChanged);
-        f.rf->tb_save->click();
+        f.ui.tb_save->click();
         QVERIFY(!f.rf->isVisible()); // a saved new card closes
         QVERIFY(texts().isEmpty());
         testdb::Peek peek(f.p.dbPath);
@@ -149,11 +209,11 @@ private slots:
                                                          {"fpath", ""}, {"ldt", "9"}}));
         f.open(QStringLiteral("edit"), id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
-        QVERIFY(f.rf->ch_smok->isChecked());
-        QVERIFY(!f.rf->ch_alc->isChecked() && !f.rf->ch_fish->isChecked() && !f.rf->ch_hunt->isChecked() &&
-                !f.rf->ch_paint->isChecked()); // "0", "", "x" and NULL all unset
-        QCOMPARE(f.rf->mm_other->toPlainText(), QStringLiteral("строка 1\nстрока 2"));
-        QCOMPARE(f.rf->pk_bdate->dateText(), QStringLiteral("3.3.1990"));
+        QVERIFY(f.ui.ch_smok->isChecked());
+        QVERIFY(!f.ui.ch_alc->isChecked() && !f.ui.ch_fish->isChecked() && !f.ui.ch_hunt->isChecked() &&
+                !f.ui.ch_paint->isChecked()); // "0", "", "x" and NULL all unset
+        QCOMPARE(f.ui.mm_other->toPlainText(), QStringLiteral("строка 1\nстрока 2"));
+        QCOMPARE(f.ui.pk_bdate->dateText(), QStringLiteral("3.3.1990"));
         QVERIFY(!f.rf->CardChanged);
 
         // Change every field.
@@ -164,14 +224,14 @@ private slots:
                 continue;
             e->setText(QStringLiteral("%1 «%2» 'x'").arg(e->objectName()).arg(++n));
         }
-        f.rf->ed_work->setEditText(QStringLiteral("ООО «Рога и копыта»"));
-        f.rf->ed_dep->setEditText(QStringLiteral("Отдел"));
-        f.rf->ed_post->setEditText(QStringLiteral("Главный"));
-        f.rf->pk_vdate2->setDateText(QStringLiteral("31.12.2030"));
-        f.rf->mm_rem->setPlainText(QStringLiteral("a\nb"));
-        f.rf->ch_sport->click();
-        f.rf->ch_smok->click();
-        f.rf->tb_save->click();
+        f.ui.ed_work->setEditText(QStringLiteral("ООО «Рога и копыта»"));
+        f.ui.ed_dep->setEditText(QStringLiteral("Отдел"));
+        f.ui.ed_post->setEditText(QStringLiteral("Главный"));
+        f.ui.pk_vdate2->setDateText(QStringLiteral("31.12.2030"));
+        f.ui.mm_rem->setPlainText(QStringLiteral("a\nb"));
+        f.ui.ch_sport->click();
+        f.ui.ch_smok->click();
+        f.ui.tb_save->click();
         QVERIFY(f.rf->isVisible()); // edit mode stays open
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         QVERIFY(!f.rf->CardChanged);
@@ -202,37 +262,37 @@ private slots:
         Fixture f;
         const qint64 id = f.p.addCard(listed("Счетов"));
         f.open(QStringLiteral("edit"), id);
-        QCOMPARE(f.rf->snd[1]->currentText(), QStringLiteral("2 ..."));
-        f.rf->sn_[1]->setText(QStringLiteral("https://vk.com/id1"));
+        QCOMPARE(f.ui.snd[1]->currentText(), QStringLiteral("2 ..."));
+        f.ui.sn_[1]->setText(QStringLiteral("https://vk.com/id1"));
         QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
-        f.rf->tb_save->click();
+        f.ui.tb_save->click();
         QVERIFY(!f.rf->AccountsChanged);
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 1);
         // All four accounts are written, placeholders included.
         QCOMPARE(f.value(QStringLiteral("SELECT sn1 || '|' || sn2 || '|' || adr2 FROM accounts")),
                  QStringLiteral("1 ...|2 ...|https://vk.com/id1"));
-        f.rf->snd[0]->setEditText(QStringLiteral("VK"));
-        f.rf->tb_save->click();
+        f.ui.snd[0]->setEditText(QStringLiteral("VK"));
+        f.ui.tb_save->click();
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 1); // updated, not added
         QCOMPARE(f.value(QStringLiteral("SELECT sn1 FROM accounts")), QStringLiteral("VK"));
         // Changing only the surname leaves the accounts row alone.
         f.p.exec(QStringLiteral("UPDATE accounts SET adr4 = 'kept'"));
         f.mf->db.IBTrans.commit();
-        f.rf->ed_fam->setText(QStringLiteral("Другой"));
+        f.ui.ed_fam->setText(QStringLiteral("Другой"));
         QVERIFY(!f.rf->AccountsChanged);
-        f.rf->tb_save->click();
+        f.ui.tb_save->click();
         QCOMPARE(f.value(QStringLiteral("SELECT adr4 FROM accounts")), QStringLiteral("kept"));
 
         // Read mode: labels, placeholder for an empty network, empty box in edit mode.
         f.p.exec(QStringLiteral("UPDATE accounts SET sn2 = ''"));
         f.rf->close();
         f.open(QStringLiteral("read"), id);
-        QVERIFY(f.rf->sn[0]->isVisible() && !f.rf->snd[0]->isVisible());
-        QCOMPARE(f.rf->sn[0]->text(), QStringLiteral("VK"));
-        QCOMPARE(f.rf->sn[1]->text(), QStringLiteral("2 ..."));
+        QVERIFY(f.ui.sn[0]->isVisible() && !f.ui.snd[0]->isVisible());
+        QCOMPARE(f.ui.sn[0]->text(), QStringLiteral("VK"));
+        QCOMPARE(f.ui.sn[1]->text(), QStringLiteral("2 ..."));
         f.rf->close();
         f.open(QStringLiteral("edit"), id);
-        QCOMPARE(f.rf->snd[1]->currentText(), QString());
+        QCOMPARE(f.ui.snd[1]->currentText(), QString());
         f.rf->close();
     }
 
@@ -246,9 +306,9 @@ private slots:
             f.p.addCard({{"fam", "Приманка"}, {"sysinfo", MakeStamp(1, now.addSecs(sec))}});
         for (const char *who : {"Первый", "Второй"}) {
             f.open(QStringLiteral("new"));
-            f.rf->ed_fam->setText(QString::fromUtf8(who));
-            f.rf->sn_[0]->setText(QStringLiteral("page of ") + QString::fromUtf8(who));
-            f.rf->tb_save->click();
+            f.ui.ed_fam->setText(QString::fromUtf8(who));
+            f.ui.sn_[0]->setText(QStringLiteral("page of ") + QString::fromUtf8(who));
+            f.ui.tb_save->click();
         }
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 2);
         QCOMPARE(f.value(QStringLiteral("SELECT a.adr1 FROM accounts a JOIN base b ON b.pk_id = a.bs_fk "
@@ -265,24 +325,24 @@ private slots:
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО «Ёлка»')"));
         const qint64 id = f.p.addCard(listed("Реф"));
         f.open(QStringLiteral("edit"), id);
-        f.rf->ed_work->setEditText(QStringLiteral("ооо «ёлка»")); // differs only in case
-        f.rf->ed_dep->setEditText(QStringLiteral("Отдел д'Артаньяна"));
-        f.rf->ed_post->setEditText(QStringLiteral("Инженер"));
-        f.rf->tb_save->click();
-        f.rf->tb_save->click(); // a second save adds nothing more
+        f.ui.ed_work->setEditText(QStringLiteral("ооо «ёлка»")); // differs only in case
+        f.ui.ed_dep->setEditText(QStringLiteral("Отдел д'Артаньяна"));
+        f.ui.ed_post->setEditText(QStringLiteral("Инженер"));
+        f.ui.tb_save->click();
+        f.ui.tb_save->click(); // a second save adds nothing more
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization")), 1);
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM department")), 1);
         QCOMPARE(f.value(QStringLiteral("SELECT dep FROM department")), QStringLiteral("Отдел д'Артаньяна"));
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM post WHERE post = 'Инженер'")), 1);
         // A new organization refills the lists; the boxes keep their texts and the card stays unmarked.
-        f.rf->ed_work->setEditText(QStringLiteral("Новая фирма"));
-        f.rf->ed_post->setEditText(QStringLiteral("Текст поста"));
-        f.rf->tb_save->click();
-        QCOMPARE(f.rf->ed_work->findText(QStringLiteral("Новая фирма")) >= 0, true);
-        QCOMPARE(f.rf->ed_post->currentText(), QStringLiteral("Текст поста"));
+        f.ui.ed_work->setEditText(QStringLiteral("Новая фирма"));
+        f.ui.ed_post->setEditText(QStringLiteral("Текст поста"));
+        f.ui.tb_save->click();
+        QCOMPARE(f.ui.ed_work->findText(QStringLiteral("Новая фирма")) >= 0, true);
+        QCOMPARE(f.ui.ed_post->currentText(), QStringLiteral("Текст поста"));
         QVERIFY(!f.rf->CardChanged);
         f.mf->FillRefLists();
-        QCOMPARE(f.rf->ed_work->currentText(), QStringLiteral("Новая фирма"));
+        QCOMPARE(f.ui.ed_work->currentText(), QStringLiteral("Новая фирма"));
         QVERIFY(!f.rf->CardChanged);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         f.rf->close();
@@ -294,50 +354,50 @@ private slots:
         const qint64 id = f.p.addCard(listed("Ключев", {{"name1", "Иван"}}));
         f.open(QStringLiteral("read"), id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Просмотр"));
-        QVERIFY(f.rf->ed_fam->isReadOnly());
-        QVERIFY(!f.rf->ed_work->isEnabled());
-        QVERIFY(!f.rf->ch_smok->isEnabled());
-        QVERIFY(f.rf->tb_save->isEnabled());
-        QCOMPARE(f.rf->focusWidget(), static_cast<QWidget *>(f.rf->ed_fam));
+        QVERIFY(f.ui.ed_fam->isReadOnly());
+        QVERIFY(!f.ui.ed_work->isEnabled());
+        QVERIFY(!f.ui.ch_smok->isEnabled());
+        QVERIFY(f.ui.tb_save->isEnabled());
+        QCOMPARE(f.rf->focusWidget(), static_cast<QWidget *>(f.ui.ed_fam));
         // Saving and deleting in read mode.
-        f.rf->tb_save->click();
+        f.ui.tb_save->click();
         QVERIFY(texts().isEmpty());
-        f.rf->tb_del->click();
+        f.ui.tb_del->click();
         QCOMPARE(texts(), QStringList{QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")});
         // F4 switches to edit mode, re-reading the same record even if the list moved on.
         f.p.exec(QStringLiteral("UPDATE base SET name1 = 'Пётр'"));
         f.mf->db.IBTrans.commit();
-        f.mf->ed_name->setText(QStringLiteral("нет такого"));
-        QTest::keyClick(f.rf->ed_fam, Qt::Key_F4, Qt::AltModifier); // Alt+F4 is not ours
+        find<QLineEdit>(f.mf, QStringLiteral("ed_name"))->setText(QStringLiteral("нет такого"));
+        QTest::keyClick(f.ui.ed_fam, Qt::Key_F4, Qt::AltModifier); // Alt+F4 is not ours
         QCOMPARE(CardMode, QStringLiteral("read"));
-        QTest::keyClick(f.rf->ed_fam, Qt::Key_F4);
+        QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
         QCOMPARE(CardMode, QStringLiteral("edit"));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
-        QCOMPARE(f.rf->ed_name1->text(), QStringLiteral("Пётр"));
-        QVERIFY(!f.rf->ed_fam->isReadOnly() && f.rf->ch_smok->isEnabled());
-        f.rf->tb_edit->click();
+        QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Пётр"));
+        QVERIFY(!f.ui.ed_fam->isReadOnly() && f.ui.ch_smok->isEnabled());
+        f.ui.tb_edit->click();
         QCOMPARE(texts(), QStringList{QStringLiteral("Переключение в режим редактирования доступно только из режима "
                                                      "просмотра с правами полного доступа")});
         // Enter moves on in the fields, adds a line in the remarks memo.
-        f.rf->ed_fam->setFocus();
-        QTest::keyClick(f.rf->ed_fam, Qt::Key_Return);
-        QCOMPARE(f.rf->focusWidget(), static_cast<QWidget *>(f.rf->ed_name1));
-        f.rf->mm_rem->setFocus();
-        QTest::keyClicks(f.rf->mm_rem, QStringLiteral("a"));
-        QTest::keyClick(f.rf->mm_rem, Qt::Key_Return);
-        QTest::keyClicks(f.rf->mm_rem, QStringLiteral("b"));
-        QCOMPARE(f.rf->mm_rem->toPlainText(), QStringLiteral("a\nb"));
+        f.ui.ed_fam->setFocus();
+        QTest::keyClick(f.ui.ed_fam, Qt::Key_Return);
+        QCOMPARE(f.rf->focusWidget(), static_cast<QWidget *>(f.ui.ed_name1));
+        f.ui.mm_rem->setFocus();
+        QTest::keyClicks(f.ui.mm_rem, QStringLiteral("a"));
+        QTest::keyClick(f.ui.mm_rem, Qt::Key_Return);
+        QTest::keyClicks(f.ui.mm_rem, QStringLiteral("b"));
+        QCOMPARE(f.ui.mm_rem->toPlainText(), QStringLiteral("a\nb"));
         QCOMPARE(f.rf->columnText(QStringLiteral("rem")), QStringLiteral("a\r\nb"));
         // Esc does not close the card.
-        QTest::keyClick(f.rf->ed_fam, Qt::Key_Escape);
+        QTest::keyClick(f.ui.ed_fam, Qt::Key_Escape);
         QVERIFY(f.rf->isVisible());
         msg::script({msg::Answer::No});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
         f.open(QStringLiteral("new"));
-        f.rf->tb_edit->click();
-        f.rf->tb_exp->click();
-        f.rf->tb_del->click();
+        f.ui.tb_edit->click();
+        f.ui.tb_exp->click();
+        f.ui.tb_del->click();
         QCOMPARE(texts(), (QStringList{
                               QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
                                              "правами полного доступа"),
@@ -351,10 +411,10 @@ private slots:
         Fixture f(QStringLiteral("read"));
         const qint64 id = f.p.addCard(listed("Чтецов"));
         f.open(QStringLiteral("read"), id);
-        QTest::keyClick(f.rf->ed_fam, Qt::Key_F4);
+        QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
         QCOMPARE(CardMode, QStringLiteral("read"));
-        QVERIFY(f.rf->ed_fam->isReadOnly());
-        f.rf->tb_save->click();
+        QVERIFY(f.ui.ed_fam->isReadOnly());
+        f.ui.tb_save->click();
         QCOMPARE(texts(), (QStringList{
                               QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
                                              "правами полного доступа"),
@@ -370,13 +430,13 @@ private slots:
         const qint64 id = f.p.addCard(listed("Закрытов"));
         // Unchanged: closes without a question.
         f.open(QStringLiteral("edit"), id);
-        f.rf->ToolButton26->click();
+        f.ui.ToolButton26->click();
         QVERIFY(!f.rf->isVisible());
         QVERIFY(msg::shown().isEmpty());
         // A habit box counts; "(!)" is appended once.
         f.open(QStringLiteral("edit"), id);
-        f.rf->ch_fish->click();
-        f.rf->ed_fam->setText(QStringLiteral("Иной"));
+        f.ui.ch_fish->click();
+        f.ui.ed_fam->setText(QStringLiteral("Иной"));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
         msg::script({msg::Answer::No});
         f.rf->close();
@@ -387,41 +447,41 @@ private slots:
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Закрытов"));
         // Yes stores and closes, in edit and in new mode.
         f.open(QStringLiteral("edit"), id);
-        f.rf->ed_fam->setText(QStringLiteral("Иной"));
+        f.ui.ed_fam->setText(QStringLiteral("Иной"));
         msg::script({msg::Answer::Yes});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Иной"));
         f.open(QStringLiteral("new"));
-        f.rf->ed_fam->setText(QStringLiteral("Новенький"));
+        f.ui.ed_fam->setText(QStringLiteral("Новенький"));
         msg::script({msg::Answer::Yes});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Новенький'")), 1);
         // No in new mode stores nothing.
         f.open(QStringLiteral("new"));
-        f.rf->ed_fam->setText(QStringLiteral("Брошенный"));
-        f.rf->ed_work->setEditText(QStringLiteral("Фирма нового"));
+        f.ui.ed_fam->setText(QStringLiteral("Брошенный"));
+        f.ui.ed_work->setEditText(QStringLiteral("Фирма нового"));
         msg::script({msg::Answer::No});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Брошенный'")), 0);
         // A new card's work place does not enter the reference list (only an edited card's does).
         f.open(QStringLiteral("new"));
-        f.rf->ed_fam->setText(QStringLiteral("Сохранённый"));
-        f.rf->ed_work->setEditText(QStringLiteral("Фирма нового"));
-        f.rf->tb_save->click();
+        f.ui.ed_fam->setText(QStringLiteral("Сохранённый"));
+        f.ui.ed_work->setEditText(QStringLiteral("Фирма нового"));
+        f.ui.tb_save->click();
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Сохранённый'")), 1);
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization WHERE org = 'Фирма нового'")), 0);
         // Save and exit on an unchanged new card stores nothing.
         f.open(QStringLiteral("new"));
-        f.rf->BitBtn1->click();
+        f.ui.BitBtn1->click();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 3);
         // Save and exit on a changed edit card stores and closes.
         f.open(QStringLiteral("edit"), id);
-        f.rf->ed_name2->setText(QStringLiteral("Отч"));
-        f.rf->BitBtn1->click();
+        f.ui.ed_name2->setText(QStringLiteral("Отч"));
+        f.ui.BitBtn1->click();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.value(QStringLiteral("SELECT name2 FROM base WHERE pk_id = %1").arg(id)), QStringLiteral("Отч"));
     }
@@ -433,10 +493,10 @@ private slots:
         QString note;
         while (note.size() < 5000)
             note += QStringLiteral("Заметка с 'кавычкой' и \"двойной\"\n");
-        f.rf->ed_fam->setText(QStringLiteral("О'Нил"));
-        f.rf->mm_other->setPlainText(note);
-        f.rf->sn_[0]->setText(QStringLiteral("x"));
-        f.rf->tb_save->click();
+        f.ui.ed_fam->setText(QStringLiteral("О'Нил"));
+        f.ui.mm_other->setPlainText(note);
+        f.ui.sn_[0]->setText(QStringLiteral("x"));
+        f.ui.tb_save->click();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("О'Нил"));
         QString stored = note;
@@ -447,9 +507,9 @@ private slots:
                                            std::pair{QStringLiteral("ed_fam"), QString(500, QLatin1Char('x'))},
                                            std::pair{QStringLiteral("sn_3"), QStringLiteral("☺")}}) {
             f.open(QStringLiteral("new"));
-            f.rf->findChild<QLineEdit *>(field)->setText(value);
-            f.rf->sn_[0]->setText(QStringLiteral("acc"));
-            f.rf->tb_save->click();
+            find<QLineEdit>(f.rf, field)->setText(value);
+            f.ui.sn_[0]->setText(QStringLiteral("acc"));
+            f.ui.tb_save->click();
             QVERIFY(f.rf->isVisible());
             const QStringList t = texts();
             QCOMPARE(t.size(), 1);
@@ -470,8 +530,8 @@ private slots:
         const qint64 id = f.p.addCard(listed("Ошибкин"));
         f.p.exec(QStringLiteral("ALTER TABLE base ADD CONSTRAINT no_boom CHECK (fam IS NULL OR fam <> 'boom')"));
         f.open(QStringLiteral("edit"), id);
-        f.rf->ed_fam->setText(QStringLiteral("boom"));
-        f.rf->sn_[0]->setText(QStringLiteral("a"));
+        f.ui.ed_fam->setText(QStringLiteral("boom"));
+        f.ui.sn_[0]->setText(QStringLiteral("a"));
         msg::script({msg::Answer::Yes});
         f.rf->close();
         QVERIFY(f.rf->isVisible()); // the save failed: nothing is lost
@@ -614,9 +674,9 @@ private slots:
         f.open(QStringLiteral("edit"), id);
         f.p.exec(QStringLiteral("DELETE FROM base"));
         f.mf->db.IBTrans.commit();
-        f.rf->ed_work->setEditText(QStringLiteral("Фирма-призрак"));
-        f.rf->sn_[0]->setText(QStringLiteral("a"));
-        f.rf->tb_save->click();
+        f.ui.ed_work->setEditText(QStringLiteral("Фирма-призрак"));
+        f.ui.sn_[0]->setText(QStringLiteral("a"));
+        f.ui.tb_save->click();
         QCOMPARE(texts(), QStringList{QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных")});
         QVERIFY(f.rf->CardChanged);
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization")), 0);
@@ -626,11 +686,11 @@ private slots:
         // Opening a card that is gone shows empty fields, not the previous card's.
         const qint64 other = f.p.addCard(listed("Второй", {{"name1", "Полный"}}));
         f.open(QStringLiteral("edit"), other);
-        QCOMPARE(f.rf->ed_name1->text(), QStringLiteral("Полный"));
+        QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Полный"));
         f.p.exec(QStringLiteral("DELETE FROM base"));
         f.mf->db.IBTrans.commit();
         f.rf->FormActivate(false);
-        QCOMPARE(f.rf->ed_name1->text(), QString());
+        QCOMPARE(f.ui.ed_name1->text(), QString());
         QCOMPARE(texts(), QStringList{QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных")});
         f.rf->close();
     }
@@ -641,13 +701,13 @@ private slots:
         const qint64 id = f.p.addCard(listed("Удалёнкин"));
         f.p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK')").arg(id));
         f.open(QStringLiteral("edit"), id);
-        f.rf->ed_fam->setText(QStringLiteral("изменён, не сохранён"));
+        f.ui.ed_fam->setText(QStringLiteral("изменён, не сохранён"));
         msg::script({msg::Answer::No});
-        f.rf->tb_del->click();
+        f.ui.tb_del->click();
         QVERIFY(f.rf->isVisible());
         msg::takeShown();
         msg::script({msg::Answer::Yes});
-        f.rf->tb_del->click();
+        f.ui.tb_del->click();
         QVERIFY(!f.rf->isVisible());
         const QList<msg::Shown> shown = msg::takeShown();
         QCOMPARE(shown.size(), 1); // only the deletion question: no save question afterwards
@@ -668,9 +728,9 @@ private slots:
         const QStringList shown = uitest::whileModal([&] { f.mf->N15Click(); }, [&](QWidget *w) {
             QCOMPARE(w, static_cast<QWidget *>(f.rf));
             QCOMPARE(f.rf->CardId, a);
-            QCOMPARE(f.rf->ed_fam->text(), QStringLiteral("Аа"));
-            f.rf->ed_name1->setText(QStringLiteral("Сохранено"));
-            f.rf->BitBtn1->click();
+            QCOMPARE(f.ui.ed_fam->text(), QStringLiteral("Аа"));
+            f.ui.ed_name1->setText(QStringLiteral("Сохранено"));
+            f.ui.BitBtn1->click();
         });
         QCOMPARE(shown, QStringList{QStringLiteral("TRF")});
         QCOMPARE(f.value(QStringLiteral("SELECT name1 FROM base WHERE pk_id = %1").arg(a)), QStringLiteral("Сохранено"));
@@ -680,10 +740,10 @@ private slots:
     void controlsAreNamedForScreenReaders()
     {
         Fixture f;
-        QCOMPARE(f.rf->ed_htel->accessibleName(), QStringLiteral("Стационарный телефон (личный)"));
-        QCOMPARE(f.rf->ed_wtel->accessibleName(), QStringLiteral("Стационарный телефон (рабочий)"));
-        QCOMPARE(f.rf->sn_[2]->accessibleName(), QStringLiteral("Адрес 3"));
-        QCOMPARE(f.rf->snd[3]->accessibleName(), QStringLiteral("Сеть 4"));
+        QCOMPARE(f.ui.ed_htel->accessibleName(), QStringLiteral("Стационарный телефон (личный)"));
+        QCOMPARE(f.ui.ed_wtel->accessibleName(), QStringLiteral("Стационарный телефон (рабочий)"));
+        QCOMPARE(f.ui.sn_[2]->accessibleName(), QStringLiteral("Адрес 3"));
+        QCOMPARE(f.ui.snd[3]->accessibleName(), QStringLiteral("Сеть 4"));
         for (QWidget *w : f.rf->findChildren<QWidget *>()) {
             const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||
                                  qobject_cast<QAbstractButton *>(w) || qobject_cast<QPlainTextEdit *>(w);

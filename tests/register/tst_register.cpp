@@ -44,6 +44,33 @@ QStringList names(TMF *mf)
     return uitest::listColumn(mf, 1);
 }
 
+// The main window's controls, found by their names.
+struct MainControls
+{
+    explicit MainControls(const QObject *mf)
+        : ed_name(find<QLineEdit>(mf, QStringLiteral("ed_name"))),
+          ed_work(find<QLineEdit>(mf, QStringLiteral("ed_work"))),
+          ed_mail(find<QLineEdit>(mf, QStringLiteral("ed_mail"))),
+          ed_tel(find<QLineEdit>(mf, QStringLiteral("ed_tel"))),
+          bx_post(find<QComboBox>(mf, QStringLiteral("bx_post"))),
+          check_pos(find<QCheckBox>(mf, QStringLiteral("check_pos"))),
+          MonthBox(find<QComboBox>(mf, QStringLiteral("MonthBox"))),
+          lb_bdate(find<QLabel>(mf, QStringLiteral("lb_bdate"))),
+          Grid(find<QTableView>(mf, QStringLiteral("Grid"))),
+          N6(find<QAction>(mf, QStringLiteral("N6"))),
+          N7(find<QAction>(mf, QStringLiteral("N7"))),
+          N8(find<QAction>(mf, QStringLiteral("N8")))
+    {
+    }
+    QLineEdit *ed_name, *ed_work, *ed_mail, *ed_tel;
+    QComboBox *bx_post;
+    QCheckBox *check_pos;
+    QComboBox *MonthBox;
+    QLabel *lb_bdate;
+    QTableView *Grid;
+    QAction *N6, *N7, *N8;
+};
+
 } // namespace
 
 class TestRegister : public QObject
@@ -63,6 +90,7 @@ private slots:
         p.addCard({{"fam", "Телефонов"}, {"post", "Кладовщик"}, {"work", "x"}, {"wmail", "m"}, {"hmob", "+7 912 555-01-02"}});
         p.addCard({{"fam", "Почтов"}, {"post", "Курьер"}, {"work", "x"}, {"hmail", "Box@Mail.RU"}, {"htel", "22-33"}});
         TMF *mf = p.createWindows();
+        const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
 
         mf->FillList();
@@ -71,42 +99,42 @@ private slots:
         // Column contents: work and department, post, the hidden id.
         QCOMPARE(uitest::listColumn(mf, 2).first(), QStringLiteral("Альфа "));
         QCOMPARE(uitest::listColumn(mf, 3).first(), QStringLiteral("Инженер"));
-        QVERIFY(mf->Grid->isColumnHidden(0));
+        QVERIFY(ui.Grid->isColumnHidden(0));
         QCOMPARE(mf->model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral(" Имя "));
 
         // Lower-case Cyrillic, begins-with over surname, first name and patronymic.
-        mf->ed_name->setText(QStringLiteral("ив"));
+        ui.ed_name->setText(QStringLiteral("ив"));
         QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван "}));
         // Contains.
-        mf->check_pos->click();
+        ui.check_pos->click();
         QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван ", "Сивцев Олег "}));
-        mf->check_pos->click();
+        ui.check_pos->click();
 
         // A phone is found in any of the four phone columns; e-mail in either.
         mf->BitBtn1Click();
-        mf->ed_tel->setText(QStringLiteral("+7 912"));
+        ui.ed_tel->setText(QStringLiteral("+7 912"));
         QCOMPARE(names(mf), QStringList{"Телефонов  "});
-        mf->ed_tel->setText(QStringLiteral("22-33"));
+        ui.ed_tel->setText(QStringLiteral("22-33"));
         QCOMPARE(names(mf), QStringList{"Почтов  "});
-        mf->ed_tel->clear();
-        mf->ed_mail->setText(QStringLiteral("box@mail"));
+        ui.ed_tel->clear();
+        ui.ed_mail->setText(QStringLiteral("box@mail"));
         QCOMPARE(names(mf), QStringList{"Почтов  "});
-        mf->ed_mail->clear();
-        mf->ed_work->setText(QStringLiteral("бет"));
+        ui.ed_mail->clear();
+        ui.ed_work->setText(QStringLiteral("бет"));
         QCOMPARE(names(mf), QStringList{"иванова Анна "});
-        mf->ed_work->clear();
-        mf->bx_post->setEditText(QStringLiteral("БУХ"));
+        ui.ed_work->clear();
+        ui.bx_post->setEditText(QStringLiteral("БУХ"));
         QCOMPARE(names(mf), QStringList{"иванова Анна "});
 
         // Wildcards typed by the user stay wildcards.
         mf->BitBtn1Click();
-        mf->ed_name->setText(QStringLiteral("_ванов"));
+        ui.ed_name->setText(QStringLiteral("_ванов"));
         QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна "}));
-        mf->ed_name->setText(QStringLiteral("%олег"));
+        ui.ed_name->setText(QStringLiteral("%олег"));
         QCOMPARE(names(mf), QStringList{"Сивцев Олег "});
 
         // Nothing found: one empty row, no id, the commands do nothing.
-        mf->ed_name->setText(QStringLiteral("Щщщ"));
+        ui.ed_name->setText(QStringLiteral("Щщщ"));
         QCOMPARE(mf->model()->cardCount(), 0);
         QCOMPARE(mf->model()->rowCount(), 1);
         QCOMPARE(mf->selectedId(), QString());
@@ -116,35 +144,35 @@ private slots:
 
         // Sorting: by post, then back by name; one item checked at a time.
         mf->BitBtn1Click();
-        mf->N8->trigger();
+        ui.N8->trigger();
         QCOMPARE(uitest::listColumn(mf, 3).first(), QStringLiteral("Аналитик"));
-        QVERIFY(mf->N8->isChecked() && !mf->N6->isChecked());
-        mf->N7->trigger();
+        QVERIFY(ui.N8->isChecked() && !ui.N6->isChecked());
+        ui.N7->trigger();
         QCOMPARE(uitest::listColumn(mf, 2).last(), QStringLiteral("Дельта ")); // Latin sorts before Cyrillic
-        mf->N6->trigger();
-        QVERIFY(mf->N6->isChecked() && !mf->N7->isChecked() && !mf->N8->isChecked());
+        ui.N6->trigger();
+        QVERIFY(ui.N6->isChecked() && !ui.N7->isChecked() && !ui.N8->isChecked());
         QCOMPARE(names(mf).first(), QStringLiteral("Иванов Пётр "));
 
         // Typed SQL is only text: no database error, no change to the data.
         const int before = mf->model()->cardCount();
         for (const QString &bad : {QStringLiteral("'"), QStringLiteral("\\"), QStringLiteral("'; delete from base; --"),
                                    QStringLiteral("\"")}) {
-            for (QLineEdit *e : {mf->ed_name, mf->ed_work, mf->ed_mail, mf->ed_tel}) {
+            for (QLineEdit *e : {ui.ed_name, ui.ed_work, ui.ed_mail, ui.ed_tel}) {
                 e->setText(bad);
                 QCOMPARE(mf->model()->cardCount(), 0);
                 e->clear();
             }
-            mf->bx_post->setEditText(bad);
+            ui.bx_post->setEditText(bad);
             QCOMPARE(mf->model()->cardCount(), 0);
-            mf->bx_post->setEditText(QString());
+            ui.bx_post->setEditText(QString());
         }
         QVERIFY(msg::shown().isEmpty());
         QCOMPARE(mf->model()->cardCount(), before);
 
         // Text outside CP1251: a clear message and the list keeps what it showed.
-        mf->ed_name->setText(QStringLiteral("Ив"));
+        ui.ed_name->setText(QStringLiteral("Ив"));
         const QStringList shownBefore = names(mf);
-        mf->ed_name->setText(QStringLiteral("Ив日"));
+        ui.ed_name->setText(QStringLiteral("Ив日"));
         QCOMPARE(names(mf), shownBefore);
         QCOMPARE(msg::shown().size(), 1);
         QVERIFY(msg::shown().first().text.contains(QStringLiteral("Windows-1251")));
@@ -229,16 +257,19 @@ private slots:
             "'1', NULL);\n"
             "UPDATE Base SET hmail = 'h', dep = 'Кухня' WHERE fam = 'Ангелов'"));
         TMF *mf = p.createWindows();
+        const MainControls ui(mf);
         QVERIFY(mf->OpenDatabase());
         // A login longer than the column is still only compared, not truncated into an error.
         TLF *lf = mf->context().forms.LF;
+        auto *PBox = find<QComboBox>(lf, QStringLiteral("PBox"));
+        auto *bt_login = find<QPushButton>(lf, QStringLiteral("bt_login"));
         lf->FormActivate();
-        lf->PBox->setEditText(QStringLiteral("a-login-much-longer-than-ten"));
-        lf->bt_login->click();
+        PBox->setEditText(QStringLiteral("a-login-much-longer-than-ten"));
+        bt_login->click();
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Пользователь с данным логином не зарегистрирован!"));
-        lf->PBox->setEditText(QStringLiteral("old"));
-        lf->ed_pass->setText(QStringLiteral("pw"));
-        lf->bt_login->click();
+        PBox->setEditText(QStringLiteral("old"));
+        find<QLineEdit>(lf, QStringLiteral("ed_pass"))->setText(QStringLiteral("pw"));
+        bt_login->click();
         QCOMPARE(SessionUser.id, 7);
 
         FirstActivation = false;
@@ -246,13 +277,13 @@ private slots:
         QCOMPARE(names(mf), (QStringList{"Ангелов  ", "Ёжиков Олег                 "}));
         QCOMPARE(uitest::listColumn(mf, 2), (QStringList{" Кухня", "Склад "}));
         QCOMPARE(uitest::listColumn(mf, 0), (QStringList{"2", "1"}));
-        mf->ed_name->setText(QStringLiteral("ёж"));
+        ui.ed_name->setText(QStringLiteral("ёж"));
         QCOMPARE(names(mf).size(), 1);
-        mf->ed_name->setText(QString(300, QLatin1Char('x'))); // longer than any column
+        ui.ed_name->setText(QString(300, QLatin1Char('x'))); // longer than any column
         QCOMPARE(mf->model()->cardCount(), 0);
         QVERIFY(msg::shown().isEmpty());
-        mf->MonthBox->setCurrentIndex(1);
-        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 1"));
+        ui.MonthBox->setCurrentIndex(1);
+        QCOMPARE(ui.lb_bdate->text(), QStringLiteral("Дни рождения - 1"));
     }
 
     void selectionKeysAndRows()
@@ -261,6 +292,7 @@ private slots:
         for (int i = 0; i < 12; ++i)
             p.addCard(card(QStringLiteral("Фам%1").arg(i, 2, 10, QLatin1Char('0')), "И", "П"));
         TMF *mf = p.createWindows();
+        const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"), QStringLiteral("read"));
         mf->show();
         mf->FillList();
@@ -270,33 +302,33 @@ private slots:
         // The row number stays across a refill, and is clamped when the list shrinks.
         mf->N8Click();
         QCOMPARE(mf->selectedRow(), 10);
-        mf->ed_name->setText(QStringLiteral("Фам0"));
+        ui.ed_name->setText(QStringLiteral("Фам0"));
         QCOMPARE(mf->model()->cardCount(), 10);
         QCOMPARE(mf->selectedRow(), 9);
 
         // List keys lead to the commands; Alt+F4 is left to the window manager.
-        mf->Grid->setFocus();
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_Return); }), QStringList{"TRF"});
+        ui.Grid->setFocus();
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_Return); }), QStringList{"TRF"});
         QCOMPARE(CardMode, QStringLiteral("read"));
         QCOMPARE(uitest::whileModal([&] { mf->GridDblClick(); }), QStringList{"TRF"});
         msg::takeShown();
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F4); }), QStringList());
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList());
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав")); // read-only user
         QVERIFY(!mf->GridKeyDown(Qt::Key_F4, Qt::AltModifier));
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F7); }), QStringList());
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList());
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));
         SessionUser.level = QStringLiteral("full");
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F4); }), QStringList{"TRF"});
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList{"TRF"});
         QCOMPARE(CardMode, QStringLiteral("edit"));
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(mf->Grid, Qt::Key_F7); }), QStringList{"TRF"});
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList{"TRF"});
         QCOMPARE(CardMode, QStringLiteral("new"));
 
         // Column shares follow the grid's width.
         mf->resize(1000, 700);
         QApplication::processEvents();
-        const int w = mf->Grid->width();
-        QCOMPARE(mf->Grid->columnWidth(1), int(w * 0.22));
-        QCOMPARE(mf->Grid->columnWidth(6), int(w * 0.18));
+        const int w = ui.Grid->width();
+        QCOMPARE(ui.Grid->columnWidth(1), int(w * 0.22));
+        QCOMPARE(ui.Grid->columnWidth(6), int(w * 0.18));
 
         // A name too long for its column wraps and the row grows (never inside paint).
         p.addCard(card(QStringLiteral("Очень-очень-длинная фамилия, которая точно не поместится в одну строку колонки"),
@@ -305,16 +337,16 @@ private slots:
         mf->BitBtn1Click();
         mf->N6Click();
         QVERIFY(uitest::listColumn(mf, 1).first().startsWith(QStringLiteral("Очень")));
-        mf->Grid->setColumnWidth(1, 120);
-        mf->Grid->viewport()->repaint();
-        QTRY_VERIFY(mf->Grid->rowHeight(0) > 18);
-        const int grown = mf->Grid->rowHeight(0);
-        mf->Grid->setColumnWidth(1, 2000);
-        mf->Grid->viewport()->repaint();
+        ui.Grid->setColumnWidth(1, 120);
+        ui.Grid->viewport()->repaint();
+        QTRY_VERIFY(ui.Grid->rowHeight(0) > 18);
+        const int grown = ui.Grid->rowHeight(0);
+        ui.Grid->setColumnWidth(1, 2000);
+        ui.Grid->viewport()->repaint();
         QApplication::processEvents();
-        QCOMPARE(mf->Grid->rowHeight(0), grown); // never shrinks by itself
+        QCOMPARE(ui.Grid->rowHeight(0), grown); // never shrinks by itself
         mf->FillList();
-        QCOMPARE(mf->Grid->rowHeight(0), 18); // a refill starts over
+        QCOMPARE(ui.Grid->rowHeight(0), 18); // a refill starts over
     }
 
     // A long list shows its first rows at once and the rest arrives from the event loop.
@@ -326,6 +358,7 @@ private slots:
                         {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
         });
         TMF *mf = p.createWindows();
+        const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
         mf->FillList();
         QVERIFY(mf->isFilling());
@@ -349,7 +382,7 @@ private slots:
 
         // A new search during a fill replaces it: no rows of the old one follow.
         mf->FillList();
-        mf->ed_name->setText(QStringLiteral("ф0001"));
+        ui.ed_name->setText(QStringLiteral("ф0001"));
         QCOMPARE(mf->model()->cardCount(), 10);
         QTest::qWait(50);
         QCOMPARE(mf->model()->cardCount(), 10);
@@ -396,15 +429,16 @@ private slots:
         p.addCard({{"fam", "Короткая"}, {"post", "x"}, {"bdate", "3.3.1990"}});
         p.addCard({{"fam", "Май"}, {"post", "x"}, {"bdate", "09.05.1990"}});
         TMF *mf = p.createWindows();
+        const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
         mf->FillList();
-        mf->MonthBox->setCurrentIndex(2); // March
-        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 2"));
+        ui.MonthBox->setCurrentIndex(2); // March
+        QCOMPARE(ui.lb_bdate->text(), QStringLiteral("Дни рождения - 2"));
         QCOMPARE(mf->model()->cardCount(), 0); // the list does not change with the month
         mf->btDateClick();
         QCOMPARE(uitest::listColumn(mf, 4), (QStringList{"01.03.1985", "03.03.1970"}));
-        mf->MonthBox->setCurrentIndex(0);
-        QCOMPARE(mf->lb_bdate->text(), QStringLiteral("Дни рождения - 0"));
+        ui.MonthBox->setCurrentIndex(0);
+        QCOMPARE(ui.lb_bdate->text(), QStringLiteral("Дни рождения - 0"));
         mf->btDateClick();
         QCOMPARE(mf->model()->cardCount(), 0);
         QCOMPARE(mf->model()->rowCount(), 1);

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDialog>
 #include <QTimer>
+#include <QWidget>
 #include <QtTest>
 
 namespace uitest {
@@ -104,6 +105,18 @@ QStringList whileModal(const std::function<void()> &action, const std::function<
     action();
     timer.stop();
     return shown;
+}
+
+bool inOwnWindow(const QObject *top, const QObject *o)
+{
+    for (const QObject *p = o; p && p != top; p = p->parent()) {
+        if (!p->isWidgetType())
+            continue;
+        const auto *w = static_cast<const QWidget *>(p);
+        if (w->isWindow() && w->windowType() != Qt::Popup)
+            return false;
+    }
+    return true;
 }
 
 QStringList listColumn(TMF *mf, int col)

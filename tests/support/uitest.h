@@ -3,6 +3,8 @@
 
 #include "testdb.h"
 
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -49,14 +51,27 @@ struct Program
 QStringList whileModal(const std::function<void()> &action,
                        const std::function<void(QWidget *)> &onShown = {});
 
-// The child of `top` with that object name; the test stops when there is none.
+// Whether `o`, a descendant of `top`, lies in top's own window rather than in
+// a dialog or other window of its own (popup menus count as their owner's).
+bool inOwnWindow(const QObject *top, const QObject *o);
+
+// The control of `top`'s window (a widget, an action, ...) with that object
+// name and class; the test stops when there is none or more than one.
 template <typename T = QWidget>
 T *find(const QObject *top, const QString &name)
 {
-    T *w = top->findChild<T *>(name);
-    if (!w)
+    T *found = nullptr;
+    const QList<T *> all = top->findChildren<T *>(name);
+    for (T *o : all) {
+        if (!inOwnWindow(top, o))
+            continue;
+        if (found)
+            qFatal("two of %s named %s", T::staticMetaObject.className(), qPrintable(name));
+        found = o;
+    }
+    if (!found)
         qFatal("no %s named %s", T::staticMetaObject.className(), qPrintable(name));
-    return w;
+    return found;
 }
 
 // The texts of the list's rows (column `col`) in order.
