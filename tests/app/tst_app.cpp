@@ -468,10 +468,15 @@ private slots:
         TMF *mf = p.createWindows();
         const QStringList order{"TMF", "TRF", "TAbt", "TLF", "TPF", "TPF1", "TDF", "TDF1",
                                 "TGF", "TGF1", "TEF", "TEF1", "TUF", "TUF1"};
+        // Windows in the order they were made; the fragment preview belongs to the selection window.
         QStringList created{QString::fromLatin1(mf->metaObject()->className())};
         for (QObject *c : mf->children())
-            if (auto *w = qobject_cast<QDialog *>(c))
+            if (auto *w = qobject_cast<QDialog *>(c)) {
                 created << QString::fromLatin1(w->metaObject()->className());
+                for (QObject *cc : w->children())
+                    if (qobject_cast<QDialog *>(cc))
+                        created << QString::fromLatin1(cc->metaObject()->className());
+            }
         QCOMPARE(created, order);
         // Every input control of the main and login windows has a name a screen reader reads.
         for (QWidget *top : {static_cast<QWidget *>(mf), static_cast<QWidget *>(mf->context().forms.LF)}) {

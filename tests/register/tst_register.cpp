@@ -327,8 +327,17 @@ private slots:
         mf->resize(1000, 700);
         QApplication::processEvents();
         const int w = ui.Grid->width();
-        QCOMPARE(ui.Grid->columnWidth(1), int(w * 0.22));
+        // A column that its header would not fit takes the room from the names' column.
+        const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
+        int total = 0, stated = 0;
+        for (int c = 1; c < ListModel::kColumns; ++c) {
+            total += ui.Grid->columnWidth(c);
+            stated += int(w * shares[c]);
+        }
+        QCOMPARE(total, stated);
         QCOMPARE(ui.Grid->columnWidth(6), int(w * 0.18));
+        QCOMPARE(ui.Grid->columnWidth(2), int(w * 0.20));
+        QVERIFY(ui.Grid->columnWidth(1) <= int(w * 0.22));
 
         // A name too long for its column wraps and the row grows (never inside paint).
         p.addCard(card(QStringLiteral("Очень-очень-длинная фамилия, которая точно не поместится в одну строку колонки"),
