@@ -3,27 +3,23 @@
 //
 //   zentrax-bench --cache DIR --out FILE SIZE...   (bench/run calls this)
 //
-// Each size runs in a child process of its own, so that its peak memory is its own.
+// The list and the birthdays run through the core, as the main window runs
+// them; each size runs in a child process of its own, so that its peak memory
+// is its own. The start-up is the program's windows: zentrax-bench-startup
+// (startup.cpp), beside this executable, runs it.
 
 #include "engine.h"
 
 #include <firebird/Interface.h>
 
-#include "app/application.h"
-#include "app/forms.h"
-#include "app/loginwindow.h"
-#include "app/messages.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "db/ibase.h"
-#include "db/schema.h"
+#include "core/contactlist.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"
+#include "db/ibase.h"
+#include "db/schema.h"
+#include "db/shared.h"
 #include "referencesql.h"
-#include "register/mainwindow.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -33,11 +29,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -88,67 +80,63 @@ QJsonObject stepJson(const Step &s)
 
 // ------------------------------------------------------------ measuring child
 
+// The list as the main window fills it: the first screen of rows at once,
+// the rest in slices as its event loop fetches them.
+constexpr int kFirstRows = 500;
+constexpr int kSlice = 2000;
+
 int measure(const QString &folder, int reps)
 {
-    QTemporaryDir appData;
-    qputenv("APPDATA", appData.path().toLocal8Bit());
-    paths::setProgramFolder(folder);
-    msg::setTestMode(true);
-    TMF *mf = createForms();
-    mf->onEndProgram = [] {};
-    FirstActivation = false;
-    if (!mf->OpenDatabase())
-        return 1;
-    SessionUser.id = 1;
-    SessionUser.level = QStringLiteral("full");
+    SharedDb db;
+    db.IBDbase.databaseName = folder + QStringLiteral("/dbase.fdb");
+    db.IBDbase.open();
+    db.IBTrans.start();
+    ListModel model;
     bench::Engine engine(folder + QStringLiteral("/dbase.fdb"));
 
-    QList<Step> steps;
-    auto boxes = [&](const ListFilter &f) {
-        for (QLineEdit *e : {mf->ed_name, mf->ed_work, mf->ed_mail, mf->ed_tel})
-            e->blockSignals(true);
-        mf->bx_post->blockSignals(true);
-        mf->check_pos->blockSignals(true);
-        mf->ed_name->setText(f.name);
-        mf->ed_work->setText(f.work);
-        mf->bx_post->setEditText(f.post);
-        mf->ed_mail->setText(f.mail);
-        mf->ed_tel->setText(f.tel);
-        mf->check_pos->setChecked(f.contains);
-        for (QLineEdit *e : {mf->ed_name, mf->ed_work, mf->ed_mail, mf->ed_tel})
-            e->blockSignals(false);
-        mf->bx_post->blockSignals(false);
-        mf->check_pos->blockSignals(false);
+    // Fills the model with the list of `f`; returns the milliseconds to the
+    // whole list, `first` those to its first rows.
+    auto fillList = [&](const ListFilter &f, double *first) {
+        QElapsedTimer t;
+        t.start();
+        db::IBQuery &q = db.iBase;
+        core::openList(q, f, ListSort::Name);
+        if (q.recordCount() < kFirstRows)
+            q.fetchMore(kFirstRows - q.recordCount());
+        model.fill(q);
+        if (first)
+            *first = double(t.nsecsElapsed()) / 1e6;
+        while (!q.fetchedAll()) {
+            q.fetchMore(kSlice);
+            model.append(q);
+        }
+        return double(t.nsecsElapsed()) / 1e6;
     };
-    auto listStep = [&](const QString &name, const QString &kind, const ListFilter &f, bool viaClear = false) {
+
+    QList<Step> steps;
+    // `after`: a list shown untimed before each run (the clear button empties a narrowed search).
+    auto listStep = [&](const QString &name, const QString &kind, const ListFilter &f,
+                        const ListFilter *after = nullptr) {
         Step s{name, kind, {}, {}, {}};
         // The statement the program runs, with its parameters in place, for the engine alone.
         QStringList names, params;
         const QString positional = db::toPositional(listSql(f, ListSort::Name), &names);
-        db::IBQuery probe(&mf->db.IBDbase, &mf->db.IBTrans);
+        db::IBQuery probe(&db.IBDbase, &db.IBTrans);
         probe.setSql(listSql(f, ListSort::Name));
         bindList(probe, f);
         for (const QString &n : names)
             params << probe.paramText(n);
-        int rows = 0;
         QList<double> first;
         for (int i = 0; i < reps; ++i) {
-            boxes(viaClear ? ListFilter{QStringLiteral("Ив"), {}, {}, {}, {}, false} : f);
-            QElapsedTimer t;
-            t.start();
-            if (viaClear)
-                mf->BitBtn1Click();
-            else
-                mf->FillList();
-            first << double(t.nsecsElapsed()) / 1e6;
-            while (mf->isFilling()) // the rest arrives from the event loop
-                QCoreApplication::processEvents();
-            s.program << double(t.nsecsElapsed()) / 1e6;
-            rows = mf->model()->cardCount();
+            if (after)
+                fillList(*after, nullptr);
+            double firstMs = 0;
+            s.program << fillList(f, &firstMs);
+            first << firstMs;
             s.engine << engine.run(positional, params, false);
             s.stated << engine.run(quotedPatternListSql(f, ListSort::Name), {}, true);
         }
-        std::fprintf(stderr, "  %s %8d rows\n", name.leftJustified(24).toUtf8().constData(), rows);
+        std::fprintf(stderr, "  %s %8d rows\n", name.leftJustified(24).toUtf8().constData(), model.cardCount());
         steps << s;
         // What the user sees first: the list's first screen of rows.
         steps << Step{name + QStringLiteral(" (first rows)"), kind, first, s.engine, s.stated};
@@ -161,29 +149,31 @@ int measure(const QString &folder, int reps)
     listStep(QStringLiteral("work contains техно"), QStringLiteral("narrow"),
              ListFilter{{}, QStringLiteral("техно"), {}, {}, {}, true});
     listStep(QStringLiteral("phone +7 912"), QStringLiteral("narrow"), ListFilter{{}, {}, {}, {}, QStringLiteral("+7 912"), false});
-    listStep(QStringLiteral("clear button"), QStringLiteral("full"), all, true);
+    const ListFilter narrowed{QStringLiteral("Ив"), {}, {}, {}, {}, false};
+    listStep(QStringLiteral("clear button"), QStringLiteral("full"), all, &narrowed);
 
-    // Birthdays of May: the count and the list.
+    // Birthdays of May: the count (beside the month box) and the list.
     {
+        constexpr int kMonth = 5;
         Step count{QStringLiteral("birthday count"), QStringLiteral("birthday"), {}, {}, {}};
         Step list{QStringLiteral("birthday list"), QStringLiteral("birthday"), {}, {}, {}};
-        mf->MonthBox->blockSignals(true);
-        mf->MonthBox->setCurrentIndex(4);
-        mf->MonthBox->blockSignals(false);
         for (int i = 0; i < reps; ++i) {
             QElapsedTimer t;
             t.start();
-            mf->GetBirthDays();
+            core::countBirthdays(db.iSQL, kMonth);
             count.program << double(t.nsecsElapsed()) / 1e6;
-            count.engine << engine.run(birthdayCountSql(5), {}, false);
-            count.stated << engine.run(likeOnlyBirthdayCountSql(5), {}, true);
+            count.engine << engine.run(birthdayCountSql(kMonth), {}, false);
+            count.stated << engine.run(likeOnlyBirthdayCountSql(kMonth), {}, true);
             t.restart();
-            mf->btDateClick();
+            db::IBQuery &q = db.iBase;
+            core::openBirthdays(q, kMonth);
+            q.last();
+            model.fill(q);
             list.program << double(t.nsecsElapsed()) / 1e6;
-            list.engine << engine.run(birthdayListSql(5), {}, false);
-            list.stated << engine.run(likeOnlyBirthdayListSql(5), {}, true);
+            list.engine << engine.run(birthdayListSql(kMonth), {}, false);
+            list.stated << engine.run(likeOnlyBirthdayListSql(kMonth), {}, true);
         }
-        std::fprintf(stderr, "  %-24s %8d rows\n", "birthday list", mf->model()->cardCount());
+        std::fprintf(stderr, "  %-24s %8d rows\n", "birthday list", model.cardCount());
         steps << count << list;
     }
 
@@ -195,45 +185,7 @@ int measure(const QString &folder, int reps)
     out[QStringLiteral("steps")] = arr;
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
-    destroyForms(mf);
     return 0;
-}
-
-// ------------------------------------------------------------- start-up child
-
-// The program's own start: the windows, the start-up sequence, the login
-// window (answered as a user would), the filled list. Marks each stage on stdout.
-int startupChild(const QString &folder)
-{
-    QTemporaryDir appData;
-    qputenv("APPDATA", appData.path().toLocal8Bit());
-    paths::setProgramFolder(folder);
-    TMF *mf = createForms();
-    mf->onEndProgram = [] {};
-    mf->show();
-    QTimer poll;
-    poll.setInterval(1);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *lf = qobject_cast<TLF *>(QApplication::activeModalWidget());
-        if (!lf)
-            return;
-        poll.stop();
-        std::printf("login\n");
-        std::fflush(stdout);
-        lf->PBox->setEditText(QStringLiteral("admin"));
-        lf->ed_pass->setText(QStringLiteral("admin"));
-        lf->bt_login->click();
-    });
-    poll.start();
-    QTimer::singleShot(0, mf, [mf] {
-        mf->FormActivate();
-        std::printf("list %d\n", mf->model()->cardCount());
-        std::fflush(stdout);
-        QCoreApplication::exit(0);
-    });
-    const int rc = QApplication::exec();
-    destroyForms(mf);
-    return rc;
 }
 
 // ------------------------------------------------------------------- parent
@@ -261,12 +213,13 @@ QString ensureDatabase(const QString &cache, const QString &makedb, qint64 size)
 
 QList<double> startupTimes(const QString &folder, int reps)
 {
+    const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/zentrax-bench-startup");
     QList<double> login, list;
     for (int i = 0; i < reps; ++i) {
         QProcess p;
         QElapsedTimer t;
         t.start();
-        p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--startup-child"), folder});
+        p.start(child, {folder});
         double tLogin = -1, tList = -1;
         QByteArray buf;
         while (p.state() != QProcess::NotRunning || p.bytesAvailable()) {
@@ -282,6 +235,9 @@ QList<double> startupTimes(const QString &folder, int reps)
                 break;
         }
         p.waitForFinished(60000);
+        if (tList < 0)
+            std::fprintf(stderr, "%s did not reach the filled list: %s\n", qPrintable(child),
+                         qPrintable(p.errorString()));
         login << tLogin;
         list << tList - tLogin;
     }
@@ -367,12 +323,10 @@ int main(int argc, char **argv)
         return a;
     }();
     qputenv("FIREBIRD", QByteArray(ZENTRAX_PROGRAM_DIR "/firebird"));
-    if (!args.isEmpty() && (args[0] == QLatin1String("--measure") || args[0] == QLatin1String("--startup-child"))) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        ZApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
+    if (!args.isEmpty() && args[0] == QLatin1String("--measure")) {
         try {
-            return args[0] == QLatin1String("--measure") ? measure(args.value(1), args.value(2).toInt())
-                                                         : startupChild(args.value(1));
+            return measure(args.value(1), args.value(2).toInt());
         } catch (const Firebird::FbException &e) {
             char buf[2048];
             Firebird::fb_get_master_interface()->getUtilInterface()->formatStatus(buf, sizeof buf, e.getStatus());
@@ -382,6 +336,5 @@ int main(int argc, char **argv)
         }
         return 1;
     }
-    QCoreApplication app(argc, argv);
     return parent(args);
 }
