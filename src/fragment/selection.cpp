@@ -12,7 +12,8 @@ SelRect NormalRect(QPoint a, QPoint b)
 
 void DrawRect(QImage &picture, const SelRect &r)
 {
-    if (picture.isNull())
+    // An empty rectangle draws nothing, so drawing and erasing stay in step.
+    if (picture.isNull() || r.isEmpty())
         return;
     QPainter p(&picture);
     p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);

@@ -20,7 +20,8 @@ struct SelRect
 SelRect NormalRect(QPoint a, QPoint b);
 
 // Draws the rectangle's outline into the picture with a dotted grey pen in
-// XOR: drawing it twice gives the picture back exactly.
+// XOR: drawing it twice gives the picture back exactly. An empty rectangle
+// draws nothing.
 void DrawRect(QImage &picture, const SelRect &r);
 
 // The picture's pixels inside the rectangle.

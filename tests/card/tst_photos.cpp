@@ -1,0 +1,346 @@
+// A card's photo through the card window, and the fragment tool.
+
+#include "app/context.h"
+#include "app/filedialog.h"
+#include "app/messages.h"
+#include "app/shell.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "core/listmodel.h"
+#include "fragment/fragmentwindows.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QtTest>
+
+using uitest::find;
+using uitest::Program;
+
+namespace {
+
+struct Fixture
+{
+    explicit Fixture(const QString &level = QStringLiteral("full"))
+    {
+        p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), level);
+        p.createWindows();
+        p.loginDirect(QStringLiteral("ivanov"), level);
+        mf = p.mf;
+        rf = mf->context().forms.RF;
+    }
+    void open(const QString &mode, qint64 id = 0)
+    {
+        mf->db.IBTrans.commit();
+        mf->FillList();
+        if (id)
+            mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
+        CardMode = mode;
+        msg::takeShown();
+        rf->FormActivate(true);
+        rf->show();
+    }
+    void click(const char *button) { find<QToolButton>(rf, QLatin1String(button))->click(); }
+    QString value(const QString &select) { return testdb::Peek(p.dbPath).value(select); }
+    // A picture file of its own colour.
+    QString picture(const QString &name, QColor colour, QSize size = QSize(40, 30))
+    {
+        QImage img(size, QImage::Format_RGB32);
+        img.fill(colour);
+        const QString path = p.root.filePath(name);
+        img.save(path);
+        return path;
+    }
+    qint64 card(const QString &fam)
+    {
+        return p.addCard({{"fam", fam}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"},
+                          {"sysinfo", "1_01012026_101010"}, {"fpath", ""}});
+    }
+    QString shownTexts()
+    {
+        QStringList t;
+        for (const auto &s : msg::takeShown())
+            t << s.text;
+        return t.join(QLatin1Char('|'));
+    }
+
+    Program p;
+    TMF *mf = nullptr;
+    TRF *rf = nullptr;
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The luminance table of a quality-75 JPEG, in the file's zigzag order.
+QByteArray quality75Luminance()
+{
+    static const int base[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+                                 14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+                                 18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+                                 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+    static const int zigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                   12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                   35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                   58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    QByteArray out;
+    for (int i = 0; i < 64; ++i)
+        out.append(char(std::clamp((base[zigzag[i]] * 50 + 50) / 100, 1, 255)));
+    return out;
+}
+
+} // namespace
+
+class TestPhotos : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void choosingSavingViewing()
+    {
+        Fixture f;
+        const QString first = f.picture(QStringLiteral("Фото Иванова 1.png"), Qt::red);
+        f.open(QStringLiteral("new"));
+        find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Новиков"));
+        filedlg::script({first});
+        f.click("sb_load");
+        QCOMPARE(f.rf->PendingPhoto, first);
+        QVERIFY(f.rf->CardChanged);
+        f.click("sb_look"); // nothing stored yet: nothing to show
+        QVERIFY(shell::takeOpened().isEmpty());
+        f.click("tb_save");
+        QVERIFY(!f.rf->isVisible());
+        const QString stamp = f.value(QStringLiteral("SELECT sysinfo FROM base"));
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), stamp + QStringLiteral("\\Фото Иванова 1.png"));
+        const QString stored = f.p.folder + "/files/" + stamp + "/Фото Иванова 1.png";
+        QCOMPARE(readAll(stored), readAll(first));
+
+        // Edit mode: viewing opens the stored file; a second picture of the same name replaces it.
+        const qint64 id = f.value(QStringLiteral("SELECT pk_id FROM base")).toLongLong();
+        f.open(QStringLiteral("edit"), id);
+        QCOMPARE(f.rf->StoredPhoto, stamp + QStringLiteral("\\Фото Иванова 1.png"));
+        f.click("sb_look");
+        QCOMPARE(shell::takeOpened(), QList<QUrl>{QUrl::fromLocalFile(QDir::toNativeSeparators(stored))});
+        QDir().mkpath(f.p.root.filePath("other"));
+        const QString second = f.picture(QStringLiteral("other/Фото Иванова 1.png"), Qt::blue);
+        filedlg::script({second});
+        f.click("sb_load");
+        f.click("tb_save");
+        QCOMPARE(readAll(stored), readAll(second));
+        QCOMPARE(f.rf->PendingPhoto, QString()); // stored: the card follows the new photo
+        QCOMPARE(f.rf->StoredPhoto, stamp + QStringLiteral("\\Фото Иванова 1.png"));
+        // The stored file chosen again: nothing is destroyed.
+        filedlg::script({stored});
+        f.click("sb_load");
+        f.click("tb_save");
+        QCOMPARE(readAll(stored), readAll(second));
+
+        // Chosen in edit mode, closed with No: nothing changes on disk or in the database.
+        const QString third = f.picture(QStringLiteral("third.png"), Qt::green);
+        filedlg::script({third});
+        f.click("sb_load");
+        msg::script({msg::Answer::No});
+        f.rf->close();
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), stamp + QStringLiteral("\\Фото Иванова 1.png"));
+        QCOMPARE(QDir(f.p.folder + "/files/" + stamp).entryList(QDir::Files), QStringList{"Фото Иванова 1.png"});
+    }
+
+    void deletingThePhoto()
+    {
+        Fixture f;
+        const qint64 id = f.card(QStringLiteral("Фотин"));
+        QDir().mkpath(f.p.folder + "/files/1_01012026_101010");
+        QVERIFY(QFile::copy(f.picture(QStringLiteral("a.png"), Qt::red), f.p.folder + "/files/1_01012026_101010/a.png"));
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
+        f.open(QStringLiteral("edit"), id);
+        find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Изменён"));
+        msg::script({msg::Answer::No});
+        f.click("sb_del");
+        QVERIFY(QFile::exists(f.p.folder + "/files/1_01012026_101010/a.png"));
+        msg::takeShown();
+        msg::script({msg::Answer::Yes});
+        f.click("sb_del");
+        QCOMPARE(f.shownTexts(), QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"));
+        QVERIFY(!QFile::exists(f.p.folder + "/files/1_01012026_101010/a.png"));
+        QVERIFY(QDir(f.p.folder + "/files/1_01012026_101010").exists());
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QString());
+        // Loaded again: the unsaved surname is gone, no photo, no change mark.
+        QCOMPARE(find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->text(), QStringLiteral("Фотин"));
+        QCOMPARE(f.rf->StoredPhoto, QString());
+        QVERIFY(!f.rf->CardChanged);
+        f.click("sb_del");
+        QCOMPARE(f.shownTexts(), QStringLiteral("Фото не загружено"));
+        // A stored path whose file is gone: emptied all the same, and told.
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\gone.png'"));
+        f.rf->close();
+        f.open(QStringLiteral("edit"), id);
+        msg::takeShown();
+        f.click("sb_look");
+        QCOMPARE(f.shownTexts(), QStringLiteral("Файл не найден!"));
+        msg::script({msg::Answer::Yes});
+        f.click("sb_del");
+        QVERIFY(f.shownTexts().contains(QStringLiteral("Файла фотографии уже нет")));
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QString());
+    }
+
+    void rightsAndModes_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("message");
+        const QString load = QStringLiteral("Фотографии загружаются в режиме редактирования или новой записи с полными правами");
+        const QString del = QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа");
+        for (const char *mode : {"new", "edit", "read"}) {
+            QTest::addRow("read rights, %s, load", mode) << "read" << mode << "sb_load" << load;
+            QTest::addRow("read rights, %s, fragment", mode) << "read" << mode << "sb_pict" << load;
+            QTest::addRow("read rights, %s, delete", mode) << "read" << mode << "sb_del" << del;
+        }
+        QTest::newRow("full rights, read, load") << "full" << "read" << "sb_load" << load;
+        QTest::newRow("full rights, read, fragment") << "full" << "read" << "sb_pict" << load;
+        QTest::newRow("full rights, read, delete") << "full" << "read" << "sb_del" << del;
+        QTest::newRow("full rights, new, delete") << "full" << "new" << "sb_del" << del;
+    }
+
+    void rightsAndModes()
+    {
+        QFETCH(QString, level);
+        QFETCH(QString, mode);
+        QFETCH(QString, button);
+        QFETCH(QString, message);
+        Fixture f(level);
+        const qint64 id = f.card(QStringLiteral("Правов"));
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
+        f.open(mode, id);
+        msg::takeShown();
+        f.click(button.toLatin1().constData());
+        QCOMPARE(f.shownTexts(), message);
+        QCOMPARE(filedlg::asked(), 0);
+        QVERIFY(!f.rf->CardChanged);
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QStringLiteral("1_01012026_101010\\a.png"));
+    }
+
+    // Files that are no pictures: told, and the card goes on working.
+    void unreadablePictures()
+    {
+        Fixture f;
+        const QString notPicture = f.p.root.filePath(QStringLiteral("письмо.jpg"));
+        QFile t(notPicture);
+        QVERIFY(t.open(QIODevice::WriteOnly));
+        t.write("это не картинка");
+        t.close();
+        const qint64 id = f.card(QStringLiteral("Битов"));
+        f.open(QStringLiteral("edit"), id);
+        filedlg::script({notPicture});
+        f.click("sb_load");
+        QVERIFY(f.shownTexts().startsWith(QStringLiteral("Не удалось загрузить фотографию")));
+        QCOMPARE(f.rf->PendingPhoto, QString());
+        QVERIFY(!f.rf->CardChanged);
+        f.rf->close();
+        // A stored photo cut short: the card still finishes its set-up.
+        const QByteArray png = readAll(f.picture(QStringLiteral("whole.png"), Qt::red, QSize(300, 300)));
+        QDir().mkpath(f.p.folder + "/files/1_01012026_101010");
+        QFile cut(f.p.folder + "/files/1_01012026_101010/cut.png");
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(png.left(png.size() / 3));
+        cut.close();
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\cut.png'"));
+        f.open(QStringLiteral("read"), id);
+        QVERIFY(f.shownTexts().startsWith(QStringLiteral("Не удалось загрузить фотографию")));
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Просмотр"));
+        QCOMPARE(find<QLabel>(f.rf, QStringLiteral("sn1"))->text(), QStringLiteral("1 ..."));
+        QVERIFY(!f.rf->CardChanged);
+        // A stored path that leads outside the photo folder is not opened.
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '..\\..\\whole.png'"));
+        f.rf->close();
+        f.open(QStringLiteral("edit"), id);
+        QVERIFY(f.shownTexts().contains(QStringLiteral("Файл не найден")));
+        f.click("sb_look");
+        QCOMPARE(f.shownTexts(), QStringLiteral("Файл не найден!"));
+        QVERIFY(shell::takeOpened().isEmpty());
+    }
+
+    void fragmentSelection()
+    {
+        Fixture f;
+        const qint64 id = f.card(QStringLiteral("Фрагментов"));
+        f.open(QStringLiteral("edit"), id);
+        TEF *ef = f.mf->context().forms.EF;
+        TEF1 *ef1 = f.mf->context().forms.EF1;
+        // A picture whose every pixel differs from its neighbours.
+        QImage source(120, 90, QImage::Format_RGB32);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x)
+                source.setPixel(x, y, qRgb(x * 2, y * 2, (x * y) % 256));
+        const QString path = f.p.root.filePath(QStringLiteral("группа.png"));
+        source.save(path);
+        filedlg::script({path});
+        find<QToolButton>(ef, QStringLiteral("ToolButton2"))->click();
+        auto *im1 = find<FragmentCanvas>(ef, QStringLiteral("im1"));
+        QCOMPARE(im1->picture.size(), QSize(120, 90));
+        QCOMPARE(ef->size(), QSize(120 + 16, 90 + TEF::kToolBarHeight + 38));
+
+        // Four directions between the same corners give the same pixels and leave no trace.
+        const QPoint a(10, 20), b(70, 65);
+        const QImage expected = source.copy(QRect(10, 20, 60, 45));
+        const QPair<QPoint, QPoint> drags[] = {{a, b}, {b, a}, {QPoint(a.x(), b.y()), QPoint(b.x(), a.y())},
+                                               {QPoint(b.x(), a.y()), QPoint(a.x(), b.y())}};
+        for (const auto &[from, to] : drags) {
+            QTest::mousePress(im1, Qt::LeftButton, {}, from);
+            QVERIFY(ef->Drawing);
+            QTest::mouseMove(im1, (from + to) / 2);
+            QVERIFY(im1->picture != source); // the band shows while dragging
+            QTest::mouseMove(im1, to);
+            QTest::mouseRelease(im1, Qt::LeftButton, {}, to);
+            QVERIFY(!ef->Drawing);
+            QCOMPARE(im1->picture, source);
+            QCOMPARE(ef1->fragment(), expected);
+            QVERIFY(ef1->isVisible());
+        }
+        // A drag beyond the picture stops at its edge.
+        QTest::mousePress(im1, Qt::LeftButton, {}, QPoint(100, 80));
+        QTest::mouseMove(im1, QPoint(300, 300));
+        QTest::mouseRelease(im1, Qt::LeftButton, {}, QPoint(300, 300));
+        QCOMPARE(ef1->fragment(), source.copy(QRect(100, 80, 20, 10)));
+        QCOMPARE(im1->picture, source);
+
+        // A click without a drag cannot be accepted.
+        QTest::mousePress(im1, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseRelease(im1, Qt::LeftButton, {}, QPoint(5, 5));
+        msg::takeShown();
+        find<QToolButton>(ef1, QStringLiteral("ToolButton4"))->click();
+        QVERIFY(f.shownTexts().startsWith(QStringLiteral("Фрагмент не выделен")));
+        QVERIFY(!f.rf->CardChanged);
+
+        // Accepted: a quality-75 baseline JPEG in temp/ (made if missing) becomes the card's chosen photo.
+        QVERIFY(!QDir(f.p.folder + "/temp").exists());
+        QTest::mousePress(im1, Qt::LeftButton, {}, a);
+        QTest::mouseMove(im1, b);
+        QTest::mouseRelease(im1, Qt::LeftButton, {}, b);
+        find<QToolButton>(ef1, QStringLiteral("ToolButton4"))->click();
+        const QString written = f.rf->PendingPhoto;
+        QVERIFY2(written.startsWith(QDir::toNativeSeparators(f.p.folder + "/temp/1_")) && written.endsWith(".jpg"),
+                 qPrintable(written));
+        QVERIFY(f.rf->CardChanged);
+        QVERIFY(f.rf->windowTitle().endsWith(QStringLiteral("(!)")));
+        const QByteArray jpeg = readAll(written);
+        QVERIFY(jpeg.contains(QByteArray("\xFF\xC0", 2)));  // baseline
+        QVERIFY(!jpeg.contains(QByteArray("\xFF\xC2", 2))); // not progressive
+        const qsizetype dqt = jpeg.indexOf(QByteArray("\xFF\xDB", 2));
+        QVERIFY(dqt > 0);
+        QCOMPARE(quint8(jpeg[dqt + 4]), quint8(0)); // 8-bit table 0: luminance
+        QCOMPARE(jpeg.mid(dqt + 5, 64), quality75Luminance());
+        QCOMPARE(QImageReader(written).size(), QSize(60, 45));
+        QVERIFY(!ef->isVisible() && !ef1->isVisible());
+        QVERIFY(im1->picture.isNull()); // opens empty next time
+    }
+};
+
+QTEST_MAIN(TestPhotos)
+#include "tst_photos.moc"
