@@ -53,6 +53,7 @@ QString openPicture(QWidget *owner, const QString &caption)
         else
             preview->setPixmap(QPixmap::fromImage(img));
     });
+    dialog.resize(860, 480);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().first();

@@ -227,7 +227,62 @@ else
   kill -9 "$pid" 2>/dev/null
 fi
 
-# 3. A termination request (as at logout) ends the program, even with the
+# 3. A photo with a space and Cyrillic letters in its name: chosen in the card
+#    by typing its path into the picture dialog, stored, then deleted.
+mkdir -p "$work/pics"
+photo="$work/pics/Фото Петрова.png"
+cp "$program_dir/Forms/foto.png" "$photo"
+start "$dir" photo
+if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажите регистрационные данные$" 15); then
+  focus "$login"
+  xdotool type --delay 20 "pa ss"
+  xdotool key Return Return
+  wait_gone "$login" 10
+  sleep 1 # the list is filled once the login window has gone
+  focus "$main"
+  xdotool key F4
+  if card=$(wait_window "^Редактирование$" 10); then
+    pass "the card opened for editing"
+    # The photo buttons lie under the picture: delete, view, fragment, load.
+    xdotool mousemove --window "$card" 123 345 click 1
+    if dialog=$(wait_window "^Открыть изображение$" 10); then
+      pass "the picture dialog opened"
+      focus "$dialog"
+      xdotool type --delay 20 "$photo"
+      xdotool key Return
+      check "the picture dialog closed" wait_gone "$dialog" 10
+      xdotool mousemove --window "$card" 24 20 click 1 # save
+      sleep 1
+      stored=$(find "$dir/files" -type f -name "Фото Петрова.png" | head -n 1)
+      check "the photo was copied into the card's folder" cmp -s "$photo" "${stored:-/nonexistent}"
+      xdotool mousemove --window "$card" 21 345 click 1 # delete the photo
+      if question=$(wait_window "^Удаление$" 10); then
+        focus "$question"
+        xdotool key Return # Yes
+        check "the question closed" wait_gone "$question" 10
+        sleep 0.5
+        check "the photo file was deleted" test ! -e "$stored"
+      else
+        fail "the photo deletion was asked about"
+      fi
+    else
+      fail "the picture dialog opened"
+    fi
+    eval "$(xdotool getwindowgeometry --shell "$card")"
+    xdotool mousemove --window "$card" $(( WIDTH - 22 )) 20 click 1 # close the card
+    check "the card closed" wait_gone "$card" 10
+  else
+    fail "the card opened for editing"
+    show_log photo
+  fi
+  exit_by_button "$main" photo
+else
+  fail "the login window appeared for the photo"
+  show_log photo
+  kill -9 "$pid" 2>/dev/null
+fi
+
+# 4. A termination request (as at logout) ends the program, even with the
 #    database open and a modal window showing.
 start "$dir" term
 if wait_window "^Укажите регистрационные данные$" 15 >/dev/null; then
