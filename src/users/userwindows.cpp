@@ -54,7 +54,9 @@ QStatusBar *statusPanels(QWidget *parent, QLabel **panels, const QString (&texts
         panels[i] = new QLabel(texts[i], bar);
         panels[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
         panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        panels[i]->setFixedWidth(widths[i]);
+        // Never narrower than its text, which a larger system font would clip.
+        const int textWidth = panels[i]->fontMetrics().horizontalAdvance(texts[i]) + 12;
+        panels[i]->setFixedWidth(std::max(widths[i], textWidth));
         setAccessible(panels[i], texts[i].trimmed());
         bar->addWidget(panels[i]);
     }

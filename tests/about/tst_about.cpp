@@ -8,8 +8,6 @@
 
 #include <QApplication>
 #include <QEnterEvent>
-#include <QFontInfo>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -110,19 +108,6 @@ private slots:
         QCOMPARE(shell::takeOpened(), opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{opened});
         QCOMPARE(l->cursor().shape() == Qt::PointingHandCursor, hand);
         QVERIFY(!l->accessibleName().isEmpty());
-    }
-
-    // Labels in Candara or a face that has Cyrillic letters, 16 pixels; the name bold.
-    void fonts()
-    {
-        Fixture f;
-        for (const char *name : {"ProductName", "Label1", "Label4"}) {
-            const QFont font = f.label(name)->font();
-            QCOMPARE(font.pixelSize(), 16);
-            QVERIFY(QFontMetrics(font).inFontUcs4(0x0416)); // Ж
-        }
-        QVERIFY(f.label("ProductName")->font().bold());
-        QCOMPARE(color(f.label("ProductName")), kBlue);
     }
 
     // Enter presses OK from the main window's menu; Esc does nothing; the close box closes.

@@ -81,7 +81,17 @@ private slots:
         QVERIFY(f.uf->Grid->isColumnHidden(0));
         QVERIFY(f.column(0).at(0).toLongLong() > 0);
         QCOMPARE(f.uf->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral(" Фамилия Имя Отчество"));
-        QVERIFY(!f.uf->Grid->accessibleName().isEmpty() && !f.uf->tb_del->accessibleName().isEmpty());
+        // Every control of both windows has a name a screen reader reads.
+        for (QWidget *top : {static_cast<QWidget *>(f.uf), static_cast<QWidget *>(f.uf1)}) {
+            QVERIFY(!top->accessibleName().isEmpty());
+            for (QWidget *w : top->findChildren<QWidget *>()) {
+                const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||
+                                     qobject_cast<QAbstractButton *>(w) || qobject_cast<QTableView *>(w);
+                if (control && w->window() == top && !w->objectName().isEmpty() &&
+                    !w->objectName().startsWith(QLatin1String("qt_")))
+                    QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+            }
+        }
     }
 
     // The administrator's row: name, login and level locked, the password
