@@ -244,6 +244,17 @@ private slots:
         f.uf->tb_del->click();
         QCOMPARE(f.column(2), (QStringList{"admin", "andr"}));
         QCOMPARE(f.value(QStringLiteral("SELECT COUNT(*) FROM pers")), QStringLiteral("2"));
+
+        // A user deleted by another copy meanwhile: editing says so, shows no editor and refills.
+        f.select(QStringLiteral("andr"));
+        f.p.exec(QStringLiteral("DELETE FROM pers WHERE login = 'andr'"));
+        f.p.mf->db.IBTrans.commit();
+        msg::takeShown();
+        QVERIFY(f.edit([&] { f.uf->tb_editClick(); }, [] {}).isEmpty());
+        shown = msg::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        QCOMPARE(f.column(2), QStringList{"admin"});
     }
 };
 
