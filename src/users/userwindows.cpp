@@ -1,13 +1,495 @@
 #include "userwindows.h"
 
+#include "app/access.h"
+#include "app/application.h"
+#include "app/context.h"
+#include "app/icons.h"
+#include "app/messages.h"
+#include "core/users.h"
+#include "db/shared.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kGone = QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных");
+const QString kEditorCaption = QStringLiteral("Редактирование данных пользователя");
+
+// The list's cells with a line under each row and none between columns.
+class RowLineDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(p, option, index);
+        p->save();
+        p->setPen(QColor(208, 208, 208));
+        p->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+        p->restore();
+    }
+};
+
+QStatusBar *statusPanels(QWidget *parent, QLabel **panels, const QString (&texts)[2], const int (&widths)[2])
+{
+    auto *bar = new QStatusBar(parent);
+    bar->setObjectName(QStringLiteral("sBar"));
+    bar->setSizeGripEnabled(false);
+    for (int i = 0; i < 2; ++i) {
+        panels[i] = new QLabel(texts[i], bar);
+        panels[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
+        panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        // Never narrower than its text, which a larger system font would clip.
+        const int textWidth = panels[i]->fontMetrics().horizontalAdvance(texts[i]) + 12;
+        panels[i]->setFixedWidth(std::max(widths[i], textWidth));
+        setAccessible(panels[i], texts[i].trimmed());
+        bar->addWidget(panels[i]);
+    }
+    return bar;
+}
+
+QWidget *gap(QWidget *parent, int width)
+{
+    auto *w = new QWidget(parent);
+    w->setFixedWidth(width);
+    return w;
+}
+
+// Ctrl+S, whatever the keyboard layout: Qt reports the Latin key for a
+// control combination, and Windows gives the key's own code.
+bool isCtrlS(const QKeyEvent *k)
+{
+    if ((k->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier)
+        return false;
+#ifdef Q_OS_WIN
+    if (k->nativeVirtualKey() == 'S')
+        return true;
+#endif
+    return k->key() == Qt::Key_S;
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ TUF
+
 TUF::TUF(Context &context, QWidget *parent) : ModalWindow(context, parent)
 {
     setObjectName(QStringLiteral("TUF"));
     setWindowTitle(QStringLiteral("Управление пользователями"));
+    setAccessible(this, windowTitle());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(32, 32));
+    setAccessible(ToolBar1, QStringLiteral("Панель инструментов"));
+    tb_new = makeToolButton(ToolBar1, "tb_new", icons::Id::New, QStringLiteral("Регистрация документа"));
+    tb_edit = makeToolButton(ToolBar1, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование документа"));
+    // These two show no hint, but a screen reader still needs their names.
+    tb_del = makeToolButton(ToolBar1, "tb_del", icons::Id::Delete, QString());
+    setAccessible(tb_del, QStringLiteral("Удалить пользователя"));
+    tb_exit = makeToolButton(ToolBar1, "tb_exit", icons::Id::Exit, QString());
+    setAccessible(tb_exit, QStringLiteral("Выход"));
+    auto *spring = new QWidget(ToolBar1);
+    spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(tb_new);
+    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(tb_edit);
+    ToolBar1->addWidget(gap(ToolBar1, 31));
+    ToolBar1->addWidget(tb_del);
+    ToolBar1->addWidget(spring);
+    ToolBar1->addWidget(tb_exit);
+
+    Grid = new QTableView(this);
+    Grid->setObjectName(QStringLiteral("Grid"));
+    setAccessible(Grid, QStringLiteral("Список пользователей"));
+    m_model = new QStandardItemModel(0, 4, this);
+    Grid->setModel(m_model);
+    Grid->setItemDelegate(new RowLineDelegate(Grid));
+    Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Grid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    Grid->setShowGrid(false);
+    Grid->setWordWrap(false);
+    Grid->setTabKeyNavigation(false);
+    Grid->verticalHeader()->hide();
+    Grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    Grid->verticalHeader()->setDefaultSectionSize(18);
+    QHeaderView *h = Grid->horizontalHeader();
+    h->setSectionsMovable(true);
+    h->setSectionResizeMode(QHeaderView::Interactive);
+    h->setHighlightSections(false);
+    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    h->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(255,255,179); "
+                                    "border: none; border-right: 1px solid #c9c9a8; border-bottom: 1px solid #c9c9a8; "
+                                    "padding: 2px 0px; }"));
+    Grid->installEventFilter(this);
+
+    const QString texts[2] = {QStringLiteral(" F4 - Редактирование"), QStringLiteral(" F7 - Новая запись")};
+    const int widths[2] = {150, 150};
+    QStatusBar *bar = statusPanels(this, sBar, texts, widths);
+
+    auto *v = new QVBoxLayout(this);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    v->addWidget(ToolBar1);
+    v->addWidget(Grid, 1);
+    v->addWidget(bar);
+    setFixedSize(566, 411);
+
+    onSignal(tb_new, &QToolButton::clicked, this, [this] { tb_newClick(); });
+    onSignal(tb_edit, &QToolButton::clicked, this, [this] { tb_editClick(); });
+    onSignal(tb_del, &QToolButton::clicked, this, [this] { tb_delClick(); });
+    onSignal(tb_exit, &QToolButton::clicked, this, [this] { tb_exitClick(); });
+    onSignal(Grid, &QTableView::doubleClicked, this, [this] { tb_editClick(); });
+    FormCreate();
 }
+
+void TUF::FormCreate()
+{
+    m_model->setHorizontalHeaderLabels({QStringLiteral("PK"), QStringLiteral(" Фамилия Имя Отчество"),
+                                        QStringLiteral(" Логин"), QStringLiteral(" Уровень доступа")});
+    Grid->hideColumn(0);
+    Grid->setColumnWidth(1, 250);
+    Grid->setColumnWidth(2, 183);
+    Grid->setColumnWidth(3, 126);
+}
+
+void TUF::FormActivate()
+{
+    FillGrid();
+    Grid->setFocus();
+}
+
+void TUF::FillGrid()
+{
+    const QList<core::UserRecord> users = core::Users(m_ctx.db).list();
+    const int row = currentRow();
+    m_model->removeRows(0, m_model->rowCount());
+    for (const core::UserRecord &u : users) {
+        QList<QStandardItem *> cells;
+        for (const QString &t : {QString::number(u.id), u.fio, u.login, core::levelText(u.level)})
+            cells << new QStandardItem(t);
+        m_model->appendRow(cells);
+    }
+    if (users.isEmpty()) { // one empty row, as a grid always has
+        QList<QStandardItem *> cells;
+        for (int c = 0; c < 4; ++c)
+            cells << new QStandardItem;
+        m_model->appendRow(cells);
+    }
+    selectRow(std::min(row, m_model->rowCount() - 1));
+}
+
+int TUF::currentRow() const
+{
+    const QModelIndex i = Grid->currentIndex();
+    return i.isValid() ? i.row() : 0;
+}
+
+void TUF::selectRow(int row)
+{
+    const QModelIndex i = m_model->index(row, 1);
+    Grid->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    Grid->scrollTo(i);
+}
+
+QString TUF::currentCell(int col) const
+{
+    return m_model->index(currentRow(), col).data().toString();
+}
+
+void TUF::tb_newClick()
+{
+    m_ctx.forms.UF1->NewRecord = true;
+    m_ctx.forms.UF1->showModal();
+}
+
+void TUF::tb_editClick()
+{
+    if (currentCell(0).isEmpty())
+        return;
+    m_ctx.forms.UF1->NewRecord = false;
+    m_ctx.forms.UF1->showModal();
+}
+
+void TUF::tb_delClick()
+{
+    const QString id = currentCell(0);
+    if (id.isEmpty())
+        return;
+    if (currentCell(2) == QLatin1String("admin")) // the administrator stays
+        return;
+    if (msg::askYesNo(this,
+                      QStringLiteral("Внимание! Пользователь будет удален без возможности восстановления, продолжить ?"),
+                      QStringLiteral("Удаление")))
+        core::Users(m_ctx.db).remove(id.toLongLong());
+    FillGrid();
+}
+
+void TUF::tb_exitClick()
+{
+    close();
+}
+
+bool TUF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
+{
+    switch (key) {
+    case Qt::Key_F4:
+        if ((mods & ~Qt::KeypadModifier) == Qt::AltModifier)
+            return false; // Alt+F4 closes the window
+        tb_edit->click();
+        return true;
+    case Qt::Key_F7:
+        tb_new->click();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TUF::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Grid && event->type() == QEvent::KeyPress) {
+        auto *k = static_cast<QKeyEvent *>(event);
+        bool handled = false;
+        guardedCall([&] { handled = GridKeyDown(k->key(), k->modifiers()); });
+        if (handled)
+            return true;
+    }
+    return ModalWindow::eventFilter(watched, event);
+}
+
+// ----------------------------------------------------------------- TUF1
 
 TUF1::TUF1(Context &context, QWidget *parent) : ModalWindow(context, parent)
 {
     setObjectName(QStringLiteral("TUF1"));
-    setWindowTitle(QStringLiteral("Редактирование данных пользователя"));
+    setWindowTitle(kEditorCaption);
+    setAccessible(this, kEditorCaption);
+
+    auto *bar = new QWidget(this);
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setFixedHeight(44);
+    auto *hb = new QHBoxLayout(bar);
+    hb->setContentsMargins(4, 3, 4, 3);
+    tb_save = makeToolButton(bar, "tb_save", icons::Id::Save, QStringLiteral("Сохранить изменения"));
+    tb_Exit = makeToolButton(bar, "tb_Exit", icons::Id::Exit, QStringLiteral("Выход"));
+    hb->addWidget(tb_save);
+    hb->addStretch(1);
+    hb->addWidget(tb_Exit);
+
+    gbox = new QGroupBox(this);
+    gbox->setObjectName(QStringLiteral("gbox"));
+    setAccessible(gbox, QStringLiteral("Данные пользователя"));
+    auto *form = new QFormLayout(gbox);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    auto field = [&](QLineEdit *&ed, const char *name, const QString &label) {
+        ed = new QLineEdit(gbox);
+        ed->setObjectName(QLatin1String(name));
+        ed->setMaxLength(32767); // a long paste is told as too long when saved, not cut
+        setAccessible(ed, label);
+        form->addRow(label, ed);
+    };
+    field(fio, "fio", QStringLiteral("ФИО"));
+    field(login, "login", QStringLiteral("Логин"));
+    field(pass, "pass", QStringLiteral("Пароль"));
+    pass->setEchoMode(QLineEdit::Password);
+    pass->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    level = new QComboBox(gbox);
+    level->setObjectName(QStringLiteral("level"));
+    level->addItems({QStringLiteral("Только чтение"), QStringLiteral("Полный")});
+    setAccessible(level, QStringLiteral("Доступ"));
+    form->addRow(QStringLiteral("Доступ"), level);
+    setTabOrder(fio, login);
+    setTabOrder(login, pass);
+    setTabOrder(pass, level);
+
+    const QString texts[2] = {QStringLiteral(" Enter / Ctrl + S - сохранить и выйти"), QStringLiteral(" ESC - выйти ")};
+    const int widths[2] = {220, 150};
+    QStatusBar *status = statusPanels(this, sBar, texts, widths);
+    status->setSizeGripEnabled(true);
+
+    auto *v = new QVBoxLayout(this);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    v->addWidget(bar);
+    auto *middle = new QVBoxLayout;
+    middle->setContentsMargins(6, 0, 6, 4);
+    middle->addWidget(gbox);
+    v->addLayout(middle, 1);
+    v->addWidget(status);
+    resize(491, 228);
+
+    for (QLineEdit *e : {fio, login, pass}) {
+        onSignal(e, &QLineEdit::textChanged, this, [this] { fioChange(); });
+        e->installEventFilter(this);
+    }
+    onSignal(level, &QComboBox::currentIndexChanged, this, [this] { fioChange(); });
+    level->installEventFilter(this);
+    onSignal(tb_save, &QToolButton::clicked, this, [this] { tb_saveClick(); });
+    onSignal(tb_Exit, &QToolButton::clicked, this, [this] { tb_ExitClick(); });
+}
+
+void TUF1::FormActivate()
+{
+    m_missing = false;
+    if (NewRecord) {
+        EditedId = -1;
+        fio->clear();
+        login->clear();
+        pass->clear();
+        level->setCurrentIndex(0);
+        for (QWidget *w : {static_cast<QWidget *>(fio), static_cast<QWidget *>(login), static_cast<QWidget *>(level)})
+            w->setEnabled(true);
+    } else {
+        EditedId = m_ctx.forms.UF->currentCell(0).toLongLong();
+        const std::optional<core::UserRecord> u = core::Users(m_ctx.db).load(EditedId);
+        if (!u) {
+            // Deleted meanwhile (by another copy of the program): nothing to edit.
+            m_missing = true;
+            msg::error(m_ctx.forms.UF, kGone);
+            m_ctx.forms.UF->FormActivate();
+            return;
+        }
+        fio->setText(u->fio);
+        login->setText(u->login);
+        pass->setText(u->pass);
+        level->setCurrentIndex(core::levelIndex(u->level));
+        // The administrator keeps name, login and level; only the password changes.
+        const bool admin = login->text() == QLatin1String("admin");
+        for (QWidget *w : {static_cast<QWidget *>(fio), static_cast<QWidget *>(login), static_cast<QWidget *>(level)})
+            w->setEnabled(!admin);
+    }
+    setWindowTitle(kEditorCaption);
+    Modified = false;
+    (fio->isEnabled() ? fio : pass)->setFocus();
+}
+
+int TUF1::exec()
+{
+    if (m_missing) {
+        m_missing = false;
+        return QDialog::Rejected;
+    }
+    return ModalWindow::exec();
+}
+
+void TUF1::fioChange()
+{
+    if (!Modified)
+        setWindowTitle(windowTitle() + QStringLiteral("(!)"));
+    Modified = true;
+}
+
+bool TUF1::tb_saveClick()
+{
+    if (!Modified)
+        return false;
+    if (login->text().isEmpty() || fio->text().isEmpty())
+        return false;
+    core::UserRecord u;
+    u.id = EditedId;
+    u.fio = fio->text();
+    u.login = login->text();
+    u.pass = pass->text();
+    u.level = core::levelOfIndex(level->currentIndex());
+    core::Users users(m_ctx.db);
+    if (NewRecord) {
+        users.insert(u);
+    } else if (!users.update(u)) {
+        msg::error(this, kGone);
+        return false;
+    }
+    Modified = false;
+    setWindowTitle(kEditorCaption);
+    m_ctx.forms.UF->FormActivate();
+    if (!m_closing)
+        close();
+    return true;
+}
+
+void TUF1::tb_ExitClick()
+{
+    close();
+}
+
+bool TUF1::FormCloseQuery()
+{
+    if (!Modified)
+        return true;
+    // The question reads "сохраненить" as users of the program know it.
+    if (!msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!")))
+        return true;
+    // Yes: the editor closes once the user is stored. A save that stores
+    // nothing keeps it open with the changes, and says why.
+    if (login->text().isEmpty() || fio->text().isEmpty()) {
+        msg::error(this, QStringLiteral("Данные пользователя не сохранены: не заполнено поле «%1».")
+                             .arg(login->text().isEmpty() ? QStringLiteral("Логин") : QStringLiteral("ФИО")));
+        (login->text().isEmpty() ? login : fio)->setFocus();
+        return false;
+    }
+    bool stored = false;
+    m_closing = true;
+    guardedCall([&] { stored = tb_saveClick(); });
+    m_closing = false;
+    return stored;
+}
+
+bool TUF1::canClose()
+{
+    bool ok = true;
+    guardedCall([&] { ok = FormCloseQuery(); });
+    return ok;
+}
+
+bool TUF1::fioKeyDown(QKeyEvent *k)
+{
+    if (isCtrlS(k)) {
+        tb_save->click();
+        return true;
+    }
+    switch (k->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        focusNextChild(); // moves on like Tab; it does not save
+        return true;
+    case Qt::Key_Escape:
+        tb_Exit->click();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TUF1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        bool handled = false;
+        guardedCall([&] { handled = fioKeyDown(static_cast<QKeyEvent *>(event)); });
+        if (handled)
+            return true;
+    }
+    return ModalWindow::eventFilter(watched, event);
 }

@@ -1,17 +1,83 @@
 #pragma once
 #include "app/modalwindow.h"
 
-// The user list and the user editor.
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QStandardItemModel;
+class QTableView;
+class QToolBar;
+class QToolButton;
+
+// The user list: every user of the program with login and access level; new,
+// edit and delete. Only the administrator reaches it.
 class TUF : public ModalWindow
 {
     Q_OBJECT
 public:
     TUF(Context &context, QWidget *parent);
+
+    void FormCreate();
+    void FormActivate() override;
+    void FillGrid();
+    void tb_newClick();
+    void tb_editClick();
+    void tb_delClick();
+    void tb_exitClick();
+    bool GridKeyDown(int key, Qt::KeyboardModifiers mods);
+
+    // The text of column `col` of the current row (column 0: the id; "" for the empty row).
+    QString currentCell(int col) const;
+    int currentRow() const;
+    void selectRow(int row);
+    QStandardItemModel *model() const { return m_model; }
+
+    QToolBar *ToolBar1;
+    QToolButton *tb_new, *tb_edit, *tb_del, *tb_exit;
+    QTableView *Grid;
+    QLabel *sBar[2];
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QStandardItemModel *m_model;
 };
 
+// The user editor: full name, login, password and access level of a new user
+// or of the list's current row.
 class TUF1 : public ModalWindow
 {
     Q_OBJECT
 public:
     TUF1(Context &context, QWidget *parent);
+
+    void FormActivate() override;
+    void fioChange();
+    // Stores the user and closes; false when nothing was stored.
+    bool tb_saveClick();
+    void tb_ExitClick();
+    bool FormCloseQuery();
+    bool fioKeyDown(QKeyEvent *k);
+
+    bool NewRecord = true; // set by the list before it shows the editor
+    qint64 EditedId = -1;
+    bool Modified = false;
+
+    QToolButton *tb_save, *tb_Exit;
+    QGroupBox *gbox;
+    QLineEdit *fio, *login, *pass;
+    QComboBox *level;
+    QLabel *sBar[2];
+
+    int exec() override;
+
+protected:
+    bool canClose() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool m_closing = false;  // inside the close question: a save must not close again
+    bool m_missing = false;  // the row to edit is gone: the editor is not shown
 };

@@ -1,0 +1,182 @@
+#include "users.h"
+
+#include "db/columns.h"
+#include "db/shared.h"
+#include "db/statements.h"
+
+namespace core {
+
+QString levelText(const QString &level)
+{
+    return level == QLatin1String("read") ? QStringLiteral("Только чтение") : QStringLiteral("Полный");
+}
+
+int levelIndex(const QString &level)
+{
+    return level == QLatin1String("read") ? 0 : 1;
+}
+
+QString levelOfIndex(int index)
+{
+    return index == 0 ? QStringLiteral("read") : QStringLiteral("full");
+}
+
+namespace {
+
+UserRecord readRow(const db::IBQuery &q)
+{
+    UserRecord u;
+    u.id = q.asInt(QStringLiteral("pk_id"));
+    u.fio = q.asText(QStringLiteral("fio"));
+    u.login = q.asText(QStringLiteral("login"));
+    u.pass = q.asText(QStringLiteral("pass"));
+    u.level = q.asText(QStringLiteral("level"));
+    return u;
+}
+
+struct Closer
+{
+    db::IBQuery &q;
+    ~Closer() { q.close(); }
+};
+
+} // namespace
+
+template <typename F>
+auto Users::committed(F &&work) -> decltype(work())
+{
+    try {
+        if constexpr (std::is_void_v<decltype(work())>) {
+            work();
+            m_db.IBTrans.commit();
+        } else {
+            auto result = work();
+            m_db.IBTrans.commit();
+            return result;
+        }
+    } catch (...) {
+        m_db.IBTrans.rollback();
+        throw;
+    }
+}
+
+QList<UserRecord> Users::list()
+{
+    db::IBQuery &q = m_db.iSQL;
+    Closer closer{q};
+    q.close();
+    q.setSql(sql::selectUsers());
+    q.open();
+    QList<UserRecord> out;
+    for (; !q.eof(); q.next())
+        out << readRow(q);
+    return out;
+}
+
+std::optional<UserRecord> Users::load(qint64 id)
+{
+    db::IBQuery &q = m_db.iSQL;
+    Closer closer{q};
+    q.close();
+    q.setSql(sql::selectUser());
+    q.setParam(QStringLiteral("pk_id"), id);
+    q.open();
+    if (q.eof())
+        return std::nullopt;
+    return readRow(q);
+}
+
+QString Users::problem(const UserRecord &user)
+{
+    const QHash<QString, int> lengths = db::textColumnLengths(m_db.iSQL, QStringLiteral("PERS"));
+    const struct { const char *column; QString label; const QString &value; } fields[] = {
+        {"FIO", QStringLiteral("ФИО"), user.fio},
+        {"LOGIN", QStringLiteral("Логин"), user.login},
+        {"PASS", QStringLiteral("Пароль"), user.pass},
+        {"LEVEL", QStringLiteral("Доступ"), user.level},
+    };
+    for (const auto &f : fields) {
+        const QString p = db::valueProblem(f.label, f.value, lengths.value(QLatin1String(f.column)));
+        if (!p.isEmpty())
+            return p;
+    }
+
+    // The login is looked up as the login window does, and it takes the last
+    // row found: a second holder would lock the first one out.
+    db::IBQuery &q = m_db.iSQL;
+    Closer closer{q};
+    q.close();
+    q.setSql(sql::selectUserByLogin());
+    q.setParam(QStringLiteral("login"), user.login);
+    q.open();
+    qint64 holder = -1;
+    QString holderName;
+    for (; !q.eof(); q.next()) {
+        if (q.asInt(QStringLiteral("pk_id")) != user.id) {
+            holder = q.asInt(QStringLiteral("pk_id"));
+            holderName = q.asText(QStringLiteral("fio"));
+            break;
+        }
+    }
+    if (holder < 0)
+        return QString();
+    // The stored login may differ in trailing blanks, which the comparison ignores.
+    const QString held = load(holder).value_or(UserRecord{}).login;
+    return QStringLiteral("Логин «%1» уже занят пользователем «%2».\r"
+                          "С одинаковым логином один из них не смог бы войти в программу. Укажите другой логин.")
+        .arg(held.isEmpty() ? user.login : held, holderName);
+}
+
+// Checked before anything is written, so a refusal rolls nothing back.
+void Users::refuseProblem(const UserRecord &user)
+{
+    const QString p = problem(user);
+    if (!p.isEmpty())
+        throw db::DbError(p);
+}
+
+void Users::insert(const UserRecord &user)
+{
+    refuseProblem(user);
+    committed([&] {
+        db::IBQuery &q = m_db.iSQL;
+        Closer closer{q};
+        q.close();
+        q.setSql(sql::insertUser());
+        q.setParam(QStringLiteral("fio"), user.fio);
+        q.setParam(QStringLiteral("login"), user.login);
+        q.setParam(QStringLiteral("pass"), user.pass);
+        q.setParam(QStringLiteral("level"), user.level);
+        q.execute();
+    });
+}
+
+bool Users::update(const UserRecord &user)
+{
+    refuseProblem(user);
+    return committed([&] {
+        db::IBQuery &q = m_db.iSQL;
+        Closer closer{q};
+        q.close();
+        q.setSql(sql::updateUser());
+        q.setParam(QStringLiteral("fio"), user.fio);
+        q.setParam(QStringLiteral("login"), user.login);
+        q.setParam(QStringLiteral("pass"), user.pass);
+        q.setParam(QStringLiteral("level"), user.level);
+        q.setParam(QStringLiteral("pk_id"), user.id);
+        q.execute();
+        return q.rowsAffected() > 0;
+    });
+}
+
+void Users::remove(qint64 id)
+{
+    committed([&] {
+        db::IBQuery &q = m_db.ibDel5;
+        q.close();
+        q.setParam(QStringLiteral("pk_id"), id);
+        q.execute();
+    });
+}
+
+} // namespace core

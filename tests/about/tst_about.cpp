@@ -1,0 +1,134 @@
+// The About window: hover colours, cursors, links and keys.
+
+#include "about/aboutwindow.h"
+#include "app/context.h"
+#include "app/shell.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+using uitest::find;
+
+namespace {
+
+const QColor kBlue(0, 0, 255);
+const QColor kRed(255, 0, 0);
+
+QColor color(const QLabel *l)
+{
+    return l->palette().color(QPalette::WindowText);
+}
+
+void enter(QWidget *w)
+{
+    QEnterEvent e(QPointF(2, 2), QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)));
+    QApplication::sendEvent(w, &e);
+}
+
+void leave(QWidget *w)
+{
+    QEvent e(QEvent::Leave);
+    QApplication::sendEvent(w, &e);
+}
+
+struct Fixture
+{
+    Fixture()
+    {
+        p.createWindows();
+        abt = p.mf->context().forms.Abt;
+        shell::takeOpened();
+    }
+    QLabel *label(const char *name) const { return find<QLabel>(abt, QLatin1String(name)); }
+    uitest::Program p;
+    TAbt *abt = nullptr;
+};
+
+} // namespace
+
+class TestAbout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hover_data()
+    {
+        QTest::addColumn<QString>("hovered");
+        QTest::addColumn<QString>("lit");
+        QTest::newRow("first notice") << "Label1" << "Label5";
+        QTest::newRow("second notice") << "Label3" << "Label5";
+        QTest::newRow("web address") << "Label5" << "Label5";
+        QTest::newRow("mail address") << "Label4" << "Label4";
+    }
+    // The pointer over a link label lights up its address, only while it stays.
+    void hover()
+    {
+        QFETCH(QString, hovered);
+        QFETCH(QString, lit);
+        Fixture f;
+        QLabel *h = f.label(hovered.toLatin1());
+        const QColor before = color(h);
+        enter(h);
+        QCOMPARE(color(f.label("Label5")), lit == QLatin1String("Label5") ? kRed : kBlue);
+        QCOMPARE(color(f.label("Label4")), lit == QLatin1String("Label4") ? kRed : kBlue);
+        if (hovered != lit)
+            QCOMPARE(color(h), before); // a notice line keeps the window's text colour
+        leave(h);
+        QCOMPARE(color(f.label("Label5")), kBlue);
+        QCOMPARE(color(f.label("Label4")), kBlue);
+    }
+
+    void clicks_data()
+    {
+        QTest::addColumn<QString>("clicked");
+        QTest::addColumn<QUrl>("opened");
+        QTest::addColumn<bool>("hand");
+        const QUrl web = TAbt::webPage();
+        QTest::newRow("first notice") << "Label1" << web << false;
+        QTest::newRow("second notice") << "Label3" << web << false;
+        QTest::newRow("web address") << "Label5" << web << true;
+        QTest::newRow("mail address") << "Label4" << QUrl(QStringLiteral("mailto:") + TAbt::mailAddress()) << true;
+        QTest::newRow("product name") << "ProductName" << QUrl() << false;
+    }
+    // A click opens the link through the desktop; only the addresses show a hand.
+    void clicks()
+    {
+        QFETCH(QString, clicked);
+        QFETCH(QUrl, opened);
+        QFETCH(bool, hand);
+        Fixture f;
+        f.abt->show();
+        QLabel *l = f.label(clicked.toLatin1());
+        QTest::mouseClick(l, Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(shell::takeOpened(), opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{opened});
+        QCOMPARE(l->cursor().shape() == Qt::PointingHandCursor, hand);
+        QVERIFY(!l->accessibleName().isEmpty());
+    }
+
+    // Enter presses OK from the main window's menu; Esc does nothing; the close box closes.
+    void keys()
+    {
+        Fixture f;
+        int result = -1;
+        const QStringList shown = uitest::whileModal([&] { f.p.mf->N10->trigger(); result = f.abt->result(); }, [&](QWidget *w) {
+            QTest::keyClick(w, Qt::Key_Escape);
+            QVERIFY(w->isVisible());
+            QTest::keyClick(w, Qt::Key_Return);
+            QVERIFY(!w->isVisible());
+        });
+        QCOMPARE(shown, QStringList{"TAbt"});
+        QCOMPARE(result, int(QDialog::Accepted));
+
+        f.abt->show();
+        f.abt->close();
+        QVERIFY(!f.abt->isVisible());
+    }
+};
+
+QTEST_MAIN(TestAbout)
+#include "tst_about.moc"

@@ -1,0 +1,177 @@
+// The users of the program: list order, levels in words, storing and
+// deleting, and the refusal of a login that another user holds.
+
+#include "core/logins.h"
+#include "core/users.h"
+#include "db/shared.h"
+#include "testdb.h"
+
+#include <QtTest>
+
+namespace {
+
+// A fresh database file opened through the program's shared query objects.
+struct Db
+{
+    Db()
+    {
+        path = testdb::freshDatabase(dir.path());
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+    }
+    QTemporaryDir dir;
+    QString path;
+    SharedDb s;
+    int count(const QString &select) const { return testdb::Peek(path).count(select); }
+    QString value(const QString &select) const { return testdb::Peek(path).value(select); }
+};
+
+core::UserRecord user(const QString &fio, const QString &login, qint64 id = -1)
+{
+    return core::UserRecord{id, fio, login, QStringLiteral("pw"), QStringLiteral("read")};
+}
+
+QString refusal(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const db::DbError &e) {
+        return e.text();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestUsers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testdb::init(); }
+
+    void levels_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("read") << "read" << "Только чтение" << "read";
+        QTest::newRow("full") << "full" << "Полный" << "full";
+        QTest::newRow("empty") << "" << "Полный" << "full";
+        QTest::newRow("other case") << "READ" << "Полный" << "full";
+    }
+    // A stored level in the list, in the editor's list, and as the editor stores it back.
+    void levels()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QFETCH(QString, saved);
+        QCOMPARE(core::levelText(stored), shown);
+        QCOMPARE(core::levelOfIndex(core::levelIndex(stored)), saved);
+    }
+
+    void listInCyrillicOrder()
+    {
+        Db d;
+        for (const char *fio : {"Яковлев", "Ёлкин", "андреев", "Борисов", "Ершов", "Жуков"})
+            testdb::addUser(d.path, QString::fromUtf8(fio), QString::fromUtf8(fio) + QStringLiteral("_login"),
+                            QString(), QStringLiteral("full"));
+        const QList<core::UserRecord> users = core::Users(d.s).list();
+        QStringList order;
+        for (const auto &u : users)
+            order << u.fio;
+        // Ё between Е and Ж, lower case with upper case: not by character code.
+        QCOMPARE(order, (QStringList{"андреев", "Борисов", "Ершов", "Ёлкин", "Жуков", "Яковлев"}));
+        QCOMPARE(users[1].login, QStringLiteral("Борисов_login"));
+        QCOMPARE(users[1].pass, QString()); // NULL reads as empty
+        QVERIFY(!d.s.iSQL.isOpen());
+    }
+
+    // Insert, load, update and delete, each stored at once.
+    void lifecycle()
+    {
+        Db d;
+        core::Users users(d.s);
+        core::UserRecord u{-1, QStringLiteral("Петров Пётр"), QStringLiteral("petrov"), QString(), QStringLiteral("read")};
+        users.insert(u);
+        QVERIFY(!d.s.IBTrans.active());
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers WHERE pass = ''")), 1); // empty, not NULL
+        const qint64 id = d.value(QStringLiteral("SELECT pk_id FROM pers")).toLongLong();
+        u.id = id;
+        QCOMPARE(users.load(id), std::optional<core::UserRecord>(u));
+        QVERIFY(!users.load(id + 100));
+        // A text the database cannot hold is refused, its field named, before anything is sent.
+        const QString tooLong = refusal([&] { users.insert(user(QString(301, QChar(0x424)), QStringLiteral("x"))); });
+        QVERIFY2(tooLong.contains(QStringLiteral("«ФИО»")), qPrintable(tooLong));
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 1);
+
+        u.fio = QStringLiteral("Петров П. П.");
+        u.pass = QStringLiteral("Secret 'x'");
+        u.level = QStringLiteral("full");
+        QVERIFY(users.update(u));
+        QVERIFY(!d.s.IBTrans.active());
+        QCOMPARE(d.value(QStringLiteral("SELECT fio || '|' || pass || '|' || level FROM pers")),
+                 QStringLiteral("Петров П. П.|Secret 'x'|full"));
+
+        testdb::addUser(d.path, QStringLiteral("Второй"), QStringLiteral("second"), QStringLiteral("s"), QStringLiteral("read"));
+        users.remove(id);
+        QVERIFY(!d.s.IBTrans.active());
+        QCOMPARE(d.value(QStringLiteral("SELECT LIST(login) FROM pers")), QStringLiteral("second"));
+        // A user deleted meanwhile: the update stores nothing and says so.
+        QVERIFY(!users.update(u));
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 1);
+    }
+
+    void loginHeldByAnother_data()
+    {
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<bool>("editIvan"); // false: a new user
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("new admin") << "admin" << false << true;
+        QTest::newRow("ivan renamed admin") << "admin" << true << true;
+        QTest::newRow("trailing blank") << "admin " << false << true;
+        QTest::newRow("other case") << "Admin" << false << false;
+        QTest::newRow("leading blank") << " admin" << false << false;
+        QTest::newRow("ivan keeps his") << "ivan" << true << false;
+        QTest::newRow("new ivan") << "ivan" << false << true;
+        QTest::newRow("free") << "petrov" << false << false;
+    }
+    // Refused exactly when the login window would find the other user by it,
+    // so that nobody is locked out; nothing is written then.
+    void loginHeldByAnother()
+    {
+        QFETCH(QString, login);
+        QFETCH(bool, editIvan);
+        QFETCH(bool, refused);
+        Db d;
+        testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"), QStringLiteral("full"));
+        testdb::addUser(d.path, QStringLiteral("Иванов"), QStringLiteral("ivan"), QStringLiteral("iv"), QStringLiteral("read"));
+        const qint64 ivan = d.value(QStringLiteral("SELECT pk_id FROM pers WHERE login = 'ivan'")).toLongLong();
+        core::Users users(d.s);
+        const core::UserRecord u = user(QStringLiteral("Новый"), login, editIvan ? ivan : -1);
+
+        // The login window's own look-up, before the change.
+        core::LoggedUser found;
+        const bool foundOther = core::Logins(d.s).check(login, QStringLiteral("?"), &found) != core::LoginResult::UnknownLogin;
+        QCOMPARE(foundOther && !(editIvan && login == QLatin1String("ivan")), refused);
+
+        const QString before = d.value(QStringLiteral("SELECT LIST(pk_id || login || fio, ',') FROM pers"));
+        QCOMPARE(users.problem(u).isEmpty(), !refused);
+        const QString text = refusal([&] { editIvan ? void(users.update(u)) : users.insert(u); });
+        QCOMPARE(!text.isEmpty(), refused);
+        if (refused) {
+            QVERIFY2(text.contains(QStringLiteral("уже занят")) &&
+                         text.contains(login == QLatin1String("ivan") ? QStringLiteral("«Иванов»") : QStringLiteral("«Администратор»")),
+                     qPrintable(text));
+            QCOMPARE(d.value(QStringLiteral("SELECT LIST(pk_id || login || fio, ',') FROM pers")), before);
+        } else {
+            QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers WHERE fio = 'Новый'")), 1);
+        }
+        // The administrator still logs in as himself.
+        QCOMPARE(core::Logins(d.s).check(QStringLiteral("admin"), QStringLiteral("adm"), &found), core::LoginResult::Ok);
+        QCOMPARE(found.fullName, QStringLiteral("Администратор"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUsers)
+#include "tst_users.moc"
