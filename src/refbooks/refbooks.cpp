@@ -203,7 +203,8 @@ QStatusBar *statusBar(QWidget *parent, QLabel **panels, const QString (&texts)[2
         panels[i] = new QLabel(texts[i], bar);
         panels[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
         panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        panels[i]->setFixedWidth(widths[i]);
+        // Never narrower than its text: the fonts here are wider than the ones the widths were made for.
+        panels[i]->setFixedWidth(std::max(widths[i], panels[i]->sizeHint().width() + 4));
         bar->addWidget(panels[i]);
     }
     return bar;
@@ -464,7 +465,7 @@ QString RefListWindow::currentValue() const
     return m_model->cell(currentRow(), 1);
 }
 
-void RefListWindow::showValue(qint64 id, const QString &value)
+bool RefListWindow::showValue(qint64 id, const QString &value)
 {
     int found = -1;
     qint64 newest = 0;
@@ -477,6 +478,7 @@ void RefListWindow::showValue(qint64 id, const QString &value)
     }
     if (found >= 0)
         selectRow(found);
+    return found >= 0;
 }
 
 // ------------------------------------------------------------ the editor
@@ -594,9 +596,16 @@ bool RefEditWindow::store()
         shown = 0;
     }
     Modified = false;
-    RefListWindow *l = list();
-    l->FormActivate();
-    l->showValue(shown, value);
+    // The value is stored: a list that cannot be read again now is told, and the save goes on.
+    guardedCall([&] {
+        RefListWindow *l = list();
+        l->FormActivate();
+        // A value the search leaves out would look unsaved: the search goes, the value shows.
+        if (!l->showValue(shown, value)) {
+            l->searchBox->clear();
+            l->showValue(shown, value);
+        }
+    });
     return true;
 }
 

@@ -68,8 +68,9 @@ public:
     QString currentValue() const;
     int currentRow() const;
     void selectRow(int row);
-    // Makes current the row of `id`, or when `id` is 0 the newest row holding `value`.
-    void showValue(qint64 id, const QString &value);
+    // Makes current the row of `id`, or when `id` is 0 the newest row holding
+    // `value`; false when the list does not hold it.
+    bool showValue(qint64 id, const QString &value);
 
     QToolButton *tb_new, *tb_edit, *tb_del, *tb_exit, *sb_look;
     QLineEdit *searchBox; // bx_post, ed_dep or ed_org
