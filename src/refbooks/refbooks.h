@@ -3,14 +3,39 @@
 // window and one value editor, each written once and configured three times.
 
 #include "app/modalwindow.h"
+#include "db/statements.h"
 
+#include <QSize>
+
+class QLabel;
+class QLineEdit;
+class QTableView;
+class QToolButton;
+class RefListModel;
+class RefListWindow;
+class RefEditWindow;
+struct Forms;
+
+// What differs between the three books.
 struct RefBookKind
 {
-    const char *table;   // post, department, organization
-    const char *column;  // post, dep, org
-    QString caption;     // of the list window
-    QString label;       // group caption above the search box
-    QString header;      // of the value column
+    sql::Ref ref;
+    QString name;          // the value's name for screen readers and messages
+    QString bookName;      // the book's name for screen readers
+    QString caption;       // of the list window
+    QString label;         // bold label above the value
+    QString header;        // of the list's value column
+    const char *searchBox; // object name of the list's search box
+    const char *editBox;   // object name of the editor's value box
+    QSize listSize;        // client area of the list window
+    bool listResizable;
+    QString listNewPanel;  // second status panel of the list window
+    QSize editSize;        // client area of the editor
+    QString editKeysPanel; // first status panel of the editor
+    int editKeysWidth;
+    bool editMaximize;     // the editor's title bar has a maximize button
+    RefListWindow *(*listOf)(const Forms &);
+    RefEditWindow *(*editorOf)(const Forms &);
 };
 
 const RefBookKind &postsKind();
@@ -24,8 +49,41 @@ public:
     RefListWindow(const RefBookKind &kind, Context &context, QWidget *parent);
     const RefBookKind &kind() const { return m_kind; }
 
+    // Runs each time the window is shown and after its editor stored a value.
+    void FormActivate() override;
+    // The list again from the database for the search box's text.
+    void FillGrid();
+    void SearchChange();
+    void sb_lookClick();
+    void tb_newClick();
+    void tb_editClick();
+    void tb_delClick();
+    void tb_exitClick();
+    // F4 and F7, in the grid and in the search box; true when the key was used.
+    bool PGridKeyDown(int key, Qt::KeyboardModifiers mods);
+    bool SearchKeyDown(int key, Qt::KeyboardModifiers mods) { return PGridKeyDown(key, mods); }
+
+    // The current row: its pk_id as text (empty on the blank row) and its value.
+    QString currentId() const;
+    QString currentValue() const;
+    int currentRow() const;
+    void selectRow(int row);
+    // Makes current the row of `id`, or when `id` is 0 the newest row holding
+    // `value`; false when the list does not hold it.
+    bool showValue(qint64 id, const QString &value);
+
+    QToolButton *tb_new, *tb_edit, *tb_del, *tb_exit, *sb_look;
+    QLineEdit *searchBox; // bx_post, ed_dep or ed_org
+    QTableView *PGrid;
+    QLabel *sBar[2];
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *e) override;
+
 private:
     const RefBookKind &m_kind;
+    RefListModel *m_model;
 };
 
 class RefEditWindow : public ModalWindow
@@ -35,47 +93,87 @@ public:
     RefEditWindow(const RefBookKind &kind, Context &context, QWidget *parent);
     const RefBookKind &kind() const { return m_kind; }
 
+    // Set by the list window before it shows the editor.
+    bool NewRecord = true;
+    // The value changed since it was loaded or stored.
+    bool Modified = false;
+
+    void FormActivate() override;
+    void ValueChange();
+    void tb_saveClick();
+    void tb_ExitClick();
+    // Whether the editor may close now; asks when the value was changed.
+    bool FormCloseQuery();
+    // Enter, Ctrl+S and Esc in the value box; true when the key was used.
+    bool ValueKeyDown(int key, Qt::KeyboardModifiers mods);
+
+    QToolButton *tb_save, *tb_Exit;
+    QLineEdit *valueBox; // ed_post, ed_dep or ed_org
+    QLabel *sBar[2];
+
 signals:
     // A value was stored: the card's drop-down lists are filled again.
     void valueSaved();
 
+protected:
+    bool canClose() override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // Stores the value; false when there was nothing to store.
+    bool store();
+    RefListWindow *list() const;
+
     const RefBookKind &m_kind;
+    QString m_mode;    // the caption before "(!)"
+    qint64 m_id = 0;   // the value being edited
 };
 
+// The members carry the handler names of each book.
 class TPF : public RefListWindow
 {
     Q_OBJECT
 public:
     TPF(Context &context, QWidget *parent) : RefListWindow(postsKind(), context, parent) {}
+    void bx_postChange() { SearchChange(); }
+    bool bx_postKeyDown(int key, Qt::KeyboardModifiers mods) { return SearchKeyDown(key, mods); }
 };
 class TDF : public RefListWindow
 {
     Q_OBJECT
 public:
     TDF(Context &context, QWidget *parent) : RefListWindow(departmentsKind(), context, parent) {}
+    void ed_depChange() { SearchChange(); }
+    bool ed_depKeyDown(int key, Qt::KeyboardModifiers mods) { return SearchKeyDown(key, mods); }
 };
 class TGF : public RefListWindow
 {
     Q_OBJECT
 public:
     TGF(Context &context, QWidget *parent) : RefListWindow(organizationsKind(), context, parent) {}
+    void ed_orgChange() { SearchChange(); }
 };
 class TPF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
     TPF1(Context &context, QWidget *parent) : RefEditWindow(postsKind(), context, parent) {}
+    void ed_postChange() { ValueChange(); }
+    bool ed_postKeyDown(int key, Qt::KeyboardModifiers mods) { return ValueKeyDown(key, mods); }
 };
 class TDF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
     TDF1(Context &context, QWidget *parent) : RefEditWindow(departmentsKind(), context, parent) {}
+    void ed_depChange() { ValueChange(); }
+    bool ed_depKeyDown(int key, Qt::KeyboardModifiers mods) { return ValueKeyDown(key, mods); }
 };
 class TGF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
     TGF1(Context &context, QWidget *parent) : RefEditWindow(organizationsKind(), context, parent) {}
+    void ed_orgChange() { ValueChange(); }
+    bool ed_orgKeyDown(int key, Qt::KeyboardModifiers mods) { return ValueKeyDown(key, mods); }
 };

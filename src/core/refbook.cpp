@@ -1,0 +1,94 @@
+#include "refbook.h"
+#include "typedtext.h"
+
+#include "db/columns.h"
+#include "db/cp1251.h"
+#include "db/shared.h"
+
+namespace core {
+
+QString RefBook::searchPattern(const QString &text)
+{
+    return QStringLiteral("%") + cp1251::upper(text) + QStringLiteral("%");
+}
+
+QList<RefRow> RefBook::find(const QString &text)
+{
+    const QString problem = typedTextProblem(text, TypedUse::Search);
+    if (!problem.isEmpty())
+        throw db::DbError(problem);
+    db::IBQuery &q = m_db.iSQL;
+    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    q.close();
+    q.setSql(sql::selectRefLike(m_ref));
+    q.setParam(QStringLiteral("pattern"), searchPattern(text));
+    q.open();
+    const int idCol = q.fieldIndex(QStringLiteral("pk_id"));
+    const int valueCol = q.fieldIndex(QLatin1String(sql::refTable(m_ref).column));
+    QList<RefRow> rows;
+    for (; !q.eof(); q.next())
+        rows.append({q.asInt(idCol), q.asText(valueCol)});
+    return rows;
+}
+
+QString RefBook::valueProblem(const QString &field, const QString &value)
+{
+    const sql::RefTable &t = sql::refTable(m_ref);
+    const int length = db::textColumnLengths(m_db.iSQL, QLatin1String(t.table)).value(QString::fromLatin1(t.column).toUpper());
+    return db::valueProblem(field, value, length);
+}
+
+// A failed statement leaves nothing behind that a later commit would store.
+template <typename F>
+void RefBook::inOneCommit(F &&work)
+{
+    try {
+        work();
+        m_db.IBTrans.commit();
+    } catch (...) {
+        m_db.IBTrans.rollback();
+        throw;
+    }
+}
+
+void RefBook::insert(const QString &value)
+{
+    inOneCommit([&] {
+        db::IBQuery &q = m_db.iSQL;
+        q.close();
+        q.setSql(sql::insertRef(m_ref));
+        q.setParam(QLatin1String(sql::refTable(m_ref).column), value);
+        q.execute();
+    });
+}
+
+bool RefBook::update(qint64 id, const QString &value)
+{
+    bool found = false;
+    inOneCommit([&] {
+        db::IBQuery &q = m_db.iSQL;
+        q.close();
+        q.setSql(sql::updateRef(m_ref));
+        q.setParam(QLatin1String(sql::refTable(m_ref).column), value);
+        q.setParam(QStringLiteral("pk_id"), id);
+        q.execute();
+        found = q.rowsAffected() > 0;
+    });
+    return found;
+}
+
+void RefBook::remove(qint64 id)
+{
+    db::IBQuery *q = &m_db.ibDel2;
+    if (m_ref == sql::Ref::Department)
+        q = &m_db.ibDel3;
+    else if (m_ref == sql::Ref::Organization)
+        q = &m_db.ibDel4;
+    inOneCommit([&] {
+        q->close();
+        q->setParam(QStringLiteral("pk_id"), id);
+        q->execute();
+    });
+}
+
+} // namespace core

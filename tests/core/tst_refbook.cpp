@@ -1,0 +1,149 @@
+// The reference books without their windows: search, changes and their
+// commits, against real database files.
+
+#include "core/refbook.h"
+#include "db/shared.h"
+#include "testdb.h"
+
+#include <QtTest>
+
+using core::RefBook;
+using core::RefRow;
+
+namespace {
+
+struct Db
+{
+    Db()
+    {
+        path = testdb::freshDatabase(dir.path());
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+    }
+    QTemporaryDir dir;
+    QString path;
+    SharedDb s;
+    // Read through a connection of its own: only committed work shows.
+    QStringList values(const QString &table, const QString &column)
+    {
+        testdb::Peek peek(path);
+        peek.q.setSql(QStringLiteral("SELECT %1 FROM %2 ORDER BY pk_id").arg(column, table));
+        peek.q.open();
+        QStringList out;
+        for (; !peek.q.eof(); peek.q.next())
+            out << peek.q.asText(0);
+        return out;
+    }
+};
+
+const QStringList kOrganizations = {QStringLiteral("ООО \"РОМАШКА\""), QStringLiteral("АО Вектор"),
+                                    QStringLiteral("O'Brien & Co"),     QStringLiteral("ёлочная фабрика"),
+                                    QStringLiteral("Банк 100%"),        QStringLiteral("ЖЭК_5"),
+                                    QStringLiteral("жэк-7")};
+
+QStringList valuesOf(const QList<RefRow> &rows)
+{
+    QStringList out;
+    for (const RefRow &r : rows)
+        out << r.value;
+    return out;
+}
+
+} // namespace
+
+class TestRefBook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testdb::init(); }
+
+    void find_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("everything, alphabetical") << ""
+            << QStringList{"O'Brien & Co", "АО Вектор", "Банк 100%", "ёлочная фабрика", "жэк-7", "ЖЭК_5", "ООО \"РОМАШКА\""};
+        QTest::newRow("lower case finds capitals") << "ромашка" << QStringList{"ООО \"РОМАШКА\""};
+        QTest::newRow("middle of the name") << "ект" << QStringList{"АО Вектор"};
+        QTest::newRow("ё upper-cased") << "ЁЛОЧ" << QStringList{"ёлочная фабрика"};
+        QTest::newRow("latin, any case") << "o'bRIEN" << QStringList{"O'Brien & Co"};
+        QTest::newRow("a quote is text") << "'" << QStringList{"O'Brien & Co"};
+        QTest::newRow("a double quote is text") << "\"" << QStringList{"ООО \"РОМАШКА\""};
+        QTest::newRow("underscore is any character") << "жэк_" << QStringList{"жэк-7", "ЖЭК_5"};
+        QTest::newRow("percent is any run") << "а%ф" << QStringList{"ёлочная фабрика"};
+        QTest::newRow("nothing") << "Гамма" << QStringList{};
+        QTest::newRow("sql as a value") << "' OR '1'='1" << QStringList{};
+    }
+    void find()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, found);
+        Db d;
+        QStringList inserts;
+        for (const QString &v : kOrganizations)
+            inserts << QStringLiteral("INSERT INTO organization (org) VALUES ('%1')").arg(QString(v).replace("'", "''"));
+        testdb::exec(d.path, inserts.join(QStringLiteral(";\n")));
+        const QList<RefRow> rows = RefBook(d.s, sql::Ref::Organization).find(text);
+        QCOMPARE(valuesOf(rows), found);
+        // Each row carries the id of its own value.
+        for (const RefRow &r : rows)
+            QCOMPARE(kOrganizations.indexOf(r.value) + 1, r.id);
+        QVERIFY(!d.s.iSQL.isOpen());
+        // The other books are not searched.
+        QVERIFY(RefBook(d.s, sql::Ref::Post).find(text).isEmpty());
+    }
+
+    // Every change is committed at once, as typed, in its own book only.
+    void changesAreCommittedAtOnce()
+    {
+        Db d;
+        testdb::exec(d.path, QStringLiteral("INSERT INTO post (post) VALUES ('Инженер');\n"
+                                            "INSERT INTO department (dep) VALUES ('Бухгалтерия');\n"
+                                            "INSERT INTO organization (org) VALUES ('АО Вектор')"));
+        RefBook posts(d.s, sql::Ref::Post);
+        posts.insert(QStringLiteral("  "));
+        posts.insert(QStringLiteral("O'Neil \"старший\""));
+        posts.insert(QStringLiteral("инженер"));
+        QCOMPARE(d.values("post", "post"),
+                 (QStringList{"Инженер", "  ", "O'Neil \"старший\"", "инженер"}));
+        QVERIFY(posts.update(1, QStringLiteral("Главный инженер ")));
+        QVERIFY(!posts.update(99, QStringLiteral("никто")));
+        QCOMPARE(d.values("post", "post").first(), QStringLiteral("Главный инженер "));
+        QCOMPARE(d.values("post", "post").size(), 4);
+
+        // Each book deletes through its own query: id 1 goes from that book alone.
+        RefBook(d.s, sql::Ref::Department).remove(1);
+        QCOMPARE(d.values("department", "dep"), QStringList{});
+        QCOMPARE(d.values("post", "post").size(), 4);
+        QCOMPARE(d.values("organization", "org"), QStringList{"АО Вектор"});
+        RefBook(d.s, sql::Ref::Organization).remove(1);
+        QCOMPARE(d.values("organization", "org"), QStringList{});
+        posts.remove(3);
+        QCOMPARE(d.values("post", "post"), (QStringList{"Главный инженер ", "  ", "инженер"}));
+        posts.remove(3); // already gone: nothing happens
+        QVERIFY(!d.s.IBTrans.active());
+    }
+
+    // What cannot be searched or stored is refused, and leaves nothing that a later commit would store.
+    void refusalsLeaveNothing()
+    {
+        Db d;
+        RefBook deps(d.s, sql::Ref::Department);
+        QVERIFY_THROWS_EXCEPTION(db::DbError, deps.find(QStringLiteral("отд\U0001F600")));
+        QVERIFY(!d.s.IBTrans.active());
+        const QString tooLong(401, QChar(0x0416));
+        QVERIFY(!deps.valueProblem(QStringLiteral("Отдел"), tooLong).isEmpty());
+        QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), tooLong.left(400)).isEmpty());
+        QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), QStringLiteral(" ")).isEmpty());
+        QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), QStringLiteral("Отдел \U0001F600")).contains("U+1F600"));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, deps.insert(tooLong));
+        deps.insert(QStringLiteral("Склад"));
+        QCOMPARE(d.values("department", "dep"), QStringList{"Склад"});
+        QVERIFY_THROWS_EXCEPTION(db::DbError, deps.update(2, tooLong));
+        QCOMPARE(d.values("department", "dep"), QStringList{"Склад"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRefBook)
+#include "tst_refbook.moc"
