@@ -5,6 +5,7 @@
 # Exit status: 0 every check passed, 1 some failed, 77 Xvfb or xdotool missing.
 set -u
 program_dir=${1:?usage: run_e2e.sh PROGRAM_DIR}
+program_dir=$(cd "$program_dir" 2>/dev/null && pwd) || { echo "no folder $1"; exit 1; }
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
@@ -249,21 +250,27 @@ if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажи�
       pass "the picture dialog opened"
       focus "$dialog"
       xdotool type --delay 20 "$photo"
+      sleep 0.5 # the dialog's completer follows the typing
       xdotool key Return
       check "the picture dialog closed" wait_gone "$dialog" 10
       xdotool mousemove --window "$card" 24 20 click 1 # save
-      sleep 1
-      stored=$(find "$dir/files" -type f -name "Фото Петрова.png" | head -n 1)
+      stored=
+      for _ in $(seq 1 100); do
+        stored=$(find "$dir/files" -type f -name "Фото Петрова.png" 2>/dev/null | head -n 1)
+        [ -n "$stored" ] && break
+        sleep 0.1
+      done
       check "the photo was copied into the card's folder" cmp -s "$photo" "${stored:-/nonexistent}"
       xdotool mousemove --window "$card" 21 345 click 1 # delete the photo
       if question=$(wait_window "^Удаление$" 10); then
         focus "$question"
         xdotool key Return # Yes
         check "the question closed" wait_gone "$question" 10
-        sleep 0.5
-        check "the photo file was deleted" test ! -e "$stored"
+        gone() { for _ in $(seq 1 50); do [ -e "$1" ] || return 0; sleep 0.1; done; return 1; }
+        check "the photo file was deleted" gone "$stored"
       else
         fail "the photo deletion was asked about"
+        /usr/bin/import -window root "${E2E_SHOTS:-$work}/photo-question.png" 2>/dev/null
       fi
     else
       fail "the picture dialog opened"
