@@ -8,6 +8,9 @@
 #include <cctype>
 #include <cstring>
 #include <firebird/Interface.h>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using namespace Firebird;
 
@@ -50,6 +53,16 @@ bool connectionLost(IStatus *status)
     return false;
 }
 
+bool isConflict(IStatus *status)
+{
+    static const ISC_STATUS codes[] = {isc_update_conflict, isc_deadlock, isc_lock_conflict, isc_lock_timeout};
+    const ISC_STATUS *v = status->getErrors();
+    for (int i = 0; v[i] != isc_arg_end; i += 2)
+        if (v[i] == isc_arg_gds && std::find(std::begin(codes), std::end(codes), v[i + 1]) != std::end(codes))
+            return true;
+    return false;
+}
+
 // The engine call that ended an object (commit, close, free, detach) has
 // released it as well: the holder lets go of it without ending it again.
 template <typename T>
@@ -65,6 +78,8 @@ auto guarded(F &&f) -> decltype(f())
     try {
         return f();
     } catch (const FbException &e) {
+        if (isConflict(e.getStatus()))
+            throw DbError(conflictMessage(), true, false, true);
         throw DbError(describe(e.getStatus()), true, connectionLost(e.getStatus()));
     }
 }
@@ -119,13 +134,36 @@ QString encodingMessage(const QString &text, qsizetype pos)
         .arg(cp1251::describeChar(text, pos));
 }
 
+QString conflictMessage()
+{
+    return QStringLiteral("Эти данные только что изменил или удалил другой пользователь, или он как раз сохраняет их.\r"
+                          "Ничего не записано; введённое осталось на экране.");
+}
+
+QString lockFolder()
+{
+    const QString env = qEnvironmentVariable("FIREBIRD_LOCK");
+    return env.isEmpty() ? QDir::tempPath() + QStringLiteral("/zentrax-firebird-lock") : env;
+}
+
 void prepareEngine(const QString &programFolder)
 {
-    if (!qEnvironmentVariableIsEmpty("FIREBIRD"))
-        return;
-    const QString root = programFolder + QStringLiteral("/firebird");
-    if (QFileInfo::exists(root + QStringLiteral("/firebird.conf")))
-        qputenv("FIREBIRD", QFile::encodeName(root));
+    if (qEnvironmentVariableIsEmpty("FIREBIRD")) {
+        const QString root = programFolder + QStringLiteral("/firebird");
+        if (QFileInfo::exists(root + QStringLiteral("/firebird.conf")))
+            qputenv("FIREBIRD", QFile::encodeName(root));
+    }
+    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) {
+        // The engine's own default folder is made by the first user, for that
+        // user alone; a second user of the machine could open no database.
+        const QString folder = lockFolder();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder)) {
+#ifdef Q_OS_UNIX
+            ::chmod(QFile::encodeName(folder).constData(), 01777); // sticky, writable for all
+#endif
+        }
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(folder));
+    }
 }
 
 // ------------------------------------------------------------ engine ends
@@ -305,7 +343,15 @@ void IBTransaction::start()
         throw DbError(QStringLiteral("Нет соединения с базой данных"));
     guarded([&] {
         Status st;
-        m_tra.reset(m_db->attachment()->startTransaction(&st, 0, nullptr));
+        // Snapshot, read-write, waiting for a row another connection holds, but
+        // not for long: a save then gives up with a conflict instead of freezing.
+        detail::EngineRef<IXpbBuilder> tpb(
+            master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0));
+        tpb->insertTag(&st, isc_tpb_concurrency);
+        tpb->insertTag(&st, isc_tpb_write);
+        tpb->insertTag(&st, isc_tpb_wait);
+        tpb->insertInt(&st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+        m_tra.reset(m_db->attachment()->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st)));
     });
 }
 

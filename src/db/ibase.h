@@ -51,8 +51,9 @@ using EngineRef = std::unique_ptr<T, EngineEnd>;
 class DbError : public std::runtime_error
 {
 public:
-    explicit DbError(const QString &text, bool fromEngine = false, bool connectionLost = false)
-        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine), m_lost(connectionLost)
+    explicit DbError(const QString &text, bool fromEngine = false, bool connectionLost = false, bool conflict = false)
+        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine), m_lost(connectionLost),
+          m_conflict(conflict)
     {
     }
     const QString &text() const { return m_text; }
@@ -60,17 +61,34 @@ public:
     bool fromEngine() const { return m_engine; }
     // True when the connection to the database is gone (network, server shut down).
     bool connectionLost() const { return m_lost; }
+    // True when another connection changed or holds the same row: an update
+    // conflict, a deadlock, or a lock wait that ran out. Its text says so in Russian.
+    bool conflict() const { return m_conflict; }
 
 private:
     QString m_text;
     bool m_engine;
     bool m_lost;
+    bool m_conflict;
 };
 
+// How long a statement waits for a row that another connection holds before
+// it gives up with a conflict, in seconds.
+inline constexpr int kLockTimeoutSeconds = 5;
+
+// The text of a conflict with another user's change.
+QString conflictMessage();
+
 // Points the client library at the program's own engine root (plugins,
-// character sets, configuration) when the program folder carries one. Must
-// run before the first database call.
+// character sets, configuration) when the program folder carries one, and
+// at a lock folder that every user of the machine can write. Must run before
+// the first database call.
 void prepareEngine(const QString &programFolder);
+
+// The folder where embedded engines of every user of the machine meet to
+// share a database file (their lock tables): made writable for all, with the
+// sticky bit, as a shared temporary folder is.
+QString lockFolder();
 
 // Rewrites ":name" parameters to positional ones ("?"), skipping quoted text
 // and comments; `names` receives the name of each position, upper-cased.
