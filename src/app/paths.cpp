@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 namespace paths {
 namespace {
@@ -24,6 +27,35 @@ void setProgramFolder(const QString &folder)
 QString join(const QString &folder, const QString &name)
 {
     return folder + QDir::separator() + name;
+}
+
+QString tempFolder()
+{
+    QString host = QSysInfo::machineHostName();
+    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return join(join(programFolder(), QStringLiteral("temp")),
+                (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
+                    QString::number(QCoreApplication::applicationPid()));
+}
+
+bool makeSharedFolder(const QString &folder)
+{
+    // The missing folders, outermost first.
+    QStringList missing;
+    for (QString f = QDir::cleanPath(folder); !f.isEmpty() && !QFileInfo::exists(f);) {
+        missing.prepend(f);
+        const QString up = QFileInfo(f).path();
+        if (up == f)
+            break;
+        f = up;
+    }
+    if (!QDir().mkpath(folder))
+        return false;
+    for (const QString &f : missing)
+        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                     QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                     QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+    return true;
 }
 
 QString settingsFile()

@@ -11,6 +11,14 @@ void setProgramFolder(const QString &folder);
 // one (a root) keeps it, so "/" + "x" gives "//x" just as "C:\" gives "C:\\x".
 QString join(const QString &folder, const QString &name);
 
+// This copy's own scratch folder: program folder/temp/<machine>-<process>.
+// Copies that share the program folder keep their scratch files apart.
+QString tempFolder();
+
+// Makes a folder with its missing parents; the folders it makes are writable
+// for every user (copies of several users share the program folder).
+bool makeSharedFolder(const QString &folder);
+
 // zentrax.ini: in APPDATA when that is set, else in the user's configuration folder.
 QString settingsFile();
 

@@ -722,8 +722,19 @@ bool TRF::saveEdit()
 {
     const core::Accounts accounts = accountsFromFields();
     const core::CardRecord card = cardFromFields();
-    if (!core::CardStore(m_ctx.db).update(CardId, card, SessionUser.id, AccountsChanged ? &accounts : nullptr)) {
-        // Deleted by someone else meanwhile: nothing was stored.
+    bool updated = false;
+    try {
+        updated = core::CardStore(m_ctx.db).update(CardId, card, SessionUser.id, AccountsChanged ? &accounts : nullptr);
+    } catch (const db::DbError &e) {
+        if (!e.conflict())
+            throw;
+        // A colleague saved or deleted this card since it was loaded, or is saving
+        // it now; this save was rolled back whole.
+        if (core::CardStore(m_ctx.db).load(CardId))
+            return conflictWithColleague();
+    }
+    if (!updated) {
+        // Deleted by someone else meanwhile: nothing was stored, nothing is made again.
         msg::error(this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
         return false;
     }
@@ -739,6 +750,21 @@ bool TRF::saveEdit()
     return true;
 }
 
+bool TRF::conflictWithColleague()
+{
+    if (msg::askYesNo(this,
+                      QStringLiteral("Карточку только что изменил другой пользователь, или он как раз сохраняет её. "
+                                     "Ваши изменения не сохранены и остались на экране.\r"
+                                     "Показать карточку такой, какой её сохранил другой пользователь? "
+                                     "Ваши изменения будут отброшены.\r"
+                                     "Если ответить «Нет», можно продолжить правку и сохранить её ещё раз."),
+                      QStringLiteral("Внимание!"))) {
+        FormActivate(false); // the stored version, marks cleared
+        m_reloaded = true;
+    }
+    return false;
+}
+
 bool TRF::tb_saveClick()
 {
     if (!SessionUser.fullRights()) {
@@ -750,6 +776,7 @@ bool TRF::tb_saveClick()
         return false;
     const bool accountsWere = AccountsChanged;
     bool stored = false;
+    m_reloaded = false;
     try {
         checkValues(CardMode == QLatin1String("new"));
         stored = CardMode == QLatin1String("new") ? saveNew() : saveEdit();
@@ -759,7 +786,7 @@ bool TRF::tb_saveClick()
         markChanged();
         throw;
     }
-    if (!stored) {
+    if (!stored && !m_reloaded) {
         AccountsChanged = AccountsChanged || accountsWere;
         markChanged();
     }
@@ -777,7 +804,8 @@ void TRF::BitBtn1Click()
             reportCurrentException();
         }
         if (!stored) {
-            markChanged(); // the card stays open with its changes
+            if (!m_reloaded)
+                markChanged(); // the card stays open with its changes
             return;
         }
     }
@@ -819,7 +847,7 @@ bool TRF::FormCloseQuery()
     } catch (...) {
         reportCurrentException();
     }
-    if (!stored)
+    if (!stored && !m_reloaded)
         markChanged(); // a save that did not happen keeps the card open: no edit is lost
     return stored;
 }

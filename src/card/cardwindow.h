@@ -135,11 +135,14 @@ private:
     const QHash<QString, int> &columnLengths(const QString &table);
     bool saveNew();
     bool saveEdit();
+    // Tells of a colleague's change met by a save and offers the stored version.
+    bool conflictWithColleague();
     void markChanged();
 
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
     QHash<QString, QHash<QString, int>> m_columnLengths;
     core::CardRecord m_loaded; // the card as last read or stored
+    bool m_reloaded = false;   // a save gave way to the stored version
 };
 

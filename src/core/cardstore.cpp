@@ -35,6 +35,7 @@ auto CardStore::inOneCommit(F &&work) -> decltype(work())
 
 std::optional<CardRecord> CardStore::load(qint64 id)
 {
+    m_db.IBTrans.refresh(); // the card as it is stored now, colleagues' saves included
     db::IBQuery &q = m_db.ibSelect;
     q.close();
     q.setParam(QStringLiteral("pk_id"), id);

@@ -11,6 +11,17 @@
 
 namespace core {
 
+// Makes the card's folder; a colleague on another account may add its next photo.
+static bool makeWritableFolder(const QString &folder)
+{
+    const bool existed = QFileInfo(folder).isDir();
+    if (!QDir().mkpath(folder))
+        return false;
+    if (!existed)
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
+    return true;
+}
+
 QString photoFile(const QString &photoFolder, const QString &fpath)
 {
     if (fpath.isEmpty())
@@ -129,7 +140,7 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
     const QString target = photoFile(m_folder, fpath);
     if (target.isEmpty() || name.isEmpty())
         throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
-    if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+    if (!makeWritableFolder(QFileInfo(target).absolutePath()))
         throw db::DbError(QStringLiteral("Не удалось создать папку «%1» для фотографии.")
                               .arg(QDir::toNativeSeparators(QFileInfo(target).absolutePath())));
     const QString error = copyFileSafely(chosen, target);

@@ -17,6 +17,7 @@ QList<RefRow> RefBook::find(const QString &text)
     const QString problem = typedTextProblem(text, TypedUse::Search);
     if (!problem.isEmpty())
         throw db::DbError(problem);
+    m_db.IBTrans.refresh(); // what colleagues committed meanwhile shows too
     db::IBQuery &q = m_db.iSQL;
     struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
     q.close();

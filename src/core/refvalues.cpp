@@ -7,6 +7,7 @@ namespace core {
 
 QStringList RefValues::list(sql::Ref ref)
 {
+    m_db.IBTrans.refresh(); // what colleagues committed meanwhile shows too
     db::IBQuery &q = m_db.iSQL;
     q.close();
     q.setSql(sql::selectRefAll(ref));

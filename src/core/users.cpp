@@ -62,6 +62,7 @@ auto Users::committed(F &&work) -> decltype(work())
 
 QList<UserRecord> Users::list()
 {
+    m_db.IBTrans.refresh(); // what colleagues committed meanwhile shows too
     db::IBQuery &q = m_db.iSQL;
     Closer closer{q};
     q.close();

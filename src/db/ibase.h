@@ -147,6 +147,9 @@ public:
     void commit();
     // Ends the transaction without keeping its work and closes its results.
     void rollback();
+    // Ends the reading snapshot (a commit that holds no change), so that the
+    // next statement sees what other connections have committed meanwhile.
+    void refresh() { commit(); }
     // Runs before each commit (the main list finishes a fill still under way).
     std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
@@ -168,6 +171,7 @@ class IBQuery
 {
 public:
     IBQuery(IBDatabase *db, IBTransaction *tra);
+    IBTransaction *transaction() const { return m_tra; } // null once it is gone
     ~IBQuery();
     IBQuery(const IBQuery &) = delete;
     IBQuery &operator=(const IBQuery &) = delete;

@@ -259,9 +259,9 @@ void TEF1::ToolButton4Click()
                                         "в карточку."));
         return;
     }
-    const QString folder = paths::join(paths::programFolder(), QStringLiteral("temp"));
+    const QString folder = paths::tempFolder();
     const QString path = paths::join(folder, MakeStamp(SessionUser.id) + QStringLiteral(".jpg"));
-    QDir().mkpath(folder);
+    paths::makeSharedFolder(folder);
     // A baseline colour JPEG of quality 75.
     QImageWriter writer(path, "jpeg");
     writer.setQuality(75);

@@ -435,14 +435,20 @@ bool TMF::OpenDatabase()
         return false;
     }
     PhotoFolder = paths::join(folder, QStringLiteral("files"));
-    QDir().mkpath(PhotoFolder);
+    paths::makeSharedFolder(PhotoFolder);
     return true;
 }
 
 void TMF::ClearTemp()
 {
-    // Plain files only, never through a link; a file in use simply stays.
-    core::clearTempFolder(paths::join(paths::programFolder(), QStringLiteral("temp")));
+    // This copy's own scratch files only: other copies sharing the program
+    // folder keep theirs. Plain files only, never through a link.
+    const QString temp = paths::join(paths::programFolder(), QStringLiteral("temp"));
+    if (QFileInfo(temp).isSymLink())
+        return;
+    const QString own = paths::tempFolder();
+    core::clearTempFolder(own);
+    QDir().rmdir(own); // gone once empty
 }
 
 void TMF::tb_exitClick()

@@ -156,6 +156,8 @@ private slots:
             QVERIFY(mf->db.IBTrans.active());
             QCOMPARE(PhotoFolder, p.folder + QStringLiteral("/files"));
             QVERIFY(QFileInfo(PhotoFolder).isDir());
+            // Copies of every user of the office store photos there.
+            QVERIFY(QFileInfo(PhotoFolder).permissions() & QFileDevice::WriteOther);
             QVERIFY(msg::shown().isEmpty());
             QVERIFY(!mf->ended());
         }
@@ -274,27 +276,36 @@ private slots:
         mf->FormActivate();
         QCOMPARE(mf->model()->cardCount(), 2);
 
-        // Exit writes the settings (no password kept) and empties temp/ but not its folders.
-        QDir().mkpath(p.folder + "/temp/sub");
-        writeFile(p.folder + "/temp/a.jpg", "x");
-        writeFile(p.folder + "/temp/.hidden", "x");
-        writeFile(p.folder + "/temp/sub/b.jpg", "x");
+        // Exit writes the settings (no password kept) and empties this copy's own
+        // scratch folder under temp/, but not its subfolders nor other copies' folders.
+        const QString own = paths::tempFolder();
+        QVERIFY(own.startsWith(QDir::toNativeSeparators(p.folder + "/temp/")));
+        QDir().mkpath(own + "/sub");
+        QDir().mkpath(p.folder + "/temp/other-1");
+        writeFile(own + "/a.jpg", "x");
+        writeFile(own + "/.hidden", "x");
+        writeFile(own + "/sub/b.jpg", "x");
+        writeFile(p.folder + "/temp/other-1/c.jpg", "x");
         mf->tb_exitClick();
         QVERIFY(mf->ended());
         QSettings ini(p.iniPath, QSettings::IniFormat);
         QCOMPARE(ini.value("main/user").toString(), QStringLiteral("ivanov"));
         QCOMPARE(ini.value("main/pass").toString(), QString());
-        QVERIFY(!QFile::exists(p.folder + "/temp/a.jpg"));
-        QVERIFY(!QFile::exists(p.folder + "/temp/.hidden"));
-        QVERIFY(QFile::exists(p.folder + "/temp/sub/b.jpg"));
+        QVERIFY(!QFile::exists(own + "/a.jpg"));
+        QVERIFY(!QFile::exists(own + "/.hidden"));
+        QVERIFY(QFile::exists(own + "/sub/b.jpg"));
+        QVERIFY(QFile::exists(p.folder + "/temp/other-1/c.jpg"));
 #ifdef Q_OS_UNIX
         // A temp folder that links elsewhere: the files there stay.
         QVERIFY(QDir().mkpath(p.root.filePath("elsewhere")));
         writeFile(p.root.filePath("elsewhere/keep.jpg"), "x");
+        QDir().mkpath(p.root.filePath("elsewhere/") + QFileInfo(own).fileName());
+        writeFile(p.root.filePath("elsewhere/") + QFileInfo(own).fileName() + "/mine.jpg", "x");
         QVERIFY(QDir(p.folder + "/temp").removeRecursively());
         QVERIFY(QFile::link(p.root.filePath("elsewhere"), p.folder + "/temp"));
         mf->ClearTemp();
         QVERIFY(QFile::exists(p.root.filePath("elsewhere/keep.jpg")));
+        QVERIFY(QFile::exists(p.root.filePath("elsewhere/") + QFileInfo(own).fileName() + "/mine.jpg"));
 #endif
     }
 

@@ -3,6 +3,7 @@
 #include "app/context.h"
 #include "app/filedialog.h"
 #include "app/messages.h"
+#include "app/paths.h"
 #include "app/shell.h"
 #include "app/state.h"
 #include "card/cardwindow.h"
@@ -325,7 +326,7 @@ private slots:
         QTest::mouseRelease(im1, Qt::LeftButton, {}, b);
         find<QToolButton>(ef1, QStringLiteral("ToolButton4"))->click();
         const QString written = f.rf->PendingPhoto;
-        QVERIFY2(written.startsWith(QDir::toNativeSeparators(f.p.folder + "/temp/1_")) && written.endsWith(".jpg"),
+        QVERIFY2(written.startsWith(QDir::toNativeSeparators(paths::tempFolder() + "/1_")) && written.endsWith(".jpg"),
                  qPrintable(written));
         QVERIFY(f.rf->CardChanged);
         QVERIFY(f.rf->windowTitle().endsWith(QStringLiteral("(!)")));
