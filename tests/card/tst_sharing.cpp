@@ -1,0 +1,165 @@
+// Copies of the program sharing one database: what a colleague commits shows
+// at the next read, and a save that meets a colleague's change is told.
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "core/listmodel.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QtTest>
+
+using uitest::find;
+using uitest::Program;
+
+namespace {
+
+struct Fixture
+{
+    Fixture()
+    {
+        p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), QStringLiteral("full"));
+        id = p.addCard({{"fam", "Общий"}, {"post", "Инженер"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}});
+        p.createWindows();
+        p.loginDirect(QStringLiteral("ivanov"));
+        mf = p.mf;
+        rf = mf->context().forms.RF;
+        mf->FillList();
+    }
+    void open()
+    {
+        mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
+        CardMode = QStringLiteral("edit");
+        msg::takeShown();
+        rf->FormActivate(true);
+        rf->show();
+    }
+    QLineEdit *edit(const char *name) { return find<QLineEdit>(rf, QLatin1String(name)); }
+    void save() { find<QToolButton>(rf, QStringLiteral("tb_save"))->click(); }
+    QString value(const QString &select) { return testdb::Peek(p.dbPath).value(select); }
+    QStringList shown()
+    {
+        QStringList t;
+        for (const auto &s : msg::takeShown())
+            t << s.caption + QLatin1Char(':') + s.text.section(QLatin1Char('\n'), 0, 0);
+        return t;
+    }
+
+    Program p;
+    qint64 id = 0;
+    TMF *mf = nullptr;
+    TRF *rf = nullptr;
+};
+
+const QString kConflict = QStringLiteral("Внимание!:Карточку только что изменил другой пользователь, или он как раз "
+                                         "сохраняет её. Ваши изменения не сохранены и остались на экране.");
+
+} // namespace
+
+class TestSharing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A reading copy sees a colleague's new card, value and edit at its next read.
+    void colleaguesWorkShows()
+    {
+        Fixture f;
+        QCOMPARE(f.mf->model()->cardCount(), 1);
+        f.p.addCard({{"fam", "Новенький"}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}});
+        f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('АО Коллега');\n"
+                                "UPDATE base SET post = 'Директор' WHERE fam = 'Общий'"));
+        f.mf->BitBtn1Click(); // the clear button refills the list
+        QCOMPARE(f.mf->model()->cardCount(), 2);
+        f.mf->FillRefLists();
+        QCOMPARE(find<QComboBox>(f.rf, QStringLiteral("ed_work"))->findText(QStringLiteral("АО Коллега")), 0);
+        f.open();
+        QCOMPARE(find<QComboBox>(f.rf, QStringLiteral("ed_post"))->currentText(), QStringLiteral("Директор"));
+        f.rf->close();
+    }
+
+    // Two copies save one card: the second is told, keeps its edits, may reload
+    // the colleague's version or save again.
+    void colleagueSavedTheCardMeanwhile()
+    {
+        Fixture f;
+        f.open();
+        f.p.exec(QStringLiteral("UPDATE base SET fam = 'Коллегин', wtel = '111'"));
+        f.edit("ed_ps")->setText(QStringLiteral("4510"));
+        f.edit("sn_1")->setText(QStringLiteral("vk.com/me"));
+        msg::script({msg::Answer::No});
+        f.save();
+        QCOMPARE(f.shown(), QStringList{kConflict});
+        QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
+        QCOMPARE(f.edit("ed_ps")->text(), QStringLiteral("4510"));
+        // Nothing of this save was written: neither the card nor its accounts.
+        QCOMPARE(f.value(QStringLiteral("SELECT fam || '/' || COALESCE(ps, '') FROM base")), QStringLiteral("Коллегин/"));
+        QCOMPARE(testdb::Peek(f.p.dbPath).count(QStringLiteral("SELECT * FROM accounts")), 0);
+        // Saving again, knowingly, succeeds.
+        f.save();
+        QCOMPARE(f.shown(), QStringList());
+        QCOMPARE(f.value(QStringLiteral("SELECT fam || '/' || ps FROM base")), QStringLiteral("Общий/4510"));
+        QCOMPARE(f.value(QStringLiteral("SELECT adr1 FROM accounts")), QStringLiteral("vk.com/me"));
+
+        // Again, and this time the colleague's version is taken.
+        f.p.exec(QStringLiteral("UPDATE base SET fam = 'Коллегин'"));
+        f.edit("ed_ps")->setText(QStringLiteral("9999"));
+        msg::script({msg::Answer::Yes});
+        f.save();
+        QCOMPARE(f.shown(), QStringList{kConflict});
+        QCOMPARE(f.edit("ed_fam")->text(), QStringLiteral("Коллегин"));
+        QCOMPARE(f.edit("ed_ps")->text(), QStringLiteral("4510"));
+        QVERIFY(!f.rf->CardChanged);
+        QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
+        f.rf->close();
+        QVERIFY(!f.rf->isVisible());
+    }
+
+    // A colleague still saving (holding the row): this save gives up after a
+    // few seconds instead of freezing, and says so.
+    void colleagueHoldsTheCard()
+    {
+        Fixture f;
+        f.open();
+        testdb::Peek colleague(f.p.dbPath);
+        colleague.q.setSql(QStringLiteral("UPDATE base SET fam = 'Держит'"));
+        colleague.q.execute(); // not committed: the row stays locked
+        f.edit("ed_ps")->setText(QStringLiteral("1"));
+        msg::script({msg::Answer::No});
+        f.save();
+        QCOMPARE(f.shown(), QStringList{kConflict});
+        QVERIFY(f.rf->CardChanged);
+        colleague.t.rollback();
+        f.save();
+        QCOMPARE(f.shown(), QStringList());
+        QCOMPARE(f.value(QStringLiteral("SELECT fam || '/' || ps FROM base")), QStringLiteral("Общий/1"));
+        f.rf->close();
+    }
+
+    // A card a colleague deleted is told as gone, not made again, and leaves the list.
+    void colleagueDeletedTheCard()
+    {
+        Fixture f;
+        f.open();
+        f.p.exec(QStringLiteral("DELETE FROM base"));
+        f.edit("ed_ps")->setText(QStringLiteral("1"));
+        f.edit("sn_1")->setText(QStringLiteral("x"));
+        f.save();
+        QCOMPARE(f.shown(), QStringList{QStringLiteral("Ошибка:Запись не обнаружена, рекомендуется тестирование базы данных")});
+        QCOMPARE(testdb::Peek(f.p.dbPath).count(QStringLiteral("SELECT * FROM base")), 0);
+        QCOMPARE(testdb::Peek(f.p.dbPath).count(QStringLiteral("SELECT * FROM accounts")), 0);
+        msg::script({msg::Answer::No});
+        f.rf->close();
+        f.mf->FillList();
+        QCOMPARE(f.mf->model()->cardCount(), 0);
+    }
+};
+
+QTEST_MAIN(TestSharing)
+#include "tst_sharing.moc"
