@@ -9,7 +9,9 @@
 #include <cstring>
 #include <firebird/Interface.h>
 #ifdef Q_OS_UNIX
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace Firebird;
@@ -159,7 +161,13 @@ void prepareEngine(const QString &programFolder)
         const QString folder = lockFolder();
         if (!QFileInfo(folder).isDir() && QDir().mkpath(folder)) {
 #ifdef Q_OS_UNIX
-            ::chmod(QFile::encodeName(folder).constData(), 01777); // sticky, writable for all
+            // Sticky and writable for all; set-group-ID with the group "firebird",
+            // so that lock files take that group, which the users who share a
+            // database file on this machine belong to.
+            const QByteArray path = QFile::encodeName(folder);
+            if (const struct group *g = ::getgrnam("firebird"))
+                (void)::chown(path.constData(), uid_t(-1), g->gr_gid);
+            ::chmod(path.constData(), 03777);
 #endif
         }
         qputenv("FIREBIRD_LOCK", QFile::encodeName(folder));

@@ -430,8 +430,15 @@ bool TMF::OpenDatabase()
     } catch (const db::DbError &e) {
         // Nothing was connected yet: the library's own text, told as a failed
         // connection; the main window stays, empty.
-        msg::error(this, QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2")
-                             .arg(QDir::toNativeSeparators(path), e.text()));
+        QString text = QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2")
+                           .arg(QDir::toNativeSeparators(path), e.text());
+        const QString locks = db::lockFolder();
+        if (e.text().contains(locks))
+            text += QStringLiteral("\r\rПапка блокировок базы данных «%1» недоступна этому пользователю. Она должна "
+                                   "быть доступна для записи всем пользователям компьютера (как общая папка "
+                                   "временных файлов); попросите администратора исправить её права или удалить её.")
+                        .arg(QDir::toNativeSeparators(locks));
+        msg::error(this, text);
         return false;
     }
     PhotoFolder = paths::join(folder, QStringLiteral("files"));
