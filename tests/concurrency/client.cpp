@@ -652,12 +652,21 @@ int verify(const Options &o)
             e.ver = done.last().first;
             e.user = done.last().second;
         }
-        for (const auto &[n, ver, user] : sharedPending[id])
+        for (const auto &[n, ver, user] : sharedPending[id]) {
             if (n == e.counter + 1) {
                 e.pending = QStringLiteral("shared");
                 e.pendingVer = ver;
                 e.pendingUser = user;
+            } else {
+                // Its count went to a later save of another client: the stored
+                // card, checked below, is that one's.
+                out(QStringLiteral("killed save of card %1 as %2: not stored, save %3 is %4's")
+                        .arg(id)
+                        .arg(ver)
+                        .arg(n)
+                        .arg(done.value(n).first));
             }
+        }
     }
 
     Client c;
