@@ -233,6 +233,30 @@ struct Client
         return true;
     }
 
+    // Until `clear`, every commit first checks that the transaction holds the
+    // card `key` in version `ver` together with its accounts: a save that
+    // committed one without the other would be stored in part.
+    void expectWhole(const QString &key, const QString &ver, const std::function<void()> &thenPause = {})
+    {
+        db.IBTrans.beforeCommit = [this, key, ver, thenPause] {
+            QString card, acc;
+            {
+                db::IBQuery q(&db.IBDbase, &db.IBTrans);
+                q.setSql(QStringLiteral("SELECT b.fam, a.sn1 FROM base b LEFT JOIN accounts a ON a.bs_fk = b.pk_id "
+                                        "WHERE b.sysinfo = :k"));
+                q.setParam(QStringLiteral("k"), key);
+                q.open();
+                card = q.asText(0);
+                acc = q.asText(1);
+            }
+            if (card != cardOf(key, ver, 0).value(QStringLiteral("fam")) || acc != accountsOf(key, ver).network[0])
+                error(QStringLiteral("the save of %1 as %2 commits \"%3\" with accounts \"%4\"").arg(key, ver, card, acc));
+            if (thenPause)
+                thenPause();
+        };
+    }
+    void clear() { db.IBTrans.beforeCommit = nullptr; }
+
     qint64 counterOf(qint64 id, QString *key)
     {
         const auto card = store.load(id);
@@ -254,7 +278,9 @@ int seed(const Options &o)
     c.open(o);
     for (const QString &key : o.all(QStringLiteral("key"))) {
         const core::Accounts acc = accountsOf(key, key);
+        c.expectWhole(key, key);
         const qint64 id = c.store.insert(cardOf(key, key, 0), 1, key, &acc);
+        c.clear();
         g_journal.line(QStringLiteral("seed %1 %2").arg(key).arg(id));
         out(QStringLiteral("SEED %1 %2").arg(key).arg(id));
     }
@@ -263,19 +289,24 @@ int seed(const Options &o)
 
 // One save of a card that others save too: loaded, its count raised, stored
 // whole. Returns false when refused with a conflict.
-bool sharedSave(Client &c, qint64 id, const QString &ver, qint64 user, const std::function<void()> &afterLoad = {})
+bool sharedSave(Client &c, qint64 id, const QString &ver, qint64 user, const std::function<void()> &afterLoad = {},
+                const std::function<void()> &pause = {})
 {
     c.db.IBTrans.commit(); // a fresh snapshot, as a card opened now
     QString key;
     const qint64 n = c.counterOf(id, &key) + 1;
+    c.expectWhole(key, ver, pause);
     if (afterLoad)
         afterLoad();
     const core::Accounts acc = accountsOf(key, ver);
     g_journal.line(QStringLiteral("begin shared %1 %2 %3 %4").arg(id).arg(ver).arg(user).arg(n));
     try {
-        if (!c.store.update(id, cardOf(key, ver, n), user, &acc))
+        const bool stored = c.store.update(id, cardOf(key, ver, n), user, &acc);
+        c.clear();
+        if (!stored)
             throw db::DbError(QStringLiteral("card %1 is gone").arg(id));
     } catch (const db::DbError &e) {
+        c.clear();
         if (c.isToldConflict(e)) {
             g_journal.line(QStringLiteral("conflict shared %1").arg(id));
             out(QStringLiteral("CONFLICT card %1").arg(id));
@@ -341,6 +372,7 @@ int hold(const Options &o)
         const qint64 accId = q.asInt(QStringLiteral("pk_id"));
         q.close();
         c.store.UpdateAccounts(accId, accountsOf(key, ver));
+        c.expectWhole(key, ver);
         touch(o.get(QStringLiteral("ready")));
         if (!waitForFile(o.get(QStringLiteral("release")), 120)) {
             c.db.IBTrans.rollback();
@@ -419,17 +451,14 @@ int work(const Options &o)
                 const QString ver = newVer();
                 const QString paused = o.get(QStringLiteral("paused"));
                 auto pauseInCommit = [&, ver] {
-                    c.db.IBTrans.beforeCommit = [&, ver] {
-                        g_journal.line(QStringLiteral("paused shared %1 %2").arg(shared.first()).arg(ver));
-                        touch(paused);
-                        QThread::sleep(300); // killed long before
-                        error(QStringLiteral("not killed while paused"));
-                        std::_Exit(1);
-                    };
+                    g_journal.line(QStringLiteral("paused shared %1 %2").arg(shared.first()).arg(ver));
+                    touch(paused);
+                    QThread::sleep(300); // killed long before
+                    error(QStringLiteral("not killed while paused"));
+                    std::_Exit(1);
                 };
-                while (!sharedSave(c, shared.first(), ver, user, pauseInCommit)) {
+                while (!sharedSave(c, shared.first(), ver, user, {}, pauseInCommit)) {
                 }
-                c.db.IBTrans.beforeCommit = nullptr;
                 continue;
             }
             // Weights: insert 35, update 30, delete 15, save a shared card 20.
@@ -447,7 +476,9 @@ int work(const Options &o)
                 const QString ver = newVer();
                 const core::Accounts acc = accountsOf(key, ver);
                 g_journal.line(QStringLiteral("begin insert %1 - %2 %3").arg(key, ver).arg(user));
+                c.expectWhole(key, ver);
                 const qint64 id = c.store.insert(cardOf(key, ver, 0), user, key, &acc);
+                c.clear();
                 g_journal.line(QStringLiteral("done insert %1 %2 %3 %4").arg(key).arg(id).arg(ver).arg(user));
                 own[id] = {key, ver};
                 ++inserts;
@@ -468,8 +499,10 @@ int work(const Options &o)
                 const QString ver = newVer();
                 const core::Accounts acc = accountsOf(it->second.key, ver);
                 g_journal.line(QStringLiteral("begin update %1 %2 %3").arg(id).arg(ver).arg(user));
+                c.expectWhole(it->second.key, ver);
                 if (!c.store.update(id, cardOf(it->second.key, ver, 0), user, &acc))
                     error(QStringLiteral("own card %1 vanished").arg(id));
+                c.clear();
                 g_journal.line(QStringLiteral("done update %1 %2 %3").arg(id).arg(ver).arg(user));
                 it->second.ver = ver;
                 ++updates;
@@ -488,6 +521,7 @@ int work(const Options &o)
                     ++sharedOk;
             }
         } catch (const db::DbError &e) {
+            c.clear();
             error(QStringLiteral("op %1: %2").arg(op).arg(e.text()));
             c.db.IBTrans.rollback();
         }

@@ -226,9 +226,9 @@ echo "path.txt: $(cat "$work/program/path.txt")"
 
 # ------------------------------------------------------------------ cards to contend for
 
-start_client seed seed --key s1 --key s2 --key s3 --key r1 --key r2 --key r3 --key l1
+start_client seed seed --key s1 --key s2 --key s3 --key r1 --key r2 --key r3 --key r4 --key l1
 if wait_exit 60 "${pid[seed]}" && status_of seed; then
-  pass "seven cards that every client saves were stored"
+  pass "eight cards that every client saves were stored"
 else
   fail "seeding failed: $(cat "$work/out/seed.out")"
   finish
@@ -261,6 +261,29 @@ for round in 1 2 3; do
     fail "race $round on card $id: A ${ra:-error} ($sa), B ${rb:-error} ($sb): $(cat "$work/out/race${round}"[ab].out)"
   fi
 done
+# Both open the card, one saves, and only then the other: the second must not
+# overwrite the first unseen.
+id=$(card r4)
+sig=$work/signals/race4
+start_client race4a race --card "$id" --as r4a --user 21 --ready "$sig.a" --go "$sig.goa"
+start_client race4b race --card "$id" --as r4b --user 22 --ready "$sig.b" --go "$sig.gob"
+if wait_file "$sig.a" 60 && wait_file "$sig.b" 60; then
+  : >"$sig.goa"
+  wait_exit 60 "${pid[race4a]}"
+  status_of race4a; sa=$?
+  : >"$sig.gob"
+  wait_exit 60 "${pid[race4b]}"
+  status_of race4b; sb=$?
+  ra=$(awk '$1 == "RESULT" { print $2 }' "$work/out/race4a.out")
+  rb=$(awk '$1 == "RESULT" { print $2 }' "$work/out/race4b.out")
+  if [ "$sa$sb" = 00 ] && [ "$ra/$rb" = won/conflict ]; then
+    pass "card $id opened by two, saved by A, then by B: A $ra, B $rb"
+  else
+    fail "card $id opened by two, saved by A, then by B: A ${ra:-error} ($sa), B ${rb:-error} ($sb): $(cat "$work/out/race4"[ab].out)"
+  fi
+else
+  fail "race 4: the clients did not load the card"
+fi
 if verify verify-race; then
   pass "after the races each card is the winner's whole version ($(grep VERIFY "$work/out/verify-race.out" | cut -d' ' -f8-10))"
 else
