@@ -4,12 +4,13 @@
 //
 // Every change goes through core::CardStore on a SharedDb, as the card window
 // saves. Each client appends what it does to its journal, one line a step:
-//   begin|done insert KEY ID VER USER   an own card, with its accounts
+//   begin|done insert KEY ID VER USER   an own card, with its accounts (ID "-" at begin)
 //   begin|done update ID VER USER       an own card, rewritten whole
 //   begin|done remove ID
 //   begin|done shared ID VER USER N     a card others save too; N counts its saves
 //   conflict shared ID                  refused with the program's conflict message
 //   seed KEY ID                         a card every client may save
+//   paused shared ID VER                stopped inside that save's commit, to be killed
 //   end ...                             the client finished
 // A line "begin" without its "done" is the step a killed client was in.
 // "verify" reads every journal and checks the database against them.
@@ -44,7 +45,7 @@ namespace {
 
 struct Options
 {
-    QString command, db, program, journal, dir;
+    QString command, db;
     QHash<QString, QStringList> values;
     QString get(const QString &k, const QString &def = {}) const
     {
@@ -112,10 +113,10 @@ bool waitForFile(const QString &path, int seconds)
 
 void touch(const QString &path)
 {
-    QFile f(path + QStringLiteral(".part"));
+    QFile f(path + QStringLiteral(".new"));
     f.open(QIODevice::WriteOnly);
     f.close();
-    QFile::rename(path + QStringLiteral(".part"), path); // appears at once, whole
+    QFile::rename(path + QStringLiteral(".new"), path); // appears at once, whole
 }
 
 // ------------------------------------------------------------ card contents
@@ -235,7 +236,7 @@ struct Client
 
     // Until `clear`, every commit first checks that the transaction holds the
     // card `key` in version `ver` together with its accounts: a save that
-    // committed one without the other would be stored in part.
+    // committed one without the other would leave half a card.
     void expectWhole(const QString &key, const QString &ver, const std::function<void()> &thenPause = {})
     {
         db.IBTrans.beforeCommit = [this, key, ver, thenPause] {
@@ -284,7 +285,7 @@ int seed(const Options &o)
         g_journal.line(QStringLiteral("seed %1 %2").arg(key).arg(id));
         out(QStringLiteral("SEED %1 %2").arg(key).arg(id));
     }
-    return 0;
+    return g_errors ? 1 : 0;
 }
 
 // One save of a card that others save too: loaded, its count raised, stored
@@ -835,7 +836,7 @@ int verify(const Options &o)
             ++accountsVerified;
             out(QStringLiteral("killed insert of %1: stored whole as card %2").arg(e.key).arg(ids.first()));
         } else {
-            fail(QStringLiteral("the killed insert of %1 is stored in part: %2").arg(e.key, bad));
+            fail(QStringLiteral("the killed insert of %1 is stored half: %2").arg(e.key, bad));
         }
     }
     for (auto it = keyOfRow.cbegin(); it != keyOfRow.cend(); ++it)
