@@ -9,6 +9,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-translations-l10n qt6-qpa-plugins
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
+  firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core
 )
@@ -20,7 +21,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # No questions: firebird3.0-server would ask for a SYSDBA password (sudo
+  # drops the variable unless it is passed through env).
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
