@@ -40,8 +40,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n");
         return 2;
     }
-    path = QFileInfo(path).absoluteFilePath();
-    if (QFileInfo::exists(path)) {
+    const bool onServer = db::isServerPath(path);
+    if (!onServer)
+        path = QFileInfo(path).absoluteFilePath();
+    if (!onServer && QFileInfo::exists(path)) {
         if (!force) {
             std::fprintf(stderr, "%s already exists (use --force to replace it)\n", qPrintable(path));
             return 1;
@@ -74,7 +76,8 @@ int main(int argc, char **argv)
                     password.toUtf8().constData());
     } catch (const db::DbError &e) {
         std::fprintf(stderr, "zentrax-makedb: %s\n", e.text().toUtf8().constData());
-        QFile::remove(path);
+        if (!onServer)
+            QFile::remove(path);
         return 1;
     }
     return 0;

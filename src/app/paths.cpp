@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include "db/ibase.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -71,15 +73,7 @@ QString settingsFile()
 
 bool isServerPath(const QString &path)
 {
-    if (path.startsWith(QLatin1String("inet://")) || path.startsWith(QLatin1String("xnet://")))
-        return true;
-    const qsizetype colon = path.indexOf(QLatin1Char(':'));
-    // "C:\..." is a drive letter, not a host; "\\server\share" is a local (UNC) path.
-    if (colon < 2)
-        return false;
-    // The host part may carry a port ("host/3051") but is never a path itself.
-    const QString host = path.left(colon);
-    return !host.startsWith(QLatin1Char('/')) && !host.contains(QLatin1Char('\\'));
+    return db::isServerPath(path);
 }
 
 } // namespace paths

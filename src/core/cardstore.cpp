@@ -163,13 +163,12 @@ void CardStore::UpdateAccounts(qint64 accountsId, const Accounts &accounts)
 
 void CardStore::remove(qint64 id)
 {
-    // Accounts first, then the card, each in a transaction of its own.
+    // Accounts first, then the card, in one commit: a card is never left
+    // without its accounts by a failure between the two.
     inOneCommit([&] {
         m_db.ibDel6.close();
         m_db.ibDel6.setParam(QStringLiteral("bs_fk"), id);
         m_db.ibDel6.execute();
-    });
-    inOneCommit([&] {
         m_db.ibDel.close();
         m_db.ibDel.setParam(QStringLiteral("pk_id"), id);
         m_db.ibDel.execute();

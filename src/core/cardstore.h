@@ -52,7 +52,7 @@ public:
     // card's accounts row updated, or inserted if it has none) in one commit.
     // False when the card no longer exists: nothing is stored then.
     bool update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts);
-    // Deletes the card's accounts (ibDel6), then the card (ibDel), each committed.
+    // Deletes the card's accounts (ibDel6), then the card (ibDel), in one commit.
     void remove(qint64 id);
 
     // The accounts row's statements, run inside a save.

@@ -136,6 +136,19 @@ QString encodingMessage(const QString &text, qsizetype pos)
         .arg(cp1251::describeChar(text, pos));
 }
 
+bool isServerPath(const QString &path)
+{
+    if (path.startsWith(QLatin1String("inet://")) || path.startsWith(QLatin1String("xnet://")))
+        return true;
+    const qsizetype colon = path.indexOf(QLatin1Char(':'));
+    // "C:\..." is a drive letter, not a host; "\\server\share" is a local (UNC) path.
+    if (colon < 2)
+        return false;
+    // The host part may carry a port ("host/3051") but is never a path itself.
+    const QString host = path.left(colon);
+    return !host.startsWith(QLatin1Char('/')) && !host.contains(QLatin1Char('\\'));
+}
+
 QString conflictMessage()
 {
     return QStringLiteral("Эти данные только что изменил или удалил другой пользователь, или он как раз сохраняет их.\r"

@@ -85,6 +85,10 @@ QString conflictMessage();
 // the first database call.
 void prepareEngine(const QString &programFolder);
 
+// A "host:/path" or "host:C:\path" connection string names a database on a
+// server; such a path is not a local file and is not tested for existence.
+bool isServerPath(const QString &path);
+
 // The folder where embedded engines of every user of the machine meet to
 // share a database file (their lock tables): made writable for all, with the
 // sticky bit, as a shared temporary folder is.

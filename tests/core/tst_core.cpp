@@ -136,6 +136,23 @@ private slots:
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Изменён' OR fam = 'Новый'")), 0);
     }
 
+    // A deletion refused at the card keeps the card's accounts too.
+    void deletionIsAllOrNothing()
+    {
+        Db d;
+        core::CardStore store(d.s);
+        const core::Accounts acc = accounts(QStringLiteral("VK"));
+        const qint64 id = store.insert(record(QStringLiteral("Вечный")), 1, QStringLiteral("s"), &acc);
+        testdb::exec(d.path, QStringLiteral("CREATE EXCEPTION keep_card 'kept';\n"
+                                            "CREATE TRIGGER keep_card FOR base BEFORE DELETE AS BEGIN "
+                                            "IF (OLD.fam = 'Вечный') THEN EXCEPTION keep_card; END"));
+        d.s.IBDbase.close(); // a connection reads the triggers when it opens
+        d.s.IBDbase.open();
+        QVERIFY_THROWS_EXCEPTION(db::DbError, store.remove(id));
+        QCOMPARE(store.loadAccounts(id), std::optional<core::Accounts>(acc));
+        QVERIFY(store.load(id));
+    }
+
     // A commit that fails leaves nothing behind for the next one to store.
     void failedCommitIsRolledBack()
     {
