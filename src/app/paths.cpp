@@ -8,6 +8,10 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSysInfo>
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
 
 namespace paths {
 namespace {
@@ -38,6 +42,16 @@ QString tempFolder()
     return join(join(programFolder(), QStringLiteral("temp")),
                 (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
                     QString::number(QCoreApplication::applicationPid()));
+}
+
+bool processRunning(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno != ESRCH);
+#else
+    Q_UNUSED(pid);
+    return true; // not known: kept
+#endif
 }
 
 bool makeSharedFolder(const QString &folder)

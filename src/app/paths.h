@@ -15,6 +15,9 @@ QString join(const QString &folder, const QString &name);
 // Copies that share the program folder keep their scratch files apart.
 QString tempFolder();
 
+// Whether a process of this machine with that id is still running.
+bool processRunning(qint64 pid);
+
 // Makes a folder with its missing parents; the folders it makes are writable
 // for every user (copies of several users share the program folder).
 bool makeSharedFolder(const QString &folder);

@@ -1,5 +1,6 @@
 #include "photos.h"
 
+#include "db/columns.h"
 #include "db/cp1251.h"
 #include "db/shared.h"
 #include "db/statements.h"
@@ -140,6 +141,14 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
     const QString target = photoFile(m_folder, fpath);
     if (target.isEmpty() || name.isEmpty())
         throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
+    // Checked before anything is copied: a path the database cannot hold would
+    // leave a copied file that no card names.
+    const int longest = db::textColumnLengths(m_db.iSQL, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
+    if (longest > 0 && fpath.size() > longest)
+        throw db::DbError(QStringLiteral("Имя файла фотографии слишком длинное: вместе с папкой карточки %1 знаков, "
+                                         "а база данных хранит не больше %2.\rПереименуйте файл и загрузите его снова.")
+                              .arg(fpath.size())
+                              .arg(longest));
     if (!makeWritableFolder(QFileInfo(target).absolutePath()))
         throw db::DbError(QStringLiteral("Не удалось создать папку «%1» для фотографии.")
                               .arg(QDir::toNativeSeparators(QFileInfo(target).absolutePath())));
@@ -152,19 +161,19 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
 
 PhotoStore::Deleted PhotoStore::DeletePhotoFile(qint64 cardId)
 {
+    m_db.IBTrans.refresh(); // the path as it is stored now
     const std::optional<QString> fpath = storedPath(cardId);
     if (!fpath)
         return Deleted::NoCard;
     const QString file = photoFile(m_folder, *fpath);
     const QFileInfo info(file);
-    bool removed = false;
-    if (!file.isEmpty() && info.isFile() && !info.isSymLink()) {
-        if (!QFile::remove(file))
-            throw db::DbError(QStringLiteral("Не удалось удалить файл «%1».").arg(file));
-        removed = true;
-    }
+    const bool present = !file.isEmpty() && info.isFile() && !info.isSymLink();
+    // The card lets go of the file first: should that fail (a colleague's
+    // save, a lost connection), the photo is still there and still named.
     setStoredPath(cardId, QString());
-    return removed ? Deleted::Deleted : Deleted::FileWasMissing;
+    if (present && !QFile::remove(file))
+        throw db::DbError(QStringLiteral("Фотография убрана из карточки, но файл «%1» удалить не удалось.").arg(file));
+    return present ? Deleted::Deleted : Deleted::FileWasMissing;
 }
 
 } // namespace core

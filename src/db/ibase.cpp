@@ -152,7 +152,7 @@ bool isServerPath(const QString &path)
 QString conflictMessage()
 {
     return QStringLiteral("Эти данные только что изменил или удалил другой пользователь, или он как раз сохраняет их.\r"
-                          "Ничего не записано; введённое осталось на экране.");
+                          "Ничего не записано. Обновите данные и повторите действие.");
 }
 
 QString lockFolder()

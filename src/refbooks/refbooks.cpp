@@ -344,7 +344,16 @@ RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget 
 void RefListWindow::FormActivate()
 {
     m_model->setHeaders(QStringLiteral("PK"), m_kind.header);
-    FillGrid();
+    try {
+        FillGrid();
+    } catch (const db::DbError &) {
+        // A search text refused last time must not keep the window shut:
+        // it is told, emptied, and the whole book is shown.
+        reportCurrentException();
+        const QSignalBlocker block(searchBox);
+        searchBox->clear();
+        FillGrid();
+    }
     if (!isVisible()) // opening: ready for typing a search
         searchBox->setFocus();
 }

@@ -142,6 +142,7 @@ void TMF::buildMenu()
         msort->addAction(a);
     }
     N6->setChecked(true);
+    setAdminMenuVisible(false); // shown to the administrator once logged in
 
     QMenu *mhelp = menuBar()->addMenu(QStringLiteral("Помощь"));
     N10 = act("N10", QStringLiteral("О программе"));
@@ -322,6 +323,7 @@ void TMF::buildGrid()
     for (int c = 1; c < ListModel::kColumns; ++c)
         Grid->setColumnWidth(c, widths[c]);
     Grid->installEventFilter(this);
+    Grid->viewport()->installEventFilter(this);
     // A row selected without moving the keyboard's current row (a screen
     // reader selects this way) becomes the current card all the same.
     connect(Grid->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -453,9 +455,21 @@ void TMF::ClearTemp()
     const QString temp = paths::join(paths::programFolder(), QStringLiteral("temp"));
     if (QFileInfo(temp).isSymLink())
         return;
-    const QString own = paths::tempFolder();
-    core::clearTempFolder(own);
-    QDir().rmdir(own); // gone once empty
+    QStringList folders{paths::tempFolder()};
+    // Also those of this machine's earlier runs that ended without their exit
+    // (the close box, a crash): their processes are gone.
+    const QString own = QFileInfo(paths::tempFolder()).fileName();
+    const QString host = own.left(own.lastIndexOf(QLatin1Char('-')) + 1);
+    for (const QFileInfo &f : QDir(temp).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        bool ok = false;
+        const qint64 pid = f.fileName().mid(host.size()).toLongLong(&ok);
+        if (f.fileName().startsWith(host) && ok && f.fileName() != own && !paths::processRunning(pid))
+            folders << f.absoluteFilePath();
+    }
+    for (const QString &folder : folders) {
+        core::clearTempFolder(folder);
+        QDir().rmdir(folder); // gone once empty
+    }
 }
 
 void TMF::tb_exitClick()
@@ -553,6 +567,7 @@ void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
             Grid->setRowHeight(r, heights[r]);
             m_grownRows.append(r);
         }
+    m_refillTimer.start();
     m_wantedRow = std::max(row, 0);
     m_clampedRow = std::min(m_wantedRow, m_model->rowCount() - 1);
     selectRow(m_clampedRow);
@@ -681,7 +696,8 @@ constexpr int kHeaderPadding = 8;
 
 void TMF::FormResize()
 {
-    const int w = Grid->width();
+    // The room the cells have: without the scroll bar, which would hide the last column.
+    const int w = Grid->viewport()->width();
     const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
     // A column is never narrower than its header text, which would be
     // clipped; what that adds is taken from the names' column while it has room.
@@ -730,13 +746,18 @@ void TMF::growRow(int row, int height)
                 Grid->setRowHeight(row, height);
                 m_grownRows.append(row);
             }
+        // Rows above the selected one grew just after a refill: keep it in sight,
+        // so that the commands never act on a card the user cannot see.
+        if (m_refillTimer.isValid() && m_refillTimer.elapsed() < 1000)
+            Grid->scrollTo(Grid->currentIndex());
     });
 }
 
 bool TMF::eventFilter(QObject *watched, QEvent *event)
 {
-    // Column shares follow the grid's own size, known only once the layout has run.
-    if (watched == Grid && event->type() == QEvent::Resize)
+    // Column shares follow the cells' room, known only once the layout has run
+    // (and changing when the scroll bar comes or goes).
+    if ((watched == Grid || watched == Grid->viewport()) && event->type() == QEvent::Resize)
         guardedCall([this] { FormResize(); });
     if (watched == Grid && event->type() == QEvent::KeyPress) {
         auto *k = static_cast<QKeyEvent *>(event);

@@ -136,6 +136,7 @@ private:
     int m_wantedRow = 0;   // the selected row number to keep across the refill
     int m_clampedRow = 0;  // where the selection stands until that row arrives
     QElapsedTimer m_fillTimer;
+    QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
 };
 

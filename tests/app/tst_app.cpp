@@ -279,6 +279,15 @@ private slots:
         // Exit writes the settings (no password kept) and empties this copy's own
         // scratch folder under temp/, but not its subfolders nor other copies' folders.
         const QString own = paths::tempFolder();
+        // A folder of this machine's run that ended without its exit goes too; a
+        // running copy's stays.
+        const QString prefix = QFileInfo(own).fileName().section(QLatin1Char('-'), 0, -2);
+        const QString dead = p.folder + "/temp/" + prefix + "-999999999";
+        const QString alive = p.folder + "/temp/" + prefix + "-1";
+        QDir().mkpath(dead);
+        QDir().mkpath(alive);
+        writeFile(dead + "/old.jpg", "x");
+        writeFile(alive + "/busy.jpg", "x");
         QVERIFY(own.startsWith(QDir::toNativeSeparators(p.folder + "/temp/")));
         QDir().mkpath(own + "/sub");
         QDir().mkpath(p.folder + "/temp/other-1");
@@ -295,6 +304,8 @@ private slots:
         QVERIFY(!QFile::exists(own + "/.hidden"));
         QVERIFY(QFile::exists(own + "/sub/b.jpg"));
         QVERIFY(QFile::exists(p.folder + "/temp/other-1/c.jpg"));
+        QVERIFY(!QFileInfo::exists(dead));
+        QVERIFY(QFile::exists(alive + "/busy.jpg"));
 #ifdef Q_OS_UNIX
         // A temp folder that links elsewhere: the files there stay.
         QVERIFY(QDir().mkpath(p.root.filePath("elsewhere")));
@@ -477,6 +488,9 @@ private slots:
     {
         Program p;
         TMF *mf = p.createWindows();
+        // Nobody is logged in yet: no user administration in the menu.
+        QVERIFY(!uitest::find<QAction>(mf, QStringLiteral("N2"))->isVisible());
+        QVERIFY(!uitest::find<QAction>(mf, QStringLiteral("N19"))->isVisible());
         const QStringList order{"TMF", "TRF", "TAbt", "TLF", "TPF", "TPF1", "TDF", "TDF1",
                                 "TGF", "TGF1", "TEF", "TEF1", "TUF", "TUF1"};
         // Windows in the order they were made; the fragment preview belongs to the selection window.

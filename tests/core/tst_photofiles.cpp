@@ -132,6 +132,35 @@ private slots:
         QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::FileWasMissing);
         QCOMPARE(readFile(outside), QByteArray("keep"));
         QCOMPARE(photos.DeletePhotoFile(id + 1), core::PhotoStore::Deleted::NoCard);
+
+        // A name the database cannot hold is refused before anything is copied.
+        const QString longName = dir.filePath(QString(250, QLatin1Char('x')) + QStringLiteral(".jpg"));
+        writeFile(longName, "x");
+        try {
+            photos.AttachPhoto(id, photos.stamp(id), longName);
+            QFAIL("a path longer than the column was stored");
+        } catch (const db::DbError &e) {
+            QVERIFY2(e.text().startsWith(QStringLiteral("Имя файла фотографии слишком длинное")), qPrintable(e.text()));
+        }
+        QVERIFY(!QDir(folder + QStringLiteral("/1_02032026_040506")).entryList(QDir::Files).contains(QFileInfo(longName).fileName()));
+
+        // The card lets go of its photo before the file goes: a colleague holding
+        // the row makes the deletion fail with the file and its path both kept.
+        const QString kept = folder + QStringLiteral("/1_02032026_040506/kept.jpg");
+        writeFile(kept, "KEPT");
+        photos.setStoredPath(id, QStringLiteral("1_02032026_040506\\kept.jpg"));
+        testdb::Peek colleague(path);
+        colleague.q.setSql(QStringLiteral("UPDATE base SET other = 'x'"));
+        colleague.q.execute(); // the row stays locked until the colleague commits
+        try {
+            photos.DeletePhotoFile(id);
+            QFAIL("the deletion went through a locked row");
+        } catch (const db::DbError &e) {
+            QVERIFY(e.conflict());
+        }
+        QCOMPARE(readFile(kept), QByteArray("KEPT"));
+        colleague.t.rollback();
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QStringLiteral("1_02032026_040506\\kept.jpg"));
     }
 };
 

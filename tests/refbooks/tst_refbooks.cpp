@@ -204,6 +204,24 @@ private slots:
         QVERIFY(!w->isVisible());
     }
 
+    // A search text the database refuses is told; the book still opens next time.
+    void refusedSearchDoesNotLockTheBook()
+    {
+        Fixture f(QStringLiteral("read"), {}, {}, {QStringLiteral("АО Вектор")});
+        TGF *w = f.forms->GF;
+        f.open(w);
+        msg::takeShown();
+        typeText(find<QLineEdit>(w, "ed_org"), QStringLiteral("中"));
+        QCOMPARE(msg::takeShown().size(), 1);
+        w->close();
+        const QStringList opened = uitest::whileModal([&] { f.mf->N13Click(); }, [&](QWidget *) {
+            QCOMPARE(w->searchBox->text(), QString());
+            QCOMPARE(rows(w), QStringList{QStringLiteral("АО Вектор")});
+        });
+        QCOMPARE(opened, QStringList{QStringLiteral("TGF")});
+        QCOMPARE(msg::takeShown().size(), 1); // told once more, as it was emptied
+    }
+
     void deleteAsksFirst_data()
     {
         QTest::addColumn<bool>("yes");

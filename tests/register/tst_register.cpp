@@ -326,7 +326,7 @@ private slots:
         // Column shares follow the grid's width.
         mf->resize(1000, 700);
         QApplication::processEvents();
-        const int w = ui.Grid->width();
+        const int w = ui.Grid->viewport()->width(); // the cells' room, without the scroll bar
         // A column that its header would not fit takes the room from the names' column.
         const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
         int total = 0, stated = 0;
