@@ -39,10 +39,12 @@ void checkTemplate(const Sources &sources)
 // The picture's size in pixels, as the card shows it (turned by its
 // orientation mark). The whole picture is read, so a damaged one is caught
 // here and not in the spreadsheet program.
-QSize measure(const QString &path)
+QSize measure(const QString &path, bool defaultPicture)
 {
     if (!QFileInfo(path).isFile())
-        throw Error(QStringLiteral("Не найден файл фотографии:\r%1").arg(QDir::toNativeSeparators(path)));
+        throw Error((defaultPicture ? QStringLiteral("Не найдено изображение по умолчанию для карточки без фотографии:\r%1")
+                                    : QStringLiteral("Не найден файл фотографии:\r%1"))
+                        .arg(QDir::toNativeSeparators(path)));
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QImage image = reader.read();
@@ -86,7 +88,7 @@ void exportCard(Workbook &workbook, const Sources &sources, const core::CardReco
     workbook.hideGridLines();
 
     const QString picture = picturePath(sources, card.fpath);
-    const QSizeF size = printedSize(measure(picture));
+    const QSizeF size = printedSize(measure(picture, card.fpath.isEmpty()));
     workbook.addPicture(picture, size.width(), size.height());
 
     for (const core::CellText &c : core::cardCells(card, accounts))

@@ -224,7 +224,7 @@ QList<Relationship> XlsxWorkbook::relationships(const QString &part) const
     if (!m_pkg.contains(rels))
         return out;
     const xml::Part doc = load(rels);
-    for (pugi::xml_node r : doc.root().children(doc.q("Relationship").c_str()))
+    for (pugi::xml_node r : doc.root().children(doc.q("Relationship")))
         out.append({r.attribute("Id").value(), r.attribute("Type").value(), r.attribute("Target").value(),
                     QString::fromUtf8(r.attribute("TargetMode").value()).compare(QLatin1String("External"),
                                                                                  Qt::CaseInsensitive) == 0});
@@ -242,10 +242,10 @@ std::string XlsxWorkbook::addRelationship(const QString &source, const char *typ
     std::string id;
     for (int n = 1; id.empty(); ++n) {
         const std::string candidate = "rId" + std::to_string(n);
-        if (!doc.root().find_child_by_attribute(doc.q("Relationship").c_str(), "Id", candidate.c_str()))
+        if (!doc.root().find_child_by_attribute(doc.q("Relationship"), "Id", candidate.c_str()))
             id = candidate;
     }
-    pugi::xml_node r = doc.root().append_child(doc.q("Relationship").c_str());
+    pugi::xml_node r = doc.root().append_child(doc.q("Relationship"));
     r.append_attribute("Id") = id.c_str();
     r.append_attribute("Type") = type;
     r.append_attribute("Target") = str(xml::relativeTarget(source, target)).c_str();
@@ -258,11 +258,11 @@ void XlsxWorkbook::setContentType(const QString &part, const char *type)
     xml::Part doc = load(kContentTypes);
     const QString name = QLatin1Char('/') + part;
     pugi::xml_node found;
-    for (pugi::xml_node o : doc.root().children(doc.q("Override").c_str()))
+    for (pugi::xml_node o : doc.root().children(doc.q("Override")))
         if (qstr(o.attribute("PartName").value()).compare(name, Qt::CaseInsensitive) == 0)
             found = o;
     if (!found) {
-        found = doc.root().append_child(doc.q("Override").c_str());
+        found = doc.root().append_child(doc.q("Override"));
         found.append_attribute("PartName") = str(name).c_str();
         found.append_attribute("ContentType");
     }
@@ -273,11 +273,11 @@ void XlsxWorkbook::setContentType(const QString &part, const char *type)
 void XlsxWorkbook::addDefaultType(const QString &extension, const char *type)
 {
     xml::Part doc = load(kContentTypes);
-    for (pugi::xml_node d : doc.root().children(doc.q("Default").c_str()))
+    for (pugi::xml_node d : doc.root().children(doc.q("Default")))
         if (qstr(d.attribute("Extension").value()).compare(extension, Qt::CaseInsensitive) == 0)
             return;
     // Defaults come before the overrides.
-    pugi::xml_node d = doc.root().prepend_child(doc.q("Default").c_str());
+    pugi::xml_node d = doc.root().prepend_child(doc.q("Default"));
     d.append_attribute("Extension") = str(extension).c_str();
     d.append_attribute("ContentType") = type;
     store(kContentTypes, doc);
@@ -306,8 +306,8 @@ void XlsxWorkbook::openTemplate(const QString &path)
         broken(QStringLiteral("нет книги"));
 
     const xml::Part workbook = load(m_workbookPart);
-    const pugi::xml_node sheets = workbook.root().child(workbook.q("sheets").c_str());
-    const pugi::xml_node first = sheets.child(workbook.q("sheet").c_str());
+    const pugi::xml_node sheets = workbook.root().child(workbook.q("sheets"));
+    const pugi::xml_node first = sheets.child(workbook.q("sheet"));
     std::string relPrefix;
     for (pugi::xml_attribute a : workbook.root().attributes())
         if (std::string(a.name()).rfind("xmlns:", 0) == 0 && std::string(a.value()) == xml::kRelNs)
@@ -327,13 +327,13 @@ void XlsxWorkbook::openTemplate(const QString &path)
     // Rows and cells may leave out their address (then they follow the one
     // before); give every one its address so cells can be found by it.
     int lastRow = 0;
-    for (pugi::xml_node r : sheetData().children(m_sheet.q("row").c_str())) {
+    for (pugi::xml_node r : sheetData().children(m_sheet.q("row"))) {
         pugi::xml_attribute ra = r.attribute("r");
         if (!ra)
             (ra = r.append_attribute("r")) = lastRow + 1;
         lastRow = ra.as_int();
         int lastCol = 0;
-        for (pugi::xml_node c : r.children(m_sheet.q("c").c_str())) {
+        for (pugi::xml_node c : r.children(m_sheet.q("c"))) {
             pugi::xml_attribute ca = c.attribute("r");
             if (!ca)
                 (ca = c.append_attribute("r")) = cellName(lastCol + 1, lastRow).c_str();
@@ -351,7 +351,7 @@ void XlsxWorkbook::copyToNewWorkbook()
     const xml::Part types = load(kContentTypes);
     const QString name = QLatin1Char('/') + m_workbookPart;
     QString current;
-    for (pugi::xml_node o : types.root().children(types.q("Override").c_str()))
+    for (pugi::xml_node o : types.root().children(types.q("Override")))
         if (qstr(o.attribute("PartName").value()).compare(name, Qt::CaseInsensitive) == 0)
             current = qstr(o.attribute("ContentType").value());
     if (current.contains(QLatin1String("macroEnabled"), Qt::CaseInsensitive))
@@ -364,34 +364,36 @@ void XlsxWorkbook::copyToNewWorkbook()
 
     // The calculation chain lists formula cells; a spreadsheet program rebuilds
     // it, and one that names a cell now holding text makes the file "damaged".
-    xml::Part workbookRels;
     const QString wbRels = xml::relsPartOf(m_workbookPart);
-    workbookRels = load(wbRels);
+    xml::Part workbookRels = load(wbRels);
+    bool chainRemoved = false;
     for (pugi::xml_node r = workbookRels.root().first_child(); r;) {
         pugi::xml_node next = r.next_sibling();
         if (endsWith(r.attribute("Type").value(), "/calcChain")) {
             const QString part = xml::resolveTarget(m_workbookPart, qstr(r.attribute("Target").value()));
             m_pkg.removePart(part);
             xml::Part t = load(kContentTypes);
-            for (pugi::xml_node o : t.root().children(t.q("Override").c_str()))
+            for (pugi::xml_node o : t.root().children(t.q("Override")))
                 if (qstr(o.attribute("PartName").value()).compare(QLatin1Char('/') + part, Qt::CaseInsensitive) == 0) {
                     t.root().remove_child(o);
                     break;
                 }
             store(kContentTypes, t);
             workbookRels.root().remove_child(r);
+            chainRemoved = true;
         }
         r = next;
     }
-    store(wbRels, workbookRels);
+    if (chainRemoved)
+        store(wbRels, workbookRels);
 
     // The new workbook opens on the filled sheet, shown and selected alone.
     xml::Part workbook = load(m_workbookPart);
-    for (pugi::xml_node v : workbook.root().child(workbook.q("bookViews").c_str()).children()) {
+    for (pugi::xml_node v : workbook.root().child(workbook.q("bookViews")).children()) {
         v.remove_attribute("activeTab");
         v.remove_attribute("firstSheet");
     }
-    workbook.root().child(workbook.q("sheets").c_str()).child(workbook.q("sheet").c_str()).remove_attribute("state");
+    workbook.root().child(workbook.q("sheets")).child(workbook.q("sheet")).remove_attribute("state");
     store(m_workbookPart, workbook);
     for (const Relationship &r : relationships(m_workbookPart)) {
         const QString part = xml::resolveTarget(m_workbookPart, qstr(r.target.c_str()));
@@ -399,11 +401,11 @@ void XlsxWorkbook::copyToNewWorkbook()
             !m_pkg.contains(part) || !m_pkg.part(part).contains("tabSelected"))
             continue;
         xml::Part other = load(part);
-        for (pugi::xml_node v : other.root().child(other.q("sheetViews").c_str()).children())
+        for (pugi::xml_node v : other.root().child(other.q("sheetViews")).children())
             v.remove_attribute("tabSelected");
         store(part, other);
     }
-    for (pugi::xml_node v : m_sheet.root().child(m_sheet.q("sheetViews").c_str()).children(m_sheet.q("sheetView").c_str())) {
+    for (pugi::xml_node v : m_sheet.root().child(m_sheet.q("sheetViews")).children(m_sheet.q("sheetView"))) {
         v.remove_attribute("tabSelected");
         v.append_attribute("tabSelected") = "1";
     }
@@ -411,14 +413,14 @@ void XlsxWorkbook::copyToNewWorkbook()
 
 void XlsxWorkbook::hideGridLines()
 {
-    pugi::xml_node views = m_sheet.root().child(m_sheet.q("sheetViews").c_str());
+    pugi::xml_node views = m_sheet.root().child(m_sheet.q("sheetViews"));
     if (!views)
         views = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "sheetViews", SHEET_ORDER);
-    if (!views.child(m_sheet.q("sheetView").c_str())) {
-        pugi::xml_node v = views.append_child(m_sheet.q("sheetView").c_str());
+    if (!views.child(m_sheet.q("sheetView"))) {
+        pugi::xml_node v = views.append_child(m_sheet.q("sheetView"));
         v.append_attribute("workbookViewId") = "0";
     }
-    for (pugi::xml_node v : views.children(m_sheet.q("sheetView").c_str())) {
+    for (pugi::xml_node v : views.children(m_sheet.q("sheetView"))) {
         v.remove_attribute("showGridLines");
         v.append_attribute("showGridLines") = "0";
     }
@@ -433,7 +435,7 @@ void XlsxWorkbook::addPicture(const QString &file, double widthPt, double height
 
     // The sheet's drawing: the template's own (a logo, say), or a new one.
     const std::string relPrefix = m_sheet.nsPrefix(xml::kRelNs, "r");
-    pugi::xml_node drawingRef = m_sheet.root().child(m_sheet.q("drawing").c_str());
+    pugi::xml_node drawingRef = m_sheet.root().child(m_sheet.q("drawing"));
     QString drawing;
     if (drawingRef) {
         const std::string rid = drawingRef.attribute((relPrefix + ":id").c_str()).value();
@@ -493,7 +495,7 @@ void XlsxWorkbook::addPicture(const QString &file, double widthPt, double height
 
 pugi::xml_node XlsxWorkbook::sheetData()
 {
-    pugi::xml_node data = m_sheet.root().child(m_sheet.q("sheetData").c_str());
+    pugi::xml_node data = m_sheet.root().child(m_sheet.q("sheetData"));
     if (!data)
         data = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "sheetData", SHEET_ORDER);
     return data;
@@ -520,7 +522,7 @@ pugi::xml_node XlsxWorkbook::row(int r)
 
 const char *XlsxWorkbook::columnStyle(int col)
 {
-    for (pugi::xml_node c : m_sheet.root().child(m_sheet.q("cols").c_str()).children(m_sheet.q("col").c_str()))
+    for (pugi::xml_node c : m_sheet.root().child(m_sheet.q("cols")).children(m_sheet.q("col")))
         if (c.attribute("min").as_int() <= col && col <= c.attribute("max").as_int())
             return c.attribute("style").value();
     return "";
@@ -564,19 +566,19 @@ void XlsxWorkbook::setCell(const QString &address, const QString &text)
     if (text.isEmpty())
         return; // an empty cell that keeps its format
     c.append_attribute("t") = "inlineStr";
-    pugi::xml_node t = c.append_child(m_sheet.q("is").c_str()).append_child(m_sheet.q("t").c_str());
+    pugi::xml_node t = c.append_child(m_sheet.q("is")).append_child(m_sheet.q("t"));
     t.append_attribute("xml:space") = "preserve";
     t.text().set(cellText(text).c_str());
 }
 
 void XlsxWorkbook::updateDimension()
 {
-    pugi::xml_node dim = m_sheet.root().child(m_sheet.q("dimension").c_str());
+    pugi::xml_node dim = m_sheet.root().child(m_sheet.q("dimension"));
     if (!dim)
         return;
     int minCol = kMaxColumn, minRow = kMaxRow, maxCol = 0, maxRow = 0;
-    for (pugi::xml_node r : sheetData().children(m_sheet.q("row").c_str()))
-        for (pugi::xml_node c : r.children(m_sheet.q("c").c_str())) {
+    for (pugi::xml_node r : sheetData().children(m_sheet.q("row")))
+        for (pugi::xml_node c : r.children(m_sheet.q("c"))) {
             int col = 0, row = 0;
             if (!parseCell(c.attribute("r").value(), col, row))
                 continue;

@@ -18,6 +18,7 @@ bool Part::parse(const QByteArray &data)
     const std::string name = root().name();
     const size_t colon = name.find(':');
     prefix = colon == std::string::npos ? std::string() : name.substr(0, colon + 1);
+    names.clear();
     return true;
 }
 
@@ -32,6 +33,7 @@ void Part::create(const char *rootName, const char *ns)
     const std::string name = rootName;
     const size_t colon = name.find(':');
     prefix = colon == std::string::npos ? std::string() : name.substr(0, colon + 1);
+    names.clear();
     const std::string xmlns = colon == std::string::npos ? "xmlns" : "xmlns:" + name.substr(0, colon);
     r.append_attribute(xmlns.c_str()) = ns;
 }

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <pugixml.hpp>
+#include <map>
 #include <string>
 
 namespace printout::xml {
@@ -18,6 +19,7 @@ struct Part
 {
     pugi::xml_document doc;
     std::string prefix;
+    mutable std::map<std::string, std::string> names;
 
     // Parses `data`; false when it is no XML with a root element.
     bool parse(const QByteArray &data);
@@ -26,7 +28,14 @@ struct Part
     QByteArray bytes() const;
 
     pugi::xml_node root() const { return doc.document_element(); }
-    std::string q(const char *local) const { return prefix + local; }
+    // The name stays valid as long as the part: pugixml's child ranges keep the pointer.
+    const char *q(const char *local) const
+    {
+        auto it = names.find(local);
+        if (it == names.end())
+            it = names.emplace(local, prefix + local).first;
+        return it->second.c_str();
+    }
     // The prefix the root binds to `ns`, declaring `wanted` (or a free
     // variant of it) when none is bound yet.
     std::string nsPrefix(const char *ns, const char *wanted);
