@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace printout {
@@ -38,13 +40,13 @@ constexpr int kMaxRow = 1048576;
 constexpr qsizetype kMaxCellText = 32767; // what a spreadsheet cell holds
 
 // The children of a worksheet in the order the schema requires.
-#define SHEET_ORDER                                                                                               \
-    {"sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr", "sheetProtection", \
-     "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate", "customSheetViews",           \
-     "mergeCells", "phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions",        \
-     "pageMargins", "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties", "cellWatches",     \
-     "ignoredErrors", "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF", "picture",         \
-     "oleObjects", "controls", "webPublishItems", "tableParts", "extLst"}
+const std::initializer_list<const char *> kSheetOrder = {
+    "sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr", "sheetProtection",
+    "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate", "customSheetViews", "mergeCells",
+    "phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions", "pageMargins",
+    "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
+    "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF", "picture", "oleObjects", "controls",
+    "webPublishItems", "tableParts", "extLst"};
 
 bool parseCell(const std::string &ref, int &col, int &row)
 {
@@ -415,7 +417,7 @@ void XlsxWorkbook::hideGridLines()
 {
     pugi::xml_node views = m_sheet.root().child(m_sheet.q("sheetViews"));
     if (!views)
-        views = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "sheetViews", SHEET_ORDER);
+        views = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "sheetViews", kSheetOrder);
     if (!views.child(m_sheet.q("sheetView"))) {
         pugi::xml_node v = views.append_child(m_sheet.q("sheetView"));
         v.append_attribute("workbookViewId") = "0";
@@ -453,7 +455,7 @@ void XlsxWorkbook::addPicture(const QString &file, double widthPt, double height
         store(drawing, fresh);
         setContentType(drawing, kDrawingType);
         const std::string rid = addRelationship(m_sheetPart, kRelDrawing, drawing);
-        drawingRef = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "drawing", SHEET_ORDER);
+        drawingRef = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "drawing", kSheetOrder);
         drawingRef.append_attribute((relPrefix + ":id").c_str()) = rid.c_str();
     }
     const std::string imageId = addRelationship(drawing, kRelImage, media);
@@ -497,7 +499,7 @@ pugi::xml_node XlsxWorkbook::sheetData()
 {
     pugi::xml_node data = m_sheet.root().child(m_sheet.q("sheetData"));
     if (!data)
-        data = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "sheetData", SHEET_ORDER);
+        data = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "sheetData", kSheetOrder);
     return data;
 }
 
