@@ -8,8 +8,8 @@
 namespace printout {
 namespace {
 
-// A template is a small file; a part this large is a damaged or hostile one.
-constexpr zip_uint64_t kMaxPartSize = 200u * 1024 * 1024;
+// A template is a small file; a file this large is a damaged or hostile one.
+constexpr zip_uint64_t kMaxEntrySize = 200u * 1024 * 1024;
 
 QString zipErrorText(zip_error_t *error)
 {
@@ -53,7 +53,7 @@ void Package::loadBytes(const QByteArray &zip, const QString &what)
     }
     zip_error_fini(&error);
 
-    m_parts.clear();
+    m_files.clear();
     QString failure;
     const zip_int64_t count = zip_get_num_entries(archive, 0);
     for (zip_int64_t i = 0; i < count && failure.isEmpty(); ++i) {
@@ -64,8 +64,8 @@ void Package::loadBytes(const QByteArray &zip, const QString &what)
         }
         const QString name = QString::fromUtf8(st.name);
         if (name.endsWith(QLatin1Char('/')))
-            continue; // a folder entry, not a part
-        if (!(st.valid & ZIP_STAT_SIZE) || st.size > kMaxPartSize) {
+            continue; // a folder entry, not a file
+        if (!(st.valid & ZIP_STAT_SIZE) || st.size > kMaxEntrySize) {
             failure = QStringLiteral("часть «%1» слишком велика").arg(name);
             break;
         }
@@ -80,47 +80,47 @@ void Package::loadBytes(const QByteArray &zip, const QString &what)
             failure = QStringLiteral("часть «%1» не читается: %2")
                           .arg(name, QString::fromLocal8Bit(zip_file_strerror(f)));
         zip_fclose(f);
-        m_parts.append({name, data});
+        m_files.append({name, data});
     }
     zip_discard(archive); // frees the source too
     if (!failure.isEmpty()) {
-        m_parts.clear();
+        m_files.clear();
         reindex();
         throw broken(failure);
     }
     reindex();
 }
 
-QByteArray Package::part(const QString &name) const
+QByteArray Package::file(const QString &name) const
 {
     const auto it = m_index.constFind(name.toLower());
-    return it == m_index.cend() ? QByteArray() : m_parts.at(*it).second;
+    return it == m_index.cend() ? QByteArray() : m_files.at(*it).second;
 }
 
-void Package::setPart(const QString &name, const QByteArray &data)
+void Package::setFile(const QString &name, const QByteArray &data)
 {
     const auto it = m_index.constFind(name.toLower());
     if (it != m_index.cend()) {
-        m_parts[*it].second = data;
+        m_files[*it].second = data;
         return;
     }
-    m_parts.append({name, data});
-    m_index.insert(name.toLower(), m_parts.size() - 1);
+    m_files.append({name, data});
+    m_index.insert(name.toLower(), m_files.size() - 1);
 }
 
-void Package::removePart(const QString &name)
+void Package::removeFile(const QString &name)
 {
     const auto it = m_index.constFind(name.toLower());
     if (it == m_index.cend())
         return;
-    m_parts.removeAt(*it);
+    m_files.removeAt(*it);
     reindex();
 }
 
 QStringList Package::names() const
 {
     QStringList out;
-    for (const auto &p : m_parts)
+    for (const auto &p : m_files)
         out << p.first;
     return out;
 }
@@ -128,8 +128,8 @@ QStringList Package::names() const
 void Package::reindex()
 {
     m_index.clear();
-    for (qsizetype i = 0; i < m_parts.size(); ++i)
-        m_index.insert(m_parts.at(i).first.toLower(), i);
+    for (qsizetype i = 0; i < m_files.size(); ++i)
+        m_index.insert(m_files.at(i).first.toLower(), i);
 }
 
 QByteArray Package::save() const
@@ -155,13 +155,13 @@ QByteArray Package::save() const
     };
     // The content types first, as spreadsheet programs write them.
     QList<qsizetype> order;
-    for (qsizetype i = 0; i < m_parts.size(); ++i)
-        if (m_parts.at(i).first == QLatin1String("[Content_Types].xml"))
+    for (qsizetype i = 0; i < m_files.size(); ++i)
+        if (m_files.at(i).first == QLatin1String("[Content_Types].xml"))
             order.prepend(i);
         else
             order.append(i);
     for (qsizetype i : order) {
-        const auto &p = m_parts.at(i);
+        const auto &p = m_files.at(i);
         zip_source_t *src = zip_source_buffer(archive, p.second.constData(), zip_uint64_t(p.second.size()), 0);
         const QByteArray name = p.first.toUtf8();
         const zip_int64_t index = src ? zip_file_add(archive, name.constData(), src, ZIP_FL_ENC_UTF_8) : -1;

@@ -1,6 +1,6 @@
 #pragma once
-// An Office Open XML package (a zip file) held in memory: its parts by name,
-// in their original order. Part names compare without regard to case.
+// An Office Open XML package (a zip file) held in memory: its files by name,
+// in their original order. Names compare without regard to case.
 
 #include <QByteArray>
 #include <QHash>
@@ -13,16 +13,16 @@ namespace printout {
 class Package
 {
 public:
-    // Reads every part of the zip file at `path`. Throws Error saying why it cannot.
+    // Reads every file of the zip file at `path`. Throws Error saying why it cannot.
     void load(const QString &path);
     // The same from the file's bytes; `what` names it in error texts.
     void loadBytes(const QByteArray &zip, const QString &what);
 
     bool contains(const QString &name) const { return m_index.contains(name.toLower()); }
-    QByteArray part(const QString &name) const;
-    // Replaces the part or adds it at the end.
-    void setPart(const QString &name, const QByteArray &data);
-    void removePart(const QString &name);
+    QByteArray file(const QString &name) const;
+    // Replaces the file or adds it at the end.
+    void setFile(const QString &name, const QByteArray &data);
+    void removeFile(const QString &name);
     QStringList names() const;
 
     // The package as zip bytes; pictures are stored, everything else deflated.
@@ -31,7 +31,7 @@ public:
 private:
     void reindex();
 
-    QList<QPair<QString, QByteArray>> m_parts;
+    QList<QPair<QString, QByteArray>> m_files;
     QHash<QString, qsizetype> m_index; // lower-case name -> position
 };
 

@@ -5,7 +5,7 @@
 
 #include "package.h"
 #include "workbook.h"
-#include "xmlpart.h"
+#include "xmldoc.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -181,12 +181,12 @@ public:
 
 private:
     [[noreturn]] void broken(const QString &why) const;
-    xml::Part load(const QString &part) const;
-    void store(const QString &part, const xml::Part &doc) { m_pkg.setPart(part, doc.bytes()); }
-    QList<Relationship> relationships(const QString &part) const;
+    xml::XmlDoc load(const QString &file) const;
+    void store(const QString &file, const xml::XmlDoc &doc) { m_pkg.setFile(file, doc.bytes()); }
+    QList<Relationship> relationships(const QString &file) const;
     // Adds a relationship of `source` to `target`; returns its id.
     std::string addRelationship(const QString &source, const char *type, const QString &target);
-    void setContentType(const QString &part, const char *type);
+    void setContentType(const QString &file, const char *type);
     void addDefaultType(const QString &extension, const char *type);
     QString freePartName(const QString &stem, const QString &extension) const;
     pugi::xml_node sheetData();
@@ -198,9 +198,9 @@ private:
     Opener m_open;
     Package m_pkg;
     QString m_what;          // the template, for messages
-    QString m_workbookPart;  // xl/workbook.xml
-    QString m_sheetPart;     // xl/worksheets/sheet1.xml
-    xml::Part m_sheet;       // the first sheet, written back on show()
+    QString m_workbookFile;  // xl/workbook.xml
+    QString m_sheetFile;     // xl/worksheets/sheet1.xml
+    xml::XmlDoc m_sheet;       // the first sheet, written back on show()
 };
 
 void XlsxWorkbook::broken(const QString &why) const
@@ -209,23 +209,23 @@ void XlsxWorkbook::broken(const QString &why) const
                     .arg(m_what, why));
 }
 
-xml::Part XlsxWorkbook::load(const QString &part) const
+xml::XmlDoc XlsxWorkbook::load(const QString &file) const
 {
-    xml::Part p;
-    if (!m_pkg.contains(part))
-        broken(QStringLiteral("нет части «%1»").arg(part));
-    if (!p.parse(m_pkg.part(part)))
-        broken(QStringLiteral("часть «%1» не читается как XML").arg(part));
+    xml::XmlDoc p;
+    if (!m_pkg.contains(file))
+        broken(QStringLiteral("нет части «%1»").arg(file));
+    if (!p.parse(m_pkg.file(file)))
+        broken(QStringLiteral("часть «%1» не читается как XML").arg(file));
     return p;
 }
 
-QList<Relationship> XlsxWorkbook::relationships(const QString &part) const
+QList<Relationship> XlsxWorkbook::relationships(const QString &file) const
 {
     QList<Relationship> out;
-    const QString rels = xml::relsPartOf(part);
+    const QString rels = xml::relsFileOf(file);
     if (!m_pkg.contains(rels))
         return out;
-    const xml::Part doc = load(rels);
+    const xml::XmlDoc doc = load(rels);
     for (pugi::xml_node r : doc.root().children(doc.q("Relationship")))
         out.append({r.attribute("Id").value(), r.attribute("Type").value(), r.attribute("Target").value(),
                     QString::fromUtf8(r.attribute("TargetMode").value()).compare(QLatin1String("External"),
@@ -235,8 +235,8 @@ QList<Relationship> XlsxWorkbook::relationships(const QString &part) const
 
 std::string XlsxWorkbook::addRelationship(const QString &source, const char *type, const QString &target)
 {
-    const QString rels = xml::relsPartOf(source);
-    xml::Part doc;
+    const QString rels = xml::relsFileOf(source);
+    xml::XmlDoc doc;
     if (m_pkg.contains(rels))
         doc = load(rels);
     else
@@ -255,10 +255,10 @@ std::string XlsxWorkbook::addRelationship(const QString &source, const char *typ
     return id;
 }
 
-void XlsxWorkbook::setContentType(const QString &part, const char *type)
+void XlsxWorkbook::setContentType(const QString &file, const char *type)
 {
-    xml::Part doc = load(kContentTypes);
-    const QString name = QLatin1Char('/') + part;
+    xml::XmlDoc doc = load(kContentTypes);
+    const QString name = QLatin1Char('/') + file;
     pugi::xml_node found;
     for (pugi::xml_node o : doc.root().children(doc.q("Override")))
         if (qstr(o.attribute("PartName").value()).compare(name, Qt::CaseInsensitive) == 0)
@@ -274,7 +274,7 @@ void XlsxWorkbook::setContentType(const QString &part, const char *type)
 
 void XlsxWorkbook::addDefaultType(const QString &extension, const char *type)
 {
-    xml::Part doc = load(kContentTypes);
+    xml::XmlDoc doc = load(kContentTypes);
     for (pugi::xml_node d : doc.root().children(doc.q("Default")))
         if (qstr(d.attribute("Extension").value()).compare(extension, Qt::CaseInsensitive) == 0)
             return;
@@ -303,11 +303,11 @@ void XlsxWorkbook::openTemplate(const QString &path)
 
     for (const Relationship &r : relationships(QString()))
         if (!r.external && endsWith(r.type.c_str(), "/officeDocument"))
-            m_workbookPart = xml::resolveTarget(QString(), qstr(r.target.c_str()));
-    if (m_workbookPart.isEmpty() || !m_pkg.contains(m_workbookPart))
+            m_workbookFile = xml::resolveTarget(QString(), qstr(r.target.c_str()));
+    if (m_workbookFile.isEmpty() || !m_pkg.contains(m_workbookFile))
         broken(QStringLiteral("нет книги"));
 
-    const xml::Part workbook = load(m_workbookPart);
+    const xml::XmlDoc workbook = load(m_workbookFile);
     const pugi::xml_node sheets = workbook.root().child(workbook.q("sheets"));
     const pugi::xml_node first = sheets.child(workbook.q("sheet"));
     std::string relPrefix;
@@ -317,12 +317,12 @@ void XlsxWorkbook::openTemplate(const QString &path)
     const std::string rid = first.attribute((relPrefix + ":id").c_str()).value();
     if (!first || rid.empty())
         broken(QStringLiteral("в книге нет листов"));
-    for (const Relationship &r : relationships(m_workbookPart))
+    for (const Relationship &r : relationships(m_workbookFile))
         if (r.id == rid && !r.external)
-            m_sheetPart = xml::resolveTarget(m_workbookPart, qstr(r.target.c_str()));
-    if (m_sheetPart.isEmpty())
+            m_sheetFile = xml::resolveTarget(m_workbookFile, qstr(r.target.c_str()));
+    if (m_sheetFile.isEmpty())
         broken(QStringLiteral("первый лист не найден"));
-    m_sheet = load(m_sheetPart);
+    m_sheet = load(m_sheetFile);
     if (xml::localName(m_sheet.root()) != "worksheet")
         broken(QStringLiteral("первый лист книги не является листом с ячейками"));
 
@@ -350,8 +350,8 @@ void XlsxWorkbook::openTemplate(const QString &path)
 void XlsxWorkbook::copyToNewWorkbook()
 {
     // The package becomes a workbook template: opened, it gives a new workbook.
-    const xml::Part types = load(kContentTypes);
-    const QString name = QLatin1Char('/') + m_workbookPart;
+    const xml::XmlDoc types = load(kContentTypes);
+    const QString name = QLatin1Char('/') + m_workbookFile;
     QString current;
     for (pugi::xml_node o : types.root().children(types.q("Override")))
         if (qstr(o.attribute("PartName").value()).compare(name, Qt::CaseInsensitive) == 0)
@@ -362,21 +362,21 @@ void XlsxWorkbook::copyToNewWorkbook()
                         .arg(m_what));
     if (current != QLatin1String(kWorkbookMain) && current != QLatin1String(kTemplateMain))
         broken(QStringLiteral("книга имеет тип «%1»").arg(current));
-    setContentType(m_workbookPart, kTemplateMain);
+    setContentType(m_workbookFile, kTemplateMain);
 
     // The calculation chain lists formula cells; a spreadsheet program rebuilds
     // it, and one that names a cell now holding text makes the file "damaged".
-    const QString wbRels = xml::relsPartOf(m_workbookPart);
-    xml::Part workbookRels = load(wbRels);
+    const QString wbRels = xml::relsFileOf(m_workbookFile);
+    xml::XmlDoc workbookRels = load(wbRels);
     bool chainRemoved = false;
     for (pugi::xml_node r = workbookRels.root().first_child(); r;) {
         pugi::xml_node next = r.next_sibling();
         if (endsWith(r.attribute("Type").value(), "/calcChain")) {
-            const QString part = xml::resolveTarget(m_workbookPart, qstr(r.attribute("Target").value()));
-            m_pkg.removePart(part);
-            xml::Part t = load(kContentTypes);
+            const QString file = xml::resolveTarget(m_workbookFile, qstr(r.attribute("Target").value()));
+            m_pkg.removeFile(file);
+            xml::XmlDoc t = load(kContentTypes);
             for (pugi::xml_node o : t.root().children(t.q("Override")))
-                if (qstr(o.attribute("PartName").value()).compare(QLatin1Char('/') + part, Qt::CaseInsensitive) == 0) {
+                if (qstr(o.attribute("PartName").value()).compare(QLatin1Char('/') + file, Qt::CaseInsensitive) == 0) {
                     t.root().remove_child(o);
                     break;
                 }
@@ -390,22 +390,22 @@ void XlsxWorkbook::copyToNewWorkbook()
         store(wbRels, workbookRels);
 
     // The new workbook opens on the filled sheet, shown and selected alone.
-    xml::Part workbook = load(m_workbookPart);
+    xml::XmlDoc workbook = load(m_workbookFile);
     for (pugi::xml_node v : workbook.root().child(workbook.q("bookViews")).children()) {
         v.remove_attribute("activeTab");
         v.remove_attribute("firstSheet");
     }
     workbook.root().child(workbook.q("sheets")).child(workbook.q("sheet")).remove_attribute("state");
-    store(m_workbookPart, workbook);
-    for (const Relationship &r : relationships(m_workbookPart)) {
-        const QString part = xml::resolveTarget(m_workbookPart, qstr(r.target.c_str()));
-        if (r.external || part.compare(m_sheetPart, Qt::CaseInsensitive) == 0 || !endsWith(r.type.c_str(), "/worksheet") ||
-            !m_pkg.contains(part) || !m_pkg.part(part).contains("tabSelected"))
+    store(m_workbookFile, workbook);
+    for (const Relationship &r : relationships(m_workbookFile)) {
+        const QString file = xml::resolveTarget(m_workbookFile, qstr(r.target.c_str()));
+        if (r.external || file.compare(m_sheetFile, Qt::CaseInsensitive) == 0 || !endsWith(r.type.c_str(), "/worksheet") ||
+            !m_pkg.contains(file) || !m_pkg.file(file).contains("tabSelected"))
             continue;
-        xml::Part other = load(part);
+        xml::XmlDoc other = load(file);
         for (pugi::xml_node v : other.root().child(other.q("sheetViews")).children())
             v.remove_attribute("tabSelected");
-        store(part, other);
+        store(file, other);
     }
     for (pugi::xml_node v : m_sheet.root().child(m_sheet.q("sheetViews")).children(m_sheet.q("sheetView"))) {
         v.remove_attribute("tabSelected");
@@ -431,8 +431,8 @@ void XlsxWorkbook::hideGridLines()
 void XlsxWorkbook::addPicture(const QString &file, double widthPt, double heightPt)
 {
     const Picture picture = pictureOf(file);
-    const QString media = freePartName(xml::folderOf(m_workbookPart) + QStringLiteral("/media/image"), picture.extension);
-    m_pkg.setPart(media, picture.data);
+    const QString media = freePartName(xml::folderOf(m_workbookFile) + QStringLiteral("/media/image"), picture.extension);
+    m_pkg.setFile(media, picture.data);
     addDefaultType(picture.extension, picture.contentType);
 
     // The sheet's drawing: the template's own (a logo, say), or a new one.
@@ -441,26 +441,26 @@ void XlsxWorkbook::addPicture(const QString &file, double widthPt, double height
     QString drawing;
     if (drawingRef) {
         const std::string rid = drawingRef.attribute((relPrefix + ":id").c_str()).value();
-        for (const Relationship &r : relationships(m_sheetPart))
+        for (const Relationship &r : relationships(m_sheetFile))
             if (r.id == rid && !r.external)
-                drawing = xml::resolveTarget(m_sheetPart, qstr(r.target.c_str()));
+                drawing = xml::resolveTarget(m_sheetFile, qstr(r.target.c_str()));
         if (drawing.isEmpty() || !m_pkg.contains(drawing))
             broken(QStringLiteral("рисунки листа не найдены"));
     } else {
-        drawing = freePartName(xml::folderOf(m_workbookPart) + QStringLiteral("/drawings/drawing"), QStringLiteral("xml"));
-        xml::Part fresh;
+        drawing = freePartName(xml::folderOf(m_workbookFile) + QStringLiteral("/drawings/drawing"), QStringLiteral("xml"));
+        xml::XmlDoc fresh;
         fresh.create("xdr:wsDr", kDrawingNs);
         fresh.root().append_attribute("xmlns:a") = kMainDrawingNs;
         fresh.root().append_attribute("xmlns:r") = xml::kRelNs;
         store(drawing, fresh);
         setContentType(drawing, kDrawingType);
-        const std::string rid = addRelationship(m_sheetPart, kRelDrawing, drawing);
+        const std::string rid = addRelationship(m_sheetFile, kRelDrawing, drawing);
         drawingRef = xml::insertInOrder(m_sheet.root(), m_sheet.prefix, "drawing", kSheetOrder);
         drawingRef.append_attribute((relPrefix + ":id").c_str()) = rid.c_str();
     }
     const std::string imageId = addRelationship(drawing, kRelImage, media);
 
-    xml::Part doc = load(drawing);
+    xml::XmlDoc doc = load(drawing);
     int shapeId = 1;
     for (pugi::xpath_node n : doc.doc.select_nodes("//*[local-name()='cNvPr']"))
         shapeId = std::max(shapeId, n.node().attribute("id").as_int());
@@ -602,7 +602,7 @@ void XlsxWorkbook::updateDimension()
 void XlsxWorkbook::show()
 {
     updateDimension();
-    store(m_sheetPart, m_sheet);
+    store(m_sheetFile, m_sheet);
     const QByteArray zip = m_pkg.save();
 
     // A folder of its own: the file keeps the plain name the new workbook is

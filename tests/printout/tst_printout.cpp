@@ -62,34 +62,34 @@ struct Book
             zip_file_t *f = zip_fopen_index(z, zip_uint64_t(i), 0);
             zip_fread(f, data.data(), st.size);
             zip_fclose(f);
-            parts.insert(QString::fromUtf8(st.name), data);
+            files.insert(QString::fromUtf8(st.name), data);
         }
         if (z)
             zip_close(z);
     }
-    std::shared_ptr<pugi::xml_document> xml(const QString &part) const
+    std::shared_ptr<pugi::xml_document> xml(const QString &file) const
     {
         auto doc = std::make_shared<pugi::xml_document>();
-        const QByteArray d = parts.value(part);
+        const QByteArray d = files.value(file);
         doc->load_buffer(d.constData(), size_t(d.size()), pugi::parse_default | pugi::parse_ws_pcdata);
         return doc;
     }
-    QString query(const QString &part, const QString &xpath) const
+    QString query(const QString &file, const QString &xpath) const
     {
-        return QString::fromStdString(pugi::xpath_query(xpath.toUtf8().constData()).evaluate_string(*xml(part)));
+        return QString::fromStdString(pugi::xpath_query(xpath.toUtf8().constData()).evaluate_string(*xml(file)));
     }
-    QString contentType(const QString &part) const
+    QString contentType(const QString &file) const
     {
-        const QString o = query("[Content_Types].xml", "/*/*[@PartName='/" + part + "']/@ContentType");
+        const QString o = query("[Content_Types].xml", "/*/*[@PartName='/" + file + "']/@ContentType");
         return o.isEmpty() ? query("[Content_Types].xml", "/*/*[translate(@Extension,'PNGJEG','pngjeg')='" +
-                                                              part.section('.', -1).toLower() + "']/@ContentType")
+                                                              file.section('.', -1).toLower() + "']/@ContentType")
                            : o;
     }
-    // A relationship's target of `part`, by type and maybe id, as a package path.
-    QString related(const QString &part, const QString &type, const QString &id = "*") const
+    // A relationship's target of `file`, by type and maybe id, as a package path.
+    QString related(const QString &file, const QString &type, const QString &id = "*") const
     {
-        const QString folder = part.section('/', 0, -2);
-        const QString target = query(folder + "/_rels/" + part.section('/', -1) + ".rels",
+        const QString folder = file.section('/', 0, -2);
+        const QString target = query(folder + "/_rels/" + file.section('/', -1) + ".rels",
                                      "/*/*[contains(@Type,'/" + type + "') and ('" + id + "'='*' or @Id='" + id + "')]/@Target");
         return target.isEmpty() ? QString() : QDir::cleanPath(folder + '/' + target);
     }
@@ -154,7 +154,7 @@ struct Book
     }
     QString gridLines() const { return query(kSheet, "//*[local-name()='sheetView']/@showGridLines"); }
 
-    QMap<QString, QByteArray> parts;
+    QMap<QString, QByteArray> files;
 };
 
 // Records the export's steps and passes them on.
@@ -314,7 +314,7 @@ private slots:
         QCOMPARE(pics[0].cx, 115 * kEmu);
         QCOMPARE(pics[0].cy, qint64(86.25 * kEmu));
         QCOMPARE(pics[0].from, QString("0,12700,0,12700"));
-        QCOMPARE(book.parts.value(pics[0].media), bytesOf(f.file(fpath)));
+        QCOMPARE(book.files.value(pics[0].media), bytesOf(f.file(fpath)));
         QCOMPARE(book.contentType(pics[0].media), "image/png");
         QCOMPARE(book.contentType(book.related(kSheet, "drawing")), "application/vnd.openxmlformats-officedocument.drawing+xml");
 
@@ -327,9 +327,9 @@ private slots:
         }
         for (const char *e : {"mergeCells", "cols", "sheetFormatPr", "pageMargins", "pageSetup", "printOptions", "headerFooter"})
             QCOMPARE(book.element(e), form.element(e));
-        for (auto it = form.parts.cbegin(); it != form.parts.cend(); ++it)
+        for (auto it = form.files.cbegin(); it != form.files.cend(); ++it)
             if (!QStringList{"[Content_Types].xml", "xl/workbook.xml", kSheet}.contains(it.key()))
-                QVERIFY2(book.parts.value(it.key()) == it.value(), qPrintable(it.key()));
+                QVERIFY2(book.files.value(it.key()) == it.value(), qPrintable(it.key()));
         QCOMPARE(form.gridLines(), QString());
         QCOMPARE(bytesOf(f.form), bytesOf(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx")); // only read
 
@@ -442,7 +442,7 @@ private slots:
         QCOMPARE(pics[0].cx, 115 * kEmu);
         QVERIFY2(qAbs(pics[0].cy - cy) <= 1, qPrintable(QString::number(pics[0].cy)));
         QCOMPARE(book.contentType(pics[0].media), type);
-        const QByteArray embedded = book.parts.value(pics[0].media);
+        const QByteArray embedded = book.files.value(pics[0].media);
         if (format == "BMP" || turned)
             QCOMPARE(QImage::fromData(embedded).size(), turned ? pixels.transposed() : pixels);
         else
@@ -497,7 +497,7 @@ private slots:
     void failures_data()
     {
         QTest::addColumn<QString>("trouble");
-        QTest::addColumn<QString>("message"); // part of the text
+        QTest::addColumn<QString>("message"); // file of the text
         QTest::newRow("no template") << "no template" << "Не найден шаблон печатной формы:\n";
         QTest::newRow("only the old template") << "old template" << "(.xlsx) под именем Forms/form.xlsx";
         QTest::newRow("template not a workbook") << "broken template" << "повреждён или не является книгой Excel";
@@ -585,7 +585,7 @@ private slots:
         const Book book(f.opened());
         QCOMPARE(book.cells().value("D1").text, "Сохранённый  ");
         QCOMPARE(book.cells().value("D3").text, "Инженер");
-        QCOMPARE(book.parts.value(book.pictures().value(0).media), bytesOf(f.p.folder + "/Forms/foto.png"));
+        QCOMPARE(book.files.value(book.pictures().value(0).media), bytesOf(f.p.folder + "/Forms/foto.png"));
         QCOMPARE(find<QLineEdit>(rf, "ed_fam")->text(), "Новый");
         QCOMPARE(find<QLabel>(rf, "im_foto")->pixmap().cacheKey(), shownPhoto);
         QCOMPARE(rf->PendingPhoto, chosen);
@@ -605,10 +605,10 @@ private slots:
         auto rel = [&r](const char *id, const char *type, const char *target) {
             return "<Relationship Id=\"" + QByteArray(id) + "\" Type=\"" + r + "/" + type + "\" Target=\"" + target + "\"/>";
         };
-        auto type = [](const char *part, const char *kind) {
-            return "<Override PartName=\"" + QByteArray(part) + "\" ContentType=\"application/vnd.openxmlformats-officedocument." + kind + "+xml\"/>";
+        auto type = [](const char *file, const char *kind) {
+            return "<Override PartName=\"" + QByteArray(file) + "\" ContentType=\"application/vnd.openxmlformats-officedocument." + kind + "+xml\"/>";
         };
-        const QMap<QString, QByteArray> parts = {
+        const QMap<QString, QByteArray> files = {
             {"[Content_Types].xml", "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                                     "<Default Extension=\"PNG\" ContentType=\"image/png\"/>" +
                                         type("/xl/workbook.xml", "spreadsheetml.sheet.main") +
@@ -639,7 +639,7 @@ private slots:
         };
         QFile::remove(f.form);
         zip_t *z = zip_open(QFile::encodeName(f.form).constData(), ZIP_CREATE, nullptr);
-        for (auto it = parts.cbegin(); it != parts.cend(); ++it)
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
             zip_file_add(z, it.key().toUtf8().constData(), zip_source_buffer(z, it.value().constData(), zip_uint64_t(it.value().size()), 0), 0);
         QCOMPARE(zip_close(z), 0);
 
@@ -649,7 +649,7 @@ private slots:
         QCOMPARE(cells.value("B30").text, "Подпись");
         QCOMPARE(cells.value("D1").text, "Орлов  ");
         QCOMPARE(cells.value("D2").text, "Завод, Цех");
-        QVERIFY(!book.parts.value(kSheet).contains("<x:f>"));
+        QVERIFY(!book.files.value(kSheet).contains("<x:f>"));
         QStringList order; // rows and cells in sheet order
         const auto sheet = book.xml(kSheet);
         for (pugi::xpath_node c : sheet->select_nodes("//*[local-name()='c']"))
@@ -657,19 +657,19 @@ private slots:
         QCOMPARE(order.mid(0, 5), (QStringList{"A1", "B1", "C1", "D1", "D2"}));
         QCOMPARE(order.last(2), (QStringList{"A24", "B30"}));
         // The calculation chain goes with the formula.
-        QVERIFY(!book.parts.contains("xl/calcChain.xml"));
-        QVERIFY(!book.parts.value("[Content_Types].xml").contains("calcChain"));
-        QVERIFY(!book.parts.value("xl/_rels/workbook.xml.rels").contains("calcChain"));
+        QVERIFY(!book.files.contains("xl/calcChain.xml"));
+        QVERIFY(!book.files.value("[Content_Types].xml").contains("calcChain"));
+        QVERIFY(!book.files.value("xl/_rels/workbook.xml.rels").contains("calcChain"));
         // The logo stays; the photo joins it as a picture of its own.
         const QList<Book::Picture> pics = book.pictures();
         QCOMPARE(pics.size(), 2);
         QCOMPARE(pics[0].media, "xl/media/image1.PNG");
-        QVERIFY(pics[1].media != pics[0].media && book.parts.contains(pics[1].media));
+        QVERIFY(pics[1].media != pics[0].media && book.files.contains(pics[1].media));
         QCOMPARE(pics[1].cx, 115 * kEmu);
         QVERIFY(pics[1].id > 7);
         // Opens on the filled sheet, alone selected, without grid lines.
-        QVERIFY(!book.parts.value("xl/workbook.xml").contains("activeTab"));
-        QVERIFY(!book.parts.value("xl/worksheets/sheet2.xml").contains("tabSelected"));
+        QVERIFY(!book.files.value("xl/workbook.xml").contains("activeTab"));
+        QVERIFY(!book.files.value("xl/worksheets/sheet2.xml").contains("tabSelected"));
         QCOMPARE(book.gridLines(), "0");
         QCOMPARE(book.contentType("xl/workbook.xml"), kTemplateType);
     }
@@ -683,7 +683,7 @@ private slots:
         Fixture f;
         const qint64 id = f.card(::fullCard() << QPair<QString, QString>("fpath", f.photo("p.jpg", QSize(300, 400), "JPEG")));
         f.accounts(id, {"VK", "2 ...", "QQ", ""}, {"vk.com/k", "адрес 2", "адрес 3", ""});
-        const QString file = f.exported(id).parts.isEmpty() ? QString() : f.lastFile;
+        const QString file = f.exported(id).files.isEmpty() ? QString() : f.lastFile;
         QVERIFY(!file.isEmpty());
         auto convert = [&](const QString &format) {
             QProcess::execute(soffice, {"-env:UserInstallation=" + QUrl::fromLocalFile(f.p.root.filePath("lo")).toString(),
@@ -716,7 +716,7 @@ private slots:
         QCOMPARE(pics.size(), 1);
         QVERIFY2(qAbs(pics[0].cx - 115 * kEmu) < 2 * kEmu && qAbs(pics[0].cy - 1947333) < 2 * kEmu,
                  qPrintable(QStringLiteral("%1 x %2").arg(pics[0].cx).arg(pics[0].cy)));
-        QVERIFY(again.parts.contains(pics[0].media));
+        QVERIFY(again.files.contains(pics[0].media));
     }
 };
 

@@ -1,10 +1,10 @@
-#include "xmlpart.h"
+#include "xmldoc.h"
 
 #include <QStringList>
 
 namespace printout::xml {
 
-bool Part::parse(const QByteArray &data)
+bool XmlDoc::parse(const QByteArray &data)
 {
     const pugi::xml_parse_result r =
         doc.load_buffer(data.constData(), size_t(data.size()),
@@ -22,7 +22,7 @@ bool Part::parse(const QByteArray &data)
     return true;
 }
 
-void Part::create(const char *rootName, const char *ns)
+void XmlDoc::create(const char *rootName, const char *ns)
 {
     doc.reset();
     pugi::xml_node decl = doc.append_child(pugi::node_declaration);
@@ -38,7 +38,7 @@ void Part::create(const char *rootName, const char *ns)
     r.append_attribute(xmlns.c_str()) = ns;
 }
 
-QByteArray Part::bytes() const
+QByteArray XmlDoc::bytes() const
 {
     struct Writer : pugi::xml_writer
     {
@@ -49,7 +49,7 @@ QByteArray Part::bytes() const
     return w.out;
 }
 
-std::string Part::nsPrefix(const char *ns, const char *wanted)
+std::string XmlDoc::nsPrefix(const char *ns, const char *wanted)
 {
     pugi::xml_node r = root();
     for (pugi::xml_attribute a : r.attributes()) {
@@ -97,17 +97,17 @@ pugi::xml_node insertInOrder(pugi::xml_node parent, const std::string &prefix, c
     return parent.append_child(full.c_str());
 }
 
-QString folderOf(const QString &part)
+QString folderOf(const QString &file)
 {
-    const qsizetype slash = part.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : part.left(slash);
+    const qsizetype slash = file.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : file.left(slash);
 }
 
-QString relsPartOf(const QString &part)
+QString relsFileOf(const QString &file)
 {
-    const QString folder = folderOf(part);
-    const QString file = part.mid(folder.isEmpty() ? 0 : folder.size() + 1);
-    return (folder.isEmpty() ? QString() : folder + QLatin1Char('/')) + QStringLiteral("_rels/") + file +
+    const QString folder = folderOf(file);
+    const QString base = file.mid(folder.isEmpty() ? 0 : folder.size() + 1);
+    return (folder.isEmpty() ? QString() : folder + QLatin1Char('/')) + QStringLiteral("_rels/") + base +
            QStringLiteral(".rels");
 }
 
@@ -115,30 +115,30 @@ QString resolveTarget(const QString &source, const QString &target)
 {
     QString t = target;
     t.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    QStringList parts;
+    QStringList files;
     if (!t.startsWith(QLatin1Char('/'))) {
         const QString folder = folderOf(source);
         if (!folder.isEmpty())
-            parts = folder.split(QLatin1Char('/'));
+            files = folder.split(QLatin1Char('/'));
     }
     for (const QString &p : t.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         if (p == QLatin1String("."))
             continue;
         if (p == QLatin1String("..")) {
-            if (parts.isEmpty())
+            if (files.isEmpty())
                 return QString();
-            parts.removeLast();
+            files.removeLast();
         } else {
-            parts << p;
+            files << p;
         }
     }
-    return parts.join(QLatin1Char('/'));
+    return files.join(QLatin1Char('/'));
 }
 
-QString relativeTarget(const QString &source, const QString &part)
+QString relativeTarget(const QString &source, const QString &file)
 {
     QStringList from = folderOf(source).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QStringList to = part.split(QLatin1Char('/'));
+    QStringList to = file.split(QLatin1Char('/'));
     while (!from.isEmpty() && to.size() > 1 && from.first() == to.first()) {
         from.removeFirst();
         to.removeFirst();

@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers for the XML parts of a workbook package, on top of pugixml.
+// Small helpers for the XML files of a workbook package, on top of pugixml.
 
 #include <QByteArray>
 #include <QString>
@@ -13,9 +13,9 @@ inline constexpr const char *kRelNs = "http://schemas.openxmlformats.org/officeD
 inline constexpr const char *kPackageRelNs = "http://schemas.openxmlformats.org/package/2006/relationships";
 inline constexpr const char *kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
 
-// One parsed part. Elements are named through q(), which adds the prefix the
-// part's root element carries ("x:" in some generators' files, usually none).
-struct Part
+// One parsed file. Elements are named through q(), which adds the prefix the
+// file's root element carries ("x:" in some generators' files, usually none).
+struct XmlDoc
 {
     pugi::xml_document doc;
     std::string prefix;
@@ -28,7 +28,7 @@ struct Part
     QByteArray bytes() const;
 
     pugi::xml_node root() const { return doc.document_element(); }
-    // The name stays valid as long as the part: pugixml's child ranges keep the pointer.
+    // The name stays valid as long as the document: pugixml's child ranges keep the pointer.
     const char *q(const char *local) const
     {
         auto it = names.find(local);
@@ -49,13 +49,13 @@ std::string localName(const pugi::xml_node &n);
 pugi::xml_node insertInOrder(pugi::xml_node parent, const std::string &prefix, const char *name,
                              std::initializer_list<const char *> order);
 
-// Package paths: the part's folder, its relationships part, and targets.
-QString folderOf(const QString &part);
-QString relsPartOf(const QString &part);
-// The part a relationship of `source` points at; empty when it leaves the package.
+// Package paths: the file's folder, its relationships file, and targets.
+QString folderOf(const QString &file);
+QString relsFileOf(const QString &file);
+// The file a relationship of `source` points at; empty when it leaves the package.
 QString resolveTarget(const QString &source, const QString &target);
-// The target that leads from `source` to `part`, relative as spreadsheet programs write it.
-QString relativeTarget(const QString &source, const QString &part);
+// The target that leads from `source` to `file`, relative as spreadsheet programs write it.
+QString relativeTarget(const QString &source, const QString &file);
 
 std::string str(const QString &s);
 QString qstr(const char *s);
