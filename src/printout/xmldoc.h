@@ -11,7 +11,6 @@ namespace printout::xml {
 
 inline constexpr const char *kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 inline constexpr const char *kPackageRelNs = "http://schemas.openxmlformats.org/package/2006/relationships";
-inline constexpr const char *kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
 
 // One parsed file. Elements are named through q(), which adds the prefix the
 // file's root element carries ("x:" in some generators' files, usually none).
