@@ -10,12 +10,14 @@
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/settings.h"
+#include "app/shell.h"
 #include "app/state.h"
 #include "card/cardwindow.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/refvalues.h"
 #include "core/tempfolder.h"
+#include "printout/cardexport.h"
 #include "refbooks/refbooks.h"
 #include "users/userwindows.h"
 
@@ -900,13 +902,22 @@ void TMF::tb_expClick()
         ExportCard(id.toLongLong());
 }
 
-// The printed card form is filled from a spreadsheet template; that part of
-// the program is not in this version yet, and the user is told so.
+// The printed form of the stored card (never the fields of an open card):
+// a new workbook made from the template Forms/form.xlsx, filled and opened
+// in the desktop's spreadsheet program.
 void TMF::ExportCard(qint64 id)
 {
-    Q_UNUSED(id);
-    msg::error(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this,
-               QStringLiteral("Печатная форма карточки пока недоступна в этой версии программы."));
+    core::CardStore store(db);
+    const std::optional<core::CardRecord> card = store.load(id);
+    if (!card) {
+        QWidget *owner = QApplication::activeModalWidget();
+        msg::error(owner ? owner : this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        return;
+    }
+    const std::optional<core::Accounts> accounts = store.loadAccounts(id);
+    const std::unique_ptr<printout::Workbook> workbook =
+        printout::newWorkbook([](const QString &file) { return shell::openFile(file); });
+    printout::exportCard(*workbook, {paths::programFolder(), PhotoFolder}, *card, accounts);
 }
 
 void TMF::FillRefLists()

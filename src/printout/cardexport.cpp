@@ -1,0 +1,99 @@
+#include "cardexport.h"
+
+#include "core/cellmap.h"
+#include "core/photos.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+
+namespace printout {
+namespace {
+
+QString formsFile(const QString &programFolder, const QString &name)
+{
+    return QDir::toNativeSeparators(QDir(programFolder).filePath(QStringLiteral("Forms/") + name));
+}
+
+QString formsName(const QString &name)
+{
+    return QDir::toNativeSeparators(QStringLiteral("Forms/") + name);
+}
+
+// Throws when there is no template to open; an office that still has only
+// the old Excel 97-2003 template is told how to convert it.
+void checkTemplate(const Sources &sources)
+{
+    const QString path = templatePath(sources.programFolder);
+    if (QFileInfo(path).isFile())
+        return;
+    const QString old = formsFile(sources.programFolder, QStringLiteral("form.xls"));
+    if (QFileInfo(old).isFile())
+        throw Error(QStringLiteral("Шаблон печатной формы %1 в старом формате Excel 97-2003 не поддерживается.\r"
+                                   "Откройте его в программе для работы с таблицами и сохраните как книгу Excel "
+                                   "(.xlsx) под именем %2 в папке программы.")
+                        .arg(formsName(QStringLiteral("form.xls")), formsName(QStringLiteral("form.xlsx"))));
+    throw Error(QStringLiteral("Не найден шаблон печатной формы:\r%1").arg(path));
+}
+
+// The picture's size in pixels, as the card shows it (turned by its
+// orientation mark). The whole picture is read, so a damaged one is caught
+// here and not in the spreadsheet program.
+QSize measure(const QString &path, bool defaultPicture)
+{
+    if (!QFileInfo(path).isFile())
+        throw Error((defaultPicture ? QStringLiteral("Не найдено изображение по умолчанию для карточки без фотографии:\r%1")
+                                    : QStringLiteral("Не найден файл фотографии:\r%1"))
+                        .arg(QDir::toNativeSeparators(path)));
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+        throw Error(QStringLiteral("Файл фотографии не является изображением или повреждён:\r%1\r%2")
+                        .arg(QDir::toNativeSeparators(path), reader.errorString()));
+    return image.size();
+}
+
+} // namespace
+
+QString templatePath(const QString &programFolder)
+{
+    return formsFile(programFolder, QStringLiteral("form.xlsx"));
+}
+
+QString picturePath(const Sources &sources, const QString &fpath)
+{
+    if (fpath.isEmpty())
+        return formsFile(sources.programFolder, QStringLiteral("foto.png"));
+    const QString file = core::photoFile(sources.photoFolder, fpath);
+    if (file.isEmpty())
+        throw Error(QStringLiteral("Путь к фотографии карточки «%1» ведёт за пределы папки фотографий; "
+                                   "такой файл не открывается.")
+                        .arg(fpath));
+    return file;
+}
+
+QSizeF printedSize(const QSize &pixels)
+{
+    const double ratio = double(pixels.width()) / double(pixels.height());
+    return {115.0, 115.0 / ratio};
+}
+
+void exportCard(Workbook &workbook, const Sources &sources, const core::CardRecord &card,
+                const std::optional<core::Accounts> &accounts)
+{
+    checkTemplate(sources);
+    workbook.openTemplate(templatePath(sources.programFolder));
+    workbook.copyToNewWorkbook();
+    workbook.hideGridLines();
+
+    const QString picture = picturePath(sources, card.fpath);
+    const QSizeF size = printedSize(measure(picture, card.fpath.isEmpty()));
+    workbook.addPicture(picture, size.width(), size.height());
+
+    for (const core::CellText &c : core::cardCells(card, accounts))
+        workbook.setCell(c.cell, c.text);
+    workbook.show();
+}
+
+} // namespace printout

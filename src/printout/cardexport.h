@@ -1,0 +1,34 @@
+#pragma once
+// The printed form of one stored card: a new workbook made from the template
+// Forms/form.xlsx, filled with the card's texts, its photo and its accounts.
+
+#include "core/cardstore.h"
+#include "workbook.h"
+
+#include <QSizeF>
+#include <optional>
+
+namespace printout {
+
+// Where the export finds its files.
+struct Sources
+{
+    QString programFolder; // holds Forms/form.xlsx and Forms/foto.png
+    QString photoFolder;   // the stored photos
+};
+
+// The template's path: Forms/form.xlsx in the program folder.
+QString templatePath(const QString &programFolder);
+// The picture the form shows: the stored photo, or Forms/foto.png when the
+// card has none. Throws Error for a stored path that leads outside the photo folder.
+QString picturePath(const Sources &sources, const QString &fpath);
+// The picture's size on the sheet: 115 points wide, its proportions kept.
+QSizeF printedSize(const QSize &pixels);
+
+// Fills a new workbook with the card and hands it to the user. Every failure
+// (no template, a missing or broken picture, ...) throws Error before the
+// workbook is shown.
+void exportCard(Workbook &workbook, const Sources &sources, const core::CardRecord &card,
+                const std::optional<core::Accounts> &accounts);
+
+} // namespace printout

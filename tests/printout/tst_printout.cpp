@@ -1,0 +1,724 @@
+// The card printout: the produced workbook read back (libzip, pugixml) and,
+// where LibreOffice is installed, converted by it.
+
+#include "app/context.h"
+#include "app/filedialog.h"
+#include "app/messages.h"
+#include "app/shell.h"
+#include "app/state.h"
+#include "card/cardwindow.h"
+#include "printout/workbook.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QComboBox>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QToolButton>
+#include <QtTest>
+#include <pugixml.hpp>
+#include <zip.h>
+
+using uitest::find;
+using Cols = QList<QPair<QString, QString>>;
+
+namespace {
+
+const char *const kSheet = "xl/worksheets/sheet1.xml";
+const QString kTemplateType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml");
+constexpr qint64 kEmu = 12700; // per point
+const QStringList kMapped = {"D1", "D2", "D3", "D4", "D5", "G5", "D6", "G6", "D7", "G7", "D8", "G8", "D9", "H9",
+                             "D10", "H10", "A13", "A18", "C18", "A19", "C19", "A20", "C20", "A21", "C21", "A24"};
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// _xHHHH_ in a cell's text stands for that character.
+QString decode(QString t)
+{
+    static const QRegularExpression escaped(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
+    for (QRegularExpressionMatch m = escaped.match(t); m.hasMatch(); m = escaped.match(t, m.capturedStart() + 1))
+        t.replace(m.capturedStart(), 7, QChar(char16_t(m.captured(1).toUInt(nullptr, 16))));
+    return t;
+}
+
+// A workbook file, unpacked; XPath ignores prefixes through local-name().
+struct Book
+{
+    explicit Book(const QString &path)
+    {
+        zip_t *z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, nullptr);
+        for (zip_int64_t i = 0; z && i < zip_get_num_entries(z, 0); ++i) {
+            zip_stat_t st;
+            zip_stat_index(z, zip_uint64_t(i), 0, &st);
+            QByteArray data(qsizetype(st.size), Qt::Uninitialized);
+            zip_file_t *f = zip_fopen_index(z, zip_uint64_t(i), 0);
+            zip_fread(f, data.data(), st.size);
+            zip_fclose(f);
+            files.insert(QString::fromUtf8(st.name), data);
+        }
+        if (z)
+            zip_close(z);
+    }
+    std::shared_ptr<pugi::xml_document> xml(const QString &file) const
+    {
+        auto doc = std::make_shared<pugi::xml_document>();
+        const QByteArray d = files.value(file);
+        doc->load_buffer(d.constData(), size_t(d.size()), pugi::parse_default | pugi::parse_ws_pcdata);
+        return doc;
+    }
+    QString query(const QString &file, const QString &xpath) const
+    {
+        return QString::fromStdString(pugi::xpath_query(xpath.toUtf8().constData()).evaluate_string(*xml(file)));
+    }
+    QString contentType(const QString &file) const
+    {
+        const QString o = query("[Content_Types].xml", "/*/*[@PartName='/" + file + "']/@ContentType");
+        return o.isEmpty() ? query("[Content_Types].xml", "/*/*[translate(@Extension,'PNGJEG','pngjeg')='" +
+                                                              file.section('.', -1).toLower() + "']/@ContentType")
+                           : o;
+    }
+    // A relationship's target of `file`, by type and maybe id, as a package path.
+    QString related(const QString &file, const QString &type, const QString &id = "*") const
+    {
+        const QString folder = file.section('/', 0, -2);
+        const QString target = query(folder + "/_rels/" + file.section('/', -1) + ".rels",
+                                     "/*/*[contains(@Type,'/" + type + "') and ('" + id + "'='*' or @Id='" + id + "')]/@Target");
+        return target.isEmpty() ? QString() : QDir::cleanPath(folder + '/' + target);
+    }
+
+    struct Cell
+    {
+        QString text, style;
+        bool hasValue = false;
+    };
+    QMap<QString, Cell> cells() const
+    {
+        const auto sst = xml("xl/sharedStrings.xml");
+        QMap<QString, Cell> out;
+        const auto sheet = xml(kSheet);
+        for (pugi::xpath_node x : sheet->select_nodes("//*[local-name()='c']")) {
+            const pugi::xml_node c = x.node();
+            Cell cell{{}, QString::fromUtf8(c.attribute("s").value())};
+            const std::string t = c.attribute("t").value();
+            const std::string texts = t == "inlineStr" ? "./*/*[local-name()='t']"
+                                    : t == "s" ? "(//*[local-name()='si'])[" + std::to_string(c.child_value("v") ? atoi(c.child_value("v")) + 1 : 0) + "]//*[local-name()='t']"
+                                               : "./*[local-name()='v']";
+            for (pugi::xpath_node n : (t == "s" ? sst->select_nodes(texts.c_str()) : c.select_nodes(texts.c_str()))) {
+                cell.hasValue = true;
+                cell.text += decode(QString::fromUtf8(n.node().text().get()));
+            }
+            out.insert(QString::fromUtf8(c.attribute("r").value()), cell);
+        }
+        return out;
+    }
+    // Sheet elements printed, to compare with the template's.
+    QString element(const char *name) const
+    {
+        std::ostringstream os;
+        xml(kSheet)->select_node(("/*/*[local-name()='" + std::string(name) + "']").c_str()).node().print(os, "", pugi::format_raw);
+        return QString::fromStdString(os.str());
+    }
+
+    struct Picture
+    {
+        qint64 cx, cy;
+        QString from; // col,colOff,row,rowOff
+        QString media;
+        int id;
+    };
+    QList<Picture> pictures() const
+    {
+        QList<Picture> out;
+        const QString drawing = related(kSheet, "drawing");
+        const auto doc = xml(drawing);
+        for (pugi::xpath_node a : doc->select_nodes("/*/*")) {
+            auto q = [&a](const char *x) { return pugi::xpath_query(x).evaluate_string(a.node()); };
+            // The anchor's size, else the shape's (a two-cell anchor has none of its own).
+            const std::string cx = q("./*[local-name()='ext']/@cx"), cy = q("./*[local-name()='ext']/@cy");
+            out << Picture{std::stoll(cx.empty() ? q(".//*[local-name()='xfrm']/*[local-name()='ext']/@cx") : cx),
+                           std::stoll(cy.empty() ? q(".//*[local-name()='xfrm']/*[local-name()='ext']/@cy") : cy),
+                           QString::fromStdString(q("concat(*[local-name()='from']/*[1],',',*[local-name()='from']/*[2],',',"
+                                                    "*[local-name()='from']/*[3],',',*[local-name()='from']/*[4])")),
+                           related(drawing, "image", QString::fromStdString(q(".//*[local-name()='blip']/@*[local-name()='embed']"))),
+                           std::stoi(q(".//*[local-name()='cNvPr']/@id"))};
+        }
+        return out;
+    }
+    QString gridLines() const { return query(kSheet, "//*[local-name()='sheetView']/@showGridLines"); }
+
+    QMap<QString, QByteArray> files;
+};
+
+// Records the export's steps and passes them on.
+class Recorder : public printout::Workbook
+{
+public:
+    Recorder(std::unique_ptr<printout::Workbook> real, QStringList &log) : m_real(std::move(real)), m_log(log) {}
+    void openTemplate(const QString &p) override { step("openTemplate " + QDir::fromNativeSeparators(p).section('/', -2)), m_real->openTemplate(p); }
+    void copyToNewWorkbook() override { step("copyToNewWorkbook"), m_real->copyToNewWorkbook(); }
+    void hideGridLines() override { step("hideGridLines"), m_real->hideGridLines(); }
+    void addPicture(const QString &f, double w, double h) override
+    {
+        step(QStringLiteral("addPicture %1 %2 %3").arg(QFileInfo(f).fileName()).arg(w).arg(h)), m_real->addPicture(f, w, h);
+    }
+    void setCell(const QString &c, const QString &t) override { step("setCell " + c + '=' + t), m_real->setCell(c, t); }
+    void show() override { step("show"), m_real->show(); }
+
+private:
+    void step(const QString &s) { m_log << s; }
+    std::unique_ptr<printout::Workbook> m_real;
+    QStringList &m_log;
+};
+
+// A program folder with the built template, a user logged in and a
+// temporary folder of its own.
+struct Fixture
+{
+    explicit Fixture(const QString &level = QStringLiteral("full"))
+    {
+        oldTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(temp));
+        QDir().mkpath(temp);
+        QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx"), form);
+        p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), level);
+        p.loginDirect(QStringLiteral("ivanov"), level);
+        msg::takeShown();
+    }
+    ~Fixture()
+    {
+        printout::setWorkbookFactory({});
+        qputenv("TMPDIR", oldTemp);
+    }
+
+    // A card the list shows (the searched columns at least empty).
+    qint64 card(Cols cols)
+    {
+        for (const char *c : {"fam", "work", "post", "wmail", "wtel", "fpath"})
+            if (std::none_of(cols.cbegin(), cols.cend(), [c](const auto &v) { return v.first == QLatin1String(c); }))
+                cols << QPair<QString, QString>(QLatin1String(c), QString(""));
+        return p.addCard(cols);
+    }
+    void accounts(qint64 id, const QStringList &networks, const QStringList &addresses)
+    {
+        p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES (%1, '%2')")
+                   .arg(id).arg((networks + addresses).join("', '")));
+    }
+    // A picture stored as a card's photo; returns its fpath.
+    QString photo(const QString &name, QSize size, const char *format = "PNG")
+    {
+        QImage img(size, QImage::Format_RGB32);
+        img.fill(QColor(40, 90, 160));
+        QDir().mkpath(PhotoFolder + "/st");
+        img.save(PhotoFolder + "/st/" + name, format);
+        return "st\\" + name;
+    }
+    QString file(const QString &fpath) const { return PhotoFolder + '/' + QString(fpath).replace('\\', '/'); }
+
+    // Exports through the main window's button, the card's row selected.
+    void exportFromList(qint64 id)
+    {
+        p.mf->db.IBTrans.commit();
+        p.mf->FillList();
+        p.mf->selectRow(int(uitest::listColumn(p.mf, 0).indexOf(QString::number(id))));
+        QCOMPARE(p.mf->selectedId(), QString::number(id));
+        find<QToolButton>(p.mf, QStringLiteral("tb_exp"))->click();
+    }
+    QString opened()
+    {
+        const QList<QUrl> urls = shell::takeOpened();
+        return urls.size() == 1 ? urls.first().toLocalFile() : QString();
+    }
+    QStringList messages()
+    {
+        QStringList out;
+        for (const msg::Shown &m : msg::takeShown())
+            out << m.caption + ": " + m.text;
+        return out;
+    }
+    Book exported(qint64 id)
+    {
+        exportFromList(id);
+        const QStringList shown = messages();
+        if (!shown.isEmpty())
+            qWarning() << shown;
+        return Book(lastFile = opened());
+    }
+    QStringList tempEntries() const
+    {
+        QStringList out;
+        for (QDirIterator it(temp, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            out << it.next();
+        return out;
+    }
+
+    uitest::Program p;
+    QString temp = p.root.filePath("tmp");
+    QString form = p.folder + "/Forms/form.xlsx";
+    QString lastFile;
+    QByteArray oldTemp;
+};
+
+Cols fullCard()
+{
+    return {{"fam", "Кузнецова"}, {"name1", "Анна"}, {"name2", "Сергеевна"}, {"work", "ООО «Север & Юг»"},
+            {"dep", "Отдел <продаж>"}, {"post", "Главный бухгалтер"}, {"bdate", "14.03.1981"}, {"wtel", "+7 495 1"},
+            {"htel", "+7 495 2"}, {"wmob", "+7 916 3"}, {"hmob", "+7 926 4"}, {"wmail", "a@sever.ru"},
+            {"hmail", "anna@mail.ru"}, {"wskype", "ws"}, {"hskype", "hs"}, {"ps", "45 06"}, {"pnum", "123456"},
+            {"pdate1", "01.04.2006"}, {"pdate2", "14.03.2026"}, {"vs", "72"}, {"vnum", "7654321"},
+            {"vdate1", "10.06.2023"}, {"vdate2", "  .  .    "}, {"smok", "0"}, {"alc", "1"}, {"art", "1"},
+            {"other", "шахматы, театр"}, {"rem", "Звонить после 10:00.\r\nКод _x0041_ и знак \x01 как есть."}};
+}
+const QMap<QString, QString> kFullCells = {
+    {"D1", "Кузнецова Анна Сергеевна"}, {"D2", "ООО «Север & Юг», Отдел <продаж>"}, {"D3", "Главный бухгалтер"},
+    {"D4", "14.03.1981"}, {"D5", "+7 495 1"}, {"G5", "+7 495 2"}, {"D6", "+7 916 3"}, {"G6", "+7 926 4"},
+    {"D7", "a@sever.ru"}, {"G7", "anna@mail.ru"}, {"D8", "ws"}, {"G8", "hs"}, {"D9", "45 06-123456"},
+    {"H9", "с 01.04.2006 по 14.03.2026"}, {"D10", "72-7654321"}, {"H10", "с 10.06.2023 по   .  .    "},
+    {"A13", "алкоголь, искусство, шахматы, театр"}, {"A18", "VK"}, {"C18", "vk.com/k"}, {"C19", "адрес 2"},
+    {"A20", "QQ"}, {"C20", "адрес 3"},
+    // Lines break as in a cell typed by hand; odd characters come back as they were.
+    {"A24", "Звонить после 10:00.\nКод _x0041_ и знак \x01 как есть."}};
+
+} // namespace
+
+class TestPrintout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every cell of the map, the photo at 115 x 86.25 points, no grid lines,
+    // a workbook template; all else exactly the template's.
+    void fullCard()
+    {
+        Fixture f(QStringLiteral("read")); // printing needs no rights
+        const QString fpath = f.photo("фото.png", QSize(400, 300));
+        const qint64 id = f.card(::fullCard() << QPair<QString, QString>("fpath", fpath));
+        f.accounts(id, {"VK", "2 ...", "QQ", ""}, {"vk.com/k", "адрес 2", "адрес 3", "адрес 4"});
+        const Book book = f.exported(id);
+        const QMap<QString, Book::Cell> cells = book.cells();
+        for (const QString &c : kMapped) {
+            QCOMPARE(cells.value(c).hasValue, kFullCells.contains(c));
+            QCOMPARE(cells.value(c).text, kFullCells.value(c));
+        }
+        QCOMPARE(book.contentType("xl/workbook.xml"), kTemplateType);
+        QCOMPARE(book.gridLines(), "0");
+        const QList<Book::Picture> pics = book.pictures();
+        QCOMPARE(pics.size(), 1);
+        QCOMPARE(pics[0].cx, 115 * kEmu);
+        QCOMPARE(pics[0].cy, qint64(86.25 * kEmu));
+        QCOMPARE(pics[0].from, QString("0,12700,0,12700"));
+        QCOMPARE(book.files.value(pics[0].media), bytesOf(f.file(fpath)));
+        QCOMPARE(book.contentType(pics[0].media), "image/png");
+        QCOMPARE(book.contentType(book.related(kSheet, "drawing")), "application/vnd.openxmlformats-officedocument.drawing+xml");
+
+        const Book form(f.form);
+        const QMap<QString, Book::Cell> original = form.cells();
+        for (auto it = original.cbegin(); it != original.cend(); ++it) {
+            QCOMPARE(cells.value(it.key()).style, it.value().style);
+            if (!kMapped.contains(it.key()))
+                QCOMPARE(cells.value(it.key()).text, it.value().text);
+        }
+        for (const char *e : {"mergeCells", "cols", "sheetFormatPr", "pageMargins", "pageSetup", "printOptions", "headerFooter"})
+            QCOMPARE(book.element(e), form.element(e));
+        for (auto it = form.files.cbegin(); it != form.files.cend(); ++it)
+            if (!QStringList{"[Content_Types].xml", "xl/workbook.xml", kSheet}.contains(it.key()))
+                QVERIFY2(book.files.value(it.key()) == it.value(), qPrintable(it.key()));
+        QCOMPARE(form.gridLines(), QString());
+        QCOMPARE(bytesOf(f.form), bytesOf(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx")); // only read
+
+        // In a folder of its own in the temporary folder, unreadable to others.
+        QCOMPARE(f.tempEntries(), (QStringList{QFileInfo(f.lastFile).path(), f.lastFile}));
+        QVERIFY(f.lastFile.endsWith(".xltx"));
+        QVERIFY(!(QFileInfo(QFileInfo(f.lastFile).path()).permissions() & (QFile::ReadOther | QFile::ReadGroup)));
+    }
+
+    void habitsLine_data()
+    {
+        QTest::addColumn<Cols>("columns");
+        QTest::addColumn<QString>("a13"); // null: left as the template has it
+        Cols all{{"other", ""}};
+        for (const char *c : {"paint", "sport", "cook", "trav", "mus", "art", "hunt", "fish", "alc", "smok"})
+            all << QPair<QString, QString>(c, "1");
+        QTest::newRow("all ten flags") << all << "курение, алкоголь, рыбалка, охота, искусство, музыка, туризм, "
+                                                 "кулинария, спорт, живопись";
+        QTest::newRow("two trailing blanks") << Cols{{"other", "рыбалка на Оке  "}} << "рыбалка на Оке";
+        QTest::newRow("trailing comma") << Cols{{"other", "театр,"}} << "театр";
+        QTest::newRow("comma and blank") << Cols{{"other", "театр, "}} << "театр";
+        QTest::newRow("two commas lose one") << Cols{{"other", "театр,,"}} << "театр,";
+        QTest::newRow("blanks only") << Cols{{"other", "    "}} << QString();
+        QTest::newRow("nothing") << Cols{{"smok", "0"}} << QString();
+    }
+
+    void habitsLine()
+    {
+        QFETCH(Cols, columns);
+        QFETCH(QString, a13);
+        Fixture f;
+        const Book::Cell cell = f.exported(f.card(columns)).cells().value("A13");
+        QCOMPARE(cell.hasValue, !a13.isNull());
+        QCOMPARE(cell.text, a13.isNull() ? QString() : a13);
+        QCOMPARE(cell.style, Book(f.form).cells().value("A13").style);
+    }
+
+    void accountRows_data()
+    {
+        QTest::addColumn<QStringList>("networks");
+        QTest::addColumn<QStringList>("rows"); // A|C of rows 18..21, "-" for a cell not written
+        QTest::newRow("1 and 3 go to rows 18 and 19") << QStringList{"VK", "", "QQ", ""}
+                                                      << QStringList{"VK|адрес 1", "QQ|адрес 3", "-|-", "-|-"};
+        QTest::newRow("placeholder writes only the address") << QStringList{"", "2 ...", "", ""}
+                                                             << QStringList{"-|адрес 2", "-|-", "-|-", "-|-"};
+        QTest::newRow("another account's placeholder is a name") << QStringList{"2 ...", "", "", "4 ..."}
+                                                                 << QStringList{"2 ...|адрес 1", "-|адрес 4", "-|-", "-|-"};
+        QTest::newRow("no accounts row") << QStringList{} << QStringList{"-|-", "-|-", "-|-", "-|-"};
+    }
+
+    void accountRows()
+    {
+        QFETCH(QStringList, networks);
+        QFETCH(QStringList, rows);
+        Fixture f;
+        const qint64 id = f.card({});
+        if (!networks.isEmpty())
+            f.accounts(id, networks, {"адрес 1", "адрес 2", "адрес 3", "адрес 4"});
+        const QMap<QString, Book::Cell> cells = f.exported(id).cells();
+        QStringList got;
+        for (int r = 18; r <= 21; ++r) {
+            auto at = [&](QChar col) {
+                const Book::Cell c = cells.value(col + QString::number(r));
+                return c.hasValue ? c.text : QStringLiteral("-");
+            };
+            got << at('A') + '|' + at('C');
+        }
+        QCOMPARE(got, rows);
+    }
+
+    // The picture's height keeps its proportions; JPEG and PNG go in as
+    // stored, other kinds as PNG; a JPEG's orientation mark is applied.
+    void picture_data()
+    {
+        QTest::addColumn<QSize>("pixels");
+        QTest::addColumn<QByteArray>("format"); // empty: no photo, the default picture
+        QTest::addColumn<bool>("turned");       // marked "turn 90 degrees"
+        QTest::addColumn<qint64>("cy");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("landscape 400 x 300") << QSize(400, 300) << QByteArray("PNG") << false << qint64(1095375) << "image/png";
+        QTest::newRow("portrait 300 x 400") << QSize(300, 400) << QByteArray("JPEG") << false << qint64(1947333) << "image/jpeg";
+        QTest::newRow("default picture") << QSize() << QByteArray() << false << qint64(0) << "image/png";
+        QTest::newRow("bitmap as PNG") << QSize(200, 100) << QByteArray("BMP") << false << qint64(57.5 * kEmu) << "image/png";
+        QTest::newRow("turned JPEG") << QSize(200, 100) << QByteArray("JPEG") << true << qint64(230 * kEmu) << "image/jpeg";
+    }
+
+    void picture()
+    {
+        QFETCH(QSize, pixels);
+        QFETCH(QByteArray, format);
+        QFETCH(bool, turned);
+        QFETCH(qint64, cy);
+        QFETCH(QString, type);
+        Fixture f;
+        const QString fpath = format.isEmpty() ? QString() : f.photo("p." + format.toLower(), pixels, format.constData());
+        const QString file = format.isEmpty() ? f.p.folder + "/Forms/foto.png" : f.file(fpath);
+        if (format.isEmpty()) {
+            const QSize size = QImageReader(file).size();
+            cy = qRound64(115.0 * size.height() / size.width() * kEmu);
+        }
+        if (turned) { // an EXIF block with orientation 6 right after the JPEG's start
+            QByteArray jpeg = bytesOf(file);
+            jpeg.insert(2, QByteArray::fromHex("FFE1002245786966000049492A0008000000010012010300010000000600000000000000"));
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(jpeg) == jpeg.size());
+        }
+        const Book book = f.exported(f.card({{"fpath", fpath}}));
+        const QList<Book::Picture> pics = book.pictures();
+        QCOMPARE(pics.size(), 1);
+        QCOMPARE(pics[0].cx, 115 * kEmu);
+        QVERIFY2(qAbs(pics[0].cy - cy) <= 1, qPrintable(QString::number(pics[0].cy)));
+        QCOMPARE(book.contentType(pics[0].media), type);
+        const QByteArray embedded = book.files.value(pics[0].media);
+        if (format == "BMP" || turned)
+            QCOMPARE(QImage::fromData(embedded).size(), turned ? pixels.transposed() : pixels);
+        else
+            QCOMPARE(embedded, bytesOf(file));
+    }
+
+    // The steps in order: D1 to H10 always, A13 only with a habits line,
+    // A24, then the workbook is shown.
+    void steps()
+    {
+        Fixture f;
+        QStringList log;
+        printout::setWorkbookFactory([&log](const printout::Opener &open) {
+            return std::make_unique<Recorder>(printout::xlsxWorkbook(open), log);
+        });
+        f.exportFromList(f.card({{"fam", "Орлов"}, {"name1", "Олег"}, {"rem", "р"}}));
+        QCOMPARE(f.messages(), QStringList());
+        const QSize foto = QImageReader(f.p.folder + "/Forms/foto.png").size();
+        QCOMPARE(log, (QStringList{"openTemplate Forms/form.xlsx", "copyToNewWorkbook", "hideGridLines",
+                                   "addPicture foto.png 115 " + QString::number(115.0 * foto.height() / foto.width()),
+                                   "setCell D1=Орлов Олег ", "setCell D2=, ", "setCell D3=", "setCell D4=",
+                                   "setCell D5=", "setCell G5=", "setCell D6=", "setCell G6=", "setCell D7=",
+                                   "setCell G7=", "setCell D8=", "setCell G8=", "setCell D9=-", "setCell H9=с  по ",
+                                   "setCell D10=-", "setCell H10=с  по ", "setCell A24=р", "show"}));
+        QVERIFY(!f.opened().isEmpty());
+    }
+
+    // No row: nothing happens. A record gone meanwhile: its message, no workbook.
+    void mainWindowButton()
+    {
+        Fixture f;
+        int made = 0;
+        printout::setWorkbookFactory([&made](const printout::Opener &open) { return ++made, printout::xlsxWorkbook(open); });
+        f.p.mf->FillList();
+        find<QToolButton>(f.p.mf, QStringLiteral("tb_exp"))->click();
+        QCOMPARE(f.messages(), QStringList());
+
+        const qint64 id = f.card({});
+        f.p.mf->db.IBTrans.commit();
+        f.p.mf->FillList();
+        QCOMPARE(f.p.mf->selectedId(), QString::number(id));
+        f.p.exec(QStringLiteral("DELETE FROM base WHERE pk_id = %1").arg(id));
+        f.p.mf->db.IBTrans.commit(); // deleted by another copy of the program
+        find<QToolButton>(f.p.mf, QStringLiteral("tb_exp"))->click();
+        QCOMPARE(f.messages(), QStringList{"Ошибка: Запись не обнаружена, рекомендуется тестирование базы данных"});
+        QCOMPARE(made, 0);
+        QCOMPARE(shell::takeOpened(), QList<QUrl>());
+        QCOMPARE(f.tempEntries(), QStringList());
+    }
+
+    // Each failure is told in Russian; no file is left behind or opened.
+    void failures_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("message"); // file of the text
+        QTest::newRow("no template") << "no template" << "Не найден шаблон печатной формы:\n";
+        QTest::newRow("only the old template") << "old template" << "(.xlsx) под именем Forms/form.xlsx";
+        QTest::newRow("template not a workbook") << "broken template" << "повреждён или не является книгой Excel";
+        QTest::newRow("template without its sheet") << "no sheet" << "нет части «xl/worksheets/sheet1.xml»";
+        QTest::newRow("photo missing") << "photo missing" << "Не найден файл фотографии:\n";
+        QTest::newRow("photo not a picture") << "photo broken" << "не является изображением или повреждён";
+        QTest::newRow("default picture missing") << "no default" << "Не найдено изображение по умолчанию";
+        QTest::newRow("photo path leads outside") << "outside" << "за пределы папки фотографий";
+        QTest::newRow("temporary folder not writable") << "temp" << "Не удалось сохранить печатную форму во временную папку";
+        QTest::newRow("no spreadsheet program") << "no program" << "не найдена программа";
+    }
+
+    void failures()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(QString, message);
+        Fixture f;
+        QString fpath;
+        auto write = [](const QString &path, const QByteArray &data) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+        };
+        if (trouble == "no template")
+            QFile::remove(f.form);
+        if (trouble == "old template")
+            QFile::rename(f.form, f.p.folder + "/Forms/form.xls");
+        if (trouble == "broken template")
+            write(f.form, "PK\x03\x04 not a zip");
+        if (trouble == "no sheet") {
+            zip_t *z = zip_open(QFile::encodeName(f.form).constData(), 0, nullptr);
+            zip_delete(z, zip_uint64_t(zip_name_locate(z, kSheet, 0)));
+            zip_close(z);
+        }
+        if (trouble == "photo missing")
+            fpath = "st\\нет.jpg";
+        if (trouble == "photo broken")
+            write(f.file(fpath = f.photo("p.jpg", QSize(40, 30), "JPEG")), "\xFF\xD8\xFF\xE0 broken");
+        if (trouble == "no default")
+            QFile::remove(f.p.folder + "/Forms/foto.png");
+        if (trouble == "outside")
+            QFile::copy(f.p.folder + "/Forms/foto.png", f.p.folder + "/secret.png"), fpath = "..\\secret.png";
+        if (trouble == "temp") {
+            write(f.temp + "/../file", "x");
+            qputenv("TMPDIR", QFile::encodeName(f.temp + "/../file"));
+        }
+        if (trouble == "no program")
+            printout::setWorkbookFactory([](const printout::Opener &) {
+                return printout::xlsxWorkbook([](const QString &) { return false; });
+            });
+        f.exportFromList(f.card({{"fpath", fpath}}));
+        const QList<msg::Shown> shown = msg::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].caption, "Ошибка");
+        QVERIFY2(shown[0].text.contains(message), qPrintable(shown[0].text));
+        QCOMPARE(shell::takeOpened(), QList<QUrl>());
+        if (trouble == "no program") // kept, and the message says where
+            QVERIFY(shown[0].text.contains(f.tempEntries().value(1)));
+        else
+            QCOMPARE(f.tempEntries(), QStringList());
+    }
+
+    // From a card being edited: the stored values; the card's unsaved
+    // fields and its shown, not yet saved picture stay.
+    void fromCardWithUnsavedChanges()
+    {
+        Fixture f;
+        const qint64 id = f.card({{"fam", "Сохранённый"}, {"post", "Инженер"}});
+        f.p.mf->db.IBTrans.commit();
+        f.p.mf->FillList();
+        f.p.mf->selectRow(int(uitest::listColumn(f.p.mf, 0).indexOf(QString::number(id))));
+        TRF *rf = f.p.mf->context().forms.RF;
+        CardMode = QStringLiteral("edit");
+        rf->FormActivate(true);
+        rf->show();
+        find<QLineEdit>(rf, "ed_fam")->setText("Новый");
+        find<QComboBox>(rf, "ed_post")->setEditText("Директор");
+        const QString chosen = f.p.root.filePath("chosen.png");
+        QImage(50, 100, QImage::Format_RGB32).save(chosen);
+        filedlg::script({chosen});
+        find<QToolButton>(rf, "sb_load")->click();
+        const qint64 shownPhoto = find<QLabel>(rf, "im_foto")->pixmap().cacheKey();
+
+        find<QToolButton>(rf, "tb_exp")->click();
+        QCOMPARE(f.messages(), QStringList());
+        const Book book(f.opened());
+        QCOMPARE(book.cells().value("D1").text, "Сохранённый  ");
+        QCOMPARE(book.cells().value("D3").text, "Инженер");
+        QCOMPARE(book.files.value(book.pictures().value(0).media), bytesOf(f.p.folder + "/Forms/foto.png"));
+        QCOMPARE(find<QLineEdit>(rf, "ed_fam")->text(), "Новый");
+        QCOMPARE(find<QLabel>(rf, "im_foto")->pixmap().cacheKey(), shownPhoto);
+        QCOMPARE(rf->PendingPhoto, chosen);
+        msg::script({msg::Answer::No});
+        rf->close();
+    }
+
+    // A template from another program: prefixed names, rows and cells
+    // without addresses, a formula listed in the calculation chain where D1
+    // goes, a logo already drawn, the second sheet active.
+    void foreignTemplate()
+    {
+        Fixture f;
+        const QByteArray ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+        const QByteArray r = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+        const QByteArray rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        auto rel = [&r](const char *id, const char *type, const char *target) {
+            return "<Relationship Id=\"" + QByteArray(id) + "\" Type=\"" + r + "/" + type + "\" Target=\"" + target + "\"/>";
+        };
+        auto type = [](const char *file, const char *kind) {
+            return "<Override PartName=\"" + QByteArray(file) + "\" ContentType=\"application/vnd.openxmlformats-officedocument." + kind + "+xml\"/>";
+        };
+        const QMap<QString, QByteArray> files = {
+            {"[Content_Types].xml", "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                                    "<Default Extension=\"PNG\" ContentType=\"image/png\"/>" +
+                                        type("/xl/workbook.xml", "spreadsheetml.sheet.main") +
+                                        type("/xl/calcChain.xml", "spreadsheetml.calcChain") +
+                                        type("/xl/drawings/drawing1.xml", "drawing") + "</Types>"},
+            {"_rels/.rels", rels + rel("rId1", "officeDocument", "xl/workbook.xml") + "</Relationships>"},
+            {"xl/workbook.xml", "<x:workbook xmlns:x=\"" + ns + "\" xmlns:r=\"" + r + "\"><x:bookViews><x:workbookView activeTab=\"1\"/>"
+                                "</x:bookViews><x:sheets><x:sheet name=\"А\" sheetId=\"1\" r:id=\"rId1\"/><x:sheet name=\"Б\" "
+                                "sheetId=\"2\" r:id=\"rId2\"/></x:sheets></x:workbook>"},
+            {"xl/_rels/workbook.xml.rels", rels + rel("rId1", "worksheet", "worksheets/sheet1.xml") +
+                                               rel("rId2", "worksheet", "/xl/worksheets/sheet2.xml") +
+                                               rel("rId3", "calcChain", "calcChain.xml") + "</Relationships>"},
+            {kSheet, "<x:worksheet xmlns:x=\"" + ns + "\" xmlns:r=\"" + r + "\"><x:sheetData><x:row><x:c t=\"inlineStr\"><x:is>"
+                     "<x:t>Лого</x:t></x:is></x:c><x:c/><x:c/><x:c><x:f>1+1</x:f><x:v>2</x:v></x:c></x:row><x:row r=\"30\">"
+                     "<x:c r=\"B30\" t=\"inlineStr\"><x:is><x:t>Подпись</x:t></x:is></x:c></x:row></x:sheetData>"
+                     "<x:drawing r:id=\"rId1\"/></x:worksheet>"},
+            {"xl/worksheets/_rels/sheet1.xml.rels", rels + rel("rId1", "drawing", "../drawings/drawing1.xml") + "</Relationships>"},
+            {"xl/worksheets/sheet2.xml", "<worksheet xmlns=\"" + ns + "\"><sheetViews><sheetView tabSelected=\"1\" "
+                                         "workbookViewId=\"0\"/></sheetViews><sheetData/></worksheet>"},
+            {"xl/calcChain.xml", "<calcChain xmlns=\"" + ns + "\"><c r=\"D1\" i=\"1\"/></calcChain>"},
+            {"xl/drawings/drawing1.xml", "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" "
+                                         "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"><xdr:absoluteAnchor>"
+                                         "<xdr:pos x=\"0\" y=\"0\"/><xdr:ext cx=\"100\" cy=\"100\"/><xdr:pic><xdr:nvPicPr>"
+                                         "<xdr:cNvPr id=\"7\" name=\"Лого\"/></xdr:nvPicPr><xdr:blipFill><a:blip xmlns:r=\"" + r +
+                                             "\" r:embed=\"rId1\"/></xdr:blipFill></xdr:pic><xdr:clientData/></xdr:absoluteAnchor></xdr:wsDr>"},
+            {"xl/drawings/_rels/drawing1.xml.rels", rels + rel("rId1", "image", "../media/image1.PNG") + "</Relationships>"},
+            {"xl/media/image1.PNG", bytesOf(f.p.folder + "/Forms/foto.png")},
+        };
+        QFile::remove(f.form);
+        zip_t *z = zip_open(QFile::encodeName(f.form).constData(), ZIP_CREATE, nullptr);
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            zip_file_add(z, it.key().toUtf8().constData(), zip_source_buffer(z, it.value().constData(), zip_uint64_t(it.value().size()), 0), 0);
+        QCOMPARE(zip_close(z), 0);
+
+        const Book book = f.exported(f.card({{"fam", "Орлов"}, {"work", "Завод"}, {"dep", "Цех"}}));
+        const QMap<QString, Book::Cell> cells = book.cells();
+        QCOMPARE(cells.value("A1").text, "Лого");
+        QCOMPARE(cells.value("B30").text, "Подпись");
+        QCOMPARE(cells.value("D1").text, "Орлов  ");
+        QCOMPARE(cells.value("D2").text, "Завод, Цех");
+        QVERIFY(!book.files.value(kSheet).contains("<x:f>"));
+        QStringList order; // rows and cells in sheet order
+        const auto sheet = book.xml(kSheet);
+        for (pugi::xpath_node c : sheet->select_nodes("//*[local-name()='c']"))
+            order << QString::fromUtf8(c.node().attribute("r").value());
+        QCOMPARE(order.mid(0, 5), (QStringList{"A1", "B1", "C1", "D1", "D2"}));
+        QCOMPARE(order.last(2), (QStringList{"A24", "B30"}));
+        // The calculation chain goes with the formula.
+        QVERIFY(!book.files.contains("xl/calcChain.xml"));
+        QVERIFY(!book.files.value("[Content_Types].xml").contains("calcChain"));
+        QVERIFY(!book.files.value("xl/_rels/workbook.xml.rels").contains("calcChain"));
+        // The logo stays; the photo joins it as a picture of its own.
+        const QList<Book::Picture> pics = book.pictures();
+        QCOMPARE(pics.size(), 2);
+        QCOMPARE(pics[0].media, "xl/media/image1.PNG");
+        QVERIFY(pics[1].media != pics[0].media && book.files.contains(pics[1].media));
+        QCOMPARE(pics[1].cx, 115 * kEmu);
+        QVERIFY(pics[1].id > 7);
+        // Opens on the filled sheet, alone selected, without grid lines.
+        QVERIFY(!book.files.value("xl/workbook.xml").contains("activeTab"));
+        QVERIFY(!book.files.value("xl/worksheets/sheet2.xml").contains("tabSelected"));
+        QCOMPARE(book.gridLines(), "0");
+        QCOMPARE(book.contentType("xl/workbook.xml"), kTemplateType);
+    }
+
+    // LibreOffice reads the values and keeps the photo.
+    void openedByLibreOffice()
+    {
+        const QString soffice = QStandardPaths::findExecutable("soffice");
+        if (soffice.isEmpty())
+            QSKIP("LibreOffice (soffice) is not installed");
+        Fixture f;
+        const qint64 id = f.card(::fullCard() << QPair<QString, QString>("fpath", f.photo("p.jpg", QSize(300, 400), "JPEG")));
+        f.accounts(id, {"VK", "2 ...", "QQ", ""}, {"vk.com/k", "адрес 2", "адрес 3", ""});
+        const QString file = f.exported(id).files.isEmpty() ? QString() : f.lastFile;
+        QVERIFY(!file.isEmpty());
+        auto convert = [&](const QString &format) {
+            QProcess::execute(soffice, {"-env:UserInstallation=" + QUrl::fromLocalFile(f.p.root.filePath("lo")).toString(),
+                                        "--headless", "--norestore", "--convert-to", format, "--outdir", f.p.root.filePath("out"), file});
+            return f.p.root.filePath("out/" + QFileInfo(file).completeBaseName() + '.' + format.section(':', 0, 0));
+        };
+        // CSV rows (comma, double quotes, line breaks inside quotes).
+        const QString csv = QString::fromUtf8(bytesOf(convert("csv:Text - txt - csv (StarCalc):44,34,76")));
+        QList<QStringList> rows{{""}};
+        bool quoted = false;
+        for (qsizetype i = 0; i < csv.size(); ++i) {
+            const QChar c = csv.at(i);
+            if (c == '"' && quoted && csv.mid(i + 1, 1) == "\"")
+                rows.last().last() += csv.at(++i);
+            else if (c == '"')
+                quoted = !quoted;
+            else if (c == ',' && !quoted)
+                rows.last() << QString();
+            else if (c == '\n' && !quoted)
+                rows << QStringList{""};
+            else
+                rows.last().last() += c;
+        }
+        for (const QString &cell : kMapped)
+            QCOMPARE(rows.value(cell.mid(1).toInt() - 1).value(cell.at(0).unicode() - 'A'), kFullCells.value(cell));
+        QCOMPARE(rows.value(0).value(2), "Ф.И.О.");
+
+        const Book again(convert("xlsx:Calc MS Excel 2007 XML"));
+        const QList<Book::Picture> pics = again.pictures();
+        QCOMPARE(pics.size(), 1);
+        QVERIFY2(qAbs(pics[0].cx - 115 * kEmu) < 2 * kEmu && qAbs(pics[0].cy - 1947333) < 2 * kEmu,
+                 qPrintable(QStringLiteral("%1 x %2").arg(pics[0].cx).arg(pics[0].cy)));
+        QVERIFY(again.files.contains(pics[0].media));
+    }
+};
+
+QTEST_MAIN(TestPrintout)
+#include "tst_printout.moc"
