@@ -373,7 +373,16 @@ void IBTransaction::start()
         tpb->insertTag(&st, isc_tpb_wait);
         tpb->insertInt(&st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
         m_tra.reset(m_db->attachment()->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st)));
+        m_started.start();
     });
+}
+
+void IBTransaction::refresh()
+{
+    constexpr qint64 kFreshMs = 500;
+    if (m_tra && m_started.isValid() && m_started.elapsed() < kFreshMs)
+        return;
+    commit();
 }
 
 void IBTransaction::commit()

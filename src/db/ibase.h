@@ -3,6 +3,7 @@
 // connection, one transaction, and query objects with named parameters,
 // buffered forward reading, a row count and columns read by name.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -153,7 +154,9 @@ public:
     void rollback();
     // Ends the reading snapshot (a commit that holds no change), so that the
     // next statement sees what other connections have committed meanwhile.
-    void refresh() { commit(); }
+    // A snapshot taken a moment ago is kept: it shows that already, and
+    // ending it would first fetch the whole of a list still arriving.
+    void refresh();
     // Runs before each commit (the main list finishes a fill still under way).
     std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
@@ -166,6 +169,7 @@ private:
     friend class IBDatabase;
     IBDatabase *m_db;
     detail::EngineRef<Firebird::ITransaction> m_tra;
+    QElapsedTimer m_started; // since the snapshot began
     std::vector<IBQuery *> m_queries; // told when the transaction goes
 };
 
