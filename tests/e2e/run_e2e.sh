@@ -249,10 +249,12 @@ if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажи�
     if dialog=$(wait_window "^Открыть изображение$" 10); then
       pass "the picture dialog opened"
       focus "$dialog"
-      xdotool type --delay 20 "$photo"
-      sleep 0.5 # the dialog's completer follows the typing
+      xdotool type --delay 60 "$photo"
+      sleep 1 # the dialog's completer follows the typing
       xdotool key Return
       check "the picture dialog closed" wait_gone "$dialog" 10
+      sleep 1 # the card shows the chosen picture
+      focus "$card"
       xdotool mousemove --window "$card" 24 20 click 1 # save
       stored=
       for _ in $(seq 1 100); do
@@ -261,6 +263,7 @@ if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажи�
         sleep 0.1
       done
       check "the photo was copied into the card's folder" cmp -s "$photo" "${stored:-/nonexistent}"
+      [ -n "$stored" ] || /usr/bin/import -window root "${E2E_SHOTS:-$work}/photo-save.png" 2>/dev/null
       xdotool mousemove --window "$card" 21 345 click 1 # delete the photo
       if question=$(wait_window "^Удаление$" 10); then
         focus "$question"
