@@ -255,12 +255,16 @@ if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажи�
       check "the picture dialog closed" wait_gone "$dialog" 10
       sleep 1 # the card shows the chosen picture
       focus "$card"
-      xdotool mousemove --window "$card" 24 20 click 1 # save
+      # A click the X server hands over while the dialog is still going away can
+      # be lost: the save button is pressed again if nothing was stored.
       stored=
-      for _ in $(seq 1 100); do
-        stored=$(find "$dir/files" -type f -name "Фото Петрова.png" 2>/dev/null | head -n 1)
-        [ -n "$stored" ] && break
-        sleep 0.1
+      for _ in 1 2 3; do
+        xdotool mousemove --window "$card" 24 20 click 1 # save
+        for _ in $(seq 1 50); do
+          stored=$(find "$dir/files" -type f -name "Фото Петрова.png" 2>/dev/null | head -n 1)
+          [ -n "$stored" ] && break 2
+          sleep 0.1
+        done
       done
       check "the photo was copied into the card's folder" cmp -s "$photo" "${stored:-/nonexistent}"
       [ -n "$stored" ] || /usr/bin/import -window root "${E2E_SHOTS:-$work}/photo-save.png" 2>/dev/null
