@@ -2,6 +2,7 @@
 
 #include "db/shared.h"
 #include "db/statements.h"
+#include "commit.h"
 
 namespace core {
 
@@ -13,24 +14,6 @@ const QStringList &cardColumns()
         return c;
     }();
     return cols;
-}
-
-template <typename F>
-auto CardStore::inOneCommit(F &&work) -> decltype(work())
-{
-    try {
-        if constexpr (std::is_void_v<decltype(work())>) {
-            work();
-            m_db.IBTrans.commit();
-        } else {
-            auto result = work();
-            m_db.IBTrans.commit();
-            return result;
-        }
-    } catch (...) {
-        m_db.IBTrans.rollback();
-        throw;
-    }
 }
 
 std::optional<CardRecord> CardStore::load(qint64 id)
@@ -88,7 +71,7 @@ void CardStore::bindCard(bool insert, const CardRecord &card, qint64 userId)
 
 qint64 CardStore::insert(const CardRecord &card, qint64 userId, const QString &stamp, const Accounts *accounts)
 {
-    return inOneCommit([&] {
+    return inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &ins = m_db.ibInsert;
         ins.close();
         CardRecord stamped = card;
@@ -106,7 +89,7 @@ qint64 CardStore::insert(const CardRecord &card, qint64 userId, const QString &s
 
 bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts)
 {
-    return inOneCommit([&] {
+    return inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &upd = m_db.ibUpdate;
         upd.close();
         bindCard(false, card, userId);
@@ -165,7 +148,7 @@ void CardStore::remove(qint64 id)
 {
     // Accounts first, then the card, in one commit: a card is never left
     // without its accounts by a failure between the two.
-    inOneCommit([&] {
+    inOneCommit(m_db.IBTrans, [&] {
         m_db.ibDel6.close();
         m_db.ibDel6.setParam(QStringLiteral("bs_fk"), id);
         m_db.ibDel6.execute();

@@ -62,9 +62,6 @@ public:
 private:
     void bindCard(bool insert, const CardRecord &card, qint64 userId);
     void writeAccounts(qint64 cardId, const Accounts &accounts);
-    // Runs `work` and commits; whatever fails is rolled back whole.
-    template <typename F>
-    auto inOneCommit(F &&work) -> decltype(work());
 
     SharedDb &m_db;
 };

@@ -1,4 +1,5 @@
 #include "refbook.h"
+#include "commit.h"
 #include "typedtext.h"
 
 #include "db/columns.h"
@@ -39,22 +40,9 @@ QString RefBook::valueProblem(const QString &field, const QString &value)
     return db::valueProblem(field, value, length);
 }
 
-// A failed statement leaves nothing behind that a later commit would store.
-template <typename F>
-void RefBook::inOneCommit(F &&work)
-{
-    try {
-        work();
-        m_db.IBTrans.commit();
-    } catch (...) {
-        m_db.IBTrans.rollback();
-        throw;
-    }
-}
-
 void RefBook::insert(const QString &value)
 {
-    inOneCommit([&] {
+    inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.iSQL;
         q.close();
         q.setSql(sql::insertRef(m_ref));
@@ -66,7 +54,7 @@ void RefBook::insert(const QString &value)
 bool RefBook::update(qint64 id, const QString &value)
 {
     bool found = false;
-    inOneCommit([&] {
+    inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.iSQL;
         q.close();
         q.setSql(sql::updateRef(m_ref));
@@ -85,7 +73,7 @@ void RefBook::remove(qint64 id)
         q = &m_db.ibDel3;
     else if (m_ref == sql::Ref::Organization)
         q = &m_db.ibDel4;
-    inOneCommit([&] {
+    inOneCommit(m_db.IBTrans, [&] {
         q->close();
         q->setParam(QStringLiteral("pk_id"), id);
         q->execute();

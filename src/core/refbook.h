@@ -45,8 +45,6 @@ public:
     void remove(qint64 id);
 
 private:
-    template <typename F>
-    void inOneCommit(F &&work);
 
     SharedDb &m_db;
     sql::Ref m_ref;

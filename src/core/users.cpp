@@ -1,4 +1,5 @@
 #include "users.h"
+#include "commit.h"
 
 #include "db/columns.h"
 #include "db/shared.h"
@@ -42,23 +43,6 @@ struct Closer
 
 } // namespace
 
-template <typename F>
-auto Users::committed(F &&work) -> decltype(work())
-{
-    try {
-        if constexpr (std::is_void_v<decltype(work())>) {
-            work();
-            m_db.IBTrans.commit();
-        } else {
-            auto result = work();
-            m_db.IBTrans.commit();
-            return result;
-        }
-    } catch (...) {
-        m_db.IBTrans.rollback();
-        throw;
-    }
-}
 
 QList<UserRecord> Users::list()
 {
@@ -139,7 +123,7 @@ void Users::refuseProblem(const UserRecord &user)
 void Users::insert(const UserRecord &user)
 {
     refuseProblem(user);
-    committed([&] {
+    inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.iSQL;
         Closer closer{q};
         q.close();
@@ -155,7 +139,7 @@ void Users::insert(const UserRecord &user)
 bool Users::update(const UserRecord &user)
 {
     refuseProblem(user);
-    return committed([&] {
+    return inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.iSQL;
         Closer closer{q};
         q.close();
@@ -172,7 +156,7 @@ bool Users::update(const UserRecord &user)
 
 void Users::remove(qint64 id)
 {
-    committed([&] {
+    inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.ibDel5;
         q.close();
         q.setParam(QStringLiteral("pk_id"), id);

@@ -48,8 +48,6 @@ public:
 
 private:
     void refuseProblem(const UserRecord &user);
-    template <typename F>
-    auto committed(F &&work) -> decltype(work());
 
     SharedDb &m_db;
 };

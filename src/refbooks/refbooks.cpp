@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "app/icons.h"
+#include "app/recordgrid.h"
 #include "app/messages.h"
 #include "app/state.h"
 #include "core/refbook.h"
@@ -292,35 +293,13 @@ RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget 
     m_model = new RefListModel(this);
     PGrid->setModel(m_model);
     PGrid->setItemDelegate(new RowLineDelegate(PGrid));
-    PGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    PGrid->setSelectionMode(QAbstractItemView::SingleSelection);
-    PGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    PGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setupRecordGrid(PGrid, QColor(255, 255, 179), 0);
     PGrid->setShowGrid(false);
     PGrid->setWordWrap(false);
-    PGrid->setTabKeyNavigation(false);
-    PGrid->verticalHeader()->hide();
-    PGrid->verticalHeader()->setMinimumSectionSize(1);
-    PGrid->verticalHeader()->setDefaultSectionSize(18);
     PGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    QHeaderView *hh = PGrid->horizontalHeader();
-    hh->setSectionsMovable(true);
-    hh->setSectionResizeMode(QHeaderView::Interactive);
-    hh->setStretchLastSection(true);
-    hh->setHighlightSections(false);
-    hh->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    hh->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(255,255,179); "
-                                     "border: none; border-right: 1px solid #c9c9a8; border-bottom: 1px solid #c9c9a8; "
-                                     "padding: 2px 0px; }"));
+    PGrid->horizontalHeader()->setStretchLastSection(true);
     PGrid->hideColumn(0);
     PGrid->setColumnWidth(1, 668);
-    // A row selected without moving the current row (as a screen reader
-    // selects) becomes the current row all the same.
-    connect(PGrid->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        const QModelIndexList rows = PGrid->selectionModel()->selectedRows(1);
-        if (rows.size() == 1 && rows.first().row() != PGrid->currentIndex().row())
-            PGrid->selectionModel()->setCurrentIndex(rows.first(), QItemSelectionModel::NoUpdate);
-    });
     v->addWidget(PGrid, 1);
 
     v->addWidget(statusBar(this, sBar, {QStringLiteral(" F4 - Редактирование"), kind.listNewPanel}, {150, 150},

@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/editablebox.h"
 #include "app/icons.h"
+#include "app/recordgrid.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/paths.h"
@@ -300,39 +301,17 @@ void TMF::buildGrid()
     m_model = new ListModel(this);
     Grid->setModel(m_model);
     Grid->setItemDelegate(new GridDelegate(this));
-    Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setupRecordGrid(Grid, QColor(255, 255, 198), 3);
     Grid->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     Grid->setShowGrid(true);
     Grid->setWordWrap(true);
-    Grid->setTabKeyNavigation(false);
-    Grid->verticalHeader()->hide();
-    Grid->verticalHeader()->setMinimumSectionSize(1);
-    Grid->verticalHeader()->setDefaultSectionSize(18);
     Grid->verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    QHeaderView *h = Grid->horizontalHeader();
-    h->setSectionsMovable(true);
-    h->setSectionResizeMode(QHeaderView::Interactive);
-    h->setHighlightSections(false);
-    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    h->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(255,255,198); "
-                                    "border: none; border-right: 1px solid #c9c9a8; border-bottom: 1px solid #c9c9a8; "
-                                    "padding: 2px 3px; }"));
     Grid->hideColumn(0);
     const int widths[] = {0, 214, 200, 140, 95, 90, 170};
     for (int c = 1; c < ListModel::kColumns; ++c)
         Grid->setColumnWidth(c, widths[c]);
     Grid->installEventFilter(this);
     Grid->viewport()->installEventFilter(this);
-    // A row selected without moving the keyboard's current row (a screen
-    // reader selects this way) becomes the current card all the same.
-    connect(Grid->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        const QModelIndexList rows = Grid->selectionModel()->selectedRows(1);
-        if (rows.size() == 1 && rows.first().row() != Grid->currentIndex().row())
-            Grid->selectionModel()->setCurrentIndex(rows.first(), QItemSelectionModel::NoUpdate);
-    });
     onSignal(Grid, &QTableView::doubleClicked, this, [this] { GridDblClick(); });
 }
 

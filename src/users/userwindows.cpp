@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "app/icons.h"
+#include "app/recordgrid.h"
 #include "app/messages.h"
 #include "core/users.h"
 #include "db/shared.h"
@@ -125,25 +126,10 @@ TUF::TUF(Context &context, QWidget *parent) : ModalWindow(context, parent)
     m_model = new QStandardItemModel(0, 4, this);
     Grid->setModel(m_model);
     Grid->setItemDelegate(new RowLineDelegate(Grid));
-    Grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Grid->setSelectionMode(QAbstractItemView::SingleSelection);
-    Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Grid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setupRecordGrid(Grid, QColor(255, 255, 179), 0);
     Grid->setShowGrid(false);
     Grid->setWordWrap(false);
-    Grid->setTabKeyNavigation(false);
-    Grid->verticalHeader()->hide();
     Grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    Grid->verticalHeader()->setDefaultSectionSize(18);
-    QHeaderView *h = Grid->horizontalHeader();
-    h->setSectionsMovable(true);
-    h->setSectionResizeMode(QHeaderView::Interactive);
-    h->setHighlightSections(false);
-    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    h->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: rgb(255,255,179); "
-                                    "border: none; border-right: 1px solid #c9c9a8; border-bottom: 1px solid #c9c9a8; "
-                                    "padding: 2px 0px; }"));
     Grid->installEventFilter(this);
 
     const QString texts[2] = {QStringLiteral(" F4 - Редактирование"), QStringLiteral(" F7 - Новая запись")};

@@ -19,21 +19,7 @@ using Cols = QList<QPair<QString, QString>>;
 
 namespace {
 
-// A fresh database file opened through the program's shared query objects.
-struct Db
-{
-    Db()
-    {
-        path = testdb::freshDatabase(dir.path());
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
-    }
-    QTemporaryDir dir;
-    QString path;
-    SharedDb s;
-    int count(const QString &select) const { return testdb::Peek(path).count(select); }
-    QString value(const QString &select) const { return testdb::Peek(path).value(select); }
-};
+using Db = testdb::SharedFixture;
 
 core::CardRecord record(const QString &fam, const QString &work = QString())
 {

@@ -12,17 +12,8 @@ using core::RefRow;
 
 namespace {
 
-struct Db
+struct Db : testdb::SharedFixture
 {
-    Db()
-    {
-        path = testdb::freshDatabase(dir.path());
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
-    }
-    QTemporaryDir dir;
-    QString path;
-    SharedDb s;
     // Read through a connection of its own: only committed work shows.
     QStringList values(const QString &table, const QString &column)
     {

@@ -10,21 +10,7 @@
 
 namespace {
 
-// A fresh database file opened through the program's shared query objects.
-struct Db
-{
-    Db()
-    {
-        path = testdb::freshDatabase(dir.path());
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
-    }
-    QTemporaryDir dir;
-    QString path;
-    SharedDb s;
-    int count(const QString &select) const { return testdb::Peek(path).count(select); }
-    QString value(const QString &select) const { return testdb::Peek(path).value(select); }
-};
+using Db = testdb::SharedFixture;
 
 core::UserRecord user(const QString &fio, const QString &login, qint64 id = -1)
 {

@@ -109,6 +109,23 @@ qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &column
     return peek.value(QStringLiteral("SELECT MAX(pk_id) FROM base")).toLongLong();
 }
 
+SharedFixture::SharedFixture()
+{
+    path = freshDatabase(dir.path());
+    s.IBDbase.databaseName = path;
+    s.IBDbase.open();
+}
+
+int SharedFixture::count(const QString &select) const
+{
+    return Peek(path).count(select);
+}
+
+QString SharedFixture::value(const QString &select) const
+{
+    return Peek(path).value(select);
+}
+
 Peek::Peek(const QString &path)
 {
     d.databaseName = path;

@@ -3,6 +3,7 @@
 // and each test gets its own copy in a temporary folder.
 
 #include "db/ibase.h"
+#include "db/shared.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -26,6 +27,17 @@ void addUser(const QString &path, const QString &fio, const QString &login, cons
 void addCards(const QString &path, int count, const std::function<QList<QPair<QString, QString>>(int)> &make);
 // Adds one card and returns its id.
 qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &columns);
+
+// A fresh database file opened through the program's shared query objects.
+struct SharedFixture
+{
+    SharedFixture();
+    QTemporaryDir dir;
+    QString path;
+    SharedDb s;
+    int count(const QString &select) const;
+    QString value(const QString &select) const;
+};
 
 // A connection of its own, for checking what a test stored.
 struct Peek
