@@ -4,6 +4,19 @@
 #include <QItemSelectionModel>
 #include <QTableView>
 
+int currentGridRow(const QTableView *grid)
+{
+    const QModelIndex i = grid->currentIndex();
+    return i.isValid() ? i.row() : 0;
+}
+
+void selectGridRow(QTableView *grid, int row)
+{
+    const QModelIndex i = grid->model()->index(row, 1);
+    grid->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    grid->scrollTo(i);
+}
+
 void setupRecordGrid(QTableView *grid, const QColor &header, int headerPadding)
 {
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);

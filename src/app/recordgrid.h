@@ -10,3 +10,8 @@ class QTableView;
 // screen reader selects) becomes the current one, so that the commands act
 // on the row that is highlighted. The model must be set first.
 void setupRecordGrid(QTableView *grid, const QColor &header, int headerPadding);
+
+// The current row's number (0 when there is none).
+int currentGridRow(const QTableView *grid);
+// Makes `row` the current and only selected row, in sight.
+void selectGridRow(QTableView *grid, int row);

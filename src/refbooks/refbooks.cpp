@@ -432,15 +432,12 @@ void RefListWindow::keyPressEvent(QKeyEvent *e)
 
 int RefListWindow::currentRow() const
 {
-    const QModelIndex i = PGrid->currentIndex();
-    return i.isValid() ? i.row() : 0;
+    return currentGridRow(PGrid);
 }
 
 void RefListWindow::selectRow(int row)
 {
-    const QModelIndex i = m_model->index(row, 1);
-    PGrid->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    PGrid->scrollTo(i);
+    selectGridRow(PGrid, row);
 }
 
 QString RefListWindow::currentId() const

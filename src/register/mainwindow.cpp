@@ -619,15 +619,12 @@ void TMF::endFill()
 
 int TMF::selectedRow() const
 {
-    const QModelIndex i = Grid->currentIndex();
-    return i.isValid() ? i.row() : 0;
+    return currentGridRow(Grid);
 }
 
 void TMF::selectRow(int row)
 {
-    const QModelIndex i = m_model->index(row, 1);
-    Grid->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    Grid->scrollTo(i);
+    selectGridRow(Grid, row);
 }
 
 QString TMF::selectedId() const

@@ -190,15 +190,12 @@ void TUF::FillGrid()
 
 int TUF::currentRow() const
 {
-    const QModelIndex i = Grid->currentIndex();
-    return i.isValid() ? i.row() : 0;
+    return currentGridRow(Grid);
 }
 
 void TUF::selectRow(int row)
 {
-    const QModelIndex i = m_model->index(row, 1);
-    Grid->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    Grid->scrollTo(i);
+    selectGridRow(Grid, row);
 }
 
 QString TUF::currentCell(int col) const
