@@ -10,6 +10,8 @@
 
 #include "engine.h"
 
+#include "report.h"
+
 #include <firebird/Interface.h>
 
 #include "core/contactlist.h"
@@ -325,16 +327,7 @@ int main(int argc, char **argv)
     qputenv("FIREBIRD", QByteArray(ZENTRAX_PROGRAM_DIR "/firebird"));
     QCoreApplication app(argc, argv);
     if (!args.isEmpty() && args[0] == QLatin1String("--measure")) {
-        try {
-            return measure(args.value(1), args.value(2).toInt());
-        } catch (const Firebird::FbException &e) {
-            char buf[2048];
-            Firebird::fb_get_master_interface()->getUtilInterface()->formatStatus(buf, sizeof buf, e.getStatus());
-            std::fprintf(stderr, "engine: %s\n", buf);
-        } catch (const db::DbError &e) {
-            std::fprintf(stderr, "database: %s\n", qPrintable(e.text()));
-        }
-        return 1;
+        return bench::runReported([&] { return measure(args.value(1), args.value(2).toInt()); });
     }
     return parent(args);
 }

@@ -3,6 +3,8 @@
 // (answered as a user would) and the filled list, with the database in FOLDER;
 // each stage is marked on stdout ("login", then "list N").
 
+#include "report.h"
+
 #include <firebird/Interface.h>
 
 #include "app/application.h"
@@ -66,14 +68,5 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: zentrax-bench-startup FOLDER\n");
         return 2;
     }
-    try {
-        return startup(QString::fromLocal8Bit(argv[1]));
-    } catch (const Firebird::FbException &e) {
-        char buf[2048];
-        Firebird::fb_get_master_interface()->getUtilInterface()->formatStatus(buf, sizeof buf, e.getStatus());
-        std::fprintf(stderr, "engine: %s\n", buf);
-    } catch (const db::DbError &e) {
-        std::fprintf(stderr, "database: %s\n", qPrintable(e.text()));
-    }
-    return 1;
+    return bench::runReported([&] { return startup(QString::fromLocal8Bit(argv[1])); });
 }

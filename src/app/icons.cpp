@@ -172,6 +172,13 @@ QIcon get(Id id)
 
 } // namespace icons
 
+QWidget *toolBarGap(QWidget *parent, int width)
+{
+    auto *w = new QWidget(parent);
+    w->setFixedWidth(width);
+    return w;
+}
+
 QToolButton *makeToolButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint)
 {
     auto *b = new QToolButton(parent);

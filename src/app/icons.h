@@ -12,4 +12,7 @@ class QWidget;
 
 // A 39 x 38 picture button with a 32 x 32 picture, as on the program's tool
 // bars; `hint` is its tooltip and its name for screen readers.
+// A fixed gap between tool buttons.
+QWidget *toolBarGap(QWidget *parent, int width);
+
 QToolButton *makeToolButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint);

@@ -2,6 +2,7 @@
 
 #include "access.h"
 #include "application.h"
+#include "keys.h"
 #include "messages.h"
 #include "state.h"
 
@@ -159,14 +160,10 @@ bool TLF::PBoxKeyPress(QWidget *w, int key)
 
 bool TLF::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        auto *w = qobject_cast<QWidget *>(watched);
-        if (w == PBox->lineEdit())
-            w = PBox;
-        bool handled = false;
-        guardedCall([&] { handled = PBoxKeyPress(w, static_cast<QKeyEvent *>(event)->key()); });
-        if (handled)
-            return true;
-    }
+    auto *w = qobject_cast<QWidget *>(watched);
+    if (w == PBox->lineEdit())
+        w = PBox;
+    if (keyPressTaken(event, [&](QKeyEvent *k) { return PBoxKeyPress(w, k->key()); }))
+        return true;
     return ModalWindow::eventFilter(watched, event);
 }

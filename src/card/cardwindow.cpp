@@ -10,6 +10,7 @@
 #include "app/shell.h"
 #include "fragment/fragmentwindows.h"
 #include "app/icons.h"
+#include "app/keys.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/state.h"
@@ -879,7 +880,7 @@ bool TRF::ed_famKeyPress(QWidget *w)
 
 bool TRF::ed_famKeyDown(int key, Qt::KeyboardModifiers mods)
 {
-    if (key != Qt::Key_F4 || (mods & ~Qt::KeypadModifier) == Qt::AltModifier)
+    if (!isEditKey(key, mods))
         return false;
     tb_edit->click();
     return true;

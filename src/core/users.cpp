@@ -120,6 +120,15 @@ void Users::refuseProblem(const UserRecord &user)
         throw db::DbError(p);
 }
 
+// The four columns of the insert and the update.
+static void bindUser(db::IBQuery &q, const UserRecord &user)
+{
+    q.setParam(QStringLiteral("fio"), user.fio);
+    q.setParam(QStringLiteral("login"), user.login);
+    q.setParam(QStringLiteral("pass"), user.pass);
+    q.setParam(QStringLiteral("level"), user.level);
+}
+
 void Users::insert(const UserRecord &user)
 {
     refuseProblem(user);
@@ -128,10 +137,7 @@ void Users::insert(const UserRecord &user)
         Closer closer{q};
         q.close();
         q.setSql(sql::insertUser());
-        q.setParam(QStringLiteral("fio"), user.fio);
-        q.setParam(QStringLiteral("login"), user.login);
-        q.setParam(QStringLiteral("pass"), user.pass);
-        q.setParam(QStringLiteral("level"), user.level);
+        bindUser(q, user);
         q.execute();
     });
 }
@@ -144,10 +150,7 @@ bool Users::update(const UserRecord &user)
         Closer closer{q};
         q.close();
         q.setSql(sql::updateUser());
-        q.setParam(QStringLiteral("fio"), user.fio);
-        q.setParam(QStringLiteral("login"), user.login);
-        q.setParam(QStringLiteral("pass"), user.pass);
-        q.setParam(QStringLiteral("level"), user.level);
+        bindUser(q, user);
         q.setParam(QStringLiteral("pk_id"), user.id);
         q.execute();
         return q.rowsAffected() > 0;

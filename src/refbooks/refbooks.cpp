@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "app/icons.h"
+#include "app/keys.h"
 #include "app/recordgrid.h"
 #include "app/messages.h"
 #include "app/state.h"
@@ -165,12 +166,6 @@ public:
     }
 };
 
-QWidget *gap(QWidget *parent, int width)
-{
-    auto *w = new QWidget(parent);
-    w->setFixedWidth(width);
-    return w;
-}
 
 QLabel *boldLabel(const QString &text, QWidget *parent)
 {
@@ -250,15 +245,15 @@ RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget 
     setAccessible(tb_exit, QStringLiteral("Выход"));
     auto *spring = new QWidget(bar);
     spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    bar->addWidget(gap(bar, 7));
+    bar->addWidget(toolBarGap(bar, 7));
     bar->addWidget(tb_new);
-    bar->addWidget(gap(bar, 7));
+    bar->addWidget(toolBarGap(bar, 7));
     bar->addWidget(tb_edit);
-    bar->addWidget(gap(bar, 7));
+    bar->addWidget(toolBarGap(bar, 7));
     bar->addWidget(tb_del);
     bar->addWidget(spring);
     bar->addWidget(tb_exit);
-    bar->addWidget(gap(bar, 7));
+    bar->addWidget(toolBarGap(bar, 7));
     v->addWidget(bar);
 
     auto *gp = new QGroupBox(this);
@@ -397,8 +392,8 @@ bool RefListWindow::PGridKeyDown(int key, Qt::KeyboardModifiers mods)
 {
     switch (key) {
     case Qt::Key_F4:
-        if ((mods & ~Qt::KeypadModifier) == Qt::AltModifier)
-            return false; // Alt+F4 stays the window's close key
+        if (!isEditKey(key, mods))
+            return false;
         tb_edit->click();
         return true;
     case Qt::Key_F7:
@@ -411,13 +406,9 @@ bool RefListWindow::PGridKeyDown(int key, Qt::KeyboardModifiers mods)
 
 bool RefListWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == PGrid || watched == searchBox) && event->type() == QEvent::KeyPress) {
-        auto *k = static_cast<QKeyEvent *>(event);
-        bool handled = false;
-        guardedCall([&] { handled = PGridKeyDown(k->key(), k->modifiers()); });
-        if (handled)
-            return true;
-    }
+    if ((watched == PGrid || watched == searchBox) &&
+        keyPressTaken(event, [this](QKeyEvent *k) { return PGridKeyDown(k->key(), k->modifiers()); }))
+        return true;
     return ModalWindow::eventFilter(watched, event);
 }
 
@@ -488,11 +479,11 @@ RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget 
     tb_Exit = makeToolButton(bar, "tb_Exit", icons::Id::Exit, QStringLiteral("Выход"));
     auto *spring = new QWidget(bar);
     spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    bar->addWidget(gap(bar, 7));
+    bar->addWidget(toolBarGap(bar, 7));
     bar->addWidget(tb_save);
     bar->addWidget(spring);
     bar->addWidget(tb_Exit);
-    bar->addWidget(gap(bar, 7));
+    bar->addWidget(toolBarGap(bar, 7));
     v->addWidget(bar);
 
     auto *gbox = new QGroupBox(this);
@@ -650,12 +641,8 @@ bool RefEditWindow::ValueKeyDown(int key, Qt::KeyboardModifiers mods)
 
 bool RefEditWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == valueBox && event->type() == QEvent::KeyPress) {
-        auto *k = static_cast<QKeyEvent *>(event);
-        bool handled = false;
-        guardedCall([&] { handled = ValueKeyDown(k->key(), k->modifiers()); });
-        if (handled)
-            return true;
-    }
+    if (watched == valueBox &&
+        keyPressTaken(event, [this](QKeyEvent *k) { return ValueKeyDown(k->key(), k->modifiers()); }))
+        return true;
     return ModalWindow::eventFilter(watched, event);
 }

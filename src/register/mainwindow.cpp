@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/editablebox.h"
 #include "app/icons.h"
+#include "app/keys.h"
 #include "app/recordgrid.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
@@ -47,17 +48,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <limits>
-
-namespace {
-
-QWidget *gap(QWidget *parent, int width)
-{
-    auto *w = new QWidget(parent);
-    w->setFixedWidth(width);
-    return w;
-}
-
-} // namespace
 
 TMF::TMF()
 {
@@ -187,15 +177,15 @@ void TMF::buildToolBar()
     tb6->setObjectName(QStringLiteral("tb6"));
     tb6->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
-    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
     ToolBar1->addWidget(tb_new);
-    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
     ToolBar1->addWidget(tb_edt);
-    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
     ToolBar1->addWidget(tb_look);
-    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
     ToolBar1->addWidget(tb_exp);
-    ToolBar1->addWidget(gap(ToolBar1, 31));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 31));
     ToolBar1->addWidget(tb_del);
     ToolBar1->addWidget(tb6);
     ToolBar1->addWidget(tb_exit);
@@ -737,13 +727,9 @@ bool TMF::eventFilter(QObject *watched, QEvent *event)
     // (and changing when the scroll bar comes or goes).
     if ((watched == Grid || watched == Grid->viewport()) && event->type() == QEvent::Resize)
         guardedCall([this] { FormResize(); });
-    if (watched == Grid && event->type() == QEvent::KeyPress) {
-        auto *k = static_cast<QKeyEvent *>(event);
-        bool handled = false;
-        guardedCall([&] { handled = GridKeyDown(k->key(), k->modifiers()); });
-        if (handled)
-            return true;
-    }
+    if (watched == Grid &&
+        keyPressTaken(event, [this](QKeyEvent *k) { return GridKeyDown(k->key(), k->modifiers()); }))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -755,8 +741,8 @@ bool TMF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
         tb_look->click();
         return true;
     case Qt::Key_F4:
-        if ((mods & ~Qt::KeypadModifier) == Qt::AltModifier)
-            return false; // Alt+F4 stays the window's close key
+        if (!isEditKey(key, mods))
+            return false;
         tb_edt->click();
         return true;
     case Qt::Key_F7:

@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "app/icons.h"
+#include "app/keys.h"
 #include "app/recordgrid.h"
 #include "app/messages.h"
 #include "core/users.h"
@@ -64,12 +65,6 @@ QStatusBar *statusPanels(QWidget *parent, QLabel **panels, const QString (&texts
     return bar;
 }
 
-QWidget *gap(QWidget *parent, int width)
-{
-    auto *w = new QWidget(parent);
-    w->setFixedWidth(width);
-    return w;
-}
 
 // Ctrl+S, whatever the keyboard layout: Qt reports the Latin key for a
 // control combination, and Windows gives the key's own code.
@@ -111,11 +106,11 @@ TUF::TUF(Context &context, QWidget *parent) : ModalWindow(context, parent)
     setAccessible(tb_exit, QStringLiteral("Выход"));
     auto *spring = new QWidget(ToolBar1);
     spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
     ToolBar1->addWidget(tb_new);
-    ToolBar1->addWidget(gap(ToolBar1, 7));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
     ToolBar1->addWidget(tb_edit);
-    ToolBar1->addWidget(gap(ToolBar1, 31));
+    ToolBar1->addWidget(toolBarGap(ToolBar1, 31));
     ToolBar1->addWidget(tb_del);
     ToolBar1->addWidget(spring);
     ToolBar1->addWidget(tb_exit);
@@ -240,8 +235,8 @@ bool TUF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
 {
     switch (key) {
     case Qt::Key_F4:
-        if ((mods & ~Qt::KeypadModifier) == Qt::AltModifier)
-            return false; // Alt+F4 closes the window
+        if (!isEditKey(key, mods))
+            return false;
         tb_edit->click();
         return true;
     case Qt::Key_F7:
@@ -254,13 +249,9 @@ bool TUF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
 
 bool TUF::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Grid && event->type() == QEvent::KeyPress) {
-        auto *k = static_cast<QKeyEvent *>(event);
-        bool handled = false;
-        guardedCall([&] { handled = GridKeyDown(k->key(), k->modifiers()); });
-        if (handled)
-            return true;
-    }
+    if (watched == Grid &&
+        keyPressTaken(event, [this](QKeyEvent *k) { return GridKeyDown(k->key(), k->modifiers()); }))
+        return true;
     return ModalWindow::eventFilter(watched, event);
 }
 
@@ -468,11 +459,7 @@ bool TUF1::fioKeyDown(QKeyEvent *k)
 
 bool TUF1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        bool handled = false;
-        guardedCall([&] { handled = fioKeyDown(static_cast<QKeyEvent *>(event)); });
-        if (handled)
-            return true;
-    }
+    if (keyPressTaken(event, [this](QKeyEvent *k) { return fioKeyDown(k); }))
+        return true;
     return ModalWindow::eventFilter(watched, event);
 }
