@@ -390,18 +390,7 @@ void RefListWindow::tb_exitClick()
 
 bool RefListWindow::PGridKeyDown(int key, Qt::KeyboardModifiers mods)
 {
-    switch (key) {
-    case Qt::Key_F4:
-        if (!isEditKey(key, mods))
-            return false;
-        tb_edit->click();
-        return true;
-    case Qt::Key_F7:
-        tb_new->click();
-        return true;
-    default:
-        return false;
-    }
+    return listKeyDown(key, mods, tb_edit, tb_new);
 }
 
 bool RefListWindow::eventFilter(QObject *watched, QEvent *event)

@@ -735,22 +735,11 @@ bool TMF::eventFilter(QObject *watched, QEvent *event)
 
 bool TMF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
 {
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         tb_look->click();
         return true;
-    case Qt::Key_F4:
-        if (!isEditKey(key, mods))
-            return false;
-        tb_edt->click();
-        return true;
-    case Qt::Key_F7:
-        tb_new->click();
-        return true;
-    default:
-        return false;
     }
+    return listKeyDown(key, mods, tb_edt, tb_new);
 }
 
 void TMF::GridDblClick()

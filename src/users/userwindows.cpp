@@ -233,18 +233,7 @@ void TUF::tb_exitClick()
 
 bool TUF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
 {
-    switch (key) {
-    case Qt::Key_F4:
-        if (!isEditKey(key, mods))
-            return false;
-        tb_edit->click();
-        return true;
-    case Qt::Key_F7:
-        tb_new->click();
-        return true;
-    default:
-        return false;
-    }
+    return listKeyDown(key, mods, tb_edit, tb_new);
 }
 
 bool TUF::eventFilter(QObject *watched, QEvent *event)

@@ -48,8 +48,10 @@ if [ ! -x "$program_dir/zentrax" ] || [ ! -x "$program_dir/zentrax-makedb" ]; th
   finish
 fi
 
-# The server picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# The server picks a free display itself and writes its number once it accepts
+# clients. It must not reset when the last client leaves between two starts
+# of the program: a start during the reset cannot connect.
+Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 for _ in $(seq 1 100); do
   [ -s "$work/display" ] && break
@@ -255,16 +257,12 @@ if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажи�
       check "the picture dialog closed" wait_gone "$dialog" 10
       sleep 1 # the card shows the chosen picture
       focus "$card"
-      # A click the X server hands over while the dialog is still going away can
-      # be lost: the save button is pressed again if nothing was stored.
+      xdotool mousemove --window "$card" 24 20 click 1 # save
       stored=
-      for _ in 1 2 3; do
-        xdotool mousemove --window "$card" 24 20 click 1 # save
-        for _ in $(seq 1 50); do
-          stored=$(find "$dir/files" -type f -name "Фото Петрова.png" 2>/dev/null | head -n 1)
-          [ -n "$stored" ] && break 2
-          sleep 0.1
-        done
+      for _ in $(seq 1 100); do
+        stored=$(find "$dir/files" -type f -name "Фото Петрова.png" 2>/dev/null | head -n 1)
+        [ -n "$stored" ] && break
+        sleep 0.1
       done
       check "the photo was copied into the card's folder" cmp -s "$photo" "${stored:-/nonexistent}"
       [ -n "$stored" ] || /usr/bin/import -window root "${E2E_SHOTS:-$work}/photo-save.png" 2>/dev/null
