@@ -11,6 +11,7 @@
 #include "app/forms.h"
 #include "app/loginwindow.h"
 #include "app/paths.h"
+#include "app/session.h"
 #include "core/listmodel.h"
 #include "db/ibase.h"
 #include "register/mainwindow.h"
@@ -29,7 +30,8 @@ int startup(const QString &folder)
     QTemporaryDir appData;
     qputenv("APPDATA", appData.path().toLocal8Bit());
     paths::setProgramFolder(folder);
-    TMF *mf = createForms();
+    Session session;
+    TMF *mf = createForms(session);
     mf->onEndProgram = [] {};
     mf->show();
     QTimer poll;

@@ -2,6 +2,7 @@
 // administrator "admin" and, if asked, demo cards.
 //
 //   zentrax-makedb [--password TEXT] [--demo N] [--force] PATH
+//   zentrax-makedb --help
 
 #include "demo.h"
 
@@ -14,6 +15,29 @@
 #include <QFileInfo>
 #include <cstdio>
 
+namespace {
+
+const char *const kUsage = "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n";
+
+// How to run the engine's own tools on a database that copies of the program
+// have open: with the program's engine root, so that they work with the file
+// as the program does, and meet the program in the machine's lock folder.
+void printHelp()
+{
+    std::printf("%s\n"
+                "Makes a new Zentrax database at PATH (a file, or host:/path on a Firebird server)\n"
+                "with the administrator \"admin\" (password TEXT, default \"admin\") and N demo cards.\n\n"
+                "The engine's tools (isql-fb, gbak, gfix, fbstat) may open a database file that\n"
+                "copies of the program have open only when run with the program's engine root\n"
+                "and without a lock folder of their own, for example:\n\n"
+                "  FIREBIRD=%s/firebird isql-fb -user SYSDBA -password tarvokilm PATH\n\n"
+                "They then share the lock folder %s with the program. Run otherwise,\n"
+                "they open the file as a second, separate engine and may damage it.\n",
+                kUsage, qPrintable(QCoreApplication::applicationDirPath()), qPrintable(db::lockFolder()));
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -23,6 +47,10 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
+        if (a == QLatin1String("--help")) {
+            printHelp();
+            return 0;
+        }
         if (a == QLatin1String("--password") && i + 1 < args.size())
             password = args[++i];
         else if (a == QLatin1String("--demo") && i + 1 < args.size())
@@ -32,12 +60,12 @@ int main(int argc, char **argv)
         else if (!a.startsWith(QLatin1String("--")) && path.isEmpty())
             path = a;
         else {
-            std::fprintf(stderr, "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n");
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }
     if (path.isEmpty()) {
-        std::fprintf(stderr, "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const bool onServer = db::isServerPath(path);

@@ -37,12 +37,7 @@ void reportCurrentException()
     try {
         throw;
     } catch (const db::DbError &e) {
-        if (e.connectionLost())
-            text = QStringLiteral("Соединение с базой данных потеряно. Введённые и не сохранённые данные остались "
-                                  "на экране; сохраните их, когда база данных снова будет доступна, или перезапустите "
-                                  "программу.\r\r") + e.text();
-        else
-            text = e.fromEngine() ? QStringLiteral("Ошибка базы данных:\r") + e.text() : e.text();
+        text = e.fromEngine() && !e.connectionLost() ? QStringLiteral("Ошибка базы данных:\r") + e.text() : e.text();
     } catch (const std::exception &e) {
         text = QString::fromUtf8(e.what());
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "forms.h"
 #include "context.h"
+#include "session.h"
 
 #include "about/aboutwindow.h"
 #include "app/loginwindow.h"
@@ -9,9 +10,9 @@
 #include "register/mainwindow.h"
 #include "users/userwindows.h"
 
-TMF *createForms()
+TMF *createForms(Session &session)
 {
-    auto *mf = new TMF;
+    auto *mf = new TMF(session);
     Context &c = mf->context();
     Forms &f = c.forms;
     f.MF = mf;

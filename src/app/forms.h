@@ -35,7 +35,10 @@ struct Forms
     TUF1 *UF1 = nullptr;
 };
 
+struct Session;
+
 // Creates all windows in order (the main window first, which runs its
-// FormCreate and owns the others); returns the main window.
-TMF *createForms();
+// FormCreate and owns the others) on the session, which must outlive them;
+// returns the main window.
+TMF *createForms(Session &session);
 void destroyForms(TMF *mainWindow);

@@ -1,6 +1,7 @@
 #include "application.h"
 #include "forms.h"
 #include "paths.h"
+#include "session.h"
 
 #include "db/ibase.h"
 #include "register/mainwindow.h"
@@ -22,7 +23,8 @@ int main(int argc, char **argv)
 
     db::prepareEngine(paths::programFolder());
     watchTerminationSignals();
-    TMF *mf = createForms();
+    Session session; // outlives every window
+    TMF *mf = createForms(session);
     mf->show();
     // The start-up sequence runs once the main window is on the screen.
     QTimer::singleShot(0, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });

@@ -562,7 +562,9 @@ void TRF::LoadCard()
         // Nothing of a previous card may stay on the screen.
         ClearCard();
         m_loaded = cardFromFields();
+        m_loadedAccounts.reset();
         msg::error(parentWidget(), QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        listOutdated();
         return;
     }
     m_loaded = *card;
@@ -580,6 +582,7 @@ void TRF::LoadAccounts(qint64 id)
 {
     ClearAccounts();
     const std::optional<core::Accounts> accounts = core::CardStore(m_ctx.db).loadAccounts(id);
+    m_loadedAccounts = accounts;
     if (!accounts)
         return;
     for (int k = 0; k < 4; ++k)
@@ -612,7 +615,7 @@ const QHash<QString, int> &TRF::columnLengths(const QString &table)
 {
     auto it = m_columnLengths.find(table);
     if (it == m_columnLengths.end())
-        it = m_columnLengths.insert(table, db::textColumnLengths(m_ctx.db.iSQL, table));
+        it = m_columnLengths.insert(table, db::textColumnLengths(m_ctx.db.iRead, table));
     return *it;
 }
 
@@ -708,6 +711,7 @@ bool TRF::saveNew()
     CardId = id;
     CardMode = QStringLiteral("edit");
     m_loaded = card;
+    m_loadedAccounts = AccountsChanged ? std::optional(accounts) : std::nullopt;
     setCaption(QStringLiteral("Редактирование"));
     AccountsChanged = false;
     if (!PendingPhoto.isEmpty())
@@ -725,7 +729,8 @@ bool TRF::saveEdit()
     const core::CardRecord card = cardFromFields();
     bool updated = false;
     try {
-        updated = core::CardStore(m_ctx.db).update(CardId, card, SessionUser.id, AccountsChanged ? &accounts : nullptr);
+        updated = core::CardStore(m_ctx.db).update(CardId, card, SessionUser.id, AccountsChanged ? &accounts : nullptr,
+                                                   m_loaded, m_loadedAccounts);
     } catch (const db::DbError &e) {
         if (!e.conflict())
             throw;
@@ -737,9 +742,12 @@ bool TRF::saveEdit()
     if (!updated) {
         // Deleted by someone else meanwhile: nothing was stored, nothing is made again.
         msg::error(this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        listOutdated();
         return false;
     }
     m_loaded = card;
+    if (AccountsChanged)
+        m_loadedAccounts = accounts;
     AccountsChanged = false;
     if (!PendingPhoto.isEmpty())
         AttachPhoto(CardId, core::PhotoStore(m_ctx.db, PhotoFolder).stamp(CardId));
@@ -749,6 +757,13 @@ bool TRF::saveEdit()
     RefreshOnActivate = true;
     emit cardStored();
     return true;
+}
+
+void TRF::listOutdated()
+{
+    // The row of a card that is gone leaves the main list.
+    RefreshOnActivate = true;
+    emit cardStored();
 }
 
 bool TRF::conflictWithColleague()

@@ -137,12 +137,15 @@ private:
     bool saveEdit();
     // Tells of a colleague's change met by a save and offers the stored version.
     bool conflictWithColleague();
+    // The card turned out to be gone: the main list is refilled without it.
+    void listOutdated();
     void markChanged();
 
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
     QHash<QString, QHash<QString, int>> m_columnLengths;
     core::CardRecord m_loaded; // the card as last read or stored
+    std::optional<core::Accounts> m_loadedAccounts; // its accounts row likewise
     bool m_reloaded = false;   // a save gave way to the stored version
 };
 

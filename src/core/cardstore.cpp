@@ -16,34 +16,45 @@ const QStringList &cardColumns()
     return cols;
 }
 
-std::optional<CardRecord> CardStore::load(qint64 id)
+namespace {
+
+// The card's row as `q` (a card statement, open) stands on it.
+CardRecord readCard(const db::IBQuery &q)
 {
-    m_db.IBTrans.refresh(); // the card as it is stored now, colleagues' saves included
-    db::IBQuery &q = m_db.ibSelect;
-    q.close();
-    q.setParam(QStringLiteral("pk_id"), id);
-    q.open();
-    if (q.eof()) {
-        q.close();
-        return std::nullopt;
-    }
     CardRecord r;
     for (const QString &c : cardColumns())
         r.values.insert(c, q.asText(c));
     r.fpath = q.asText(QStringLiteral("fpath"));
     r.sysinfo = q.asText(QStringLiteral("sysinfo"));
-    q.close();
     return r;
 }
 
-std::optional<Accounts> CardStore::loadAccounts(qint64 id)
+// The card's row by `q`, which is closed again: on the read transaction when
+// a window loads it, on the unit's own when a save checks it.
+std::optional<CardRecord> selectCard(db::IBQuery &q, qint64 id)
 {
-    db::IBQuery &q = m_db.iSQL;
+    q.close();
+    if (q.sql() != sql::selectCard())
+        q.setSql(sql::selectCard());
+    q.setParam(QStringLiteral("pk_id"), id);
+    q.open();
+    std::optional<CardRecord> out;
+    if (!q.eof())
+        out = readCard(q);
+    q.close();
+    return out;
+}
+
+// The card's first accounts row and its id (0 when it has none).
+std::optional<Accounts> selectAccounts(db::IBQuery &q, qint64 cardId, qint64 *rowId = nullptr)
+{
     q.close();
     q.setSql(sql::selectAccounts());
-    q.setParam(QStringLiteral("bs_fk"), id);
+    q.setParam(QStringLiteral("bs_fk"), cardId);
     q.open();
     std::optional<Accounts> out;
+    if (rowId)
+        *rowId = 0;
     if (!q.eof()) {
         Accounts a;
         for (int k = 0; k < 4; ++k) {
@@ -51,9 +62,28 @@ std::optional<Accounts> CardStore::loadAccounts(qint64 id)
             a.address[k] = q.asText(QStringLiteral("adr%1").arg(k + 1));
         }
         out = a;
+        if (rowId)
+            *rowId = q.asInt(QStringLiteral("pk_id"));
     }
     q.close();
     return out;
+}
+
+[[noreturn]] void colleagueChangedIt()
+{
+    throw db::DbError(db::conflictMessage(), false, db::DbError::Kind::Conflict);
+}
+
+} // namespace
+
+std::optional<CardRecord> CardStore::load(qint64 id)
+{
+    return selectCard(m_db.ibSelect, id);
+}
+
+std::optional<Accounts> CardStore::loadAccounts(qint64 id)
+{
+    return selectAccounts(m_db.iRead, id);
 }
 
 void CardStore::bindCard(bool insert, const CardRecord &card, qint64 userId)
@@ -87,37 +117,37 @@ qint64 CardStore::insert(const CardRecord &card, qint64 userId, const QString &s
     });
 }
 
-bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts)
+bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts,
+                       const CardRecord &loaded, const std::optional<Accounts> &loadedAccounts)
 {
     return inOneCommit(m_db.IBTrans, [&] {
+        // Checked inside the unit that writes: a colleague committing after
+        // this read makes the update below fail as a conflict, so nothing
+        // between the card's loading and its save can hide a change.
+        const std::optional<CardRecord> stored = selectCard(m_db.iSQL, id);
+        if (!stored)
+            return false; // deleted meanwhile: no accounts for a card that is gone
+        for (const QString &c : cardColumns())
+            if (stored->value(c) != loaded.value(c))
+                colleagueChangedIt();
+        qint64 accountsRow = 0;
+        if (accounts && selectAccounts(m_db.iSQL, id, &accountsRow) != loadedAccounts)
+            colleagueChangedIt();
         db::IBQuery &upd = m_db.ibUpdate;
         upd.close();
         bindCard(false, card, userId);
         upd.setParam(QStringLiteral("pk_id"), id);
         upd.execute();
         if (upd.rowsAffected() == 0)
-            return false; // deleted meanwhile: no accounts for a card that is gone
-        if (accounts)
-            writeAccounts(id, *accounts);
+            return false;
+        if (accounts) {
+            if (accountsRow)
+                UpdateAccounts(accountsRow, *accounts);
+            else
+                InsertAccounts(id, *accounts);
+        }
         return true;
     });
-}
-
-void CardStore::writeAccounts(qint64 cardId, const Accounts &accounts)
-{
-    db::IBQuery &q = m_db.iSQL;
-    q.close();
-    q.setSql(sql::selectAccountsId());
-    q.setParam(QStringLiteral("bs_fk"), cardId);
-    q.open();
-    if (!q.eof()) {
-        const qint64 accountsId = q.asInt(QStringLiteral("pk_id"));
-        q.close();
-        UpdateAccounts(accountsId, accounts);
-    } else {
-        q.close();
-        InsertAccounts(cardId, accounts);
-    }
 }
 
 // Runs the accounts row's insert or update with the four accounts bound.

@@ -49,9 +49,14 @@ public:
     // one commit: a card is stored whole or not at all. Returns its id.
     qint64 insert(const CardRecord &card, qint64 userId, const QString &stamp, const Accounts *accounts);
     // Stores an edited card (ibUpdate) and, when given, its accounts (the
-    // card's accounts row updated, or inserted if it has none) in one commit.
-    // False when the card no longer exists: nothing is stored then.
-    bool update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts);
+    // card's accounts row updated, or inserted if it has none) in one commit,
+    // but only while the stored card is still the one `loaded` holds (and its
+    // stored accounts still `loadedAccounts`, when accounts are written):
+    // otherwise a colleague's change would be overwritten, and a DbError of
+    // kind Conflict is thrown with nothing stored. False when the card no
+    // longer exists: nothing is stored then.
+    bool update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts, const CardRecord &loaded,
+                const std::optional<Accounts> &loadedAccounts);
     // Deletes the card's accounts (ibDel6), then the card (ibDel), in one commit.
     void remove(qint64 id);
 
@@ -61,7 +66,6 @@ public:
 
 private:
     void bindCard(bool insert, const CardRecord &card, qint64 userId);
-    void writeAccounts(qint64 cardId, const Accounts &accounts);
 
     SharedDb &m_db;
 };

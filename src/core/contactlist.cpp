@@ -5,14 +5,6 @@
 
 namespace core {
 
-// Each fill of the list shows what colleagues have committed: the reading
-// snapshot ends first (the old result, already closed, is not fetched on).
-static void refresh(db::IBQuery &q)
-{
-    if (db::IBTransaction *t = q.transaction())
-        t->refresh();
-}
-
 void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
 {
     for (const QString *typed : {&f.name, &f.work, &f.post, &f.mail, &f.tel}) {
@@ -21,7 +13,6 @@ void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
             throw db::DbError(problem);
     }
     q.close();
-    refresh(q);
     q.setSql(listSql(f, sort));
     bindList(q, f);
     q.open();
@@ -30,7 +21,6 @@ void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
 void openBirthdays(db::IBQuery &q, int month)
 {
     q.close();
-    refresh(q);
     q.setSql(birthdayListSql(month));
     q.open();
 }

@@ -8,7 +8,7 @@ namespace core {
 
 QStringList Logins::all()
 {
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     q.close();
     q.setSql(sql::selectLogins());
     q.open();
@@ -25,7 +25,7 @@ LoginResult Logins::check(const QString &login, const QString &password, LoggedU
     const QString problem = typedTextProblem(login, TypedUse::Login);
     if (!problem.isEmpty())
         throw db::DbError(problem);
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
     q.close();
     q.setSql(sql::selectUserByLogin());

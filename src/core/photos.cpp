@@ -4,6 +4,7 @@
 #include "db/cp1251.h"
 #include "db/shared.h"
 #include "db/statements.h"
+#include "commit.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,7 +99,7 @@ QString copyFileSafely(const QString &source, const QString &target)
 
 std::optional<QString> PhotoStore::storedPath(qint64 cardId)
 {
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     q.close();
     q.setSql(sql::selectPhotoPath());
     q.setParam(QStringLiteral("pk_id"), cardId);
@@ -112,7 +113,7 @@ std::optional<QString> PhotoStore::storedPath(qint64 cardId)
 
 QString PhotoStore::stamp(qint64 cardId)
 {
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     q.close();
     q.setSql(sql::selectStamp());
     q.setParam(QStringLiteral("pk_id"), cardId);
@@ -124,14 +125,14 @@ QString PhotoStore::stamp(qint64 cardId)
 
 void PhotoStore::setStoredPath(qint64 cardId, const QString &fpath)
 {
-    db::IBQuery &q = m_db.iSQL;
-    q.close();
-    q.setSql(sql::updatePhotoPath());
-    q.setParam(QStringLiteral("fpath"), fpath);
-    q.setParam(QStringLiteral("pk_id"), cardId);
-    q.execute();
-    m_db.IBTrans.commit();
-    q.close();
+    inOneCommit(m_db.IBTrans, [&] {
+        db::IBQuery &q = m_db.iSQL;
+        q.close();
+        q.setSql(sql::updatePhotoPath());
+        q.setParam(QStringLiteral("fpath"), fpath);
+        q.setParam(QStringLiteral("pk_id"), cardId);
+        q.execute();
+    });
 }
 
 QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen)
@@ -143,7 +144,7 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
         throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
     // Checked before anything is copied: a path the database cannot hold would
     // leave a copied file that no card names.
-    const int longest = db::textColumnLengths(m_db.iSQL, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
+    const int longest = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
     if (longest > 0 && fpath.size() > longest)
         throw db::DbError(QStringLiteral("Имя файла фотографии слишком длинное: вместе с папкой карточки %1 знаков, "
                                          "а база данных хранит не больше %2.\rПереименуйте файл и загрузите его снова.")
@@ -161,7 +162,6 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
 
 PhotoStore::Deleted PhotoStore::DeletePhotoFile(qint64 cardId)
 {
-    m_db.IBTrans.refresh(); // the path as it is stored now
     const std::optional<QString> fpath = storedPath(cardId);
     if (!fpath)
         return Deleted::NoCard;

@@ -18,8 +18,7 @@ QList<RefRow> RefBook::find(const QString &text)
     const QString problem = typedTextProblem(text, TypedUse::Search);
     if (!problem.isEmpty())
         throw db::DbError(problem);
-    m_db.IBTrans.refresh(); // what colleagues committed meanwhile shows too
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
     q.close();
     q.setSql(sql::selectRefLike(m_ref));
@@ -36,7 +35,7 @@ QList<RefRow> RefBook::find(const QString &text)
 QString RefBook::valueProblem(const QString &field, const QString &value)
 {
     const sql::RefTable &t = sql::refTable(m_ref);
-    const int length = db::textColumnLengths(m_db.iSQL, QLatin1String(t.table)).value(QString::fromLatin1(t.column).toUpper());
+    const int length = db::textColumnLengths(m_db.iRead, QLatin1String(t.table)).value(QString::fromLatin1(t.column).toUpper());
     return db::valueProblem(field, value, length);
 }
 
@@ -51,19 +50,27 @@ void RefBook::insert(const QString &value)
     });
 }
 
-bool RefBook::update(qint64 id, const QString &value)
+bool RefBook::update(qint64 id, const QString &value, const QString &loaded)
 {
-    bool found = false;
-    inOneCommit(m_db.IBTrans, [&] {
+    const sql::RefTable &t = sql::refTable(m_ref);
+    return inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.iSQL;
+        struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+        q.close();
+        q.setSql(sql::selectRefById(m_ref));
+        q.setParam(QStringLiteral("pk_id"), id);
+        q.open();
+        if (q.eof())
+            return false;
+        if (q.asText(QLatin1String(t.column)) != loaded)
+            throw db::DbError(db::conflictMessage(), false, db::DbError::Kind::Conflict);
         q.close();
         q.setSql(sql::updateRef(m_ref));
-        q.setParam(QLatin1String(sql::refTable(m_ref).column), value);
+        q.setParam(QLatin1String(t.column), value);
         q.setParam(QStringLiteral("pk_id"), id);
         q.execute();
-        found = q.rowsAffected() > 0;
+        return q.rowsAffected() > 0;
     });
-    return found;
 }
 
 void RefBook::remove(qint64 id)

@@ -39,8 +39,10 @@ public:
     QString valueProblem(const QString &field, const QString &value);
 
     void insert(const QString &value);
-    // False when no row has that id any more (deleted meanwhile).
-    bool update(qint64 id, const QString &value);
+    // Only while the stored value is still `loaded` (else a DbError of kind
+    // Conflict, nothing stored). False when no row has that id any more
+    // (deleted meanwhile).
+    bool update(qint64 id, const QString &value, const QString &loaded);
     // Through the main window's delete query of the book.
     void remove(qint64 id);
 

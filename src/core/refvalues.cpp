@@ -2,13 +2,13 @@
 
 #include "db/cp1251.h"
 #include "db/shared.h"
+#include "commit.h"
 
 namespace core {
 
 QStringList RefValues::list(sql::Ref ref)
 {
-    m_db.IBTrans.refresh(); // what colleagues committed meanwhile shows too
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     q.close();
     q.setSql(sql::selectRefAll(ref));
     q.open();
@@ -25,7 +25,7 @@ QStringList RefValues::list(sql::Ref ref)
 
 bool RefValues::contains(sql::Ref ref, const QString &text)
 {
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     q.close();
     q.setSql(sql::selectRefExact(ref));
     q.setParam(QStringLiteral("v"), cp1251::upper(text));
@@ -38,12 +38,13 @@ bool RefValues::contains(sql::Ref ref, const QString &text)
 
 void RefValues::add(sql::Ref ref, const QString &text)
 {
-    db::IBQuery &q = m_db.iSQL;
-    q.close();
-    q.setSql(sql::insertRef(ref));
-    q.setParam(QLatin1String(sql::refTable(ref).column), text);
-    q.execute();
-    m_db.IBTrans.commit();
+    inOneCommit(m_db.IBTrans, [&] {
+        db::IBQuery &q = m_db.iSQL;
+        q.close();
+        q.setSql(sql::insertRef(ref));
+        q.setParam(QLatin1String(sql::refTable(ref).column), text);
+        q.execute();
+    });
 }
 
 bool RefValues::SaveRefValues(const QString &work, const QString &dep, const QString &post)

@@ -46,8 +46,7 @@ struct Closer
 
 QList<UserRecord> Users::list()
 {
-    m_db.IBTrans.refresh(); // what colleagues committed meanwhile shows too
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     Closer closer{q};
     q.close();
     q.setSql(sql::selectUsers());
@@ -60,7 +59,13 @@ QList<UserRecord> Users::list()
 
 std::optional<UserRecord> Users::load(qint64 id)
 {
-    db::IBQuery &q = m_db.iSQL;
+    return select(id, false);
+}
+
+// On the read transaction, or inside a unit that writes (its check).
+std::optional<UserRecord> Users::select(qint64 id, bool inWrite)
+{
+    db::IBQuery &q = inWrite ? m_db.iSQL : m_db.iRead;
     Closer closer{q};
     q.close();
     q.setSql(sql::selectUser());
@@ -73,7 +78,7 @@ std::optional<UserRecord> Users::load(qint64 id)
 
 QString Users::problem(const UserRecord &user)
 {
-    const QHash<QString, int> lengths = db::textColumnLengths(m_db.iSQL, QStringLiteral("PERS"));
+    const QHash<QString, int> lengths = db::textColumnLengths(m_db.iRead, QStringLiteral("PERS"));
     const struct { const char *column; QString label; const QString &value; } fields[] = {
         {"FIO", QStringLiteral("ФИО"), user.fio},
         {"LOGIN", QStringLiteral("Логин"), user.login},
@@ -88,7 +93,7 @@ QString Users::problem(const UserRecord &user)
 
     // The login is looked up as the login window does, and it takes the last
     // row found: a second holder would lock the first one out.
-    db::IBQuery &q = m_db.iSQL;
+    db::IBQuery &q = m_db.iRead;
     Closer closer{q};
     q.close();
     q.setSql(sql::selectUserByLogin());
@@ -129,37 +134,76 @@ static void bindUser(db::IBQuery &q, const UserRecord &user)
     q.setParam(QStringLiteral("level"), user.level);
 }
 
+// A second holder of a login, refused by the database itself (two
+// administrators adding it at one moment), is told as problem() tells it.
+template <typename F>
+static void refusingDuplicateLogin(Users &users, const UserRecord &user, F &&write)
+{
+    try {
+        write();
+    } catch (const db::DbError &e) {
+        // Refused by the unique index, or met in it while the other was saving.
+        if (e.kind() != db::DbError::Kind::DuplicateKey && !e.conflict())
+            throw;
+        const QString p = users.problem(user);
+        if (p.isEmpty())
+            throw;
+        throw db::DbError(p);
+    }
+}
+
 void Users::insert(const UserRecord &user)
 {
     refuseProblem(user);
-    inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        Closer closer{q};
-        q.close();
-        q.setSql(sql::insertUser());
-        bindUser(q, user);
-        q.execute();
+    refusingDuplicateLogin(*this, user, [&] {
+        inOneCommit(m_db.IBTrans, [&] {
+            db::IBQuery &q = m_db.iSQL;
+            Closer closer{q};
+            q.close();
+            q.setSql(sql::insertUser());
+            bindUser(q, user);
+            q.execute();
+        });
     });
 }
 
-bool Users::update(const UserRecord &user)
+static const QString kAdminStays = QStringLiteral("Имя, логин и уровень доступа администратора («admin») не "
+                                                  "меняются: изменить можно только его пароль.");
+
+bool Users::update(const UserRecord &user, const UserRecord &loaded)
 {
     refuseProblem(user);
-    return inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        Closer closer{q};
-        q.close();
-        q.setSql(sql::updateUser());
-        bindUser(q, user);
-        q.setParam(QStringLiteral("pk_id"), user.id);
-        q.execute();
-        return q.rowsAffected() > 0;
+    bool found = false;
+    refusingDuplicateLogin(*this, user, [&] {
+        found = inOneCommit(m_db.IBTrans, [&] {
+            const std::optional<UserRecord> stored = select(user.id, true);
+            if (!stored)
+                return false;
+            if (*stored != loaded)
+                throw db::DbError(db::conflictMessage(), false, db::DbError::Kind::Conflict);
+            if (isAdministrator(stored->login) &&
+                (user.login != stored->login || user.fio != stored->fio || user.level != stored->level))
+                throw db::DbError(kAdminStays);
+            db::IBQuery &q = m_db.iSQL;
+            Closer closer{q};
+            q.close();
+            q.setSql(sql::updateUser());
+            bindUser(q, user);
+            q.setParam(QStringLiteral("pk_id"), user.id);
+            q.execute();
+            return q.rowsAffected() > 0;
+        });
     });
+    return found;
 }
 
 void Users::remove(qint64 id)
 {
     inOneCommit(m_db.IBTrans, [&] {
+        const std::optional<UserRecord> stored = select(id, true);
+        if (stored && isAdministrator(stored->login))
+            throw db::DbError(QStringLiteral("Администратора («admin») удалить нельзя: без него некому будет "
+                                             "управлять пользователями."));
         db::IBQuery &q = m_db.ibDel5;
         q.close();
         q.setParam(QStringLiteral("pk_id"), id);

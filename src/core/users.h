@@ -42,12 +42,20 @@ public:
     // Store a new user, or change the stored one with the same id, after
     // problem() found nothing (else a DbError with its text is thrown).
     void insert(const UserRecord &user);
-    // False when the user no longer exists: nothing is stored then.
-    bool update(const UserRecord &user);
+    // Only while the stored user is still `loaded` (else a DbError of kind
+    // Conflict, nothing stored). The administrator keeps name, login and
+    // level whatever is asked: only the password changes. False when the
+    // user no longer exists: nothing is stored then.
+    bool update(const UserRecord &user, const UserRecord &loaded);
+    // The administrator is never deleted (a DbError says why).
     void remove(qint64 id);
+
+    // The administrator: the user whose login is exactly this.
+    static bool isAdministrator(const QString &login) { return login == QLatin1String("admin"); }
 
 private:
     void refuseProblem(const UserRecord &user);
+    std::optional<UserRecord> select(qint64 id, bool inWrite);
 
     SharedDb &m_db;
 };

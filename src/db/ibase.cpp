@@ -1,5 +1,6 @@
 #include "ibase.h"
 #include "cp1251.h"
+#include "engineerrors.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,9 @@
 #include <firebird/Interface.h>
 #ifdef Q_OS_UNIX
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -43,26 +46,18 @@ QString describe(IStatus *status)
     return cp1251::decode(buf, qsizetype(std::strlen(buf))).trimmed();
 }
 
-bool connectionLost(IStatus *status)
+StatusCodes codesOf(IStatus *status)
 {
-    static const ISC_STATUS lost[] = {isc_shutdown,     isc_conn_lost,          isc_network_error,
-                                      isc_net_read_err, isc_net_write_err,      isc_lost_db_connection,
-                                      isc_att_shutdown};
+    StatusCodes codes;
     const ISC_STATUS *v = status->getErrors();
-    for (int i = 0; v[i] != isc_arg_end; i += 2)
-        if (v[i] == isc_arg_gds && std::find(std::begin(lost), std::end(lost), v[i + 1]) != std::end(lost))
-            return true;
-    return false;
-}
-
-bool isConflict(IStatus *status)
-{
-    static const ISC_STATUS codes[] = {isc_update_conflict, isc_deadlock, isc_lock_conflict, isc_lock_timeout};
-    const ISC_STATUS *v = status->getErrors();
-    for (int i = 0; v[i] != isc_arg_end; i += 2)
-        if (v[i] == isc_arg_gds && std::find(std::begin(codes), std::end(codes), v[i + 1]) != std::end(codes))
-            return true;
-    return false;
+    for (int i = 0; v[i] != isc_arg_end; i += 2) {
+        if (v[i] == isc_arg_cstring) { // kind, length, pointer
+            ++i;
+            continue;
+        }
+        codes.items.emplace_back(long(v[i]), long(v[i + 1]));
+    }
+    return codes;
 }
 
 // The engine call that ended an object (commit, close, free, detach) has
@@ -73,17 +68,32 @@ void ended(detail::EngineRef<T> &ref)
     (void)ref.release();
 }
 
-// Runs `f`, turning the client library's exceptions into DbError.
+} // namespace
+
+// Runs `f`, turning the client library's exceptions into DbError; a lost
+// connection is marked on the database, to be opened again at the next statement.
+struct Guard
+{
+    template <typename F>
+    static auto run(IBDatabase *db, F &&f) -> decltype(f())
+    {
+        try {
+            return f();
+        } catch (const FbException &e) {
+            DbError error = engineError(codesOf(e.getStatus()), describe(e.getStatus()));
+            if (error.connectionLost() && db && db->m_att)
+                db->m_lost = true;
+            throw error;
+        }
+    }
+};
+
+namespace {
+
 template <typename F>
 auto guarded(F &&f) -> decltype(f())
 {
-    try {
-        return f();
-    } catch (const FbException &e) {
-        if (isConflict(e.getStatus()))
-            throw DbError(conflictMessage(), true, false, true);
-        throw DbError(describe(e.getStatus()), true, connectionLost(e.getStatus()));
-    }
+    return Guard::run(nullptr, std::forward<F>(f));
 }
 
 QByteArray encodeOrThrow(const QString &text)
@@ -158,7 +168,93 @@ QString conflictMessage()
 QString lockFolder()
 {
     const QString env = qEnvironmentVariable("FIREBIRD_LOCK");
-    return env.isEmpty() ? QDir::tempPath() + QStringLiteral("/zentrax-firebird-lock") : env;
+    if (!env.isEmpty())
+        return env;
+#ifdef Q_OS_UNIX
+    // The engine's standard folder: never the session's TMPDIR, which differs
+    // from user to user where a session sets it, so two engines would open one
+    // file without knowing of each other.
+    return QStringLiteral("/tmp/firebird");
+#else
+    return QString();
+#endif
+}
+
+#ifdef Q_OS_UNIX
+namespace {
+
+// Below this much free room the engine's shared lock files cannot grow, and
+// the engine crashes on the first page it cannot map.
+constexpr unsigned long long kLockRoomBytes = 8ull * 1024 * 1024;
+
+gid_t engineGroup()
+{
+    const struct group *g = ::getgrnam("firebird");
+    return g ? g->gr_gid : gid_t(-1);
+}
+
+uid_t engineUser()
+{
+    const struct passwd *p = ::getpwnam("firebird");
+    return p ? p->pw_uid : uid_t(-1);
+}
+
+} // namespace
+#endif
+
+QString lockFolderProblem(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    if (folder.isEmpty())
+        return QString();
+    const QString shown = QDir::toNativeSeparators(folder);
+    const QByteArray path = QFile::encodeName(folder);
+    const QString fix = QStringLiteral("\rПопросите администратора исправить права папки или удалить её (программа "
+                                       "создаст её заново); пользователи, работающие с общей базой данных, должны "
+                                       "входить в группу firebird.");
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0)
+        return QStringLiteral("Папку блокировок базы данных «%1» не удалось создать.").arg(shown) + fix;
+    if (S_ISLNK(st.st_mode))
+        return QStringLiteral("Папка блокировок базы данных «%1» — это ссылка на другое место, а не папка. "
+                              "Пользоваться ею небезопасно.")
+                   .arg(shown) +
+               fix;
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("«%1» должна быть папкой блокировок базы данных, но это не папка.").arg(shown) + fix;
+    const gid_t group = engineGroup();
+    const bool trustedOwner = st.st_uid == 0 || st.st_uid == ::geteuid() || st.st_uid == engineUser() ||
+                              (group != gid_t(-1) && st.st_gid == group);
+    if (!trustedOwner)
+        return QStringLiteral("Папку блокировок базы данных «%1» создал другой пользователь компьютера, не входящий "
+                              "в группу firebird. Пользоваться ею небезопасно.")
+                   .arg(shown) +
+               fix;
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX))
+        return QStringLiteral("Папка блокировок базы данных «%1» открыта для записи всем пользователям компьютера. "
+                              "Пользоваться ею небезопасно.")
+                   .arg(shown) +
+               fix;
+    if (::access(path.constData(), R_OK | W_OK | X_OK) != 0)
+        return QStringLiteral("Нет доступа к папке блокировок базы данных «%1».\rКаждый пользователь компьютера, "
+                              "работающий с общей базой данных, должен входить в группу firebird (adduser ИМЯ "
+                              "firebird, затем войти в систему заново); попросите об этом администратора.")
+            .arg(shown);
+    struct statvfs vfs;
+    if (::statvfs(path.constData(), &vfs) == 0) {
+        const unsigned long long room = (unsigned long long)vfs.f_bavail * vfs.f_frsize;
+        if (room < kLockRoomBytes)
+            return QStringLiteral("В папке блокировок базы данных «%1» не осталось места (свободно %2 КБ, нужно "
+                                  "не меньше %3 МБ).\rОсвободите место на этом диске (обычно это временная папка "
+                                  "/tmp) и запустите программу снова.")
+                .arg(shown)
+                .arg(room / 1024)
+                .arg(kLockRoomBytes / (1024 * 1024));
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+    return QString();
 }
 
 void prepareEngine(const QString &programFolder)
@@ -168,23 +264,22 @@ void prepareEngine(const QString &programFolder)
         if (QFileInfo::exists(root + QStringLiteral("/firebird.conf")))
             qputenv("FIREBIRD", QFile::encodeName(root));
     }
-    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) {
-        // The engine's own default folder is made by the first user, for that
-        // user alone; a second user of the machine could open no database.
-        const QString folder = lockFolder();
-        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder)) {
 #ifdef Q_OS_UNIX
-            // Sticky and writable for all; set-group-ID with the group "firebird",
-            // so that lock files take that group, which the users who share a
-            // database file on this machine belong to.
-            const QByteArray path = QFile::encodeName(folder);
-            if (const struct group *g = ::getgrnam("firebird"))
-                (void)::chown(path.constData(), uid_t(-1), g->gr_gid);
-            ::chmod(path.constData(), 03777);
-#endif
+    if (qEnvironmentVariableIsEmpty("FIREBIRD_LOCK")) {
+        // Made by the first copy before the engine makes it for that user
+        // alone: set-group-ID with the group "firebird", which the users who
+        // share a database file on this machine belong to; nobody else may
+        // enter it. Without that group it stays this user's own.
+        const QString folder = lockFolder();
+        const QByteArray path = QFile::encodeName(folder);
+        if (::mkdir(path.constData(), 0700) == 0) {
+            const gid_t group = engineGroup();
+            if (group != gid_t(-1) && ::chown(path.constData(), uid_t(-1), group) == 0)
+                ::chmod(path.constData(), 02770);
         }
-        qputenv("FIREBIRD_LOCK", QFile::encodeName(folder));
+        qputenv("FIREBIRD_LOCK", path);
     }
+#endif
 }
 
 // ------------------------------------------------------------ engine ends
@@ -301,13 +396,23 @@ void IBDatabase::open()
 {
     if (m_att)
         return;
-    guarded([&] {
+    Guard::run(this, [&] {
         Status st;
         const auto dpb = makeDpb(userName, password, false);
         EngineRef<IProvider> prov(master()->getDispatcher());
         m_att.reset(prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(), unsigned(dpb.size()),
                                          dpb.data()));
     });
+    m_lost = false;
+    m_fileKnown = false;
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (!isServerPath(databaseName) && ::stat(QFile::encodeName(databaseName).constData(), &st) == 0) {
+        m_fileKnown = true;
+        m_fileDevice = quint64(st.st_dev);
+        m_fileInode = quint64(st.st_ino);
+    }
+#endif
 }
 
 void IBDatabase::close()
@@ -316,14 +421,36 @@ void IBDatabase::close()
         return;
     for (IBQuery *q : m_queries)
         q->dropStatement();
-    for (IBTransaction *t : m_trans) {
-        try {
-            t->commit(); // every change is committed at once, so nothing is pending here
-        } catch (const DbError &) {
-            // commit() has rolled it back
-        }
-    }
+    for (IBTransaction *t : m_trans)
+        t->rollback();
     m_att.reset();
+    m_lost = false;
+}
+
+void IBDatabase::reconnect()
+{
+    // The old connection's statements and transactions died with it: they are
+    // let go of (their ending calls fail and only release them).
+    close();
+    m_lost = true; // until a new connection is made
+    open();
+}
+
+void IBDatabase::checkFileUnchanged() const
+{
+#ifdef Q_OS_UNIX
+    if (!m_fileKnown)
+        return;
+    struct stat st;
+    const bool same = ::stat(QFile::encodeName(databaseName).constData(), &st) == 0 &&
+                      quint64(st.st_dev) == m_fileDevice && quint64(st.st_ino) == m_fileInode;
+    if (!same)
+        throw DbError(QStringLiteral("Файл базы данных «%1» удалён, перемещён или заменён другим файлом, пока "
+                                     "программа работала, поэтому изменения не записаны: они остались на экране.\r"
+                                     "Перепишите или скопируйте их, закройте программу и сообщите администратору; "
+                                     "после восстановления файла запустите программу снова.")
+                          .arg(QDir::toNativeSeparators(databaseName)));
+#endif
 }
 
 void IBDatabase::create(const QString &path, const QString &user, const QString &password)
@@ -341,7 +468,7 @@ void IBDatabase::create(const QString &path, const QString &user, const QString 
 
 // ------------------------------------------------------------- transaction
 
-IBTransaction::IBTransaction(IBDatabase *db) : m_db(db)
+IBTransaction::IBTransaction(IBDatabase *db, Kind kind) : m_db(db), m_kind(kind)
 {
     if (m_db)
         m_db->m_trans.push_back(this);
@@ -360,29 +487,35 @@ void IBTransaction::start()
 {
     if (m_tra)
         return;
+    if (m_db && m_db->m_lost)
+        m_db->reconnect();
     if (!m_db || !m_db->attachment())
         throw DbError(QStringLiteral("Нет соединения с базой данных"));
-    guarded([&] {
+    if (m_kind == Kind::Write)
+        m_db->checkFileUnchanged();
+    Guard::run(m_db, [&] {
         Status st;
-        // Snapshot, read-write, waiting for a row another connection holds, but
-        // not for long: a save then gives up with a conflict instead of freezing.
         detail::EngineRef<IXpbBuilder> tpb(
             master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0));
-        tpb->insertTag(&st, isc_tpb_concurrency);
-        tpb->insertTag(&st, isc_tpb_write);
-        tpb->insertTag(&st, isc_tpb_wait);
-        tpb->insertInt(&st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+        if (m_kind == Kind::Write) {
+            // Snapshot: a row changed by another connection since this unit
+            // began cannot be written over. Waiting for a row another
+            // connection holds, but not for long: a save then gives up with a
+            // conflict instead of freezing.
+            tpb->insertTag(&st, isc_tpb_concurrency);
+            tpb->insertTag(&st, isc_tpb_write);
+            tpb->insertTag(&st, isc_tpb_wait);
+            tpb->insertInt(&st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+        } else {
+            // Read-only read committed: the engine needs to keep no old row
+            // versions for it, however long it stays open.
+            tpb->insertTag(&st, isc_tpb_read_committed);
+            tpb->insertTag(&st, isc_tpb_rec_version);
+            tpb->insertTag(&st, isc_tpb_read);
+            tpb->insertTag(&st, isc_tpb_nowait);
+        }
         m_tra.reset(m_db->attachment()->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st)));
-        m_started.start();
     });
-}
-
-void IBTransaction::refresh()
-{
-    constexpr qint64 kFreshMs = 500;
-    if (m_tra && m_started.isValid() && m_started.elapsed() < kFreshMs)
-        return;
-    commit();
 }
 
 void IBTransaction::commit()
@@ -392,14 +525,17 @@ void IBTransaction::commit()
     try {
         if (beforeCommit)
             beforeCommit();
+        m_ending = true;
         for (IBQuery *q : m_queries)
             q->close();
-        guarded([&] {
+        m_ending = false;
+        Guard::run(m_db, [&] {
             Status st;
             m_tra->commit(&st);
             ended(m_tra);
         });
     } catch (...) {
+        m_ending = false;
         rollback();
         throw;
     }
@@ -407,11 +543,22 @@ void IBTransaction::commit()
 
 void IBTransaction::rollback()
 {
-    if (!m_tra)
+    if (!m_tra || m_ending)
         return;
+    m_ending = true;
     for (IBQuery *q : m_queries)
         q->close();
     m_tra.reset();
+    m_ending = false;
+}
+
+void IBTransaction::endIfIdle()
+{
+    if (m_kind != Kind::Read || !m_tra || m_ending)
+        return;
+    if (std::any_of(m_queries.begin(), m_queries.end(), [](const IBQuery *q) { return q->isOpen(); }))
+        return;
+    rollback(); // nothing was written: ending it either way is the same
 }
 
 // ------------------------------------------------------------------ query
@@ -572,7 +719,7 @@ void IBQuery::setParamNull(const QString &name)
 
 void IBQuery::ensureTransaction()
 {
-    if (!m_db || !m_db->attachment())
+    if (!m_db || (!m_db->attachment() && !m_db->m_lost))
         throw DbError(QStringLiteral("Нет соединения с базой данных"));
     if (!m_tra)
         throw DbError(QStringLiteral("Транзакция запроса уже завершена и удалена"));
@@ -648,7 +795,7 @@ void IBQuery::prepare()
         return;
     if (m_prepared.empty())
         throw DbError(QStringLiteral("Пустой текст запроса"));
-    guarded([&] {
+    Guard::run(m_db, [&] {
         Status st;
         EngineRef<IStatement> stmt(m_db->attachment()->prepare(&st, m_tra->m_tra.get(), unsigned(m_prepared.size()),
                                                                m_prepared.c_str(), 3,
@@ -753,7 +900,7 @@ void IBQuery::open()
 
 void IBQuery::openCursor()
 {
-    guarded([&] {
+    Guard::run(m_db, [&] {
         Status st;
         EngineRef<IMessageMetadata> inMeta;
         std::vector<unsigned char> in;
@@ -781,7 +928,7 @@ void IBQuery::execute()
 
 void IBQuery::run()
 {
-    guarded([&] {
+    Guard::run(m_db, [&] {
         Status st;
         EngineRef<IMessageMetadata> inMeta;
         std::vector<unsigned char> in;
@@ -802,7 +949,7 @@ bool IBQuery::fetchOne()
 {
     if (!m_rs)
         return false;
-    return guarded([&] {
+    return Guard::run(m_db, [&] {
         Status st;
         if (m_rs->fetchNext(&st, m_outBuf.data()) == IStatus::RESULT_OK) {
             storeRow();
@@ -851,6 +998,7 @@ void IBQuery::storeRow()
 
 void IBQuery::close()
 {
+    const bool wasOpen = isOpen();
     m_rs.reset();
     m_buffered = false;
     m_store.clear();
@@ -859,6 +1007,8 @@ void IBQuery::close()
     m_rowStart.shrink_to_fit();
     m_pos = 0;
     m_eof = true;
+    if (wasOpen && m_tra)
+        m_tra->endIfIdle(); // a short read ends with its last result
 }
 
 void IBQuery::dropStatement()
@@ -1007,7 +1157,7 @@ QString IBQuery::readBlob(const unsigned char *id) const
 {
     if (!m_db || !m_db->attachment() || !m_tra || !m_tra->active())
         throw DbError(QStringLiteral("Текст примечаний недоступен: транзакция завершена"));
-    return guarded([&] {
+    return Guard::run(m_db, [&] {
         Status st;
         ISC_QUAD quad;
         std::memcpy(&quad, id, sizeof quad);

@@ -3,7 +3,6 @@
 // connection, one transaction, and query objects with named parameters,
 // buffered forward reading, a row count and columns read by name.
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -52,25 +51,31 @@ using EngineRef = std::unique_ptr<T, EngineEnd>;
 class DbError : public std::runtime_error
 {
 public:
-    explicit DbError(const QString &text, bool fromEngine = false, bool connectionLost = false, bool conflict = false)
-        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine), m_lost(connectionLost),
-          m_conflict(conflict)
+    enum class Kind {
+        Other,
+        // The connection to the database is gone (network, server shut down).
+        ConnectionLost,
+        // Another connection changed or holds the same row: an update conflict,
+        // a deadlock, or a lock wait that ran out. Its text says so in Russian.
+        Conflict,
+        // A unique index refused a second row with the same key.
+        DuplicateKey,
+    };
+    explicit DbError(const QString &text, bool fromEngine = false, Kind kind = Kind::Other)
+        : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine), m_kind(kind)
     {
     }
     const QString &text() const { return m_text; }
-    // True when the database engine reported it (its text is the engine's own).
+    // True when the database engine reported it.
     bool fromEngine() const { return m_engine; }
-    // True when the connection to the database is gone (network, server shut down).
-    bool connectionLost() const { return m_lost; }
-    // True when another connection changed or holds the same row: an update
-    // conflict, a deadlock, or a lock wait that ran out. Its text says so in Russian.
-    bool conflict() const { return m_conflict; }
+    Kind kind() const { return m_kind; }
+    bool connectionLost() const { return m_kind == Kind::ConnectionLost; }
+    bool conflict() const { return m_kind == Kind::Conflict; }
 
 private:
     QString m_text;
     bool m_engine;
-    bool m_lost;
-    bool m_conflict;
+    Kind m_kind;
 };
 
 // How long a statement waits for a row that another connection holds before
@@ -90,10 +95,17 @@ void prepareEngine(const QString &programFolder);
 // server; such a path is not a local file and is not tested for existence.
 bool isServerPath(const QString &path);
 
-// The folder where embedded engines of every user of the machine meet to
-// share a database file (their lock tables): made writable for all, with the
-// sticky bit, as a shared temporary folder is.
+// The folder where embedded engines meet to share a database file (their lock
+// tables): the engine's own standard folder, which its tools (isql-fb, gbak,
+// gfix) use as well, whatever the temporary folder of a user's session; the
+// engine's variable FIREBIRD_LOCK names another.
 QString lockFolder();
+
+// Why the engine cannot safely use its lock folder on this machine: missing
+// and not to be made, a link, owned by an account outside the engine's group,
+// writable by others, not writable by this user, or with too little room left
+// (the engine crashes on a full one). Empty when it can. In Russian.
+QString lockFolderProblem(const QString &folder);
 
 // Rewrites ":name" parameters to positional ones ("?"), skipping quoted text
 // and comments; `names` receives the name of each position, upper-cased.
@@ -109,6 +121,7 @@ class IBTransaction;
 class IBDatabase
 {
 public:
+
     IBDatabase();
     ~IBDatabase();
     IBDatabase(const IBDatabase &) = delete;
@@ -120,8 +133,16 @@ public:
 
     // The connection always talks WIN1251 in SQL dialect 3.
     void open();
+    // Ends the connection; open transactions are rolled back (every unit of
+    // work commits where it ends, so nothing finished is lost).
     void close();
     bool connected() const { return m_att != nullptr; }
+    // A connection lost to the network or a server shut down is opened again
+    // at the next statement; a failed attempt throws and the next one retries.
+    bool lost() const { return m_lost; }
+    // Throws when the file opened is no longer the one its path names (deleted,
+    // moved, or another file put in its place): a save would go into nothing.
+    void checkFileUnchanged() const;
     Firebird::IAttachment *attachment() const { return m_att.get(); }
 
     // Creates a new empty database file with WIN1251 as its default set.
@@ -131,7 +152,13 @@ public:
 private:
     friend class IBQuery;
     friend class IBTransaction;
+    friend struct Guard;
+    void reconnect();
     detail::EngineRef<Firebird::IAttachment> m_att;
+    bool m_lost = false;
+    // The file's identity when it was opened (local files only).
+    bool m_fileKnown = false;
+    quint64 m_fileDevice = 0, m_fileInode = 0;
     // Queries and transactions are told when the database goes, and leave
     // these lists when they go themselves.
     std::vector<IBQuery *> m_queries;
@@ -141,7 +168,16 @@ private:
 class IBTransaction
 {
 public:
-    explicit IBTransaction(IBDatabase *db);
+    enum class Kind {
+        // Read-write with snapshot isolation, waiting a few seconds for a row
+        // another connection holds: one unit of work, committed where it ends.
+        Write,
+        // Read-only, read committed: sees every committed change at once and
+        // holds back nothing of the engine's clean-up. It ends by itself as
+        // soon as none of its queries holds a result any more.
+        Read,
+    };
+    explicit IBTransaction(IBDatabase *db, Kind kind = Kind::Write);
     ~IBTransaction();
     IBTransaction(const IBTransaction &) = delete;
     IBTransaction &operator=(const IBTransaction &) = delete;
@@ -152,24 +188,21 @@ public:
     void commit();
     // Ends the transaction without keeping its work and closes its results.
     void rollback();
-    // Ends the reading snapshot (a commit that holds no change), so that the
-    // next statement sees what other connections have committed meanwhile.
-    // A snapshot taken a moment ago is kept: it shows that already, and
-    // ending it would first fetch the whole of a list still arriving.
-    void refresh();
-    // Runs before each commit (the main list finishes a fill still under way).
+    // Runs before each commit (tests check what a unit is about to store).
     std::function<void()> beforeCommit;
     bool active() const { return m_tra != nullptr; }
+    Kind kind() const { return m_kind; }
     IBDatabase *database() const { return m_db; } // null once the database is gone
-
-    void forget() { rollback(); } // the older name of rollback()
 
 private:
     friend class IBQuery;
     friend class IBDatabase;
+    // A read transaction ends once no query of it holds a result.
+    void endIfIdle();
     IBDatabase *m_db;
+    Kind m_kind;
+    bool m_ending = false;
     detail::EngineRef<Firebird::ITransaction> m_tra;
-    QElapsedTimer m_started; // since the snapshot began
     std::vector<IBQuery *> m_queries; // told when the transaction goes
 };
 

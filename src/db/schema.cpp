@@ -69,4 +69,34 @@ void createIndexes(const QString &path)
     run(path, true);
 }
 
+QStringList upgrade(db::IBDatabase &database)
+{
+    db::IBTransaction t(&database);
+    db::IBQuery q(&database, &t);
+    QStringList duplicates;
+    try {
+        q.setSql(QStringLiteral("SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'PERS_LOGIN_UNIQUE'"));
+        q.open();
+        const bool done = !q.eof();
+        q.close();
+        if (done)
+            return duplicates;
+        // Grouped as the index compares them: trailing blanks do not count.
+        q.setSql(QStringLiteral("SELECT MIN(login) AS held FROM pers WHERE login IS NOT NULL GROUP BY login "
+                                "HAVING COUNT(*) > 1 ORDER BY 1"));
+        q.open();
+        for (; !q.eof(); q.next())
+            duplicates << q.asText(QStringLiteral("held"));
+        q.close();
+        if (duplicates.isEmpty()) {
+            q.setSql(QStringLiteral("CREATE UNIQUE INDEX pers_login_unique ON pers (login)"));
+            q.execute();
+        }
+        t.commit();
+    } catch (const db::DbError &) {
+        t.rollback(); // tried again at the next start
+    }
+    return duplicates;
+}
+
 } // namespace schema

@@ -2,6 +2,10 @@
 #include <QString>
 #include <QStringList>
 
+namespace db {
+class IBDatabase;
+}
+
 namespace schema {
 
 // The statements of schema.sql, one by one.
@@ -10,5 +14,12 @@ QStringList statements();
 // indexes are left for createIndexes (a bulk load is much faster without them).
 void createDatabase(const QString &path, bool withIndexes = true);
 void createIndexes(const QString &path);
+
+// Brings a database made by an older version of the program up to date:
+// the database refuses a second user with a login already held. Returns the
+// logins that several users hold already; while there are any, that step is
+// left undone and nothing else changes. A step the database refuses now (a
+// file opened read-only, say) is tried again at the next start.
+QStringList upgrade(db::IBDatabase &database);
 
 } // namespace schema

@@ -83,6 +83,10 @@ CREATE TABLE organization (
 
 CREATE INDEX accounts_bs_fk ON accounts (bs_fk);
 
+-- The login window finds a user by login: two users with one login would
+-- lock one of them out, however many copies add them at one moment.
+CREATE UNIQUE INDEX pers_login_unique ON pers (login);
+
 -- The list searches by the upper-cased beginning of these columns and sorts
 -- by three of them; a full scan of a large card index is far too slow for
 -- search-as-you-type.

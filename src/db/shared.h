@@ -1,6 +1,13 @@
 #pragma once
-// The one connection, the one transaction and the fixed set of query objects
-// that every window of the program shares.
+// The one connection and the fixed set of query objects that every window of
+// the program shares.
+//
+// Three transactions keep the connection's work apart. Every change is one
+// short unit on IBTrans, committed where it ends (core::inOneCommit). Reads
+// run on short read-only read-committed transactions, which see colleagues'
+// commits at once and hold nothing back in the database: IBRead for single
+// reads (iRead, ibSelect), and IBList for the contact list alone, so that no
+// other statement, failed or not, can close the list while it still arrives.
 
 #include "ibase.h"
 
@@ -12,9 +19,12 @@ struct SharedDb
 
     db::IBDatabase IBDbase;
     db::IBTransaction IBTrans{&IBDbase};
-    db::IBQuery iBase{&IBDbase, &IBTrans};
+    db::IBTransaction IBRead{&IBDbase, db::IBTransaction::Kind::Read};
+    db::IBTransaction IBList{&IBDbase, db::IBTransaction::Kind::Read};
+    db::IBQuery iBase{&IBDbase, &IBList};
     db::IBQuery iSQL{&IBDbase, &IBTrans};
-    db::IBQuery ibSelect{&IBDbase, &IBTrans};
+    db::IBQuery iRead{&IBDbase, &IBRead};
+    db::IBQuery ibSelect{&IBDbase, &IBRead};
     db::IBQuery ibUpdate{&IBDbase, &IBTrans};
     db::IBQuery ibInsert{&IBDbase, &IBTrans};
     db::IBQuery ibDel{&IBDbase, &IBTrans};

@@ -122,6 +122,11 @@ QString selectRefLike(Ref ref)
            QStringLiteral(" ORDER BY %1 COLLATE PXW_CYRL").arg(QLatin1String(t.column));
 }
 
+QString selectRefById(Ref ref)
+{
+    return QStringLiteral("SELECT * FROM %1 WHERE pk_id=:pk_id").arg(QLatin1String(refTable(ref).table));
+}
+
 QString insertRef(Ref ref)
 {
     const RefTable &t = refTable(ref);

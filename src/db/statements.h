@@ -56,6 +56,7 @@ QString selectRefAll(Ref ref);
 QString selectRefExact(Ref ref);
 // The rows whose upper-cased value is LIKE :pattern, in the value's order.
 QString selectRefLike(Ref ref);
+QString selectRefById(Ref ref); // by :pk_id
 QString insertRef(Ref ref);
 QString updateRef(Ref ref);
 QString deleteRef(Ref ref);

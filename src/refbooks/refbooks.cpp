@@ -520,6 +520,7 @@ void RefEditWindow::FormActivate()
         m_mode = QStringLiteral("Новая запись");
     } else {
         valueBox->setText(list()->currentValue());
+        m_loaded = valueBox->text();
         m_id = list()->currentId().toLongLong();
         m_mode = QStringLiteral("Редактирование");
     }
@@ -550,7 +551,7 @@ bool RefEditWindow::store()
     if (NewRecord) {
         book.insert(value);
         shown = 0;
-    } else if (!book.update(m_id, value)) {
+    } else if (!book.update(m_id, value, m_loaded)) {
         // Deleted meanwhile (from another desk): the typed value is not thrown away unasked.
         if (!msg::askYesNo(this,
                            QStringLiteral("Этого значения уже нет в справочнике: его удалили, пока оно "
@@ -561,6 +562,7 @@ bool RefEditWindow::store()
         shown = 0;
     }
     Modified = false;
+    m_loaded = value;
     // The value is stored: a list that cannot be read again now is told, and the save goes on.
     guardedCall([&] {
         RefListWindow *l = list();

@@ -127,6 +127,7 @@ private:
     const RefBookKind &m_kind;
     QString m_mode;    // the caption before "(!)"
     qint64 m_id = 0;   // the value being edited
+    QString m_loaded;  // its value as shown when the editor opened or last stored
 };
 
 // The members carry the handler names of each book.

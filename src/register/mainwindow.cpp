@@ -11,6 +11,7 @@
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/paths.h"
+#include "app/session.h"
 #include "app/settings.h"
 #include "app/shell.h"
 #include "app/state.h"
@@ -19,6 +20,8 @@
 #include "core/contactlist.h"
 #include "core/refvalues.h"
 #include "core/tempfolder.h"
+#include "core/users.h"
+#include "db/schema.h"
 #include "printout/cardexport.h"
 #include "refbooks/refbooks.h"
 #include "users/userwindows.h"
@@ -49,7 +52,7 @@
 #include <QVBoxLayout>
 #include <limits>
 
-TMF::TMF()
+TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
 {
     setObjectName(QStringLiteral("TMF"));
     setWindowTitle(QStringLiteral("Zentrax 1.0.2"));
@@ -71,8 +74,6 @@ TMF::TMF()
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     onEndProgram = [] { QCoreApplication::exit(0); };
-    // A commit ends the list's result set: fetch what is left of it first.
-    db.IBTrans.beforeCommit = [this] { finishFill(); };
     FormCreate();
 }
 
@@ -356,6 +357,12 @@ void TMF::FormActivate()
         return;
     }
     showSessionUser();
+    if (!m_duplicateLogins.isEmpty() && core::Users::isAdministrator(SessionUser.login))
+        msg::error(this, QStringLiteral("Несколько пользователей носят один и тот же логин: %1.\rВойти в программу "
+                                        "под таким логином может только один из них. Дайте им разные логины в "
+                                        "«Управление пользователями».")
+                             .arg(QStringLiteral("«") + m_duplicateLogins.join(QStringLiteral("», «")) +
+                                  QStringLiteral("»")));
     if (db.IBDbase.connected()) {
         FillList();
         FillRefLists();
@@ -396,24 +403,26 @@ bool TMF::OpenDatabase()
         EndProgram();
         return false;
     }
+    const QString cannotConnect = QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2");
+    // The engine opens a local file itself, through its lock folder: a folder
+    // it cannot trust or fill would lose data or crash it.
+    if (!paths::isServerPath(path)) {
+        const QString problem = db::lockFolderProblem(db::lockFolder());
+        if (!problem.isEmpty()) {
+            msg::error(this, cannotConnect.arg(QDir::toNativeSeparators(path), problem));
+            return false;
+        }
+    }
     try {
         db.IBDbase.databaseName = path;
         db.IBDbase.open();
-        db.IBTrans.start();
     } catch (const db::DbError &e) {
-        // Nothing was connected yet: the library's own text, told as a failed
-        // connection; the main window stays, empty.
-        QString text = QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2")
-                           .arg(QDir::toNativeSeparators(path), e.text());
-        const QString locks = db::lockFolder();
-        if (e.text().contains(locks))
-            text += QStringLiteral("\r\rПапка блокировок базы данных «%1» недоступна этому пользователю. Она должна "
-                                   "быть доступна для записи всем пользователям компьютера (как общая папка "
-                                   "временных файлов); попросите администратора исправить её права или удалить её.")
-                        .arg(QDir::toNativeSeparators(locks));
-        msg::error(this, text);
+        // Nothing was connected yet: told as a failed connection; the main
+        // window stays, empty.
+        msg::error(this, cannotConnect.arg(QDir::toNativeSeparators(path), e.text()));
         return false;
     }
+    m_duplicateLogins = schema::upgrade(db.IBDbase);
     PhotoFolder = paths::join(folder, QStringLiteral("files"));
     paths::makeSharedFolder(PhotoFolder);
     return true;
@@ -542,8 +551,10 @@ void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
     m_wantedRow = std::max(row, 0);
     m_clampedRow = std::min(m_wantedRow, m_model->rowCount() - 1);
     selectRow(m_clampedRow);
-    if (q.fetchedAll())
+    if (q.fetchedAll()) {
+        q.close(); // the model holds every row: the list's reading ends
         return;
+    }
     m_filling = true;
     m_fillTimer.start();
     const quint64 generation = m_fillGeneration;
@@ -555,18 +566,22 @@ void TMF::continueFill(quint64 generation)
     if (generation != m_fillGeneration || !m_filling)
         return;
     db::IBQuery &q = db.iBase;
-    if (!q.isOpen()) { // closed under us: what arrived stays
+    const QString cut = QStringLiteral("\r\rСписок показан не полностью (загружено записей: %1). Обновите его, "
+                                       "например кнопкой очистки полей поиска.");
+    if (!q.isOpen()) { // the connection was opened anew: what arrived stays, and the user is told
         endFill();
-        return;
+        throw db::DbError(QStringLiteral("Соединение с базой данных прерывалось, пока загружался список.") +
+                          cut.arg(m_model->cardCount()));
     }
     QElapsedTimer slice;
     slice.start();
     try {
         while (!q.fetchedAll() && slice.elapsed() < 40)
             q.fetchMore(2000);
-    } catch (...) {
+    } catch (const db::DbError &e) {
+        appendFetched();
         endFill();
-        throw;
+        throw db::DbError(e.text() + cut.arg(m_model->cardCount()), e.fromEngine(), e.kind());
     }
     appendFetched();
     if (q.fetchedAll()) {
@@ -605,6 +620,8 @@ void TMF::endFill()
 {
     m_filling = false;
     m_progress->hide();
+    if (db.iBase.fetchedAll())
+        db.iBase.close(); // the model holds every row: the list's reading ends
 }
 
 int TMF::selectedRow() const
@@ -751,7 +768,7 @@ void TMF::GridDblClick()
 
 void TMF::GetBirthDays()
 {
-    const int n = core::countBirthdays(db.iSQL, MonthBox->currentIndex() + 1);
+    const int n = core::countBirthdays(db.iRead, MonthBox->currentIndex() + 1);
     lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(n));
 }
 

@@ -6,6 +6,8 @@
 #include "core/liststatement.h"
 #include "db/shared.h"
 
+struct Session;
+
 #include <QMainWindow>
 #include <QElapsedTimer>
 #include <QStyledItemDelegate>
@@ -28,10 +30,10 @@ class TMF : public QMainWindow
 {
     Q_OBJECT
 public:
-    TMF();
+    explicit TMF(Session &session);
     ~TMF() override;
 
-    SharedDb db; // the connection, the transaction and the shared queries
+    SharedDb &db; // the connection, the transactions and the shared queries
     // What the other windows reach: the shared queries and the windows.
     Context &context() { return m_ctx; }
     // Listens to the other windows once they all exist.
@@ -125,7 +127,7 @@ private:
     void endFill();
     void growRow(int row, int height);
 
-    Context m_ctx{db};
+    Context &m_ctx;
     ListModel *m_model;
     QActionGroup *m_sortGroup;
     bool m_ended = false;
@@ -138,6 +140,7 @@ private:
     QElapsedTimer m_fillTimer;
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
+    QStringList m_duplicateLogins; // several users with one login, found at start
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

@@ -336,6 +336,7 @@ void TUF1::FormActivate()
             m_ctx.forms.UF->FormActivate();
             return;
         }
+        m_loaded = *u;
         fio->setText(u->fio);
         login->setText(u->login);
         pass->setText(u->pass);
@@ -381,10 +382,11 @@ bool TUF1::tb_saveClick()
     core::Users users(m_ctx.db);
     if (NewRecord) {
         users.insert(u);
-    } else if (!users.update(u)) {
+    } else if (!users.update(u, m_loaded)) {
         msg::error(this, kGone);
         return false;
     }
+    m_loaded = u;
     Modified = false;
     setWindowTitle(kEditorCaption);
     m_ctx.forms.UF->FormActivate();

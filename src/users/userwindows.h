@@ -1,5 +1,6 @@
 #pragma once
 #include "app/modalwindow.h"
+#include "core/users.h"
 
 class QComboBox;
 class QGroupBox;
@@ -80,4 +81,5 @@ protected:
 private:
     bool m_closing = false;  // inside the close question: a save must not close again
     bool m_missing = false;  // the row to edit is gone: the editor is not shown
+    core::UserRecord m_loaded; // the user as loaded or last stored
 };

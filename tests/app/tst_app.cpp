@@ -18,7 +18,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QProcess>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using uitest::find;
@@ -146,6 +148,37 @@ private slots:
         qputenv("APPDATA", saved);
     }
 
+    // A lock folder without room (a full /tmp) would crash the database
+    // engine at the connection: the program says so and stays, unconnected.
+    void fullLockFolderAtStart()
+    {
+        Program p;
+        TMF *mf = p.createWindows();
+        QTemporaryDir root;
+        const QString folder = root.filePath(QStringLiteral("lock"));
+        QDir().mkpath(folder);
+        if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                        QStringLiteral("size=1m"), QStringLiteral("tmpfs"), folder}) != 0)
+            QSKIP("needs root to mount a small file system");
+        QFile fill(folder + QStringLiteral("/fill"));
+        fill.open(QIODevice::WriteOnly);
+        fill.write(QByteArray(1000 * 1024, 'x'));
+        fill.close();
+        const QByteArray saved = qgetenv("FIREBIRD_LOCK");
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(folder));
+        const bool opened = mf->OpenDatabase();
+        qputenv("FIREBIRD_LOCK", saved);
+        QProcess::execute(QStringLiteral("umount"), {folder});
+        QVERIFY(!opened);
+        QVERIFY(!mf->db.IBDbase.connected());
+        const QStringList shown = texts(msg::takeShown());
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith(QStringLiteral("Не удалось подключиться к базе данных")) &&
+                     shown[0].contains(QStringLiteral("не осталось места")),
+                 qPrintable(shown[0]));
+        QVERIFY(!mf->ended());
+    }
+
     void findingTheDatabase()
     {
         {   // Beside the program: opened, photo folder made.
@@ -153,7 +186,7 @@ private slots:
             TMF *mf = p.createWindows();
             QVERIFY(mf->OpenDatabase());
             QVERIFY(mf->db.IBDbase.connected());
-            QVERIFY(mf->db.IBTrans.active());
+            QVERIFY(!mf->db.IBTrans.active() && !mf->db.IBRead.active()); // nothing held open
             QCOMPARE(PhotoFolder, p.folder + QStringLiteral("/files"));
             QVERIFY(QFileInfo(PhotoFolder).isDir());
             // Copies of every user of the office store photos there.
@@ -359,6 +392,7 @@ private slots:
     {
         Program p;
         p.addUser(QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("Secret"), QStringLiteral("read"));
+        p.exec(QStringLiteral("DROP INDEX pers_login_unique")); // a database of older days lets two share a login
         p.addUser(QStringLiteral("Первый"), QStringLiteral("shared"), QStringLiteral("one"), QStringLiteral("full"));
         p.addUser(QStringLiteral("Второй"), QStringLiteral("shared"), QStringLiteral("two"), QStringLiteral("read"));
         p.addUser(QStringLiteral("Пустой"), QStringLiteral("empty"), QStringLiteral(""), QStringLiteral("full"));

@@ -258,13 +258,24 @@ struct Client
     }
     void clear() { db.IBTrans.beforeCommit = nullptr; }
 
-    qint64 counterOf(qint64 id, QString *key)
+    // The card as the card window loads it: its row and its accounts.
+    struct Loaded
+    {
+        core::CardRecord card;
+        std::optional<core::Accounts> accounts;
+    };
+    Loaded load(qint64 id)
     {
         const auto card = store.load(id);
         if (!card)
             throw db::DbError(QStringLiteral("card %1 is missing").arg(id));
-        *key = card->sysinfo;
-        return card->value(QStringLiteral("pnum")).toLongLong();
+        return {*card, store.loadAccounts(id)};
+    }
+    qint64 counterOf(qint64 id, QString *key)
+    {
+        const Loaded l = load(id);
+        *key = l.card.sysinfo;
+        return l.card.value(QStringLiteral("pnum")).toLongLong();
     }
 };
 
@@ -293,16 +304,16 @@ int seed(const Options &o)
 bool sharedSave(Client &c, qint64 id, const QString &ver, qint64 user, const std::function<void()> &afterLoad = {},
                 const std::function<void()> &pause = {})
 {
-    c.db.IBTrans.commit(); // a fresh snapshot, as a card opened now
-    QString key;
-    const qint64 n = c.counterOf(id, &key) + 1;
+    const Client::Loaded loaded = c.load(id);
+    const QString key = loaded.card.sysinfo;
+    const qint64 n = loaded.card.value(QStringLiteral("pnum")).toLongLong() + 1;
     c.expectWhole(key, ver, pause);
     if (afterLoad)
         afterLoad();
     const core::Accounts acc = accountsOf(key, ver);
     g_journal.line(QStringLiteral("begin shared %1 %2 %3 %4").arg(id).arg(ver).arg(user).arg(n));
     try {
-        const bool stored = c.store.update(id, cardOf(key, ver, n), user, &acc);
+        const bool stored = c.store.update(id, cardOf(key, ver, n), user, &acc, loaded.card, loaded.accounts);
         c.clear();
         if (!stored)
             throw db::DbError(QStringLiteral("card %1 is gone").arg(id));
@@ -501,7 +512,7 @@ int work(const Options &o)
                 const core::Accounts acc = accountsOf(it->second.key, ver);
                 g_journal.line(QStringLiteral("begin update %1 %2 %3").arg(id).arg(ver).arg(user));
                 c.expectWhole(it->second.key, ver);
-                if (!c.store.update(id, cardOf(it->second.key, ver, 0), user, &acc))
+                if (stored && !c.store.update(id, cardOf(it->second.key, ver, 0), user, &acc, *stored, storedAcc))
                     error(QStringLiteral("own card %1 vanished").arg(id));
                 c.clear();
                 g_journal.line(QStringLiteral("done update %1 %2 %3").arg(id).arg(ver).arg(user));

@@ -44,6 +44,13 @@ core::Accounts accounts(const QString &first)
     return a;
 }
 
+// Saves as the card window does: the card as loaded just now is what the
+// save expects to find stored.
+bool saveOver(core::CardStore &store, qint64 id, const core::CardRecord &r, qint64 user, const core::Accounts *acc)
+{
+    return store.update(id, r, user, acc, store.load(id).value_or(core::CardRecord{}), store.loadAccounts(id));
+}
+
 } // namespace
 
 class TestCore : public QObject
@@ -75,16 +82,16 @@ private slots:
 
         // Update by another user, no accounts: the accounts row stays as it was.
         r.values[QStringLiteral("fam")] = QStringLiteral("Петров");
-        QVERIFY(store.update(id, r, 9, nullptr));
+        QVERIFY(saveOver(store, id, r, 9, nullptr));
         QCOMPARE(d.value(QStringLiteral("SELECT fam || '/' || fdt || '/' || ldt FROM base")), QStringLiteral("Петров/7/9"));
         QCOMPARE(store.loadAccounts(id)->network[0], QStringLiteral("VK"));
 
         // A card without an accounts row gets one on its first accounts save, then it is updated.
         const qint64 other = store.insert(record(QStringLiteral("Сидоров")), 7, QStringLiteral("s"), nullptr);
         QVERIFY(!store.loadAccounts(other));
-        QVERIFY(store.update(other, record(QStringLiteral("Сидоров")), 7, &acc));
+        QVERIFY(saveOver(store, other, record(QStringLiteral("Сидоров")), 7, &acc));
         const core::Accounts changed = accounts(QStringLiteral("QQ"));
-        QVERIFY(store.update(other, record(QStringLiteral("Сидоров")), 7, &changed));
+        QVERIFY(saveOver(store, other, record(QStringLiteral("Сидоров")), 7, &changed));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts WHERE bs_fk = %1").arg(other)), 1);
         QCOMPARE(store.loadAccounts(other)->network[0], QStringLiteral("QQ"));
         QCOMPARE(store.loadAccounts(id)->network[0], QStringLiteral("VK"));
@@ -93,10 +100,58 @@ private slots:
         store.remove(other);
         QVERIFY(!store.load(other));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts WHERE bs_fk = %1").arg(other)), 0);
-        QVERIFY(!store.update(other, record(QStringLiteral("Сидоров")), 7, &acc));
+        QVERIFY(!saveOver(store, other, record(QStringLiteral("Сидоров")), 7, &acc));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts")), 1);
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM base")), 1);
         QVERIFY(!d.s.IBTrans.active());
+    }
+
+    // A save stores over the card only while it is stored as it was loaded:
+    // whatever was read meanwhile (a printout, another card), a colleague's
+    // change of the card or of its accounts is never written over.
+    void saveMeetsAColleaguesChange()
+    {
+        Db d;
+        core::CardStore store(d.s);
+        const core::Accounts acc = accounts(QStringLiteral("VK"));
+        const qint64 id = store.insert(record(QStringLiteral("Общий")), 1, QStringLiteral("s"), &acc);
+        const core::CardRecord loaded = *store.load(id);
+        const std::optional<core::Accounts> loadedAcc = store.loadAccounts(id);
+        core::CardRecord mine = loaded;
+        mine.values[QStringLiteral("ps")] = QStringLiteral("4510");
+        const core::Accounts myAcc = accounts(QStringLiteral("QQ"));
+        auto conflict = [&](const core::Accounts *a) {
+            try {
+                store.update(id, mine, 2, a, loaded, loadedAcc);
+            } catch (const db::DbError &e) {
+                return e.conflict();
+            }
+            return false;
+        };
+        struct Change { const char *colleague; bool withAccounts; };
+        for (const Change &c : {Change{"UPDATE base SET wtel = '111'", false},
+                                Change{"UPDATE base SET other = 'заметка'", false},
+                                Change{"UPDATE accounts SET adr2 = 'x'", true},
+                                Change{"DELETE FROM accounts", true}}) {
+            testdb::exec(d.path, QString::fromUtf8(c.colleague));
+            store.load(id); // a read between the load and the save, as a printout makes
+            store.loadAccounts(id);
+            QVERIFY2(conflict(c.withAccounts ? &myAcc : nullptr), c.colleague);
+            QVERIFY2(conflict(c.withAccounts ? &myAcc : nullptr), c.colleague); // and again, on every later save
+            QVERIFY(!d.s.IBTrans.active());
+            QCOMPARE(d.count(QStringLiteral("SELECT * FROM base WHERE ps = '4510'")), 0);
+            QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts WHERE sn1 = 'QQ'")), 0);
+            testdb::exec(d.path, QStringLiteral("UPDATE base SET wtel = NULL, other = NULL;\n"
+                                                "DELETE FROM accounts;\n"
+                                                "INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) "
+                                                "VALUES (%1, 'VK', '2 ...', '3 ...', '4 ...', 'page1', 'page2', 'page3', "
+                                                "'page4')").arg(id));
+        }
+        // A change of the accounts alone does not stop a save of the card alone.
+        testdb::exec(d.path, QStringLiteral("UPDATE accounts SET adr2 = 'x'"));
+        QVERIFY(store.update(id, mine, 2, nullptr, loaded, loadedAcc));
+        QCOMPARE(d.value(QStringLiteral("SELECT ps || '/' || adr2 FROM base JOIN accounts ON bs_fk = base.pk_id")),
+                 QStringLiteral("4510/x"));
     }
 
     // A card and its accounts are stored together or not at all.
@@ -112,7 +167,7 @@ private slots:
 
         const core::Accounts acc = accounts(QStringLiteral("VK"));
         const qint64 id = store.insert(record(QStringLiteral("Старый")), 1, QStringLiteral("s"), &acc);
-        QVERIFY_THROWS_EXCEPTION(db::DbError, store.update(id, record(QStringLiteral("Изменён")), 1, &tooLong));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, saveOver(store, id, record(QStringLiteral("Изменён")), 1, &tooLong));
         QCOMPARE(d.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Старый"));
         QCOMPARE(store.loadAccounts(id), std::optional<core::Accounts>(acc));
 
@@ -153,11 +208,11 @@ private slots:
         const qint64 id = store.insert(record(QStringLiteral("Прежний")), 1, QStringLiteral("s"), nullptr);
         const core::Accounts acc = accounts(QStringLiteral("VK"));
         QVERIFY_THROWS_EXCEPTION(db::DbError, store.insert(record(QStringLiteral("REFUSED")), 1, QStringLiteral("s"), &acc));
-        QVERIFY_THROWS_EXCEPTION(db::DbError, store.update(id, record(QStringLiteral("REFUSED")), 1, nullptr));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, saveOver(store, id, record(QStringLiteral("REFUSED")), 1, nullptr));
         // Another card's save stores that card alone.
         core::CardRecord other = record(QStringLiteral("Прежний"));
         other.values[QStringLiteral("post")] = QStringLiteral("Инженер");
-        QVERIFY(store.update(id, other, 2, nullptr));
+        QVERIFY(saveOver(store, id, other, 2, nullptr));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM base")), 1);
         QCOMPARE(d.value(QStringLiteral("SELECT fam || '/' || post FROM base")), QStringLiteral("Прежний/Инженер"));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts")), 0);
@@ -186,7 +241,7 @@ private slots:
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM post WHERE post = ''")), 1);
         refs.SaveRefValues(QStringLiteral("O'Brien & Co"), QString(), QString());
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM post WHERE post = ''")), 1);
-        QVERIFY(!d.s.iSQL.isOpen());
+        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
     }
 
     void logins_data()
@@ -211,6 +266,7 @@ private slots:
         static Db *d = nullptr;
         if (!d) {
             d = new Db;
+            testdb::exec(d->path, QStringLiteral("DROP INDEX pers_login_unique")); // a database of older days
             testdb::addUser(d->path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("Secret"), QStringLiteral("full"));
             testdb::addUser(d->path, QStringLiteral("Первый"), QStringLiteral("twin"), QStringLiteral("1"), QStringLiteral("read"));
             testdb::addUser(d->path, QStringLiteral("Второй"), QStringLiteral("twin"), QStringLiteral("2"), QStringLiteral("read"));
@@ -225,7 +281,7 @@ private slots:
         core::LoggedUser user;
         QCOMPARE(int(logins.check(login, password, &user)), result);
         QCOMPARE(user.fullName, fio);
-        QVERIFY(!d->s.iSQL.isOpen());
+        QVERIFY(!d->s.IBRead.active() && !d->s.IBTrans.active()); // the read ended with it
     }
 
     // Texts that cannot be compared are refused with the reason, worded for the use.
@@ -344,15 +400,15 @@ private slots:
             const QString dates[] = {"03.03.1970", "01.03.1985", "3.3.1990", "  .  .    ", "12.03.2001", "03.04.1970"};
             return Cols{{"fam", QStringLiteral("К%1").arg(i)}, {"bdate", dates[i]}};
         });
-        QCOMPARE(core::countBirthdays(d.s.iSQL, 3), 3);
-        QVERIFY(!d.s.iSQL.isOpen());
+        QCOMPARE(core::countBirthdays(d.s.iRead, 3), 3);
+        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
         core::openBirthdays(d.s.iBase, 3);
         QStringList order;
         for (; !d.s.iBase.eof(); d.s.iBase.next())
             order << d.s.iBase.asText(QStringLiteral("bdate"));
         QCOMPARE(order, (QStringList{"01.03.1985", "03.03.1970", "12.03.2001"}));
-        QCOMPARE(core::countBirthdays(d.s.iSQL, 4), 1);
-        QCOMPARE(core::countBirthdays(d.s.iSQL, 5), 0);
+        QCOMPARE(core::countBirthdays(d.s.iRead, 4), 1);
+        QCOMPARE(core::countBirthdays(d.s.iRead, 5), 0);
     }
 };
 

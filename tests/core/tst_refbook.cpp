@@ -80,7 +80,7 @@ private slots:
         // Each row carries the id of its own value.
         for (const RefRow &r : rows)
             QCOMPARE(kOrganizations.indexOf(r.value) + 1, r.id);
-        QVERIFY(!d.s.iSQL.isOpen());
+        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
         // The other books are not searched.
         QVERIFY(RefBook(d.s, sql::Ref::Post).find(text).isEmpty());
     }
@@ -98,8 +98,10 @@ private slots:
         posts.insert(QStringLiteral("инженер"));
         QCOMPARE(d.values("post", "post"),
                  (QStringList{"Инженер", "  ", "O'Neil \"старший\"", "инженер"}));
-        QVERIFY(posts.update(1, QStringLiteral("Главный инженер ")));
-        QVERIFY(!posts.update(99, QStringLiteral("никто")));
+        QVERIFY(posts.update(1, QStringLiteral("Главный инженер "), QStringLiteral("Инженер")));
+        QVERIFY(!posts.update(99, QStringLiteral("никто"), QString()));
+        // A value changed by a colleague since it was shown is not written over.
+        QVERIFY_THROWS_EXCEPTION(db::DbError, posts.update(1, QStringLiteral("Мой"), QStringLiteral("Инженер")));
         QCOMPARE(d.values("post", "post").first(), QStringLiteral("Главный инженер "));
         QCOMPARE(d.values("post", "post").size(), 4);
 
@@ -131,7 +133,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(db::DbError, deps.insert(tooLong));
         deps.insert(QStringLiteral("Склад"));
         QCOMPARE(d.values("department", "dep"), QStringList{"Склад"});
-        QVERIFY_THROWS_EXCEPTION(db::DbError, deps.update(2, tooLong));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, deps.update(deps.find(QStringLiteral("Склад")).first().id, tooLong, QStringLiteral("Склад")));
         QCOMPARE(d.values("department", "dep"), QStringList{"Склад"});
     }
 };

@@ -3,10 +3,12 @@
 
 #include "core/logins.h"
 #include "core/users.h"
+#include "db/schema.h"
 #include "db/shared.h"
 #include "testdb.h"
 
 #include <QtTest>
+#include <thread>
 
 namespace {
 
@@ -70,7 +72,7 @@ private slots:
         QCOMPARE(order, (QStringList{"андреев", "Борисов", "Ершов", "Ёлкин", "Жуков", "Яковлев"}));
         QCOMPARE(users[1].login, QStringLiteral("Борисов_login"));
         QCOMPARE(users[1].pass, QString()); // NULL reads as empty
-        QVERIFY(!d.s.iSQL.isOpen());
+        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
     }
 
     // Insert, load, update and delete, each stored at once.
@@ -85,6 +87,7 @@ private slots:
         const qint64 id = d.value(QStringLiteral("SELECT pk_id FROM pers")).toLongLong();
         u.id = id;
         QCOMPARE(users.load(id), std::optional<core::UserRecord>(u));
+        const core::UserRecord loaded = u;
         QVERIFY(!users.load(id + 100));
         // A text the database cannot hold is refused, its field named, before anything is sent.
         const QString tooLong = refusal([&] { users.insert(user(QString(301, QChar(0x424)), QStringLiteral("x"))); });
@@ -94,8 +97,11 @@ private slots:
         u.fio = QStringLiteral("Петров П. П.");
         u.pass = QStringLiteral("Secret 'x'");
         u.level = QStringLiteral("full");
-        QVERIFY(users.update(u));
+        QVERIFY(users.update(u, loaded));
         QVERIFY(!d.s.IBTrans.active());
+        // Saved over a colleague's change: refused, nothing written.
+        QVERIFY(refusal([&] { users.update(user(QStringLiteral("Другой"), QStringLiteral("petrov"), id), loaded); })
+                    .contains(QStringLiteral("другой пользователь")));
         QCOMPARE(d.value(QStringLiteral("SELECT fio || '|' || pass || '|' || level FROM pers")),
                  QStringLiteral("Петров П. П.|Secret 'x'|full"));
 
@@ -104,7 +110,7 @@ private slots:
         QVERIFY(!d.s.IBTrans.active());
         QCOMPARE(d.value(QStringLiteral("SELECT LIST(login) FROM pers")), QStringLiteral("second"));
         // A user deleted meanwhile: the update stores nothing and says so.
-        QVERIFY(!users.update(u));
+        QVERIFY(!users.update(u, u));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 1);
     }
 
@@ -143,7 +149,7 @@ private slots:
 
         const QString before = d.value(QStringLiteral("SELECT LIST(pk_id || login || fio, ',') FROM pers"));
         QCOMPARE(users.problem(u).isEmpty(), !refused);
-        const QString text = refusal([&] { editIvan ? void(users.update(u)) : users.insert(u); });
+        const QString text = refusal([&] { editIvan ? void(users.update(u, *users.load(ivan))) : users.insert(u); });
         QCOMPARE(!text.isEmpty(), refused);
         if (refused) {
             QVERIFY2(text.contains(QStringLiteral("уже занят")) &&
@@ -156,6 +162,73 @@ private slots:
         // The administrator still logs in as himself.
         QCOMPARE(core::Logins(d.s).check(QStringLiteral("admin"), QStringLiteral("adm"), &found), core::LoginResult::Ok);
         QCOMPARE(found.fullName, QStringLiteral("Администратор"));
+    }
+
+    // Whatever a window sends, the administrator keeps name, login and level
+    // (only the password changes) and is never deleted.
+    void administratorStays()
+    {
+        Db d;
+        testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"), QStringLiteral("full"));
+        core::Users users(d.s);
+        const core::UserRecord admin = *users.load(1);
+        for (auto change : {&core::UserRecord::login, &core::UserRecord::fio, &core::UserRecord::level}) {
+            core::UserRecord u = admin;
+            u.*change = QStringLiteral("boss");
+            QVERIFY(refusal([&] { users.update(u, admin); }).contains(QStringLiteral("администратора")));
+        }
+        QVERIFY(refusal([&] { users.remove(1); }).contains(QStringLiteral("удалить нельзя")));
+        core::UserRecord u = admin;
+        u.pass = QStringLiteral("new");
+        QVERIFY(users.update(u, admin));
+        QCOMPARE(d.value(QStringLiteral("SELECT login || '|' || fio || '|' || pass || '|' || level FROM pers")),
+                 QStringLiteral("admin|Администратор|new|full"));
+    }
+
+    // Two administrators add one login at the same moment, each past the
+    // look-up before the other's commit: the database refuses the second,
+    // told as the look-up tells it.
+    void sameLoginAddedAtOnce()
+    {
+        Db d;
+        SharedDb other; // a second copy of the program
+        other.IBDbase.databaseName = d.path;
+        other.IBDbase.open();
+        core::Users mine(d.s), theirs(other);
+        QString refused;
+        std::thread colleague;
+        d.s.IBTrans.beforeCommit = [&] {
+            // The colleague's save starts while this one is not committed: its look-up finds nobody.
+            colleague = std::thread([&] { refused = refusal([&] { theirs.insert(user(QStringLiteral("Второй"), QStringLiteral("petrov"))); }); });
+            QThread::msleep(500);
+        };
+        mine.insert(user(QStringLiteral("Первый"), QStringLiteral("petrov")));
+        d.s.IBTrans.beforeCommit = nullptr;
+        colleague.join();
+        QVERIFY2(refused.contains(QStringLiteral("уже занят")) && refused.contains(QStringLiteral("«Первый»")),
+                 qPrintable(refused));
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 1);
+    }
+
+    // A database that lets two users hold one login gets the rule at its first
+    // start, unless some login is held twice already: then it is told and
+    // nothing changes.
+    void upgradeOfAnOlderDatabase()
+    {
+        Db d;
+        testdb::exec(d.path, QStringLiteral("DROP INDEX pers_login_unique"));
+        for (const char *login : {"ivan", "ivan ", "petr", "admin"})
+            testdb::addUser(d.path, QStringLiteral("X"), QString::fromUtf8(login), QString(), QStringLiteral("read"));
+        d.s.IBDbase.close();
+        d.s.IBDbase.open();
+        QCOMPARE(schema::upgrade(d.s.IBDbase), QStringList{QStringLiteral("ivan")});
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'PERS_LOGIN_UNIQUE'")), 0);
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 4);
+        testdb::exec(d.path, QStringLiteral("UPDATE pers SET login = 'ivan2' WHERE pk_id = 2"));
+        QCOMPARE(schema::upgrade(d.s.IBDbase), QStringList());
+        QCOMPARE(schema::upgrade(d.s.IBDbase), QStringList()); // once is enough
+        QVERIFY_THROWS_EXCEPTION(db::DbError, testdb::addUser(d.path, QStringLiteral("Y"), QStringLiteral("petr"),
+                                                              QString(), QStringLiteral("read")));
     }
 };
 

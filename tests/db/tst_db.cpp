@@ -7,9 +7,12 @@
 #include "db/statements.h"
 #include "testdb.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using db::DbError;
 
@@ -19,7 +22,13 @@ class TestDb : public QObject
     QTemporaryDir dir;
 
 private slots:
-    void initTestCase() { testdb::init(); }
+    // The engine is prepared as the program prepares it: its own root, the
+    // machine's one lock folder.
+    void initTestCase()
+    {
+        testdb::init();
+        db::prepareEngine(QStringLiteral(ZENTRAX_PROGRAM_DIR));
+    }
 
     void cp1251RoundTripAndUpper()
     {
@@ -299,8 +308,10 @@ private slots:
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
         s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("marker"));
         s.iSQL.execute();
-        s.ibSelect.setParam(QStringLiteral("pk_id"), qint64(1));
-        s.ibSelect.open(); // a result of the same transaction
+        db::IBQuery sel(&s.IBDbase, &s.IBTrans);
+        sel.setSql(sql::selectCard());
+        sel.setParam(QStringLiteral("pk_id"), qint64(1));
+        sel.open(); // a result of the same transaction
         try {
             s.IBTrans.commit();
             QFAIL("the commit was not refused");
@@ -309,7 +320,7 @@ private slots:
             QVERIFY2(e.text().contains(QStringLiteral("MARKER_FOUND"), Qt::CaseInsensitive), qPrintable(e.text()));
         }
         QVERIFY(!s.IBTrans.active());
-        QVERIFY(!s.ibSelect.isOpen());
+        QVERIFY(!sel.isOpen());
 
         s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("kept"));
         s.iSQL.execute();
@@ -411,10 +422,12 @@ private slots:
         s.iSQL.setSql(QStringLiteral("INSERT INTO base (fam, rem) VALUES ('note', :rem) RETURNING pk_id"));
         s.iSQL.setParam(QStringLiteral("rem"), note);
         s.iSQL.execute();
-        s.ibSelect.setParam(QStringLiteral("pk_id"), s.iSQL.asInt(QStringLiteral("pk_id")));
+        const qint64 id = s.iSQL.asInt(QStringLiteral("pk_id"));
+        s.IBTrans.commit();
+        s.ibSelect.setParam(QStringLiteral("pk_id"), id);
         s.ibSelect.open();
         QCOMPARE(s.ibSelect.asText(QStringLiteral("rem")), note);
-        s.IBTrans.commit();
+        s.ibSelect.close();
     }
 
     // A statement with RETURNING yields its row only when it touched one;
@@ -611,6 +624,209 @@ private slots:
         d.databaseName = dir.filePath(QStringLiteral("nothere.fdb"));
         QVERIFY_THROWS_EXCEPTION(DbError, d.open());
         QVERIFY(!d.connected());
+    }
+
+    // The engine's own tools, run on the live file as the README shows (with
+    // the program's engine root), meet the program in one lock folder: what
+    // they change shows at the program's next read, and the file stays sound.
+    void engineToolsOnTheLiveFile()
+    {
+        const QString isql = QStandardPaths::findExecutable(QStringLiteral("isql-fb"));
+        const QString gfix = QStandardPaths::findExecutable(QStringLiteral("gfix"));
+        if (isql.isEmpty() || gfix.isEmpty())
+            QSKIP("isql-fb or gfix is not installed");
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("live.fdb"));
+        testdb::exec(path, QStringLiteral("INSERT INTO base (fam) VALUES ('Прежний')"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        auto fam = [&] {
+            s.iRead.setSql(QStringLiteral("SELECT fam FROM base"));
+            s.iRead.open();
+            const QString v = s.iRead.asText(QStringLiteral("fam"));
+            s.iRead.close();
+            return v;
+        };
+        QCOMPARE(fam(), QStringLiteral("Прежний"));
+        auto tool = [&](const QString &program, const QStringList &args, const QByteArray &input = {}) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("FIREBIRD"), QStringLiteral(ZENTRAX_PROGRAM_DIR "/firebird"));
+            env.remove(QStringLiteral("FIREBIRD_LOCK"));
+            p.setProcessEnvironment(env);
+            p.start(program, args);
+            p.write(input);
+            p.closeWriteChannel();
+            p.waitForFinished(60000);
+            return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed() +
+                   (p.exitCode() ? QStringLiteral(" (exit %1)").arg(p.exitCode()) : QString());
+        };
+        const QStringList login{QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-password"),
+                                QStringLiteral("tarvokilm")};
+        QCOMPARE(tool(isql, QStringList{QStringLiteral("-q")} << login << path,
+                      "UPDATE base SET fam = 'isql';\nCOMMIT;\n"),
+                 QString());
+        QCOMPARE(fam(), QStringLiteral("isql"));
+        s.IBDbase.close();
+        QCOMPARE(tool(gfix, QStringList{QStringLiteral("-v"), QStringLiteral("-full")} << login << path), QString());
+    }
+
+    // A connection lost (the server stopped, the administrator closed it) is
+    // opened anew at the next statement; the one that met the loss says so.
+    void lostConnectionComesBack()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("lost.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        s.iRead.setSql(QStringLiteral("SELECT CURRENT_CONNECTION AS id FROM rdb$database"));
+        s.iRead.open();
+        const qint64 id = s.iRead.asInt(QStringLiteral("id"));
+        s.iRead.close();
+        testdb::exec(path, QStringLiteral("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1").arg(id));
+        auto insert = [&](const QString &post) {
+            s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
+            s.iSQL.setParam(QStringLiteral("p"), post);
+            s.iSQL.execute();
+            s.IBTrans.commit();
+        };
+        try {
+            insert(QStringLiteral("lost"));
+            QFAIL("the lost connection went unnoticed");
+        } catch (const DbError &e) {
+            QVERIFY2(e.connectionLost() && e.text().startsWith(QStringLiteral("Соединение с базой данных прервано")),
+                     qPrintable(e.text()));
+        }
+        insert(QStringLiteral("after"));
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT LIST(post) FROM post")), QStringLiteral("after"));
+    }
+
+    // The file deleted, moved or replaced under a running copy: a save is
+    // refused, never written into a file nobody will open again.
+    void fileReplacedUnderTheConnection_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("moved") << "moved";
+        QTest::newRow("replaced by another") << "replaced";
+        QTest::newRow("deleted") << "deleted";
+    }
+    void fileReplacedUnderTheConnection()
+    {
+        QFETCH(QString, how);
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("replaced.fdb"));
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        const QString aside = path + QStringLiteral(".aside");
+        QFile::remove(aside);
+        QVERIFY(QFile::rename(path, aside));
+        if (how == QLatin1String("replaced"))
+            QVERIFY(QFile::copy(aside, path));
+        else if (how == QLatin1String("deleted"))
+            QVERIFY(QFile::remove(aside));
+        s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES ('lost')"));
+        try {
+            s.iSQL.execute();
+            QFAIL("saved into a file that is no longer the database");
+        } catch (const DbError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("удалён, перемещён или заменён")), qPrintable(e.text()));
+        }
+        QVERIFY(!s.IBTrans.active());
+        s.IBDbase.close();
+    }
+
+    // A reading copy left idle with its list half fetched holds nothing back:
+    // while another copy makes many changes, the oldest active transaction
+    // moves on and old record versions are cleaned away.
+    void idleReaderHoldsNothingBack()
+    {
+        const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("idle.fdb"));
+        testdb::addCards(path, 3000, [](int i) { return QList<QPair<QString, QString>>{{"fam", QString::number(i)}}; });
+        SharedDb idle;
+        idle.IBDbase.databaseName = path;
+        idle.IBDbase.open();
+        idle.iBase.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
+        idle.iBase.open(); // the list: its first row is in, the rest still to come
+        QVERIFY(!idle.iBase.fetchedAll());
+        idle.ibSelect.setParam(QStringLiteral("pk_id"), qint64(1)); // and a card opened
+        idle.ibSelect.open();
+        idle.ibSelect.close();
+
+        SharedDb busy;
+        busy.IBDbase.databaseName = path;
+        busy.IBDbase.open();
+        busy.iSQL.setSql(QStringLiteral("UPDATE base SET name1 = :n WHERE pk_id = 1"));
+        constexpr int kUpdates = 2000;
+        for (int i = 0; i < kUpdates; ++i) {
+            busy.iSQL.setParam(QStringLiteral("n"), QString::number(i));
+            busy.iSQL.execute();
+            busy.IBTrans.commit();
+        }
+        busy.iRead.setSql(QStringLiteral("SELECT MON$NEXT_TRANSACTION - MON$OLDEST_ACTIVE AS behind FROM MON$DATABASE"));
+        busy.iRead.open();
+        const qint64 behind = busy.iRead.asInt(QStringLiteral("behind"));
+        busy.iRead.close();
+        QVERIFY2(behind < 50, qPrintable(QStringLiteral("the oldest active transaction is %1 behind").arg(behind)));
+        // The list still arrives whole.
+        idle.iBase.last();
+        QCOMPARE(idle.iBase.recordCount(), 3000);
+    }
+
+    // The lock folder is trusted only when it is a folder of this machine's
+    // engine users, closed to others, with room for the engine's files.
+    void lockFolderProblems_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said"); // empty: usable
+        QTest::newRow("sound") << "sound" << "";
+        QTest::newRow("sticky and open to all") << "sticky" << "";
+        QTest::newRow("missing") << "missing" << "не удалось создать";
+        QTest::newRow("a link") << "link" << "ссылка";
+        QTest::newRow("a file") << "file" << "не папка";
+        QTest::newRow("writable by others") << "open" << "открыта для записи всем";
+        QTest::newRow("another user's") << "foreign" << "создал другой пользователь";
+        QTest::newRow("full") << "full" << "не осталось места";
+    }
+    void lockFolderProblems()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        QTemporaryDir root;
+        const QString folder = root.filePath(QStringLiteral("lock"));
+        if (kind == QLatin1String("link")) {
+            QDir().mkpath(root.filePath(QStringLiteral("elsewhere")));
+            QVERIFY(QFile::link(root.filePath(QStringLiteral("elsewhere")), folder));
+        } else if (kind == QLatin1String("file")) {
+            QFile f(folder);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (kind != QLatin1String("missing")) {
+            QVERIFY(QDir().mkpath(folder));
+        }
+        const QByteArray native = QFile::encodeName(folder);
+        if (kind == QLatin1String("sticky"))
+            QCOMPARE(::chmod(native.constData(), 01777), 0);
+        if (kind == QLatin1String("open"))
+            QCOMPARE(::chmod(native.constData(), 0777), 0);
+        if (kind == QLatin1String("foreign") && (::geteuid() != 0 || ::chown(native.constData(), 65534, 65534) != 0))
+            QSKIP("needs root to give the folder to another account");
+        bool mounted = false;
+        if (kind == QLatin1String("full")) {
+            mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                                  QStringLiteral("-o"), QStringLiteral("size=1m"),
+                                                                  QStringLiteral("tmpfs"), folder}) == 0;
+            if (!mounted)
+                QSKIP("needs root to mount a small file system");
+            QFile fill(folder + QStringLiteral("/fill"));
+            QVERIFY(fill.open(QIODevice::WriteOnly));
+            fill.write(QByteArray(900 * 1024, 'x'));
+        }
+        const QString problem = db::lockFolderProblem(folder);
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {folder});
+        if (said.isEmpty())
+            QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        else
+            QVERIFY2(problem.contains(said) && problem.contains(folder), qPrintable(problem));
     }
 };
 

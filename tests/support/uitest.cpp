@@ -5,6 +5,7 @@
 #include "app/messages.h"
 #include "app/filedialog.h"
 #include "app/paths.h"
+#include "app/session.h"
 #include "app/shell.h"
 #include "app/state.h"
 #include "core/listmodel.h"
@@ -51,7 +52,8 @@ Program::~Program()
 
 TMF *Program::createWindows()
 {
-    mf = createForms();
+    session = std::make_unique<Session>();
+    mf = createForms(*session);
     mf->onEndProgram = [] {};
     return mf;
 }

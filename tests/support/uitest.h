@@ -9,8 +9,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
+#include <memory>
 
 class TMF;
+struct Session;
 
 namespace uitest {
 
@@ -31,6 +33,7 @@ struct Program
     // Creates the fourteen windows (the main window runs FormCreate).
     TMF *createWindows();
     TMF *mf = nullptr;
+    std::unique_ptr<Session> session; // made with the windows, ended after them
 
     // Runs statements on the database through a connection of its own.
     void exec(const QString &statements) const { testdb::exec(dbPath, statements); }

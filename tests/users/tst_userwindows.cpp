@@ -7,6 +7,7 @@
 #include "users/userwindows.h"
 #include "uitest.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QStandardItemModel>
@@ -125,6 +126,27 @@ private slots:
             QCOMPARE(f.uf1->EditedId, qint64(-1));
             QVERIFY(!f.uf1->Modified);
         });
+    }
+
+    // The administrator's locked fields set through a screen reader are not
+    // stored: the login stays, so the administrator can still log in and
+    // is still the one who cannot be deleted.
+    void administratorRenamedThroughAScreenReader()
+    {
+        Fixture f;
+        f.select(QStringLiteral("admin"));
+        f.edit([&] { f.uf->tb_editClick(); }, [&] {
+            QAccessibleInterface *login = QAccessible::queryAccessibleInterface(f.uf1->login);
+            QVERIFY(login);
+            login->setText(QAccessible::Value, QStringLiteral("boss"));
+            QCOMPARE(f.uf1->login->text(), QStringLiteral("boss")); // the field took it
+            ctrlS(f.uf1->pass);
+            msg::script({msg::Answer::No});
+            f.uf1->close();
+        });
+        const QList<msg::Shown> shown = msg::takeShown();
+        QVERIFY(!shown.isEmpty() && shown[0].text.contains(QStringLiteral("администратора")));
+        QCOMPARE(f.value(QStringLiteral("SELECT LIST(login) FROM pers WHERE fio = 'Администратор'")), QStringLiteral("admin"));
     }
 
     // A level neither "read" nor "full" shows as full and is stored as "full";
@@ -248,7 +270,6 @@ private slots:
         // A user deleted by another copy meanwhile: editing says so, shows no editor and refills.
         f.select(QStringLiteral("andr"));
         f.p.exec(QStringLiteral("DELETE FROM pers WHERE login = 'andr'"));
-        f.p.mf->db.IBTrans.commit();
         msg::takeShown();
         QVERIFY(f.edit([&] { f.uf->tb_editClick(); }, [] {}).isEmpty());
         shown = msg::takeShown();
