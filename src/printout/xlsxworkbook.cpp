@@ -205,8 +205,7 @@ private:
 
 void XlsxWorkbook::broken(const QString &why) const
 {
-    throw Error(QStringLiteral("Шаблон печатной формы повреждён или не является книгой Excel (.xlsx):\r%1\r%2")
-                    .arg(m_what, why));
+    throw brokenTemplate(m_what, why);
 }
 
 xml::XmlDoc XlsxWorkbook::load(const QString &file) const
