@@ -470,6 +470,42 @@ private slots:
         QVERIFY(!f.opened().isEmpty());
     }
 
+    // A text longer than a cell holds is cut there, and once the printout is
+    // open the user is told how much of it was printed.
+    void textTooLongForItsCell_data()
+    {
+        QTest::addColumn<Cols>("columns");
+        QTest::addColumn<QString>("a24");
+        QTest::addColumn<QString>("told"); // empty: nothing
+        const QString fill(32767, 'x');
+        const QString more = "\nВесь текст сохранён в карточке.";
+        QTest::newRow("remark that just fits") << Cols{{"rem", fill}} << fill << QString();
+        QTest::newRow("remark one too long")
+            << Cols{{"rem", fill + 'y'}} << fill
+            << "Примечание не поместилось в печатную форму целиком: напечатано 32767 из 32768 знаков." + more;
+        QTest::newRow("a line break counts once; the habits line too")
+            << Cols{{"rem", QString("а\r\n").repeated(20000)}, {"other", QString(32771, 'y')}}
+            << QString("а\n").repeated(20000).left(32767)
+            << "Строка «Привычки и интересы» не поместилась в печатную форму целиком: напечатано 32767 из 32771 "
+               "знака.\nПримечание не поместилось в печатную форму целиком: напечатано 32767 из 40000 знаков." + more;
+    }
+
+    void textTooLongForItsCell()
+    {
+        QFETCH(Cols, columns);
+        QFETCH(QString, a24);
+        QFETCH(QString, told);
+        Fixture f;
+        QList<QUrl> openedBeforeTold;
+        msg::setObserver([&openedBeforeTold](const msg::Shown &) { openedBeforeTold = shell::takeOpened(); });
+        f.exportFromList(f.card(columns));
+        msg::setObserver({});
+        QCOMPARE(f.messages(), told.isEmpty() ? QStringList() : QStringList{"Zentrax: " + told});
+        const QString file = told.isEmpty() ? f.opened() : openedBeforeTold.value(0).toLocalFile();
+        QVERIFY(!file.isEmpty());
+        QCOMPARE(Book(file).cells().value("A24").text, a24);
+    }
+
     // No row: nothing happens. A record gone meanwhile: its message, no workbook.
     void mainWindowButton()
     {
