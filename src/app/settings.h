@@ -5,4 +5,5 @@
 // (owner-readable only) with empty values on the first start.
 void LoadSettings();
 // Writes SessionUser's login and remembered password, if the file exists.
+// Either writer tells the user when the file cannot be written.
 void SaveSettings();

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QList>
+#include <QSaveFile>
 
 namespace core {
 namespace {
@@ -153,24 +154,40 @@ bool readLoginSettings(const QString &path, LoginSettings *values)
     return true;
 }
 
-bool writeLoginSettings(const QString &path, const LoginSettings &values)
+bool writeLoginSettings(const QString &path, const LoginSettings &values, QString *error)
 {
-    QFile f(path);
-    QByteArray old;
-    if (!f.exists()) {
-        // Made private in the same step that creates it: the password is
-        // never in a file others could read.
-        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            return false;
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    QFile old(path);
+    QByteArray text;
+    const bool existed = old.exists();
+    if (!existed) {
+        // An empty file, made private in the same step that creates it, that
+        // the text then replaces: the replacement takes its mode, so the
+        // password is never in a file others could read.
+        if (!old.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            return fail(old.errorString());
+        old.close();
     } else {
-        if (!f.open(QIODevice::ReadWrite) || !makeOwnerOnly(f))
-            return false;
-        old = f.readAll();
-        if (!f.seek(0))
-            return false;
+        if (!old.open(QIODevice::ReadOnly) || !makeOwnerOnly(old))
+            return fail(old.errorString());
+        text = old.readAll();
+        old.close();
     }
-    const QByteArray data = updateLoginSettings(old, values);
-    return f.write(data) == data.size() && f.flush() && f.resize(data.size());
+    // Written beside the file and put in its place in one step: a full disk
+    // or a folder that takes no new file leaves the old text whole. The
+    // flush is checked here, as committing would not notice that it failed.
+    QSaveFile f(path);
+    const QByteArray data = updateLoginSettings(text, values);
+    if (f.open(QIODevice::WriteOnly) && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        && f.write(data) == data.size() && f.flush() && f.commit())
+        return true;
+    if (!existed)
+        QFile::remove(path);
+    return fail(f.errorString());
 }
 
 } // namespace core

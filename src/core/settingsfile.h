@@ -27,9 +27,11 @@ QByteArray updateLoginSettings(const QByteArray &text, const LoginSettings &valu
 // Reads the file; false (and empty values) when it cannot be read.
 bool readLoginSettings(const QString &path, LoginSettings *values);
 
-// Writes the values into the file. A new file is made readable by its owner
-// only; an existing one loses any access by others before it is written.
-// False when the file cannot be made private or written.
-bool writeLoginSettings(const QString &path, const LoginSettings &values);
+// Writes the values into the file: the new text replaces the file whole, or
+// the file stays as it was. The file is readable by its owner only; an
+// existing one loses any access by others before anything is written.
+// False, with the system's reason in `error`, when the file cannot be made
+// private or written.
+bool writeLoginSettings(const QString &path, const LoginSettings &values, QString *error = nullptr);
 
 } // namespace core

@@ -79,8 +79,8 @@ QSizeF printedSize(const QSize &pixels)
     return {115.0, 115.0 / ratio};
 }
 
-void exportCard(Workbook &workbook, const Sources &sources, const core::CardRecord &card,
-                const std::optional<core::Accounts> &accounts)
+QList<Shortened> exportCard(Workbook &workbook, const Sources &sources, const core::CardRecord &card,
+                            const std::optional<core::Accounts> &accounts)
 {
     checkTemplate(sources);
     workbook.openTemplate(templatePath(sources.programFolder));
@@ -91,9 +91,40 @@ void exportCard(Workbook &workbook, const Sources &sources, const core::CardReco
     const QSizeF size = printedSize(measure(picture, card.fpath.isEmpty()));
     workbook.addPicture(picture, size.width(), size.height());
 
-    for (const core::CellText &c : core::cardCells(card, accounts))
+    QList<Shortened> shortened;
+    for (const core::CellText &c : core::cardCells(card, accounts)) {
         workbook.setCell(c.cell, c.text);
+        // The cell holds a CR LF as one LF, so it counts once.
+        const qsizetype total = c.text.size() - c.text.count(QStringLiteral("\r\n"));
+        const qsizetype printed = cellValue(c.text).size();
+        if (printed < total)
+            shortened.append({c.cell, printed, total});
+    }
     workbook.show();
+    return shortened;
+}
+
+QString shortenedNotice(const QList<Shortened> &shortened)
+{
+    if (shortened.isEmpty())
+        return QString();
+    QStringList lines;
+    for (const Shortened &s : shortened) {
+        // "из 21 знака", "из 11 знаков", "из 40000 знаков"
+        const bool one = s.total % 10 == 1 && s.total % 100 != 11;
+        const QString counts = QStringLiteral("целиком: напечатано %1 из %2 %3.")
+                                   .arg(s.printed)
+                                   .arg(s.total)
+                                   .arg(one ? QStringLiteral("знака") : QStringLiteral("знаков"));
+        if (s.cell == QLatin1String("A24"))
+            lines << QStringLiteral("Примечание не поместилось в печатную форму ") + counts;
+        else if (s.cell == QLatin1String("A13"))
+            lines << QStringLiteral("Строка «Привычки и интересы» не поместилась в печатную форму ") + counts;
+        else
+            lines << QStringLiteral("Текст ячейки %1 не поместился в печатную форму ").arg(s.cell) + counts;
+    }
+    lines << QStringLiteral("Весь текст сохранён в карточке.");
+    return lines.join(QLatin1Char('\r'));
 }
 
 } // namespace printout

@@ -5,6 +5,7 @@
 #include "core/cardstore.h"
 #include "workbook.h"
 
+#include <QList>
 #include <QSizeF>
 #include <optional>
 
@@ -25,10 +26,23 @@ QString picturePath(const Sources &sources, const QString &fpath);
 // The picture's size on the sheet: 115 points wide, its proportions kept.
 QSizeF printedSize(const QSize &pixels);
 
+// A text of the card that its cell holds only in part.
+struct Shortened
+{
+    QString cell;      // "A24"
+    qsizetype printed; // characters the cell holds
+    qsizetype total;   // characters of the whole text; a line break counts once
+};
+
 // Fills a new workbook with the card and hands it to the user. Every failure
 // (no template, a missing or broken picture, ...) throws Error before the
-// workbook is shown.
-void exportCard(Workbook &workbook, const Sources &sources, const core::CardRecord &card,
-                const std::optional<core::Accounts> &accounts);
+// workbook is shown. Returns the texts that had to be cut to fit their
+// cells, in the order they were written.
+QList<Shortened> exportCard(Workbook &workbook, const Sources &sources, const core::CardRecord &card,
+                            const std::optional<core::Accounts> &accounts);
+
+// What the user is told about texts cut in the printout, one line each, and
+// that the card keeps them whole; empty when nothing was cut.
+QString shortenedNotice(const QList<Shortened> &shortened);
 
 } // namespace printout

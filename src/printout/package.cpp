@@ -8,8 +8,11 @@
 namespace printout {
 namespace {
 
-// A template is a small file; a file this large is a damaged or hostile one.
-constexpr zip_uint64_t kMaxEntrySize = 200u * 1024 * 1024;
+// A template is a small file: one that unpacks to more than this, or holds
+// more parts, is a damaged or hostile one. Both are known from the zip's
+// headers, so such a file is refused before anything is unpacked.
+constexpr zip_uint64_t kMaxUnpackedMb = 100;
+constexpr zip_int64_t kMaxParts = 1000;
 
 QString zipErrorText(zip_error_t *error)
 {
@@ -34,12 +37,16 @@ void Package::load(const QString &path)
     loadBytes(file.readAll(), QDir::toNativeSeparators(path));
 }
 
+Error brokenTemplate(const QString &what, const QString &why)
+{
+    return Error(QStringLiteral("Шаблон печатной формы повреждён или не является книгой Excel (.xlsx):\r%1\r"
+                                "Замените его исправной книгой Excel с тем же расположением ячеек или верните файл, "
+                                "поставляемый с программой.\r\rПодробности: %2")
+                     .arg(what, why));
+}
+
 void Package::loadBytes(const QByteArray &zip, const QString &what)
 {
-    auto broken = [&what](const QString &why) {
-        return Error(QStringLiteral("Шаблон печатной формы повреждён или не является книгой Excel (.xlsx):\r%1\r%2")
-                         .arg(what, why));
-    };
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t *source = zip_source_buffer_create(zip.constData(), zip_uint64_t(zip.size()), 0, &error);
@@ -49,27 +56,39 @@ void Package::loadBytes(const QByteArray &zip, const QString &what)
         zip_error_fini(&error);
         if (source)
             zip_source_free(source);
-        throw broken(why);
+        throw brokenTemplate(what, why);
     }
     zip_error_fini(&error);
 
-    m_files.clear();
+    // The parts and their sizes as the headers give them, all of them
+    // checked before the first is unpacked.
     QString failure;
+    QList<zip_stat_t> parts;
+    zip_uint64_t unpacked = 0;
     const zip_int64_t count = zip_get_num_entries(archive, 0);
+    if (count > kMaxParts)
+        failure = QStringLiteral("в нём больше %1 частей").arg(kMaxParts);
     for (zip_int64_t i = 0; i < count && failure.isEmpty(); ++i) {
         zip_stat_t st;
         if (zip_stat_index(archive, zip_uint64_t(i), 0, &st) != 0) {
             failure = QString::fromLocal8Bit(zip_strerror(archive));
-            break;
-        }
-        const QString name = QString::fromUtf8(st.name);
-        if (name.endsWith(QLatin1Char('/')))
+        } else if (QByteArray(st.name).endsWith('/')) {
             continue; // a folder entry, not a file
-        if (!(st.valid & ZIP_STAT_SIZE) || st.size > kMaxEntrySize) {
-            failure = QStringLiteral("часть «%1» слишком велика").arg(name);
-            break;
+        } else if (!(st.valid & ZIP_STAT_SIZE)) {
+            failure = QStringLiteral("размер части «%1» не указан").arg(QString::fromUtf8(st.name));
+        } else if (st.size > (kMaxUnpackedMb << 20) - unpacked) {
+            failure = QStringLiteral("в распакованном виде его части заняли бы больше %1 МБ").arg(kMaxUnpackedMb);
+        } else {
+            unpacked += st.size;
+            parts.append(st);
         }
-        zip_file_t *f = zip_fopen_index(archive, zip_uint64_t(i), 0);
+    }
+
+    m_files.clear();
+    for (qsizetype k = 0; k < parts.size() && failure.isEmpty(); ++k) {
+        const zip_stat_t &st = parts.at(k);
+        const QString name = QString::fromUtf8(st.name);
+        zip_file_t *f = zip_fopen_index(archive, st.index, 0);
         if (!f) {
             failure = QString::fromLocal8Bit(zip_strerror(archive));
             break;
@@ -86,7 +105,7 @@ void Package::loadBytes(const QByteArray &zip, const QString &what)
     if (!failure.isEmpty()) {
         m_files.clear();
         reindex();
-        throw broken(failure);
+        throw brokenTemplate(what, failure);
     }
     reindex();
 }

@@ -2,6 +2,8 @@
 // An Office Open XML package (a zip file) held in memory: its files by name,
 // in their original order. Names compare without regard to case.
 
+#include "workbook.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -9,6 +11,10 @@
 #include <QStringList>
 
 namespace printout {
+
+// The failure told for a template that is no sound workbook: what happened
+// to which file (`what`), what to do, and the cause (`why`) below.
+Error brokenTemplate(const QString &what, const QString &why);
 
 class Package
 {

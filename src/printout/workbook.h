@@ -18,6 +18,13 @@ public:
     QString text() const { return QString::fromUtf8(what()); }
 };
 
+// The most a spreadsheet cell holds, in UTF-16 code units.
+constexpr qsizetype kCellCapacity = 32767;
+
+// A text as a cell holds it: line breaks as LF, cut to the cell's capacity
+// (never between the halves of a character). What setCell writes.
+QString cellValue(const QString &text);
+
 class Workbook
 {
 public:
@@ -29,7 +36,8 @@ public:
     virtual void hideGridLines() = 0;
     // Embeds the picture at the sheet's top-left corner with the size in points.
     virtual void addPicture(const QString &file, double widthPt, double heightPt) = 0;
-    // Writes a text value into a cell ("D1"); an empty text empties the cell.
+    // Writes a text value into a cell ("D1") as cellValue() gives it; an
+    // empty text empties the cell.
     virtual void setCell(const QString &cell, const QString &text) = 0;
     // Hands the finished workbook to the user.
     virtual void show() = 0;

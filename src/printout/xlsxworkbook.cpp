@@ -37,7 +37,6 @@ const QString kContentTypes = QStringLiteral("[Content_Types].xml");
 constexpr qint64 kEmuPerPoint = 12700;
 constexpr int kMaxColumn = 16384;
 constexpr int kMaxRow = 1048576;
-constexpr qsizetype kMaxCellText = 32767; // what a spreadsheet cell holds
 
 // The children of a worksheet in the order the schema requires.
 const std::initializer_list<const char *> kSheetOrder = {
@@ -85,19 +84,11 @@ bool endsWith(const char *text, const char *tail)
     return t.size() >= e.size() && t.compare(t.size() - e.size(), e.size(), e) == 0;
 }
 
-// A cell's text as a sheet holds it: line breaks as LF, at most what a cell
-// takes, characters XML cannot carry (and text that would read as such an
-// escape) written as _xHHHH_.
+// A cell's text as the sheet's XML holds it: the cell's value, characters
+// XML cannot carry (and text that would read as such an escape) written as _xHHHH_.
 std::string cellText(const QString &text)
 {
-    QString t = text;
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (t.size() > kMaxCellText) {
-        t.truncate(kMaxCellText);
-        if (t.back().isHighSurrogate())
-            t.chop(1);
-    }
+    const QString t = cellValue(text);
     static const QRegularExpression escapeLike(QStringLiteral("^_x[0-9A-Fa-f]{4}_"));
     QString out;
     for (qsizetype i = 0; i < t.size(); ++i) {
@@ -205,8 +196,7 @@ private:
 
 void XlsxWorkbook::broken(const QString &why) const
 {
-    throw Error(QStringLiteral("Шаблон печатной формы повреждён или не является книгой Excel (.xlsx):\r%1\r%2")
-                    .arg(m_what, why));
+    throw brokenTemplate(m_what, why);
 }
 
 xml::XmlDoc XlsxWorkbook::load(const QString &file) const
@@ -633,6 +623,19 @@ WorkbookFactory &factory()
 }
 
 } // namespace
+
+QString cellValue(const QString &text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (t.size() > kCellCapacity) {
+        t.truncate(kCellCapacity);
+        if (t.back().isHighSurrogate())
+            t.chop(1);
+    }
+    return t;
+}
 
 std::unique_ptr<Workbook> xlsxWorkbook(const Opener &open)
 {

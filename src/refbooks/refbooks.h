@@ -61,7 +61,6 @@ public:
     void tb_exitClick();
     // F4 and F7, in the grid and in the search box; true when the key was used.
     bool PGridKeyDown(int key, Qt::KeyboardModifiers mods);
-    bool SearchKeyDown(int key, Qt::KeyboardModifiers mods) { return PGridKeyDown(key, mods); }
 
     // The current row: its pk_id as text (empty on the blank row) and its value.
     QString currentId() const;
@@ -130,51 +129,41 @@ private:
     QString m_loaded;  // its value as shown when the editor opened or last stored
 };
 
-// The members carry the handler names of each book.
+// The list window and the editor of each book: posts (TPF, TPF1),
+// departments (TDF, TDF1) and organizations (TGF, TGF1).
 class TPF : public RefListWindow
 {
     Q_OBJECT
 public:
     TPF(Context &context, QWidget *parent) : RefListWindow(postsKind(), context, parent) {}
-    void bx_postChange() { SearchChange(); }
-    bool bx_postKeyDown(int key, Qt::KeyboardModifiers mods) { return SearchKeyDown(key, mods); }
 };
 class TDF : public RefListWindow
 {
     Q_OBJECT
 public:
     TDF(Context &context, QWidget *parent) : RefListWindow(departmentsKind(), context, parent) {}
-    void ed_depChange() { SearchChange(); }
-    bool ed_depKeyDown(int key, Qt::KeyboardModifiers mods) { return SearchKeyDown(key, mods); }
 };
 class TGF : public RefListWindow
 {
     Q_OBJECT
 public:
     TGF(Context &context, QWidget *parent) : RefListWindow(organizationsKind(), context, parent) {}
-    void ed_orgChange() { SearchChange(); }
 };
 class TPF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
     TPF1(Context &context, QWidget *parent) : RefEditWindow(postsKind(), context, parent) {}
-    void ed_postChange() { ValueChange(); }
-    bool ed_postKeyDown(int key, Qt::KeyboardModifiers mods) { return ValueKeyDown(key, mods); }
 };
 class TDF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
     TDF1(Context &context, QWidget *parent) : RefEditWindow(departmentsKind(), context, parent) {}
-    void ed_depChange() { ValueChange(); }
-    bool ed_depKeyDown(int key, Qt::KeyboardModifiers mods) { return ValueKeyDown(key, mods); }
 };
 class TGF1 : public RefEditWindow
 {
     Q_OBJECT
 public:
     TGF1(Context &context, QWidget *parent) : RefEditWindow(organizationsKind(), context, parent) {}
-    void ed_orgChange() { ValueChange(); }
-    bool ed_orgKeyDown(int key, Qt::KeyboardModifiers mods) { return ValueKeyDown(key, mods); }
 };

@@ -885,7 +885,10 @@ void TMF::ExportCard(qint64 id)
     const std::optional<core::Accounts> accounts = store.loadAccounts(id);
     const std::unique_ptr<printout::Workbook> workbook =
         printout::newWorkbook([](const QString &file) { return shell::openFile(file); });
-    printout::exportCard(*workbook, {paths::programFolder(), PhotoFolder}, *card, accounts);
+    const QString cut = printout::shortenedNotice(
+        printout::exportCard(*workbook, {paths::programFolder(), PhotoFolder}, *card, accounts));
+    if (!cut.isEmpty()) // told once the printout is open
+        msg::plain(nullptr, cut);
 }
 
 void TMF::FillRefLists()

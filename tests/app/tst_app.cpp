@@ -139,6 +139,20 @@ private slots:
         QFile::remove(p.iniPath);
         SaveSettings();
         QVERIFY(!QFile::exists(p.iniPath));
+        QCOMPARE(texts(msg::takeShown()), QStringList());
+
+        // A file that cannot be written: the user is told once, the program goes on.
+        QVERIFY(QDir().mkpath(p.iniPath)); // a folder where the file should be
+        SaveSettings();
+        writeFile(p.root.filePath("blocked"), "x");
+        qputenv("APPDATA", p.root.filePath("blocked/sub").toLocal8Bit()); // no folder can be made there
+        LoadSettings();
+        QCOMPARE(SessionUser.login, QStringLiteral("-1"));
+        const QStringList told = texts(msg::takeShown());
+        QCOMPARE(told.size(), 2);
+        for (const QString &t : told)
+            QVERIFY2(t.startsWith(QStringLiteral("Не удалось сохранить настройки программы в файле")), qPrintable(t));
+        QVERIFY(told[0].contains(QDir::toNativeSeparators(p.iniPath)));
 
         // APPDATA unset: the user's configuration folder.
         const QByteArray saved = qgetenv("APPDATA");

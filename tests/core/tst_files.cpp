@@ -9,11 +9,15 @@
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <linux/capability.h>
 #include <sys/inotify.h>
+#include <sys/syscall.h>
 #endif
 
 using core::LoginSettings;
@@ -40,6 +44,33 @@ mode_t modeOf(const QString &path)
     struct stat st;
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 07777;
 }
+#endif
+
+#ifdef Q_OS_LINUX
+// Root writes into a read-only folder all the same: while this lives, the
+// calling thread goes without that power (taken back from its effective set only).
+class WithoutDacOverride
+{
+public:
+    WithoutDacOverride()
+    {
+        m_saved = ::syscall(SYS_capget, &m_head, m_caps) == 0;
+        __user_cap_data_struct less[2] = {m_caps[0], m_caps[1]};
+        less[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        if (m_saved)
+            ::syscall(SYS_capset, &m_head, less);
+    }
+    ~WithoutDacOverride()
+    {
+        if (m_saved)
+            ::syscall(SYS_capset, &m_head, m_caps);
+    }
+
+private:
+    __user_cap_header_struct m_head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_caps[2] = {};
+    bool m_saved = false;
+};
 #endif
 
 } // namespace
@@ -162,24 +193,77 @@ private slots:
         QVERIFY(writeBytes(path, "[main]\nuser=\npass=\n"));
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0644) == 0);
 #ifdef Q_OS_LINUX
-        // The change of mode must come before anything is written into it.
+        // The change of mode comes before anything else in the folder; the
+        // new text then takes the file's place whole, never written into it.
         const int watch = ::inotify_init1(IN_NONBLOCK);
         QVERIFY(watch >= 0);
-        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(path).constData(), IN_ATTRIB | IN_MODIFY) >= 0);
+        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(),
+                                    IN_ATTRIB | IN_MODIFY | IN_CREATE | IN_MOVED_TO) >= 0);
 #endif
         QVERIFY(core::writeLoginSettings(path, {QStringLiteral("admin"), QStringLiteral("secret")}));
         QCOMPARE(modeOf(path), mode_t(0600));
         QCOMPARE(readBytes(path), QByteArray("[main]\nuser=admin\npass=secret\n"));
 #ifdef Q_OS_LINUX
-        QList<uint32_t> events;
+        QStringList events; // "event name"
         alignas(inotify_event) char buf[4096];
         for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;)
-            for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len)
-                events << (reinterpret_cast<inotify_event *>(p)->mask & (IN_ATTRIB | IN_MODIFY));
+            for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
+                const auto *e = reinterpret_cast<inotify_event *>(p);
+                const char *kind = e->mask & IN_ATTRIB ? "mode" : e->mask & IN_MODIFY ? "written" : e->mask & IN_CREATE ? "made" : "moved";
+                events << QLatin1String(kind) + QLatin1Char(' ') + QString::fromUtf8(e->len ? e->name : "");
+            }
         ::close(watch);
-        QVERIFY2(!events.isEmpty() && events.first() == IN_ATTRIB && events.contains(IN_MODIFY),
-                 "the mode did not change before the file was written");
+        QVERIFY2(events.value(0) == QLatin1String("mode zentrax.ini") && events.last() == QLatin1String("moved zentrax.ini")
+                     && !events.contains(QLatin1String("written zentrax.ini")),
+                 qPrintable(events.join(QLatin1String(", "))));
 #endif
+#endif
+    }
+
+    // A write that cannot be finished leaves the file as it was, and says so.
+    void failedWriteKeepsTheFile_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder"); // else the disk fills up midway
+        QTest::newRow("folder read-only") << true;
+        QTest::newRow("disk full midway") << false;
+    }
+
+    void failedWriteKeepsTheFile()
+    {
+#ifndef Q_OS_LINUX
+        QSKIP("needs Linux's file size limit and capabilities");
+#else
+        QFETCH(bool, readOnlyFolder);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zentrax.ini"));
+        const QByteArray old("[main]\nuser=old\npass=old\n");
+        QVERIFY(writeBytes(path, old));
+        const LoginSettings values{QString(100, QLatin1Char('u')), QStringLiteral("p")};
+        bool written = true;
+        QString why;
+        if (readOnlyFolder) {
+            QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0555) == 0);
+            {
+                const WithoutDacOverride asOwner;
+                written = core::writeLoginSettings(path, values, &why);
+            }
+            ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
+        } else {
+            // No file may grow past 40 bytes, as if the disk were full.
+            rlimit saved;
+            QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+            rlimit small = saved;
+            small.rlim_cur = 40;
+            const auto handler = ::signal(SIGXFSZ, SIG_IGN);
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+            written = core::writeLoginSettings(path, values, &why);
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            ::signal(SIGXFSZ, handler);
+        }
+        QVERIFY(!written);
+        QVERIFY(!why.isEmpty()); // the system's reason, for the user's message
+        QCOMPARE(readBytes(path), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("zentrax.ini")});
 #endif
     }
 

@@ -470,6 +470,42 @@ private slots:
         QVERIFY(!f.opened().isEmpty());
     }
 
+    // A text longer than a cell holds is cut there, and once the printout is
+    // open the user is told how much of it was printed.
+    void textTooLongForItsCell_data()
+    {
+        QTest::addColumn<Cols>("columns");
+        QTest::addColumn<QString>("a24");
+        QTest::addColumn<QString>("told"); // empty: nothing
+        const QString fill(32767, 'x');
+        const QString more = "\nВесь текст сохранён в карточке.";
+        QTest::newRow("remark that just fits") << Cols{{"rem", fill}} << fill << QString();
+        QTest::newRow("remark one too long")
+            << Cols{{"rem", fill + 'y'}} << fill
+            << "Примечание не поместилось в печатную форму целиком: напечатано 32767 из 32768 знаков." + more;
+        QTest::newRow("a line break counts once; the habits line too")
+            << Cols{{"rem", QString("а\r\n").repeated(20000)}, {"other", QString(32771, 'y')}}
+            << QString("а\n").repeated(20000).left(32767)
+            << "Строка «Привычки и интересы» не поместилась в печатную форму целиком: напечатано 32767 из 32771 "
+               "знака.\nПримечание не поместилось в печатную форму целиком: напечатано 32767 из 40000 знаков." + more;
+    }
+
+    void textTooLongForItsCell()
+    {
+        QFETCH(Cols, columns);
+        QFETCH(QString, a24);
+        QFETCH(QString, told);
+        Fixture f;
+        QList<QUrl> openedBeforeTold;
+        msg::setObserver([&openedBeforeTold](const msg::Shown &) { openedBeforeTold = shell::takeOpened(); });
+        f.exportFromList(f.card(columns));
+        msg::setObserver({});
+        QCOMPARE(f.messages(), told.isEmpty() ? QStringList() : QStringList{"Zentrax: " + told});
+        const QString file = told.isEmpty() ? f.opened() : openedBeforeTold.value(0).toLocalFile();
+        QVERIFY(!file.isEmpty());
+        QCOMPARE(Book(file).cells().value("A24").text, a24);
+    }
+
     // No row: nothing happens. A record gone meanwhile: its message, no workbook.
     void mainWindowButton()
     {
@@ -500,7 +536,13 @@ private slots:
         QTest::addColumn<QString>("message"); // file of the text
         QTest::newRow("no template") << "no template" << "Не найден шаблон печатной формы:\n";
         QTest::newRow("only the old template") << "old template" << "(.xlsx) под именем Forms/form.xlsx";
-        QTest::newRow("template not a workbook") << "broken template" << "повреждён или не является книгой Excel";
+        // What to do, then the library's own words.
+        QTest::newRow("template not a workbook")
+            << "broken template" << QDir::toNativeSeparators("Forms/form.xlsx") +
+                   "\nЗамените его исправной книгой Excel с тем же расположением ячеек или верните файл, "
+                   "поставляемый с программой.\n\nПодробности: Not a zip archive";
+        QTest::newRow("template too large unpacked") << "zip bomb" << "его части заняли бы больше 100 МБ";
+        QTest::newRow("template of too many parts") << "many parts" << "в нём больше 1000 частей";
         QTest::newRow("template without its sheet") << "no sheet" << "нет части «xl/worksheets/sheet1.xml»";
         QTest::newRow("photo missing") << "photo missing" << "Не найден файл фотографии:\n";
         QTest::newRow("photo not a picture") << "photo broken" << "не является изображением или повреждён";
@@ -526,6 +568,25 @@ private slots:
             QFile::rename(f.form, f.p.folder + "/Forms/form.xls");
         if (trouble == "broken template")
             write(f.form, "PK\x03\x04 not a zip");
+        // Parts that the zip's headers claim to unpack to 199 MB each, as in a
+        // hostile file; their data could not even be read that far.
+        if (trouble == "zip bomb" || trouble == "many parts") {
+            QFile::remove(f.form);
+            zip_t *z = zip_open(QFile::encodeName(f.form).constData(), ZIP_CREATE, nullptr);
+            for (int i = 0; i < (trouble == "zip bomb" ? 8 : 1001); ++i) {
+                const zip_int64_t n = zip_file_add(z, QByteArray::number(i).constData(), zip_source_buffer(z, "x", 1, 0), 0);
+                zip_set_file_compression(z, zip_uint64_t(n), ZIP_CM_STORE, 0);
+            }
+            QCOMPARE(zip_close(z), 0);
+            QByteArray zip = bytesOf(f.form);
+            if (trouble == "zip bomb") {
+                const quint32 claimed = qToLittleEndian(quint32(199) << 20);
+                for (auto [header, at] : {std::pair("PK\1\2", 24), std::pair("PK\3\4", 22)})
+                    for (qsizetype i = zip.indexOf(header); i >= 0; i = zip.indexOf(header, i + 1))
+                        zip.replace(i + at, 4, reinterpret_cast<const char *>(&claimed), 4);
+            }
+            write(f.form, zip);
+        }
         if (trouble == "no sheet") {
             zip_t *z = zip_open(QFile::encodeName(f.form).constData(), 0, nullptr);
             zip_delete(z, zip_uint64_t(zip_name_locate(z, kSheet, 0)));
