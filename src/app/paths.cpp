@@ -1,5 +1,7 @@
 #include "paths.h"
 
+#include "core/safefiles.h"
+#include "core/tempfolder.h"
 #include "db/ibase.h"
 
 #include <QCoreApplication>
@@ -16,6 +18,18 @@
 namespace paths {
 namespace {
 QString g_folder;
+
+// This copy's scratch folder, made for the program folder it was made in.
+struct Scratch
+{
+    core::ScratchFolder folder;
+    QString programFolder;
+};
+Scratch &scratch()
+{
+    static Scratch s;
+    return s;
+}
 }
 
 QString programFolder()
@@ -35,13 +49,32 @@ QString join(const QString &folder, const QString &name)
     return folder + QDir::separator() + name;
 }
 
-QString tempFolder()
+QString tempFolderName()
 {
     QString host = QSysInfo::machineHostName();
     host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    return join(join(programFolder(), QStringLiteral("temp")),
-                (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
-                    QString::number(QCoreApplication::applicationPid()));
+    return (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
+           QString::number(QCoreApplication::applicationPid());
+}
+
+QString tempFolder()
+{
+    Scratch &s = scratch();
+    QString path = s.programFolder == programFolder() ? s.folder.path() : QString();
+    if (path.isEmpty()) {
+        // Made anew when missing or no longer this copy's own.
+        s.programFolder = programFolder();
+        if (s.folder.make(join(programFolder(), QStringLiteral("temp")), tempFolderName()))
+            path = s.folder.path();
+    }
+    return path;
+}
+
+void removeTempFolder()
+{
+    Scratch &s = scratch();
+    if (s.programFolder == programFolder())
+        s.folder.remove();
 }
 
 bool processRunning(qint64 pid)
@@ -56,22 +89,7 @@ bool processRunning(qint64 pid)
 
 bool makeSharedFolder(const QString &folder)
 {
-    // The missing folders, outermost first.
-    QStringList missing;
-    for (QString f = QDir::cleanPath(folder); !f.isEmpty() && !QFileInfo::exists(f);) {
-        missing.prepend(f);
-        const QString up = QFileInfo(f).path();
-        if (up == f)
-            break;
-        f = up;
-    }
-    if (!QDir().mkpath(folder))
-        return false;
-    for (const QString &f : missing)
-        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                     QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
-                                     QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
-    return true;
+    return core::makeSharedFolder(folder);
 }
 
 QString settingsFile()

@@ -11,15 +11,22 @@ void setProgramFolder(const QString &folder);
 // one (a root) keeps it, so "/" + "x" gives "//x" just as "C:\" gives "C:\\x".
 QString join(const QString &folder, const QString &name);
 
-// This copy's own scratch folder: program folder/temp/<machine>-<process>.
-// Copies that share the program folder keep their scratch files apart.
+// This copy's own scratch folder: program folder/temp/<machine>-<process>
+// (another name when that one is taken), made on first use for this user
+// alone and locked while the copy runs. Copies that share the program folder
+// keep their scratch files apart. Empty when no such folder can be made.
 QString tempFolder();
+// The name that folder is first tried under: <machine>-<process>.
+QString tempFolderName();
+// Removes this copy's scratch folder with everything in it (at exit).
+void removeTempFolder();
 
 // Whether a process of this machine with that id is still running.
 bool processRunning(qint64 pid);
 
-// Makes a folder with its missing parents; the folders it makes are writable
-// for every user (copies of several users share the program folder).
+// Makes a folder with its missing parents; the folders it makes are open to
+// the program's group (copies of several users share the program folder)
+// and closed to everybody else.
 bool makeSharedFolder(const QString &folder);
 
 // zentrax.ini: in APPDATA when that is set, else in the user's configuration folder.

@@ -18,6 +18,7 @@
 #include "db/cp1251.h"
 #include "core/photos.h"
 #include "core/refvalues.h"
+#include "pictures/picturefile.h"
 #include "db/shared.h"
 #include "register/mainwindow.h"
 
@@ -32,6 +33,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QToolButton>
@@ -540,18 +542,16 @@ void TRF::showDefaultPicture()
 
 bool TRF::showPicture(const QString &path)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QImage img = path.isEmpty() ? QImage() : reader.read();
-    if (img.isNull()) {
+    const pictures::Picture picture = pictures::read(path);
+    if (picture.image.isNull()) {
         // The card still finishes its set-up, with the default picture.
         msg::error(this, QStringLiteral("Не удалось загрузить фотографию:\r%1\r%2")
-                             .arg(QDir::toNativeSeparators(path),
-                                  path.isEmpty() ? QStringLiteral("Файл не найден") : reader.errorString()));
+                             .arg(QDir::toNativeSeparators(path), picture.error));
         showDefaultPicture();
         return false;
     }
-    im_foto->setPixmap(QPixmap::fromImage(img.scaled(im_foto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    im_foto->setPixmap(
+        QPixmap::fromImage(picture.image.scaled(im_foto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     return true;
 }
 
@@ -571,10 +571,16 @@ void TRF::LoadCard()
     for (const Binding &b : m_bindings)
         setColumnText(b.column, card->value(b.column));
     StoredPhoto = card->fpath;
-    if (!StoredPhoto.isEmpty())
-        showPicture(core::photoFile(PhotoFolder, StoredPhoto)); // a path leading outside the folder: not found
-    else
+    const core::PhotoLocation photo = core::locatePhoto(PhotoFolder, StoredPhoto);
+    if (photo.state == core::PhotoLocation::Present) {
+        showPicture(photo.file);
+    } else {
+        // Nothing outside the photo folder, and nothing but a plain file, is opened.
+        if (photo.state != core::PhotoLocation::None)
+            msg::error(this, QStringLiteral("Не удалось загрузить фотографию.\r") +
+                                 core::photoProblem(PhotoFolder, StoredPhoto, photo));
         showDefaultPicture();
+    }
     LoadAccounts(CardId);
 }
 
@@ -1003,11 +1009,13 @@ void TRF::sb_lookClick()
     const std::optional<QString> fpath = core::PhotoStore(m_ctx.db, PhotoFolder).storedPath(CardId);
     if (!fpath)
         return;
-    const QString file = core::photoFile(PhotoFolder, *fpath);
-    if (!file.isEmpty() && QFileInfo(file).isFile())
-        shell::openFile(file);
-    else
+    const core::PhotoLocation photo = core::locatePhoto(PhotoFolder, *fpath);
+    if (photo.state == core::PhotoLocation::Present)
+        shell::openFile(photo.file);
+    else if (photo.state == core::PhotoLocation::Missing || photo.state == core::PhotoLocation::None)
         msg::error(nullptr, QStringLiteral("Файл не найден!"));
+    else
+        msg::error(nullptr, core::photoProblem(PhotoFolder, *fpath, photo));
 }
 
 void TRF::sb_delClick()
@@ -1030,12 +1038,24 @@ void TRF::sb_delClick()
 
 void TRF::DeletePhotoFile(qint64 id)
 {
+    const QString fpath = StoredPhoto;
+    const core::PhotoLocation photo = core::locatePhoto(PhotoFolder, fpath);
     switch (core::PhotoStore(m_ctx.db, PhotoFolder).DeletePhotoFile(id)) {
     case core::PhotoStore::Deleted::NoCard:
         msg::error(this, QStringLiteral("Файл не найден, удаление невозможно"));
         break;
     case core::PhotoStore::Deleted::FileWasMissing:
         msg::error(this, QStringLiteral("Файла фотографии уже нет в папке; запись о нём из карточки удалена."));
+        break;
+    case core::PhotoStore::Deleted::KeptForOtherCard:
+        msg::plain(this, QStringLiteral("Фотография убрана из карточки. Файл «%1» оставлен: он же — фотография "
+                                        "другой карточки.")
+                             .arg(photo.file));
+        break;
+    case core::PhotoStore::Deleted::Outside:
+    case core::PhotoStore::Deleted::NotAFile:
+        msg::error(this, QStringLiteral("Запись о фотографии из карточки удалена, файл не тронут.\r") +
+                             core::photoProblem(PhotoFolder, fpath, photo));
         break;
     case core::PhotoStore::Deleted::Deleted:
         break;
@@ -1044,8 +1064,20 @@ void TRF::DeletePhotoFile(qint64 id)
 
 void TRF::AttachPhoto(qint64 id, const QString &stamp)
 {
-    // A card made by another tool may have no stamp: its id names the folder then.
-    const QString folder = stamp.isEmpty() ? QString::number(id) : stamp;
-    StoredPhoto = core::PhotoStore(m_ctx.db, PhotoFolder).AttachPhoto(id, folder, PendingPhoto);
+    // A large file copies while the card answers, with its progress shown
+    // once the copy takes more than half a second.
+    QProgressDialog progress(QStringLiteral("Копирование фотографии..."), QStringLiteral("Отмена"), 0, 1000, this);
+    progress.setWindowTitle(QStringLiteral("Фотография"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    core::CopyOptions copy;
+    copy.scratchFolder = paths::tempFolder();
+    copy.progress = [&progress](qint64 done, qint64 total) {
+        progress.setValue(total > 0 ? int(done * 1000 / total) : 0);
+        return !progress.wasCanceled();
+    };
+    StoredPhoto = core::PhotoStore(m_ctx.db, PhotoFolder).AttachPhoto(id, stamp, PendingPhoto, copy);
     PendingPhoto.clear();
 }

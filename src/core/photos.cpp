@@ -5,24 +5,20 @@
 #include "db/shared.h"
 #include "db/statements.h"
 #include "commit.h"
+#include "safefiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace core {
-
-// Makes the card's folder; a colleague on another account may add its next photo.
-static bool makeWritableFolder(const QString &folder)
-{
-    const bool existed = QFileInfo(folder).isDir();
-    if (!QDir().mkpath(folder))
-        return false;
-    if (!existed)
-        QFile::setPermissions(folder, QFileDevice::Permissions(0x7777));
-    return true;
-}
 
 QString photoFile(const QString &photoFolder, const QString &fpath)
 {
@@ -37,6 +33,52 @@ QString photoFile(const QString &photoFolder, const QString &fpath)
         if (p.isEmpty() || p == QLatin1String(".") || p == QLatin1String(".."))
             return QString();
     return QDir::toNativeSeparators(QDir(photoFolder).filePath(relative));
+}
+
+PhotoLocation locatePhoto(const QString &photoFolder, const QString &fpath)
+{
+    if (fpath.isEmpty())
+        return {};
+    const QString file = photoFile(photoFolder, fpath);
+    if (file.isEmpty())
+        return {PhotoLocation::BadPath, QString()};
+    const QFileInfo info(file);
+    if (!info.exists() && !info.isSymLink()) {
+        // Gone; or its folder leads elsewhere, and what is there is not asked about.
+        const QString folder = info.absolutePath();
+        const bool folderOutside = QFileInfo::exists(folder) && !liesInside(photoFolder, folder);
+        return {folderOutside ? PhotoLocation::Outside : PhotoLocation::Missing, file};
+    }
+    if (!liesInside(photoFolder, file))
+        return {PhotoLocation::Outside, file};
+    if (!info.isFile())
+        return {PhotoLocation::NotAFile, file};
+    return {PhotoLocation::Present, file};
+}
+
+QString photoProblem(const QString &photoFolder, const QString &fpath, const PhotoLocation &where)
+{
+    switch (where.state) {
+    case PhotoLocation::None:
+    case PhotoLocation::Present:
+        break;
+    case PhotoLocation::BadPath:
+        return QStringLiteral("Путь к фотографии карточки «%1» ведёт за пределы папки фотографий; "
+                              "такой файл не открывается.")
+            .arg(fpath);
+    case PhotoLocation::Missing:
+        return QStringLiteral("Файл фотографии не найден:\r%1").arg(where.file);
+    case PhotoLocation::Outside:
+        return QStringLiteral("Фотография «%1» лежит вне папки фотографий «%2»: её папка или сам файл заменены "
+                              "ссылкой. Такой файл программа не открывает и не удаляет; сообщите об этом "
+                              "администратору.")
+            .arg(where.file, QDir::toNativeSeparators(photoFolder));
+    case PhotoLocation::NotAFile:
+        return QStringLiteral("«%1» — не обычный файл (канал, устройство или папка), как фотография он не "
+                              "открывается.")
+            .arg(where.file);
+    }
+    return QString();
 }
 
 QString storedFileName(const QString &chosenPath)
@@ -59,42 +101,104 @@ QString storedFileName(const QString &chosenPath)
     return out;
 }
 
-QString copyFileSafely(const QString &source, const QString &target)
+namespace {
+
+// The target's folder, for messages.
+QString folderOf(const QString &target)
 {
-    const QFileInfo src(source), dst(target);
-    if (!src.isFile())
-        return QStringLiteral("Файл «%1» не найден.").arg(QDir::toNativeSeparators(source));
-    if (dst.exists() && src.canonicalFilePath() == dst.canonicalFilePath())
-        return QString(); // already in place: copying a file onto itself would destroy it
-    const QString temp = dst.absolutePath() + QStringLiteral("/.zentrax-copy-%1.part")
-                                                  .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-    QFile in(source);
-    QFile out(temp);
-    if (!in.open(QIODevice::ReadOnly))
-        return QStringLiteral("Не удалось прочитать файл «%1»: %2").arg(QDir::toNativeSeparators(source), in.errorString());
-    if (!out.open(QIODevice::WriteOnly))
-        return QStringLiteral("Не удалось записать файл в папку «%1»: %2")
-            .arg(QDir::toNativeSeparators(dst.absolutePath()), out.errorString());
-    QString error;
-    while (error.isEmpty() && !in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
-            error = in.errorString();
-        else if (out.write(chunk) != chunk.size())
-            error = out.errorString();
-    }
-    if (error.isEmpty() && !out.flush())
-        error = out.errorString();
-    out.close();
-    if (error.isEmpty() && dst.exists() && !QFile::remove(target))
-        error = QStringLiteral("старый файл не удаляется");
-    if (error.isEmpty() && !QFile::rename(temp, target))
-        error = QStringLiteral("файл не переименовывается");
-    if (!error.isEmpty()) {
-        QFile::remove(temp);
-        return QStringLiteral("Не удалось скопировать фотографию в «%1»: %2").arg(QDir::toNativeSeparators(target), error);
+    return QDir::toNativeSeparators(QFileInfo(target).absolutePath());
+}
+
+// Makes a new partial file in `folder`; empty when none can be made there.
+QString newPartialFile(QFile &out, const QString &folder, QString *why)
+{
+    for (int tries = 0; tries < 10; ++tries) {
+        const QString name = QStringLiteral(".zentrax-copy-%1.part")
+                                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        const QString path = QDir(folder).filePath(name);
+        // Readable for the group, like every photo; never for others.
+        if (createNewFile(out, path, why, 0640))
+            return path;
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            break; // not a name that happened to be taken
     }
     return QString();
+}
+
+// Copies the whole of `in` to `out`; returns the error text.
+QString copyBytes(QFile &in, QFile &out, const CopyOptions &options)
+{
+    const qint64 total = in.size();
+    qint64 done = 0;
+    if (!in.seek(0))
+        return in.errorString();
+    if (options.progress && !options.progress(0, total))
+        return QStringLiteral("копирование прервано");
+    for (;;) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty()) {
+            if (in.error() != QFileDevice::NoError)
+                return in.errorString();
+            break;
+        }
+        if (out.write(chunk) != chunk.size())
+            return out.errorString();
+        done += chunk.size();
+        if (options.progress && !options.progress(done, total))
+            return QStringLiteral("копирование прервано");
+    }
+    if (!out.flush())
+        return out.errorString();
+    return QString();
+}
+
+} // namespace
+
+QString copyFileSafely(const QString &source, const QString &target, const CopyOptions &options)
+{
+    const QFileInfo dst(target);
+    QFile in;
+    QString why;
+    if (!openRegularFile(in, source, &why))
+        return QStringLiteral("Не удалось прочитать файл «%1»: %2.").arg(QDir::toNativeSeparators(source), why);
+    if (dst.exists() && QFileInfo(source).canonicalFilePath() == dst.canonicalFilePath())
+        return QString(); // already in place: copying a file onto itself would destroy it
+    auto failed = [&target](const QString &error) {
+        return QStringLiteral("Не удалось скопировать фотографию в «%1»: %2").arg(QDir::toNativeSeparators(target), error);
+    };
+    // First in the scratch folder, which the clean-up empties even after a
+    // copy that was killed; beside the target when the rename cannot cross
+    // from there.
+    QStringList folders;
+    if (!options.scratchFolder.isEmpty())
+        folders << options.scratchFolder;
+    folders << dst.absolutePath();
+    for (const QString &folder : folders) {
+        QFile out;
+        const QString partial = newPartialFile(out, folder, &why);
+        if (partial.isEmpty()) {
+            if (folder != folders.last())
+                continue;
+            return QStringLiteral("Не удалось записать файл в папку «%1»: %2.").arg(folderOf(target), why);
+        }
+#ifdef Q_OS_UNIX
+        // The group of the photo's folder, so that the program's other users may read it.
+        struct stat st;
+        if (::stat(QFile::encodeName(dst.absolutePath()).constData(), &st) == 0)
+            (void)::fchown(out.handle(), uid_t(-1), st.st_gid);
+#endif
+        QString error = copyBytes(in, out, options);
+        out.close();
+        bool crossDevice = false;
+        if (error.isEmpty())
+            error = replaceFile(partial, target, &crossDevice);
+        if (error.isEmpty())
+            return QString();
+        QFile::remove(partial);
+        if (!crossDevice || folder == folders.last())
+            return failed(error);
+    }
+    return failed(QStringLiteral("файл не записывается"));
 }
 
 std::optional<QString> PhotoStore::storedPath(qint64 cardId)
@@ -135,10 +239,55 @@ void PhotoStore::setStoredPath(qint64 cardId, const QString &fpath)
     });
 }
 
-QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen)
+QStringList PhotoStore::folderUsers(qint64 cardId, const QString &folder)
+{
+    db::IBQuery &q = m_db.iRead;
+    q.close();
+    q.setSql(sql::selectFolderUsers());
+    q.setParam(QStringLiteral("pk_id"), cardId);
+    q.setParam(QStringLiteral("folder"), folder);
+    q.setParam(QStringLiteral("back"), folder + QLatin1Char('\\'));
+    q.setParam(QStringLiteral("slash"), folder + QLatin1Char('/'));
+    q.open();
+    QStringList out;
+    for (; !q.eof(); q.next())
+        out << q.asText(QStringLiteral("fpath"));
+    q.close();
+    return out;
+}
+
+// The folder stored as everything before the last separator of fpath.
+static QString folderOfPath(const QString &fpath)
+{
+    const qsizetype cut = std::max(fpath.lastIndexOf(QLatin1Char('\\')), fpath.lastIndexOf(QLatin1Char('/')));
+    return cut > 0 ? fpath.left(cut) : QString();
+}
+
+QString PhotoStore::freeFolder(qint64 cardId, const QString &stamp)
+{
+    // Cards saved by one login in the same second share their stamp: the
+    // folder is taken only when no other card names it, else one of the
+    // card's own. A folder the card's photo already has to itself is kept.
+    const QString base = stamp.isEmpty() ? QString::number(cardId) : stamp;
+    QStringList candidates;
+    if (const std::optional<QString> fpath = storedPath(cardId))
+        if (const QString current = folderOfPath(*fpath); !current.isEmpty())
+            candidates << current;
+    candidates << base << base + QLatin1Char('_') + QString::number(cardId);
+    for (int i = 2; i <= 20; ++i)
+        candidates << base + QLatin1Char('_') + QString::number(cardId) + QLatin1Char('_') + QString::number(i);
+    for (const QString &folder : candidates)
+        if (folderUsers(cardId, folder).isEmpty())
+            return folder;
+    throw db::DbError(QStringLiteral("Не найдено свободной папки для фотографии карточки: папки «%1» и следующие "
+                                     "заняты другими карточками.")
+                          .arg(candidates.value(1)));
+}
+
+QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy)
 {
     const QString name = storedFileName(chosen);
-    const QString fpath = stamp + QLatin1Char('\\') + name;
+    const QString fpath = freeFolder(cardId, stamp) + QLatin1Char('\\') + name;
     const QString target = photoFile(m_folder, fpath);
     if (target.isEmpty() || name.isEmpty())
         throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
@@ -150,10 +299,16 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
                                          "а база данных хранит не больше %2.\rПереименуйте файл и загрузите его снова.")
                               .arg(fpath.size())
                               .arg(longest));
-    if (!makeWritableFolder(QFileInfo(target).absolutePath()))
-        throw db::DbError(QStringLiteral("Не удалось создать папку «%1» для фотографии.")
-                              .arg(QDir::toNativeSeparators(QFileInfo(target).absolutePath())));
-    const QString error = copyFileSafely(chosen, target);
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!makeSharedFolder(folder))
+        throw db::DbError(QStringLiteral("Не удалось создать папку «%1» для фотографии.").arg(QDir::toNativeSeparators(folder)));
+    // Never written through a link that leads out of the photo folder.
+    const PhotoLocation where = locatePhoto(m_folder, fpath);
+    if (where.state == PhotoLocation::Outside || !liesInside(m_folder, folder))
+        throw db::DbError(QStringLiteral("Папка «%1» для фотографии лежит вне папки фотографий «%2»: она заменена "
+                                         "ссылкой. Фотография не сохранена; сообщите об этом администратору.")
+                              .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(m_folder)));
+    const QString error = copyFileSafely(chosen, target, copy);
     if (!error.isEmpty())
         throw db::DbError(error);
     setStoredPath(cardId, fpath);
@@ -165,15 +320,31 @@ PhotoStore::Deleted PhotoStore::DeletePhotoFile(qint64 cardId)
     const std::optional<QString> fpath = storedPath(cardId);
     if (!fpath)
         return Deleted::NoCard;
-    const QString file = photoFile(m_folder, *fpath);
-    const QFileInfo info(file);
-    const bool present = !file.isEmpty() && info.isFile() && !info.isSymLink();
+    const PhotoLocation where = locatePhoto(m_folder, *fpath);
+    bool shared = false;
+    if (where.state == PhotoLocation::Present)
+        for (const QString &other : folderUsers(cardId, folderOfPath(*fpath)))
+            shared = shared || photoFile(m_folder, other) == where.file;
     // The card lets go of the file first: should that fail (a colleague's
     // save, a lost connection), the photo is still there and still named.
     setStoredPath(cardId, QString());
-    if (present && !QFile::remove(file))
-        throw db::DbError(QStringLiteral("Фотография убрана из карточки, но файл «%1» удалить не удалось.").arg(file));
-    return present ? Deleted::Deleted : Deleted::FileWasMissing;
+    switch (where.state) {
+    case PhotoLocation::None:
+    case PhotoLocation::Missing: return Deleted::FileWasMissing;
+    case PhotoLocation::BadPath:
+    case PhotoLocation::Outside: return Deleted::Outside;
+    case PhotoLocation::NotAFile: return Deleted::NotAFile;
+    case PhotoLocation::Present: break;
+    }
+    if (shared)
+        return Deleted::KeptForOtherCard;
+    // Through the folder's real path: the one that was checked to lie inside.
+    const QFileInfo file(where.file);
+    const QString real = QDir(QFileInfo(file.absolutePath()).canonicalFilePath()).filePath(file.fileName());
+    if (!QFile::remove(real))
+        throw db::DbError(
+            QStringLiteral("Фотография убрана из карточки, но файл «%1» удалить не удалось.").arg(where.file));
+    return Deleted::Deleted;
 }
 
 } // namespace core

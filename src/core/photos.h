@@ -5,6 +5,8 @@
 // program and existing databases use.
 
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <optional>
 
 struct SharedDb;
@@ -16,16 +18,47 @@ namespace core {
 // drive, ".."): the database is shared, so such a path is never opened.
 QString photoFile(const QString &photoFolder, const QString &fpath);
 
+// Where a stored photo is, and whether it may be read, replaced or deleted.
+struct PhotoLocation
+{
+    enum State {
+        None,     // no photo stored
+        BadPath,  // the stored path itself leads outside the photo folder
+        Missing,  // no file there
+        Outside,  // a link on the way leads out of the photo folder
+        NotAFile, // a pipe, a device, a folder
+        Present,  // a plain file inside the photo folder
+    };
+    State state = None;
+    QString file; // the native path in the photo folder; empty for None and BadPath
+};
+PhotoLocation locatePhoto(const QString &photoFolder, const QString &fpath);
+// Why the stored photo cannot be used, in Russian, naming its path; empty
+// when it is present or none is stored.
+QString photoProblem(const QString &photoFolder, const QString &fpath, const PhotoLocation &where);
+
 // The name a chosen file is stored under: its own name, unless the database
 // cannot hold it (a character outside Windows-1251, or a character a file
 // name may not hold elsewhere), then the characters it cannot hold become "_".
 QString storedFileName(const QString &chosenPath);
 
-// Copies `source` to `target` byte for byte through a temporary name in the
-// target's folder, then renames it into place (replacing an older file). A
-// source that is the target itself is left alone. Returns an error text, or
-// an empty text on success.
-QString copyFileSafely(const QString &source, const QString &target);
+struct CopyOptions
+{
+    // Where the partial copy is written until it is complete (the copy's own
+    // scratch folder, which its clean-up empties); empty: beside the target.
+    QString scratchFolder;
+    // Called after each piece with the bytes copied so far and in all; a
+    // false answer stops the copy.
+    std::function<bool(qint64 done, qint64 total)> progress;
+};
+
+// Copies `source` (a plain file) to `target` byte for byte: first to a new
+// partial file, then renamed over the target in one step, so an older file of
+// that name stays whole until the new one is complete. When the scratch
+// folder lies on another file system the partial file is made beside the
+// target instead. A source that is the target itself is left alone. Returns
+// an error text, or an empty text on success.
+QString copyFileSafely(const QString &source, const QString &target, const CopyOptions &options = {});
 
 class PhotoStore
 {
@@ -39,16 +72,26 @@ public:
     // Stores fpath and commits.
     void setStoredPath(qint64 cardId, const QString &fpath);
 
-    // Copies `chosen` into the stamp's folder and stores the new fpath; returns
-    // the fpath. A failed copy throws a DbError with the reason and changes nothing.
-    QString AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen);
+    // Copies `chosen` into the card's folder and stores the new fpath; returns
+    // the fpath. The folder is the stamp's (the card's id when it has no
+    // stamp) unless another card names that folder; then one of the card's
+    // own (stamp_id). A failed copy throws a DbError with the reason and
+    // changes nothing.
+    QString AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy = {});
 
-    enum class Deleted { NoCard, Deleted, FileWasMissing };
-    // Deletes the card's photo file and empties fpath (also when the file was
-    // already gone). The stamp folder stays.
+    enum class Deleted { NoCard, Deleted, FileWasMissing, KeptForOtherCard, Outside, NotAFile };
+    // Empties the card's fpath and deletes its photo file, unless another card
+    // names the same file or the file cannot safely be deleted (it lies
+    // outside the photo folder, or is no plain file). The folder stays.
     Deleted DeletePhotoFile(qint64 cardId);
 
 private:
+    // Reads.
+    // The fpaths of the other cards that name `folder`: made with it as their
+    // stamp, or with a photo in it (the stamp alone gives an empty text).
+    QStringList folderUsers(qint64 cardId, const QString &folder);
+    QString freeFolder(qint64 cardId, const QString &stamp);
+
     SharedDb &m_db;
     QString m_folder;
 };

@@ -149,4 +149,13 @@ QString deleteRef(Ref ref)
     return deletePost();
 }
 
+QString selectFolderUsers()
+{
+    // Cast: a folder name longer than the stamp column is still compared.
+    return QStringLiteral("SELECT sysinfo, fpath FROM base WHERE pk_id <> :pk_id AND ("
+                          "sysinfo = CAST(:folder AS VARCHAR(260) CHARACTER SET WIN1251) OR "
+                          "fpath STARTING WITH CAST(:back AS VARCHAR(261) CHARACTER SET WIN1251) OR "
+                          "fpath STARTING WITH CAST(:slash AS VARCHAR(261) CHARACTER SET WIN1251))");
+}
+
 } // namespace sql

@@ -71,4 +71,9 @@ inline QString boundText(const QString &param)
     return QStringLiteral("CAST(:%1 AS VARCHAR(%2) CHARACTER SET WIN1251)").arg(param).arg(kLongestTypedText);
 }
 
+// The other cards (pk_id <> :pk_id) that name the photo folder :folder: made
+// with it as their stamp, or holding a photo in it (fpath starting with
+// :back, the folder and a backslash, or :slash, the folder and a slash).
+QString selectFolderUsers();
+
 } // namespace sql

@@ -9,9 +9,12 @@
 #include "app/paths.h"
 #include "app/state.h"
 #include "card/cardwindow.h"
+#include "core/safefiles.h"
 #include "core/stamp.h"
+#include "pictures/picturefile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QImageWriter>
@@ -87,17 +90,11 @@ TEF::TEF(Context &context, QWidget *parent) : ModalWindow(context, parent)
     im1->move(0, kToolBarHeight);
     im1->resize(0, 0);
     resize(420, 546);
-    FormCreate();
     onSignal(ToolButton2, &QToolButton::clicked, this, [this] { ToolButton2Click(); });
     onSignal(ToolButton6, &QToolButton::clicked, this, [this] { ToolButton6Click(); });
     connect(im1, &FragmentCanvas::pressed, this, [this](Qt::MouseButton b, QPoint at) { im1MouseDown(b, at); });
     connect(im1, &FragmentCanvas::moved, this, [this](QPoint at) { im1MouseMove(at); });
     connect(im1, &FragmentCanvas::released, this, [this](Qt::MouseButton b, QPoint at) { im1MouseUp(b, at); });
-}
-
-void TEF::FormCreate()
-{
-    // Qt's widgets paint through a back buffer already: nothing flickers.
 }
 
 void TEF::ToolButton2Click()
@@ -109,13 +106,12 @@ void TEF::ToolButton2Click()
 
 bool TEF::openPicture(const QString &path)
 {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QImage img = reader.read();
+    const pictures::Picture picture = pictures::read(path);
+    const QImage &img = picture.image;
     if (img.isNull()) {
         // The window keeps what it showed.
         msg::error(this, QStringLiteral("Не удалось загрузить изображение:\r%1\r%2")
-                             .arg(QDir::toNativeSeparators(path), reader.errorString()));
+                             .arg(QDir::toNativeSeparators(path), picture.error));
         return false;
     }
     Drawing = false;
@@ -259,19 +255,41 @@ void TEF1::ToolButton4Click()
                                         "в карточку."));
         return;
     }
+    // A new file in this copy's own scratch folder, never one that exists
+    // already under that name (a link someone planted there).
     const QString folder = paths::tempFolder();
-    const QString path = paths::join(folder, MakeStamp(SessionUser.id) + QStringLiteral(".jpg"));
-    paths::makeSharedFolder(folder);
+    if (folder.isEmpty()) {
+        msg::error(this, QStringLiteral("Не удалось создать личную временную папку программы в папке «%1».\r"
+                                        "Проверьте права на эту папку или попросите администратора.")
+                             .arg(paths::join(paths::programFolder(), QStringLiteral("temp"))));
+        return;
+    }
+    const QString stamp = MakeStamp(SessionUser.id);
+    QFile file;
+    QString path, why;
+    for (int i = 1; i <= 100 && path.isEmpty(); ++i) {
+        const QString name = stamp + (i == 1 ? QString() : QLatin1Char('-') + QString::number(i)) + QStringLiteral(".jpg");
+        if (core::createNewFile(file, paths::join(folder, name), &why))
+            path = paths::join(folder, name);
+    }
+    if (path.isEmpty()) {
+        msg::error(this, QStringLiteral("Не удалось создать файл фрагмента в папке «%1»:\r%2").arg(folder, why));
+        return;
+    }
     // A baseline colour JPEG of quality 75.
-    QImageWriter writer(path, "jpeg");
+    QImageWriter writer(&file, "jpeg");
     writer.setQuality(75);
     writer.setProgressiveScanWrite(false);
     writer.setOptimizedWrite(false);
-    if (!writer.write(m_fragment.convertToFormat(QImage::Format_RGB32))) {
+    if (!writer.write(m_fragment.convertToFormat(QImage::Format_RGB32)) || !file.flush()) {
+        const QString error = writer.error() == QImageWriter::UnknownError ? file.errorString() : writer.errorString();
+        file.close();
+        QFile::remove(path);
         msg::error(this, QStringLiteral("Не удалось записать фрагмент в файл «%1»:\r%2")
-                             .arg(QDir::toNativeSeparators(path), writer.errorString()));
+                             .arg(QDir::toNativeSeparators(path), error));
         return;
     }
+    file.close();
     m_ctx.forms.RF->acceptFragment(path);
     m_ctx.forms.EF->close();
 }

@@ -36,7 +36,6 @@ class TEF : public ModalWindow
 public:
     TEF(Context &context, QWidget *parent);
 
-    void FormCreate();
     void ToolButton2Click();
     void im1MouseDown(Qt::MouseButton button, QPoint at);
     void im1MouseMove(QPoint at);

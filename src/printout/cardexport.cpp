@@ -2,6 +2,7 @@
 
 #include "core/cellmap.h"
 #include "core/photos.h"
+#include "pictures/picturefile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -41,17 +42,15 @@ void checkTemplate(const Sources &sources)
 // here and not in the spreadsheet program.
 QSize measure(const QString &path, bool defaultPicture)
 {
-    if (!QFileInfo(path).isFile())
+    if (!QFileInfo::exists(path))
         throw Error((defaultPicture ? QStringLiteral("Не найдено изображение по умолчанию для карточки без фотографии:\r%1")
                                     : QStringLiteral("Не найден файл фотографии:\r%1"))
                         .arg(QDir::toNativeSeparators(path)));
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    if (image.isNull() || image.width() <= 0 || image.height() <= 0)
+    const pictures::Picture picture = pictures::read(path);
+    if (picture.image.isNull() || picture.image.width() <= 0 || picture.image.height() <= 0)
         throw Error(QStringLiteral("Файл фотографии не является изображением или повреждён:\r%1\r%2")
-                        .arg(QDir::toNativeSeparators(path), reader.errorString()));
-    return image.size();
+                        .arg(QDir::toNativeSeparators(path), picture.error));
+    return picture.image.size();
 }
 
 } // namespace
@@ -65,12 +64,13 @@ QString picturePath(const Sources &sources, const QString &fpath)
 {
     if (fpath.isEmpty())
         return formsFile(sources.programFolder, QStringLiteral("foto.png"));
-    const QString file = core::photoFile(sources.photoFolder, fpath);
-    if (file.isEmpty())
-        throw Error(QStringLiteral("Путь к фотографии карточки «%1» ведёт за пределы папки фотографий; "
-                                   "такой файл не открывается.")
-                        .arg(fpath));
-    return file;
+    const core::PhotoLocation where = core::locatePhoto(sources.photoFolder, fpath);
+    switch (where.state) {
+    case core::PhotoLocation::BadPath:
+    case core::PhotoLocation::Outside:
+    case core::PhotoLocation::NotAFile: throw Error(core::photoProblem(sources.photoFolder, fpath, where));
+    default: return where.file;
+    }
 }
 
 QSizeF printedSize(const QSize &pixels)
@@ -100,7 +100,7 @@ QList<Shortened> exportCard(Workbook &workbook, const Sources &sources, const co
         if (printed < total)
             shortened.append({c.cell, printed, total});
     }
-    workbook.show();
+    workbook.show(sources.scratchFolder);
     return shortened;
 }
 

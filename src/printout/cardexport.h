@@ -16,12 +16,14 @@ struct Sources
 {
     QString programFolder; // holds Forms/form.xlsx and Forms/foto.png
     QString photoFolder;   // the stored photos
+    QString scratchFolder; // the copy's own scratch folder: the finished workbook goes there
 };
 
 // The template's path: Forms/form.xlsx in the program folder.
 QString templatePath(const QString &programFolder);
 // The picture the form shows: the stored photo, or Forms/foto.png when the
-// card has none. Throws Error for a stored path that leads outside the photo folder.
+// card has none. Throws Error for a stored photo that leads outside the photo
+// folder (by its path or through a link) or is no plain file.
 QString picturePath(const Sources &sources, const QString &fpath);
 // The picture's size on the sheet: 115 points wide, its proportions kept.
 QSizeF printedSize(const QSize &pixels);

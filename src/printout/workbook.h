@@ -39,8 +39,9 @@ public:
     // Writes a text value into a cell ("D1") as cellValue() gives it; an
     // empty text empties the cell.
     virtual void setCell(const QString &cell, const QString &text) = 0;
-    // Hands the finished workbook to the user.
-    virtual void show() = 0;
+    // Hands the finished workbook to the user; its file is written in a new
+    // sub-folder of `folder` (the copy's own scratch folder).
+    virtual void show(const QString &folder) = 0;
 };
 
 // Opens a finished file with the desktop's default program; false when nothing took it.
@@ -49,7 +50,7 @@ using Opener = std::function<bool(const QString &file)>;
 // The workbook the export uses: the real one unless a test set a factory.
 std::unique_ptr<Workbook> newWorkbook(const Opener &open);
 // The real one: the template package edited in memory and, on show(), saved
-// as a new workbook template in the temporary folder and opened with `open`.
+// as a new workbook template in the given folder and opened with `open`.
 std::unique_ptr<Workbook> xlsxWorkbook(const Opener &open);
 
 using WorkbookFactory = std::function<std::unique_ptr<Workbook>(const Opener &open)>;

@@ -3,6 +3,7 @@
 // as a workbook template (.xltx), which spreadsheet programs open as a new
 // workbook without a file name.
 
+#include "core/safefiles.h"
 #include "package.h"
 #include "workbook.h"
 #include "xmldoc.h"
@@ -121,10 +122,11 @@ struct Picture
 // picture, re-encoded, so that every spreadsheet program shows it as the card does.
 Picture pictureOf(const QString &file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    QString why;
+    if (!core::openRegularFile(f, file, &why))
         throw Error(QStringLiteral("Не удалось прочитать файл изображения:\r%1\r%2")
-                        .arg(QDir::toNativeSeparators(file), f.errorString()));
+                        .arg(QDir::toNativeSeparators(file), why));
     QByteArray data = f.readAll();
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
@@ -168,7 +170,7 @@ public:
     void hideGridLines() override;
     void addPicture(const QString &file, double widthPt, double heightPt) override;
     void setCell(const QString &cell, const QString &text) override;
-    void show() override;
+    void show(const QString &folder) override;
 
 private:
     [[noreturn]] void broken(const QString &why) const;
@@ -589,20 +591,23 @@ void XlsxWorkbook::updateDimension()
     dim.append_attribute("ref") = ref.c_str();
 }
 
-void XlsxWorkbook::show()
+void XlsxWorkbook::show(const QString &folder)
 {
     updateDimension();
     store(m_sheetFile, m_sheet);
     const QByteArray zip = m_pkg.save();
 
-    // A folder of its own: the file keeps the plain name the new workbook is
-    // named after, and nobody else may read the card's data in it.
-    const QString temp = QDir::tempPath();
-    QTemporaryDir dir(QDir(temp).filePath(QStringLiteral("zentrax-XXXXXX")));
-    auto cannotSave = [&temp](const QString &why) {
+    // A folder of its own in the copy's scratch folder: the file keeps the
+    // plain name the new workbook is named after, nobody else may read the
+    // card's data in it, and it goes with the scratch folder's clean-up.
+    auto cannotSave = [&folder](const QString &why) {
         return Error(QStringLiteral("Не удалось сохранить печатную форму во временную папку:\r%1\r%2")
-                         .arg(QDir::toNativeSeparators(temp), why));
+                         .arg(QDir::toNativeSeparators(folder), why));
     };
+    if (folder.isEmpty())
+        throw cannotSave(QStringLiteral("личная временная папка программы (temp рядом с программой) не создаётся; "
+                                        "проверьте права на неё"));
+    QTemporaryDir dir(QDir(folder).filePath(QStringLiteral("print-XXXXXX")));
     if (!dir.isValid())
         throw cannotSave(dir.errorString());
     const QString path = dir.filePath(QStringLiteral("Карточка.xltx"));

@@ -430,25 +430,29 @@ bool TMF::OpenDatabase()
 
 void TMF::ClearTemp()
 {
-    // This copy's own scratch files only: other copies sharing the program
-    // folder keep theirs. Plain files only, never through a link.
+    // This copy's own scratch folder, with the printouts and partial copies in
+    // it, and those of copies that have ended; other copies sharing the
+    // program folder keep theirs. Nothing is reached through a link.
     const QString temp = paths::join(paths::programFolder(), QStringLiteral("temp"));
     if (QFileInfo(temp).isSymLink())
         return;
-    QStringList folders{paths::tempFolder()};
-    // Also those of this machine's earlier runs that ended without their exit
-    // (the close box, a crash): their processes are gone.
-    const QString own = QFileInfo(paths::tempFolder()).fileName();
+    paths::removeTempFolder();
+    // A running copy holds the lock of its folder, on this machine or another
+    // one with the same name; the folder of a copy that ended without its exit
+    // (the close box, a crash) can be locked and goes.
+    // Folders of older versions have no lock: those of this machine's ended
+    // runs are known by the host name and a process that no longer runs.
+    const QString own = paths::tempFolderName();
     const QString host = own.left(own.lastIndexOf(QLatin1Char('-')) + 1);
     for (const QFileInfo &f : QDir(temp).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        if (core::removeIfEnded(f.absoluteFilePath()) != core::Scratch::NoLock)
+            continue;
         bool ok = false;
         const qint64 pid = f.fileName().mid(host.size()).toLongLong(&ok);
-        if (f.fileName().startsWith(host) && ok && f.fileName() != own && !paths::processRunning(pid))
-            folders << f.absoluteFilePath();
-    }
-    for (const QString &folder : folders) {
-        core::clearTempFolder(folder);
-        QDir().rmdir(folder); // gone once empty
+        if (f.fileName().startsWith(host) && ok && !paths::processRunning(pid)) {
+            core::clearTempFolder(f.absoluteFilePath());
+            QDir().rmdir(f.absoluteFilePath()); // gone once empty
+        }
     }
 }
 
@@ -886,7 +890,7 @@ void TMF::ExportCard(qint64 id)
     const std::unique_ptr<printout::Workbook> workbook =
         printout::newWorkbook([](const QString &file) { return shell::openFile(file); });
     const QString cut = printout::shortenedNotice(
-        printout::exportCard(*workbook, {paths::programFolder(), PhotoFolder}, *card, accounts));
+        printout::exportCard(*workbook, {paths::programFolder(), PhotoFolder, paths::tempFolder()}, *card, accounts));
     if (!cut.isEmpty()) // told once the printout is open
         msg::plain(nullptr, cut);
 }

@@ -23,6 +23,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using uitest::find;
 using uitest::Program;
 
@@ -203,8 +211,15 @@ private slots:
             QVERIFY(!mf->db.IBTrans.active() && !mf->db.IBRead.active()); // nothing held open
             QCOMPARE(PhotoFolder, p.folder + QStringLiteral("/files"));
             QVERIFY(QFileInfo(PhotoFolder).isDir());
-            // Copies of every user of the office store photos there.
-            QVERIFY(QFileInfo(PhotoFolder).permissions() & QFileDevice::WriteOther);
+            // Copies of the program's users store photos there (the group
+            // "firebird" when there is one); other accounts have no way in.
+#ifdef Q_OS_UNIX
+            struct stat st;
+            QVERIFY(::stat(QFile::encodeName(PhotoFolder).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(02770));
+            if (const struct group *g = ::getgrnam("firebird"))
+                QCOMPARE(st.st_gid, g->gr_gid);
+#endif
             QVERIFY(msg::shown().isEmpty());
             QVERIFY(!mf->ended());
         }
@@ -323,18 +338,33 @@ private slots:
         mf->FormActivate();
         QCOMPARE(mf->model()->cardCount(), 2);
 
-        // Exit writes the settings (no password kept) and empties this copy's own
-        // scratch folder under temp/, but not its subfolders nor other copies' folders.
+        // Exit writes the settings (no password kept) and removes this copy's own
+        // scratch folder under temp/ with all in it, but not other copies' folders.
         const QString own = paths::tempFolder();
         // A folder of this machine's run that ended without its exit goes too; a
-        // running copy's stays.
-        const QString prefix = QFileInfo(own).fileName().section(QLatin1Char('-'), 0, -2);
+        // running copy's stays. Folders with a lock file go exactly when their
+        // lock is free, whatever their name says (another machine may have the
+        // same name); those of older versions, without one, by their name.
+        const QString prefix = paths::tempFolderName().section(QLatin1Char('-'), 0, -2);
         const QString dead = p.folder + "/temp/" + prefix + "-999999999";
         const QString alive = p.folder + "/temp/" + prefix + "-1";
-        QDir().mkpath(dead);
-        QDir().mkpath(alive);
+        const QString ended = p.folder + "/temp/" + paths::tempFolderName() + "-7";
+        const QString locked = p.folder + "/temp/" + prefix + "-999999998";
+        for (const QString &f : {dead, alive, ended + "/sub", locked})
+            QDir().mkpath(f);
         writeFile(dead + "/old.jpg", "x");
         writeFile(alive + "/busy.jpg", "x");
+        writeFile(ended + "/.lock", "");
+        writeFile(ended + "/sub/print.xltx", "x");
+        writeFile(locked + "/.lock", "");
+        writeFile(locked + "/busy.jpg", "x");
+        writeFile(p.root.filePath("outside.jpg"), "x");
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::link(p.root.filePath("outside.jpg"), ended + "/sub/link.jpg"));
+        // The copy that made it runs: it holds the lock (here through a second open file).
+        const int lock = ::open(QFile::encodeName(locked + "/.lock").constData(), O_RDWR);
+        QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
+#endif
         QVERIFY(own.startsWith(QDir::toNativeSeparators(p.folder + "/temp/")));
         QDir().mkpath(own + "/sub");
         QDir().mkpath(p.folder + "/temp/other-1");
@@ -347,12 +377,16 @@ private slots:
         QSettings ini(p.iniPath, QSettings::IniFormat);
         QCOMPARE(ini.value("main/user").toString(), QStringLiteral("ivanov"));
         QCOMPARE(ini.value("main/pass").toString(), QString());
-        QVERIFY(!QFile::exists(own + "/a.jpg"));
-        QVERIFY(!QFile::exists(own + "/.hidden"));
-        QVERIFY(QFile::exists(own + "/sub/b.jpg"));
+        QVERIFY(!QFileInfo::exists(own));
         QVERIFY(QFile::exists(p.folder + "/temp/other-1/c.jpg"));
         QVERIFY(!QFileInfo::exists(dead));
         QVERIFY(QFile::exists(alive + "/busy.jpg"));
+        QVERIFY(!QFileInfo::exists(ended));
+        QVERIFY(QFile::exists(p.root.filePath("outside.jpg")));
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::exists(locked + "/busy.jpg"));
+        ::close(lock);
+#endif
 #ifdef Q_OS_UNIX
         // A temp folder that links elsewhere: the files there stay.
         QVERIFY(QDir().mkpath(p.root.filePath("elsewhere")));

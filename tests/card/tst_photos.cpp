@@ -7,6 +7,7 @@
 #include "app/shell.h"
 #include "app/state.h"
 #include "card/cardwindow.h"
+#include "core/stamp.h"
 #include "core/listmodel.h"
 #include "fragment/fragmentwindows.h"
 #include "register/mainwindow.h"
@@ -17,6 +18,14 @@
 #include <QLineEdit>
 #include <QToolButton>
 #include <QtTest>
+#include <atomic>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 using uitest::find;
 using uitest::Program;
@@ -60,6 +69,18 @@ struct Fixture
         return p.addCard({{"fam", fam}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"},
                           {"sysinfo", "1_01012026_101010"}, {"fpath", ""}});
     }
+    // Cuts a fragment out of a picture in the fragment tool and accepts it.
+    void acceptFragment()
+    {
+        TEF *ef = mf->context().forms.EF;
+        filedlg::script({picture(QStringLiteral("группа.png"), Qt::darkCyan, QSize(80, 60))});
+        find<QToolButton>(ef, QStringLiteral("ToolButton2"))->click();
+        auto *im1 = find<FragmentCanvas>(ef, QStringLiteral("im1"));
+        QTest::mousePress(im1, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(im1, QPoint(50, 40));
+        QTest::mouseRelease(im1, Qt::LeftButton, {}, QPoint(50, 40));
+        find<QToolButton>(mf->context().forms.EF1, QStringLiteral("ToolButton4"))->click();
+    }
     QString shownTexts()
     {
         QStringList t;
@@ -77,6 +98,34 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+// A PNG file whose header says `size`; its pixels are not there.
+QByteArray pngHeader(QSize size)
+{
+    auto chunk = [](const QByteArray &typeAndData) {
+        quint32 crc = 0xFFFFFFFF;
+        for (char c : typeAndData) {
+            crc ^= quint8(c);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+        }
+        crc = ~crc;
+        auto be = [](quint32 v) { return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v); };
+        return be(quint32(typeAndData.size() - 4)) + typeAndData + be(crc);
+    };
+    QByteArray ihdr("IHDR");
+    for (int v : {size.width(), size.height()})
+        ihdr += QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+    ihdr += QByteArray("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk(ihdr) + chunk("IDAT") + chunk("IEND");
 }
 
 // The luminance table of a quality-75 JPEG, in the file's zigzag order.
@@ -243,6 +292,15 @@ private slots:
         QVERIFY(f.shownTexts().startsWith(QStringLiteral("Не удалось загрузить фотографию")));
         QCOMPARE(f.rf->PendingPhoto, QString());
         QVERIFY(!f.rf->CardChanged);
+        // A picture too large to hold: told so, with the size that is accepted.
+        const QString huge = f.p.root.filePath(QStringLiteral("большое.png"));
+        writeAll(huge, pngHeader(QSize(8000, 7900)));
+        filedlg::script({huge});
+        f.click("sb_load");
+        const QString told = f.shownTexts();
+        QVERIFY2(told.contains(QStringLiteral("слишком большое: 8000 × 7900")) && told.contains(QStringLiteral("млн точек")),
+                 qPrintable(told));
+        QCOMPARE(f.rf->PendingPhoto, QString());
         f.rf->close();
         // A stored photo cut short: the card still finishes its set-up.
         const QByteArray png = readAll(f.picture(QStringLiteral("whole.png"), Qt::red, QSize(300, 300)));
@@ -261,10 +319,133 @@ private slots:
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '..\\..\\whole.png'"));
         f.rf->close();
         f.open(QStringLiteral("edit"), id);
-        QVERIFY(f.shownTexts().contains(QStringLiteral("Файл не найден")));
+        QVERIFY(f.shownTexts().contains(QStringLiteral("ведёт за пределы папки фотографий")));
         f.click("sb_look");
-        QCOMPARE(f.shownTexts(), QStringLiteral("Файл не найден!"));
+        QVERIFY(f.shownTexts().contains(QStringLiteral("ведёт за пределы папки фотографий")));
         QVERIFY(shell::takeOpened().isEmpty());
+    }
+
+    // A card's folder replaced by a link to elsewhere: the picture, the viewer
+    // and the deletion touch nothing there, and say where the file is.
+    void photoFolderReplacedByALink()
+    {
+        Fixture f;
+        const qint64 id = f.card(QStringLiteral("Ссылкин"));
+        QDir().mkpath(f.p.root.filePath(QStringLiteral("elsewhere")));
+        const QString outside = f.picture(QStringLiteral("elsewhere/a.png"), Qt::red);
+        QDir().mkpath(f.p.folder + "/files");
+        QVERIFY(QFile::link(f.p.root.filePath(QStringLiteral("elsewhere")), f.p.folder + "/files/1_01012026_101010"));
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
+        const QString path = QDir::toNativeSeparators(f.p.folder + "/files/1_01012026_101010/a.png");
+        f.open(QStringLiteral("edit"), id);
+        QString told = f.shownTexts();
+        QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) && told.contains(path), qPrintable(told));
+        f.click("sb_look");
+        told = f.shownTexts();
+        QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) && told.contains(path), qPrintable(told));
+        QVERIFY(shell::takeOpened().isEmpty());
+        msg::script({msg::Answer::Yes});
+        f.click("sb_del");
+        told = f.shownTexts();
+        QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) && !told.contains(QStringLiteral("уже нет")),
+                 qPrintable(told));
+        QCOMPARE(readAll(outside), readAll(f.picture(QStringLiteral("again.png"), Qt::red)));
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QString());
+    }
+
+    // A pipe where a photo should be: nothing waits on it, the card opens at
+    // once and says what is wrong; so do the viewer and the chosen picture.
+    void pipeAsPhoto()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("pipes in the file system are a Unix matter");
+#else
+        Fixture f;
+        const qint64 id = f.card(QStringLiteral("Трубин"));
+        QDir().mkpath(f.p.folder + "/files/1_01012026_101010");
+        const QString pipe = f.p.folder + "/files/1_01012026_101010/a.jpg";
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.jpg'"));
+        // Should anything wait on the pipe, a writer frees it after ten seconds.
+        std::atomic<bool> finished{false};
+        std::thread writer([&] {
+            for (QElapsedTimer t; !finished; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+                if (!t.isValid())
+                    t.start();
+                if (t.elapsed() < 10000)
+                    continue;
+                const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        });
+        QElapsedTimer took;
+        took.start();
+        f.open(QStringLiteral("edit"), id);
+        const QString opening = f.shownTexts();
+        f.click("sb_look");
+        const QString viewing = f.shownTexts();
+        filedlg::script({pipe});
+        f.click("sb_load");
+        const QString choosing = f.shownTexts();
+        const qint64 elapsed = took.elapsed();
+        finished = true;
+        writer.join();
+        QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+        for (const QString &told : {opening, viewing, choosing})
+            QVERIFY2(told.contains(QStringLiteral("не обычный файл")), qPrintable(told));
+        QVERIFY(shell::takeOpened().isEmpty());
+        QCOMPARE(f.rf->PendingPhoto, QString());
+#endif
+    }
+
+    // Another account plants this copy's scratch folder before the copy makes
+    // it: as a link to elsewhere, or as a folder anybody may write to with
+    // links named like the fragment files to come. The fragment lands in a
+    // folder of this copy's own, and nothing planted is written through.
+    void plantedScratchFolder_data()
+    {
+        QTest::addColumn<bool>("asLink");
+        QTest::newRow("a link to elsewhere") << true;
+        QTest::newRow("an open folder with links") << false;
+    }
+
+    void plantedScratchFolder()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs symbolic links");
+#else
+        QFETCH(bool, asLink);
+        Fixture f;
+        const qint64 id = f.card(QStringLiteral("Подкидышев"));
+        const QString planted = f.p.folder + "/temp/" + paths::tempFolderName();
+        const QString elsewhere = f.p.root.filePath(QStringLiteral("elsewhere"));
+        const QString victim = f.p.root.filePath(QStringLiteral("victim.txt"));
+        QDir().mkpath(elsewhere);
+        QDir().mkpath(f.p.folder + "/temp");
+        writeAll(victim, "mine");
+        if (asLink) {
+            QVERIFY(QFile::link(elsewhere, planted));
+        } else {
+            QDir().mkpath(planted);
+            QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
+            for (int s = 0; s < 10; ++s)
+                QFile::link(victim, planted + "/" + MakeStamp(1, QDateTime::currentDateTime().addSecs(s)) + ".jpg");
+        }
+        f.open(QStringLiteral("edit"), id);
+        f.acceptFragment();
+        const QString written = f.rf->PendingPhoto;
+        QVERIFY2(!written.isEmpty() && QImageReader(written).canRead(), qPrintable(written + f.shownTexts()));
+        QCOMPARE(readAll(victim), QByteArray("mine"));
+        QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        const QString own = paths::tempFolder();
+        QVERIFY(QDir::fromNativeSeparators(own) != planted);
+        QVERIFY(written.startsWith(own + QDir::separator()));
+        struct stat st;
+        QVERIFY(::lstat(QFile::encodeName(own).constData(), &st) == 0);
+        QVERIFY(S_ISDIR(st.st_mode));
+        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+#endif
     }
 
     void fragmentSelection()

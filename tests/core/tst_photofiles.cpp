@@ -7,6 +7,14 @@
 
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#endif
+
 namespace {
 
 void writeFile(const QString &path, const QByteArray &data)
@@ -21,6 +29,11 @@ QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 } // namespace
@@ -74,11 +87,56 @@ private slots:
         // Onto itself: nothing is destroyed.
         QCOMPARE(core::copyFileSafely(target, target), QString());
         QCOMPARE(readFile(target), data);
-        // A newer file of the same name replaces the old one; no temporary file stays.
+        // A newer file of the same name replaces the old one in one step (the old
+        // one is never deleted first). The partial copy lies in the scratch folder
+        // while the old file stays whole; no partial file stays anywhere.
+        writeFile(src, data + "second");
+        const QString scratch = dir.filePath(QStringLiteral("scratch"));
+        QDir().mkpath(scratch);
+#ifdef Q_OS_LINUX
+        const int watch = ::inotify_init1(IN_NONBLOCK);
+        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(QFileInfo(target).absolutePath()).constData(), IN_DELETE) >= 0);
+#endif
+        QList<qint64> reported;
+        core::CopyOptions copy{scratch, [&](qint64 done, qint64 total) {
+                                   reported << done;
+                                   return total == data.size() + 6 && readFile(target) == data &&
+                                          entries(QFileInfo(target).absolutePath()) == QStringList{"src.jpg"} &&
+                                          entries(scratch).size() == 1 && entries(scratch)[0].endsWith(".part");
+                               }};
+        QCOMPARE(core::copyFileSafely(src, target, copy), QString());
+        QCOMPARE(readFile(target), data + "second");
+        QCOMPARE(reported, (QList<qint64>{0, data.size() + 6}));
+        QCOMPARE(entries(QFileInfo(target).absolutePath()), QStringList{"src.jpg"});
+        QCOMPARE(entries(scratch), QStringList());
+#ifdef Q_OS_LINUX
+        char events[4096];
+        QCOMPARE(::read(watch, events, sizeof events), ssize_t(-1)); // nothing was deleted there
+        ::close(watch);
+        // A scratch folder on another file system: the partial file is made beside the target.
+        QTemporaryDir other(QStringLiteral("/dev/shm/zentrax-XXXXXX"));
+        struct stat a, b;
+        if (other.isValid() && ::stat("/dev/shm", &a) == 0 && ::stat(QFile::encodeName(dir.path()).constData(), &b) == 0 &&
+            a.st_dev != b.st_dev) {
+            writeFile(src, "third");
+            QCOMPARE(core::copyFileSafely(src, target, {other.path(), {}}), QString());
+            QCOMPARE(readFile(target), QByteArray("third"));
+            QCOMPARE(entries(QFileInfo(target).absolutePath()), QStringList{"src.jpg"});
+            QCOMPARE(entries(other.path()), QStringList());
+        }
+        // A copy that is stopped leaves the old file and no partial file.
+        const QByteArray before = readFile(target);
+        writeFile(src, "stopped");
+        QVERIFY(core::copyFileSafely(src, target, {scratch, [](qint64, qint64) { return false; }}).contains("прервано"));
+        QCOMPARE(readFile(target), before);
+        QCOMPARE(entries(scratch), QStringList());
+        // A pipe as the source is refused at once, as no plain file.
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("pipe.jpg")).constData(), 0600) == 0);
+        QVERIFY(core::copyFileSafely(dir.filePath("pipe.jpg"), target).contains(QStringLiteral("не обычный файл")));
+#endif
         writeFile(src, "second");
         QCOMPARE(core::copyFileSafely(src, target), QString());
         QCOMPARE(readFile(target), QByteArray("second"));
-        QCOMPARE(QDir(QFileInfo(target).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"src.jpg"});
         // A missing source and an unwritable folder are told, the old file stays.
         QVERIFY(core::copyFileSafely(dir.filePath("none.jpg"), target).contains(QStringLiteral("не найден")));
         QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
@@ -129,7 +187,7 @@ private slots:
         const QString outside = dir.filePath(QStringLiteral("outside.jpg"));
         writeFile(outside, "keep");
         photos.setStoredPath(id, QStringLiteral("..\\outside.jpg"));
-        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::FileWasMissing);
+        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::Outside);
         QCOMPARE(readFile(outside), QByteArray("keep"));
         QCOMPARE(photos.DeletePhotoFile(id + 1), core::PhotoStore::Deleted::NoCard);
 
@@ -161,6 +219,57 @@ private slots:
         QCOMPARE(readFile(kept), QByteArray("KEPT"));
         colleague.t.rollback();
         QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QStringLiteral("1_02032026_040506\\kept.jpg"));
+    }
+
+    // Two cards saved by one login in the same second share their stamp: each
+    // photo still gets a folder no other card names, and deleting one card's
+    // photo never takes a file another card names.
+    void cardsSharingAStamp()
+    {
+        QTemporaryDir dir;
+        const QString path = testdb::freshDatabase(dir.path());
+        SharedDb s;
+        s.IBDbase.databaseName = path;
+        s.IBDbase.open();
+        core::CardRecord r;
+        for (const QString &c : core::cardColumns())
+            r.values.insert(c, QString());
+        const QString stamp = QStringLiteral("1_02032026_040506");
+        const qint64 a = core::CardStore(s).insert(r, 1, stamp, nullptr);
+        const qint64 b = core::CardStore(s).insert(r, 1, stamp, nullptr);
+        const QString folder = dir.filePath(QStringLiteral("files"));
+        core::PhotoStore photos(s, folder);
+        const QString chosen = dir.filePath(QStringLiteral("фото.jpg"));
+        QHash<qint64, QString> fpaths;
+        for (qint64 id : {a, b}) {
+            writeFile(chosen, "PHOTO " + QByteArray::number(id));
+            fpaths[id] = photos.AttachPhoto(id, stamp, chosen);
+        }
+        // A second photo keeps the card's own folder.
+        writeFile(chosen, "PHOTO " + QByteArray::number(b));
+        QCOMPARE(photos.AttachPhoto(b, stamp, chosen), fpaths[b]);
+        QVERIFY(fpaths[a] != fpaths[b]);
+        for (qint64 id : {a, b}) {
+            QCOMPARE(photos.storedPath(id), std::optional<QString>(fpaths[id]));
+            QVERIFY(fpaths[id].startsWith(stamp) && fpaths[id].endsWith(QStringLiteral("\\фото.jpg")));
+            QCOMPARE(readFile(core::photoFile(folder, fpaths[id])), "PHOTO " + QByteArray::number(id));
+#ifdef Q_OS_UNIX
+            // The card's folder is the program's group's only, and what is made inside takes its group.
+            struct stat st;
+            QVERIFY(::stat(QFile::encodeName(QFileInfo(core::photoFile(folder, fpaths[id])).path()).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(02770));
+#endif
+        }
+        QCOMPARE(photos.DeletePhotoFile(a), core::PhotoStore::Deleted::Deleted);
+        QCOMPARE(readFile(core::photoFile(folder, fpaths[b])), "PHOTO " + QByteArray::number(b));
+        QCOMPARE(photos.storedPath(b), std::optional<QString>(fpaths[b]));
+
+        // Two cards that already name one file (stored so by an older version):
+        // the file stays for the other card, only this card's fpath is emptied.
+        photos.setStoredPath(a, fpaths[b]);
+        QCOMPARE(photos.DeletePhotoFile(a), core::PhotoStore::Deleted::KeptForOtherCard);
+        QCOMPARE(photos.storedPath(a), std::optional<QString>(QString()));
+        QCOMPARE(readFile(core::photoFile(folder, fpaths[b])), "PHOTO " + QByteArray::number(b));
     }
 };
 

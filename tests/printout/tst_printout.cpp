@@ -23,6 +23,8 @@
 #include <pugixml.hpp>
 #include <zip.h>
 
+#include <sys/stat.h>
+
 using uitest::find;
 using Cols = QList<QPair<QString, QString>>;
 
@@ -170,7 +172,7 @@ public:
         step(QStringLiteral("addPicture %1 %2 %3").arg(QFileInfo(f).fileName()).arg(w).arg(h)), m_real->addPicture(f, w, h);
     }
     void setCell(const QString &c, const QString &t) override { step("setCell " + c + '=' + t), m_real->setCell(c, t); }
-    void show() override { step("show"), m_real->show(); }
+    void show(const QString &folder) override { step("show"), m_real->show(folder); }
 
 private:
     void step(const QString &s) { m_log << s; }
@@ -251,11 +253,17 @@ struct Fixture
             qWarning() << shown;
         return Book(lastFile = opened());
     }
+    // What the export left in the scratch folders under the program's temp/
+    // (the folders themselves and their lock files aside).
     QStringList tempEntries() const
     {
         QStringList out;
-        for (QDirIterator it(temp, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
-            out << it.next();
+        const QString root = p.folder + "/temp";
+        for (QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+            const QFileInfo entry(it.next());
+            if (entry.path() != root && entry.fileName() != ".lock")
+                out << entry.filePath();
+        }
         return out;
     }
 
@@ -333,10 +341,13 @@ private slots:
         QCOMPARE(form.gridLines(), QString());
         QCOMPARE(bytesOf(f.form), bytesOf(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx")); // only read
 
-        // In a folder of its own in the temporary folder, unreadable to others.
+        // In a folder of its own in the copy's scratch folder, unreadable to
+        // others, and gone with the scratch folder's clean-up.
         QCOMPARE(f.tempEntries(), (QStringList{QFileInfo(f.lastFile).path(), f.lastFile}));
         QVERIFY(f.lastFile.endsWith(".xltx"));
         QVERIFY(!(QFileInfo(QFileInfo(f.lastFile).path()).permissions() & (QFile::ReadOther | QFile::ReadGroup)));
+        f.p.mf->ClearTemp();
+        QVERIFY(!QFileInfo::exists(f.lastFile));
     }
 
     void habitsLine_data()
@@ -548,6 +559,8 @@ private slots:
         QTest::newRow("photo not a picture") << "photo broken" << "не является изображением или повреждён";
         QTest::newRow("default picture missing") << "no default" << "Не найдено изображение по умолчанию";
         QTest::newRow("photo path leads outside") << "outside" << "за пределы папки фотографий";
+        QTest::newRow("photo folder a link to elsewhere") << "linked folder" << "лежит вне папки фотографий";
+        QTest::newRow("photo a pipe") << "pipe" << "не обычный файл";
         QTest::newRow("temporary folder not writable") << "temp" << "Не удалось сохранить печатную форму во временную папку";
         QTest::newRow("no spreadsheet program") << "no program" << "не найдена программа";
     }
@@ -600,10 +613,18 @@ private slots:
             QFile::remove(f.p.folder + "/Forms/foto.png");
         if (trouble == "outside")
             QFile::copy(f.p.folder + "/Forms/foto.png", f.p.folder + "/secret.png"), fpath = "..\\secret.png";
-        if (trouble == "temp") {
-            write(f.temp + "/../file", "x");
-            qputenv("TMPDIR", QFile::encodeName(f.temp + "/../file"));
+        if (trouble == "linked folder") {
+            QDir().mkpath(f.p.root.filePath("elsewhere"));
+            QFile::copy(f.p.folder + "/Forms/foto.png", f.p.root.filePath("elsewhere/p.png"));
+            QFile::link(f.p.root.filePath("elsewhere"), PhotoFolder + "/st");
+            fpath = "st\\p.png";
         }
+        if (trouble == "pipe") {
+            QDir().mkpath(PhotoFolder + "/st");
+            ::mkfifo(QFile::encodeName(f.file(fpath = "st\\p.png")).constData(), 0600);
+        }
+        if (trouble == "temp")
+            write(f.p.folder + "/temp", "x"); // no scratch folder can be made
         if (trouble == "no program")
             printout::setWorkbookFactory([](const printout::Opener &) {
                 return printout::xlsxWorkbook([](const QString &) { return false; });

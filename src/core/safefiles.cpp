@@ -1,0 +1,237 @@
+#include "safefiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace core {
+
+#ifdef Q_OS_UNIX
+namespace {
+
+QString systemError(int error)
+{
+    switch (error) {
+    case ENOENT: return QStringLiteral("файл не найден");
+    case EACCES:
+    case EPERM: return QStringLiteral("нет прав доступа");
+    case EEXIST: return QStringLiteral("такое имя уже занято");
+    case ELOOP: return QStringLiteral("на этом месте стоит ссылка");
+    case ENOSPC: return QStringLiteral("нет места на диске");
+    default: return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+const QString kNotAFile = QStringLiteral("это не обычный файл (канал, устройство или папка)");
+
+// Removes everything inside the open folder `dir`, never following a link.
+bool removeEntries(int dir)
+{
+    QList<QByteArray> names;
+    if (DIR *d = ::fdopendir(::dup(dir))) {
+        while (const dirent *e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names << QByteArray(e->d_name);
+        ::closedir(d);
+    } else {
+        return false;
+    }
+    bool ok = true;
+    for (const QByteArray &name : names) {
+        struct stat st;
+        if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        if (S_ISDIR(st.st_mode)) {
+            const int sub = ::openat(dir, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) {
+                ok = false;
+                continue;
+            }
+            ok = removeEntries(sub) && ok;
+            ::close(sub);
+            ok = ::unlinkat(dir, name.constData(), AT_REMOVEDIR) == 0 && ok;
+        } else {
+            ok = ::unlinkat(dir, name.constData(), 0) == 0 && ok;
+        }
+    }
+    return ok;
+}
+
+} // namespace
+#endif
+
+bool makeSharedFolder(const QString &folder, bool sticky)
+{
+    const QString innermost = QDir::cleanPath(folder);
+    // The missing folders, outermost first.
+    QStringList missing;
+    for (QString f = innermost; !f.isEmpty() && !QFileInfo::exists(f) && !QFileInfo(f).isSymLink();) {
+        missing.prepend(f);
+        const QString up = QFileInfo(f).path();
+        if (up == f)
+            break;
+        f = up;
+    }
+#ifdef Q_OS_UNIX
+    const struct group *g = ::getgrnam("firebird");
+    for (const QString &f : missing) {
+        const QByteArray path = QFile::encodeName(f);
+        if (::mkdir(path.constData(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue; // made by someone else meanwhile: theirs
+            return false;
+        }
+        // Given to the group before it is opened to the group.
+        if (g)
+            (void)::chown(path.constData(), uid_t(-1), g->gr_gid);
+        ::chmod(path.constData(), mode_t(02770 | (sticky && f == innermost ? 01000 : 0)));
+    }
+#else
+    Q_UNUSED(sticky);
+    for (const QString &f : missing)
+        if (!QDir().mkdir(f) && !QFileInfo(f).isDir())
+            return false;
+#endif
+    return QFileInfo(innermost).isDir();
+}
+
+bool liesInside(const QString &folder, const QString &path)
+{
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    const QString real = QFileInfo(path).canonicalFilePath();
+    if (root.isEmpty() || real.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return real.startsWith(prefix, cs);
+}
+
+bool openRegularFile(QFile &file, const QString &path, QString *why)
+{
+    QString reason;
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st;
+    // Not even opened when it is no plain file: opening a pipe waits for a writer.
+    if (::stat(native.constData(), &st) != 0) {
+        reason = systemError(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        reason = kNotAFile;
+    } else {
+        // Without waiting, should a pipe have taken the file's place meanwhile.
+        const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            reason = systemError(errno);
+        } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            reason = kNotAFile;
+            ::close(fd);
+        } else {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+                return true;
+            reason = file.errorString();
+            ::close(fd);
+        }
+    }
+#else
+    if (!QFileInfo(path).isFile())
+        reason = QFileInfo::exists(path) ? QStringLiteral("это не обычный файл") : QStringLiteral("файл не найден");
+    else if (file.setFileName(path), file.open(QIODevice::ReadOnly))
+        return true;
+    else
+        reason = file.errorString();
+#endif
+    if (why)
+        *why = reason;
+    return false;
+}
+
+bool createNewFile(QFile &file, const QString &path, QString *why, int permissions)
+{
+#ifdef Q_OS_UNIX
+    // O_EXCL fails on any existing name, a link too, wherever it leads.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          mode_t(permissions));
+    if (fd < 0) {
+        if (why)
+            *why = systemError(errno);
+        return false;
+    }
+    ::fchmod(fd, mode_t(permissions)); // whatever the umask took away
+    if (file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+#else
+    Q_UNUSED(permissions);
+    file.setFileName(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return true;
+#endif
+    if (why)
+        *why = file.errorString();
+    return false;
+}
+
+QString replaceFile(const QString &from, const QString &to, bool *crossDevice)
+{
+    if (crossDevice)
+        *crossDevice = false;
+#ifdef Q_OS_UNIX
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return QString();
+    if (crossDevice)
+        *crossDevice = errno == EXDEV;
+    return systemError(errno);
+#elif defined(Q_OS_WIN)
+    if (::MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                      reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                      MOVEFILE_REPLACE_EXISTING))
+        return QString();
+    if (crossDevice)
+        *crossDevice = ::GetLastError() == ERROR_NOT_SAME_DEVICE;
+    return QStringLiteral("файл не переименовывается");
+#else
+    if (QFile::rename(from, to))
+        return QString();
+    return QStringLiteral("файл не переименовывается");
+#endif
+}
+
+bool removeTree(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(clean);
+    const int dir = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    const bool emptied = removeEntries(dir);
+    ::close(dir);
+    return emptied && ::rmdir(native.constData()) == 0;
+#else
+    const QFileInfo info(clean);
+    if (info.isSymLink() || info.isJunction() || !info.isDir())
+        return false;
+    return QDir(clean).removeRecursively();
+#endif
+}
+
+} // namespace core
