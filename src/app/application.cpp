@@ -7,27 +7,42 @@
 #include <exception>
 
 #ifdef Q_OS_UNIX
+#include <QSocketNotifier>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-// Every change is committed the moment it is made, so ending at once loses
-// nothing stored; waiting for the database client instead can hang it.
+int g_signalPipe[2] = {-1, -1};
+
+// Only tells the event loop: a signal may arrive inside the database engine.
 void onTerminationSignal(int)
 {
-    ::_exit(0);
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 } // namespace
 #endif
 
-void watchTerminationSignals()
+void watchTerminationSignals(std::function<void()> end)
 {
 #ifdef Q_OS_UNIX
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [end] {
+        char c;
+        while (::read(g_signalPipe[0], &c, 1) > 0) {
+        }
+        end();
+    });
     struct sigaction sa = {};
     sa.sa_handler = onTerminationSignal;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
+#else
+    Q_UNUSED(end);
 #endif
 }
 

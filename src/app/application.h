@@ -1,5 +1,6 @@
 #pragma once
 #include <QApplication>
+#include <functional>
 
 // The application object: no error escapes an event handler; each one is shown
 // in an error box and the program goes on.
@@ -10,9 +11,12 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
-// A termination request (SIGTERM, SIGINT, SIGHUP) ends the program at once,
-// like the close box without its clean-up. Set once, at start.
-void watchTerminationSignals();
+// A termination request (SIGTERM, SIGINT, SIGHUP) ends the program like the
+// close box, without its clean-up: `end` runs from the event loop, never in
+// the middle of a call into the database engine, whose shared lock table a
+// process ended inside it would leave locked for the other copies. Set once,
+// at start.
+void watchTerminationSignals(std::function<void()> end);
 
 // Shows the error being handled (call inside a catch block).
 void reportCurrentException();

@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdlib>
 
 int main(int argc, char **argv)
 {
@@ -22,8 +23,16 @@ int main(int argc, char **argv)
         QApplication::installTranslator(&qtRu);
 
     db::prepareEngine(paths::programFolder());
-    watchTerminationSignals();
     Session session; // outlives every window
+    // Every change is committed where it is made: ending at once loses
+    // nothing stored. The connection ends first, between engine calls.
+    watchTerminationSignals([&session] {
+        try {
+            session.db.IBDbase.close();
+        } catch (...) {
+        }
+        std::_Exit(0);
+    });
     TMF *mf = createForms(session);
     mf->show();
     // The start-up sequence runs once the main window is on the screen.

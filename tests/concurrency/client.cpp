@@ -11,6 +11,7 @@
 //   conflict shared ID                  refused with the program's conflict message
 //   seed KEY ID                         a card every client may save
 //   paused shared ID VER                stopped inside that save's commit, to be killed
+//   held                                stopped between two steps, to be killed there
 //   end ...                             the client finished
 // A line "begin" without its "done" is the step a killed client was in.
 // "verify" reads every journal and checks the database against them.
@@ -21,6 +22,10 @@
 
 #include "app/paths.h"
 #include "core/cardstore.h"
+#include "core/photos.h"
+#include "core/stamp.h"
+#include "printout/cardexport.h"
+#include "printout/workbook.h"
 #include "db/ibase.h"
 #include "db/shared.h"
 #include "db/statements.h"
@@ -214,11 +219,37 @@ struct Client
     SharedDb db;
     core::CardStore store{db};
     qint64 conflicts = 0;
+    QString program;  // the built program's folder: Forms/form.xlsx for printouts
+    QString photos;   // the office's photo folder (files/ beside path.txt)
+    QString scratch;  // this client's own scratch folder
 
     void open(const Options &o)
     {
+        program = o.get(QStringLiteral("program"), QCoreApplication::applicationDirPath());
+        photos = o.get(QStringLiteral("photos"),
+                       QFileInfo(o.get(QStringLiteral("path-txt"), o.db)).absolutePath() + QStringLiteral("/files"));
+        scratch = QDir::tempPath() + QStringLiteral("/zentrax-client-%1").arg(QCoreApplication::applicationPid());
+        QDir().mkpath(scratch);
+        QDir().mkpath(photos);
         db.IBDbase.databaseName = o.db;
         db.IBDbase.open();
+    }
+
+    // The card printed as the program prints it: the stored card and its
+    // accounts read again, the workbook filled in the scratch folder (and
+    // not opened). A card deleted meanwhile prints nothing.
+    void print(qint64 id)
+    {
+        const auto card = store.load(id);
+        if (!card)
+            return;
+        const auto accounts = store.loadAccounts(id);
+        try {
+            const auto workbook = printout::xlsxWorkbook([](const QString &) { return true; });
+            printout::exportCard(*workbook, {program, photos, scratch}, *card, accounts);
+        } catch (const printout::Error &e) {
+            error(QStringLiteral("printing card %1: %2").arg(id).arg(QString::fromUtf8(e.what())));
+        }
     }
 
     // A conflict counts when it reaches us as the program tells it to the user.
@@ -310,6 +341,10 @@ bool sharedSave(Client &c, qint64 id, const QString &ver, qint64 user, const std
     c.expectWhole(key, ver, pause);
     if (afterLoad)
         afterLoad();
+    // Between the load and the save the card is printed and read again, as a
+    // user may: no read may hide a colleague's save from this one.
+    c.print(id);
+    c.load(id);
     const core::Accounts acc = accountsOf(key, ver);
     g_journal.line(QStringLiteral("begin shared %1 %2 %3 %4").arg(id).arg(ver).arg(user).arg(n));
     try {
@@ -437,6 +472,7 @@ int work(const Options &o)
     const QString stop = o.get(QStringLiteral("stop"));
     const bool removes = !o.has(QStringLiteral("no-remove"));
     const qint64 pauseAfter = o.num(QStringLiteral("pause-after"), -1);
+    const QString hold = o.get(QStringLiteral("hold"));
     QList<qint64> shared;
     for (const QString &s : o.get(QStringLiteral("shared")).split(QLatin1Char(','), Qt::SkipEmptyParts))
         shared << s.toLongLong();
@@ -457,6 +493,15 @@ int work(const Options &o)
             break;
         if (op >= minOps && stop.isEmpty())
             break;
+        if (!hold.isEmpty() && QFileInfo::exists(hold)) {
+            // Between two steps, outside any call into the database engine:
+            // an embedded engine killed inside its lock table leaves the
+            // other processes waiting for it for ever.
+            g_journal.line(QStringLiteral("held"));
+            out(QStringLiteral("HELD"));
+            QThread::sleep(300); // killed long before
+            std::_Exit(1);
+        }
         try {
             if (op == pauseAfter && !shared.isEmpty()) {
                 // A save stopped between its statements and its commit, to be killed there.
@@ -501,6 +546,7 @@ int work(const Options &o)
                 // As the card window does: the stored card first, then the save.
                 const auto stored = c.store.load(id);
                 const auto storedAcc = c.store.loadAccounts(id);
+                c.print(id);
                 QString bad = !stored ? QStringLiteral("missing")
                                       : differs(*stored, it->second.key, it->second.ver, 0);
                 if (bad.isEmpty())
@@ -549,6 +595,74 @@ int work(const Options &o)
     g_journal.line(QStringLiteral("end ") + summary);
     out(QStringLiteral("REPORT %1 %2").arg(name, summary));
     return g_errors ? 1 : 0;
+}
+
+// A new card with a photo, saved in a given second of the clock: two of these
+// under one login get one stamp, and must still keep their photos apart.
+int photo(const Options &o)
+{
+    Client c;
+    c.open(o);
+    const qint64 user = o.num(QStringLiteral("user"));
+    const QString key = o.get(QStringLiteral("key"));
+    const qint64 at = o.num(QStringLiteral("at"));
+    while (QDateTime::currentSecsSinceEpoch() < at)
+        QThread::msleep(2);
+    const QString stamp = MakeStamp(user);
+    const core::Accounts acc = accountsOf(key, key);
+    const qint64 id = c.store.insert(cardOf(key, key, 0), user, stamp, &acc);
+    const QString fpath = core::PhotoStore(c.db, c.photos).AttachPhoto(id, stamp, o.get(QStringLiteral("image")),
+                                                                      {c.scratch, {}});
+    out(QStringLiteral("PHOTO %1 %2 %3").arg(id).arg(stamp, fpath));
+    return g_errors ? 1 : 0;
+}
+
+// Saves a card, waits while the server is stopped and started again, then
+// saves it twice more: the first of those meets the lost connection and says
+// so, the next goes through on a new one.
+int reconnect(const Options &o)
+{
+    Client c;
+    c.open(o);
+    const qint64 id = o.num(QStringLiteral("card"));
+    auto saveOnce = [&](const QString &ver) {
+        const Client::Loaded l = c.load(id);
+        const QString key = l.card.sysinfo;
+        const core::Accounts acc = accountsOf(key, ver);
+        const qint64 n = l.card.value(QStringLiteral("pnum")).toLongLong() + 1;
+        if (!c.store.update(id, cardOf(key, ver, n), 61, &acc, l.card, l.accounts))
+            throw db::DbError(QStringLiteral("card %1 is gone").arg(id));
+    };
+    saveOnce(QStringLiteral("re1"));
+    touch(o.get(QStringLiteral("ready")));
+    if (!waitForFile(o.get(QStringLiteral("go")), 120)) {
+        error(QStringLiteral("no go within 120 s"));
+        return 1;
+    }
+    try {
+        saveOnce(QStringLiteral("re2"));
+        error(QStringLiteral("the save after the restart did not notice the lost connection"));
+    } catch (const db::DbError &e) {
+        if (!e.connectionLost()) {
+            error(e.text());
+            return 1;
+        }
+        QString first = e.text().section(QLatin1Char('\r'), 0, 0);
+        out(QStringLiteral("LOST %1").arg(first));
+    }
+    saveOnce(QStringLiteral("re3"));
+    out(QStringLiteral("RESULT saved again"));
+    return g_errors ? 1 : 0;
+}
+
+// Deletes a card's photo as the card window does.
+int unphoto(const Options &o)
+{
+    Client c;
+    c.open(o);
+    const auto result = core::PhotoStore(c.db, c.photos).DeletePhotoFile(o.num(QStringLiteral("card")));
+    out(QStringLiteral("UNPHOTO %1").arg(int(result)));
+    return result == core::PhotoStore::Deleted::Deleted ? 0 : 1;
 }
 
 // ------------------------------------------------------------ verification
@@ -925,6 +1039,12 @@ int main(int argc, char **argv)
             return work(o);
         if (o.command == QLatin1String("verify"))
             return verify(o);
+        if (o.command == QLatin1String("photo"))
+            return photo(o);
+        if (o.command == QLatin1String("unphoto"))
+            return unphoto(o);
+        if (o.command == QLatin1String("reconnect"))
+            return reconnect(o);
     } catch (const db::DbError &e) {
         error(e.text());
         return 1;
