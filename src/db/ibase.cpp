@@ -515,6 +515,7 @@ void IBTransaction::start()
             tpb->insertTag(&st, isc_tpb_nowait);
         }
         m_tra.reset(m_db->attachment()->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st)));
+        m_started.start();
     });
 }
 
@@ -554,7 +555,11 @@ void IBTransaction::rollback()
 
 void IBTransaction::endIfIdle()
 {
-    if (m_kind != Kind::Read || !m_tra || m_ending)
+    // Starting a transaction writes the database's header page: a burst of
+    // reads (a word typed into a search box) shares one. Kept open it would
+    // hold nothing back either, the engine counting it as committed at once.
+    constexpr qint64 kSharedForMs = 1000;
+    if (m_kind != Kind::Read || !m_tra || m_ending || m_started.elapsed() < kSharedForMs)
         return;
     if (std::any_of(m_queries.begin(), m_queries.end(), [](const IBQuery *q) { return q->isOpen(); }))
         return;

@@ -3,6 +3,7 @@
 // connection, one transaction, and query objects with named parameters,
 // buffered forward reading, a row count and columns read by name.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -173,8 +174,9 @@ public:
         // another connection holds: one unit of work, committed where it ends.
         Write,
         // Read-only, read committed: sees every committed change at once and
-        // holds back nothing of the engine's clean-up. It ends by itself as
-        // soon as none of its queries holds a result any more.
+        // holds back nothing of the engine's clean-up. It ends by itself once
+        // none of its queries holds a result any more, unless it began a
+        // moment ago (the next read then shares it).
         Read,
     };
     explicit IBTransaction(IBDatabase *db, Kind kind = Kind::Write);
@@ -202,6 +204,7 @@ private:
     IBDatabase *m_db;
     Kind m_kind;
     bool m_ending = false;
+    QElapsedTimer m_started;
     detail::EngineRef<Firebird::ITransaction> m_tra;
     std::vector<IBQuery *> m_queries; // told when the transaction goes
 };

@@ -4,7 +4,7 @@
 //
 // Three transactions keep the connection's work apart. Every change is one
 // short unit on IBTrans, committed where it ends (core::inOneCommit). Reads
-// run on short read-only read-committed transactions, which see colleagues'
+// run on read-only read-committed transactions, which see colleagues'
 // commits at once and hold nothing back in the database: IBRead for single
 // reads (iRead, ibSelect), and IBList for the contact list alone, so that no
 // other statement, failed or not, can close the list while it still arrives.

@@ -136,6 +136,7 @@ private slots:
         QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx"), f.p.folder + QStringLiteral("/Forms/form.xlsx"));
         f.open();
         f.p.exec(QStringLiteral("UPDATE base SET wtel = '222'"));
+        QTest::qWait(600); // the user reads the card a moment first
         find<QToolButton>(f.rf, QStringLiteral("tb_exp"))->click();
         QCOMPARE(f.shown(), QStringList());
         f.edit("ed_pnum")->setText(QStringLiteral("123456"));

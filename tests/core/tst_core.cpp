@@ -241,7 +241,7 @@ private slots:
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM post WHERE post = ''")), 1);
         refs.SaveRefValues(QStringLiteral("O'Brien & Co"), QString(), QString());
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM post WHERE post = ''")), 1);
-        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
+        QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
     }
 
     void logins_data()
@@ -281,7 +281,7 @@ private slots:
         core::LoggedUser user;
         QCOMPARE(int(logins.check(login, password, &user)), result);
         QCOMPARE(user.fullName, fio);
-        QVERIFY(!d->s.IBRead.active() && !d->s.IBTrans.active()); // the read ended with it
+        QVERIFY(!d->s.iRead.isOpen() && !d->s.IBTrans.active()); // nothing left open, nothing written
     }
 
     // Texts that cannot be compared are refused with the reason, worded for the use.
@@ -401,7 +401,7 @@ private slots:
             return Cols{{"fam", QStringLiteral("К%1").arg(i)}, {"bdate", dates[i]}};
         });
         QCOMPARE(core::countBirthdays(d.s.iRead, 3), 3);
-        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
+        QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
         core::openBirthdays(d.s.iBase, 3);
         QStringList order;
         for (; !d.s.iBase.eof(); d.s.iBase.next())

@@ -80,7 +80,7 @@ private slots:
         // Each row carries the id of its own value.
         for (const RefRow &r : rows)
             QCOMPARE(kOrganizations.indexOf(r.value) + 1, r.id);
-        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
+        QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
         // The other books are not searched.
         QVERIFY(RefBook(d.s, sql::Ref::Post).find(text).isEmpty());
     }

@@ -72,7 +72,7 @@ private slots:
         QCOMPARE(order, (QStringList{"андреев", "Борисов", "Ершов", "Ёлкин", "Жуков", "Яковлев"}));
         QCOMPARE(users[1].login, QStringLiteral("Борисов_login"));
         QCOMPARE(users[1].pass, QString()); // NULL reads as empty
-        QVERIFY(!d.s.IBRead.active() && !d.s.IBTrans.active()); // the read ended with it
+        QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
     }
 
     // Insert, load, update and delete, each stored at once.
