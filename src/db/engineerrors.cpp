@@ -49,6 +49,14 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
                                                  "на экране."),
                                   engineText),
                        true);
+    if (codes.has(isc_io_write_err))
+        return DbError(withDetail(QStringLiteral("Файл базы данных не удалось записать: скорее всего, на его диске не "
+                                                 "осталось места (или диск стал доступен только для чтения).\r"
+                                                 "Изменения не записаны, введённые данные остались на экране. "
+                                                 "Освободите место на диске (или попросите об этом администратора) "
+                                                 "и повторите действие."),
+                                  engineText),
+                       true);
     if (codes.has(isc_lock_dir_access))
         return DbError(withDetail(QStringLiteral("Нет доступа к папке блокировок базы данных «%1».\rКаждый "
                                                  "пользователь компьютера, работающий с общей базой данных, должен "
@@ -57,7 +65,7 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
                                       .arg(lockFolder()),
                                   engineText),
                        true);
-    if (codes.has(isc_instance_conflict))
+    if (any(codes, {isc_instance_conflict, isc_already_opened}))
         return DbError(withDetail(QStringLiteral("Файл базы данных уже открыт другой программой Firebird, которая "
                                                  "работает с ним иначе, чем эта (например, сервер базы данных или "
                                                  "утилита, запущенная без настроек программы).\rЗакройте ту "

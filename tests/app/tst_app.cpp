@@ -292,6 +292,7 @@ private slots:
             const QString text = msg::shown().first().text;
             QVERIFY2(text.startsWith(QStringLiteral("Не удалось подключиться к базе данных\n127.0.0.1/1:/srv/")), qPrintable(text));
             QVERIFY2(!text.contains(QStringLiteral("потеряно")), qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral("Сервер базы данных недоступен по сети")), qPrintable(text));
             QVERIFY(!mf->ended());
         }
         QVERIFY(paths::isServerPath(QStringLiteral("dbhost:/srv/zentrax/dbase.fdb")));
