@@ -2,7 +2,7 @@
 
 #include "db/cp1251.h"
 #include "db/shared.h"
-#include "commit.h"
+#include "refbook.h"
 
 namespace core {
 
@@ -38,13 +38,7 @@ bool RefValues::contains(sql::Ref ref, const QString &text)
 
 void RefValues::add(sql::Ref ref, const QString &text)
 {
-    inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        q.close();
-        q.setSql(sql::insertRef(ref));
-        q.setParam(QLatin1String(sql::refTable(ref).column), text);
-        q.execute();
-    });
+    RefBook(m_db, ref).insert(text);
 }
 
 bool RefValues::SaveRefValues(const QString &work, const QString &dep, const QString &post)

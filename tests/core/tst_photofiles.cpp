@@ -17,6 +17,15 @@
 
 namespace {
 
+// A card with every column empty.
+core::CardRecord blankCard()
+{
+    core::CardRecord r;
+    for (const QString &c : core::cardColumns())
+        r.values.insert(c, QString());
+    return r;
+}
+
 void writeFile(const QString &path, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -149,14 +158,11 @@ private slots:
 
     void attachAndDelete()
     {
-        QTemporaryDir dir;
-        const QString path = testdb::freshDatabase(dir.path());
-        SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
-        core::CardRecord r;
-        for (const QString &c : core::cardColumns())
-            r.values.insert(c, QString());
+        testdb::SharedFixture d;
+        SharedDb &s = d.s;
+        const QString &path = d.path;
+        const QTemporaryDir &dir = d.dir;
+        const core::CardRecord r = blankCard();
         const qint64 id = core::CardStore(s).insert(r, 1, QStringLiteral("1_02032026_040506"), nullptr);
         const QString folder = dir.filePath(QStringLiteral("files"));
         core::PhotoStore photos(s, folder);
@@ -226,14 +232,11 @@ private slots:
     // photo never takes a file another card names.
     void cardsSharingAStamp()
     {
-        QTemporaryDir dir;
-        const QString path = testdb::freshDatabase(dir.path());
-        SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
-        core::CardRecord r;
-        for (const QString &c : core::cardColumns())
-            r.values.insert(c, QString());
+        testdb::SharedFixture d;
+        SharedDb &s = d.s;
+        const QString &path = d.path;
+        const QTemporaryDir &dir = d.dir;
+        const core::CardRecord r = blankCard();
         const QString stamp = QStringLiteral("1_02032026_040506");
         const qint64 a = core::CardStore(s).insert(r, 1, stamp, nullptr);
         const qint64 b = core::CardStore(s).insert(r, 1, stamp, nullptr);

@@ -192,8 +192,7 @@ private slots:
     {
         Db d;
         SharedDb other; // a second copy of the program
-        other.IBDbase.databaseName = d.path;
-        other.IBDbase.open();
+        testdb::open(other, d.path);
         core::Users mine(d.s), theirs(other);
         QString refused;
         std::thread colleague;

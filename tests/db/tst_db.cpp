@@ -107,8 +107,7 @@ private slots:
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("enc.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base WHERE fam = ") + sql::boundText(QStringLiteral("f")));
         s.iSQL.setParam(QStringLiteral("f"), QStringLiteral("Смайлик 😀"));
         try {
@@ -129,8 +128,7 @@ private slots:
         testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a' || ASCII_CHAR(152) || 'b')"));
         const QByteArray stored("a\x98" "b");
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         std::vector<db::IBQuery::CellView> cells;
         s.iSQL.setSql(QStringLiteral("SELECT post FROM post"));
         s.iSQL.open();
@@ -162,8 +160,7 @@ private slots:
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("q.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         QVERIFY(!s.IBTrans.active());
 
         // A statement with no active transaction starts one.
@@ -240,8 +237,7 @@ private slots:
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("v.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
 
         // A long note with CR LF goes through the BLOB column unchanged.
         QString note;
@@ -303,8 +299,7 @@ private slots:
                                "CREATE TRIGGER no_marker ON TRANSACTION COMMIT AS BEGIN "
                                "IF (EXISTS(SELECT 1 FROM post WHERE post = 'marker')) THEN EXCEPTION marker_found; END"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
         s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("marker"));
         s.iSQL.execute();
@@ -356,8 +351,7 @@ private slots:
         QFETCH(bool, select);
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("fail.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, 'first')"));
         s.iSQL.execute();
         s.ibUpdate.setSql(statement);
@@ -393,8 +387,7 @@ private slots:
         QFETCH(bool, accepted);
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("long.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         const QString text(length, QChar(0x0416)); // Ж: one byte in the database
         s.iSQL.setSql(QStringLiteral("SELECT CHAR_LENGTH(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251)) AS n, "
                                      "RIGHT(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251), 1) AS z "
@@ -466,8 +459,7 @@ private slots:
                                           "INSERT INTO post (post) VALUES ('b');\n"
                                           "CREATE PROCEDURE seven RETURNS (pk_id INTEGER) AS BEGIN pk_id = 7; END"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         // A row read before must not linger in the next statement's result.
         s.iSQL.setSql(QStringLiteral("UPDATE post SET post = post WHERE pk_id = 1 RETURNING pk_id"));
         s.iSQL.execute();
@@ -533,8 +525,7 @@ private slots:
         testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
                                           "INSERT INTO post (post) VALUES ('b')"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("SELEC post FROM post"));
         QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.open());
         QVERIFY(!s.iSQL.isOpen());
@@ -567,8 +558,7 @@ private slots:
         // Every fixed statement prepares against the schema.
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("f.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         for (db::IBQuery *q : {&s.ibDel, &s.ibDel2, &s.ibDel3, &s.ibDel4, &s.ibDel5, &s.ibDel6}) {
             const QString name = q->paramNames().value(0);
             q->setParam(name, qint64(1));
@@ -588,8 +578,7 @@ private slots:
             QSKIP("isql-fb or gfix is not installed");
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("shared.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES ('из программы')"));
         s.iSQL.execute();
         s.IBTrans.commit();
@@ -638,8 +627,7 @@ private slots:
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("live.fdb"));
         testdb::exec(path, QStringLiteral("INSERT INTO base (fam) VALUES ('Прежний')"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         auto fam = [&] {
             s.iRead.setSql(QStringLiteral("SELECT fam FROM base"));
             s.iRead.open();
@@ -677,8 +665,7 @@ private slots:
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("lost.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         s.iRead.setSql(QStringLiteral("SELECT CURRENT_CONNECTION AS id FROM rdb$database"));
         s.iRead.open();
         const qint64 id = s.iRead.asInt(QStringLiteral("id"));
@@ -715,8 +702,7 @@ private slots:
         QFETCH(QString, how);
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("replaced.fdb"));
         SharedDb s;
-        s.IBDbase.databaseName = path;
-        s.IBDbase.open();
+        testdb::open(s, path);
         const QString aside = path + QStringLiteral(".aside");
         QFile::remove(aside);
         QVERIFY(QFile::rename(path, aside));
@@ -816,8 +802,7 @@ private slots:
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("idle.fdb"));
         testdb::addCards(path, 3000, [](int i) { return QList<QPair<QString, QString>>{{"fam", QString::number(i)}}; });
         SharedDb idle;
-        idle.IBDbase.databaseName = path;
-        idle.IBDbase.open();
+        testdb::open(idle, path);
         idle.iBase.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
         idle.iBase.open(); // the list: its first row is in, the rest still to come
         QVERIFY(!idle.iBase.fetchedAll());
@@ -826,8 +811,8 @@ private slots:
         idle.ibSelect.close();
 
         SharedDb busy;
-        busy.IBDbase.databaseName = path;
-        busy.IBDbase.open();
+
+        testdb::open(busy, path);
         busy.iSQL.setSql(QStringLiteral("UPDATE base SET name1 = :n WHERE pk_id = 1"));
         constexpr int kUpdates = 2000;
         for (int i = 0; i < kUpdates; ++i) {

@@ -109,11 +109,16 @@ qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &column
     return peek.value(QStringLiteral("SELECT MAX(pk_id) FROM base")).toLongLong();
 }
 
+void open(SharedDb &s, const QString &path)
+{
+    s.IBDbase.databaseName = path;
+    s.IBDbase.open();
+}
+
 SharedFixture::SharedFixture()
 {
     path = freshDatabase(dir.path());
-    s.IBDbase.databaseName = path;
-    s.IBDbase.open();
+    open(s, path);
 }
 
 int SharedFixture::count(const QString &select) const

@@ -28,6 +28,9 @@ void addCards(const QString &path, int count, const std::function<QList<QPair<QS
 // Adds one card and returns its id.
 qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &columns);
 
+// Opens the program's shared objects on the database file at `path`.
+void open(SharedDb &s, const QString &path);
+
 // A fresh database file opened through the program's shared query objects.
 struct SharedFixture
 {
