@@ -181,14 +181,19 @@ bool Users::update(const UserRecord &user, const UserRecord &loaded)
                 return false;
             if (*stored != loaded)
                 throw db::DbError(db::conflictMessage(), false, db::DbError::Kind::Conflict);
-            if (isAdministrator(stored->login) &&
-                (user.login != stored->login || user.fio != stored->fio || user.level != stored->level))
-                throw db::DbError(kAdminStays);
+            UserRecord written = user;
+            if (isAdministrator(stored->login)) {
+                // The level as the editor shows it: an odd stored one reads as full.
+                const auto shown = [](const QString &level) { return levelOfIndex(levelIndex(level)); };
+                if (user.login != stored->login || user.fio != stored->fio || shown(user.level) != shown(stored->level))
+                    throw db::DbError(kAdminStays);
+                written.level = stored->level;
+            }
             db::IBQuery &q = m_db.iSQL;
             Closer closer{q};
             q.close();
             q.setSql(sql::updateUser());
-            bindUser(q, user);
+            bindUser(q, written);
             q.setParam(QStringLiteral("pk_id"), user.id);
             q.execute();
             return q.rowsAffected() > 0;
