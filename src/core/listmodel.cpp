@@ -19,11 +19,6 @@ const QString &ListModel::header(int col)
 
 namespace {
 
-struct Columns
-{
-    int id, fam, name1, name2, work, dep, post, bdate, wtel, wmail;
-};
-
 // Appends the CP1251 bytes of a cell: text as it is, an integer as its digits.
 void appendCell(std::vector<char> &buf, const db::IBQuery &q, int row, int col,
                 const std::vector<db::IBQuery::CellView> &cells)
@@ -47,6 +42,61 @@ void appendCell(std::vector<char> &buf, const db::IBQuery &q, int row, int col,
 }
 
 } // namespace
+
+void ListModel::encodeRow(std::vector<char> &out, std::string_view id, const Columns &c)
+{
+    auto cell = [&out](std::initializer_list<std::string_view> parts) {
+        size_t len = parts.size() - 1; // the blanks are written even between empty parts
+        for (std::string_view p : parts)
+            len += p.size();
+        const auto len16 = uint16_t(std::min<size_t>(len, 0xFFFF));
+        const char *lp = reinterpret_cast<const char *>(&len16);
+        out.insert(out.end(), lp, lp + 2);
+        size_t left = len16;
+        bool first = true;
+        for (std::string_view p : parts) {
+            if (!first && left) {
+                out.push_back(' ');
+                --left;
+            }
+            first = false;
+            const size_t n = std::min(left, p.size());
+            out.insert(out.end(), p.data(), p.data() + n);
+            left -= n;
+        }
+    };
+    cell({id});
+    cell({c[0], c[1], c[2]});
+    cell({c[3], c[4]});
+    cell({c[5]});
+    cell({c[6]});
+    cell({c[7]});
+    cell({c[8]});
+}
+
+size_t ListModel::encodedSize(const char *row)
+{
+    const char *p = row;
+    for (int i = 0; i < kColumns; ++i) {
+        uint16_t len;
+        std::memcpy(&len, p, 2);
+        p += 2 + len;
+    }
+    return size_t(p - row);
+}
+
+void ListModel::fillEncoded(const std::vector<const char *> &rows)
+{
+    beginResetModel();
+    m_data.clear();
+    m_rowStart.clear();
+    m_rowStart.reserve(rows.size());
+    for (const char *r : rows) {
+        m_rowStart.push_back(m_data.size());
+        m_data.insert(m_data.end(), r, r + encodedSize(r));
+    }
+    endResetModel();
+}
 
 void ListModel::fill(const db::IBQuery &q)
 {
@@ -74,38 +124,27 @@ void ListModel::append(const db::IBQuery &q)
 
 void ListModel::appendRows(const db::IBQuery &q, int from, int to)
 {
-    const Columns c{q.fieldIndex(QStringLiteral("pk_id")), q.fieldIndex(QStringLiteral("fam")),
-                    q.fieldIndex(QStringLiteral("name1")), q.fieldIndex(QStringLiteral("name2")),
-                    q.fieldIndex(QStringLiteral("work")),  q.fieldIndex(QStringLiteral("dep")),
-                    q.fieldIndex(QStringLiteral("post")),  q.fieldIndex(QStringLiteral("bdate")),
-                    q.fieldIndex(QStringLiteral("wtel")),  q.fieldIndex(QStringLiteral("wmail"))};
+    const int id = q.fieldIndex(QStringLiteral("pk_id"));
+    const int cols[9] = {q.fieldIndex(QStringLiteral("fam")),  q.fieldIndex(QStringLiteral("name1")),
+                         q.fieldIndex(QStringLiteral("name2")), q.fieldIndex(QStringLiteral("work")),
+                         q.fieldIndex(QStringLiteral("dep")),   q.fieldIndex(QStringLiteral("post")),
+                         q.fieldIndex(QStringLiteral("bdate")), q.fieldIndex(QStringLiteral("wtel")),
+                         q.fieldIndex(QStringLiteral("wmail"))};
     m_rowStart.reserve(size_t(to));
-    std::vector<char> cellBuf;
+    std::vector<char> parts[10];
     std::vector<db::IBQuery::CellView> cells;
     for (int r = from; r < to; ++r) {
         q.rowView(r, cells);
-        m_rowStart.push_back(m_data.size());
-        auto cell = [&](std::initializer_list<int> parts) {
-            cellBuf.clear();
-            bool firstPart = true;
-            for (int col : parts) {
-                if (!firstPart)
-                    cellBuf.push_back(' '); // the blanks are written even between empty parts
-                firstPart = false;
-                appendCell(cellBuf, q, r, col, cells);
-            }
-            const auto len = uint16_t(std::min<size_t>(cellBuf.size(), 0xFFFF));
-            const char *lp = reinterpret_cast<const char *>(&len);
-            m_data.insert(m_data.end(), lp, lp + 2);
-            m_data.insert(m_data.end(), cellBuf.begin(), cellBuf.begin() + len);
+        auto text = [&](std::vector<char> &buf, int col) {
+            buf.clear();
+            appendCell(buf, q, r, col, cells);
+            return std::string_view(buf.data(), buf.size());
         };
-        cell({c.id});
-        cell({c.fam, c.name1, c.name2});
-        cell({c.work, c.dep});
-        cell({c.post});
-        cell({c.bdate});
-        cell({c.wtel});
-        cell({c.wmail});
+        Columns c;
+        for (int i = 0; i < 9; ++i)
+            c[size_t(i)] = text(parts[i], cols[i]);
+        m_rowStart.push_back(m_data.size());
+        encodeRow(m_data, text(parts[9], id), c);
     }
 }
 

@@ -5,7 +5,9 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace db {
@@ -19,8 +21,18 @@ public:
     static constexpr int kColumns = 7;
     using QAbstractTableModel::QAbstractTableModel;
 
+    // The columns a row is made of, as stored (CP1251 bytes, empty for NULL):
+    // fam, name1, name2, work, dep, post, bdate, wtel, wmail.
+    using Columns = std::array<std::string_view, 9>;
+    // Appends a card's row in the form the model keeps it: its seven cells.
+    static void encodeRow(std::vector<char> &out, std::string_view id, const Columns &columns);
+    // The bytes of a row in that form that starts at `row`.
+    static size_t encodedSize(const char *row);
+
     // Replaces the rows with every row the query holds (fetched so far).
     void fill(const db::IBQuery &q);
+    // Replaces the rows with rows already in the model's form.
+    void fillEncoded(const std::vector<const char *> &rows);
     // Adds the rows the query fetched since the last fill or append.
     void append(const db::IBQuery &q);
     int cardCount() const { return int(m_rowStart.size()); }

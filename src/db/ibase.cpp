@@ -966,6 +966,13 @@ bool IBQuery::fetchOne()
     });
 }
 
+void IBQuery::dropFetched()
+{
+    m_store.clear();
+    m_rowStart.clear();
+    m_pos = 0;
+}
+
 int IBQuery::fetchMore(int max)
 {
     int got = 0;

@@ -252,6 +252,10 @@ public:
     int recordCount() const { return int(m_rowStart.size()); }
     // Fetches up to `max` more rows into the buffer; returns how many arrived.
     int fetchMore(int max);
+    // Lets go of the rows fetched so far while the rest of the result still
+    // arrives, for a reader that takes a large result in pieces: the next
+    // fetched row is row 0 again.
+    void dropFetched();
     bool fetchedAll() const { return m_rs == nullptr; }
 
     int fieldCount() const { return int(m_cols.size()); }

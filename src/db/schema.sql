@@ -109,3 +109,26 @@ CREATE INDEX base_post_sort ON base COMPUTED BY (post COLLATE PXW_CYRL);
 -- The birth month of a date written DD.MM.YYYY, '?' for any other text: the
 -- birthday count is found through it instead of reading every card.
 CREATE INDEX base_bmonth ON base COMPUTED BY (CASE WHEN bdate SIMILAR TO '[0-9 ]{2}.[0-9 ]{2}.[0-9 ]{4}' THEN SUBSTRING(bdate FROM 4 FOR 2) ELSE '?' END);
+
+-- Every change of a card that the list shows or searches, by whatever program
+-- made it: copies of this program keep their in-memory "any position" search
+-- current from it. The writer's transaction number tells a reader which
+-- changes it may not see yet (those of transactions still running).
+CREATE TABLE base_changes (
+  txn  BIGINT NOT NULL,
+  card INTEGER NOT NULL
+);
+CREATE INDEX base_changes_txn ON base_changes (txn);
+CREATE TRIGGER base_changed FOR base AFTER INSERT OR UPDATE OR DELETE AS
+BEGIN
+  IF (NOT UPDATING OR NEW.pk_id IS DISTINCT FROM OLD.pk_id OR NEW.fam IS DISTINCT FROM OLD.fam
+      OR NEW.name1 IS DISTINCT FROM OLD.name1 OR NEW.name2 IS DISTINCT FROM OLD.name2
+      OR NEW.work IS DISTINCT FROM OLD.work OR NEW.dep IS DISTINCT FROM OLD.dep OR NEW.post IS DISTINCT FROM OLD.post
+      OR NEW.bdate IS DISTINCT FROM OLD.bdate OR NEW.wtel IS DISTINCT FROM OLD.wtel
+      OR NEW.htel IS DISTINCT FROM OLD.htel OR NEW.wmob IS DISTINCT FROM OLD.wmob
+      OR NEW.hmob IS DISTINCT FROM OLD.hmob OR NEW.wmail IS DISTINCT FROM OLD.wmail
+      OR NEW.hmail IS DISTINCT FROM OLD.hmail) THEN
+    INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, COALESCE(NEW.pk_id, OLD.pk_id));
+  IF (UPDATING AND NEW.pk_id IS DISTINCT FROM OLD.pk_id) THEN
+    INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, OLD.pk_id);
+END;

@@ -19,6 +19,7 @@
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/refvalues.h"
+#include "core/searchindex.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
 #include "db/schema.h"
@@ -50,6 +51,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QScopeGuard>
 #include <limits>
 
 TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
@@ -520,13 +522,50 @@ void TMF::FillList()
 {
     if (m_ctx.forms.LF->isVisible() || FirstActivation)
         return;
-    core::openList(db.iBase, currentFilter(), currentSort());
+    const ListFilter f = currentFilter();
+    if (f.contains) {
+        // "Any position": the index in memory answers without reading every
+        // card; it is read once, when the box is ticked first.
+        if (!m_search)
+            m_search = std::make_unique<core::SearchIndex>(db);
+        const bool loading = !m_search->ready();
+        if (loading)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        std::optional<std::vector<const char *>> rows;
+        const auto restore = qScopeGuard([loading] {
+            if (loading)
+                QApplication::restoreOverrideCursor();
+        });
+        rows = m_search->find(f, currentSort());
+        if (rows) {
+            db.iBase.close(); // a fill under way is replaced
+            showRows([&] { m_model->fillEncoded(*rows); }, true);
+            return;
+        }
+    }
+    core::openList(db.iBase, f, currentSort());
     fillGrid(db.iBase, true);
 }
 
 // Shows the first rows of the query at once; a long result follows in slices
 // from the event loop, so the window stays responsive.
 void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
+{
+    constexpr int kFirstRows = 500;
+    if (q.recordCount() < kFirstRows)
+        q.fetchMore(kFirstRows - q.recordCount());
+    showRows([&] { m_model->fill(q); }, resetHeights);
+    if (q.fetchedAll()) {
+        q.close(); // the model holds every row: the list's reading ends
+        return;
+    }
+    m_filling = true;
+    m_fillTimer.start();
+    const quint64 generation = m_fillGeneration;
+    QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
+}
+
+void TMF::showRows(const std::function<void()> &fillModel, bool resetHeights)
 {
     const int row = m_filling ? m_wantedRow : selectedRow();
     ++m_fillGeneration;
@@ -538,11 +577,8 @@ void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
         for (int r = 0; r < n; ++r)
             heights << Grid->rowHeight(r);
     }
-    constexpr int kFirstRows = 500;
-    if (q.recordCount() < kFirstRows)
-        q.fetchMore(kFirstRows - q.recordCount());
     m_pendingHeights.clear();
-    m_model->fill(q);
+    fillModel();
     for (int r : std::exchange(m_grownRows, {}))
         if (r < m_model->rowCount())
             Grid->setRowHeight(r, 18);
@@ -555,14 +591,6 @@ void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
     m_wantedRow = std::max(row, 0);
     m_clampedRow = std::min(m_wantedRow, m_model->rowCount() - 1);
     selectRow(m_clampedRow);
-    if (q.fetchedAll()) {
-        q.close(); // the model holds every row: the list's reading ends
-        return;
-    }
-    m_filling = true;
-    m_fillTimer.start();
-    const quint64 generation = m_fillGeneration;
-    QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
 }
 
 void TMF::continueFill(quint64 generation)

@@ -12,6 +12,7 @@ struct Session;
 #include <QElapsedTimer>
 #include <QStyledItemDelegate>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QActionGroup;
@@ -25,6 +26,9 @@ class QTableView;
 class QToolBar;
 class QToolButton;
 class ListModel;
+namespace core {
+class SearchIndex;
+}
 
 class TMF : public QMainWindow
 {
@@ -122,6 +126,8 @@ private:
     void buildGrid();
     void buildStatusBar();
     void fillGrid(db::IBQuery &q, bool resetHeights);
+    // Shows the rows `fillModel` puts into the model, keeping the selected row.
+    void showRows(const std::function<void()> &fillModel, bool resetHeights);
     void continueFill(quint64 generation);
     void appendFetched();
     void endFill();
@@ -141,6 +147,7 @@ private:
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
     QStringList m_duplicateLogins; // several users with one login, found at start
+    std::unique_ptr<core::SearchIndex> m_search; // "any position", made when first asked for
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

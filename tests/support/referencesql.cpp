@@ -34,7 +34,9 @@ QString quotedPatternListSql(const ListFilter &f, ListSort sort)
                               : b == QLatin1String("name") ? f.name
                               : b == QLatin1String("mail") ? f.mail
                                                            : f.tel;
-        return QStringLiteral("'") + listPattern(typed, f.contains) + QStringLiteral("'");
+        // A quote doubled, so that the literal holds the typed text as it is.
+        return QStringLiteral("'") + listPattern(typed, f.contains).replace(QLatin1Char('\''), QStringLiteral("''")) +
+               QStringLiteral("'");
     };
     return QStringLiteral("SELECT  * FROM Base WHERE ") + condition(quoted) + QStringLiteral(" ORDER BY ") +
            sortExpression(sort);

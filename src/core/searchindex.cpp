@@ -1,0 +1,566 @@
+#include "searchindex.h"
+#include "listmodel.h"
+#include "typedtext.h"
+
+#include "db/cp1251.h"
+#include "db/shared.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace core {
+namespace {
+
+// The columns read for a card: its id, the searched columns in the order of
+// the five boxes' groups, then the one the list shows besides.
+const QString kColumnsRead =
+    QStringLiteral("pk_id, fam, name1, name2, work, dep, post, wmail, hmail, wtel, htel, wmob, hmob, bdate");
+enum Column { Fam = 0, Name1, Name2, Work, Dep, Post, Wmail, Hmail, Wtel, Htel, Wmob, Hmob, Bdate };
+// The searched columns of each box, [first, end): name, work place, post, e-mail, phone.
+struct GroupSpan
+{
+    int first, end;
+};
+constexpr GroupSpan kGroups[5] = {{Fam, Work}, {Work, Post}, {Post, Wmail}, {Wmail, Wtel}, {Wtel, Bdate}};
+
+const QString &typedOf(const ListFilter &f, int group)
+{
+    switch (group) {
+    case 0: return f.name;
+    case 1: return f.work;
+    case 2: return f.post;
+    case 3: return f.mail;
+    default: return f.tel;
+    }
+}
+
+constexpr Column kSortColumn[3] = {Fam, Work, Post}; // by ListSort
+
+// LIKE as the database matches an upper-cased column: "%" any run of
+// characters, "_" any one, every other byte itself.
+bool like(const uint8_t *t, size_t n, const uint8_t *p, size_t m)
+{
+    size_t i = 0, j = 0, star = SIZE_MAX, mark = 0;
+    while (i < n) {
+        if (j < m && p[j] == '%') {
+            star = j++;
+            mark = i;
+        } else if (j < m && (p[j] == '_' || p[j] == t[i])) {
+            ++i;
+            ++j;
+        } else if (star != SIZE_MAX) {
+            j = star + 1;
+            i = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (j < m && p[j] == '%')
+        ++j;
+    return j == m;
+}
+
+bool onlyPercents(const std::vector<uint8_t> &p)
+{
+    return std::all_of(p.begin(), p.end(), [](uint8_t c) { return c == '%'; });
+}
+
+// The longest run of the pattern's own characters: looked for first.
+std::string_view longestLiteral(const std::vector<uint8_t> &p)
+{
+    std::string_view best;
+    for (size_t i = 0; i < p.size();) {
+        while (i < p.size() && (p[i] == '%' || p[i] == '_'))
+            ++i;
+        size_t j = i;
+        while (j < p.size() && p[j] != '%' && p[j] != '_')
+            ++j;
+        if (j - i > best.size())
+            best = std::string_view(reinterpret_cast<const char *>(p.data()) + i, j - i);
+        i = j;
+    }
+    return best;
+}
+
+struct Closer
+{
+    db::IBQuery &q;
+    ~Closer() { q.close(); }
+};
+
+// Beyond this many changed cards at once (an import) the index is read anew:
+// each is placed in the orders by a few questions to the database.
+constexpr size_t kMostChangesApplied = 200;
+// A reader this far behind the oldest running transaction may have missed
+// log rows that a copy's start-up cleared: it reads the index anew.
+constexpr qint64 kFarBehind = 500000;
+
+} // namespace
+
+// The cells of the card a statement over kColumnsRead stands on.
+struct SearchIndex::Cells
+{
+    std::vector<db::IBQuery::CellView> v;
+    qint64 id() const
+    {
+        qint64 id = 0;
+        std::memcpy(&id, v[0].data, 8);
+        return id;
+    }
+    std::string_view text(int column) const
+    {
+        const auto &c = v[size_t(column + 1)];
+        return c.kind == 1 ? std::string_view(c.data, c.length) : std::string_view();
+    }
+    bool null(int column) const { return v[size_t(column + 1)].kind == 0; }
+};
+
+SearchIndex::SearchIndex(SharedDb &db) : m_db(db) {}
+
+bool SearchIndex::prepare()
+{
+    if (m_ready || m_unusable)
+        return m_ready;
+    if (!checkDatabase()) {
+        m_unusable = true;
+        return false;
+    }
+    load();
+    m_ready = true;
+    return true;
+}
+
+// The index follows the database only where the database lets it: the log
+// of changes must be kept, and LIKE on the upper-cased column must compare
+// byte by byte, as it does with the collation the list uses.
+bool SearchIndex::checkDatabase()
+{
+    db::IBQuery &q = m_db.iRead;
+    Closer closer{q};
+    q.close();
+    q.setSql(QStringLiteral("SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' "
+                            "AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"));
+    q.open();
+    if (q.eof())
+        return false;
+    q.close();
+
+    QByteArray all;
+    for (int b = 1; b < 256; ++b)
+        all.append(char(b));
+    q.setSql(QStringLiteral("SELECT UPPER(CAST(:s AS VARCHAR(255) CHARACTER SET WIN1251) COLLATE PXW_CYRL) AS u "
+                            "FROM RDB$DATABASE"));
+    q.setParam(QStringLiteral("s"), cp1251::decode(all));
+    q.open();
+    QByteArray upper;
+    if (!cp1251::encode(q.asText(QStringLiteral("u")), upper) || upper.size() != 255)
+        return false;
+    q.close();
+    for (int b = 1; b < 256; ++b)
+        m_upper[size_t(b)] = uint8_t(upper[b - 1]);
+
+    // Every pair (text byte, pattern byte) that LIKE takes for equal.
+    q.setSql(QStringLiteral(
+        "WITH RECURSIVE n (i) AS (SELECT 1 FROM RDB$DATABASE UNION ALL SELECT i + 1 FROM n WHERE i < 255) "
+        "SELECT a.i AS t, b.i AS p FROM n a CROSS JOIN n b WHERE b.i NOT IN (37, 95) AND "
+        "UPPER(CAST(ASCII_CHAR(a.i) AS VARCHAR(1) CHARACTER SET WIN1251) COLLATE PXW_CYRL) LIKE "
+        "CAST(ASCII_CHAR(b.i) AS VARCHAR(1) CHARACTER SET WIN1251)"));
+    q.open();
+    std::set<std::pair<int, int>> found;
+    for (; !q.eof(); q.next())
+        found.insert({int(q.asInt(0)), int(q.asInt(1))});
+    std::set<std::pair<int, int>> expected;
+    for (int t = 1; t < 256; ++t) {
+        const uint8_t u = m_upper[size_t(t)];
+        if (u != 0 && u != '%' && u != '_')
+            expected.insert({t, int(u)});
+    }
+    return found == expected;
+}
+
+void SearchIndex::store(const Cells &cells)
+{
+    const qint64 id = cells.id();
+    Slot s;
+    s.id = qint32(id);
+    s.row = m_rows.size();
+    char digits[24];
+    const char *end = std::to_chars(digits, digits + sizeof digits, id).ptr;
+    ListModel::encodeRow(m_rows, std::string_view(digits, size_t(end - digits)),
+                         {cells.text(Fam), cells.text(Name1), cells.text(Name2), cells.text(Work), cells.text(Dep),
+                          cells.text(Post), cells.text(Bdate), cells.text(Wtel), cells.text(Wmail)});
+    s.text = m_text.size();
+    for (int c = 0; c < kColumns; ++c) {
+        const std::string_view t = cells.text(c);
+        if (cells.null(c))
+            s.nulls |= uint16_t(1u << c);
+        s.length[size_t(c)] = uint16_t(std::min<size_t>(t.size(), 0xFFFF));
+        for (size_t i = 0; i < s.length[size_t(c)]; ++i)
+            m_text.push_back(m_upper[uint8_t(t[i])]);
+    }
+    const auto it = m_slotOf.find(s.id);
+    if (it == m_slotOf.end()) {
+        m_slotOf.emplace(s.id, uint32_t(m_slots.size()));
+        m_slots.push_back(s);
+        ++m_live;
+        return;
+    }
+    Slot &old = m_slots[it->second];
+    m_garbage += ListModel::encodedSize(m_rows.data() + old.row);
+    for (uint16_t len : old.length)
+        m_garbage += len;
+    old = s;
+}
+
+void SearchIndex::load()
+{
+    m_slots.clear();
+    m_slotOf.clear();
+    m_rows.clear();
+    m_text.clear();
+    m_garbage = 0;
+    m_live = 0;
+    m_orderLoaded = {};
+    m_positionValid = {};
+    m_seen.clear();
+
+    db::IBQuery &q = m_db.iRead;
+    Closer closer{q};
+    // Transactions older than the oldest one still running have ended: what
+    // they changed shows in the cards read now, the rest in the log later.
+    q.close();
+    q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
+    q.open();
+    m_settled = q.asInt(QStringLiteral("oat"));
+    m_settledAt.start();
+    q.close();
+
+    // Read in pieces: a million cards are never all in the query at once.
+    q.setSql(QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base"));
+    q.open();
+    Cells cells;
+    for (;;) {
+        for (int r = 0; r < q.recordCount(); ++r) {
+            q.rowView(r, cells.v);
+            store(cells);
+        }
+        if (q.fetchedAll())
+            break;
+        q.dropFetched();
+        q.fetchMore(4096);
+    }
+}
+
+void SearchIndex::sync()
+{
+    db::IBQuery &q = m_db.iRead;
+    Closer closer{q};
+    // Now and then the mark moves on to the oldest transaction still running:
+    // it is read before the log, so every older one is in what is read.
+    qint64 settle = -1;
+    if (m_settledAt.elapsed() > 2000) {
+        q.close();
+        q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
+        q.open();
+        settle = q.asInt(QStringLiteral("oat"));
+        q.close();
+        if (settle - m_settled > kFarBehind) {
+            load();
+            return;
+        }
+    }
+    q.close();
+    q.setSql(QStringLiteral("SELECT txn, card FROM base_changes WHERE txn >= :txn"));
+    q.setParam(QStringLiteral("txn"), m_settled);
+    q.open();
+    std::vector<qint32> changed;
+    for (; !q.eof(); q.next()) {
+        const std::pair<qint64, qint32> change{q.asInt(0), qint32(q.asInt(1))};
+        if (m_seen.insert(change).second)
+            changed.push_back(change.second);
+    }
+    q.close();
+    if (settle >= 0) {
+        m_settled = settle;
+        m_settledAt.start();
+        m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
+    }
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    if (changed.size() > kMostChangesApplied) {
+        load();
+        return;
+    }
+    if (!changed.empty())
+        refresh(changed);
+}
+
+// Reads the changed cards again: each takes its place in the orders anew,
+// found by the database's own comparison with the cards around it.
+void SearchIndex::refresh(const std::vector<qint32> &ids)
+{
+    std::vector<uint32_t> old;
+    for (qint32 id : ids)
+        if (const auto it = m_slotOf.find(id); it != m_slotOf.end())
+            old.push_back(it->second);
+    unplace(old);
+    db::IBQuery &q = m_db.iRead;
+    Closer closer{q};
+    struct Placed
+    {
+        uint32_t slot;
+        std::array<QByteArray, 3> key;
+        std::array<bool, 3> null;
+    };
+    std::vector<Placed> placed;
+    Cells cells;
+    for (qint32 id : ids) {
+        q.close();
+        q.setSql(QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base WHERE pk_id = :id"));
+        q.setParam(QStringLiteral("id"), qint64(id));
+        q.open();
+        if (q.eof()) { // deleted
+            if (const auto it = m_slotOf.find(id); it != m_slotOf.end()) {
+                Slot &s = m_slots[it->second];
+                m_garbage += ListModel::encodedSize(m_rows.data() + s.row);
+                for (uint16_t len : s.length)
+                    m_garbage += len;
+                s.id = -1;
+                m_slotOf.erase(it);
+                --m_live;
+            }
+            continue;
+        }
+        q.rowView(0, cells.v);
+        store(cells);
+        Placed p{m_slotOf.at(id), {}, {}};
+        for (int sort = 0; sort < 3; ++sort) {
+            const std::string_view k = cells.text(kSortColumn[sort]);
+            p.key[size_t(sort)] = QByteArray(k.data(), qsizetype(k.size()));
+            p.null[size_t(sort)] = cells.null(kSortColumn[sort]);
+        }
+        placed.push_back(p);
+    }
+    q.close();
+    for (const Placed &p : placed)
+        for (int sort = 0; sort < 3; ++sort)
+            if (m_orderLoaded[size_t(sort)])
+                place(sort, p.slot, std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
+                      p.null[size_t(sort)]);
+    compactIfWasteful();
+}
+
+void SearchIndex::loadOrder(int sort)
+{
+    db::IBQuery &q = m_db.iRead;
+    Closer closer{q};
+    q.close();
+    q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort(sort)));
+    q.open();
+    std::vector<uint32_t> &order = m_order[size_t(sort)];
+    order.clear();
+    order.reserve(size_t(m_live));
+    std::vector<db::IBQuery::CellView> cells;
+    for (;;) {
+        for (int r = 0; r < q.recordCount(); ++r) {
+            q.rowView(r, cells);
+            qint64 id = 0;
+            std::memcpy(&id, cells[0].data, 8);
+            // A card stored after the index was read comes with the log.
+            if (const auto it = m_slotOf.find(qint32(id)); it != m_slotOf.end())
+                order.push_back(it->second);
+        }
+        if (q.fetchedAll())
+            break;
+        q.dropFetched();
+        q.fetchMore(8192);
+    }
+    m_orderLoaded[size_t(sort)] = true;
+    m_positionValid[size_t(sort)] = false;
+    // Cards the order lacks (stored meanwhile) wait in the log; those the
+    // index lacks are not in the order either.
+}
+
+void SearchIndex::unplace(const std::vector<uint32_t> &gone)
+{
+    if (gone.empty())
+        return;
+    std::vector<bool> leaving(m_slots.size());
+    for (uint32_t s : gone)
+        leaving[s] = true;
+    for (int sort = 0; sort < 3; ++sort) {
+        if (!m_orderLoaded[size_t(sort)])
+            continue;
+        std::erase_if(m_order[size_t(sort)], [&leaving](uint32_t s) { return leaving[s]; });
+        m_positionValid[size_t(sort)] = false;
+    }
+}
+
+void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyNull)
+{
+    std::vector<uint32_t> &order = m_order[size_t(sort)];
+    db::IBQuery &q = m_db.iRead;
+    Closer closer{q};
+    const QString column = QLatin1String(kSortColumn[sort] == Fam ? "fam" : kSortColumn[sort] == Work ? "work" : "post");
+    q.close();
+    q.setSql(QStringLiteral("SELECT IIF(b.%1 IS NULL, 1, 0) AS othernull, "
+                            "IIF(CAST(:v AS VARCHAR(8000) CHARACTER SET WIN1251) COLLATE PXW_CYRL < "
+                            "b.%1 COLLATE PXW_CYRL, 1, 0) AS before FROM base b WHERE b.pk_id = :id")
+                 .arg(column));
+    const QString value = cp1251::decode(key.data(), qsizetype(key.size()));
+    // The first card this one sorts before; cards of an equal key stay first.
+    size_t lo = 0, hi = order.size();
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        q.close();
+        if (keyNull)
+            q.setParamNull(QStringLiteral("v"));
+        else
+            q.setParam(QStringLiteral("v"), value);
+        q.setParam(QStringLiteral("id"), qint64(m_slots[order[mid]].id));
+        q.open();
+        // A card deleted meanwhile counts as sorting before (it leaves with the log).
+        const bool otherNull = !q.eof() && q.asInt(0) == 1;
+        const bool before = !q.eof() && (keyNull ? !otherNull : (!otherNull && q.asInt(1) == 1));
+        if (before)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    order.insert(order.begin() + qsizetype(lo), slot);
+    m_positionValid[size_t(sort)] = false;
+}
+
+const std::vector<uint32_t> &SearchIndex::positions(int sort)
+{
+    std::vector<uint32_t> &pos = m_position[size_t(sort)];
+    if (!m_positionValid[size_t(sort)]) {
+        pos.assign(m_slots.size(), UINT32_MAX);
+        const std::vector<uint32_t> &order = m_order[size_t(sort)];
+        for (size_t i = 0; i < order.size(); ++i)
+            pos[order[i]] = uint32_t(i);
+        m_positionValid[size_t(sort)] = true;
+    }
+    return pos;
+}
+
+// Once half of what the index holds is old versions, it is written anew.
+void SearchIndex::compactIfWasteful()
+{
+    if (m_garbage < (m_rows.size() + m_text.size()) / 2)
+        return;
+    std::vector<char> rows;
+    std::vector<uint8_t> text;
+    rows.reserve(m_rows.size() - std::min(m_rows.size(), m_garbage));
+    for (Slot &s : m_slots) {
+        if (s.id < 0)
+            continue;
+        const size_t rowSize = ListModel::encodedSize(m_rows.data() + s.row);
+        const uint64_t row = rows.size();
+        rows.insert(rows.end(), m_rows.begin() + qsizetype(s.row), m_rows.begin() + qsizetype(s.row + rowSize));
+        size_t textSize = 0;
+        for (uint16_t len : s.length)
+            textSize += len;
+        const uint64_t at = text.size();
+        text.insert(text.end(), m_text.begin() + qsizetype(s.text), m_text.begin() + qsizetype(s.text + textSize));
+        s.row = row;
+        s.text = at;
+    }
+    m_rows.swap(rows);
+    m_text.swap(text);
+    m_garbage = 0;
+}
+
+bool SearchIndex::matches(const Slot &s, const std::array<std::vector<uint8_t>, 5> &patterns) const
+{
+    const uint8_t *text = m_text.data() + s.text;
+    int column = 0;
+    for (int g = 0; g < 5; ++g) {
+        const std::vector<uint8_t> &p = patterns[size_t(g)];
+        const bool any = onlyPercents(p); // an empty box: the column is not NULL
+        bool hit = false;
+        for (; column < kGroups[g].end; ++column) {
+            const size_t len = s.length[size_t(column)];
+            if (!hit && !(s.nulls & (1u << column)))
+                hit = any || like(text, len, p.data(), p.size());
+            text += len;
+        }
+        if (!hit)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, ListSort sort)
+{
+    if (!f.contains)
+        return std::nullopt;
+    std::array<std::vector<uint8_t>, 5> patterns;
+    for (int g = 0; g < 5; ++g) {
+        const QString &typed = typedOf(f, g);
+        const QString problem = typedTextProblem(typed, TypedUse::Search);
+        if (!problem.isEmpty())
+            throw db::DbError(problem);
+        QByteArray bytes;
+        qsizetype bad = -1;
+        if (!cp1251::encode(listPattern(typed, true), bytes, &bad))
+            throw db::DbError(db::encodingMessage(typed, bad - 1));
+        if (bytes.contains('\0'))
+            return std::nullopt;
+        patterns[size_t(g)].assign(bytes.begin(), bytes.end());
+    }
+    if (!prepare())
+        return std::nullopt;
+    sync();
+    const int s = int(sort);
+    if (!m_orderLoaded[size_t(s)])
+        loadOrder(s);
+    const std::vector<uint32_t> &pos = positions(s);
+
+    // The box with the longest text of its own is looked through first.
+    int first = -1;
+    std::string_view literal;
+    for (int g = 0; g < 5; ++g) {
+        const std::string_view l = longestLiteral(patterns[size_t(g)]);
+        if (l.size() > literal.size()) {
+            literal = l;
+            first = g;
+        }
+    }
+    std::vector<uint32_t> found;
+    const uint8_t *text = m_text.data();
+    for (uint32_t i = 0; i < m_slots.size(); ++i) {
+        const Slot &sl = m_slots[i];
+        if (sl.id < 0 || pos[i] == UINT32_MAX)
+            continue;
+        if (first >= 0) {
+            size_t from = 0, len = 0;
+            for (int c = 0; c < kGroups[first].end; ++c)
+                (c < kGroups[first].first ? from : len) += sl.length[size_t(c)];
+            const std::string_view span(reinterpret_cast<const char *>(text + sl.text + from), len);
+            if (span.find(literal) == std::string_view::npos)
+                continue;
+        }
+        if (matches(sl, patterns))
+            found.push_back(i);
+    }
+    std::sort(found.begin(), found.end(), [&pos](uint32_t a, uint32_t b) { return pos[a] < pos[b]; });
+    std::vector<const char *> rows;
+    rows.reserve(found.size());
+    for (uint32_t i : found)
+        rows.push_back(m_rows.data() + m_slots[i].row);
+    return rows;
+}
+
+size_t SearchIndex::memoryBytes() const
+{
+    size_t n = m_slots.capacity() * sizeof(Slot) + m_rows.capacity() + m_text.capacity() +
+               m_slotOf.size() * (sizeof(std::pair<qint32, uint32_t>) + 2 * sizeof(void *));
+    for (int s = 0; s < 3; ++s)
+        n += (m_order[size_t(s)].capacity() + m_position[size_t(s)].capacity()) * sizeof(uint32_t);
+    return n;
+}
+
+} // namespace core

@@ -1,0 +1,99 @@
+#pragma once
+// The contact list's search "from any position" without reading every card.
+// The columns the five boxes search are kept in this program's memory,
+// upper-cased as the database upper-cases them, with each card's row of the
+// list and its place in each of the list's orders (as the database orders
+// them). They are kept current through the log of changed cards that the
+// database's own trigger writes for whatever program changes a card, so a
+// colleague's save, or a change made with a database tool, shows at the next
+// search as it does in the list's statement.
+
+#include "liststatement.h"
+
+#include <QElapsedTimer>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct SharedDb;
+
+namespace core {
+
+class SearchIndex
+{
+public:
+    explicit SearchIndex(SharedDb &db);
+
+    // The list's rows for a search with "any position" ticked, in the list's
+    // order, each in the list model's form (valid until the next call);
+    // nothing when the index cannot serve this database (it has no change
+    // log yet, or compares text in a way the index does not follow): the
+    // list's statement then runs instead. A text that cannot be searched for
+    // throws a DbError saying why, as the statement does.
+    std::optional<std::vector<const char *>> find(const ListFilter &f, ListSort sort);
+
+    // Loads the index unless it is loaded; false when it cannot serve here.
+    bool prepare();
+    bool ready() const { return m_ready; }
+    // What the index holds, for the benchmark.
+    size_t memoryBytes() const;
+    int cards() const { return m_live; }
+
+    // The searched columns, in the order of the groups below.
+    static constexpr int kColumns = 12;
+
+private:
+    struct Slot
+    {
+        qint32 id = -1;         // pk_id; -1 for a card let go of
+        uint64_t row = 0;       // its row of the list in m_rows
+        uint64_t text = 0;      // its searched columns, upper-cased, back to back in m_text
+        uint16_t nulls = 0;     // bit c: searched column c is NULL
+        std::array<uint16_t, kColumns> length{};
+    };
+
+    struct Cells;
+    bool checkDatabase();
+    void load();
+    void sync();
+    void refresh(const std::vector<qint32> &ids);
+    // Stores the card a statement over the read columns stands on, in a new
+    // slot or in place of its older one.
+    void store(const Cells &cells);
+    void loadOrder(int sort);
+    // Puts the slot into the order where the database would sort its key.
+    void place(int sort, uint32_t slot, std::string_view key, bool keyNull);
+    // Takes the slots out of every order, in one pass.
+    void unplace(const std::vector<uint32_t> &gone);
+    const std::vector<uint32_t> &positions(int sort);
+    void compactIfWasteful();
+    bool matches(const Slot &s, const std::array<std::vector<uint8_t>, 5> &patterns) const;
+
+    SharedDb &m_db;
+    bool m_ready = false;
+    bool m_unusable = false;
+    std::array<uint8_t, 256> m_upper{}; // the database's upper-casing, byte by byte
+    std::vector<Slot> m_slots;
+    std::unordered_map<qint32, uint32_t> m_slotOf;
+    std::vector<char> m_rows;
+    std::vector<uint8_t> m_text;
+    size_t m_garbage = 0; // bytes of m_rows and m_text no slot uses any more
+    int m_live = 0;
+    // Per order (name, work place, post): the slots in the database's order,
+    // and each slot's position in it.
+    std::array<std::vector<uint32_t>, 3> m_order;
+    std::array<std::vector<uint32_t>, 3> m_position;
+    std::array<bool, 3> m_orderLoaded{};
+    std::array<bool, 3> m_positionValid{};
+    // Changes of transactions from this one on may still come; older ones
+    // are all in. The pairs seen from it on are not applied twice.
+    qint64 m_settled = 0;
+    std::set<std::pair<qint64, qint32>> m_seen;
+    QElapsedTimer m_settledAt;
+};
+
+} // namespace core
