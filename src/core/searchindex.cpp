@@ -3,6 +3,7 @@
 #include "typedtext.h"
 
 #include "db/cp1251.h"
+#include "db/schema.h"
 #include "db/shared.h"
 
 #include <QByteArray>
@@ -93,9 +94,9 @@ struct Closer
 // Beyond this many changed cards at once (an import) the index is read anew:
 // each is placed in the orders by a few questions to the database.
 constexpr size_t kMostChangesApplied = 200;
-// A reader this far behind the oldest running transaction may have missed
-// log rows that a copy's start-up cleared: it reads the index anew.
-constexpr qint64 kFarBehind = 500000;
+// A reader this far behind the oldest running transaction reads the index
+// anew rather than the log: a copy's start-up may have cleared what it missed.
+constexpr qint64 kFarBehind = schema::kChangesKept / 2;
 
 } // namespace
 

@@ -145,6 +145,17 @@ QStringList upgrade(db::IBDatabase &database)
             q.setSql(statementMaking(n));
             q.execute();
         });
+    // The log only grows; what no running copy can still need goes. A copy
+    // whose search is more than half this far behind reads all cards anew
+    // instead of the log, so the rows kept always cover it.
+    step(database, [&](db::IBQuery &q) {
+        if (!exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'BASE_CHANGES'")))
+            return;
+        q.setSql(QStringLiteral("DELETE FROM base_changes WHERE txn < "
+                                "(SELECT MON$OLDEST_ACTIVE FROM MON$DATABASE) - %1")
+                     .arg(kChangesKept));
+        q.execute();
+    });
     return duplicates;
 }
 

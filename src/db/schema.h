@@ -22,4 +22,8 @@ void createIndexes(const QString &path);
 // file opened read-only, say) is tried again at the next start.
 QStringList upgrade(db::IBDatabase &database);
 
+// The log of changed cards keeps the rows of this many transactions before
+// the oldest one still running; the start-up of a copy clears older ones.
+constexpr long long kChangesKept = 1000000;
+
 } // namespace schema

@@ -10,6 +10,7 @@
 #include "core/stamp.h"
 #include "core/typedtext.h"
 #include "db/cp1251.h"
+#include "db/schema.h"
 #include "db/shared.h"
 #include "referencesql.h"
 #include "testdb.h"
@@ -427,6 +428,16 @@ private slots:
             return Cols{{"fam", QStringLiteral("Карт%1").arg(i, 2, 10, QLatin1Char('0'))}, {"work", "ООО Ромашка"},
                         {"post", "П"}, {"wmail", "m"}, {"wtel", "t"}};
         });
+        // A database of older days has no log: the list statement serves
+        // until the next start makes it, and the cards stored before count.
+        testdb::exec(d.path, QStringLiteral("DROP TRIGGER base_changed;\nDROP TABLE base_changes"));
+        QVERIFY(!core::SearchIndex(d.s).prepare());
+        schema::upgrade(d.s.IBDbase);
+        // The start also clears log rows no copy can need any more.
+        testdb::exec(d.path, QStringLiteral("INSERT INTO base_changes VALUES (-2000000, 1);\n"
+                                            "INSERT INTO base_changes VALUES (-20, 2)"));
+        schema::upgrade(d.s.IBDbase);
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM base_changes")), 1);
         core::SearchIndex index(d.s);
         auto names = [&](const QString &work) {
             ListFilter f;
