@@ -14,9 +14,11 @@
 
 #include <firebird/Interface.h>
 
+#include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"
+#include "core/searchindex.h"
 #include "db/ibase.h"
 #include "db/schema.h"
 #include "db/shared.h"
@@ -32,6 +34,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 
@@ -82,6 +85,48 @@ QJsonObject stepJson(const Step &s)
 
 // ------------------------------------------------------------ measuring child
 
+// A card saved as the card window saves it, `saves` times, with the change
+// log's trigger on and off by turns (in blocks of ten, so both meet the same
+// machine), on a copy of the database: the cost of the log to every save.
+QList<Step> saveSteps(const QString &folder, int saves)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(QStringLiteral("dbase.fdb"));
+    if (!tmp.isValid() || !QFile::copy(folder + QStringLiteral("/dbase.fdb"), path))
+        return {};
+    SharedDb db;
+    db.IBDbase.databaseName = path;
+    db.IBDbase.open();
+    core::CardStore store(db);
+    const qint64 id = 1;
+    std::optional<core::CardRecord> loaded = store.load(id);
+    if (!loaded)
+        return {};
+    auto trigger = [&](bool on) {
+        db::IBTransaction t(&db.IBDbase);
+        db::IBQuery q(&db.IBDbase, &t);
+        q.setSql(QStringLiteral("ALTER TRIGGER base_changed ") + (on ? QStringLiteral("ACTIVE") : QStringLiteral("INACTIVE")));
+        q.execute();
+        t.commit();
+    };
+    Step with{QStringLiteral("card save, change log on"), QStringLiteral("save"), {}, {}, {}};
+    Step without{QStringLiteral("card save, change log off"), QStringLiteral("save"), {}, {}, {}};
+    for (int block = 0; block < 2 * saves / 10; ++block) {
+        const bool on = block % 2 == 0;
+        trigger(on);
+        for (int i = 0; i < 10; ++i) {
+            core::CardRecord card = *loaded;
+            card.values[QStringLiteral("work")] = QStringLiteral("Работа %1").arg(block * 10 + i);
+            QElapsedTimer t;
+            t.start();
+            store.update(id, card, 1, nullptr, *loaded, std::nullopt);
+            (on ? with : without).program << double(t.nsecsElapsed()) / 1e6;
+            loaded = store.load(id);
+        }
+    }
+    return {with, without};
+}
+
 // The list as the main window fills it: the first screen of rows at once,
 // the rest in slices as its event loop fetches them.
 constexpr int kFirstRows = 500;
@@ -96,11 +141,26 @@ int measure(const QString &folder, int reps)
     ListModel model;
     bench::Engine engine(folder + QStringLiteral("/dbase.fdb"));
 
+    QList<Step> steps;
+
+    // The "any position" search's index; until it is read, such a search
+    // runs the list statement, as the program did before it had one.
+    std::unique_ptr<core::SearchIndex> index;
+    double indexMb = 0;
+
     // Fills the model with the list of `f`; returns the milliseconds to the
-    // whole list, `first` those to its first rows.
+    // whole list, `first` those to its first rows. "Any position" is answered
+    // by the index, once read, all rows at once, as the main window does.
     auto fillList = [&](const ListFilter &f, double *first) {
         QElapsedTimer t;
         t.start();
+        if (f.contains && index) {
+            model.fillEncoded(*index->find(f, ListSort::Name));
+            const double ms = double(t.nsecsElapsed()) / 1e6;
+            if (first)
+                *first = ms;
+            return ms;
+        }
         db::IBQuery &q = db.iBase;
         core::openList(q, f, ListSort::Name);
         if (q.recordCount() < kFirstRows)
@@ -115,7 +175,6 @@ int measure(const QString &folder, int reps)
         return double(t.nsecsElapsed()) / 1e6;
     };
 
-    QList<Step> steps;
     // `after`: a list shown untimed before each run (the clear button empties a narrowed search).
     auto listStep = [&](const QString &name, const QString &kind, const ListFilter &f,
                         const ListFilter *after = nullptr) {
@@ -148,8 +207,6 @@ int measure(const QString &folder, int reps)
     listStep(QStringLiteral("full list (start-up)"), QStringLiteral("full"), all);
     for (const QString &prefix : {QStringLiteral("И"), QStringLiteral("Ив"), QStringLiteral("Ива"), QStringLiteral("Иван")})
         listStep(QStringLiteral("surname ") + prefix, QStringLiteral("narrow"), ListFilter{prefix, {}, {}, {}, {}, false});
-    listStep(QStringLiteral("work contains техно"), QStringLiteral("narrow"),
-             ListFilter{{}, QStringLiteral("техно"), {}, {}, {}, true});
     listStep(QStringLiteral("phone +7 912"), QStringLiteral("narrow"), ListFilter{{}, {}, {}, {}, QStringLiteral("+7 912"), false});
     const ListFilter narrowed{QStringLiteral("Ив"), {}, {}, {}, {}, false};
     listStep(QStringLiteral("clear button"), QStringLiteral("full"), all, &narrowed);
@@ -179,11 +236,61 @@ int measure(const QString &folder, int reps)
         steps << count << list;
     }
 
+    // "Any position": each box, a rare text (a handful of cards) and a common
+    // one (tens of thousands); by the statement first, then by the index.
+    auto contains = [](int box, const QString &text) {
+        ListFilter f;
+        (box == 0 ? f.name : box == 1 ? f.work : box == 3 ? f.mail : f.tel) = text;
+        f.contains = true;
+        return f;
+    };
+    auto anyPositionSteps = [&](const QString &suffix) {
+        listStep(QStringLiteral("work contains техно") + suffix, QStringLiteral("any"), contains(1, QStringLiteral("техно")));
+        listStep(QStringLiteral("name contains лекс") + suffix, QStringLiteral("any"), contains(0, QStringLiteral("лекс")));
+        listStep(QStringLiteral("e-mail contains petrova") + suffix, QStringLiteral("any"), contains(3, QStringLiteral("petrova")));
+        listStep(QStringLiteral("phone contains 45-67") + suffix, QStringLiteral("any"), contains(4, QStringLiteral("45-67")));
+        listStep(QStringLiteral("rare: e-mail contains .123@corp1") + suffix, QStringLiteral("any"),
+                 contains(3, QStringLiteral(".123@corp1")));
+        listStep(QStringLiteral("common: name contains ова") + suffix, QStringLiteral("any"), contains(0, QStringLiteral("ова")));
+    };
+    const double rssBefore = peakRssMb();
+    anyPositionSteps(QStringLiteral(" [statement]"));
+
+    // The index, read as the main window reads it when the box is ticked
+    // first; read afresh a few times for the timing.
+    {
+        Step build{QStringLiteral("any position: index read"), QStringLiteral("index"), {}, {}, {}};
+        ListFilter any;
+        any.contains = true;
+        for (int i = 0; i < std::max(1, reps / 5); ++i) {
+            index.reset();
+            QElapsedTimer t;
+            t.start();
+            index = std::make_unique<core::SearchIndex>(db);
+            if (!index->find(any, ListSort::Name)) {
+                std::fprintf(stderr, "the index cannot serve this database\n");
+                return 1;
+            }
+            build.program << double(t.nsecsElapsed()) / 1e6;
+        }
+        indexMb = double(index->memoryBytes()) / (1024.0 * 1024.0);
+        std::fprintf(stderr, "  %-24s %8d cards, %.0f MB\n", "index", index->cards(), indexMb);
+        steps << build;
+    }
+
+    anyPositionSteps(QString());
+
+    const double rss = peakRssMb();
+    steps << saveSteps(folder, reps >= 15 ? 100 : 40);
+
     QJsonArray arr;
     for (const Step &s : steps)
         arr.append(stepJson(s));
     QJsonObject out;
-    out[QStringLiteral("rss_mb")] = peakRssMb();
+    out[QStringLiteral("rss_mb")] = rss;
+    out[QStringLiteral("rss_before_index_mb")] = rssBefore;
+    out[QStringLiteral("index_mb")] = indexMb;
+    out[QStringLiteral("database_mb")] = double(QFileInfo(folder + QStringLiteral("/dbase.fdb")).size()) / (1024.0 * 1024.0);
     out[QStringLiteral("steps")] = arr;
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
@@ -307,7 +414,10 @@ int parent(const QStringList &args)
                         s.value("engine_ms").toDouble(), s.value("engine_stated_ms").toDouble(),
                         s.value("ratio").toDouble(), s.value("ratio_stated").toDouble());
         }
-        std::printf("%-9lld peak resident memory %.0f MB\n", (long long)size, r.value("rss_mb").toDouble());
+        std::printf("%-9lld peak resident memory %.0f MB (%.0f MB before the index was read; the index %.0f MB), "
+                    "database %.0f MB\n",
+                    (long long)size, r.value("rss_mb").toDouble(), r.value("rss_before_index_mb").toDouble(),
+                    r.value("index_mb").toDouble(), r.value("database_mb").toDouble());
     }
     std::printf("(milliseconds; ratio = p95 / engine on the statement run, r.stat = p95 / engine on the "
                 "original statement)\nwritten to %s\n", qPrintable(out));

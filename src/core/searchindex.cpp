@@ -1,4 +1,5 @@
 #include "searchindex.h"
+#include "commit.h"
 #include "listmodel.h"
 #include "typedtext.h"
 
@@ -94,9 +95,8 @@ struct Closer
 // Beyond this many changed cards at once (an import) the index is read anew:
 // each is placed in the orders by a few questions to the database.
 constexpr size_t kMostChangesApplied = 200;
-// A reader this far behind the oldest running transaction reads the index
-// anew rather than the log: a copy's start-up may have cleared what it missed.
-constexpr qint64 kFarBehind = schema::kChangesKept / 2;
+// How often a copy clears the log of rows no copy needs any more.
+constexpr qint64 kClearEveryMs = 10 * 60 * 1000;
 
 } // namespace
 
@@ -267,26 +267,38 @@ void SearchIndex::sync()
         q.open();
         settle = q.asInt(QStringLiteral("oat"));
         q.close();
-        if (settle - m_settled > kFarBehind) {
-            load();
-            return;
-        }
     }
     q.close();
     q.setSql(QStringLiteral("SELECT txn, card FROM base_changes WHERE txn >= :txn"));
     q.setParam(QStringLiteral("txn"), m_settled);
     q.open();
     std::vector<qint32> changed;
+    bool cleared = false;
     for (; !q.eof(); q.next()) {
         const std::pair<qint64, qint32> change{q.asInt(0), qint32(q.asInt(1))};
+        // A clearing of the log above the mark took changes not read yet.
+        cleared |= change.second == schema::kChangesCleared && change.first > m_settled;
         if (m_seen.insert(change).second)
             changed.push_back(change.second);
     }
     q.close();
+    if (cleared) {
+        load();
+        return;
+    }
     if (settle >= 0) {
         m_settled = settle;
         m_settledAt.start();
         m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
+    }
+    // Now and then the log loses what no copy still needs, so that reading it stays cheap.
+    if (!m_clearedAt.isValid() || m_clearedAt.elapsed() > kClearEveryMs) {
+        m_clearedAt.start();
+        try {
+            inOneCommit(m_db.IBTrans, [&] { schema::clearChangeLog(m_db.iSQL); });
+        } catch (const db::DbError &) {
+            // A read-only file or a colleague clearing at the same time: next time.
+        }
     }
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());

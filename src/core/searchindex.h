@@ -59,7 +59,11 @@ private:
     struct Cells;
     bool checkDatabase();
     void load();
+public:
+    // Takes in what the database's log holds since the last look; the main
+    // window calls it now and then, so that an idle copy keeps up.
     void sync();
+private:
     void refresh(const std::vector<qint32> &ids);
     // Stores the card a statement over the read columns stands on, in a new
     // slot or in place of its older one.
@@ -94,6 +98,7 @@ private:
     qint64 m_settled = 0;
     std::set<std::pair<qint64, qint32>> m_seen;
     QElapsedTimer m_settledAt;
+    QElapsedTimer m_clearedAt;
 };
 
 } // namespace core

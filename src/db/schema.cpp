@@ -115,6 +115,24 @@ void step(db::IBDatabase &database, F &&work)
 
 } // namespace
 
+void clearChangeLog(db::IBQuery &q)
+{
+    q.close();
+    q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE - %1 AS below FROM MON$DATABASE").arg(kChangesKept));
+    q.open();
+    const qint64 below = q.asInt(QStringLiteral("below"));
+    q.close();
+    q.setSql(QStringLiteral("DELETE FROM base_changes WHERE txn < :below"));
+    q.setParam(QStringLiteral("below"), below);
+    q.execute();
+    if (q.rowsAffected() == 0)
+        return;
+    q.close();
+    q.setSql(QStringLiteral("INSERT INTO base_changes (txn, card) VALUES (:below, %1)").arg(kChangesCleared));
+    q.setParam(QStringLiteral("below"), below);
+    q.execute();
+}
+
 QStringList upgrade(db::IBDatabase &database)
 {
     QStringList duplicates;
@@ -134,7 +152,7 @@ QStringList upgrade(db::IBDatabase &database)
         }
     });
     // The log of changed cards, for the search of every copy.
-    for (const char *name : {"BASE_CHANGES", "BASE_CHANGES_TXN", "BASE_CHANGED"})
+    for (const char *name : {"BASE_CHANGES", "BASE_CHANGED"})
         step(database, [&](db::IBQuery &q) {
             const QString n = QLatin1String(name);
             if (exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '%1' UNION ALL "
@@ -145,16 +163,9 @@ QStringList upgrade(db::IBDatabase &database)
             q.setSql(statementMaking(n));
             q.execute();
         });
-    // The log only grows; what no running copy can still need goes. A copy
-    // whose search is more than half this far behind reads all cards anew
-    // instead of the log, so the rows kept always cover it.
     step(database, [&](db::IBQuery &q) {
-        if (!exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'BASE_CHANGES'")))
-            return;
-        q.setSql(QStringLiteral("DELETE FROM base_changes WHERE txn < "
-                                "(SELECT MON$OLDEST_ACTIVE FROM MON$DATABASE) - %1")
-                     .arg(kChangesKept));
-        q.execute();
+        if (exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'BASE_CHANGES'")))
+            clearChangeLog(q);
     });
     return duplicates;
 }

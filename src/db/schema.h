@@ -4,6 +4,7 @@
 
 namespace db {
 class IBDatabase;
+class IBQuery;
 }
 
 namespace schema {
@@ -23,7 +24,12 @@ void createIndexes(const QString &path);
 QStringList upgrade(db::IBDatabase &database);
 
 // The log of changed cards keeps the rows of this many transactions before
-// the oldest one still running; the start-up of a copy clears older ones.
-constexpr long long kChangesKept = 1000000;
+// the oldest one still running; clearChangeLog removes older ones and leaves
+// in their place a row of the card kChangesCleared, whose transaction tells
+// a reader whose mark is below it that it missed rows and must read anew.
+constexpr long long kChangesKept = 20000;
+constexpr int kChangesCleared = 0;
+// Runs in the caller's write transaction.
+void clearChangeLog(db::IBQuery &q);
 
 } // namespace schema

@@ -76,6 +76,19 @@ TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     onEndProgram = [] { QCoreApplication::exit(0); };
+    // A copy idle for long keeps its "any position" index current from the
+    // change log, rather than reading every card at its next search.
+    auto *keepUp = new QTimer(this);
+    connect(keepUp, &QTimer::timeout, this, [this] {
+        if (!m_search || !m_search->ready())
+            return;
+        try {
+            m_search->sync();
+        } catch (const db::DbError &) {
+            // Told at the next search, if it lasts.
+        }
+    });
+    keepUp->start(60 * 1000);
     FormCreate();
 }
 

@@ -433,11 +433,12 @@ private slots:
         testdb::exec(d.path, QStringLiteral("DROP TRIGGER base_changed;\nDROP TABLE base_changes"));
         QVERIFY(!core::SearchIndex(d.s).prepare());
         schema::upgrade(d.s.IBDbase);
-        // The start also clears log rows no copy can need any more.
+        // The start also clears log rows no copy can need any more, and marks where.
         testdb::exec(d.path, QStringLiteral("INSERT INTO base_changes VALUES (-2000000, 1);\n"
                                             "INSERT INTO base_changes VALUES (-20, 2)"));
         schema::upgrade(d.s.IBDbase);
-        QCOMPARE(d.count(QStringLiteral("SELECT * FROM base_changes")), 1);
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM base_changes WHERE txn = -20 OR card = 0 AND txn > -2000000")), 2);
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM base_changes")), 2);
         core::SearchIndex index(d.s);
         auto names = [&](const QString &work) {
             ListFilter f;
@@ -480,6 +481,12 @@ private slots:
         QCOMPARE(names("техно").size(), 3);
         busy.t.commit();
         QCOMPARE(names("техно"), (QStringList{"Андреев", "Карт25б", "Карт40", "Яковлев"}));
+        // A copy whose unread log rows were cleared away reads every card anew.
+        testdb::exec(d.path, QStringLiteral("ALTER TRIGGER base_changed INACTIVE;\n"
+                                            "UPDATE base SET work = 'Технолог' WHERE fam = 'Карт41';\n"
+                                            "ALTER TRIGGER base_changed ACTIVE;\n"
+                                            "INSERT INTO base_changes VALUES (1000000000000, 0)"));
+        QCOMPARE(names("техно").size(), 5);
     }
 
     void stampAndFileChars()
