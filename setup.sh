@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-translations-l10n qt6-qpa-plugins
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-qpa-plugins
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
