@@ -12,6 +12,9 @@ packages=(
   firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core
+  # The Debian package: made by cpack with dpkg-shlibdeps, checked with
+  # lintian, desktop-file-validate and appstreamcli.
+  dpkg-dev lintian desktop-file-utils appstream
 )
 # Wanted but not needed: LibreOffice lets the printout test open the produced
 # workbook (it is skipped without it), and Carlito gives LibreOffice the
