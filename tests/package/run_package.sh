@@ -209,16 +209,22 @@ else
   log "$work/program.log"
 fi
 
-# 4. An upgrade (the same package again) keeps the database, a photo and the
-#    folders' rights.
+# 4. An upgrade to a newer version (the same package with a higher version
+#    number) keeps the database, a photo and the folders' rights.
 install -d -o nobody -g firebird -m 2770 "$prefix/files/1"
 cp "$prefix/Forms/foto.png" "$prefix/files/1/photo.png"
 db_sum=$(sum "$prefix/dbase.fdb")
 [ -n "$db_sum" ] || db_sum="no database"
-if DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" >"$work/upgrade.log" 2>&1; then
-  pass "the package upgraded"
+version=$(dpkg-deb -f "$deb" Version)
+newer=$work/newer.deb
+dpkg-deb -R "$deb" "$work/newer" &&
+  sed -i "s/^Version: .*/Version: $version+1/" "$work/newer/DEBIAN/control" &&
+  dpkg-deb -b "$work/newer" "$newer" >/dev/null
+if DEBIAN_FRONTEND=noninteractive dpkg -i "$newer" >"$work/upgrade.log" 2>&1 &&
+  [ "$(dpkg-query -W -f='${Version}' zentrax)" = "$version+1" ]; then
+  pass "the package upgraded from $version to $version+1"
 else
-  fail "the package upgraded"
+  fail "the package upgraded from $version to $version+1"
   log "$work/upgrade.log"
 fi
 check "the upgrade kept the database" test "$(sum "$prefix/dbase.fdb")" = "$db_sum"
