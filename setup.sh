@@ -7,11 +7,14 @@ cd "$(dirname "$0")"
 
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-translations-l10n qt6-qpa-plugins
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-qpa-plugins
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core
+  # The Debian package: made by cpack with dpkg-shlibdeps, checked with
+  # lintian, desktop-file-validate and appstreamcli.
+  dpkg-dev lintian desktop-file-utils appstream
 )
 # Wanted but not needed: LibreOffice lets the printout test open the produced
 # workbook (it is skipped without it), and Carlito gives LibreOffice the

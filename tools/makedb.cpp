@@ -1,11 +1,14 @@
 // zentrax-makedb: creates a new database file with the program's tables, the
-// administrator "admin" and, if asked, demo cards.
+// administrator "admin" and, if asked, demo cards; or writes the program
+// folder's path.txt naming a database.
 //
 //   zentrax-makedb [--password TEXT] [--demo N] [--force] PATH
+//   zentrax-makedb --path-file [--force] PATH
 //   zentrax-makedb --help
 
 #include "demo.h"
 
+#include "core/safefiles.h"
 #include "db/ibase.h"
 #include "db/schema.h"
 
@@ -17,7 +20,8 @@
 
 namespace {
 
-const char *const kUsage = "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n";
+const char *const kUsage = "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n"
+                           "       zentrax-makedb --path-file [--force] PATH\n";
 
 // How to run the engine's own tools on a database that copies of the program
 // have open: with the program's engine root, so that they work with the file
@@ -26,14 +30,88 @@ void printHelp()
 {
     std::printf("%s\n"
                 "Makes a new Zentrax database at PATH (a file, or host:/path on a Firebird server)\n"
-                "with the administrator \"admin\" (password TEXT, default \"admin\") and N demo cards.\n\n"
+                "with the administrator \"admin\" (password TEXT, default \"admin\") and N demo cards.\n"
+                "With --path-file it makes no database but writes path.txt in the program folder\n"
+                "%s, naming the database PATH (host:/path on the office's server): the program\n"
+                "opens it when there is no dbase.fdb beside it.\n\n"
                 "The engine's tools (isql-fb, gbak, gfix, fbstat) may open a database file that\n"
                 "copies of the program have open only when run with the program's engine root\n"
                 "and without a lock folder of their own, for example:\n\n"
                 "  FIREBIRD=%s/firebird isql-fb -user SYSDBA -password tarvokilm PATH\n\n"
                 "They then share the lock folder %s with the program. Run otherwise,\n"
                 "they open the file as a second, separate engine and may damage it.\n",
-                kUsage, qPrintable(QCoreApplication::applicationDirPath()), qPrintable(db::lockFolder()));
+                kUsage, qPrintable(QCoreApplication::applicationDirPath()),
+                qPrintable(QCoreApplication::applicationDirPath()), qPrintable(db::lockFolder()));
+}
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "zentrax-makedb: %s\n", text.toUtf8().constData());
+}
+
+// The first line of a file, whatever ends it, as the program reads path.txt.
+QString firstLine(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray all = f.readAll();
+    qsizetype end = 0;
+    while (end < all.size() && all[end] != '\n' && all[end] != '\r')
+        ++end;
+    return QString::fromLocal8Bit(all.left(end));
+}
+
+// path.txt beside the program, naming `database`: replaced in one step, so
+// that a copy starting meanwhile reads the old line or the new one. A
+// dbase.fdb beside the program would be opened instead: then nothing is
+// written.
+int writePathFile(QString database, bool force)
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString pathFile = folder + QStringLiteral("/path.txt");
+    if (database.contains(QLatin1Char('\n')) || database.contains(QLatin1Char('\r'))) {
+        say(QStringLiteral("путь к базе данных должен быть одной строкой"));
+        return 2;
+    }
+    if (!db::isServerPath(database) && !QFileInfo(database).isFile()) {
+        say(QStringLiteral("нет файла базы данных %1 (база на сервере пишется как сервер:/путь)").arg(database));
+        return 1;
+    }
+    if (!db::isServerPath(database))
+        database = QFileInfo(database).absoluteFilePath(); // the program starts in any folder
+    if (QFileInfo::exists(folder + QStringLiteral("/dbase.fdb"))) {
+        say(QStringLiteral("рядом с программой лежит %1/dbase.fdb: программа откроет его, а не path.txt. "
+                           "Перенесите его из папки программы и повторите.")
+                .arg(folder));
+        return 1;
+    }
+    if (QFileInfo::exists(pathFile) && firstLine(pathFile) != database && !force) {
+        say(QStringLiteral("%1 уже называет базу %2 (--force заменит его)").arg(pathFile, firstLine(pathFile)));
+        return 1;
+    }
+    const QString scratch = pathFile + QStringLiteral(".new");
+    QFile::remove(scratch);
+    QFile out;
+    QString why;
+    if (!core::createNewFile(out, scratch, &why, 0644) || out.write(database.toLocal8Bit() + '\n') < 0 ||
+        !out.flush()) {
+        say(QStringLiteral("не удалось записать %1: %2").arg(scratch, why.isEmpty() ? out.errorString() : why));
+        QFile::remove(scratch);
+        return 1;
+    }
+    out.close();
+    why = core::replaceFile(scratch, pathFile);
+    if (!why.isEmpty()) {
+        say(QStringLiteral("не удалось записать %1: %2").arg(pathFile, why));
+        QFile::remove(scratch);
+        return 1;
+    }
+    std::printf("%s\n", QStringLiteral("Записан %1: программа откроет базу данных %2.")
+                             .arg(pathFile, database)
+                             .toUtf8()
+                             .constData());
+    return 0;
 }
 
 } // namespace
@@ -43,7 +121,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QString path, password = QStringLiteral("admin");
     quint64 demoCount = 0;
-    bool force = false;
+    bool force = false, pathFile = false;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -57,6 +135,8 @@ int main(int argc, char **argv)
             demoCount = args[++i].toULongLong();
         else if (a == QLatin1String("--force"))
             force = true;
+        else if (a == QLatin1String("--path-file"))
+            pathFile = true;
         else if (!a.startsWith(QLatin1String("--")) && path.isEmpty())
             path = a;
         else {
@@ -68,6 +148,8 @@ int main(int argc, char **argv)
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if (pathFile)
+        return writePathFile(path, force);
     const bool onServer = db::isServerPath(path);
     if (!onServer)
         path = QFileInfo(path).absoluteFilePath();

@@ -1,9 +1,11 @@
 #pragma once
 #include <QIcon>
 
-// The program's pictures, drawn once and shared by every window.
+// The program's pictures, SVG files in the program's resources (icons.qrc),
+// drawn once and shared by every window. Program is the program's own icon.
+// A picture that cannot be read gives an empty icon.
 namespace icons {
-enum class Id { New, Edit, View, Export, Delete, Exit, Clear, Calendar, Save, Photo, Open, Crop, Accept };
+enum class Id { Program, New, Edit, View, Export, Delete, Exit, Clear, Calendar, Save, Photo, Open, Crop, Accept };
 QIcon get(Id id);
 }
 

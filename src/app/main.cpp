@@ -1,5 +1,6 @@
 #include "application.h"
 #include "forms.h"
+#include "icons.h"
 #include "paths.h"
 #include "session.h"
 
@@ -17,6 +18,10 @@ int main(int argc, char **argv)
     ZApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zentrax"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.2"));
+    // Every window carries the program's icon; the desktop's menu entry is
+    // zentrax.desktop.
+    QApplication::setWindowIcon(icons::get(icons::Id::Program));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zentrax"));
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     QTranslator qtRu;
     if (qtRu.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

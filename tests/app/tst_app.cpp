@@ -1,6 +1,7 @@
 // Start-up, settings, finding the database, login and exit.
 
 #include "app/forms.h"
+#include "app/icons.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/paths.h"
@@ -597,6 +598,26 @@ private slots:
                     continue;
                 QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
             }
+        }
+    }
+
+    // Every picture comes from its own SVG file in the resources, drawn sharp
+    // at the sizes of scaled screens too, none empty and no two alike.
+    void picturesAreDrawnFromTheirFiles()
+    {
+        QList<QImage> drawn;
+        for (int i = int(icons::Id::Program); i <= int(icons::Id::Accept); ++i) {
+            const QIcon icon = icons::get(icons::Id(i));
+            const QList<QSize> sizes = icon.availableSizes();
+            QVERIFY2(sizes.contains(QSize(32, 32)) && sizes.contains(QSize(64, 64)), qPrintable(QString::number(i)));
+            const QImage image = icon.pixmap(QSize(64, 64)).toImage();
+            int painted = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    painted += qAlpha(image.pixel(x, y)) > 0;
+            QVERIFY2(painted > 64 * 64 / 20, qPrintable(QString::number(i)));
+            QVERIFY2(!drawn.contains(image), qPrintable(QString::number(i)));
+            drawn << image;
         }
     }
 };

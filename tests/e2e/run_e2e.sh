@@ -314,4 +314,23 @@ else
   kill -9 "$pid" 2>/dev/null
 fi
 
+# 5. A desk: no database beside the program, path.txt written by the database
+#    maker names the one in another folder; the program opens it.
+desk=$(make_folder desk)
+cp "$program_dir/zentrax-makedb" "$desk/"
+check "zentrax-makedb --path-file wrote path.txt" "$desk/zentrax-makedb" --path-file "$dir/dbase.fdb"
+check "path.txt names the database" file_is "$desk/path.txt" "$dir/dbase.fdb"$'\n'
+start "$desk" desk
+if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажите регистрационные данные$" 15); then
+  focus "$login"
+  xdotool type --delay 20 "pa ss"
+  xdotool key Return Return
+  check "the login was accepted by the database path.txt names" wait_gone "$login" 10
+  exit_by_button "$main" desk
+else
+  fail "the login window appeared on the desk"
+  show_log desk
+  kill -9 "$pid" 2>/dev/null
+fi
+
 finish
