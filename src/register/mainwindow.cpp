@@ -18,6 +18,7 @@
 #include "card/cardwindow.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
+#include "core/dbpath.h"
 #include "core/refvalues.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
@@ -378,26 +379,12 @@ void TMF::FormActivate()
 bool TMF::OpenDatabase()
 {
     const QString folder = paths::programFolder();
-    const QString candidate = paths::join(folder, QStringLiteral("dbase.fdb"));
-    const QString sep = QString(QDir::separator());
-    QString path;
-    if (QFileInfo::exists(candidate) && !candidate.contains(sep + sep)) {
-        path = candidate;
-    } else if (QFileInfo::exists(paths::join(folder, QStringLiteral("path.txt")))) {
-        QFile f(paths::join(folder, QStringLiteral("path.txt")));
-        if (f.open(QIODevice::ReadOnly)) {
-            // Only the first line counts, whatever ends it (LF, CR LF or CR).
-            const QByteArray all = f.readAll();
-            qsizetype end = 0;
-            while (end < all.size() && all[end] != '\n' && all[end] != '\r')
-                ++end;
-            path = QString::fromLocal8Bit(all.left(end));
-        }
-    } else {
+    const core::DatabaseChoice choice = core::chooseDatabase(folder);
+    const QString path = choice.path;
+    if (choice.noPathFile)
         msg::plain(this, QStringLiteral("Файл пути к базе данных не найден\r"
                                         "Создайте в папке программы файл path.txt\r"
                                         "и запишите туда путь к б.д."));
-    }
     if (path.isEmpty() || !(paths::isServerPath(path) || QFileInfo(path).isFile())) {
         msg::plain(this, QStringLiteral("Файл базы данных не найден\rпрограмма будет закрыта"));
         EndProgram();
