@@ -81,8 +81,11 @@ QString noYear(int month, int day)
 QString dateOf(int year, int month, int day, bool *ok)
 {
     *ok = false;
-    if (year == 0 || year == 1604) // no year: "0000-03-15", or the 1604 some address books write for none
-        return QDate(2000, month, day).isValid() ? (*ok = true, noYear(month, day)) : QString();
+    // No year: "0000-03-15", or the 1604 some address books write for none.
+    if (year == 0 || year == 1604) {
+        *ok = QDate(2000, month, day).isValid(); // a leap year: 29 February is a birthday too
+        return *ok ? noYear(month, day) : QString();
+    }
     const QDate d(year, month, day);
     if (!d.isValid())
         return QString();
@@ -273,10 +276,10 @@ CardData finish(Gathered &g)
 Side sideOfTypes(const QStringList &types, const QString &label)
 {
     const QString l = label.toLower();
-    if (types.contains(QLatin1String("work")) || l.contains(QLatin1String("work")) || l.contains(QLatin1String("раб")))
+    if (types.contains(QLatin1String("work")) || l.contains(QLatin1String("work")) || l.contains(QStringLiteral("раб")))
         return Side::Work;
-    if (types.contains(QLatin1String("home")) || l.contains(QLatin1String("home")) || l.contains(QLatin1String("дом")) ||
-        l.contains(QLatin1String("личн")))
+    if (types.contains(QLatin1String("home")) || l.contains(QLatin1String("home")) || l.contains(QStringLiteral("дом")) ||
+        l.contains(QStringLiteral("личн")))
         return Side::Home;
     return Side::None;
 }
@@ -339,13 +342,13 @@ CardData fromVCard(const vcard::Card &vc)
             const QString number = withoutScheme(text, QStringLiteral("tel")).trimmed();
             const QString l = label.toLower();
             const Side side = sideOfTypes(types, label);
-            if (types.contains(QLatin1String("fax")) || l.contains(QLatin1String("fax")) || l.contains(QLatin1String("факс")))
+            if (types.contains(QLatin1String("fax")) || l.contains(QLatin1String("fax")) || l.contains(QStringLiteral("факс")))
                 g.extra << QStringLiteral("Факс") + sideText(side) + QStringLiteral(": ") + number;
             else if (types.contains(QLatin1String("pager")) || l.contains(QLatin1String("pager")))
                 g.extra << QStringLiteral("Пейджер: ") + number;
             else if (types.contains(QLatin1String("cell")) || types.contains(QLatin1String("mobile")) ||
                      types.contains(QLatin1String("iphone")) || l.contains(QLatin1String("mobile")) ||
-                     l.contains(QLatin1String("cell")) || l.contains(QLatin1String("моб")) || l.contains(QLatin1String("сот")))
+                     l.contains(QLatin1String("cell")) || l.contains(QStringLiteral("моб")) || l.contains(QStringLiteral("сот")))
                 g.mobiles << Entry{number, side};
             else
                 g.phones << Entry{number, side};
@@ -492,6 +495,11 @@ Column classify(const QString &header, const QStringList &allNormalized)
 {
     Column c;
     c.header = header.trimmed();
+    const auto as = [&c](Column::Kind kind, int index = 0) {
+        c.kind = kind;
+        c.index = index;
+        return c;
+    };
     const QString h = normalized(header);
     // This program's own header first.
     for (const CardField &f : cardFields())
@@ -502,14 +510,14 @@ Column classify(const QString &header, const QStringList &allNormalized)
         }
     for (int k = 0; k < 4; ++k) {
         if (h == normalized(accountLabel(true, k)))
-            return c.kind = Column::AccountNetwork, c.index = k, c;
+            return as(Column::AccountNetwork, k);
         if (h == normalized(accountLabel(false, k)))
-            return c.kind = Column::AccountAddress, c.index = k, c;
+            return as(Column::AccountAddress, k);
     }
     if (h == normalized(kPhotoNameLabel))
-        return c.kind = Column::PhotoName, c;
+        return as(Column::PhotoName);
     if (h == normalized(kPhotoLabel) || h == QLatin1String("photo"))
-        return c.kind = Column::Photo, c;
+        return as(Column::Photo);
 
     // Pairs of columns as some address books write them: "Phone 1 - Label", "Phone 1 - Value".
     static const QRegularExpression pair(QStringLiteral("^(.+?) (\\d+) - (.+)$"));
@@ -530,11 +538,11 @@ Column classify(const QString &header, const QStringList &allNormalized)
             return c;
         }
         if (part == QLatin1String("type") || part == QLatin1String("label") || part == QLatin1String("service"))
-            return c.kind = Column::PairLabel, c;
+            return as(Column::PairLabel);
         // An address told whole ("Formatted") is kept once, without its parts.
         if (family == QLatin1String("address") && part != QLatin1String("formatted") &&
             allNormalized.contains(QStringLiteral("address %1 - formatted").arg(m.captured(2))))
-            return c.kind = Column::Ignore, c;
+            return as(Column::Ignore);
         c.kind = Column::PairValue;
         return c;
     }
@@ -560,17 +568,17 @@ Column classify(const QString &header, const QStringList &allNormalized)
         c.column = *it;
         return c;
     }
-    if (h == QLatin1String("фио") || h == QLatin1String("ф.и.о.") || h == QLatin1String("ф. и. о."))
-        return c.kind = Column::Fio, c;
+    if (h == QStringLiteral("фио") || h == QStringLiteral("ф.и.о.") || h == QStringLiteral("ф. и. о."))
+        return as(Column::Fio);
     if (h == QLatin1String("name") || h == QLatin1String("full name") || h == QLatin1String("display name") ||
-        h == QLatin1String("отображаемое имя") || h == QLatin1String("полное имя"))
-        return c.kind = Column::FullName, c;
-    if (h == QLatin1String("birth year") || h == QLatin1String("год рождения"))
-        return c.kind = Column::BirthYear, c;
-    if (h == QLatin1String("birth month") || h == QLatin1String("месяц рождения"))
-        return c.kind = Column::BirthMonth, c;
-    if (h == QLatin1String("birth day") || h == QLatin1String("день рождения"))
-        return c.kind = Column::BirthDay, c;
+        h == QStringLiteral("отображаемое имя") || h == QStringLiteral("полное имя"))
+        return as(Column::FullName);
+    if (h == QLatin1String("birth year") || h == QStringLiteral("год рождения"))
+        return as(Column::BirthYear);
+    if (h == QLatin1String("birth month") || h == QStringLiteral("месяц рождения"))
+        return as(Column::BirthMonth);
+    if (h == QLatin1String("birth day") || h == QStringLiteral("день рождения"))
+        return as(Column::BirthDay);
     static const QStringList ignored = {
         QStringLiteral("labels"),   QStringLiteral("group membership"), QStringLiteral("categories"),
         QStringLiteral("категории"), QStringLiteral("file as"),         QStringLiteral("initials"),
@@ -578,16 +586,16 @@ Column classify(const QString &header, const QStringList &allNormalized)
         QStringLiteral("private"),  QStringLiteral("важность"),         QStringLiteral("пометка"),
     };
     if (ignored.contains(h) || has(h, {"yomi", "phonetic", "display name", "отображаемое имя эл", " type", "тип эл"}))
-        return c.kind = Column::Ignore, c;
+        return as(Column::Ignore);
     c.side = sideOfHeader(h);
     if (has(h, {"skype"}))
-        return c.kind = Column::Skype, c;
+        return as(Column::Skype);
     if (has(h, {"e-mail", "email", "эл. почт", "электронн", "почта"}))
-        return c.kind = Column::Email, c;
+        return as(Column::Email);
     if (has(h, {"mobile", "cell", "мобил", "сотов"}))
-        return c.kind = Column::Mobile, c;
+        return as(Column::Mobile);
     if (has(h, {"fax", "факс", "pager", "пейджер"}))
-        return c.kind = Column::Other, c;
+        return as(Column::Other);
     if (has(h, {"phone", "телефон"})) {
         // The office's and home's numbers and the main one go into the card's
         // fields; a car phone, an assistant's, a callback number into "Прочее".
@@ -598,17 +606,17 @@ Column classify(const QString &header, const QStringList &allNormalized)
                                                            QStringLiteral("home phone"), QStringLiteral("рабочий телефон"),
                                                            QStringLiteral("домашний телефон"), QStringLiteral("личный телефон")}
                                                    .contains(h);
-        return c.kind = plain ? Column::Phone : Column::Other, c;
+        return as(plain ? Column::Phone : Column::Other);
     }
     if (has(h, {"web page", "website", "homepage", "веб-страница", "сайт", "url"}))
-        return c.kind = Column::Web, c;
+        return as(Column::Web);
     return c;
 }
 
 QString pairFamily(const QString &family)
 {
     const QString f = family.section(QLatin1Char(' '), 0, -2);
-    if (f == QLatin1String("phone") || f == QLatin1String("телефон"))
+    if (f == QLatin1String("phone") || f == QStringLiteral("телефон"))
         return QStringLiteral("phone");
     if (f == QLatin1String("e-mail") || f == QLatin1String("email"))
         return QStringLiteral("email");
@@ -741,7 +749,7 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
                         if (l.contains(QLatin1String("fax")) || l.contains(QLatin1String("pager")))
                             g.extra << label + QStringLiteral(": ") + one.trimmed();
                         else if (l.contains(QLatin1String("mobile")) || l.contains(QLatin1String("cell")) ||
-                                 l.contains(QLatin1String("моб")))
+                                 l.contains(QStringLiteral("моб")))
                             g.mobiles << Entry{one, side};
                         else
                             g.phones << Entry{one, side};
