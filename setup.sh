@@ -12,6 +12,8 @@ packages=(
   firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core
+  # A vCard reader of another make, for the test that it reads the program's export.
+  python3-vobject
 )
 # Wanted but not needed: LibreOffice lets the printout test open the produced
 # workbook (it is skipped without it), and Carlito gives LibreOffice the
