@@ -29,8 +29,9 @@
 namespace {
 
 const char *const kUsage =
-    "usage: zentrax-cards export [--format vcard|vcard3|csv] [--search TEXT] [--database PATH] --user LOGIN FILE\n"
-    "       zentrax-cards import [--skip-duplicates|--add-duplicates] [--database PATH] --user LOGIN FILE\n";
+    "Вызов: zentrax-cards export [--format vcard|vcard3|csv] [--search ТЕКСТ] [--database ПУТЬ] --user ЛОГИН ФАЙЛ\n"
+    "       zentrax-cards import [--skip-duplicates|--add-duplicates] [--database ПУТЬ] --user ЛОГИН ФАЙЛ\n"
+    "       zentrax-cards --help\n";
 
 // Exit statuses.
 constexpr int kDone = 0;      // every card stored or exported
@@ -43,21 +44,29 @@ volatile std::sig_atomic_t g_interrupted = 0;
 void printHelp()
 {
     std::printf("%s\n"
-                "export  writes the cards the list shows for --search TEXT (as typed into the main\n"
-                "        window's \"Имя\" box: the beginning of a surname, name or patronymic; all\n"
-                "        cards without it) to FILE: vCard 4.0 (--format vcard, the default), vCard 3.0\n"
-                "        for older phones (vcard3) or CSV for spreadsheets (csv).\n"
-                "import  reads a vCard (2.1, 3.0, 4.0) or CSV file and stores its cards. Cards that\n"
-                "        look like stored ones (the same full name and birthday or e-mail) are skipped\n"
-                "        (--skip-duplicates, the default) or added (--add-duplicates).\n\n"
-                "The database is the one the program opens (dbase.fdb or path.txt beside this\n"
-                "program), or --database PATH. The user must have full rights; the password is\n"
-                "taken from the variable ZENTRAX_PASSWORD, else asked on the terminal.\n"
-                "Ctrl+C stops an import between two cards: the cards stored so far stay, each whole.\n\n"
-                "Exit status: 0 every card stored or exported; 3 every card stored but those\n"
-                "skipped as already stored; 1 some card not stored, or the file not written; 2 usage.\n"
-                "The report goes to standard output.\n",
+                "export  записывает в ФАЙЛ карточки, которые список главного окна показывает при\n"
+                "        поиске --search ТЕКСТ (как в поле «Имя»: начало фамилии, имени или\n"
+                "        отчества; без него — все карточки): vCard 4.0 (--format vcard, так по\n"
+                "        умолчанию), vCard 3.0 для старых телефонов (vcard3) или CSV для таблиц (csv).\n"
+                "import  читает файл vCard (2.1, 3.0, 4.0) или CSV и сохраняет его карточки.\n"
+                "        Карточки, похожие на уже сохранённые (те же фамилия, имя и отчество и та же\n"
+                "        дата рождения или тот же e-mail), пропускаются (--skip-duplicates, так по\n"
+                "        умолчанию) или добавляются (--add-duplicates).\n\n"
+                "База данных — та, которую открывает программа (dbase.fdb или path.txt рядом с ней),\n"
+                "или --database ПУТЬ. Нужен пользователь с полным доступом; пароль берётся из\n"
+                "переменной ZENTRAX_PASSWORD, иначе спрашивается в терминале.\n"
+                "Ctrl+C прерывает импорт между двумя карточками: сохранённые остаются, каждая целиком.\n\n"
+                "Код завершения: 0 — все карточки сохранены или выгружены; 3 — сохранены все, кроме\n"
+                "пропущенных как уже сохранённые; 1 — какая-то карточка не сохранена или файл не\n"
+                "записан; 2 — ошибка в вызове. Отчёт выводится на стандартный вывод.\n",
                 kUsage);
+}
+
+// A mistake in the call: what is wrong, then how to call.
+int usageError(const QString &what)
+{
+    std::fprintf(stderr, "zentrax-cards: %s\n%s", what.toUtf8().constData(), kUsage);
+    return kUsageError;
 }
 
 void say(const QString &text)
@@ -130,43 +139,52 @@ int main(int argc, char **argv)
         printHelp();
         return kDone;
     }
-    QString command = args.value(0), database, user, search, file;
+    const QString command = args.value(0);
+    const bool exporting = command == QLatin1String("export");
+    if (!exporting && command != QLatin1String("import"))
+        return usageError(command.isEmpty() ? QStringLiteral("не указана команда: export или import.")
+                                            : QStringLiteral("неизвестная команда «%1»: нужна export или import.").arg(command));
+    QString database, user, search, file;
     QString format = QStringLiteral("vcard");
     bool addDuplicates = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == QLatin1String("--database") && hasValue)
+        const bool takesValue = a == QLatin1String("--database") || a == QLatin1String("--user") ||
+                                (exporting && (a == QLatin1String("--search") || a == QLatin1String("--format")));
+        if (takesValue && !hasValue)
+            return usageError(QStringLiteral("после %1 нужно значение.").arg(a));
+        if (a == QLatin1String("--database"))
             database = args[++i];
-        else if (a == QLatin1String("--user") && hasValue)
+        else if (a == QLatin1String("--user"))
             user = args[++i];
-        else if (a == QLatin1String("--search") && hasValue && command == QLatin1String("export"))
+        else if (a == QLatin1String("--search") && exporting)
             search = args[++i];
-        else if (a == QLatin1String("--format") && hasValue && command == QLatin1String("export"))
+        else if (a == QLatin1String("--format") && exporting)
             format = args[++i];
-        else if (a == QLatin1String("--skip-duplicates") && command == QLatin1String("import"))
+        else if (a == QLatin1String("--skip-duplicates") && !exporting)
             addDuplicates = false;
-        else if (a == QLatin1String("--add-duplicates") && command == QLatin1String("import"))
+        else if (a == QLatin1String("--add-duplicates") && !exporting)
             addDuplicates = true;
-        else if (!a.startsWith(QLatin1String("--")) && file.isEmpty())
+        else if (a.startsWith(QLatin1String("-")) && a.size() > 1)
+            return usageError(QStringLiteral("команда %1 не знает параметра «%2».").arg(command, a));
+        else if (!file.isEmpty())
+            return usageError(QStringLiteral("указано два файла: «%1» и «%2»; нужен один.").arg(file, a));
+        else
             file = a;
-        else {
-            std::fputs(kUsage, stderr);
-            return kUsageError;
-        }
     }
-    const bool exporting = command == QLatin1String("export");
     core::CardFormat cardFormat = core::CardFormat::VCard4;
     if (format == QLatin1String("vcard3"))
         cardFormat = core::CardFormat::VCard3;
     else if (format == QLatin1String("csv"))
         cardFormat = core::CardFormat::Csv;
     else if (format != QLatin1String("vcard"))
-        command.clear();
-    if ((!exporting && command != QLatin1String("import")) || file.isEmpty() || user.isEmpty()) {
-        std::fputs(kUsage, stderr);
-        return kUsageError;
-    }
+        return usageError(QStringLiteral("неизвестный формат «%1»: нужен vcard, vcard3 или csv.").arg(format));
+    if (file.isEmpty())
+        return usageError(exporting ? QStringLiteral("не указан файл, в который выгрузить карточки.")
+                                    : QStringLiteral("не указан файл с карточками."));
+    if (user.isEmpty())
+        return usageError(QStringLiteral("не указан пользователь: --user ЛОГИН (с полным доступом)."));
 
     const QString folder = QCoreApplication::applicationDirPath();
     if (database.isEmpty()) {

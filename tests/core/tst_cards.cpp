@@ -372,6 +372,58 @@ private slots:
         QVERIFY(QDir(d.scratch).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
     }
 
+    // zentrax-cards: a user with full rights exports and imports; the exit
+    // status tells whether every card was stored, or some skipped as asked.
+    void commandLine()
+    {
+        Db d;
+        testdb::addUser(d.path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"), QStringLiteral("full"));
+        testdb::addUser(d.path, QStringLiteral("Чтец"), QStringLiteral("reader"), QStringLiteral("pw"), QStringLiteral("read"));
+        const auto run = [&](const QString &password, const QStringList &args, QString *out = nullptr,
+                             QString *err = nullptr) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("ZENTRAX_PASSWORD"), password);
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-cards"), args + QStringList{QStringLiteral("--database"), d.path});
+            p.waitForFinished(120000);
+            if (out)
+                *out = QString::fromUtf8(p.readAllStandardOutput());
+            if (err)
+                *err = QString::fromUtf8(p.readAllStandardError());
+            return p.exitCode();
+        };
+        const QString file = kData + QStringLiteral("v30_address_book.vcf");
+        const QStringList asAdmin = {QStringLiteral("--user"), QStringLiteral("admin")};
+        QString out;
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 0);
+        QVERIFY2(out.contains(QStringLiteral("Сохранено: 2.")), qPrintable(out));
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 3);
+        QVERIFY2(out.contains(QStringLiteral("Пропущено как уже сохранённые: 2.")), qPrintable(out));
+        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--add-duplicates"),
+                                            QStringLiteral("--user"), QStringLiteral("admin"), file}),
+                 0);
+        QCOMPARE(run(QStringLiteral("wrong"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}), 1);
+        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--user"), QStringLiteral("reader"), file}), 1);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 4);
+        const QString csv = d.dir.filePath(QStringLiteral("out.csv"));
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("export"), QStringLiteral("--format"),
+                                                       QStringLiteral("csv"), QStringLiteral("--search"),
+                                                       QStringLiteral("кузн")} + asAdmin + QStringList{csv},
+                     &out),
+                 0);
+        QVERIFY2(out.startsWith(QStringLiteral("Выгружено карточек: 2.")), qPrintable(out));
+        // A mistake in the call is named in Russian, and nothing is written.
+        QFile::remove(csv);
+        QString err;
+        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("pdf"),
+                                            QStringLiteral("--user"), QStringLiteral("admin"), csv},
+                     nullptr, &err),
+                 2);
+        QVERIFY2(err.contains(QStringLiteral("неизвестный формат «pdf»")), qPrintable(err));
+        QVERIFY(!QFile::exists(csv));
+    }
+
     // A vCard library that other programs use reads the program's vCard
     // 3.0 and 4.0 files: every card's name, phones, e-mails and photo.
     void peerReadsExport_data()
