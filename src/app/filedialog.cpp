@@ -66,6 +66,7 @@ QString openCards(QWidget *owner)
     if (g_test)
         return g_script.isEmpty() ? QString() : g_script.takeFirst();
     QFileDialog dialog(owner, QStringLiteral("Импорт карточек"));
+    setAccessible(&dialog, QStringLiteral("Импорт карточек"), QStringLiteral("Выбор файла vCard или CSV"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -87,6 +88,8 @@ SavedCards saveCards(QWidget *owner, const QString &suggestedName)
                                  QStringLiteral("vCard 3.0, для старых телефонов (*.vcf)"),
                                  QStringLiteral("CSV для таблиц, UTF-8 (*.csv)")};
     QFileDialog dialog(owner, QStringLiteral("Экспорт карточек"));
+    setAccessible(&dialog, QStringLiteral("Экспорт карточек"),
+                  QStringLiteral("Куда записать карточки; тип файла задаёт формат: vCard 4.0, vCard 3.0 или CSV"));
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -108,6 +108,7 @@ int choose(QWidget *owner, const QString &text, const QString &caption, const QS
     }
     QMessageBox box(owner);
     box.setWindowTitle(caption);
+    box.setAccessibleName(caption);
     box.setText(lines);
     box.setIcon(QMessageBox::NoIcon);
     box.setTextFormat(Qt::PlainText);

@@ -49,6 +49,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
@@ -904,15 +905,24 @@ void TMF::FillRefLists()
 namespace {
 
 // A long piece of work on cards shows its progress after half a second and
-// can be cancelled between two cards.
+// can be cancelled between two cards. The bar and the button are named for
+// screen readers, which read the label's count as it changes.
 class CardsProgress
 {
 public:
-    CardsProgress(QWidget *owner, const QString &what)
-        : m_dialog(what, QStringLiteral("Отмена"), 0, 1, owner)
+    CardsProgress(QWidget *owner, const QString &what, const QString &title)
+        : m_dialog(what, QString(), 0, 1, owner)
     {
+        auto *bar = new QProgressBar(&m_dialog);
+        setAccessible(bar, QStringLiteral("Ход работы: ") + title);
+        m_dialog.setBar(bar);
+        auto *cancel = new QPushButton(QStringLiteral("Отмена"), &m_dialog);
+        cancel->setObjectName(QStringLiteral("CardsProgressCancel"));
+        setAccessible(cancel, QStringLiteral("Отмена"), QStringLiteral("Прервать между двумя карточками"));
+        m_dialog.setCancelButton(cancel);
         m_dialog.setObjectName(QStringLiteral("CardsProgress"));
-        m_dialog.setWindowTitle(QStringLiteral("Карточки"));
+        m_dialog.setWindowTitle(title);
+        setAccessible(&m_dialog, title);
         m_dialog.setWindowModality(Qt::WindowModal);
         m_dialog.setMinimumDuration(500);
         m_dialog.setAutoClose(false);
@@ -946,7 +956,7 @@ void TMF::ImportCards()
     if (path.isEmpty())
         return;
     core::CardImport import(db, PhotoFolder, paths::tempFolder());
-    CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."));
+    CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."), QStringLiteral("Импорт карточек"));
     progress.setCounting(QStringLiteral("Проверка карточек файла: %1 из %2"));
     const bool read = import.read(path, progress.callback());
     progress.close();
@@ -977,7 +987,7 @@ void TMF::ImportCards()
     }
     core::ImportReport report;
     {
-        CardsProgress storing(this, QStringLiteral("Импорт карточек..."));
+        CardsProgress storing(this, QStringLiteral("Импорт карточек..."), QStringLiteral("Импорт карточек"));
         storing.setCounting(QStringLiteral("Импорт карточек: %1 из %2"));
         report = import.store(addDuplicates, SessionUser.id, storing.callback());
     }
@@ -1019,7 +1029,7 @@ void TMF::ExportCards()
                                                                                 : core::CardFormat::VCard4;
     core::ExportReport report;
     {
-        CardsProgress progress(this, QStringLiteral("Экспорт карточек..."));
+        CardsProgress progress(this, QStringLiteral("Экспорт карточек..."), QStringLiteral("Экспорт карточек"));
         progress.setCounting(QStringLiteral("Экспорт карточек: %1 из %2"));
         report = core::exportCards(db, PhotoFolder, ids, format, target.path, progress.callback());
     }
