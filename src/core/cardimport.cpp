@@ -37,10 +37,16 @@ QString upperTrimmed(const QString &text)
 }
 
 // The name a photo is stored under: its own, cut to a length the stored path
-// has room for, keeping its extension.
-QString photoFileName(const QString &given)
+// has room for, keeping its extension. A name that is no file name ("..")
+// becomes "photo", and one without an extension gets the picture's kind
+// (`extension`), which the viewers and the printout go by.
+QString photoFileName(const QString &given, const QString &extension)
 {
     QString name = storedFileName(given.trimmed());
+    if (QString(name).remove(QLatin1Char('.')).trimmed().isEmpty())
+        name = QStringLiteral("photo");
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QLatin1Char('.') + extension;
     constexpr int kLongest = 120;
     if (name.size() > kLongest) {
         const QString ext = QFileInfo(name).suffix().left(10);
@@ -123,7 +129,7 @@ bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
             return false;
         CardData &card = m_file.cards[i];
         if (!card.photo.isEmpty())
-            card.photoName = photoFileName(card.photoName);
+            card.photoName = photoFileName(card.photoName, pictureExtension(card.photo));
         const QString problem = checkCard(card);
         if (!problem.isEmpty())
             m_problems.insert(i, refusal(card, problem));

@@ -242,7 +242,7 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         for (const char *n : {"v21_phone.vcf", "v30_address_book.vcf", "v40_folded.vcf", "csv_english_pairs.csv",
-                              "csv_russian_1251.csv", "csv_birth_parts.csv", "refused.vcf"})
+                              "csv_russian_1251.csv", "csv_birth_parts.csv", "refused.vcf", "photo_names.vcf"})
             QTest::newRow(n) << QString::fromLatin1(n);
     }
     void handWritten()
@@ -372,11 +372,17 @@ private slots:
         QVERIFY(QDir(d.scratch).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
     }
 
-    // zentrax-cards: a user with full rights exports and imports; the exit
-    // status tells whether every card was stored, or some skipped as asked.
+    // zentrax-cards: a user with full rights exports and imports, photos
+    // into the program folder's stamp folders; the exit status tells whether
+    // every card was stored, or some skipped as asked.
     void commandLine()
     {
         Db d;
+        // A copy of the tool in a program folder of its own, which it finds by its path.
+        const QDir program(d.dir.filePath(QStringLiteral("program")));
+        QVERIFY(QDir().mkpath(program.path()));
+        QVERIFY(QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-cards"), program.filePath(QStringLiteral("zentrax-cards"))));
+        QVERIFY(QFile::link(QStringLiteral(ZENTRAX_PROGRAM_DIR "/firebird"), program.filePath(QStringLiteral("firebird"))));
         testdb::addUser(d.path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"), QStringLiteral("full"));
         testdb::addUser(d.path, QStringLiteral("Чтец"), QStringLiteral("reader"), QStringLiteral("pw"), QStringLiteral("read"));
         const auto run = [&](const QString &password, const QStringList &args, QString *out = nullptr,
@@ -385,7 +391,7 @@ private slots:
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("ZENTRAX_PASSWORD"), password);
             p.setProcessEnvironment(env);
-            p.start(QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-cards"), args + QStringList{QStringLiteral("--database"), d.path});
+            p.start(program.filePath(QStringLiteral("zentrax-cards")), args + QStringList{QStringLiteral("--database"), d.path});
             p.waitForFinished(120000);
             if (out)
                 *out = QString::fromUtf8(p.readAllStandardOutput());
@@ -398,6 +404,9 @@ private slots:
         QString out;
         QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 0);
         QVERIFY2(out.contains(QStringLiteral("Сохранено: 2.")), qPrintable(out));
+        const QString fpath = d.value(QStringLiteral("SELECT fpath FROM base WHERE fpath <> ''"));
+        QCOMPARE(fpath.section(QLatin1Char('\\'), -1), QStringLiteral("photo.png"));
+        QVERIFY(QFile::exists(core::photoFile(program.filePath(QStringLiteral("files")), fpath)));
         QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 3);
         QVERIFY2(out.contains(QStringLiteral("Пропущено как уже сохранённые: 2.")), qPrintable(out));
         QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--add-duplicates"),
