@@ -15,6 +15,8 @@ packages=(
   # The Debian package: made by cpack with dpkg-shlibdeps, checked with
   # lintian, desktop-file-validate and appstreamcli.
   dpkg-dev lintian desktop-file-utils appstream
+  # A vCard reader of another make, for the test that it reads the program's export.
+  python3-vobject
 )
 # Wanted but not needed: LibreOffice lets the printout test open the produced
 # workbook (it is skipped without it), and Carlito gives LibreOffice the

@@ -1,5 +1,6 @@
 // zentrax-bench: the list, the birthday statements and the start-up, measured
-// side by side with the bare engine at several database sizes.
+// side by side with the bare engine at several database sizes; at 10,000
+// cards also the export of every card to vCard and CSV and their import.
 //
 //   zentrax-bench --cache DIR --out FILE SIZE...   (bench/run calls this)
 //
@@ -14,8 +15,10 @@
 
 #include <firebird/Interface.h>
 
+#include "core/cardimport.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
+#include "core/exportcards.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"
 #include "core/searchindex.h"
@@ -297,6 +300,67 @@ int measure(const QString &folder, int reps)
     return 0;
 }
 
+// Cards out and in: every card of the database exported as vCard 4.0 and as
+// CSV, then each file imported into an empty database, as the main window
+// and zentrax-cards do it (each card its own commit). Run once: an import
+// changes its database.
+int transfer(const QString &folder)
+{
+    QTemporaryDir tmp;
+    SharedDb src;
+    src.IBDbase.databaseName = folder + QStringLiteral("/dbase.fdb");
+    src.IBDbase.open();
+    QList<Step> steps;
+    QElapsedTimer t;
+    const QList<qint64> ids = core::listIds(src.iRead, ListFilter{}, ListSort::Name);
+    const struct { const char *name, *file; core::CardFormat format; } kinds[] = {
+        {"vCard 4.0", "cards.vcf", core::CardFormat::VCard4}, {"CSV", "cards.csv", core::CardFormat::Csv}};
+    for (const auto &k : kinds) {
+        const QString file = tmp.filePath(QLatin1String(k.file));
+        t.start();
+        const core::ExportReport out = core::exportCards(src, tmp.filePath(QStringLiteral("files")), ids, k.format, file);
+        steps << Step{QStringLiteral("export %1 (%2 cards)").arg(QLatin1String(k.name)).arg(out.written),
+                      QStringLiteral("transfer"), {double(t.nsecsElapsed()) / 1e6}, {}, {}};
+        if (!out.complete()) {
+            std::fprintf(stderr, "export: %s\n", qPrintable(out.text(file)));
+            return 1;
+        }
+    }
+    for (const auto &k : kinds) {
+        const QString empty = tmp.filePath(QStringLiteral("empty-%1.fdb").arg(QLatin1String(k.file)));
+        schema::createDatabase(empty);
+        SharedDb dst;
+        dst.IBDbase.databaseName = empty;
+        dst.IBDbase.open();
+        QDir().mkpath(tmp.filePath(QStringLiteral("temp")));
+        core::CardImport in(dst, tmp.filePath(QStringLiteral("files")), tmp.filePath(QStringLiteral("temp")));
+        t.start();
+        if (!in.read(tmp.filePath(QLatin1String(k.file)))) {
+            std::fprintf(stderr, "import: %s\n", qPrintable(in.error()));
+            return 1;
+        }
+        steps << Step{QStringLiteral("import %1: read, check").arg(QLatin1String(k.name)), QStringLiteral("transfer"),
+                      {double(t.nsecsElapsed()) / 1e6}, {}, {}};
+        t.start();
+        const core::ImportReport report = in.store(false, 1);
+        steps << Step{QStringLiteral("import %1: store (%2)").arg(QLatin1String(k.name)).arg(report.stored),
+                      QStringLiteral("transfer"), {double(t.nsecsElapsed()) / 1e6}, {}, {}};
+        if (report.stored != ids.size()) {
+            std::fprintf(stderr, "import: %s\n", qPrintable(report.text(5)));
+            return 1;
+        }
+    }
+    QJsonArray arr;
+    for (const Step &s : steps)
+        arr.append(stepJson(s));
+    QJsonObject out;
+    out[QStringLiteral("rss_mb")] = peakRssMb();
+    out[QStringLiteral("steps")] = arr;
+    std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+    return 0;
+}
+
 // ------------------------------------------------------------------- parent
 
 QString ensureDatabase(const QString &cache, const QString &makedb, qint64 size)
@@ -353,6 +417,9 @@ QList<double> startupTimes(const QString &folder, int reps)
     return login + QList<double>{-1} + list;
 }
 
+// The database size whose cards the benchmark exports and imports.
+constexpr qint64 kTransferSize = 10000;
+
 int parent(const QStringList &args)
 {
     QString cache = QStringLiteral("bench/cache"), out = QStringLiteral("bench/results/latest.json");
@@ -391,6 +458,21 @@ int parent(const QStringList &args)
             Step s{name, QStringLiteral("startup"), samples, {}, {}};
             steps.append(stepJson(s));
         }
+        // The cards' export and import, at the size an office's address book has.
+        if (size == kTransferSize) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--transfer"), folder});
+            child.waitForFinished(-1);
+            const QJsonObject moved = QJsonDocument::fromJson(child.readAllStandardOutput().trimmed()).object();
+            if (moved.isEmpty()) {
+                std::fprintf(stderr, "the export and import of %lld cards failed\n", (long long)size);
+                return 1;
+            }
+            for (const auto &v : moved.value(QStringLiteral("steps")).toArray())
+                steps.append(v);
+            result[QStringLiteral("transfer_rss_mb")] = moved.value(QStringLiteral("rss_mb"));
+        }
         result[QStringLiteral("steps")] = steps;
         bySize[QString::number(size)] = result;
     }
@@ -418,6 +500,9 @@ int parent(const QStringList &args)
                     "database %.0f MB\n",
                     (long long)size, r.value("rss_mb").toDouble(), r.value("rss_before_index_mb").toDouble(),
                     r.value("index_mb").toDouble(), r.value("database_mb").toDouble());
+        if (r.contains(QStringLiteral("transfer_rss_mb")))
+            std::printf("%-9lld peak resident memory of the export and import %.0f MB\n", (long long)size,
+                        r.value("transfer_rss_mb").toDouble());
     }
     std::printf("(milliseconds; ratio = p95 / engine on the statement run, r.stat = p95 / engine on the "
                 "original statement)\nwritten to %s\n", qPrintable(out));
@@ -436,6 +521,8 @@ int main(int argc, char **argv)
     }();
     qputenv("FIREBIRD", QByteArray(ZENTRAX_PROGRAM_DIR "/firebird"));
     QCoreApplication app(argc, argv);
+    if (!args.isEmpty() && args[0] == QLatin1String("--transfer"))
+        return bench::runReported([&] { return transfer(args.value(1)); });
     if (!args.isEmpty() && args[0] == QLatin1String("--measure")) {
         return bench::runReported([&] { return measure(args.value(1), args.value(2).toInt()); });
     }

@@ -10,6 +10,7 @@ namespace filedlg {
 namespace {
 bool g_test = false;
 QStringList g_script;
+QList<SavedCards> g_saves;
 int g_asked = 0;
 
 QString pictureFilter()
@@ -59,10 +60,64 @@ QString openPicture(QWidget *owner, const QString &caption)
     return dialog.selectedFiles().first();
 }
 
+QString openCards(QWidget *owner)
+{
+    ++g_asked;
+    if (g_test)
+        return g_script.isEmpty() ? QString() : g_script.takeFirst();
+    QFileDialog dialog(owner, QStringLiteral("Импорт карточек"));
+    setAccessible(&dialog, QStringLiteral("Импорт карточек"), QStringLiteral("Выбор файла vCard или CSV"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters({QStringLiteral("Карточки vCard и CSV (*.vcf *.vcard *.csv *.txt)"),
+                           QStringLiteral("vCard (*.vcf *.vcard)"), QStringLiteral("CSV (*.csv *.txt)"),
+                           QStringLiteral("Все файлы (*)")});
+    dialog.resize(760, 460);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+SavedCards saveCards(QWidget *owner, const QString &suggestedName)
+{
+    ++g_asked;
+    if (g_test)
+        return g_saves.isEmpty() ? SavedCards{} : g_saves.takeFirst();
+    const QStringList filters = {QStringLiteral("vCard 4.0 (*.vcf)"),
+                                 QStringLiteral("vCard 3.0, для старых телефонов (*.vcf)"),
+                                 QStringLiteral("CSV для таблиц, UTF-8 (*.csv)")};
+    QFileDialog dialog(owner, QStringLiteral("Экспорт карточек"));
+    setAccessible(&dialog, QStringLiteral("Экспорт карточек"),
+                  QStringLiteral("Куда записать карточки; тип файла задаёт формат: vCard 4.0, vCard 3.0 или CSV"));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(filters);
+    dialog.selectFile(suggestedName);
+    // A name typed without an extension gets the one of the type chosen.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &filters](const QString &filter) {
+        const QString ext = filters.indexOf(filter) == 2 ? QStringLiteral("csv") : QStringLiteral("vcf");
+        dialog.setDefaultSuffix(ext);
+    });
+    dialog.setDefaultSuffix(QStringLiteral("vcf"));
+    dialog.resize(760, 460);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const qsizetype type = filters.indexOf(dialog.selectedNameFilter());
+    return {dialog.selectedFiles().first(), type == 2 ? CardsType::Csv : type == 1 ? CardsType::VCard3 : CardsType::VCard4};
+}
+
+void scriptSave(const QString &path, CardsType type)
+{
+    g_saves.append({path, type});
+}
+
 void setTestMode(bool on)
 {
     g_test = on;
     g_script.clear();
+    g_saves.clear();
     g_asked = 0;
 }
 

@@ -13,6 +13,7 @@ namespace {
 
 bool g_test = false;
 QList<Answer> g_script;
+QList<int> g_choices;
 QList<Shown> g_shown;
 std::function<void(const Shown &)> g_observer;
 
@@ -89,10 +90,43 @@ Answer show(QWidget *owner, const QString &text, const QString &caption, Buttons
     return box.clickedButton() == static_cast<QAbstractButton *>(no) ? Answer::No : Answer::Yes;
 }
 
+int choose(QWidget *owner, const QString &text, const QString &caption, const QStringList &buttons)
+{
+    if (!owner)
+        owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = QApplication::activeWindow();
+    QString lines = text;
+    lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const int last = int(buttons.size()) - 1;
+    if (g_test) {
+        Shown s{lines, caption, Buttons::Choice, owner, buttons};
+        g_shown.append(s);
+        if (g_observer)
+            g_observer(s);
+        return g_choices.isEmpty() ? last : g_choices.takeFirst();
+    }
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setAccessibleName(caption);
+    box.setText(lines);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setTextFormat(Qt::PlainText);
+    QList<QPushButton *> pushed;
+    for (const QString &b : buttons)
+        pushed << box.addButton(b, pushed.size() == last ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    box.setDefaultButton(pushed.value(0));
+    box.setEscapeButton(pushed.value(last));
+    box.exec();
+    const int chosen = int(pushed.indexOf(static_cast<QPushButton *>(box.clickedButton())));
+    return chosen < 0 ? last : chosen;
+}
+
 void setTestMode(bool on)
 {
     g_test = on;
     g_script.clear();
+    g_choices.clear();
     g_shown.clear();
 }
 
@@ -105,6 +139,12 @@ void script(std::initializer_list<Answer> answers)
 {
     for (Answer a : answers)
         g_script.append(a);
+}
+
+void scriptChoices(std::initializer_list<int> answers)
+{
+    for (int a : answers)
+        g_choices.append(a);
 }
 
 QList<Shown> &shown()

@@ -5,17 +5,40 @@
 
 namespace core {
 
-void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
+namespace {
+
+void checkTyped(const ListFilter &f)
 {
     for (const QString *typed : {&f.name, &f.work, &f.post, &f.mail, &f.tel}) {
         const QString problem = typedTextProblem(*typed, TypedUse::Search);
         if (!problem.isEmpty())
             throw db::DbError(problem);
     }
+}
+
+} // namespace
+
+void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
+{
+    checkTyped(f);
     q.close();
     q.setSql(listSql(f, sort));
     bindList(q, f);
     q.open();
+}
+
+QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort)
+{
+    checkTyped(f);
+    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    q.close();
+    q.setSql(listSql(f, sort, "pk_id"));
+    bindList(q, f);
+    q.open();
+    QList<qint64> ids;
+    for (; !q.eof(); q.next())
+        ids << q.asInt(0);
+    return ids;
 }
 
 void openBirthdays(db::IBQuery &q, int month)

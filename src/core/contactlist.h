@@ -3,6 +3,8 @@
 
 #include "liststatement.h"
 
+#include <QList>
+
 namespace db {
 class IBQuery;
 }
@@ -13,6 +15,9 @@ namespace core {
 // then stands on its first row with the rest still to fetch. A typed text
 // that cannot be searched for throws a DbError saying why, before anything runs.
 void openList(db::IBQuery &q, const ListFilter &f, ListSort sort);
+// The ids of the cards the list shows for the five boxes, in its order; `q`
+// is closed afterwards.
+QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort);
 // Runs the statement of the month's birthdays (1..12) on `q`, ordered by date text.
 void openBirthdays(db::IBQuery &q, int month);
 // The number of cards born in the month; `q` is closed afterwards.

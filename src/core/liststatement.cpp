@@ -83,7 +83,7 @@ QString indexedPrefix(const QString &pattern)
 
 } // namespace
 
-QString listSql(const ListFilter &f, ListSort sort)
+QString listSql(const ListFilter &f, ListSort sort, const char *columns)
 {
     QStringList parts;
     bool scanned = false; // some box no index can serve: the whole table is read
@@ -117,7 +117,7 @@ QString listSql(const ListFilter &f, ListSort sort)
     QString order = sortExpression(sort);
     if (scanned)
         order = QStringLiteral("(") + order.section(QLatin1Char(' '), 0, 0) + QStringLiteral(" || '') COLLATE PXW_CYRL");
-    return QStringLiteral("SELECT ") + QLatin1String(kListColumns) + QStringLiteral(" FROM Base WHERE ") +
+    return QStringLiteral("SELECT ") + QLatin1String(columns ? columns : kListColumns) + QStringLiteral(" FROM Base WHERE ") +
            parts.join(QStringLiteral(" AND ")) + QStringLiteral(" ORDER BY ") + order;
 }
 

@@ -26,7 +26,8 @@ QString listPattern(const QString &typed, bool contains);
 // each condition in a form the database can serve from an index: an empty box
 // tests for NOT NULL (what "LIKE '%'" means), a begins-with text adds STARTING
 // WITH on its literal beginning.
-QString listSql(const ListFilter &f, ListSort sort);
+// The columns read are `columns` (the list's own by default).
+QString listSql(const ListFilter &f, ListSort sort, const char *columns = nullptr);
 void bindList(db::IBQuery &q, const ListFilter &f);
 
 // The literal beginning of an upper-cased pattern, before its first wildcard.

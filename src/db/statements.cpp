@@ -149,6 +149,28 @@ QString deleteRef(Ref ref)
     return deletePost();
 }
 
+QString selectSamePerson(bool noFam, bool noName, bool noPatronymic)
+{
+    const auto term = [](const QString &column, bool empty) {
+        return empty ? QStringLiteral("COALESCE(%1, '') = ''").arg(column)
+                     : QStringLiteral("UPPER(%1 COLLATE PXW_CYRL) = ").arg(column) + boundText(column);
+    };
+    return QStringLiteral("SELECT bdate, wmail, hmail FROM base WHERE ") + term(QStringLiteral("fam"), noFam) +
+           QStringLiteral(" AND ") + term(QStringLiteral("name1"), noName) + QStringLiteral(" AND ") +
+           term(QStringLiteral("name2"), noPatronymic);
+}
+
+QString selectCardsWithAccounts(int count)
+{
+    QStringList ids;
+    for (int i = 1; i <= count; ++i)
+        ids << QStringLiteral(":id%1").arg(i);
+    return QStringLiteral("SELECT b.*, a.pk_id AS acc_id, a.sn1, a.sn2, a.sn3, a.sn4, a.adr1, a.adr2, a.adr3, a.adr4 "
+                          "FROM base b LEFT JOIN accounts a ON a.pk_id = "
+                          "(SELECT MIN(x.pk_id) FROM accounts x WHERE x.bs_fk = b.pk_id) WHERE b.pk_id IN (") +
+           ids.join(QStringLiteral(", ")) + QStringLiteral(")");
+}
+
 QString selectFolderUsers()
 {
     // Cast: a folder name longer than the stamp column is still compared.

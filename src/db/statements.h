@@ -71,6 +71,16 @@ inline QString boundText(const QString &param)
     return QStringLiteral("CAST(:%1 AS VARCHAR(%2) CHARACTER SET WIN1251)").arg(param).arg(kLongestTypedText);
 }
 
+// The cards of one person, by surname, name and patronymic (:fam, :name1,
+// :name2, upper-cased) compared without regard to letter case; a part told
+// as empty (`noFam`, ...) matches an empty or missing one. Their birthdays
+// and e-mails, for telling whether an imported card is one of them.
+QString selectSamePerson(bool noFam, bool noName, bool noPatronymic);
+
+// The cards whose ids are bound as :id1 .. :idN (in no particular order):
+// their rows with the first accounts row of each (acc_id NULL when none).
+QString selectCardsWithAccounts(int count);
+
 // The other cards (pk_id <> :pk_id) that name the photo folder :folder: made
 // with it as their stamp, or holding a photo in it (fpath starting with
 // :back, the folder and a backslash, or :slash, the folder and a slash).

@@ -5,6 +5,7 @@
 #include "app/access.h"
 #include "app/application.h"
 #include "app/editablebox.h"
+#include "app/filedialog.h"
 #include "app/icons.h"
 #include "app/keys.h"
 #include "app/recordgrid.h"
@@ -17,7 +18,10 @@
 #include "app/state.h"
 #include "card/cardwindow.h"
 #include "core/cardstore.h"
+#include "core/cardimport.h"
 #include "core/contactlist.h"
+#include "core/exportcards.h"
+#include "core/dbpath.h"
 #include "core/refvalues.h"
 #include "core/searchindex.h"
 #include "core/tempfolder.h"
@@ -41,9 +45,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
@@ -126,6 +133,11 @@ void TMF::buildMenu()
     mdb->addSeparator();
     mdb->addAction(N17);
     mdb->addSeparator();
+    N21 = act("N21", QStringLiteral("Импорт карточек..."));
+    N22 = act("N22", QStringLiteral("Экспорт карточек..."));
+    mdb->addAction(N21);
+    mdb->addAction(N22);
+    mdb->addSeparator();
     mdb->addAction(N2);
     N19 = mdb->addSeparator();
     N19->setObjectName(QStringLiteral("N19"));
@@ -162,6 +174,8 @@ void TMF::buildMenu()
     onSignal(N3, &QAction::triggered, this, [this] { N3Click(); });
     onSignal(N17, &QAction::triggered, this, [this] { N17Click(); });
     onSignal(N2, &QAction::triggered, this, [this] { N2Click(); });
+    onSignal(N21, &QAction::triggered, this, [this] { ImportCards(); });
+    onSignal(N22, &QAction::triggered, this, [this] { ExportCards(); });
     onSignal(N20, &QAction::triggered, this, [this] { tb_exitClick(); });
     onSignal(N13, &QAction::triggered, this, [this] { N13Click(); });
     onSignal(N14, &QAction::triggered, this, [this] { N14Click(); });
@@ -393,26 +407,12 @@ void TMF::FormActivate()
 bool TMF::OpenDatabase()
 {
     const QString folder = paths::programFolder();
-    const QString candidate = paths::join(folder, QStringLiteral("dbase.fdb"));
-    const QString sep = QString(QDir::separator());
-    QString path;
-    if (QFileInfo::exists(candidate) && !candidate.contains(sep + sep)) {
-        path = candidate;
-    } else if (QFileInfo::exists(paths::join(folder, QStringLiteral("path.txt")))) {
-        QFile f(paths::join(folder, QStringLiteral("path.txt")));
-        if (f.open(QIODevice::ReadOnly)) {
-            // Only the first line counts, whatever ends it (LF, CR LF or CR).
-            const QByteArray all = f.readAll();
-            qsizetype end = 0;
-            while (end < all.size() && all[end] != '\n' && all[end] != '\r')
-                ++end;
-            path = QString::fromLocal8Bit(all.left(end));
-        }
-    } else {
+    const core::DatabaseChoice choice = core::chooseDatabase(folder);
+    const QString path = choice.path;
+    if (choice.noPathFile)
         msg::plain(this, QStringLiteral("Файл пути к базе данных не найден\r"
                                         "Создайте в папке программы файл path.txt\r"
                                         "и запишите туда путь к б.д."));
-    }
     if (path.isEmpty() || !(paths::isServerPath(path) || QFileInfo(path).isFile())) {
         msg::plain(this, QStringLiteral("Файл базы данных не найден\rпрограмма будет закрыта"));
         EndProgram();
@@ -941,4 +941,141 @@ void TMF::FillRefLists()
     core::RefValues values(db);
     for (sql::Ref ref : sql::kRefs)
         m_ctx.forms.RF->setRefItems(ref, values.list(ref));
+}
+
+namespace {
+
+// A long piece of work on cards shows its progress after half a second and
+// can be cancelled between two cards. The bar and the button are named for
+// screen readers, which read the label's count as it changes.
+class CardsProgress
+{
+public:
+    CardsProgress(QWidget *owner, const QString &what, const QString &title)
+        : m_dialog(what, QString(), 0, 1, owner)
+    {
+        auto *bar = new QProgressBar(&m_dialog);
+        setAccessible(bar, QStringLiteral("Ход работы: ") + title);
+        m_dialog.setBar(bar);
+        auto *cancel = new QPushButton(QStringLiteral("Отмена"), &m_dialog);
+        cancel->setObjectName(QStringLiteral("CardsProgressCancel"));
+        setAccessible(cancel, QStringLiteral("Отмена"), QStringLiteral("Прервать между двумя карточками"));
+        m_dialog.setCancelButton(cancel);
+        m_dialog.setObjectName(QStringLiteral("CardsProgress"));
+        m_dialog.setWindowTitle(title);
+        setAccessible(&m_dialog, title);
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(500);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.setMinimumWidth(420);
+    }
+    core::Progress callback()
+    {
+        return [this](int done, int total) {
+            m_dialog.setMaximum(std::max(total, 1));
+            m_dialog.setValue(done);
+            m_dialog.setLabelText(m_label.arg(QLocale().toString(done), QLocale().toString(total)));
+            return !m_dialog.wasCanceled();
+        };
+    }
+    void setCounting(const QString &label) { m_label = label; }
+    void close() { m_dialog.close(); }
+
+private:
+    QProgressDialog m_dialog;
+    QString m_label = QStringLiteral("%1 из %2");
+};
+
+} // namespace
+
+void TMF::ImportCards()
+{
+    if (!checkRights(this))
+        return;
+    const QString path = filedlg::openCards(this);
+    if (path.isEmpty())
+        return;
+    core::CardImport import(db, PhotoFolder, paths::tempFolder());
+    CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."), QStringLiteral("Импорт карточек"));
+    progress.setCounting(QStringLiteral("Проверка карточек файла: %1 из %2"));
+    const bool read = import.read(path, progress.callback());
+    progress.close();
+    if (!read) {
+        if (!import.error().isEmpty())
+            msg::error(this, import.error());
+        return;
+    }
+    const QString name = QFileInfo(path).fileName();
+    if (import.total() == 0) {
+        msg::plain(this, QStringLiteral("В файле «%1» нет карточек.").arg(name));
+        return;
+    }
+    const QString summary = import.summary(name);
+    bool addDuplicates = false;
+    if (import.duplicates() > 0) {
+        const int answer = msg::choose(this, summary + QStringLiteral("\r\rКак поступить с похожими карточками?"),
+                                       QStringLiteral("Импорт карточек"),
+                                       {QStringLiteral("Пропустить похожие"), QStringLiteral("Добавить все"),
+                                        QStringLiteral("Отмена")});
+        if (answer == 2)
+            return;
+        addDuplicates = answer == 1;
+    } else if (msg::choose(this, summary + QStringLiteral("\r\rСохранить карточки в базе данных?"),
+                           QStringLiteral("Импорт карточек"),
+                           {QStringLiteral("Импортировать"), QStringLiteral("Отмена")}) != 0) {
+        return;
+    }
+    core::ImportReport report;
+    {
+        CardsProgress storing(this, QStringLiteral("Импорт карточек..."), QStringLiteral("Импорт карточек"));
+        storing.setCounting(QStringLiteral("Импорт карточек: %1 из %2"));
+        report = import.store(addDuplicates, SessionUser.id, storing.callback());
+    }
+    FillRefLists();
+    FillList();
+    msg::show(this, report.text(15), QStringLiteral("Импорт карточек"), msg::Buttons::Ok);
+}
+
+void TMF::ExportCards()
+{
+    finishFill();
+    const int count = m_model->cardCount();
+    if (count == 0) {
+        msg::plain(this, QStringLiteral("В списке нет карточек: экспортировать нечего."));
+        return;
+    }
+    QList<qint64> ids;
+    const QString selected = selectedId();
+    if (count > 1 && !selected.isEmpty()) {
+        const QString who = m_model->cell(selectedRow(), 1).simplified(); // surname, name, patronymic
+        const int answer = msg::choose(
+            this, QStringLiteral("Экспортировать все карточки списка (%1) или только выбранную («%2»)?")
+                      .arg(QLocale().toString(count), who),
+            QStringLiteral("Экспорт карточек"),
+            {QStringLiteral("Все карточки списка"), QStringLiteral("Только выбранную"), QStringLiteral("Отмена")});
+        if (answer == 2)
+            return;
+        if (answer == 1)
+            ids << selected.toLongLong();
+    }
+    if (ids.isEmpty())
+        for (int r = 0; r < count; ++r)
+            ids << m_model->id(r).toLongLong();
+    const filedlg::SavedCards target = filedlg::saveCards(this, QStringLiteral("Карточки.vcf"));
+    if (target.path.isEmpty())
+        return;
+    const core::CardFormat format = target.type == filedlg::CardsType::Csv      ? core::CardFormat::Csv
+                                    : target.type == filedlg::CardsType::VCard3 ? core::CardFormat::VCard3
+                                                                                : core::CardFormat::VCard4;
+    core::ExportReport report;
+    {
+        CardsProgress progress(this, QStringLiteral("Экспорт карточек..."), QStringLiteral("Экспорт карточек"));
+        progress.setCounting(QStringLiteral("Экспорт карточек: %1 из %2"));
+        report = core::exportCards(db, PhotoFolder, ids, format, target.path, progress.callback());
+    }
+    if (!report.error.isEmpty())
+        msg::error(this, report.error);
+    else
+        msg::show(this, report.text(target.path, 15), QStringLiteral("Экспорт карточек"), msg::Buttons::Ok);
 }

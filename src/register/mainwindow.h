@@ -85,6 +85,9 @@ public:
     void N10Click();
     void FillRefLists();
     void ExportCard(qint64 id);
+    // Cards in from a vCard or CSV file, and the list's cards out to one.
+    void ImportCards();
+    void ExportCards();
     void tb_expClick();
 
     // The record id in column 0 of the selected row ("" for none).
@@ -114,6 +117,7 @@ public:
     QTableView *Grid;
     QLabel *sBar[5];
     QAction *N4, *N15, *N3, *N17, *N2, *N19, *N20, *N13, *N14, *N18, *N6, *N7, *N8, *N10;
+    QAction *N21, *N22; // import and export of cards
 
 protected:
     void closeEvent(QCloseEvent *e) override;

@@ -1,0 +1,311 @@
+#include "cardimport.h"
+
+#include "cardstore.h"
+#include "photos.h"
+#include "refvalues.h"
+#include "safefiles.h"
+#include "stamp.h"
+
+#include "db/columns.h"
+#include "db/cp1251.h"
+#include "db/shared.h"
+#include "db/statements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace core {
+
+namespace {
+
+// The longest file a card file may be: read whole, it must fit in memory.
+constexpr qint64 kLongestFile = qint64(1) << 30;
+
+// The first part of a problem text (the card window's advice follows a CR).
+QString firstPart(const QString &text)
+{
+    return text.section(QLatin1Char('\r'), 0, 0);
+}
+
+QString upperTrimmed(const QString &text)
+{
+    return cp1251::upper(text.trimmed());
+}
+
+// The name a photo is stored under: its own, cut to a length the stored path
+// has room for, keeping its extension. A name that is no file name ("..")
+// becomes "photo", and one without an extension gets the picture's kind
+// (`extension`), which the viewers and the printout go by.
+QString photoFileName(const QString &given, const QString &extension)
+{
+    QString name = storedFileName(given.trimmed());
+    if (QString(name).remove(QLatin1Char('.')).trimmed().isEmpty())
+        name = QStringLiteral("photo");
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QLatin1Char('.') + extension;
+    constexpr int kLongest = 120;
+    if (name.size() > kLongest) {
+        const QString ext = QFileInfo(name).suffix().left(10);
+        name = name.left(kLongest - ext.size() - 1) + QLatin1Char('.') + ext;
+    }
+    return name;
+}
+
+QString listed(const QStringList &lines, int limit)
+{
+    if (limit <= 0 || lines.size() <= limit)
+        return lines.join(QLatin1Char('\r'));
+    return QStringList(lines.mid(0, limit)).join(QLatin1Char('\r')) +
+           QStringLiteral("\r… и ещё %1.").arg(lines.size() - limit);
+}
+
+} // namespace
+
+QString ImportReport::text(int limit) const
+{
+    const QLocale ru(QLocale::Russian);
+    QString t = QStringLiteral("Карточек в файле: %1.\rСохранено: %2.\rПропущено как уже сохранённые: %3.\r"
+                               "Не сохранено из-за ошибок: %4.")
+                    .arg(ru.toString(total), ru.toString(stored), ru.toString(skipped), ru.toString(refused.size()));
+    if (cancelled)
+        t += QStringLiteral("\rИмпорт прерван: карточки до отмены сохранены целиком, оставшиеся (%1) не тронуты.")
+                 .arg(ru.toString(notReached));
+    if (!stopped.isEmpty())
+        t += QStringLiteral("\rИмпорт остановлен (оставшиеся карточки — %1 — не тронуты):\r%2")
+                 .arg(ru.toString(notReached), stopped);
+    if (!refused.isEmpty())
+        t += QStringLiteral("\r\rНе сохранены:\r") + listed(refused, limit) +
+             QStringLiteral("\rИсправьте эти карточки в файле и импортируйте его ещё раз, пропуская уже сохранённые.");
+    if (!notes.isEmpty())
+        t += QStringLiteral("\r\rЗамечания:\r") + listed(notes, limit);
+    return t;
+}
+
+CardImport::CardImport(SharedDb &db, const QString &photoFolder, const QString &scratchFolder)
+    : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder)
+{
+}
+
+bool CardImport::read(const QString &path, const Progress &progress)
+{
+    QFile f;
+    QString why;
+    if (!openRegularFile(f, path, &why)) {
+        m_error = QStringLiteral("Не удалось открыть файл «%1»: %2.").arg(QDir::toNativeSeparators(path), why);
+        return false;
+    }
+    if (f.size() > kLongestFile) {
+        m_error = QStringLiteral("Файл «%1» слишком велик (%2 МБ): программа читает файлы карточек до %3 МБ. "
+                                 "Разделите его на части.")
+                      .arg(QDir::toNativeSeparators(path))
+                      .arg(f.size() >> 20)
+                      .arg(kLongestFile >> 20);
+        return false;
+    }
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        m_error = QStringLiteral("Не удалось прочитать файл «%1»: %2.").arg(QDir::toNativeSeparators(path), f.errorString());
+        return false;
+    }
+    return readBytes(bytes, progress);
+}
+
+bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
+{
+    m_file = readCards(bytes);
+    m_error = m_file.error;
+    m_duplicates.clear();
+    m_problems.clear();
+    if (!m_error.isEmpty())
+        return false;
+    m_baseLengths = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE"));
+    m_accountLengths = db::textColumnLengths(m_db.iRead, QStringLiteral("ACCOUNTS"));
+    for (int i = 0; i < total(); ++i) {
+        if (progress && !progress(i, total()))
+            return false;
+        CardData &card = m_file.cards[i];
+        if (!card.photo.isEmpty())
+            card.photoName = photoFileName(card.photoName, pictureExtension(card.photo));
+        const QString problem = checkCard(card);
+        if (!problem.isEmpty())
+            m_problems.insert(i, refusal(card, problem));
+        else if (looksStored(card))
+            m_duplicates.insert(i);
+    }
+    if (progress)
+        progress(total(), total());
+    return true;
+}
+
+QString CardImport::refusal(const CardData &card, const QString &reason) const
+{
+    const QString name = card.name().isEmpty() ? QStringLiteral("без имени") : QStringLiteral("«%1»").arg(card.name());
+    return QStringLiteral("карточка № %1 %2 (строка %3): %4").arg(card.number).arg(name).arg(card.line).arg(reason);
+}
+
+QString CardImport::checkCard(const CardData &card)
+{
+    if (card.isEmpty())
+        return QStringLiteral("в карточке нет ни имени, ни других данных.");
+    for (const QString &c : cardColumns()) {
+        const QString problem = db::valueProblem(fieldLabel(c), card.card.value(c), m_baseLengths.value(c.toUpper()));
+        if (!problem.isEmpty())
+            return firstPart(problem);
+    }
+    if (card.accounts)
+        for (int k = 0; k < 4; ++k)
+            for (const auto &[column, value] : {std::pair{QStringLiteral("sn%1").arg(k + 1), card.accounts->network[k]},
+                                                std::pair{QStringLiteral("adr%1").arg(k + 1), card.accounts->address[k]}}) {
+                const QString problem =
+                    db::valueProblem(fieldLabel(column), value, m_accountLengths.value(column.toUpper()));
+                if (!problem.isEmpty())
+                    return firstPart(problem);
+            }
+    return QString();
+}
+
+bool CardImport::looksStored(const CardData &card)
+{
+    const CardRecord &c = card.card;
+    const QString fam = c.value(QStringLiteral("fam")).trimmed(), name1 = c.value(QStringLiteral("name1")).trimmed(),
+                  name2 = c.value(QStringLiteral("name2")).trimmed();
+    if (fam.isEmpty() && name1.isEmpty() && name2.isEmpty())
+        return false;
+    QStringList mails;
+    for (const char *m : {"wmail", "hmail"})
+        if (const QString v = c.value(QLatin1String(m)).trimmed().toLower(); !v.isEmpty())
+            mails << v;
+    const QString bdate = c.value(QStringLiteral("bdate"));
+    const bool hasBdate = !bdate.trimmed().isEmpty() && bdate != emptyDate();
+    if (mails.isEmpty() && !hasBdate)
+        return false;
+    db::IBQuery &q = m_db.iRead;
+    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    q.close();
+    q.setSql(sql::selectSamePerson(fam.isEmpty(), name1.isEmpty(), name2.isEmpty()));
+    for (const auto &[param, value] : {std::pair{QStringLiteral("fam"), fam}, std::pair{QStringLiteral("name1"), name1},
+                                       std::pair{QStringLiteral("name2"), name2}})
+        if (q.hasParam(param))
+            q.setParam(param, cp1251::upper(value));
+    q.open();
+    for (; !q.eof(); q.next()) {
+        if (hasBdate && q.asText(QStringLiteral("bdate")) == bdate)
+            return true;
+        for (const char *m : {"wmail", "hmail"})
+            if (mails.contains(q.asText(QLatin1String(m)).trimmed().toLower()))
+                return true;
+    }
+    return false;
+}
+
+void CardImport::addRefValues(const CardRecord &card)
+{
+    RefValues books(m_db);
+    const char *columns[] = {"work", "dep", "post"};
+    for (int i = 0; i < 3; ++i) {
+        const QString value = card.value(QLatin1String(columns[i]));
+        if (value.trimmed().isEmpty())
+            continue;
+        const QString key = QString::number(i) + QLatin1Char(':') + cp1251::upper(value);
+        if (m_knownRefs.contains(key))
+            continue;
+        if (!books.contains(sql::kRefs[i], value))
+            books.add(sql::kRefs[i], value);
+        m_knownRefs.insert(key);
+    }
+}
+
+QString CardImport::summary(const QString &fileName) const
+{
+    const QLocale ru(QLocale::Russian);
+    QString t = QStringLiteral("Файл «%1» (%2): карточек — %3.").arg(fileName, kind(), ru.toString(total()));
+    t += QStringLiteral("\rПохожи на уже сохранённые (те же фамилия, имя и отчество и та же дата рождения или тот же "
+                        "e-mail): %1.")
+             .arg(ru.toString(duplicates()));
+    if (refusals() > 0)
+        t += QStringLiteral("\rНе могут быть сохранены: %1 (причины будут в отчёте).").arg(ru.toString(refusals()));
+    return t;
+}
+
+ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress &progress)
+{
+    ImportReport report;
+    report.total = total();
+    report.notes = m_file.problems;
+    CardStore cards(m_db);
+    PhotoStore photos(m_db, m_photoFolder);
+    // The pictures pass through a folder of their own in the scratch folder.
+    std::unique_ptr<QTemporaryDir> ownScratch;
+    QString scratch = m_scratchFolder;
+    if (scratch.isEmpty() || !QFileInfo(scratch).isDir()) {
+        ownScratch = std::make_unique<QTemporaryDir>();
+        scratch = ownScratch->path();
+    }
+    const QString pictures = QDir(scratch).filePath(QStringLiteral("import"));
+    for (int i = 0; i < total(); ++i) {
+        if (progress && !progress(i, total())) {
+            report.cancelled = true;
+            report.notReached = total() - i;
+            break;
+        }
+        const CardData &card = m_file.cards[i];
+        if (m_problems.contains(i)) {
+            report.refused << m_problems.value(i);
+            continue;
+        }
+        if (m_duplicates.contains(i) && !addDuplicates) {
+            ++report.skipped;
+            continue;
+        }
+        try {
+            const QString stamp = MakeStamp(userId);
+            const qint64 id = cards.insert(card.card, userId, stamp, card.accounts ? &*card.accounts : nullptr);
+            if (!card.photo.isEmpty()) {
+                // A card whose photo cannot be stored is taken back: each card whole or not at all.
+                QString error;
+                QDir().mkpath(pictures);
+                const QString file = QDir(pictures).filePath(card.photoName);
+                QFile::remove(file);
+                QFile out;
+                if (!createNewFile(out, file, &error) || out.write(card.photo) != card.photo.size() || !out.flush()) {
+                    error = QStringLiteral("Не удалось записать фотографию во временную папку «%1»: %2")
+                                .arg(QDir::toNativeSeparators(pictures), error.isEmpty() ? out.errorString() : error);
+                } else {
+                    out.close();
+                    try {
+                        photos.AttachPhoto(id, stamp, file, {scratch, {}});
+                    } catch (const db::DbError &e) {
+                        error = e.text();
+                    }
+                }
+                QFile::remove(file);
+                if (!error.isEmpty()) {
+                    cards.remove(id);
+                    report.refused << refusal(card, QStringLiteral("фотография не сохранена: ") + firstPart(error));
+                    continue;
+                }
+            }
+            addRefValues(card.card);
+            ++report.stored;
+            for (const QString &note : card.notes)
+                report.notes << refusal(card, note);
+        } catch (const db::DbError &e) {
+            if (e.connectionLost()) {
+                report.stopped = e.text();
+                report.notReached = total() - i;
+                break;
+            }
+            report.refused << refusal(card, firstPart(e.text()));
+        }
+    }
+    QDir(pictures).removeRecursively();
+    if (progress && !report.cancelled)
+        progress(total(), total());
+    return report;
+}
+
+} // namespace core

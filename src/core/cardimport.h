@@ -1,0 +1,89 @@
+#pragma once
+// Cards from a vCard or CSV file into the database: first read and checked
+// (how many, which look like cards already stored, which the database cannot
+// hold), then stored one by one, each card whole (its row, accounts, photo
+// and new reference values) or not at all, until the file ends or the user
+// cancels.
+
+#include "cardfile.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+struct SharedDb;
+
+namespace core {
+
+// Told how far the work is (`done` of `total`); a false answer cancels it.
+using Progress = std::function<bool(int done, int total)>;
+
+struct ImportReport
+{
+    int total = 0;   // cards in the file
+    int stored = 0;
+    int skipped = 0; // looked like stored cards and were skipped, as asked
+    QStringList refused; // one line per card not stored, with the reason
+    QStringList notes;   // cards stored with something left out, parts of the file that are no card
+    bool cancelled = false;
+    int notReached = 0; // cards after the cancel
+    QString stopped;    // why the import stopped before the end (the database went away)
+
+    // Every card stored or skipped as asked, none refused, nothing stopped.
+    bool complete() const { return refused.isEmpty() && !cancelled && stopped.isEmpty(); }
+    // The report for the user, in Russian; `limit` lines of each list at most (0: all).
+    QString text(int limit = 0) const;
+};
+
+class CardImport
+{
+public:
+    // Photos go into `photoFolder` as the card window stores them; the
+    // decoded pictures pass through `scratchFolder` on their way.
+    CardImport(SharedDb &db, const QString &photoFolder, const QString &scratchFolder);
+
+    // Reads the file and checks each card against the database. False when
+    // the file cannot be read as cards (error() says why) or the check was cancelled.
+    bool read(const QString &path, const Progress &progress = {});
+    // The same for a file's bytes already in memory.
+    bool readBytes(const QByteArray &bytes, const Progress &progress = {});
+    QString error() const { return m_error; }
+    QString kind() const { return m_file.kind; }
+
+    int total() const { return int(m_file.cards.size()); }
+    // Cards that look like one already stored: the same surname, name and
+    // patronymic (letter case aside) with the same birthday or a common e-mail.
+    int duplicates() const { return int(m_duplicates.size()); }
+    // Cards the database cannot hold as they are, or with nothing in them.
+    int refusals() const { return int(m_problems.size()); }
+    const QList<CardData> &cards() const { return m_file.cards; }
+    bool isDuplicate(int index) const { return m_duplicates.contains(index); }
+    QString problem(int index) const { return m_problems.value(index); }
+
+    // The question before anything is stored: what the file holds.
+    QString summary(const QString &fileName) const;
+
+    // Stores the cards as `userId` (cards that look stored only when
+    // `addDuplicates`), each in its own commit; the progress may cancel
+    // between two cards.
+    ImportReport store(bool addDuplicates, qint64 userId, const Progress &progress = {});
+
+private:
+    QString checkCard(const CardData &card);
+    bool looksStored(const CardData &card);
+    void addRefValues(const CardRecord &card);
+    QString refusal(const CardData &card, const QString &reason) const;
+
+    SharedDb &m_db;
+    QString m_photoFolder, m_scratchFolder;
+    CardFile m_file;
+    QString m_error;
+    QSet<int> m_duplicates;
+    QHash<int, QString> m_problems;
+    QHash<QString, int> m_baseLengths, m_accountLengths;
+    QSet<QString> m_knownRefs; // reference values known to be in their books
+};
+
+} // namespace core

@@ -1,0 +1,177 @@
+#include "exportcards.h"
+
+#include "photos.h"
+#include "safefiles.h"
+
+#include "db/shared.h"
+#include "db/statements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QLocale>
+#include <QSaveFile>
+
+namespace core {
+
+namespace {
+
+// Cards read by one statement.
+constexpr int kSlice = 100;
+
+// The card's photo read from the photo folder; a note when it cannot be.
+void readPhoto(CardData &card, const QString &photoFolder, const QString &fpath)
+{
+    if (fpath.isEmpty())
+        return;
+    const PhotoLocation where = locatePhoto(photoFolder, fpath);
+    QString problem = photoProblem(photoFolder, fpath, where);
+    if (problem.isEmpty()) {
+        QFile f;
+        QString why;
+        if (openRegularFile(f, where.file, &why)) {
+            card.photo = f.readAll();
+            if (f.error() != QFileDevice::NoError)
+                problem = f.errorString();
+        } else {
+            problem = why;
+        }
+    }
+    if (!problem.isEmpty()) {
+        card.photo.clear();
+        card.notes << QStringLiteral("выгружена без фотографии: ") + problem.section(QLatin1Char('\r'), 0, 0);
+        return;
+    }
+    card.photoName = QString(fpath).replace(QLatin1Char('/'), QLatin1Char('\\')).section(QLatin1Char('\\'), -1);
+}
+
+CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, const QString &photoFolder)
+{
+    CardData c;
+    for (const QString &name : cardColumns())
+        c.card.values.insert(name, q.textAt(row, col.value(name)));
+    c.card.sysinfo = q.textAt(row, col.value(QStringLiteral("sysinfo")));
+    c.card.fpath = q.textAt(row, col.value(QStringLiteral("fpath")));
+    if (!q.textAt(row, col.value(QStringLiteral("acc_id"))).isEmpty()) {
+        Accounts a;
+        for (int k = 0; k < 4; ++k) {
+            a.network[k] = q.textAt(row, col.value(QStringLiteral("sn%1").arg(k + 1)));
+            a.address[k] = q.textAt(row, col.value(QStringLiteral("adr%1").arg(k + 1)));
+        }
+        c.accounts = a;
+    }
+    readPhoto(c, photoFolder, c.card.fpath);
+    return c;
+}
+
+// Reads the cards of `ids` (at most kSlice) by their id.
+QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids)
+{
+    db::IBQuery &q = db.iRead;
+    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    q.close();
+    const QString statement = sql::selectCardsWithAccounts(kSlice);
+    if (q.sql() != statement)
+        q.setSql(statement);
+    for (int i = 0; i < kSlice; ++i)
+        q.setParam(QStringLiteral("id%1").arg(i + 1), i < ids.size() ? ids[i] : qint64(-1));
+    q.open();
+    q.last();
+    QHash<QString, int> col;
+    for (const QString &name : cardColumns() + QStringList{QStringLiteral("sysinfo"), QStringLiteral("fpath"),
+                                                            QStringLiteral("acc_id"), QStringLiteral("sn1"),
+                                                            QStringLiteral("sn2"), QStringLiteral("sn3"),
+                                                            QStringLiteral("sn4"), QStringLiteral("adr1"),
+                                                            QStringLiteral("adr2"), QStringLiteral("adr3"),
+                                                            QStringLiteral("adr4")})
+        col.insert(name, q.fieldIndex(name));
+    const int idCol = q.fieldIndex(QStringLiteral("pk_id"));
+    QHash<qint64, CardData> out;
+    for (int r = 0; r < q.recordCount(); ++r)
+        out.insert(q.intAt(r, idCol), cardOf(q, r, col, photoFolder));
+    return out;
+}
+
+} // namespace
+
+QString ExportReport::text(const QString &path, int limit) const
+{
+    const QLocale ru(QLocale::Russian);
+    if (!error.isEmpty())
+        return error;
+    if (cancelled)
+        return QStringLiteral("Экспорт прерван, файл «%1» не записан.").arg(QDir::toNativeSeparators(path));
+    QString t = QStringLiteral("Выгружено карточек: %1.\rФайл: %2").arg(ru.toString(written), QDir::toNativeSeparators(path));
+    if (gone > 0)
+        t += QStringLiteral("\rУдалены другим пользователем во время выгрузки: %1.").arg(ru.toString(gone));
+    if (!notes.isEmpty()) {
+        t += QStringLiteral("\r\rЗамечания:\r");
+        if (limit > 0 && notes.size() > limit)
+            t += QStringList(notes.mid(0, limit)).join(QLatin1Char('\r')) +
+                 QStringLiteral("\r… и ещё %1.").arg(notes.size() - limit);
+        else
+            t += notes.join(QLatin1Char('\r'));
+    }
+    return t;
+}
+
+std::optional<CardData> loadCardData(SharedDb &db, const QString &photoFolder, qint64 id)
+{
+    QHash<qint64, CardData> one = readSlice(db, photoFolder, {id});
+    if (!one.contains(id))
+        return std::nullopt;
+    return one.take(id);
+}
+
+ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
+                         const QString &path, const Progress &progress)
+{
+    ExportReport report;
+    report.total = int(ids.size());
+    QSaveFile file(path);
+    const auto failed = [&](const QString &why) {
+        report.error = QStringLiteral("Не удалось записать файл «%1»: %2.\rФайл не изменён.")
+                           .arg(QDir::toNativeSeparators(path), why);
+        file.cancelWriting();
+        return report;
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(file.errorString());
+    if (format == CardFormat::Csv && file.write(csvHeader()) < 0)
+        return failed(file.errorString());
+    for (qsizetype from = 0; from < ids.size(); from += kSlice) {
+        const QList<qint64> slice = ids.mid(from, kSlice);
+        const QHash<qint64, CardData> cards = readSlice(db, photoFolder, slice);
+        for (qsizetype i = 0; i < slice.size(); ++i) {
+            if (progress && !progress(int(from + i), report.total)) {
+                report.cancelled = true;
+                file.cancelWriting();
+                return report;
+            }
+            const auto it = cards.constFind(slice[i]);
+            if (it == cards.constEnd()) {
+                ++report.gone;
+                continue;
+            }
+            CardData card = *it;
+            card.number = int(from + i + 1);
+            const QByteArray bytes = format == CardFormat::Csv ? csvRowOf(card) : vcardOf(card, format);
+            if (file.write(bytes) != bytes.size())
+                return failed(file.errorString());
+            ++report.written;
+            for (const QString &note : card.notes)
+                report.notes << QStringLiteral("«%1»: %2").arg(card.name(), note);
+        }
+    }
+    if (!file.commit()) {
+        report.written = 0;
+        report.error = QStringLiteral("Не удалось записать файл «%1»: %2.\rФайл не изменён.")
+                           .arg(QDir::toNativeSeparators(path), file.errorString());
+        return report;
+    }
+    if (progress)
+        progress(report.total, report.total);
+    return report;
+}
+
+} // namespace core

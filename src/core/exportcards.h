@@ -1,0 +1,40 @@
+#pragma once
+// Stored cards out to one vCard or CSV file, with their photos, read in
+// slices so that a large card index never sits in memory whole. The file
+// appears only once it is complete: a failed or cancelled export leaves an
+// older file of that name as it was.
+
+#include "cardfile.h"
+#include "cardimport.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct SharedDb;
+
+namespace core {
+
+struct ExportReport
+{
+    int total = 0;   // cards asked for
+    int written = 0; // cards in the file
+    int gone = 0;    // deleted by a colleague meanwhile
+    QStringList notes; // cards written without their photo, and why
+    bool cancelled = false;
+    QString error; // why no file was written
+
+    bool complete() const { return error.isEmpty() && !cancelled && written + gone == total; }
+    // The report for the user, in Russian; `limit` note lines at most (0: all).
+    QString text(const QString &path, int limit = 0) const;
+};
+
+// The cards of `ids` (the list's, in its order) written to `path` in `format`.
+ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
+                         const QString &path, const Progress &progress = {});
+
+// One stored card as a file holds it, its photo read from `photoFolder`;
+// nothing when it does not exist.
+std::optional<CardData> loadCardData(SharedDb &db, const QString &photoFolder, qint64 id);
+
+} // namespace core

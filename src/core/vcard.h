@@ -1,0 +1,71 @@
+#pragma once
+// vCard files line by line: the content lines of versions 2.1, 3.0 and 4.0
+// as address books write them (folded lines, quoted-printable values with
+// soft line breaks, character sets, base64 and data: values, grouped
+// properties, parameters in every spelling), and the lines this program
+// writes (UTF-8, folded at 75 octets, never inside a character).
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace vcard {
+
+struct Property
+{
+    QString group; // "item1" of item1.TEL; empty when none
+    QString name;  // upper case: TEL, X-SOCIALPROFILE
+    // Every parameter, its name upper-cased (a bare 2.1 parameter such as
+    // WORK is a TYPE, QUOTED-PRINTABLE or BASE64 an ENCODING), its value
+    // without quotes; a list value (TYPE=work,voice) stays one text.
+    QList<QPair<QString, QString>> params;
+    QString value;     // the text value, decoded to characters, escapes kept
+    QByteArray binary; // a base64 value (ENCODING=b or a data: URI), decoded
+    QString mediaType; // of a data: URI or a TYPE=JPEG photo, when told
+    int line = 0;      // where the property begins in the file, from 1
+
+    // The values of parameters of that name.
+    QStringList paramValues(const QString &name) const;
+    // Whether a TYPE (in any spelling: TYPE=a,b, TYPE="a,b", repeated,
+    // bare 2.1 parameters) says `type`, without regard to letter case.
+    bool hasType(const QString &type) const;
+    // Every TYPE value, lower-cased, one by one.
+    QStringList types() const;
+};
+
+struct Card
+{
+    QList<Property> properties;
+    QString version; // as the VERSION line says
+    int line = 0;    // of its BEGIN line
+};
+
+struct Parsed
+{
+    QList<Card> cards;
+    // Text outside any card, a card never ended: told in Russian with its line.
+    QStringList problems;
+};
+
+// Whether the data look like vCards (a BEGIN:VCARD line before anything else of substance).
+bool looksLikeVCard(const QByteArray &data);
+// Reads every card of a file's bytes.
+Parsed parse(const QByteArray &data);
+
+// A text value with its escapes undone: \n and \N a line break (CR LF, as
+// stored), \, \; \: \\ the character itself.
+QString unescape(const QString &value);
+// A structured value (N, ORG, ADR) split at the unescaped `separator`, each
+// component unescaped.
+QStringList components(const QString &value, QChar separator = QLatin1Char(';'));
+
+// ------------------------------------------------------------------ writing
+
+// A text escaped for a value: backslash, comma, semicolon, line breaks.
+QString escape(const QString &text);
+// One content line, UTF-8, folded at 75 octets, ending with CR LF.
+QByteArray contentLine(const QString &nameAndParams, const QString &value);
+
+} // namespace vcard

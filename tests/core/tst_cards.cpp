@@ -1,0 +1,484 @@
+// Cards out to vCard and CSV files and back in: the demo cards and odd ones
+// make the round trip whole, files as other address books write them are
+// read field by field, what the database cannot hold is refused and told,
+// duplicates are found, a cancel keeps every stored card whole, and a peer
+// library reads what the program writes.
+
+#include "core/cardfile.h"
+#include "core/cardimport.h"
+#include "core/cardstore.h"
+#include "core/contactlist.h"
+#include "core/exportcards.h"
+#include "core/photos.h"
+#include "core/refvalues.h"
+#include "db/cp1251.h"
+#include "demo.h"
+#include "testdb.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringDecoder>
+#include <QtTest>
+
+namespace {
+
+const QString kData = QStringLiteral(ZENTRAX_TEST_DATA "/cards/");
+
+// A database with its photo folder and scratch folder.
+struct Db : testdb::SharedFixture
+{
+    QString photos = dir.filePath(QStringLiteral("files"));
+    QString scratch = dir.filePath(QStringLiteral("temp"));
+    Db()
+    {
+        QDir().mkpath(photos);
+        QDir().mkpath(scratch);
+    }
+    core::CardImport importer() { return core::CardImport(s, photos, scratch); }
+};
+
+// A stored card, read as the card window reads it, with its photo's bytes.
+struct Stored
+{
+    core::CardRecord card;
+    std::optional<core::Accounts> accounts;
+    QByteArray photo;
+    QString photoName;
+};
+
+Stored stored(Db &d, qint64 id)
+{
+    core::CardStore store(d.s);
+    Stored out;
+    out.card = store.load(id).value();
+    out.accounts = store.loadAccounts(id);
+    if (!out.card.fpath.isEmpty()) {
+        QFile f(core::photoFile(d.photos, out.card.fpath));
+        if (f.open(QIODevice::ReadOnly))
+            out.photo = f.readAll();
+        out.photoName = out.card.fpath.section(QLatin1Char('\\'), -1);
+    }
+    return out;
+}
+
+QList<qint64> ids(Db &d)
+{
+    QList<qint64> out;
+    testdb::Peek peek(d.path);
+    peek.q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY pk_id"));
+    peek.q.open();
+    for (; !peek.q.eof(); peek.q.next())
+        out << peek.q.asInt(0);
+    peek.t.commit();
+    return out;
+}
+
+QByteArray jpegBytes(int size)
+{
+    QByteArray b("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11);
+    for (int i = 0; b.size() < size; ++i)
+        b += char((i * 37 + i / 7) & 0xFF);
+    return b;
+}
+
+void attach(Db &d, qint64 id, const QByteArray &bytes, const QString &name)
+{
+    const QString file = QDir(d.dir.path()).filePath(name);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    core::PhotoStore(d.s, d.photos).AttachPhoto(id, core::PhotoStore(d.s, d.photos).stamp(id), file);
+}
+
+// The demo cards and a few that test every escape, form and limit.
+void fillSource(Db &d)
+{
+    demo::addCards(d.s.IBDbase, d.s.IBTrans, 40, 1);
+    core::CardStore store(d.s);
+    core::CardRecord odd = core::emptyCard();
+    auto set = [&odd](const char *c, const QString &v) { odd.values[QLatin1String(c)] = v; };
+    set("fam", QStringLiteral("О'Брайен; \"Тест\", \\слэш"));
+    set("name1", QStringLiteral("Анна-Мария"));
+    set("work", QStringLiteral("ООО «Рога, копыта; и Ко»"));
+    set("dep", QStringLiteral("Отдел\\Сектор"));
+    set("post", QStringLiteral("Зам. директора, по науке"));
+    set("bdate", QStringLiteral("29.02.    "));
+    set("wtel", QStringLiteral("+7 (495) 000-00-00 доб. 1;2"));
+    set("hmail", QStringLiteral("anna,maria@example.ru"));
+    set("hskype", QStringLiteral("live:.cid.12ab"));
+    set("ps", QStringLiteral("45 01"));
+    set("vdate2", QStringLiteral("01.01.2030"));
+    set("smok", QStringLiteral("1"));
+    set("sport", QStringLiteral("1"));
+    set("rem", QStringLiteral("Строка 1\r\nСтрока 2, с запятой; и точкой с запятой\r\n\\конец\r\n"));
+    set("other", QStringLiteral("Прочее: «ёлка» \u2116 5\r\nещё\u00A0строка\tс табуляцией"));
+    core::Accounts acc;
+    const QString nets[] = {QStringLiteral("2 ..."), QStringLiteral("VK"), QStringLiteral("Linkedln"),
+                            QStringLiteral("Сайт, личный")};
+    const QString addresses[] = {QString(), QStringLiteral("https://vk.com/x?a=1,b=2;c"), QString(),
+                                 QStringLiteral("https://a.b/c d")};
+    for (int k = 0; k < 4; ++k) {
+        acc.network[k] = nets[k];
+        acc.address[k] = addresses[k];
+    }
+    const qint64 oddId = store.insert(odd, 1, QStringLiteral("1_01012026_100000"), &acc);
+    attach(d, oddId, jpegBytes(3000), QStringLiteral("фото Анны.jpg"));
+
+    core::CardRecord raw = core::emptyCard();
+    raw.values[QStringLiteral("fam")] = QStringLiteral("Сырцов");
+    raw.values[QStringLiteral("bdate")] = QStringLiteral("весна 1970");
+    raw.values[QStringLiteral("pdate1")] = QStringLiteral("1 .03.2001");
+    // A byte Windows-1251 leaves unassigned, written by another program, goes back as it came.
+    raw.values[QStringLiteral("rem")] = QStringLiteral("байт \uF798 другой программы");
+    raw.values[QStringLiteral("work")] = QString(250, QChar(u'Ж'));
+    raw.values[QStringLiteral("other")] = QString(9000, QChar(u'ю'));
+    const qint64 rawId = store.insert(raw, 1, QStringLiteral("1_01012026_100001"), nullptr);
+    attach(d, rawId, QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA"
+                                            "60e6kgAAAABJRU5ErkJggg=="),
+           QStringLiteral("снимок.png"));
+}
+
+core::CardFormat formatOf(const QString &name)
+{
+    return name == QLatin1String("csv")      ? core::CardFormat::Csv
+           : name == QLatin1String("vcard3") ? core::CardFormat::VCard3
+                                             : core::CardFormat::VCard4;
+}
+
+QString describe(const Stored &s)
+{
+    QStringList parts;
+    for (const QString &c : core::cardColumns())
+        parts << c + QLatin1Char('=') + s.card.value(c);
+    return parts.join(QLatin1Char('|'));
+}
+
+} // namespace
+
+class TestCards : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testdb::init(); }
+
+    // Every card exported and imported into an empty database comes back
+    // equal, field by field, accounts and photos byte for byte; the new
+    // work places, departments and posts are in their books.
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("vCard 4.0") << QStringLiteral("vcard");
+        QTest::newRow("vCard 3.0") << QStringLiteral("vcard3");
+        QTest::newRow("CSV") << QStringLiteral("csv");
+    }
+    void roundTrip()
+    {
+        QFETCH(QString, format);
+        Db src;
+        fillSource(src);
+        const QList<qint64> order = core::listIds(src.s.iRead, ListFilter{}, ListSort::Name);
+        QCOMPARE(order.size(), 42);
+        const QString file = src.dir.filePath(QStringLiteral("cards.out"));
+        const core::ExportReport out = core::exportCards(src.s, src.photos, order, formatOf(format), file);
+        QVERIFY2(out.complete(), qPrintable(out.text(file)));
+        QCOMPARE(out.written, 42);
+
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (format == QLatin1String("csv")) {
+            QVERIFY(bytes.startsWith("\xEF\xBB\xBF\xD0\xA4"));
+        } else {
+            // Folded at 75 octets, never inside a character.
+            for (const QByteArray &line : bytes.split('\n')) {
+                QVERIFY2(line.size() <= 76, line.constData());
+                QStringDecoder utf8(QStringDecoder::Utf8);
+                const QString decoded = utf8.decode(line);
+                QVERIFY2(!utf8.hasError(), line.constData());
+            }
+        }
+
+        Db dst;
+        core::CardImport in = dst.importer();
+        QVERIFY2(in.readBytes(bytes), qPrintable(in.error()));
+        QCOMPARE(in.total(), 42);
+        QCOMPARE(in.duplicates(), 0);
+        QCOMPARE(in.refusals(), 0);
+        const core::ImportReport report = in.store(false, 5);
+        QVERIFY2(report.complete(), qPrintable(report.text()));
+        QCOMPARE(report.stored, 42);
+
+        const QList<qint64> copies = ids(dst);
+        QCOMPARE(copies.size(), 42);
+        QSet<QString> works;
+        for (int i = 0; i < 42; ++i) {
+            const Stored a = stored(src, order[i]), b = stored(dst, copies[i]);
+            QCOMPARE(describe(b), describe(a));
+            QCOMPARE(b.accounts.has_value(), a.accounts.has_value());
+            if (a.accounts)
+                QVERIFY(*b.accounts == *a.accounts);
+            QCOMPARE(b.photo, a.photo);
+            QCOMPARE(b.photoName, a.photoName);
+            if (!a.card.value(QStringLiteral("work")).isEmpty())
+                works.insert(cp1251::upper(a.card.value(QStringLiteral("work"))));
+        }
+        QSet<QString> book;
+        for (const QString &w : core::RefValues(dst.s).list(sql::Ref::Organization))
+            book.insert(cp1251::upper(w));
+        QCOMPARE(book, works);
+    }
+
+    // Files as address books write them, read into the database field by
+    // field; the cards a database cannot hold are refused with the card,
+    // the field and the character or length named, and nothing of them stored.
+    void handWritten_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *n : {"v21_phone.vcf", "v30_address_book.vcf", "v40_folded.vcf", "csv_english_pairs.csv",
+                              "csv_russian_1251.csv", "csv_birth_parts.csv", "refused.vcf", "photo_names.vcf"})
+            QTest::newRow(n) << QString::fromLatin1(n);
+    }
+    void handWritten()
+    {
+        QFETCH(QString, name);
+        QFile expectedFile(kData + name.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".json"));
+        QVERIFY(expectedFile.open(QIODevice::ReadOnly));
+        const QJsonObject expected = QJsonDocument::fromJson(expectedFile.readAll()).object();
+        const QJsonArray cards = expected.value(QStringLiteral("cards")).toArray();
+        const QJsonArray refused = expected.value(QStringLiteral("refused")).toArray();
+
+        Db d;
+        core::CardImport in = d.importer();
+        QVERIFY2(in.read(kData + name), qPrintable(in.error()));
+        QCOMPARE(in.kind(), expected.value(QStringLiteral("kind")).toString());
+        const core::ImportReport report = in.store(true, 1);
+        QCOMPARE(report.stored, cards.size());
+        QCOMPARE(report.refused.size(), refused.size());
+        for (int i = 0; i < refused.size(); ++i)
+            QVERIFY2(report.refused[i].startsWith(refused[i].toString()), qPrintable(report.refused[i]));
+
+        const QList<qint64> stored_ = ids(d);
+        QCOMPARE(stored_.size(), cards.size());
+        const core::CardRecord blank = core::emptyCard();
+        for (int i = 0; i < cards.size(); ++i) {
+            const QJsonObject want = cards[i].toObject();
+            const Stored got = stored(d, stored_[i]);
+            for (const QString &c : core::cardColumns())
+                QCOMPARE(c + QLatin1Char('=') + got.card.value(c),
+                         c + QLatin1Char('=') + want.value(c).toString(blank.value(c)));
+            const QJsonArray acc = want.value(QStringLiteral("accounts")).toArray();
+            QCOMPARE(got.accounts.has_value(), !acc.isEmpty());
+            for (int k = 0; k < acc.size(); ++k) {
+                QCOMPARE(got.accounts->network[k], acc[k].toArray()[0].toString());
+                QCOMPARE(got.accounts->address[k], acc[k].toArray()[1].toString());
+            }
+            QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(got.photo, QCryptographicHash::Md5).toHex()),
+                     want.value(QStringLiteral("photo")).toString(
+                         QString::fromLatin1(QCryptographicHash::hash({}, QCryptographicHash::Md5).toHex())));
+            QCOMPARE(got.photoName, want.value(QStringLiteral("photoName")).toString());
+        }
+        // Nothing was ever stored with a "?" standing for a character.
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base WHERE fam || name1 || work CONTAINING '?'")), 0);
+    }
+
+    // A card looks stored when the full name matches (letter case aside)
+    // with the same birthday or a common e-mail; it is skipped or added as asked.
+    void duplicates_data()
+    {
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<bool>("duplicate");
+        const QString head = QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\n");
+        QTest::newRow("same birthday") << head + QStringLiteral("N:ИВАНОВ;иван;Иванович\r\nBDAY:1970-02-01\r\n") << true;
+        QTest::newRow("common e-mail") << head + QStringLiteral("N:Иванов;Иван;Иванович\r\nEMAIL:x@y.ru\r\nEMAIL:IVAN@corp.RU\r\n")
+                                       << true;
+        QTest::newRow("another birthday") << head + QStringLiteral("N:Иванов;Иван;Иванович\r\nBDAY:1971-02-01\r\n") << false;
+        QTest::newRow("another patronymic") << head + QStringLiteral("N:Иванов;Иван;Петрович\r\nBDAY:1970-02-01\r\n")
+                                            << false;
+        QTest::newRow("name alone") << head + QStringLiteral("N:Иванов;Иван;Иванович\r\n") << false;
+    }
+    void duplicates()
+    {
+        QFETCH(QString, card);
+        QFETCH(bool, duplicate);
+        Db d;
+        core::CardRecord r = core::emptyCard();
+        r.values[QStringLiteral("fam")] = QStringLiteral("Иванов");
+        r.values[QStringLiteral("name1")] = QStringLiteral("Иван");
+        r.values[QStringLiteral("name2")] = QStringLiteral("Иванович");
+        r.values[QStringLiteral("bdate")] = QStringLiteral("01.02.1970");
+        r.values[QStringLiteral("wmail")] = QStringLiteral("ivan@corp.ru");
+        core::CardStore(d.s).insert(r, 1, QStringLiteral("1_1"), nullptr);
+        const QByteArray file = (card + QStringLiteral("END:VCARD\r\n")).toUtf8();
+        core::CardImport in = d.importer();
+        QVERIFY(in.readBytes(file));
+        QCOMPARE(in.duplicates(), duplicate ? 1 : 0);
+        const core::ImportReport skipping = in.store(false, 1);
+        QCOMPARE(skipping.skipped, duplicate ? 1 : 0);
+        QCOMPARE(skipping.stored, duplicate ? 0 : 1);
+        if (duplicate) {
+            core::CardImport again = d.importer();
+            QVERIFY(again.readBytes(file));
+            QCOMPARE(again.store(true, 1).stored, 1);
+        }
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 2);
+    }
+
+    // A second import of the same file finds every card stored by the first.
+    void secondImportFindsAll()
+    {
+        Db d;
+        for (int pass = 0; pass < 2; ++pass) {
+            core::CardImport in = d.importer();
+            QVERIFY(in.read(kData + QStringLiteral("v30_address_book.vcf")));
+            QCOMPARE(in.duplicates(), pass == 0 ? 0 : 2);
+            in.store(false, 1);
+        }
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 2);
+    }
+
+    // Cancelled in the middle: the cards stored before stay, each with its
+    // photo; the rest are not touched.
+    void cancelKeepsCardsWhole()
+    {
+        QByteArray file;
+        for (int i = 0; i < 10; ++i)
+            file += QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Карточка%1;Имя;;;\r\nORG:Фирма %1\r\n"
+                                   "PHOTO;ENCODING=b;TYPE=JPEG:%2\r\nEND:VCARD\r\n")
+                        .arg(i)
+                        .arg(QString::fromLatin1(jpegBytes(2000 + i).toBase64()))
+                        .toUtf8();
+        Db d;
+        core::CardImport in = d.importer();
+        QVERIFY(in.readBytes(file));
+        const core::ImportReport report = in.store(false, 1, [](int done, int) { return done < 4; });
+        QVERIFY(report.cancelled);
+        QCOMPARE(report.stored, 4);
+        QCOMPARE(report.notReached, 6);
+        const QList<qint64> stored_ = ids(d);
+        QCOMPARE(stored_.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const Stored s = stored(d, stored_[i]);
+            QCOMPARE(s.card.value(QStringLiteral("fam")), QStringLiteral("Карточка%1").arg(i));
+            QCOMPARE(s.photo, jpegBytes(2000 + i));
+        }
+        QCOMPARE(core::RefValues(d.s).list(sql::Ref::Organization).size(), 4);
+        QVERIFY(QDir(d.scratch).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    }
+
+    // zentrax-cards: a user with full rights exports and imports, photos
+    // into the program folder's stamp folders; the exit status tells whether
+    // every card was stored, or some skipped as asked.
+    void commandLine()
+    {
+        Db d;
+        // A copy of the tool in a program folder of its own, which it finds by its path.
+        const QDir program(d.dir.filePath(QStringLiteral("program")));
+        QVERIFY(QDir().mkpath(program.path()));
+        QVERIFY(QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-cards"), program.filePath(QStringLiteral("zentrax-cards"))));
+        QVERIFY(QFile::link(QStringLiteral(ZENTRAX_PROGRAM_DIR "/firebird"), program.filePath(QStringLiteral("firebird"))));
+        testdb::addUser(d.path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"), QStringLiteral("full"));
+        testdb::addUser(d.path, QStringLiteral("Чтец"), QStringLiteral("reader"), QStringLiteral("pw"), QStringLiteral("read"));
+        const auto run = [&](const QString &password, const QStringList &args, QString *out = nullptr,
+                             QString *err = nullptr) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("ZENTRAX_PASSWORD"), password);
+            p.setProcessEnvironment(env);
+            p.start(program.filePath(QStringLiteral("zentrax-cards")), args + QStringList{QStringLiteral("--database"), d.path});
+            p.waitForFinished(120000);
+            if (out)
+                *out = QString::fromUtf8(p.readAllStandardOutput());
+            if (err)
+                *err = QString::fromUtf8(p.readAllStandardError());
+            return p.exitCode();
+        };
+        const QString file = kData + QStringLiteral("v30_address_book.vcf");
+        const QStringList asAdmin = {QStringLiteral("--user"), QStringLiteral("admin")};
+        QString out;
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 0);
+        QVERIFY2(out.contains(QStringLiteral("Сохранено: 2.")), qPrintable(out));
+        const QString fpath = d.value(QStringLiteral("SELECT fpath FROM base WHERE fpath <> ''"));
+        QCOMPARE(fpath.section(QLatin1Char('\\'), -1), QStringLiteral("photo.png"));
+        QVERIFY(QFile::exists(core::photoFile(program.filePath(QStringLiteral("files")), fpath)));
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 3);
+        QVERIFY2(out.contains(QStringLiteral("Пропущено как уже сохранённые: 2.")), qPrintable(out));
+        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--add-duplicates"),
+                                            QStringLiteral("--user"), QStringLiteral("admin"), file}),
+                 0);
+        QCOMPARE(run(QStringLiteral("wrong"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}), 1);
+        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--user"), QStringLiteral("reader"), file}), 1);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 4);
+        const QString csv = d.dir.filePath(QStringLiteral("out.csv"));
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("export"), QStringLiteral("--format"),
+                                                       QStringLiteral("csv"), QStringLiteral("--search"),
+                                                       QStringLiteral("кузн")} + asAdmin + QStringList{csv},
+                     &out),
+                 0);
+        QVERIFY2(out.startsWith(QStringLiteral("Выгружено карточек: 2.")), qPrintable(out));
+        // A mistake in the call is named in Russian, and nothing is written.
+        QFile::remove(csv);
+        QString err;
+        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("pdf"),
+                                            QStringLiteral("--user"), QStringLiteral("admin"), csv},
+                     nullptr, &err),
+                 2);
+        QVERIFY2(err.contains(QStringLiteral("неизвестный формат «pdf»")), qPrintable(err));
+        QVERIFY(!QFile::exists(csv));
+    }
+
+    // A vCard library that other programs use reads the program's vCard
+    // 3.0 and 4.0 files: every card's name, phones, e-mails and photo.
+    void peerReadsExport_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("vCard 4.0") << QStringLiteral("vcard");
+        QTest::newRow("vCard 3.0") << QStringLiteral("vcard3");
+    }
+    void peerReadsExport()
+    {
+        QFETCH(QString, format);
+        const QString python = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                                  : QStringLiteral("python3");
+        Db src;
+        fillSource(src);
+        const QList<qint64> order = core::listIds(src.s.iRead, ListFilter{}, ListSort::Name);
+        const QString file = src.dir.filePath(QStringLiteral("cards.vcf"));
+        QVERIFY(core::exportCards(src.s, src.photos, order, formatOf(format), file).complete());
+        QProcess peer;
+        peer.start(python, {kData + QStringLiteral("peer_read.py"), file});
+        QVERIFY(peer.waitForFinished(60000));
+        if (peer.exitCode() == 77 || peer.error() == QProcess::FailedToStart)
+            QSKIP("Python's vobject library (Debian package python3-vobject) is not installed: the peer check is skipped.");
+        QVERIFY2(peer.exitCode() == 0, peer.readAllStandardError().constData());
+        const QJsonArray cards = QJsonDocument::fromJson(peer.readAllStandardOutput()).array();
+        QCOMPARE(cards.size(), order.size());
+        for (int i = 0; i < order.size(); ++i) {
+            const Stored s = stored(src, order[i]);
+            const QJsonObject c = cards[i].toObject();
+            const auto v = [&s](const char *col) { return s.card.value(QLatin1String(col)); };
+            QCOMPARE(c.value(QStringLiteral("n")).toArray(), (QJsonArray{v("fam"), v("name1"), v("name2")}));
+            QStringList tels, mails;
+            for (const char *col : {"wtel", "htel", "wmob", "hmob"})
+                if (!v(col).isEmpty())
+                    tels << v(col);
+            for (const char *col : {"wmail", "hmail"})
+                if (!v(col).isEmpty())
+                    mails << v(col);
+            tels.sort();
+            mails.sort();
+            QCOMPARE(c.value(QStringLiteral("tel")).toVariant().toStringList(), tels);
+            QCOMPARE(c.value(QStringLiteral("email")).toVariant().toStringList(), mails);
+            QCOMPARE(c.value(QStringLiteral("photo")).toInt(), int(s.photo.size()));
+        }
+    }
+};
+
+QTEST_MAIN(TestCards)
+#include "tst_cards.moc"

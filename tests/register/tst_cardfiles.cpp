@@ -1,0 +1,153 @@
+// The main window's import and export of card files: the menu items, the
+// question before anything is stored, the report, and the choice between
+// the list's cards and the selected one.
+
+#include "app/messages.h"
+#include "app/filedialog.h"
+#include "core/listmodel.h"
+#include "core/refvalues.h"
+#include "register/mainwindow.h"
+#include "uitest.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QtTest>
+
+using uitest::find;
+using uitest::Program;
+
+namespace {
+
+const QString kFile = QStringLiteral(ZENTRAX_TEST_DATA "/cards/v30_address_book.vcf");
+
+struct Fixture
+{
+    explicit Fixture(const QString &level = QStringLiteral("full"))
+    {
+        // The file's first card is stored already (same name and e-mail).
+        p.addCard({{"fam", "Кузнецов"}, {"name1", "Дмитрий"}, {"name2", "Олегович"}, {"wmail", "dima@mail.ru"},
+                   {"work", "Р"}, {"post", "П"}, {"wtel", "1"}, {"dep", ""}});
+        p.addCard({{"fam", "Абрамов"}, {"name1", "Ян"}, {"name2", ""}, {"wmail", "a@b.ru"}, {"work", "Р"},
+                   {"post", "П"}, {"wtel", "2"}, {"dep", ""}});
+        p.createWindows();
+        p.loginDirect(QStringLiteral("tester"), level);
+        mf = p.mf;
+        mf->FillList();
+        msg::takeShown();
+    }
+    void trigger(const char *action) { find<QAction>(mf, QLatin1String(action))->trigger(); }
+    Program p;
+    TMF *mf = nullptr;
+};
+
+} // namespace
+
+class TestCardFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The two items stand in the "База данных" menu.
+    void menuItems()
+    {
+        Fixture f;
+        for (const auto &[name, text] : {std::pair{"N21", "Импорт карточек..."}, std::pair{"N22", "Экспорт карточек..."}}) {
+            QAction *a = find<QAction>(f.mf, QLatin1String(name));
+            QCOMPARE(a->text(), QString::fromUtf8(text));
+            QStringList menus;
+            for (QObject *o : a->associatedObjects())
+                if (auto *m = qobject_cast<QMenu *>(o))
+                    menus << m->title();
+            QCOMPARE(menus, QStringList{QStringLiteral("База данных")});
+        }
+    }
+
+    // The user is asked, with the file's figures, before anything is
+    // stored; the answer decides the cards that look stored already.
+    void importAsksFirst_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("cards");
+        QTest::newRow("skip the stored one") << 0 << 3;
+        QTest::newRow("add it as well") << 1 << 4;
+        QTest::newRow("cancel") << 2 << 2;
+    }
+    void importAsksFirst()
+    {
+        QFETCH(int, answer);
+        QFETCH(int, cards);
+        Fixture f;
+        filedlg::script({kFile});
+        msg::scriptChoices({answer});
+        f.trigger("N21");
+        const QList<msg::Shown> shown = msg::takeShown();
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(shown[0].buttons, msg::Buttons::Choice);
+        QVERIFY2(shown[0].text.contains(QStringLiteral("карточек — 2")), qPrintable(shown[0].text));
+        QVERIFY(shown[0].text.contains(QStringLiteral("e-mail): 1.")));
+        QCOMPARE(shown[0].choices, (QStringList{QStringLiteral("Пропустить похожие"), QStringLiteral("Добавить все"),
+                                                QStringLiteral("Отмена")}));
+        QCOMPARE(f.mf->model()->cardCount(), cards);
+        if (answer == 2) {
+            QCOMPARE(shown.size(), 1);
+            return;
+        }
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown[1].text.contains(QStringLiteral("Сохранено: %1.").arg(cards - 2)), qPrintable(shown[1].text));
+        // The added card's work place went into its book; a skipped card's did not.
+        QCOMPARE(core::RefValues(f.mf->db).contains(sql::Ref::Organization, QStringLiteral("АО «Техносфера»")),
+                 answer == 1);
+    }
+
+    // Importing is for users with full rights, as a new card is.
+    void readOnlyUserCannotImport()
+    {
+        Fixture f(QStringLiteral("read"));
+        filedlg::script({kFile});
+        f.trigger("N21");
+        QCOMPARE(msg::takeShown().value(0).text, QStringLiteral("Недостаточно прав"));
+        QCOMPARE(filedlg::asked(), 0);
+        QCOMPARE(f.mf->model()->cardCount(), 2);
+    }
+
+    // The export asks for the list's cards or the selected one, and writes
+    // the type chosen in the save dialog.
+    void exportListOrSelected_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("begins");
+        QTest::addColumn<int>("cards");
+        QTest::newRow("the list as vCard 3.0") << 0 << int(filedlg::CardsType::VCard3) << "BEGIN:VCARD" << 2;
+        QTest::newRow("the selected one as CSV") << 1 << int(filedlg::CardsType::Csv) << "\xEF\xBB\xBF" << 1;
+    }
+    void exportListOrSelected()
+    {
+        QFETCH(int, answer);
+        QFETCH(int, type);
+        QFETCH(QString, begins);
+        QFETCH(int, cards);
+        Fixture f;
+        f.mf->selectRow(1); // Кузнецов, after Абрамов
+        const QString path = f.p.root.filePath(QStringLiteral("out"));
+        msg::scriptChoices({answer});
+        filedlg::scriptSave(path, filedlg::CardsType(type));
+        f.trigger("N22");
+        const QList<msg::Shown> shown = msg::takeShown();
+        QCOMPARE(shown.size(), 2);
+        QVERIFY(shown[0].text.contains(QStringLiteral("(«Кузнецов Дмитрий Олегович»)")));
+        QVERIFY2(shown[1].text.startsWith(QStringLiteral("Выгружено карточек: %1.").arg(cards)), qPrintable(shown[1].text));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        const QByteArray bytes = out.readAll();
+        QVERIFY(bytes.startsWith(begins.toUtf8()));
+        QCOMPARE(bytes.count("Кузнецов"), 2 - answer); // the N and FN lines of a vCard, one CSV cell
+        QCOMPARE(bytes.contains("Абрамов"), answer == 0);
+        if (type == int(filedlg::CardsType::VCard3))
+            QCOMPARE(bytes.count("VERSION:3.0"), cards);
+    }
+};
+
+QTEST_MAIN(TestCardFiles)
+#include "tst_cardfiles.moc"

@@ -1,0 +1,259 @@
+// zentrax-cards: cards out to a vCard or CSV file, and in from one, against
+// the database the program opens, as a user with full rights.
+//
+//   zentrax-cards export [--format vcard|vcard3|csv] [--search TEXT] [OPTIONS] FILE
+//   zentrax-cards import [--skip-duplicates|--add-duplicates] [OPTIONS] FILE
+//   OPTIONS: --database PATH  --user LOGIN   (the password: ZENTRAX_PASSWORD, or asked)
+
+#include "core/cardimport.h"
+#include "core/contactlist.h"
+#include "core/dbpath.h"
+#include "core/exportcards.h"
+#include "core/logins.h"
+#include "core/tempfolder.h"
+#include "db/ibase.h"
+#include "db/shared.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const kUsage =
+    "Вызов: zentrax-cards export [--format vcard|vcard3|csv] [--search ТЕКСТ] [--database ПУТЬ] --user ЛОГИН ФАЙЛ\n"
+    "       zentrax-cards import [--skip-duplicates|--add-duplicates] [--database ПУТЬ] --user ЛОГИН ФАЙЛ\n"
+    "       zentrax-cards --help\n";
+
+// Exit statuses.
+constexpr int kDone = 0;      // every card stored or exported
+constexpr int kFailed = 1;    // cards refused, the export not written, no login, ...
+constexpr int kUsageError = 2;
+constexpr int kSkipped = 3;   // every card stored except those skipped as already stored, as asked
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void printHelp()
+{
+    std::printf("%s\n"
+                "export  записывает в ФАЙЛ карточки, которые список главного окна показывает при\n"
+                "        поиске --search ТЕКСТ (как в поле «Имя»: начало фамилии, имени или\n"
+                "        отчества; без него — все карточки): vCard 4.0 (--format vcard, так по\n"
+                "        умолчанию), vCard 3.0 для старых телефонов (vcard3) или CSV для таблиц (csv).\n"
+                "import  читает файл vCard (2.1, 3.0, 4.0) или CSV и сохраняет его карточки.\n"
+                "        Карточки, похожие на уже сохранённые (те же фамилия, имя и отчество и та же\n"
+                "        дата рождения или тот же e-mail), пропускаются (--skip-duplicates, так по\n"
+                "        умолчанию) или добавляются (--add-duplicates).\n\n"
+                "База данных — та, которую открывает программа (dbase.fdb или path.txt рядом с ней),\n"
+                "или --database ПУТЬ. Нужен пользователь с полным доступом; пароль берётся из\n"
+                "переменной ZENTRAX_PASSWORD, иначе спрашивается в терминале.\n"
+                "Ctrl+C прерывает импорт между двумя карточками: сохранённые остаются, каждая целиком.\n\n"
+                "Код завершения: 0 — все карточки сохранены или выгружены; 3 — сохранены все, кроме\n"
+                "пропущенных как уже сохранённые; 1 — какая-то карточка не сохранена или файл не\n"
+                "записан; 2 — ошибка в вызове. Отчёт выводится на стандартный вывод.\n",
+                kUsage);
+}
+
+// A mistake in the call: what is wrong, then how to call.
+int usageError(const QString &what)
+{
+    std::fprintf(stderr, "zentrax-cards: %s\n%s", what.toUtf8().constData(), kUsage);
+    return kUsageError;
+}
+
+void say(const QString &text)
+{
+    QString t = text;
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    std::fputs(t.toUtf8().constData(), stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
+void fail(const QString &text)
+{
+    QString t = text;
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    std::fprintf(stderr, "zentrax-cards: %s\n", t.toUtf8().constData());
+}
+
+QString askPassword()
+{
+    if (qEnvironmentVariableIsSet("ZENTRAX_PASSWORD"))
+        return qEnvironmentVariable("ZENTRAX_PASSWORD");
+    if (!isatty(STDIN_FILENO))
+        return QString();
+    std::fputs("Пароль: ", stderr);
+    std::fflush(stderr);
+    termios old{};
+    const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
+    if (quiet) {
+        termios silent = old;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (quiet)
+        tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    std::fputs("\n", stderr);
+    return QString::fromLocal8Bit(line.c_str());
+}
+
+// The progress on the terminal, when there is one; false once Ctrl+C was pressed.
+core::Progress terminalProgress(const char *what)
+{
+    const bool shown = isatty(STDERR_FILENO);
+    return [shown, what](int done, int total) {
+        if (shown && (done % 50 == 0 || done == total))
+            std::fprintf(stderr, "\r%s: %d / %d", what, done, total);
+        if (shown && done == total)
+            std::fputs("\n", stderr);
+        return g_interrupted == 0;
+    };
+}
+
+QString scratchName()
+{
+    QString host = QSysInfo::machineHostName();
+    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
+           QString::number(QCoreApplication::applicationPid());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        printHelp();
+        return kDone;
+    }
+    const QString command = args.value(0);
+    const bool exporting = command == QLatin1String("export");
+    if (!exporting && command != QLatin1String("import"))
+        return usageError(command.isEmpty() ? QStringLiteral("не указана команда: export или import.")
+                                            : QStringLiteral("неизвестная команда «%1»: нужна export или import.").arg(command));
+    QString database, user, search, file;
+    QString format = QStringLiteral("vcard");
+    bool addDuplicates = false;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        const bool takesValue = a == QLatin1String("--database") || a == QLatin1String("--user") ||
+                                (exporting && (a == QLatin1String("--search") || a == QLatin1String("--format")));
+        if (takesValue && !hasValue)
+            return usageError(QStringLiteral("после %1 нужно значение.").arg(a));
+        if (a == QLatin1String("--database"))
+            database = args[++i];
+        else if (a == QLatin1String("--user"))
+            user = args[++i];
+        else if (a == QLatin1String("--search") && exporting)
+            search = args[++i];
+        else if (a == QLatin1String("--format") && exporting)
+            format = args[++i];
+        else if (a == QLatin1String("--skip-duplicates") && !exporting)
+            addDuplicates = false;
+        else if (a == QLatin1String("--add-duplicates") && !exporting)
+            addDuplicates = true;
+        else if (a.startsWith(QLatin1String("-")) && a.size() > 1)
+            return usageError(QStringLiteral("команда %1 не знает параметра «%2».").arg(command, a));
+        else if (!file.isEmpty())
+            return usageError(QStringLiteral("указано два файла: «%1» и «%2»; нужен один.").arg(file, a));
+        else
+            file = a;
+    }
+    core::CardFormat cardFormat = core::CardFormat::VCard4;
+    if (format == QLatin1String("vcard3"))
+        cardFormat = core::CardFormat::VCard3;
+    else if (format == QLatin1String("csv"))
+        cardFormat = core::CardFormat::Csv;
+    else if (format != QLatin1String("vcard"))
+        return usageError(QStringLiteral("неизвестный формат «%1»: нужен vcard, vcard3 или csv.").arg(format));
+    if (file.isEmpty())
+        return usageError(exporting ? QStringLiteral("не указан файл, в который выгрузить карточки.")
+                                    : QStringLiteral("не указан файл с карточками."));
+    if (user.isEmpty())
+        return usageError(QStringLiteral("не указан пользователь: --user ЛОГИН (с полным доступом)."));
+
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (database.isEmpty()) {
+        database = core::chooseDatabase(folder).path;
+        if (database.isEmpty()) {
+            fail(QStringLiteral("в папке программы %1 нет ни dbase.fdb, ни path.txt; укажите базу данных: --database ПУТЬ.")
+                     .arg(folder));
+            return kFailed;
+        }
+    }
+    db::prepareEngine(folder);
+    if (!db::isServerPath(database)) {
+        if (!QFileInfo(database).isFile()) {
+            fail(QStringLiteral("файл базы данных %1 не найден.").arg(database));
+            return kFailed;
+        }
+        const QString problem = db::lockFolderProblem(db::lockFolder());
+        if (!problem.isEmpty()) {
+            fail(problem);
+            return kFailed;
+        }
+    }
+    std::signal(SIGINT, [](int) { g_interrupted = 1; });
+
+    try {
+        SharedDb db;
+        db.IBDbase.databaseName = database;
+        db.IBDbase.open();
+        core::LoggedUser who;
+        const QString password = askPassword();
+        const core::LoginResult login = core::Logins(db).check(user, password, &who);
+        if (login != core::LoginResult::Ok || who.level != QLatin1String("full")) {
+            fail(login == core::LoginResult::UnknownLogin    ? QStringLiteral("пользователя %1 нет в базе данных.").arg(user)
+                 : login == core::LoginResult::WrongPassword ? QStringLiteral("неверный пароль пользователя %1 (задайте его "
+                                                                              "в переменной ZENTRAX_PASSWORD).")
+                                                                   .arg(user)
+                                                             : QStringLiteral("у пользователя %1 нет полного доступа: "
+                                                                              "работать с карточками так может только он.")
+                                                                   .arg(user));
+            return kFailed;
+        }
+        const QString photoFolder = folder + QStringLiteral("/files");
+        if (exporting) {
+            ListFilter filter;
+            filter.name = search;
+            const QList<qint64> ids = core::listIds(db.iRead, filter, ListSort::Name);
+            const core::ExportReport report =
+                core::exportCards(db, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт"));
+            say(report.text(QFileInfo(file).absoluteFilePath()));
+            return report.complete() ? kDone : kFailed;
+        }
+        core::ScratchFolder scratch;
+        scratch.make(folder + QStringLiteral("/temp"), scratchName());
+        core::CardImport import(db, photoFolder, scratch.path());
+        if (!import.read(file, terminalProgress("Проверка"))) {
+            fail(import.error().isEmpty() ? QStringLiteral("проверка прервана, ничего не сохранено.") : import.error());
+            scratch.remove();
+            return kFailed;
+        }
+        say(import.summary(QFileInfo(file).fileName()));
+        const core::ImportReport report = import.store(addDuplicates, who.id, terminalProgress("Импорт"));
+        scratch.remove();
+        say(QString());
+        say(report.text());
+        if (!report.complete())
+            return kFailed;
+        return report.skipped > 0 ? kSkipped : kDone;
+    } catch (const db::DbError &e) {
+        fail(e.text());
+        return kFailed;
+    }
+}
