@@ -12,6 +12,7 @@
 #include "db/ibase.h"
 #include "db/schema.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -119,32 +120,30 @@ int writePathFile(QString database, bool force)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QString path, password = QStringLiteral("admin");
-    quint64 demoCount = 0;
-    bool force = false, pathFile = false;
-    const QStringList args = app.arguments().mid(1);
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        if (a == QLatin1String("--help")) {
-            printHelp();
-            return 0;
-        }
-        if (a == QLatin1String("--password") && i + 1 < args.size())
-            password = args[++i];
-        else if (a == QLatin1String("--demo") && i + 1 < args.size())
-            demoCount = args[++i].toULongLong();
-        else if (a == QLatin1String("--force"))
-            force = true;
-        else if (a == QLatin1String("--path-file"))
-            pathFile = true;
-        else if (!a.startsWith(QLatin1String("--")) && path.isEmpty())
-            path = a;
-        else {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
+    QCommandLineParser parser;
+    const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("admin's password"),
+                                            QStringLiteral("TEXT"), QStringLiteral("admin"));
+    const QCommandLineOption demoOption(QStringLiteral("demo"), QStringLiteral("demo cards to add"), QStringLiteral("N"),
+                                        QStringLiteral("0"));
+    const QCommandLineOption forceOption(QStringLiteral("force"), QStringLiteral("replace what is there"));
+    const QCommandLineOption pathFileOption(QStringLiteral("path-file"), QStringLiteral("write path.txt only"));
+    const QCommandLineOption helpOption(QStringLiteral("help"), QStringLiteral("this help"));
+    parser.addOptions({passwordOption, demoOption, forceOption, pathFileOption, helpOption});
+    parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("the database"));
+    bool demoValid = false;
+    if (!parser.parse(app.arguments()) || parser.positionalArguments().size() > 1) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
-    if (path.isEmpty()) {
+    if (parser.isSet(helpOption)) {
+        printHelp();
+        return 0;
+    }
+    QString path = parser.positionalArguments().value(0);
+    const QString password = parser.value(passwordOption);
+    const quint64 demoCount = parser.value(demoOption).toULongLong(&demoValid);
+    const bool force = parser.isSet(forceOption), pathFile = parser.isSet(pathFileOption);
+    if (path.isEmpty() || !demoValid) {
         std::fputs(kUsage, stderr);
         return 2;
     }

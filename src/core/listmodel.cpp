@@ -91,9 +91,17 @@ void ListModel::fillEncoded(const std::vector<const char *> &rows)
     m_data.clear();
     m_rowStart.clear();
     m_rowStart.reserve(rows.size());
-    for (const char *r : rows) {
-        m_rowStart.push_back(m_data.size());
-        m_data.insert(m_data.end(), r, r + encodedSize(r));
+    // Sized once: tens of thousands of rows are copied without moving them again.
+    std::vector<size_t> sizes(rows.size());
+    size_t total = 0;
+    for (size_t i = 0; i < rows.size(); ++i)
+        total += sizes[i] = encodedSize(rows[i]);
+    m_data.resize(total);
+    size_t at = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        m_rowStart.push_back(at);
+        std::memcpy(m_data.data() + at, rows[i], sizes[i]);
+        at += sizes[i];
     }
     endResetModel();
 }

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -201,18 +202,60 @@ void SearchIndex::store(const Cells &cells)
         for (size_t i = 0; i < s.length[size_t(c)]; ++i)
             m_text.push_back(m_upper[uint8_t(t[i])]);
     }
-    const auto it = m_slotOf.find(s.id);
-    if (it == m_slotOf.end()) {
-        m_slotOf.emplace(s.id, uint32_t(m_slots.size()));
+    const uint32_t at = m_slotOf.find(s.id);
+    if (at == SlotOf::kNone) {
+        m_slotOf.set(s.id, uint32_t(m_slots.size()));
         m_slots.push_back(s);
         ++m_live;
         return;
     }
-    Slot &old = m_slots[it->second];
+    Slot &old = m_slots[at];
     m_garbage += ListModel::encodedSize(m_rows.data() + old.row);
     for (uint16_t len : old.length)
         m_garbage += len;
     old = s;
+}
+
+uint32_t SearchIndex::SlotOf::find(qint32 id) const
+{
+    if (id >= 0 && size_t(id) < m_dense.size() && m_dense[size_t(id)] != kNone)
+        return m_dense[size_t(id)];
+    // An id set in the map before the table grew past it stays there.
+    const auto it = m_sparse.find(id);
+    return it == m_sparse.end() ? kNone : it->second;
+}
+
+void SearchIndex::SlotOf::set(qint32 id, uint32_t slot)
+{
+    ++m_count;
+    // Ids up to twice the cards (and the first 65,536) go in the table.
+    if (id >= 0 && size_t(id) < std::max<size_t>(65536, 2 * m_count)) {
+        if (size_t(id) >= m_dense.size())
+            m_dense.resize(std::max(size_t(id) + 1, m_dense.size() * 2), kNone);
+        m_dense[size_t(id)] = slot;
+    } else {
+        m_sparse[id] = slot;
+    }
+}
+
+void SearchIndex::SlotOf::erase(qint32 id)
+{
+    if (id >= 0 && size_t(id) < m_dense.size())
+        m_dense[size_t(id)] = kNone;
+    m_sparse.erase(id);
+}
+
+void SearchIndex::SlotOf::clear()
+{
+    m_dense.clear();
+    m_sparse.clear();
+    m_count = 0;
+}
+
+size_t SearchIndex::SlotOf::bytes() const
+{
+    return m_dense.capacity() * sizeof(uint32_t) +
+           m_sparse.size() * (sizeof(std::pair<qint32, uint32_t>) + 2 * sizeof(void *));
 }
 
 void SearchIndex::load()
@@ -316,8 +359,8 @@ void SearchIndex::refresh(const std::vector<qint32> &ids)
 {
     std::vector<uint32_t> old;
     for (qint32 id : ids)
-        if (const auto it = m_slotOf.find(id); it != m_slotOf.end())
-            old.push_back(it->second);
+        if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
+            old.push_back(at);
     unplace(old);
     db::IBQuery &q = m_db.iRead;
     Closer closer{q};
@@ -335,20 +378,20 @@ void SearchIndex::refresh(const std::vector<qint32> &ids)
         q.setParam(QStringLiteral("id"), qint64(id));
         q.open();
         if (q.eof()) { // deleted
-            if (const auto it = m_slotOf.find(id); it != m_slotOf.end()) {
-                Slot &s = m_slots[it->second];
+            if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone) {
+                Slot &s = m_slots[at];
                 m_garbage += ListModel::encodedSize(m_rows.data() + s.row);
                 for (uint16_t len : s.length)
                     m_garbage += len;
                 s.id = -1;
-                m_slotOf.erase(it);
+                m_slotOf.erase(id);
                 --m_live;
             }
             continue;
         }
         q.rowView(0, cells.v);
         store(cells);
-        Placed p{m_slotOf.at(id), {}, {}};
+        Placed p{m_slotOf.find(id), {}, {}};
         for (int sort = 0; sort < 3; ++sort) {
             const std::string_view k = cells.text(kSortColumn[sort]);
             p.key[size_t(sort)] = QByteArray(k.data(), qsizetype(k.size()));
@@ -382,8 +425,8 @@ void SearchIndex::loadOrder(int sort)
             qint64 id = 0;
             std::memcpy(&id, cells[0].data, 8);
             // A card stored after the index was read comes with the log.
-            if (const auto it = m_slotOf.find(qint32(id)); it != m_slotOf.end())
-                order.push_back(it->second);
+            if (const uint32_t at = m_slotOf.find(qint32(id)); at != SlotOf::kNone)
+                order.push_back(at);
         }
         if (q.fetchedAll())
             break;
@@ -486,18 +529,37 @@ void SearchIndex::compactIfWasteful()
     m_garbage = 0;
 }
 
-bool SearchIndex::matches(const Slot &s, const std::array<std::vector<uint8_t>, 5> &patterns) const
+SearchIndex::Pattern::Pattern(std::vector<uint8_t> bytes) : text(std::move(bytes))
+{
+    any = onlyPercents(text);
+    // "%text%" with no wildcard inside: a plain search for the text.
+    plain = text.size() >= 2 && text.front() == '%' && text.back() == '%' &&
+            std::none_of(text.begin() + 1, text.end() - 1, [](uint8_t c) { return c == '%' || c == '_'; });
+}
+
+bool SearchIndex::Pattern::matches(const uint8_t *t, size_t n) const
+{
+    if (any)
+        return true;
+    if (plain)
+        return std::string_view(reinterpret_cast<const char *>(t), n)
+                   .find(std::string_view(reinterpret_cast<const char *>(text.data()) + 1, text.size() - 2)) !=
+               std::string_view::npos;
+    return like(t, n, text.data(), text.size());
+}
+
+bool SearchIndex::matches(const Slot &s, const std::array<Pattern, 5> &patterns) const
 {
     const uint8_t *text = m_text.data() + s.text;
     int column = 0;
     for (int g = 0; g < 5; ++g) {
-        const std::vector<uint8_t> &p = patterns[size_t(g)];
-        const bool any = onlyPercents(p); // an empty box: the column is not NULL
+        const Pattern &p = patterns[size_t(g)];
         bool hit = false;
         for (; column < kGroups[g].end; ++column) {
             const size_t len = s.length[size_t(column)];
+            // An empty box asks only that one of its columns is not NULL.
             if (!hit && !(s.nulls & (1u << column)))
-                hit = any || like(text, len, p.data(), p.size());
+                hit = p.matches(text, len);
             text += len;
         }
         if (!hit)
@@ -510,7 +572,7 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
 {
     if (!f.contains)
         return std::nullopt;
-    std::array<std::vector<uint8_t>, 5> patterns;
+    std::array<Pattern, 5> patterns;
     for (int g = 0; g < 5; ++g) {
         const QString &typed = typedOf(f, g);
         const QString problem = typedTextProblem(typed, TypedUse::Search);
@@ -522,7 +584,7 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
             throw db::DbError(db::encodingMessage(typed, bad - 1));
         if (bytes.contains('\0'))
             return std::nullopt;
-        patterns[size_t(g)].assign(bytes.begin(), bytes.end());
+        patterns[size_t(g)] = Pattern(std::vector<uint8_t>(bytes.begin(), bytes.end()));
     }
     if (!prepare())
         return std::nullopt;
@@ -536,13 +598,15 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
     int first = -1;
     std::string_view literal;
     for (int g = 0; g < 5; ++g) {
-        const std::string_view l = longestLiteral(patterns[size_t(g)]);
+        const std::string_view l = longestLiteral(patterns[size_t(g)].text);
         if (l.size() > literal.size()) {
             literal = l;
             first = g;
         }
     }
-    std::vector<uint32_t> found;
+    // The cards found are marked at their place in the order, which then
+    // gives them in that order without sorting them.
+    std::vector<uint64_t> marked((m_order[size_t(s)].size() + 63) / 64);
     const uint8_t *text = m_text.data();
     for (uint32_t i = 0; i < m_slots.size(); ++i) {
         const Slot &sl = m_slots[i];
@@ -557,20 +621,20 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
                 continue;
         }
         if (matches(sl, patterns))
-            found.push_back(i);
+            marked[pos[i] / 64] |= uint64_t(1) << (pos[i] % 64);
     }
-    std::sort(found.begin(), found.end(), [&pos](uint32_t a, uint32_t b) { return pos[a] < pos[b]; });
+    const std::vector<uint32_t> &order = m_order[size_t(s)];
     std::vector<const char *> rows;
-    rows.reserve(found.size());
-    for (uint32_t i : found)
-        rows.push_back(m_rows.data() + m_slots[i].row);
+    for (size_t w = 0; w < marked.size(); ++w)
+        for (uint64_t bits = marked[w]; bits; bits &= bits - 1)
+            rows.push_back(m_rows.data() + m_slots[order[w * 64 + size_t(std::countr_zero(bits))]].row);
     return rows;
 }
 
 size_t SearchIndex::memoryBytes() const
 {
     size_t n = m_slots.capacity() * sizeof(Slot) + m_rows.capacity() + m_text.capacity() +
-               m_slotOf.size() * (sizeof(std::pair<qint32, uint32_t>) + 2 * sizeof(void *));
+               m_slotOf.bytes();
     for (int s = 0; s < 3; ++s)
         n += (m_order[size_t(s)].capacity() + m_position[size_t(s)].capacity()) * sizeof(uint32_t);
     return n;

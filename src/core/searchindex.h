@@ -75,14 +75,41 @@ private:
     void unplace(const std::vector<uint32_t> &gone);
     const std::vector<uint32_t> &positions(int sort);
     void compactIfWasteful();
-    bool matches(const Slot &s, const std::array<std::vector<uint8_t>, 5> &patterns) const;
+    // A box's pattern in the database's bytes, with the forms most typed
+    // (an empty box, "%text%") matched the short way.
+    struct Pattern
+    {
+        Pattern() = default;
+        explicit Pattern(std::vector<uint8_t> bytes);
+        bool matches(const uint8_t *t, size_t n) const;
+        std::vector<uint8_t> text;
+        bool any = true, plain = false;
+    };
+    bool matches(const Slot &s, const std::array<Pattern, 5> &patterns) const;
 
     SharedDb &m_db;
     bool m_ready = false;
     bool m_unusable = false;
     std::array<uint8_t, 256> m_upper{}; // the database's upper-casing, byte by byte
     std::vector<Slot> m_slots;
-    std::unordered_map<qint32, uint32_t> m_slotOf;
+    // Card id -> slot: a table by id for the ids an identity column gives
+    // (from 1 on, few gaps), a map for ids far beyond the number of cards.
+    class SlotOf
+    {
+    public:
+        static constexpr uint32_t kNone = UINT32_MAX;
+        uint32_t find(qint32 id) const;
+        void set(qint32 id, uint32_t slot);
+        void erase(qint32 id);
+        void clear();
+        size_t bytes() const;
+
+    private:
+        std::vector<uint32_t> m_dense;
+        std::unordered_map<qint32, uint32_t> m_sparse;
+        size_t m_count = 0;
+    };
+    SlotOf m_slotOf;
     std::vector<char> m_rows;
     std::vector<uint8_t> m_text;
     size_t m_garbage = 0; // bytes of m_rows and m_text no slot uses any more

@@ -468,8 +468,9 @@ private slots:
         for (const char *c : {"post", "wmail", "wtel"})
             card.values[QLatin1String(c)] = QStringLiteral("x");
         colleague.insert(card, 1, QStringLiteral("s"), nullptr);
-        testdb::exec(d.path, QStringLiteral("INSERT INTO base (fam, work, post, wmail, wtel) VALUES ('Яковлев', 'Технопром', 'П', 'm', 't');\n"
+        testdb::exec(d.path, QStringLiteral("INSERT INTO base (pk_id, fam, work, post, wmail, wtel) VALUES (900000, 'Яковлев', 'Технопром', 'П', 'm', 't');\n"
                                             "UPDATE base SET work = 'НИИ Техноген', fam = 'Карт25б' WHERE fam = 'Карт03';\n"
+                                            "UPDATE base SET post = 'Директор' WHERE pk_id = 900000;\n"
                                             "DELETE FROM base WHERE fam = 'Карт10'"));
         QCOMPARE(names("техно"), (QStringList{"Андреев", "Карт25б", "Яковлев"}));
         QCOMPARE(names("ромаш").size(), 48);
