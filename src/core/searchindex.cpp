@@ -299,32 +299,75 @@ void SearchIndex::load()
 
 void SearchIndex::sync()
 {
-    db::IBQuery &q = m_db.iRead;
-    Closer closer{q};
+    try {
+        syncOrThrow();
+    } catch (...) {
+        // Half taken in, the index would lack cards for good: it is read anew
+        // at the next search instead.
+        m_ready = false;
+        throw;
+    }
+}
+
+void SearchIndex::syncOrThrow()
+{
     // Now and then the mark moves on to the oldest transaction still running:
     // it is read before the log, so every older one is in what is read.
     qint64 settle = -1;
     if (m_settledAt.elapsed() > 2000) {
+        db::IBQuery &q = m_db.iRead;
+        Closer closer{q};
         q.close();
-        q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
+        q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat, (SELECT COUNT(*) FROM RDB$TRIGGERS "
+                                "WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0) "
+                                "AS logged FROM MON$DATABASE"));
         q.open();
         settle = q.asInt(QStringLiteral("oat"));
+        const bool logged = q.asInt(QStringLiteral("logged")) > 0;
         q.close();
+        if (!logged) { // someone turned the log off: the list statement serves from now on
+            m_ready = false;
+            m_unusable = true;
+            return;
+        }
+        // Fewer transactions than before: another database under the same
+        // name (restored from a copy); nothing read so far holds.
+        if (settle < m_settled) {
+            load();
+            return;
+        }
     }
-    q.close();
-    q.setSql(QStringLiteral("SELECT txn, card FROM base_changes WHERE txn >= :txn"));
-    q.setParam(QStringLiteral("txn"), m_settled);
-    q.open();
     std::vector<qint32> changed;
     bool cleared = false;
-    for (; !q.eof(); q.next()) {
-        const std::pair<qint64, qint32> change{q.asInt(0), qint32(q.asInt(1))};
-        // A clearing of the log above the mark took changes not read yet.
-        cleared |= change.second == schema::kChangesCleared && change.first > m_settled;
-        if (m_seen.insert(change).second)
-            changed.push_back(change.second);
+    auto readLog = [&](db::IBQuery &q) {
+        Closer closer{q};
+        q.close();
+        q.setSql(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared FROM base_changes "
+                                "WHERE txn >= :txn"));
+        q.setParam(QStringLiteral("txn"), m_settled);
+        q.open();
+        for (; !q.eof(); q.next()) {
+            if (q.asInt(2)) { // rows of transactions below were cleared away
+                cleared |= q.asInt(0) > m_settled;
+                continue;
+            }
+            const std::pair<qint64, qint32> change{q.asInt(0), qint32(q.asInt(1))};
+            if (m_seen.insert(change).second)
+                changed.push_back(change.second);
+        }
+        q.close();
+    };
+    // Most searches find the log as it was: one cheap read. Changes are
+    // taken in within one snapshot, in which the log, the changed cards and
+    // the cards they are compared with to find their places agree.
+    readLog(m_db.iRead);
+    std::optional<db::IBTransaction> snapshot;
+    std::optional<db::IBQuery> sq;
+    if (!changed.empty() && !cleared) {
+        snapshot.emplace(&m_db.IBDbase, db::IBTransaction::Kind::Snapshot);
+        sq.emplace(&m_db.IBDbase, &*snapshot);
+        readLog(*sq);
     }
-    q.close();
     if (cleared) {
         load();
         return;
@@ -334,6 +377,14 @@ void SearchIndex::sync()
         m_settledAt.start();
         m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
     }
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    if (changed.size() > kMostChangesApplied)
+        load();
+    else if (!changed.empty())
+        refresh(changed, *sq);
+    if (snapshot)
+        snapshot->commit();
     // Now and then the log loses what no copy still needs, so that reading it stays cheap.
     if (!m_clearedAt.isValid() || m_clearedAt.elapsed() > kClearEveryMs) {
         m_clearedAt.start();
@@ -343,26 +394,17 @@ void SearchIndex::sync()
             // A read-only file or a colleague clearing at the same time: next time.
         }
     }
-    std::sort(changed.begin(), changed.end());
-    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    if (changed.size() > kMostChangesApplied) {
-        load();
-        return;
-    }
-    if (!changed.empty())
-        refresh(changed);
 }
 
 // Reads the changed cards again: each takes its place in the orders anew,
 // found by the database's own comparison with the cards around it.
-void SearchIndex::refresh(const std::vector<qint32> &ids)
+void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
 {
     std::vector<uint32_t> old;
     for (qint32 id : ids)
         if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
             old.push_back(at);
     unplace(old);
-    db::IBQuery &q = m_db.iRead;
     Closer closer{q};
     struct Placed
     {
@@ -383,7 +425,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids)
                 m_garbage += ListModel::encodedSize(m_rows.data() + s.row);
                 for (uint16_t len : s.length)
                     m_garbage += len;
-                s.id = -1;
+                s.live = false;
                 m_slotOf.erase(id);
                 --m_live;
             }
@@ -404,7 +446,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids)
         for (int sort = 0; sort < 3; ++sort)
             if (m_orderLoaded[size_t(sort)])
                 place(sort, p.slot, std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
-                      p.null[size_t(sort)]);
+                      p.null[size_t(sort)], q);
     compactIfWasteful();
 }
 
@@ -454,10 +496,9 @@ void SearchIndex::unplace(const std::vector<uint32_t> &gone)
     }
 }
 
-void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyNull)
+void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyNull, db::IBQuery &q)
 {
     std::vector<uint32_t> &order = m_order[size_t(sort)];
-    db::IBQuery &q = m_db.iRead;
     Closer closer{q};
     const QString column = QLatin1String(kSortColumn[sort] == Fam ? "fam" : kSortColumn[sort] == Work ? "work" : "post");
     q.close();
@@ -511,7 +552,7 @@ void SearchIndex::compactIfWasteful()
     std::vector<uint8_t> text;
     rows.reserve(m_rows.size() - std::min(m_rows.size(), m_garbage));
     for (Slot &s : m_slots) {
-        if (s.id < 0)
+        if (!s.live)
             continue;
         const size_t rowSize = ListModel::encodedSize(m_rows.data() + s.row);
         const uint64_t row = rows.size();
@@ -589,6 +630,8 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
     if (!prepare())
         return std::nullopt;
     sync();
+    if (!m_ready)
+        return std::nullopt;
     const int s = int(sort);
     if (!m_orderLoaded[size_t(s)])
         loadOrder(s);
@@ -610,7 +653,7 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
     const uint8_t *text = m_text.data();
     for (uint32_t i = 0; i < m_slots.size(); ++i) {
         const Slot &sl = m_slots[i];
-        if (sl.id < 0 || pos[i] == UINT32_MAX)
+        if (!sl.live || pos[i] == UINT32_MAX)
             continue;
         if (first >= 0) {
             size_t from = 0, len = 0;

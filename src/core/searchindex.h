@@ -20,6 +20,9 @@
 #include <vector>
 
 struct SharedDb;
+namespace db {
+class IBQuery;
+}
 
 namespace core {
 
@@ -49,7 +52,8 @@ public:
 private:
     struct Slot
     {
-        qint32 id = -1;         // pk_id; -1 for a card let go of
+        qint32 id = 0;          // pk_id
+        bool live = true;       // false for a card let go of
         uint64_t row = 0;       // its row of the list in m_rows
         uint64_t text = 0;      // its searched columns, upper-cased, back to back in m_text
         uint16_t nulls = 0;     // bit c: searched column c is NULL
@@ -63,14 +67,18 @@ public:
     // Takes in what the database's log holds since the last look; the main
     // window calls it now and then, so that an idle copy keeps up.
     void sync();
+
 private:
-    void refresh(const std::vector<qint32> &ids);
+    void syncOrThrow();
+    // Takes the changed cards in again, reading them (and the cards their
+    // places are found by) through `q`.
+    void refresh(const std::vector<qint32> &ids, db::IBQuery &q);
     // Stores the card a statement over the read columns stands on, in a new
     // slot or in place of its older one.
     void store(const Cells &cells);
     void loadOrder(int sort);
     // Puts the slot into the order where the database would sort its key.
-    void place(int sort, uint32_t slot, std::string_view key, bool keyNull);
+    void place(int sort, uint32_t slot, std::string_view key, bool keyNull, db::IBQuery &q);
     // Takes the slots out of every order, in one pass.
     void unplace(const std::vector<uint32_t> &gone);
     const std::vector<uint32_t> &positions(int sort);

@@ -506,6 +506,10 @@ void IBTransaction::start()
             tpb->insertTag(&st, isc_tpb_write);
             tpb->insertTag(&st, isc_tpb_wait);
             tpb->insertInt(&st, isc_tpb_lock_timeout, kLockTimeoutSeconds);
+        } else if (m_kind == Kind::Snapshot) {
+            tpb->insertTag(&st, isc_tpb_concurrency);
+            tpb->insertTag(&st, isc_tpb_read);
+            tpb->insertTag(&st, isc_tpb_nowait);
         } else {
             // Read-only read committed: the engine needs to keep no old row
             // versions for it, however long it stays open.

@@ -178,6 +178,9 @@ public:
         // none of its queries holds a result any more, unless it began a
         // moment ago (the next read then shares it).
         Read,
+        // Read-only with snapshot isolation: several reads see the database
+        // as of one moment. Ended by its user.
+        Snapshot,
     };
     explicit IBTransaction(IBDatabase *db, Kind kind = Kind::Write);
     ~IBTransaction();

@@ -128,7 +128,7 @@ void clearChangeLog(db::IBQuery &q)
     if (q.rowsAffected() == 0)
         return;
     q.close();
-    q.setSql(QStringLiteral("INSERT INTO base_changes (txn, card) VALUES (:below, %1)").arg(kChangesCleared));
+    q.setSql(QStringLiteral("INSERT INTO base_changes (txn, card) VALUES (:below, NULL)"));
     q.setParam(QStringLiteral("below"), below);
     q.execute();
 }

@@ -25,10 +25,9 @@ QStringList upgrade(db::IBDatabase &database);
 
 // The log of changed cards keeps the rows of this many transactions before
 // the oldest one still running; clearChangeLog removes older ones and leaves
-// in their place a row of the card kChangesCleared, whose transaction tells
-// a reader whose mark is below it that it missed rows and must read anew.
+// in their place a row without a card, whose transaction tells a reader
+// whose mark is below it that it missed rows and must read anew.
 constexpr long long kChangesKept = 20000;
-constexpr int kChangesCleared = 0;
 // Runs in the caller's write transaction.
 void clearChangeLog(db::IBQuery &q);
 

@@ -118,7 +118,7 @@ CREATE INDEX base_bmonth ON base COMPUTED BY (CASE WHEN bdate SIMILAR TO '[0-9 ]
 -- short instead.
 CREATE TABLE base_changes (
   txn  BIGINT NOT NULL,
-  card INTEGER NOT NULL
+  card INTEGER -- NULL: the rows of older transactions were cleared away
 );
 CREATE TRIGGER base_changed FOR base AFTER INSERT OR UPDATE OR DELETE AS
 BEGIN
