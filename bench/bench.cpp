@@ -302,8 +302,8 @@ int measure(const QString &folder, int reps)
 
 // Cards out and in: every card of the database exported as vCard 4.0 and as
 // CSV, then each file imported into an empty database, as the main window
-// and zentrax-cards do it (each card its own commit). Run once: an import
-// changes its database.
+// and zentrax-cards do it (short batches of cards sharing a commit). Run
+// once: an import changes its database.
 int transfer(const QString &folder)
 {
     QTemporaryDir tmp;

@@ -1,6 +1,7 @@
 #include "cardimport.h"
 
 #include "cardstore.h"
+#include "commit.h"
 #include "photos.h"
 #include "refvalues.h"
 #include "safefiles.h"
@@ -202,7 +203,7 @@ bool CardImport::looksStored(const CardData &card)
     return false;
 }
 
-void CardImport::addRefValues(const CardRecord &card)
+void CardImport::addRefValues(const CardRecord &card, const QSet<QString> &held, QStringList &added)
 {
     RefValues books(m_db);
     const char *columns[] = {"work", "dep", "post"};
@@ -211,11 +212,13 @@ void CardImport::addRefValues(const CardRecord &card)
         if (value.trimmed().isEmpty())
             continue;
         const QString key = QString::number(i) + QLatin1Char(':') + cp1251::upper(value);
-        if (m_knownRefs.contains(key))
+        // Values added by cards the batch holds are not seen by the read
+        // transaction yet: they are known from the import's own lists.
+        if (m_knownRefs.contains(key) || held.contains(key) || added.contains(key))
             continue;
         if (!books.contains(sql::kRefs[i], value))
             books.add(sql::kRefs[i], value);
-        m_knownRefs.insert(key);
+        added << key;
     }
 }
 
@@ -246,12 +249,70 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         scratch = ownScratch->path();
     }
     const QString pictures = QDir(scratch).filePath(QStringLiteral("import"));
-    for (int i = 0; i < total(); ++i) {
-        if (progress && !progress(i, total())) {
-            report.cancelled = true;
-            report.notReached = total() - i;
+
+    // Cards are stored in batches, each card a unit of its own in the batch.
+    // Until the batch commits, its cards' photo files and reference values
+    // are held here, and the report as it stood after the last commit is
+    // kept: a batch that is lost takes the report back there.
+    Batch batch(m_db.IBTrans);
+    QStringList heldFiles;
+    QSet<QString> heldRefs;
+    ImportReport kept = report;
+    int keptUpTo = 0; // the first card after the last commit
+    auto settle = [&](int next) {
+        m_knownRefs.unite(heldRefs);
+        heldRefs.clear();
+        heldFiles.clear();
+        kept = report;
+        keptUpTo = next;
+    };
+    auto stop = [&](const QString &why, bool neverCommitted) {
+        // Rolled back, the photos copied for the batch's cards are named by
+        // none. A commit whose answer the connection took with it may have
+        // stored them: their files stay then (an unnamed file does no harm,
+        // a card without its file does).
+        if (neverCommitted)
+            for (const QString &file : std::as_const(heldFiles))
+                QFile::remove(file);
+        heldFiles.clear();
+        heldRefs.clear();
+        report = kept;
+        report.stopped = why;
+        report.notReached = total() - keptUpTo;
+    };
+    auto commit = [&](int next) {
+        try {
+            batch.commit();
+        } catch (const db::DbError &e) {
+            stop(e.text(), !e.connectionLost());
+            return false;
+        }
+        settle(next);
+        return true;
+    };
+
+    int i = 0;
+    for (; i < total(); ++i) {
+        const bool goOn = !progress || progress(i, total());
+        // The progress lets the program's other work run; a unit of it
+        // commits the batch first, or finds the connection gone.
+        if (batch.lost()) {
+            stop(QStringLiteral("Последние карточки не сохранены: их запись в базу данных отменена (соединение "
+                                "прервано или сохранение не удалось)."),
+                 false);
             break;
         }
+        if (batch.held() == 0)
+            settle(i);
+        if (!goOn) {
+            if (commit(i)) {
+                report.cancelled = true;
+                report.notReached = total() - i;
+            }
+            break;
+        }
+        if (batch.full() && !commit(i))
+            break;
         const CardData &card = m_file.cards[i];
         if (m_problems.contains(i)) {
             report.refused << m_problems.value(i);
@@ -261,51 +322,71 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
             ++report.skipped;
             continue;
         }
+        QString photoCopy; // the card's photo in the photo folder, once copied there
+        QStringList refs;
         try {
-            const QString stamp = MakeStamp(userId);
-            const qint64 id = cards.insert(card.card, userId, stamp, card.accounts ? &*card.accounts : nullptr);
-            if (!card.photo.isEmpty()) {
-                // A card whose photo cannot be stored is taken back: each card whole or not at all.
-                QString error;
-                QDir().mkpath(pictures);
-                const QString file = QDir(pictures).filePath(card.photoName);
-                QFile::remove(file);
-                QFile out;
-                if (!createNewFile(out, file, &error) || out.write(card.photo) != card.photo.size() || !out.flush()) {
-                    error = QStringLiteral("Не удалось записать фотографию во временную папку «%1»: %2")
-                                .arg(QDir::toNativeSeparators(pictures), error.isEmpty() ? out.errorString() : error);
-                } else {
-                    out.close();
-                    try {
-                        photos.AttachPhoto(id, stamp, file, {scratch, {}});
-                    } catch (const db::DbError &e) {
-                        error = e.text();
-                    }
-                }
-                QFile::remove(file);
-                if (!error.isEmpty()) {
-                    cards.remove(id);
-                    report.refused << refusal(card, QStringLiteral("фотография не сохранена: ") + firstPart(error));
-                    continue;
-                }
-            }
-            addRefValues(card.card);
-            ++report.stored;
-            for (const QString &note : card.notes)
-                report.notes << refusal(card, note);
+            batch.unit([&] {
+                const QString stamp = MakeStamp(userId);
+                const qint64 id = cards.insert(card.card, userId, stamp, card.accounts ? &*card.accounts : nullptr);
+                if (!card.photo.isEmpty())
+                    photoCopy = storePhoto(photos, id, stamp, card, scratch, pictures);
+                addRefValues(card.card, heldRefs, refs);
+            });
         } catch (const db::DbError &e) {
-            if (e.connectionLost()) {
-                report.stopped = e.text();
-                report.notReached = total() - i;
+            // The card's unit is undone: its photo is named by no card.
+            if (!photoCopy.isEmpty())
+                QFile::remove(photoCopy);
+            if (e.connectionLost() || batch.lost()) {
+                stop(e.text(), true);
                 break;
             }
             report.refused << refusal(card, firstPart(e.text()));
+            continue;
         }
+        if (!photoCopy.isEmpty())
+            heldFiles << photoCopy;
+        for (const QString &key : std::as_const(refs))
+            heldRefs.insert(key);
+        ++report.stored;
+        for (const QString &note : card.notes)
+            report.notes << refusal(card, note);
     }
+    if (i == total())
+        commit(i);
     QDir(pictures).removeRecursively();
     if (progress && !report.cancelled)
         progress(total(), total());
     return report;
+}
+
+QString CardImport::storePhoto(PhotoStore &photos, qint64 id, const QString &stamp, const CardData &card,
+                               const QString &scratch, const QString &pictures)
+{
+    // A card whose photo cannot be stored is refused: each card whole or not at all.
+    QString error;
+    QDir().mkpath(pictures);
+    const QString file = QDir(pictures).filePath(card.photoName);
+    QFile::remove(file);
+    QFile out;
+    if (!createNewFile(out, file, &error) || out.write(card.photo) != card.photo.size() || !out.flush()) {
+        error = QStringLiteral("Не удалось записать фотографию во временную папку «%1»: %2")
+                    .arg(QDir::toNativeSeparators(pictures), error.isEmpty() ? out.errorString() : error);
+        out.close();
+        QFile::remove(file);
+        throw db::DbError(QStringLiteral("фотография не сохранена: ") + firstPart(error));
+    }
+    out.close();
+    try {
+        const QString fpath = photos.AttachPhoto(id, stamp, file, {scratch, {}});
+        QFile::remove(file);
+        return photoFile(m_photoFolder, fpath);
+    } catch (const db::DbError &e) {
+        QFile::remove(file);
+        if (e.connectionLost())
+            throw;
+        throw db::DbError(QStringLiteral("фотография не сохранена: ") + firstPart(e.text()), e.fromEngine(),
+                          e.kind());
+    }
 }
 
 } // namespace core

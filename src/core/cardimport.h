@@ -17,6 +17,8 @@ struct SharedDb;
 
 namespace core {
 
+class PhotoStore;
+
 // Told how far the work is (`done` of `total`); a false answer cancels it.
 using Progress = std::function<bool(int done, int total)>;
 
@@ -66,14 +68,23 @@ public:
     QString summary(const QString &fileName) const;
 
     // Stores the cards as `userId` (cards that look stored only when
-    // `addDuplicates`), each in its own commit; the progress may cancel
-    // between two cards.
+    // `addDuplicates`), each whole or not at all; the progress may cancel
+    // between two cards. The cards share commits, a short batch of them at
+    // a time: a card the database refuses is undone alone, the batch goes
+    // on, and a cancel commits the cards before it.
     ImportReport store(bool addDuplicates, qint64 userId, const Progress &progress = {});
 
 private:
     QString checkCard(const CardData &card);
     bool looksStored(const CardData &card);
-    void addRefValues(const CardRecord &card);
+    // Adds the card's work place, department and post to their books when
+    // neither they nor the import (`held`: cards not committed yet) have
+    // them; `added` receives the keys of the values it added.
+    void addRefValues(const CardRecord &card, const QSet<QString> &held, QStringList &added);
+    // Copies the card's photo into the photo folder and stores its fpath;
+    // returns the copied file. A DbError names what failed.
+    QString storePhoto(PhotoStore &photos, qint64 id, const QString &stamp, const CardData &card,
+                       const QString &scratch, const QString &pictures);
     QString refusal(const CardData &card, const QString &reason) const;
 
     SharedDb &m_db;

@@ -201,9 +201,14 @@ QString copyFileSafely(const QString &source, const QString &target, const CopyO
     return failed(QStringLiteral("файл не записывается"));
 }
 
+db::IBQuery &PhotoStore::reader()
+{
+    return m_db.IBTrans.inSavepoint() ? m_db.iSQL : m_db.iRead;
+}
+
 std::optional<QString> PhotoStore::storedPath(qint64 cardId)
 {
-    db::IBQuery &q = m_db.iRead;
+    db::IBQuery &q = reader();
     q.close();
     q.setSql(sql::selectPhotoPath());
     q.setParam(QStringLiteral("pk_id"), cardId);
@@ -241,7 +246,7 @@ void PhotoStore::setStoredPath(qint64 cardId, const QString &fpath)
 
 QStringList PhotoStore::folderUsers(qint64 cardId, const QString &folder)
 {
-    db::IBQuery &q = m_db.iRead;
+    db::IBQuery &q = reader();
     q.close();
     q.setSql(sql::selectFolderUsers());
     q.setParam(QStringLiteral("pk_id"), cardId);

@@ -10,6 +10,9 @@
 #include <optional>
 
 struct SharedDb;
+namespace db {
+class IBQuery;
+}
 
 namespace core {
 
@@ -86,6 +89,10 @@ public:
     Deleted DeletePhotoFile(qint64 cardId);
 
 private:
+    // The query for reads: the read transaction's; inside a batch's unit the
+    // unit's own, the one that sees the cards the batch has not committed yet
+    // (cards stored in the same second share a stamp, and so a folder).
+    db::IBQuery &reader();
     // Reads.
     // The fpaths of the other cards that name `folder`: made with it as their
     // stamp, or with a photo in it (the stamp alone gives an empty text).

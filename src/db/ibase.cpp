@@ -544,6 +544,7 @@ void IBTransaction::commit()
         rollback();
         throw;
     }
+    finished(true);
 }
 
 void IBTransaction::rollback()
@@ -555,6 +556,67 @@ void IBTransaction::rollback()
         q->close();
     m_tra.reset();
     m_ending = false;
+    finished(false);
+}
+
+void IBTransaction::finished(bool committed)
+{
+    m_savepoint = false;
+    if (batch)
+        batch(committed);
+}
+
+// One name serves: a unit's savepoint is ended before the next is set.
+void IBTransaction::setSavepoint()
+{
+    start();
+    runPlain("SAVEPOINT ZENTRAX_UNIT");
+    m_savepoint = true;
+}
+
+void IBTransaction::releaseSavepoint()
+{
+    if (!m_savepoint)
+        return;
+    try {
+        runPlain("RELEASE SAVEPOINT ZENTRAX_UNIT ONLY");
+    } catch (...) {
+        rollback(); // the unit cannot be kept apart from what follows
+        throw;
+    }
+    m_savepoint = false;
+}
+
+void IBTransaction::rollbackToSavepoint()
+{
+    if (!m_savepoint || !m_tra)
+        return;
+    try {
+        runPlain("ROLLBACK TO SAVEPOINT ZENTRAX_UNIT");
+        runPlain("RELEASE SAVEPOINT ZENTRAX_UNIT ONLY");
+    } catch (const DbError &) {
+        rollback(); // the unit's work must not stay for a later commit
+        return;
+    }
+    m_savepoint = false;
+}
+
+void IBTransaction::undoUnit()
+{
+    if (m_savepoint)
+        rollbackToSavepoint();
+    else
+        rollback();
+}
+
+void IBTransaction::runPlain(const char *sql)
+{
+    if (!m_tra || !m_db || !m_db->attachment())
+        throw DbError(QStringLiteral("Нет соединения с базой данных"));
+    Guard::run(m_db, [&] {
+        Status st;
+        m_db->attachment()->execute(&st, m_tra.get(), 0, sql, 3, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 void IBTransaction::endIfIdle()
@@ -902,7 +964,7 @@ void IBQuery::open()
         prepare();
         openCursor();
     } catch (...) {
-        m_tra->rollback();
+        m_tra->undoUnit();
         throw;
     }
 }
@@ -930,7 +992,7 @@ void IBQuery::execute()
         prepare();
         run();
     } catch (...) {
-        m_tra->rollback();
+        m_tra->undoUnit();
         throw;
     }
 }

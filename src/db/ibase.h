@@ -199,14 +199,37 @@ public:
     Kind kind() const { return m_kind; }
     IBDatabase *database() const { return m_db; } // null once the database is gone
 
+    // A savepoint, for many units of work in one transaction (core::Batch):
+    // the work after it can be undone alone while the transaction goes on.
+    // One at a time. Sets it, starting the transaction when needed.
+    void setSavepoint();
+    // Keeps the work since the savepoint in the transaction and ends it.
+    void releaseSavepoint();
+    // Undoes the work since the savepoint and ends it; nothing when none is
+    // set. When the engine cannot (the connection is gone) the whole
+    // transaction is rolled back.
+    void rollbackToSavepoint();
+    bool inSavepoint() const { return m_savepoint; }
+    // Set by a batch that keeps work in this transaction between its units:
+    // told each time the transaction ends, with true when it was committed.
+    std::function<void(bool committed)> batch;
+
 private:
     friend class IBQuery;
     friend class IBDatabase;
     // A read transaction ends once no query of it holds a result.
     void endIfIdle();
+    // Undoes a failed statement's unit of work: back to the savepoint inside
+    // one, the whole transaction otherwise.
+    void undoUnit();
+    // Runs a statement without parameters or result (a savepoint's).
+    void runPlain(const char *sql);
+    // The transaction is gone: tells the batch, if one watches.
+    void finished(bool committed);
     IBDatabase *m_db;
     Kind m_kind;
     bool m_ending = false;
+    bool m_savepoint = false;
     QElapsedTimer m_started;
     detail::EngineRef<Firebird::ITransaction> m_tra;
     std::vector<IBQuery *> m_queries; // told when the transaction goes
@@ -240,8 +263,9 @@ public:
 
     void open();    // runs a SELECT and stands on its first row
     void close();   // releases the result; a closed query stays closed
-    // open() and execute() roll the transaction back when they fail, so that
-    // no part of a failed unit of work can be committed later.
+    // open() and execute() roll the transaction back when they fail (back to
+    // its savepoint, inside one), so that no part of a failed unit of work
+    // can be committed later.
     // Runs a statement. The row of a procedure, or of a RETURNING clause
     // when a row was touched, can be read afterwards.
     void execute();

@@ -3,7 +3,8 @@
 // the program shares.
 //
 // Three transactions keep the connection's work apart. Every change is one
-// short unit on IBTrans, committed where it ends (core::inOneCommit). Reads
+// short unit on IBTrans, committed where it ends (core::inOneCommit); an
+// import's cards share commits, a short batch at a time (core::Batch). Reads
 // run on read-only read-committed transactions, which see colleagues'
 // commits at once and hold nothing back in the database: IBRead for single
 // reads (iRead, ibSelect), and IBList for the contact list alone, so that no

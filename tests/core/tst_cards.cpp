@@ -1,8 +1,10 @@
 // Cards out to vCard and CSV files and back in: the demo cards and odd ones
 // make the round trip whole, files as other address books write them are
 // read field by field, what the database cannot hold is refused and told,
-// duplicates are found, a cancel keeps every stored card whole, and a peer
-// library reads what the program writes.
+// duplicates are found, a cancel keeps every stored card whole, a card
+// refused amid the cards that share its commit goes alone, the program's
+// other work runs in units of its own meanwhile, and a peer library reads
+// what the program writes.
 
 #include "core/cardfile.h"
 #include "core/cardimport.h"
@@ -17,6 +19,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -142,6 +145,30 @@ void fillSource(Db &d)
     attach(d, rawId, QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA"
                                             "60e6kgAAAABJRU5ErkJggg=="),
            QStringLiteral("снимок.png"));
+}
+
+// `count` vCards, card i named "Карточка<i>", with the work place "Фирма <i>"
+// (`org` for card `orgAt`) and a photo of 2000 + i bytes.
+QByteArray photoCards(int count, int orgAt = -1, const QString &org = QString())
+{
+    QByteArray file;
+    for (int i = 0; i < count; ++i)
+        file += QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Карточка%1;Имя;;;\r\nORG:%2\r\n"
+                               "PHOTO;ENCODING=b;TYPE=JPEG:%3\r\nEND:VCARD\r\n")
+                    .arg(i)
+                    .arg(i == orgAt ? org : QStringLiteral("Фирма %1").arg(i))
+                    .arg(QString::fromLatin1(jpegBytes(2000 + i).toBase64()))
+                    .toUtf8();
+    return file;
+}
+
+// The files under the photo folder.
+int photoFiles(Db &d)
+{
+    int n = 0;
+    for (QDirIterator it(d.photos, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++n;
+    return n;
 }
 
 core::CardFormat formatOf(const QString &name)
@@ -347,16 +374,9 @@ private slots:
     // photo; the rest are not touched.
     void cancelKeepsCardsWhole()
     {
-        QByteArray file;
-        for (int i = 0; i < 10; ++i)
-            file += QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Карточка%1;Имя;;;\r\nORG:Фирма %1\r\n"
-                                   "PHOTO;ENCODING=b;TYPE=JPEG:%2\r\nEND:VCARD\r\n")
-                        .arg(i)
-                        .arg(QString::fromLatin1(jpegBytes(2000 + i).toBase64()))
-                        .toUtf8();
         Db d;
         core::CardImport in = d.importer();
-        QVERIFY(in.readBytes(file));
+        QVERIFY(in.readBytes(photoCards(10)));
         const core::ImportReport report = in.store(false, 1, [](int done, int) { return done < 4; });
         QVERIFY(report.cancelled);
         QCOMPARE(report.stored, 4);
@@ -369,7 +389,92 @@ private slots:
             QCOMPARE(s.photo, jpegBytes(2000 + i));
         }
         QCOMPARE(core::RefValues(d.s).list(sql::Ref::Organization).size(), 4);
+        QCOMPARE(photoFiles(d), 4);
         QVERIFY(QDir(d.scratch).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    }
+
+    // Cards share commits: one the database refuses in the middle (here its
+    // work place, the last thing stored of a card) is undone alone, with its
+    // photo file and its row; the cards around it stay whole.
+    void refusedCardAloneInItsBatch()
+    {
+        Db d;
+        testdb::exec(d.path, QStringLiteral("CREATE EXCEPTION no_such_org 'Нет такой организации';\n"
+                                            "CREATE TRIGGER refuse_org FOR organization BEFORE INSERT AS BEGIN "
+                                            "IF (NEW.org = 'Отказ') THEN EXCEPTION no_such_org; END"));
+        core::CardImport in = d.importer();
+        QVERIFY(in.readBytes(photoCards(5, 2, QStringLiteral("Отказ"))));
+        const core::ImportReport report = in.store(false, 1);
+        QCOMPARE(report.stored, 4);
+        QCOMPARE(report.refused.size(), 1);
+        QVERIFY2(report.refused[0].startsWith(QStringLiteral("карточка № 3 «Карточка2 Имя»")) &&
+                     report.refused[0].contains(QStringLiteral("Нет такой организации")),
+                 qPrintable(report.refused[0]));
+        const QList<qint64> stored_ = ids(d);
+        QCOMPARE(stored_.size(), 4);
+        for (int k = 0; k < 4; ++k) {
+            const int i = k < 2 ? k : k + 1;
+            const Stored s = stored(d, stored_[k]);
+            QCOMPARE(s.card.value(QStringLiteral("fam")), QStringLiteral("Карточка%1").arg(i));
+            QCOMPARE(s.photo, jpegBytes(2000 + i));
+        }
+        QCOMPARE(photoFiles(d), 4);
+        QCOMPARE(core::RefValues(d.s).list(sql::Ref::Organization).size(), 4);
+    }
+
+    // While the import shows its progress the program's other work goes on
+    // in units of its own: a save after a colleague's change sees that
+    // change (no false conflict) and is committed at once, with the cards
+    // stored before it. A connection lost later stops the import: the
+    // cards not committed yet are told as not reached, their photo files
+    // removed.
+    void otherWorkDuringImport_data()
+    {
+        QTest::addColumn<bool>("lose");
+        QTest::newRow("a save between two cards") << false;
+        QTest::newRow("then the connection lost") << true;
+    }
+    void otherWorkDuringImport()
+    {
+        QFETCH(bool, lose);
+        Db d;
+        const qint64 own = testdb::addCard(d.path, {{QStringLiteral("fam"), QStringLiteral("Свой")}});
+        d.s.iRead.setSql(QStringLiteral("SELECT CURRENT_CONNECTION AS id FROM rdb$database"));
+        d.s.iRead.open();
+        const qint64 connection = d.s.iRead.asInt(QStringLiteral("id"));
+        d.s.iRead.close();
+        core::CardImport in = d.importer();
+        QVERIFY(in.readBytes(photoCards(10)));
+        core::CardStore store(d.s);
+        QString saveError;
+        int seenAtSave = -1;
+        const core::ImportReport report = in.store(false, 1, [&](int done, int) {
+            if (done == 3) {
+                testdb::exec(d.path, QStringLiteral("UPDATE base SET fam = 'Коллега' WHERE pk_id = %1").arg(own));
+                const core::CardRecord loaded = store.load(own).value();
+                core::CardRecord edited = loaded;
+                edited.values[QStringLiteral("fam")] = QStringLiteral("Своя правка");
+                try {
+                    store.update(own, edited, 1, nullptr, loaded, std::nullopt);
+                } catch (const db::DbError &e) {
+                    saveError = e.text();
+                }
+                seenAtSave = d.count(QStringLiteral("SELECT pk_id FROM base"));
+            }
+            if (lose && done == 6)
+                testdb::exec(d.path, QStringLiteral("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1")
+                                         .arg(connection));
+            return true;
+        });
+        QVERIFY2(saveError.isEmpty(), qPrintable(saveError));
+        QCOMPARE(seenAtSave, 1 + 3);
+        QCOMPARE(d.value(QStringLiteral("SELECT fam FROM base WHERE pk_id = %1").arg(own)), QStringLiteral("Своя правка"));
+        const int stored_ = lose ? 3 : 10;
+        QCOMPARE(report.stored, stored_);
+        QCOMPARE(report.notReached, 10 - stored_);
+        QCOMPARE(report.stopped.isEmpty(), !lose);
+        QCOMPARE(ids(d).size(), 1 + stored_);
+        QCOMPARE(photoFiles(d), stored_);
     }
 
     // zentrax-cards: a user with full rights exports and imports, photos
