@@ -59,7 +59,7 @@ Answer show(QWidget *owner, const QString &text, const QString &caption, Buttons
     lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
 
     if (g_test) {
-        Shown s{lines, caption, buttons, owner};
+        Shown s{lines, caption, buttons, owner, {}};
         g_shown.append(s);
         if (g_observer)
             g_observer(s);

@@ -32,11 +32,6 @@ QString firstPart(const QString &text)
     return text.section(QLatin1Char('\r'), 0, 0);
 }
 
-QString upperTrimmed(const QString &text)
-{
-    return cp1251::upper(text.trimmed());
-}
-
 // The name a photo is stored under: its own, cut to a length the stored path
 // has room for, keeping its extension. A name that is no file name ("..")
 // becomes "photo", and one without an extension gets the picture's kind

@@ -234,7 +234,6 @@ private slots:
     {
         testdb::SharedFixture d;
         SharedDb &s = d.s;
-        const QString &path = d.path;
         const QTemporaryDir &dir = d.dir;
         const core::CardRecord r = blankCard();
         const QString stamp = QStringLiteral("1_02032026_040506");
