@@ -139,7 +139,12 @@ bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
 
 QString CardImport::refusal(const CardData &card, const QString &reason) const
 {
-    const QString name = card.name().isEmpty() ? QStringLiteral("без имени") : QStringLiteral("«%1»").arg(card.name());
+    // A name is cut short so that one unbroken word cannot widen the report beyond the screen.
+    constexpr qsizetype longest = 60;
+    QString name = card.name();
+    if (name.size() > longest)
+        name = name.left(longest - 1) + QChar(0x2026);
+    name = name.isEmpty() ? QStringLiteral("без имени") : QStringLiteral("«%1»").arg(name);
     return QStringLiteral("карточка № %1 %2 (строка %3): %4").arg(card.number).arg(name).arg(card.line).arg(reason);
 }
 

@@ -1,6 +1,9 @@
 #include "columns.h"
+
 #include "cp1251.h"
 #include "ibase.h"
+
+#include <QLocale>
 
 namespace db {
 
@@ -22,6 +25,16 @@ QHash<QString, int> textColumnLengths(IBQuery &q, const QString &table)
     return out;
 }
 
+QString characterCount(qsizetype n)
+{
+    const qsizetype tens = n % 100, ones = n % 10;
+    const char *word = (tens >= 11 && tens <= 14) ? "знаков"
+                       : ones == 1                ? "знак"
+                       : (ones >= 2 && ones <= 4) ? "знака"
+                                                  : "знаков";
+    return QLocale().toString(n) + QLatin1Char(' ') + QString::fromUtf8(word);
+}
+
 QString valueProblem(const QString &field, const QString &value, int maxLength)
 {
     const qsizetype bad = cp1251::firstUnencodable(value);
@@ -30,10 +43,9 @@ QString valueProblem(const QString &field, const QString &value, int maxLength)
                               "(она хранит текст в кодировке Windows-1251).\rЗамените или удалите этот символ.")
             .arg(field, QString::number(bad + 1), cp1251::describeChar(value, bad));
     if (maxLength > 0 && value.size() > maxLength)
-        return QStringLiteral("Текст в поле «%1» слишком длинный: %2 знаков, а база данных хранит не больше %3.\r"
+        return QStringLiteral("Текст в поле «%1» слишком длинный: %2, а база данных хранит не больше %3.\r"
                               "Сократите его.")
-            .arg(field)
-            .arg(value.size())
+            .arg(field, characterCount(value.size()))
             .arg(maxLength);
     return QString();
 }

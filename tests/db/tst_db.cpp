@@ -101,6 +101,18 @@ private slots:
         QVERIFY2(problem.contains(QStringLiteral("нельзя сохранить")), qPrintable(problem));
     }
 
+    // Lengths in messages agree with their number: "101 знак", never "101 знаков".
+    void characterCountWords()
+    {
+        const QList<QPair<int, const char *>> rows = {{1, "1 знак"},     {2, "2 знака"},    {5, "5 знаков"},
+                                                       {11, "11 знаков"}, {14, "14 знаков"}, {21, "21 знак"},
+                                                       {101, "101 знак"}, {112, "112 знаков"}, {124, "124 знака"}};
+        for (const auto &[n, words] : rows)
+            QCOMPARE(db::characterCount(n).remove(QChar(0xA0)), QString::fromUtf8(words));
+        QVERIFY(db::valueProblem(QStringLiteral("Имя"), QString(101, QLatin1Char('x')), 100)
+                    .contains(QStringLiteral("101 знак, а")));
+    }
+
     // The query layer refuses such a value with the same naming, whatever the
     // statement does.
     void unencodableParameterRefused()
