@@ -2,6 +2,7 @@
 #include "access.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QImageReader>
 #include <QLabel>
@@ -104,8 +105,18 @@ SavedCards saveCards(QWidget *owner, const QString &suggestedName)
     dialog.resize(760, 460);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    const qsizetype type = filters.indexOf(dialog.selectedNameFilter());
-    return {dialog.selectedFiles().first(), type == 2 ? CardsType::Csv : type == 1 ? CardsType::VCard3 : CardsType::VCard4};
+    const QString file = dialog.selectedFiles().first();
+    return {file, cardsTypeFor(filters.indexOf(dialog.selectedNameFilter()), file)};
+}
+
+CardsType cardsTypeFor(qsizetype chosenType, const QString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("csv"))
+        return CardsType::Csv;
+    if (chosenType == 2 && (suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard")))
+        return CardsType::VCard4;
+    return chosenType == 2 ? CardsType::Csv : chosenType == 1 ? CardsType::VCard3 : CardsType::VCard4;
 }
 
 void scriptSave(const QString &path, CardsType type)

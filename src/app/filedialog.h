@@ -22,9 +22,13 @@ struct SavedCards
     QString path; // empty when cancelled
     CardsType type = CardsType::VCard4;
 };
-// Asks where to export cards, and as what: the type is the one chosen in the
-// dialog; a name typed without an extension gets the type's.
+// Asks where to export cards, and as what (cardsTypeFor); a name typed
+// without an extension gets the chosen type's.
 SavedCards saveCards(QWidget *owner, const QString &suggestedName);
+// The format of an export: the file type chosen in the dialog (0 vCard 4.0,
+// 1 vCard 3.0, 2 CSV), unless the name typed ends in the other format's
+// extension, which is what the user then means.
+CardsType cardsTypeFor(qsizetype chosenType, const QString &fileName);
 
 // Test mode: no dialog is shown; each call takes the next scripted answer
 // (an empty text, as a cancel, when none is left) and is counted.

@@ -1,5 +1,6 @@
 // Start-up, settings, finding the database, login and exit.
 
+#include "app/filedialog.h"
 #include "app/forms.h"
 #include "app/icons.h"
 #include "app/loginwindow.h"
@@ -599,6 +600,19 @@ private slots:
                 QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
             }
         }
+    }
+
+    // An export named "….csv" is a CSV file whatever type the dialog showed, and
+    // "….vcf" under the CSV type is a vCard; other names follow the type chosen.
+    void exportFormatFollowsTypedExtension()
+    {
+        using filedlg::CardsType;
+        QCOMPARE(filedlg::cardsTypeFor(0, QStringLiteral("/tmp/Карточки.CSV")), CardsType::Csv);
+        QCOMPARE(filedlg::cardsTypeFor(1, QStringLiteral("/tmp/a.csv")), CardsType::Csv);
+        QCOMPARE(filedlg::cardsTypeFor(2, QStringLiteral("/tmp/a.vcf")), CardsType::VCard4);
+        QCOMPARE(filedlg::cardsTypeFor(1, QStringLiteral("/tmp/a.vcf")), CardsType::VCard3);
+        QCOMPARE(filedlg::cardsTypeFor(2, QStringLiteral("/tmp/a.txt")), CardsType::Csv);
+        QCOMPARE(filedlg::cardsTypeFor(0, QStringLiteral("/tmp/a.txt")), CardsType::VCard4);
     }
 
     // Every picture comes from its own SVG file in the resources, drawn sharp
