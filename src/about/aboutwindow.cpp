@@ -4,6 +4,8 @@
 #include "app/application.h"
 #include "app/shell.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,7 +13,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <qdrawutil.h>
+
+#include <functional>
 
 namespace {
 
@@ -32,6 +38,57 @@ protected:
         qDrawShadePanel(&p, rect().adjusted(1, 1, -1, -1), palette(), false, 1);
     }
 };
+
+// An address that opens from the keyboard (Tab to it, then Enter or Space) and
+// from a screen reader (its "press" action), not only by a click.
+class LinkLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+    std::function<void()> activated;
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Space) {
+            e->accept();
+            if (activated)
+                activated();
+            return;
+        }
+        QLabel::keyPressEvent(e);
+    }
+    void paintEvent(QPaintEvent *e) override
+    {
+        QLabel::paintEvent(e);
+        if (!hasFocus())
+            return;
+        QStylePainter p(this);
+        QStyleOptionFocusRect o;
+        o.initFrom(this);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, o);
+    }
+};
+
+class LinkAccessible : public QAccessibleWidget
+{
+public:
+    explicit LinkAccessible(LinkLabel *l) : QAccessibleWidget(l, QAccessible::Link) {}
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &action) override
+    {
+        // Queued: the reader's call returns before the desktop's program starts.
+        auto *l = static_cast<LinkLabel *>(widget());
+        if (action == pressAction() && l->activated)
+            QMetaObject::invokeMethod(l, [l] { l->activated(); }, Qt::QueuedConnection);
+    }
+};
+
+QAccessibleInterface *linkAccessible(const QString &, QObject *o)
+{
+    auto *l = dynamic_cast<LinkLabel *>(o);
+    return l ? new LinkAccessible(l) : nullptr;
+}
 
 void setTextColor(QLabel *l, const QColor &c)
 {
@@ -69,8 +126,15 @@ TAbt::TAbt(Context &context, QWidget *parent) : ModalWindow(context, parent)
     QFont font;
     font.setFamilies({QStringLiteral("Candara"), QStringLiteral("DejaVu Sans"), QStringLiteral("Arial")});
     font.setPixelSize(16);
-    auto label = [&](QLabel *&l, const char *name, int top, const QString &text) {
-        l = new QLabel(text, Panel1);
+    static const bool linksReadable = (QAccessible::installFactory(linkAccessible), true);
+    Q_UNUSED(linksReadable)
+    auto label = [&](QLabel *&l, const char *name, int top, const QString &text, bool link = false) {
+        l = link ? new LinkLabel(text, Panel1) : new QLabel(text, Panel1);
+        // A reader's view made while the label was still being built is a plain
+        // text's; drop it so that the next one is the link's.
+        if (QAccessibleInterface *seen = QAccessible::queryAccessibleInterface(l); link && seen &&
+                                                                                   seen->role() != QAccessible::Link)
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(seen));
         l->setObjectName(QLatin1String(name));
         l->setFont(font);
         l->setTextFormat(Qt::PlainText);
@@ -81,8 +145,8 @@ TAbt::TAbt(Context &context, QWidget *parent) : ModalWindow(context, parent)
     label(ProductName, "ProductName", 6, QStringLiteral("Zentrax 1.0.2"));
     label(Label1, "Label1", 27, QStringLiteral("Картотека контактов для офиса."));
     label(Label3, "Label3", 45, QStringLiteral("Обновления и поддержка на сайте:"));
-    label(Label5, "Label5", 63, webPage().host());
-    label(Label4, "Label4", 82, mailAddress());
+    label(Label5, "Label5", 63, webPage().host(), true);
+    label(Label4, "Label4", 82, mailAddress(), true);
     QFont bold = font;
     bold.setBold(true);
     ProductName->setFont(bold);
@@ -100,6 +164,12 @@ TAbt::TAbt(Context &context, QWidget *parent) : ModalWindow(context, parent)
 
     for (QLabel *l : {Label1, Label3, Label5, Label4})
         l->installEventFilter(this);
+    static_cast<LinkLabel *>(Label5)->activated = [this] { guardedCall([this] { Label5Click(); }); };
+    static_cast<LinkLabel *>(Label4)->activated = [this] { guardedCall([this] { Label4Click(); }); };
+    for (QLabel *l : {Label5, Label4})
+        l->setFocusPolicy(Qt::TabFocus);
+    setTabOrder(Label5, Label4);
+    setTabOrder(Label4, OKButton);
     FormCreate();
 }
 
@@ -155,6 +225,7 @@ void TAbt::showEvent(QShowEvent *e)
     // Centred on the screen, not on the main window.
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
+    OKButton->setFocus(); // Enter is OK's; the addresses are a Tab away
     ModalWindow::showEvent(e);
 }
 

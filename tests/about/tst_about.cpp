@@ -6,6 +6,7 @@
 #include "register/mainwindow.h"
 #include "uitest.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QLabel>
@@ -108,6 +109,29 @@ private slots:
         QCOMPARE(shell::takeOpened(), opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{opened});
         QCOMPARE(l->cursor().shape() == Qt::PointingHandCursor, hand);
         QVERIFY(!l->accessibleName().isEmpty());
+    }
+
+    // The addresses open without a mouse too: Tab reaches them from OK, Enter
+    // opens one, and a screen reader's press action opens the other.
+    void linksOpenFromKeyboardAndReader()
+    {
+        Fixture f;
+        f.abt->show();
+        QVERIFY(QTest::qWaitForWindowActive(f.abt));
+        QCOMPARE(QApplication::focusWidget(), f.abt->OKButton);
+        QTest::keyClick(f.abt->OKButton, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.label("Label5"));
+        QTest::keyClick(f.label("Label5"), Qt::Key_Return);
+        QCOMPARE(shell::takeOpened(), QList<QUrl>{TAbt::webPage()});
+        QVERIFY(f.abt->isVisible());
+
+        QAccessibleInterface *mail = QAccessible::queryAccessibleInterface(f.label("Label4"));
+        QCOMPARE(mail->role(), QAccessible::Link);
+        QVERIFY(mail->actionInterface());
+        mail->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QList<QUrl> opened; // the press is queued, so that the reader's call returns first
+        QTRY_VERIFY((opened += shell::takeOpened(), !opened.isEmpty()));
+        QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("mailto:") + TAbt::mailAddress())});
     }
 
     // Enter presses OK from the main window's menu; Esc does nothing; the close box closes.
