@@ -85,25 +85,39 @@ size_t ListModel::encodedSize(const char *row)
     return size_t(p - row);
 }
 
-void ListModel::fillEncoded(const std::vector<const char *> &rows)
+void ListModel::fillEncoded(const std::vector<const char *> &rows, size_t count)
 {
     beginResetModel();
     m_data.clear();
     m_rowStart.clear();
-    m_rowStart.reserve(rows.size());
-    // Sized once: tens of thousands of rows are copied without moving them again.
-    std::vector<size_t> sizes(rows.size());
-    size_t total = 0;
-    for (size_t i = 0; i < rows.size(); ++i)
-        total += sizes[i] = encodedSize(rows[i]);
-    m_data.resize(total);
-    size_t at = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        m_rowStart.push_back(at);
-        std::memcpy(m_data.data() + at, rows[i], sizes[i]);
-        at += sizes[i];
-    }
+    copyEncoded(rows, 0, std::min(count, rows.size()));
     endResetModel();
+}
+
+void ListModel::appendEncoded(const std::vector<const char *> &rows, size_t from)
+{
+    if (from >= rows.size())
+        return;
+    beginInsertRows({}, cardCount(), cardCount() + int(rows.size() - from) - 1);
+    copyEncoded(rows, from, rows.size());
+    endInsertRows();
+}
+
+void ListModel::copyEncoded(const std::vector<const char *> &rows, size_t from, size_t to)
+{
+    m_rowStart.reserve(m_rowStart.size() + (to - from));
+    // Sized once: tens of thousands of rows are copied without moving them again.
+    std::vector<size_t> sizes(to - from);
+    size_t total = m_data.size();
+    for (size_t i = from; i < to; ++i)
+        total += sizes[i - from] = encodedSize(rows[i]);
+    size_t at = m_data.size();
+    m_data.resize(total);
+    for (size_t i = from; i < to; ++i) {
+        m_rowStart.push_back(at);
+        std::memcpy(m_data.data() + at, rows[i], sizes[i - from]);
+        at += sizes[i - from];
+    }
 }
 
 void ListModel::fill(const db::IBQuery &q)

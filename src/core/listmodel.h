@@ -31,8 +31,11 @@ public:
 
     // Replaces the rows with every row the query holds (fetched so far).
     void fill(const db::IBQuery &q);
-    // Replaces the rows with rows already in the model's form.
-    void fillEncoded(const std::vector<const char *> &rows);
+    // Replaces the rows with the first `count` of rows already in the
+    // model's form (all of them by default).
+    void fillEncoded(const std::vector<const char *> &rows, size_t count = SIZE_MAX);
+    // Adds such rows from `from` on.
+    void appendEncoded(const std::vector<const char *> &rows, size_t from);
     // Adds the rows the query fetched since the last fill or append.
     void append(const db::IBQuery &q);
     int cardCount() const { return int(m_rowStart.size()); }
@@ -50,6 +53,7 @@ public:
 
 private:
     void appendRows(const db::IBQuery &q, int from, int to);
+    void copyEncoded(const std::vector<const char *> &rows, size_t from, size_t to);
 
     std::vector<char> m_data;       // per row: seven cells of [u16 length][bytes]
     std::vector<uint64_t> m_rowStart;

@@ -260,6 +260,7 @@ size_t SearchIndex::SlotOf::bytes() const
 
 void SearchIndex::load()
 {
+    ++m_version;
     m_slots.clear();
     m_slotOf.clear();
     m_rows.clear();
@@ -297,10 +298,10 @@ void SearchIndex::load()
     }
 }
 
-void SearchIndex::sync()
+void SearchIndex::sync(bool settle)
 {
     try {
-        syncOrThrow();
+        syncOrThrow(settle);
     } catch (...) {
         // Half taken in, the index would lack cards for good: it is read anew
         // at the next search instead.
@@ -309,12 +310,21 @@ void SearchIndex::sync()
     }
 }
 
-void SearchIndex::syncOrThrow()
+bool SearchIndex::settleIfDue()
+{
+    if (!m_ready || m_settledAt.elapsed() <= 2000)
+        return false;
+    const quint64 before = m_version;
+    sync();
+    return m_version != before || !m_ready;
+}
+
+void SearchIndex::syncOrThrow(bool settleDue)
 {
     // Now and then the mark moves on to the oldest transaction still running:
     // it is read before the log, so every older one is in what is read.
     qint64 settle = -1;
-    if (m_settledAt.elapsed() > 2000) {
+    if (settleDue && m_settledAt.elapsed() > 2000) {
         db::IBQuery &q = m_db.iRead;
         Closer closer{q};
         q.close();
@@ -400,6 +410,7 @@ void SearchIndex::syncOrThrow()
 // found by the database's own comparison with the cards around it.
 void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
 {
+    ++m_version;
     std::vector<uint32_t> old;
     for (qint32 id : ids)
         if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
@@ -629,7 +640,7 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
     }
     if (!prepare())
         return std::nullopt;
-    sync();
+    sync(false);
     if (!m_ready)
         return std::nullopt;
     const int s = int(sort);

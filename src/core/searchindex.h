@@ -64,12 +64,21 @@ private:
     bool checkDatabase();
     void load();
 public:
-    // Takes in what the database's log holds since the last look; the main
-    // window calls it now and then, so that an idle copy keeps up.
-    void sync();
+    // Takes in what the database's log holds since the last look, and moves
+    // the mark of settled transactions on when it is due; the main window
+    // calls it now and then, so that an idle copy keeps up. A search takes
+    // in the log alone (`settle` false).
+    void sync(bool settle = true);
+    // Moves the mark on, when it is due, after a search has shown its rows:
+    // the look at the database's transactions (a monitoring read that can
+    // take a while) stays off the keystroke's way. True when the search must
+    // run again: the index was read anew, or cannot serve any more.
+    bool settleIfDue();
+    // Changes whenever rows given out by find may have moved or changed.
+    quint64 version() const { return m_version; }
 
 private:
-    void syncOrThrow();
+    void syncOrThrow(bool settle);
     // Takes the changed cards in again, reading them (and the cards their
     // places are found by) through `q`.
     void refresh(const std::vector<qint32> &ids, db::IBQuery &q);
@@ -133,6 +142,7 @@ private:
     qint64 m_settled = 0;
     std::set<std::pair<qint64, qint32>> m_seen;
     QElapsedTimer m_settledAt;
+    quint64 m_version = 0;
     QElapsedTimer m_clearedAt;
 };
 

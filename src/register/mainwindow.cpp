@@ -552,12 +552,35 @@ void TMF::FillList()
         rows = m_search->find(f, currentSort());
         if (rows) {
             db.iBase.close(); // a fill under way is replaced
-            showRows([&] { m_model->fillEncoded(*rows); }, true);
+            showIndexRows(std::move(*rows));
             return;
         }
     }
     core::openList(db.iBase, f, currentSort());
     fillGrid(db.iBase, true);
+}
+
+// Shows the index's first screen of rows at once and the rest from the event
+// loop; then the index looks whether it is still current (see settleIfDue).
+void TMF::showIndexRows(std::vector<const char *> rows)
+{
+    constexpr size_t kFirstRows = 500;
+    showRows([&] { m_model->fillEncoded(rows, kFirstRows); }, true);
+    const quint64 generation = m_fillGeneration;
+    if (rows.size() > kFirstRows) {
+        m_filling = true;
+        m_indexRest = std::move(rows);
+        m_indexVersion = m_search->version();
+    }
+    QTimer::singleShot(0, this, [this, generation] {
+        guardedCall([&] {
+            if (generation != m_fillGeneration)
+                return; // another fill replaced this one
+            finishFill();
+            if (m_search && m_search->settleIfDue())
+                FillList();
+        });
+    });
 }
 
 // Shows the first rows of the query at once; a long result follows in slices
@@ -642,17 +665,32 @@ void TMF::continueFill(quint64 generation)
 void TMF::appendFetched()
 {
     m_model->append(db.iBase);
+    keepWantedRow();
+}
+
+void TMF::keepWantedRow()
+{
     // The kept row number arrives: select it, unless the user has moved meanwhile.
-    if (m_wantedRow > m_clampedRow && selectedRow() == m_clampedRow && m_wantedRow < m_model->rowCount()) {
-        m_clampedRow = m_wantedRow;
-        selectRow(m_wantedRow);
-    }
+    if (m_wantedRow > m_clampedRow && selectedRow() == m_clampedRow && m_wantedRow < m_model->rowCount())
+        selectRow(m_clampedRow = m_wantedRow);
 }
 
 void TMF::finishFill()
 {
     if (!m_filling)
         return;
+    if (!m_indexRest.empty()) {
+        // The rows point into the index: taken only while it is unchanged.
+        const std::vector<const char *> rest = std::exchange(m_indexRest, {});
+        m_filling = false;
+        if (m_search && m_search->version() == m_indexVersion) {
+            m_model->appendEncoded(rest, size_t(m_model->cardCount()));
+            keepWantedRow();
+        } else {
+            FillList();
+        }
+        return;
+    }
     db::IBQuery &q = db.iBase;
     if (q.isOpen()) {
         q.last();

@@ -130,10 +130,12 @@ private:
     void buildGrid();
     void buildStatusBar();
     void fillGrid(db::IBQuery &q, bool resetHeights);
+    void showIndexRows(std::vector<const char *> rows);
     // Shows the rows `fillModel` puts into the model, keeping the selected row.
     void showRows(const std::function<void()> &fillModel, bool resetHeights);
     void continueFill(quint64 generation);
     void appendFetched();
+    void keepWantedRow();
     void endFill();
     void growRow(int row, int height);
 
@@ -145,6 +147,8 @@ private:
     QList<int> m_grownRows; // rows made taller than 18 pixels since the last refill
     quint64 m_fillGeneration = 0;
     bool m_filling = false;
+    std::vector<const char *> m_indexRest; // an index result still to show, and the index's version then
+    quint64 m_indexVersion = 0;
     int m_wantedRow = 0;   // the selected row number to keep across the refill
     int m_clampedRow = 0;  // where the selection stands until that row arrives
     QElapsedTimer m_fillTimer;

@@ -358,9 +358,17 @@ private slots:
         QCOMPARE(ui.Grid->rowHeight(0), 18); // a refill starts over
     }
 
-    // A long list shows its first rows at once and the rest arrives from the event loop.
+    void largeListArrivesInSlices_data()
+    {
+        QTest::addColumn<bool>("anyPosition");
+        QTest::newRow("list statement") << false;
+        QTest::newRow("search index") << true;
+    }
+    // A long list shows its first rows at once and the rest arrives from the
+    // event loop, whether the statement or the "any position" index finds it.
     void largeListArrivesInSlices()
     {
+        QFETCH(bool, anyPosition);
         Program p;
         p.addCards(3000, [](int i) {
             return Cols{{"fam", QStringLiteral("Ф%1").arg(i, 5, 10, QLatin1Char('0'))}, {"name1", "И"}, {"post", "П"},
@@ -369,6 +377,8 @@ private slots:
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
+        ui.check_pos->setChecked(anyPosition);
+        QTRY_VERIFY(!mf->isFilling());
         mf->FillList();
         QVERIFY(mf->isFilling());
         QVERIFY(mf->model()->cardCount() >= 1 && mf->model()->cardCount() < 3000);
