@@ -9,6 +9,7 @@
 
 #include "app/application.h"
 #include "app/forms.h"
+#include "program/windows.h"
 #include "app/loginwindow.h"
 #include "app/paths.h"
 #include "app/session.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The program's fourteen windows, each created once at start in a fixed order
-// and destroyed when the program ends.
+// and destroyed when the program ends (program/windows.h makes them).
 
 class TMF;
 class TRF;
@@ -34,11 +34,3 @@ struct Forms
     TUF *UF = nullptr;
     TUF1 *UF1 = nullptr;
 };
-
-struct Session;
-
-// Creates all windows in order (the main window first, which runs its
-// FormCreate and owns the others) on the session, which must outlive them;
-// returns the main window.
-TMF *createForms(Session &session);
-void destroyForms(TMF *mainWindow);

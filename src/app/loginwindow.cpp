@@ -4,7 +4,7 @@
 #include "application.h"
 #include "keys.h"
 #include "messages.h"
-#include "state.h"
+#include "session.h"
 
 #include "context.h"
 #include "editablebox.h"
@@ -97,14 +97,14 @@ void TLF::FormActivate()
     guardedCall([this] { FillLogins(); });
     PBox->setFocus();
     for (int i = 0; i < PBox->count(); ++i) {
-        if (PBox->itemText(i).compare(SessionUser.login, Qt::CaseInsensitive) == 0) {
+        if (PBox->itemText(i).compare(m_ctx.session.SessionUser.login, Qt::CaseInsensitive) == 0) {
             PBox->setCurrentIndex(i);
             ed_pass->setFocus();
             break;
         }
     }
-    if (!SessionUser.password.isEmpty()) {
-        ed_pass->setText(SessionUser.password);
+    if (!m_ctx.session.SessionUser.password.isEmpty()) {
+        ed_pass->setText(m_ctx.session.SessionUser.password);
         CheckPass->setChecked(true);
         bt_login->setFocus();
     }
@@ -126,12 +126,12 @@ void TLF::bt_loginClick()
     case core::LoginResult::Ok:
         break;
     }
-    SessionUser.fullName = user.fullName;
-    SessionUser.id = user.id;
-    SessionUser.level = user.level;
-    SessionUser.login = login;
-    m_ctx.forms.MF->setAdminMenuVisible(login == QLatin1String("admin"));
-    SessionUser.password = CheckPass->isChecked() ? ed_pass->text() : QString();
+    m_ctx.session.SessionUser.fullName = user.fullName;
+    m_ctx.session.SessionUser.id = user.id;
+    m_ctx.session.SessionUser.level = user.level;
+    m_ctx.session.SessionUser.login = login;
+    m_ctx.session.SessionUser.password = CheckPass->isChecked() ? ed_pass->text() : QString();
+    emit loggedIn(m_ctx.session.SessionUser);
     done(QDialog::Accepted);
 }
 

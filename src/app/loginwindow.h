@@ -1,5 +1,6 @@
 #pragma once
 #include "modalwindow.h"
+#include "state.h"
 
 class QCheckBox;
 class QComboBox;
@@ -19,6 +20,10 @@ public:
     void bt_loginClick();
     void bt_cancelClick();
 
+signals:
+    void loggedIn(const SessionUserT &user);
+
+public:
     QComboBox *PBox;
     QLineEdit *ed_pass;
     QPushButton *bt_login;

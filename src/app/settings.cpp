@@ -25,7 +25,7 @@ void writeSettings(const QString &file, const core::LoginSettings &values)
 
 } // namespace
 
-void LoadSettings()
+void LoadSettings(SessionUserT &SessionUser)
 {
     SessionUser.login = QStringLiteral("-1");
     SessionUser.password.clear();
@@ -42,7 +42,7 @@ void LoadSettings()
     writeSettings(file, {});
 }
 
-void SaveSettings()
+void SaveSettings(const SessionUserT &SessionUser)
 {
     const QString file = paths::settingsFile();
     if (!QFileInfo::exists(file))

@@ -1,5 +1,5 @@
 #pragma once
-// Program-wide state that lives for the whole run.
+// The logged-in user, as the session keeps it.
 
 #include <QString>
 
@@ -13,12 +13,3 @@ struct SessionUserT
 
     bool fullRights() const { return level == QLatin1String("full"); }
 };
-
-extern SessionUserT SessionUser;
-extern QString CardMode;    // "new", "edit" or "read"
-extern QString PhotoFolder; // program folder + "/files", set once the database is open
-extern bool FirstActivation;
-extern bool RefreshOnActivate;
-
-// Back to the values before the main window exists (tests start each case here).
-void resetProgramState();

@@ -13,7 +13,7 @@
 #include "app/keys.h"
 #include "app/messages.h"
 #include "app/paths.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "db/columns.h"
 #include "db/cp1251.h"
 #include "core/photos.h"
@@ -400,23 +400,33 @@ void TRF::setCaption(const QString &mode)
     setWindowTitle(mode);
 }
 
-void TRF::FormActivate(bool opening)
+void TRF::setOpening(const QString &mode, qint64 id)
+{
+    m_ctx.session.CardMode = mode;
+    CardId = mode == QLatin1String("new") ? 0 : id;
+}
+
+void TRF::open(const QString &mode, qint64 id)
+{
+    setOpening(mode, id);
+    showModal();
+}
+
+void TRF::FormActivate()
 {
     StoredPhoto.clear();
     PendingPhoto.clear();
-    if (opening && (CardMode == QLatin1String("edit") || CardMode == QLatin1String("read")))
-        CardId = m_ctx.forms.MF->selectedId().toLongLong();
-    if (CardMode == QLatin1String("new")) {
+    if (m_ctx.session.CardMode == QLatin1String("new")) {
         UnlockCard();
         ClearCard();
         setCaption(QStringLiteral("Новая запись"));
         ShowAccountCombos();
-    } else if (CardMode == QLatin1String("edit")) {
+    } else if (m_ctx.session.CardMode == QLatin1String("edit")) {
         ShowAccountCombos();
         UnlockCard();
         LoadCard();
         setCaption(QStringLiteral("Редактирование"));
-    } else if (CardMode == QLatin1String("read")) {
+    } else if (m_ctx.session.CardMode == QLatin1String("read")) {
         ShowAccountLabels();
         LockCard();
         LoadCard();
@@ -571,14 +581,14 @@ void TRF::LoadCard()
     for (const Binding &b : m_bindings)
         setColumnText(b.column, card->value(b.column));
     StoredPhoto = card->fpath;
-    const core::PhotoLocation photo = core::locatePhoto(PhotoFolder, StoredPhoto);
+    const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, StoredPhoto);
     if (photo.state == core::PhotoLocation::Present) {
         showPicture(photo.file);
     } else {
         // Nothing outside the photo folder, and nothing but a plain file, is opened.
         if (photo.state != core::PhotoLocation::None)
             msg::error(this, QStringLiteral("Не удалось загрузить фотографию.\r") +
-                                 core::photoProblem(PhotoFolder, StoredPhoto, photo));
+                                 core::photoProblem(m_ctx.session.PhotoFolder, StoredPhoto, photo));
         showDefaultPicture();
     }
     LoadAccounts(CardId);
@@ -604,13 +614,13 @@ void TRF::LoadAccounts(qint64 id)
 
 void TRF::tb_editClick()
 {
-    if (CardMode != QLatin1String("read") || !SessionUser.fullRights()) {
+    if (m_ctx.session.CardMode != QLatin1String("read") || !m_ctx.session.SessionUser.fullRights()) {
         msg::error(this, QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра "
                                         "с правами полного доступа"));
         return;
     }
-    CardMode = QStringLiteral("edit");
-    FormActivate(false);
+    m_ctx.session.CardMode = QStringLiteral("edit");
+    FormActivate();
 }
 
 // -------------------------------------------------------------------- save
@@ -709,13 +719,13 @@ bool TRF::saveNew()
 {
     const core::Accounts accounts = accountsFromFields();
     const core::CardRecord card = cardFromFields();
-    const QString stamp = MakeStamp(SessionUser.id);
+    const QString stamp = MakeStamp(m_ctx.session.SessionUser.id);
     const qint64 id =
-        core::CardStore(m_ctx.db).insert(card, SessionUser.id, stamp, AccountsChanged ? &accounts : nullptr);
+        core::CardStore(m_ctx.db).insert(card, m_ctx.session.SessionUser.id, stamp, AccountsChanged ? &accounts : nullptr);
     // From here on the card exists: should anything below fail, the card stays
     // open on it and a second save updates it instead of storing it twice.
     CardId = id;
-    CardMode = QStringLiteral("edit");
+    m_ctx.session.CardMode = QStringLiteral("edit");
     m_loaded = card;
     m_loadedAccounts = AccountsChanged ? std::optional(accounts) : std::nullopt;
     setCaption(QStringLiteral("Редактирование"));
@@ -723,7 +733,7 @@ bool TRF::saveNew()
     if (!PendingPhoto.isEmpty())
         AttachPhoto(id, stamp);
     CardChanged = false;
-    RefreshOnActivate = true;
+    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
     close();
     return true;
@@ -735,7 +745,7 @@ bool TRF::saveEdit()
     const core::CardRecord card = cardFromFields();
     bool updated = false;
     try {
-        updated = core::CardStore(m_ctx.db).update(CardId, card, SessionUser.id, AccountsChanged ? &accounts : nullptr,
+        updated = core::CardStore(m_ctx.db).update(CardId, card, m_ctx.session.SessionUser.id, AccountsChanged ? &accounts : nullptr,
                                                    m_loaded, m_loadedAccounts);
     } catch (const db::DbError &e) {
         if (!e.conflict())
@@ -756,11 +766,11 @@ bool TRF::saveEdit()
         m_loadedAccounts = accounts;
     AccountsChanged = false;
     if (!PendingPhoto.isEmpty())
-        AttachPhoto(CardId, core::PhotoStore(m_ctx.db, PhotoFolder).stamp(CardId));
+        AttachPhoto(CardId, core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).stamp(CardId));
     CardChanged = false;
     setCaption(QStringLiteral("Редактирование"));
     SaveRefValues();
-    RefreshOnActivate = true;
+    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
     return true;
 }
@@ -768,7 +778,7 @@ bool TRF::saveEdit()
 void TRF::listOutdated()
 {
     // The row of a card that is gone leaves the main list.
-    RefreshOnActivate = true;
+    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
 }
 
@@ -781,7 +791,7 @@ bool TRF::conflictWithColleague()
                                      "Ваши изменения будут отброшены.\r"
                                      "Если ответить «Нет», можно продолжить правку и сохранить её ещё раз."),
                       QStringLiteral("Внимание!"))) {
-        FormActivate(false); // the stored version, marks cleared
+        FormActivate(); // the stored version, marks cleared
         m_reloaded = true;
     }
     return false;
@@ -789,19 +799,19 @@ bool TRF::conflictWithColleague()
 
 bool TRF::tb_saveClick()
 {
-    if (!SessionUser.fullRights()) {
+    if (!m_ctx.session.SessionUser.fullRights()) {
         msg::error(this, QStringLiteral("Сохранение изменений доступно только в режиме редактирования / новой записи "
                                         "с полными правами"));
         return false;
     }
-    if (CardMode != QLatin1String("new") && CardMode != QLatin1String("edit"))
+    if (m_ctx.session.CardMode != QLatin1String("new") && m_ctx.session.CardMode != QLatin1String("edit"))
         return false;
     const bool accountsWere = AccountsChanged;
     bool stored = false;
     m_reloaded = false;
     try {
-        checkValues(CardMode == QLatin1String("new"));
-        stored = CardMode == QLatin1String("new") ? saveNew() : saveEdit();
+        checkValues(m_ctx.session.CardMode == QLatin1String("new"));
+        stored = m_ctx.session.CardMode == QLatin1String("new") ? saveNew() : saveEdit();
     } catch (...) {
         // Nothing is lost without a question: the card stays marked as changed.
         AccountsChanged = AccountsChanged || accountsWere;
@@ -831,7 +841,7 @@ void TRF::BitBtn1Click()
             return;
         }
     }
-    if (CardMode != QLatin1String("new") || isVisible())
+    if (m_ctx.session.CardMode != QLatin1String("new") || isVisible())
         close();
 }
 
@@ -937,7 +947,7 @@ bool TRF::eventFilter(QObject *watched, QEvent *event)
 
 void TRF::tb_delClick()
 {
-    if (!SessionUser.fullRights() || CardMode != QLatin1String("edit")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode != QLatin1String("edit")) {
         msg::error(this, QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа"));
         return;
     }
@@ -947,14 +957,14 @@ void TRF::tb_delClick()
     core::CardStore(m_ctx.db).remove(CardId);
     // Nothing is left to ask about: the card is gone.
     CardChanged = false;
-    RefreshOnActivate = true;
+    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
     close();
 }
 
 void TRF::tb_expClick()
 {
-    if (CardMode == QLatin1String("new")) {
+    if (m_ctx.session.CardMode == QLatin1String("new")) {
         msg::error(this, QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"));
         return;
     }
@@ -969,7 +979,7 @@ static const QString kDeleteRefused = QStringLiteral("Удаление пров�
 
 void TRF::sb_loadClick()
 {
-    if (!SessionUser.fullRights() || CardMode == QLatin1String("read")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode == QLatin1String("read")) {
         msg::error(this, kLoadRefused);
         return;
     }
@@ -988,7 +998,7 @@ void TRF::sb_loadClick()
 
 void TRF::sb_pictClick()
 {
-    if (!SessionUser.fullRights() || CardMode == QLatin1String("read")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode == QLatin1String("read")) {
         msg::error(this, kLoadRefused);
         return;
     }
@@ -1006,21 +1016,21 @@ void TRF::sb_lookClick()
 {
     if (StoredPhoto.isEmpty())
         return;
-    const std::optional<QString> fpath = core::PhotoStore(m_ctx.db, PhotoFolder).storedPath(CardId);
+    const std::optional<QString> fpath = core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).storedPath(CardId);
     if (!fpath)
         return;
-    const core::PhotoLocation photo = core::locatePhoto(PhotoFolder, *fpath);
+    const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, *fpath);
     if (photo.state == core::PhotoLocation::Present)
         shell::openFile(photo.file);
     else if (photo.state == core::PhotoLocation::Missing || photo.state == core::PhotoLocation::None)
         msg::error(nullptr, QStringLiteral("Файл не найден!"));
     else
-        msg::error(nullptr, core::photoProblem(PhotoFolder, *fpath, photo));
+        msg::error(nullptr, core::photoProblem(m_ctx.session.PhotoFolder, *fpath, photo));
 }
 
 void TRF::sb_delClick()
 {
-    if (!SessionUser.fullRights() || CardMode != QLatin1String("edit")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode != QLatin1String("edit")) {
         msg::error(this, kDeleteRefused);
         return;
     }
@@ -1032,15 +1042,15 @@ void TRF::sb_delClick()
                        QStringLiteral("Удаление")))
         return;
     DeletePhotoFile(CardId);
-    RefreshOnActivate = true;
-    FormActivate(false); // loaded again: the default picture, unsaved changes dropped
+    m_ctx.session.RefreshOnActivate = true;
+    FormActivate(); // loaded again: the default picture, unsaved changes dropped
 }
 
 void TRF::DeletePhotoFile(qint64 id)
 {
     const QString fpath = StoredPhoto;
-    const core::PhotoLocation photo = core::locatePhoto(PhotoFolder, fpath);
-    switch (core::PhotoStore(m_ctx.db, PhotoFolder).DeletePhotoFile(id)) {
+    const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, fpath);
+    switch (core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).DeletePhotoFile(id)) {
     case core::PhotoStore::Deleted::NoCard:
         msg::error(this, QStringLiteral("Файл не найден, удаление невозможно"));
         break;
@@ -1055,7 +1065,7 @@ void TRF::DeletePhotoFile(qint64 id)
     case core::PhotoStore::Deleted::Outside:
     case core::PhotoStore::Deleted::NotAFile:
         msg::error(this, QStringLiteral("Запись о фотографии из карточки удалена, файл не тронут.\r") +
-                             core::photoProblem(PhotoFolder, fpath, photo));
+                             core::photoProblem(m_ctx.session.PhotoFolder, fpath, photo));
         break;
     case core::PhotoStore::Deleted::Deleted:
         break;
@@ -1078,6 +1088,6 @@ void TRF::AttachPhoto(qint64 id, const QString &stamp)
         progress.setValue(total > 0 ? int(done * 1000 / total) : 0);
         return !progress.wasCanceled();
     };
-    StoredPhoto = core::PhotoStore(m_ctx.db, PhotoFolder).AttachPhoto(id, stamp, PendingPhoto, copy);
+    StoredPhoto = core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).AttachPhoto(id, stamp, PendingPhoto, copy);
     PendingPhoto.clear();
 }

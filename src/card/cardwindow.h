@@ -25,10 +25,13 @@ class TRF : public ModalWindow
 public:
     TRF(Context &context, QWidget *parent);
 
-    // The card's set-up; `opening` when the main window shows the card (only
-    // then is CardId taken from the list).
-    void FormActivate() override { FormActivate(true); }
-    void FormActivate(bool opening);
+    // Shows the card modally in `mode` ("new", "edit", "read") for the card
+    // `id` (unused for a new one).
+    void open(const QString &mode, qint64 id);
+    // What open sets before the card is shown.
+    void setOpening(const QString &mode, qint64 id);
+    // The card's set-up, when it opens and when it shows the stored card again.
+    void FormActivate() override;
     void ClearCard();
     void ClearAccounts();
     void ShowAccountLabels();

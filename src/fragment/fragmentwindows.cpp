@@ -7,7 +7,7 @@
 #include "app/icons.h"
 #include "app/messages.h"
 #include "app/paths.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "core/safefiles.h"
 #include "core/stamp.h"
@@ -264,7 +264,7 @@ void TEF1::ToolButton4Click()
                              .arg(paths::join(paths::programFolder(), QStringLiteral("temp"))));
         return;
     }
-    const QString stamp = MakeStamp(SessionUser.id);
+    const QString stamp = MakeStamp(m_ctx.session.SessionUser.id);
     QFile file;
     QString path, why;
     for (int i = 1; i <= 100 && path.isEmpty(); ++i) {
@@ -290,8 +290,7 @@ void TEF1::ToolButton4Click()
         return;
     }
     file.close();
-    m_ctx.forms.RF->acceptFragment(path);
-    m_ctx.forms.EF->close();
+    emit fragmentAccepted(path); // the card takes it, and the selection window closes
 }
 
 void TEF1::ToolButton6Click()

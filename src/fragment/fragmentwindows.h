@@ -77,6 +77,10 @@ public:
     void ToolButton4Click();
     void ToolButton6Click();
 
+signals:
+    // The fragment was written to the JPEG file `path`, for the card.
+    void fragmentAccepted(const QString &path);
+
 private:
     QWidget *tb1;
     QToolButton *ToolButton4, *ToolButton6;

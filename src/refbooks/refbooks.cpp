@@ -7,7 +7,8 @@
 #include "app/keys.h"
 #include "app/recordgrid.h"
 #include "app/messages.h"
-#include "app/state.h"
+#include "app/rights.h"
+#include "app/session.h"
 #include "core/refbook.h"
 #include "db/ibase.h"
 
@@ -206,14 +207,6 @@ QStatusBar *statusBar(QWidget *parent, QLabel **panels, const QString (&texts)[2
     return bar;
 }
 
-bool fullRights(QWidget *owner)
-{
-    if (SessionUser.fullRights())
-        return true;
-    msg::error(owner, QStringLiteral("Недостаточно прав"));
-    return false;
-}
-
 } // namespace
 
 // ------------------------------------------------------- the list window
@@ -352,7 +345,7 @@ void RefListWindow::sb_lookClick()
 
 void RefListWindow::tb_newClick()
 {
-    if (!fullRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
     RefEditWindow *editor = m_kind.editorOf(m_ctx.forms);
     editor->NewRecord = true;
@@ -363,7 +356,7 @@ void RefListWindow::tb_editClick()
 {
     if (currentId().isEmpty())
         return;
-    if (!fullRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
     RefEditWindow *editor = m_kind.editorOf(m_ctx.forms);
     editor->NewRecord = false;
@@ -375,7 +368,7 @@ void RefListWindow::tb_delClick()
     const QString id = currentId();
     if (id.isEmpty())
         return;
-    if (!fullRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
     if (msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжить ?"),
                       QStringLiteral("Удаление")))

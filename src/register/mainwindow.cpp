@@ -12,10 +12,11 @@
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/paths.h"
+#include "app/rights.h"
 #include "app/session.h"
 #include "app/settings.h"
 #include "app/shell.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "core/cardstore.h"
 #include "core/cardimport.h"
@@ -100,18 +101,6 @@ TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
 }
 
 TMF::~TMF() = default;
-
-void TMF::connectWindows()
-{
-    TRF *card = m_ctx.forms.RF;
-    // A card saved or deleted: the list is refilled at once.
-    connect(card, &TRF::cardStored, this, [this] { guardedCall([this] { FormActivate(); }); });
-    connect(card, &TRF::refValuesAdded, this, [this] { guardedCall([this] { FillRefLists(); }); });
-    connect(card, &TRF::exportRequested, this, [this](qint64 id) { guardedCall([this, id] { ExportCard(id); }); });
-    for (RefEditWindow *editor : {static_cast<RefEditWindow *>(m_ctx.forms.PF1), static_cast<RefEditWindow *>(m_ctx.forms.DF1),
-                                  static_cast<RefEditWindow *>(m_ctx.forms.GF1)})
-        connect(editor, &RefEditWindow::valueSaved, this, [this] { guardedCall([this] { FillRefLists(); }); });
-}
 
 void TMF::buildMenu()
 {
@@ -363,30 +352,30 @@ void TMF::buildStatusBar()
 
 void TMF::FormCreate()
 {
-    FirstActivation = true;
-    SessionUser.id = -1;
-    SessionUser.fullName.clear();
+    m_ctx.session.FirstActivation = true;
+    m_ctx.session.SessionUser.id = -1;
+    m_ctx.session.SessionUser.fullName.clear();
 }
 
 void TMF::FormActivate()
 {
-    if (!FirstActivation) {
-        if (RefreshOnActivate)
+    if (!m_ctx.session.FirstActivation) {
+        if (m_ctx.session.RefreshOnActivate)
             FillList();
         return;
     }
-    FirstActivation = false;
-    RefreshOnActivate = false;
-    LoadSettings();
+    m_ctx.session.FirstActivation = false;
+    m_ctx.session.RefreshOnActivate = false;
+    LoadSettings(m_ctx.session.SessionUser);
     if (!OpenDatabase())
         return;
     m_ctx.forms.LF->showModal();
-    if (SessionUser.id == -1) {
+    if (m_ctx.session.SessionUser.id == -1) {
         EndProgram();
         return;
     }
     showSessionUser();
-    if (!m_duplicateLogins.isEmpty() && core::Users::isAdministrator(SessionUser.login))
+    if (!m_duplicateLogins.isEmpty() && core::Users::isAdministrator(m_ctx.session.SessionUser.login))
         msg::error(this, QStringLiteral("Несколько пользователей носят один и тот же логин: %1.\rВойти в программу "
                                         "под таким логином может только один из них. Дайте им разные логины в "
                                         "«Управление пользователями».")
@@ -438,8 +427,8 @@ bool TMF::OpenDatabase()
         return false;
     }
     m_duplicateLogins = schema::upgrade(db.IBDbase);
-    PhotoFolder = paths::join(folder, QStringLiteral("files"));
-    paths::makeSharedFolder(PhotoFolder);
+    m_ctx.session.PhotoFolder = paths::join(folder, QStringLiteral("files"));
+    paths::makeSharedFolder(m_ctx.session.PhotoFolder);
     return true;
 }
 
@@ -473,7 +462,7 @@ void TMF::ClearTemp()
 
 void TMF::tb_exitClick()
 {
-    SaveSettings();
+    SaveSettings(m_ctx.session.SessionUser);
     ClearTemp();
     EndProgram();
 }
@@ -498,8 +487,8 @@ void TMF::showSessionUser()
     sBar[0]->setText(QStringLiteral(" Enter - Просмотр"));
     sBar[1]->setText(QStringLiteral(" F4 - Редактирование"));
     sBar[2]->setText(QStringLiteral(" F7 - Новая запись"));
-    sBar[3]->setText(QStringLiteral("  ") + SessionUser.fullName);
-    sBar[4]->setText(SessionUser.fullRights() ? QStringLiteral("  Доступ: полный") : QStringLiteral("  Доступ: чтение"));
+    sBar[3]->setText(QStringLiteral("  ") + m_ctx.session.SessionUser.fullName);
+    sBar[4]->setText(m_ctx.session.SessionUser.fullRights() ? QStringLiteral("  Доступ: полный") : QStringLiteral("  Доступ: чтение"));
 }
 
 void TMF::setAdminMenuVisible(bool visible)
@@ -533,7 +522,7 @@ ListFilter TMF::currentFilter() const
 
 void TMF::FillList()
 {
-    if (m_ctx.forms.LF->isVisible() || FirstActivation)
+    if (m_ctx.forms.LF->isVisible() || m_ctx.session.FirstActivation)
         return;
     const ListFilter f = currentFilter();
     if (f.contains) {
@@ -862,7 +851,7 @@ void TMF::MonthBoxChange()
 
 void TMF::btDateClick()
 {
-    if (m_ctx.forms.LF->isVisible() || FirstActivation)
+    if (m_ctx.forms.LF->isVisible() || m_ctx.session.FirstActivation)
         return;
     db::IBQuery &q = db.iBase;
     core::openBirthdays(q, MonthBox->currentIndex() + 1);
@@ -873,38 +862,27 @@ void TMF::btDateClick()
 
 // ---------------------------------------------------------------- commands
 
-static bool checkRights(QWidget *owner)
-{
-    if (SessionUser.fullRights())
-        return true;
-    msg::error(owner, QStringLiteral("Недостаточно прав"));
-    return false;
-}
-
 void TMF::N4Click()
 {
-    if (!checkRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    CardMode = QStringLiteral("new");
-    m_ctx.forms.RF->showModal();
+    emit openCard(QStringLiteral("new"), 0);
 }
 
 void TMF::N15Click()
 {
     if (selectedId().isEmpty())
         return;
-    if (!checkRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    CardMode = QStringLiteral("edit");
-    m_ctx.forms.RF->showModal();
+    emit openCard(QStringLiteral("edit"), selectedId().toLongLong());
 }
 
 void TMF::N3Click()
 {
     if (selectedId().isEmpty())
         return;
-    CardMode = QStringLiteral("read");
-    m_ctx.forms.RF->showModal();
+    emit openCard(QStringLiteral("read"), selectedId().toLongLong());
 }
 
 void TMF::N17Click()
@@ -912,7 +890,7 @@ void TMF::N17Click()
     const QString idText = selectedId();
     if (idText.isEmpty())
         return;
-    if (!checkRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
     if (msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                       QStringLiteral("Удаление"))) {
@@ -969,7 +947,7 @@ void TMF::ExportCard(qint64 id)
     const std::unique_ptr<printout::Workbook> workbook =
         printout::newWorkbook([](const QString &file) { return shell::openFile(file); });
     const QString cut = printout::shortenedNotice(
-        printout::exportCard(*workbook, {paths::programFolder(), PhotoFolder, paths::tempFolder()}, *card, accounts));
+        printout::exportCard(*workbook, {paths::programFolder(), m_ctx.session.PhotoFolder, paths::tempFolder()}, *card, accounts));
     if (!cut.isEmpty()) // told once the printout is open
         msg::plain(nullptr, cut);
 }
@@ -1029,12 +1007,12 @@ private:
 
 void TMF::ImportCards()
 {
-    if (!checkRights(this))
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
     const QString path = filedlg::openCards(this);
     if (path.isEmpty())
         return;
-    core::CardImport import(db, PhotoFolder, paths::tempFolder());
+    core::CardImport import(db, m_ctx.session.PhotoFolder, paths::tempFolder());
     CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."), QStringLiteral("Импорт карточек"));
     progress.setCounting(QStringLiteral("Проверка карточек файла: %1 из %2"));
     const bool read = import.read(path, progress.callback());
@@ -1068,7 +1046,7 @@ void TMF::ImportCards()
     {
         CardsProgress storing(this, QStringLiteral("Импорт карточек..."), QStringLiteral("Импорт карточек"));
         storing.setCounting(QStringLiteral("Импорт карточек: %1 из %2"));
-        report = import.store(addDuplicates, SessionUser.id, storing.callback());
+        report = import.store(addDuplicates, m_ctx.session.SessionUser.id, storing.callback());
     }
     FillRefLists();
     FillList();
@@ -1110,7 +1088,7 @@ void TMF::ExportCards()
     {
         CardsProgress progress(this, QStringLiteral("Экспорт карточек..."), QStringLiteral("Экспорт карточек"));
         progress.setCounting(QStringLiteral("Экспорт карточек: %1 из %2"));
-        report = core::exportCards(db, PhotoFolder, ids, format, target.path, progress.callback());
+        report = core::exportCards(db, m_ctx.session.PhotoFolder, ids, format, target.path, progress.callback());
     }
     if (!report.error.isEmpty())
         msg::error(this, report.error);

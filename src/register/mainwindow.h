@@ -40,8 +40,6 @@ public:
     SharedDb &db; // the connection, the transactions and the shared queries
     // What the other windows reach: the shared queries and the windows.
     Context &context() { return m_ctx; }
-    // Listens to the other windows once they all exist.
-    void connectWindows();
 
     // Start-up and exit.
     void FormCreate();
@@ -118,6 +116,10 @@ public:
     QLabel *sBar[5];
     QAction *N4, *N15, *N3, *N17, *N2, *N19, *N20, *N13, *N14, *N18, *N6, *N7, *N8, *N10;
     QAction *N21, *N22; // import and export of cards
+
+signals:
+    // A command asks for the card: "new" (id 0), "edit" or "read" the card `id`.
+    void openCard(const QString &mode, qint64 id);
 
 protected:
     void closeEvent(QCloseEvent *e) override;

@@ -217,7 +217,7 @@ void TUF::tb_delClick()
     const QString id = currentCell(0);
     if (id.isEmpty())
         return;
-    if (currentCell(2) == QLatin1String("admin")) // the administrator stays
+    if (core::Users::isAdministrator(currentCell(2))) // the administrator stays
         return;
     if (msg::askYesNo(this,
                       QStringLiteral("Внимание! Пользователь будет удален без возможности восстановления, продолжить ?"),
@@ -342,7 +342,7 @@ void TUF1::FormActivate()
         pass->setText(u->pass);
         level->setCurrentIndex(core::levelIndex(u->level));
         // The administrator keeps name, login and level; only the password changes.
-        const bool admin = login->text() == QLatin1String("admin");
+        const bool admin = core::Users::isAdministrator(login->text());
         for (QWidget *w : {static_cast<QWidget *>(fio), static_cast<QWidget *>(login), static_cast<QWidget *>(level)})
             w->setEnabled(!admin);
     }

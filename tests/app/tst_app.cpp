@@ -2,12 +2,13 @@
 
 #include "app/filedialog.h"
 #include "app/forms.h"
+#include "program/windows.h"
 #include "app/icons.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/settings.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "db/shared.h"
 #include "core/listmodel.h"
@@ -111,8 +112,9 @@ private slots:
     void settingsFile()
     {
         Program p;
+        SessionUserT SessionUser;
         QVERIFY(!QFile::exists(p.iniPath));
-        LoadSettings();
+        LoadSettings(SessionUser);
         // First start: the file is made with empty values, readable by its owner only.
         QVERIFY(QFile::exists(p.iniPath));
         QSettings ini(p.iniPath, QSettings::IniFormat);
@@ -125,38 +127,38 @@ private slots:
 
         SessionUser.login = QStringLiteral("Петров");
         SessionUser.password = QStringLiteral("p@ss 'x'");
-        SaveSettings();
+        SaveSettings(SessionUser);
         QCOMPARE(QFile::permissions(p.iniPath) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
         SessionUser = SessionUserT();
-        LoadSettings();
+        LoadSettings(SessionUser);
         QCOMPARE(SessionUser.login, QStringLiteral("Петров"));
         QCOMPARE(SessionUser.password, QStringLiteral("p@ss 'x'"));
 
         // Written by hand: read as it stands, a comma is no list; written back user first.
         writeFile(p.iniPath, "[main]\r\nuser=admin\r\npass=p,q\r\n");
-        LoadSettings();
+        LoadSettings(SessionUser);
         QCOMPARE(SessionUser.login, QStringLiteral("admin"));
         QCOMPARE(SessionUser.password, QStringLiteral("p,q"));
-        SaveSettings();
+        SaveSettings(SessionUser);
         QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=p,q\n"));
         // Missing keys read as empty text.
         writeFile(p.iniPath, "[main]\n");
-        LoadSettings();
+        LoadSettings(SessionUser);
         QCOMPARE(SessionUser.login, QString());
         QCOMPARE(SessionUser.password, QString());
 
         // Without a file SaveSettings writes nothing.
         QFile::remove(p.iniPath);
-        SaveSettings();
+        SaveSettings(SessionUser);
         QVERIFY(!QFile::exists(p.iniPath));
         QCOMPARE(texts(msg::takeShown()), QStringList());
 
         // A file that cannot be written: the user is told once, the program goes on.
         QVERIFY(QDir().mkpath(p.iniPath)); // a folder where the file should be
-        SaveSettings();
+        SaveSettings(SessionUser);
         writeFile(p.root.filePath("blocked"), "x");
         qputenv("APPDATA", p.root.filePath("blocked/sub").toLocal8Bit()); // no folder can be made there
-        LoadSettings();
+        LoadSettings(SessionUser);
         QCOMPARE(SessionUser.login, QStringLiteral("-1"));
         const QStringList told = texts(msg::takeShown());
         QCOMPARE(told.size(), 2);
@@ -211,13 +213,13 @@ private slots:
             QVERIFY(mf->OpenDatabase());
             QVERIFY(mf->db.IBDbase.connected());
             QVERIFY(!mf->db.IBTrans.active() && !mf->db.IBRead.active()); // nothing held open
-            QCOMPARE(PhotoFolder, p.folder + QStringLiteral("/files"));
-            QVERIFY(QFileInfo(PhotoFolder).isDir());
+            QCOMPARE(p.session->PhotoFolder, p.folder + QStringLiteral("/files"));
+            QVERIFY(QFileInfo(p.session->PhotoFolder).isDir());
             // Copies of the program's users store photos there (the group
             // "firebird" when there is one); other accounts have no way in.
 #ifdef Q_OS_UNIX
             struct stat st;
-            QVERIFY(::stat(QFile::encodeName(PhotoFolder).constData(), &st) == 0);
+            QVERIFY(::stat(QFile::encodeName(p.session->PhotoFolder).constData(), &st) == 0);
             QCOMPARE(st.st_mode & 07777, mode_t(02770));
             if (const struct group *g = ::getgrnam("firebird"))
                 QCOMPARE(st.st_gid, g->gr_gid);
@@ -313,15 +315,15 @@ private slots:
         p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО Ромашка');\n"
                               "INSERT INTO organization (org) VALUES ('')"));
         TMF *mf = p.createWindows();
-        QVERIFY(FirstActivation);
-        QCOMPARE(SessionUser.id, -1);
+        QVERIFY(p.session->FirstActivation);
+        QCOMPARE(p.session->SessionUser.id, -1);
 
         const QStringList shown = uitest::whileModal([&] { mf->FormActivate(); },
                                                      answerLogin(QStringLiteral("ivanov"), QStringLiteral("secret")));
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
         QVERIFY(!mf->ended());
-        QCOMPARE(SessionUser.id, 1);
-        QCOMPARE(SessionUser.fullName, QStringLiteral("Иванов Иван Иванович"));
+        QCOMPARE(p.session->SessionUser.id, 1);
+        QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Иванов Иван Иванович"));
         QCOMPARE(statusPanel(mf, 3)->text(), QStringLiteral("  Иванов Иван Иванович"));
         QCOMPARE(statusPanel(mf, 4)->text(), QStringLiteral("  Доступ: чтение"));
         QCOMPARE(statusPanel(mf, 0)->text(), QStringLiteral(" Enter - Просмотр"));
@@ -337,7 +339,7 @@ private slots:
         mf->db.IBTrans.commit(); // others' changes show after the program's own next commit
         mf->FormActivate();
         QCOMPARE(mf->model()->cardCount(), 1);
-        RefreshOnActivate = true;
+        p.session->RefreshOnActivate = true;
         mf->FormActivate();
         QCOMPARE(mf->model()->cardCount(), 2);
 
@@ -413,13 +415,12 @@ private slots:
             TMF *mf = p.createWindows();
             uitest::whileModal([&] { mf->FormActivate(); }, answerLogin({}, {}, false, true));
             QVERIFY(mf->ended());
-            QCOMPARE(SessionUser.id, -1);
+            QCOMPARE(p.session->SessionUser.id, -1);
             QCOMPARE(mf->model()->cardCount(), 0);
             QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=old\n"));
             destroyForms(mf);
             p.mf = nullptr;
         }
-        resetProgramState();
         TMF *mf = p.createWindows();
         // The remembered login and password are offered; logging in with another password works.
         uitest::whileModal([&] { mf->FormActivate(); }, [](QWidget *w) {
@@ -432,7 +433,7 @@ private slots:
             ui.ed_pass->setText(QStringLiteral("new"));
             ui.bt_login->click();
         });
-        QCOMPARE(SessionUser.password, QStringLiteral("new"));
+        QCOMPARE(p.session->SessionUser.password, QStringLiteral("new"));
         mf->show();
         mf->close(); // the close box
         QVERIFY(mf->ended());
@@ -455,8 +456,8 @@ private slots:
         const LoginControls ui(lf);
         QAction *N2 = find<QAction>(mf, QStringLiteral("N2"));
         QAction *N19 = find<QAction>(mf, QStringLiteral("N19"));
-        SessionUser.login = QStringLiteral("gone"); // remembered, no longer exists
-        SessionUser.password = QStringLiteral("pw");
+        p.session->SessionUser.login = QStringLiteral("gone"); // remembered, no longer exists
+        p.session->SessionUser.password = QStringLiteral("pw");
         lf->FormActivate();
         QCOMPARE(ui.PBox->count(), 6);
         QCOMPARE(ui.PBox->itemText(0), QStringLiteral("admin"));
@@ -468,7 +469,7 @@ private slots:
         bool leftOpen = false;
         auto attempt = [&](const QString &login, const QString &pass) -> QStringList {
             msg::takeShown();
-            SessionUser.id = -1;
+            p.session->SessionUser.id = -1;
             ui.PBox->setEditText(login);
             ui.ed_pass->setText(pass);
             ui.CheckPass->setChecked(false);
@@ -480,7 +481,7 @@ private slots:
         QCOMPARE(attempt(QStringLiteral("nobody"), QStringLiteral("x")), unknown);
         QCOMPARE(attempt(QStringLiteral("ADMIN"), QStringLiteral("Secret")), unknown); // logins compare exactly
         QCOMPARE(attempt(QStringLiteral("admin"), QStringLiteral("secret")), QStringList{QStringLiteral("Неверный пароль")});
-        QCOMPARE(SessionUser.id, -1);
+        QCOMPARE(p.session->SessionUser.id, -1);
         // Typed SQL is only ever a value.
         for (const QString &bad : {QStringLiteral("'"), QStringLiteral("a\\b"), QStringLiteral("'; delete from base; --"),
                                    QStringLiteral("' or '1'='1")})
@@ -490,16 +491,16 @@ private slots:
         // Several users with one login: the last row decides.
         QCOMPARE(attempt(QStringLiteral("shared"), QStringLiteral("one")), QStringList{QStringLiteral("Неверный пароль")});
         QVERIFY(attempt(QStringLiteral("shared"), QStringLiteral("two")).isEmpty());
-        QCOMPARE(SessionUser.fullName, QStringLiteral("Второй"));
-        QCOMPARE(SessionUser.level, QStringLiteral("read"));
+        QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Второй"));
+        QCOMPARE(p.session->SessionUser.level, QStringLiteral("read"));
         QVERIFY(!N2->isVisible());
 
         // Empty password box matches empty and NULL.
         QVERIFY(attempt(QStringLiteral("empty"), QString()).isEmpty());
-        QCOMPARE(SessionUser.fullName, QStringLiteral("Пустой"));
+        QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Пустой"));
         QVERIFY(attempt(QStringLiteral("null"), QString()).isEmpty());
-        QCOMPARE(SessionUser.fullName, QStringLiteral("Нулевой"));
-        QVERIFY(!SessionUser.fullRights()); // "Full" is not "full"
+        QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Нулевой"));
+        QVERIFY(!p.session->SessionUser.fullRights()); // "Full" is not "full"
 
         // The users menu: only for exactly "admin", whatever its level.
         mf->show();
@@ -509,20 +510,20 @@ private slots:
         QVERIFY(attempt(QStringLiteral("admin"), QStringLiteral("Secret")).isEmpty());
         QVERIFY(N2->isVisible());
         QVERIFY(N19->isVisible());
-        QCOMPARE(SessionUser.login, QStringLiteral("admin"));
-        QCOMPARE(SessionUser.id, 1);
+        QCOMPARE(p.session->SessionUser.login, QStringLiteral("admin"));
+        QCOMPARE(p.session->SessionUser.id, 1);
 
         // Remembered password kept only when asked.
-        SessionUser.id = -1;
+        p.session->SessionUser.id = -1;
         ui.PBox->setEditText(QStringLiteral("empty"));
         ui.ed_pass->clear();
         ui.CheckPass->setChecked(true);
         lf->bt_loginClick();
-        QCOMPARE(SessionUser.password, QString());
+        QCOMPARE(p.session->SessionUser.password, QString());
         ui.PBox->setEditText(QStringLiteral("shared"));
         ui.ed_pass->setText(QStringLiteral("two"));
         lf->bt_loginClick();
-        QCOMPARE(SessionUser.password, QStringLiteral("two"));
+        QCOMPARE(p.session->SessionUser.password, QStringLiteral("two"));
         QVERIFY(!leftOpen);
     }
 
@@ -532,8 +533,8 @@ private slots:
         p.addUser(QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"), QStringLiteral("full"));
         TMF *mf = p.createWindows();
         QVERIFY(mf->OpenDatabase());
-        SessionUser.login = QStringLiteral("ADMIN"); // found without regard to case
-        SessionUser.password.clear();
+        p.session->SessionUser.login = QStringLiteral("ADMIN"); // found without regard to case
+        p.session->SessionUser.password.clear();
         const auto shown = uitest::whileModal([&] { mf->context().forms.LF->showModal(); }, [](QWidget *w) {
             auto *lf = qobject_cast<TLF *>(w);
             QVERIFY(lf);
@@ -546,7 +547,7 @@ private slots:
             QTest::keyClick(ui.bt_login, Qt::Key_Return);
         });
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
-        QCOMPARE(SessionUser.fullName, QStringLiteral("Админ"));
+        QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Админ"));
         QVERIFY(!mf->context().forms.LF->isVisible());
 
         // What is typed is the login: no completion replaces it.

@@ -2,7 +2,7 @@
 
 #include "app/forms.h"
 #include "app/messages.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "card/dateedit.h"
 #include "core/listmodel.h"
@@ -107,9 +107,9 @@ struct Fixture
         const QStringList ids = uitest::listColumn(mf, 0);
         if (id)
             mf->selectRow(int(ids.indexOf(QString::number(id))));
-        CardMode = mode;
+        rf->setOpening(mode, mf->selectedId().toLongLong());
         msg::takeShown();
-        rf->FormActivate(true);
+        rf->FormActivate();
         rf->show();
     }
     QString value(const QString &select) { return testdb::Peek(p.dbPath).value(select); }
@@ -369,9 +369,9 @@ private slots:
         f.mf->db.IBTrans.commit();
         find<QLineEdit>(f.mf, QStringLiteral("ed_name"))->setText(QStringLiteral("нет такого"));
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4, Qt::AltModifier); // Alt+F4 is not ours
-        QCOMPARE(CardMode, QStringLiteral("read"));
+        QCOMPARE(f.p.session->CardMode, QStringLiteral("read"));
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
-        QCOMPARE(CardMode, QStringLiteral("edit"));
+        QCOMPARE(f.p.session->CardMode, QStringLiteral("edit"));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Пётр"));
         QVERIFY(!f.ui.ed_fam->isReadOnly() && f.ui.ch_smok->isEnabled());
@@ -412,7 +412,7 @@ private slots:
         const qint64 id = f.p.addCard(listed("Чтецов"));
         f.open(QStringLiteral("read"), id);
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
-        QCOMPARE(CardMode, QStringLiteral("read"));
+        QCOMPARE(f.p.session->CardMode, QStringLiteral("read"));
         QVERIFY(f.ui.ed_fam->isReadOnly());
         f.ui.tb_save->click();
         QCOMPARE(texts(), (QStringList{
@@ -689,7 +689,7 @@ private slots:
         QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Полный"));
         f.p.exec(QStringLiteral("DELETE FROM base"));
         f.mf->db.IBTrans.commit();
-        f.rf->FormActivate(false);
+        f.rf->FormActivate();
         QCOMPARE(f.ui.ed_name1->text(), QString());
         QCOMPARE(texts(), QStringList{QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных")});
         f.rf->close();

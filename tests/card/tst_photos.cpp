@@ -5,7 +5,7 @@
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/shell.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "core/stamp.h"
 #include "core/listmodel.h"
@@ -48,9 +48,9 @@ struct Fixture
         mf->FillList();
         if (id)
             mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
-        CardMode = mode;
+        rf->setOpening(mode, mf->selectedId().toLongLong());
         msg::takeShown();
-        rf->FormActivate(true);
+        rf->FormActivate();
         rf->show();
     }
     void click(const char *button) { find<QToolButton>(rf, QLatin1String(button))->click(); }

@@ -3,7 +3,7 @@
 
 #include "app/context.h"
 #include "app/messages.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "core/listmodel.h"
 #include "register/mainwindow.h"
@@ -36,9 +36,9 @@ struct Fixture
     void open()
     {
         mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
-        CardMode = QStringLiteral("edit");
+        rf->setOpening(QStringLiteral("edit"), id);
         msg::takeShown();
-        rf->FormActivate(true);
+        rf->FormActivate();
         rf->show();
     }
     QLineEdit *edit(const char *name) { return find<QLineEdit>(rf, QLatin1String(name)); }

@@ -5,7 +5,7 @@
 #include "app/filedialog.h"
 #include "app/messages.h"
 #include "app/shell.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "printout/workbook.h"
 #include "register/mainwindow.h"
@@ -218,11 +218,11 @@ struct Fixture
     {
         QImage img(size, QImage::Format_RGB32);
         img.fill(QColor(40, 90, 160));
-        QDir().mkpath(PhotoFolder + "/st");
-        img.save(PhotoFolder + "/st/" + name, format);
+        QDir().mkpath(p.session->PhotoFolder + "/st");
+        img.save(p.session->PhotoFolder + "/st/" + name, format);
         return "st\\" + name;
     }
-    QString file(const QString &fpath) const { return PhotoFolder + '/' + QString(fpath).replace('\\', '/'); }
+    QString file(const QString &fpath) const { return p.session->PhotoFolder + '/' + QString(fpath).replace('\\', '/'); }
 
     // Exports through the main window's button, the card's row selected.
     void exportFromList(qint64 id)
@@ -616,11 +616,11 @@ private slots:
         if (trouble == "linked folder") {
             QDir().mkpath(f.p.root.filePath("elsewhere"));
             QFile::copy(f.p.folder + "/Forms/foto.png", f.p.root.filePath("elsewhere/p.png"));
-            QFile::link(f.p.root.filePath("elsewhere"), PhotoFolder + "/st");
+            QFile::link(f.p.root.filePath("elsewhere"), f.p.session->PhotoFolder + "/st");
             fpath = "st\\p.png";
         }
         if (trouble == "pipe") {
-            QDir().mkpath(PhotoFolder + "/st");
+            QDir().mkpath(f.p.session->PhotoFolder + "/st");
             ::mkfifo(QFile::encodeName(f.file(fpath = "st\\p.png")).constData(), 0600);
         }
         if (trouble == "temp")
@@ -651,8 +651,8 @@ private slots:
         f.p.mf->FillList();
         f.p.mf->selectRow(int(uitest::listColumn(f.p.mf, 0).indexOf(QString::number(id))));
         TRF *rf = f.p.mf->context().forms.RF;
-        CardMode = QStringLiteral("edit");
-        rf->FormActivate(true);
+        rf->setOpening(QStringLiteral("edit"), id);
+        rf->FormActivate();
         rf->show();
         find<QLineEdit>(rf, "ed_fam")->setText("Новый");
         find<QComboBox>(rf, "ed_post")->setEditText("Директор");

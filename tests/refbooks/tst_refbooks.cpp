@@ -3,7 +3,7 @@
 
 #include "app/forms.h"
 #include "app/messages.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "core/refbook.h"
 #include "refbooks/refbooks.h"

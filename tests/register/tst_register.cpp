@@ -3,7 +3,7 @@
 #include "app/forms.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
-#include "app/state.h"
+#include "app/session.h"
 #include "card/cardwindow.h"
 #include "db/cp1251.h"
 #include "core/listmodel.h"
@@ -270,9 +270,9 @@ private slots:
         PBox->setEditText(QStringLiteral("old"));
         find<QLineEdit>(lf, QStringLiteral("ed_pass"))->setText(QStringLiteral("pw"));
         bt_login->click();
-        QCOMPARE(SessionUser.id, 7);
+        QCOMPARE(p.session->SessionUser.id, 7);
 
-        FirstActivation = false;
+        p.session->FirstActivation = false;
         mf->FillList();
         QCOMPARE(names(mf), (QStringList{"Ангелов  ", "Ёжиков Олег                 "}));
         QCOMPARE(uitest::listColumn(mf, 2), (QStringList{" Кухня", "Склад "}));
@@ -309,7 +309,7 @@ private slots:
         // List keys lead to the commands; Alt+F4 is left to the window manager.
         ui.Grid->setFocus();
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_Return); }), QStringList{"TRF"});
-        QCOMPARE(CardMode, QStringLiteral("read"));
+        QCOMPARE(p.session->CardMode, QStringLiteral("read"));
         QCOMPARE(uitest::whileModal([&] { mf->GridDblClick(); }), QStringList{"TRF"});
         msg::takeShown();
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList());
@@ -317,11 +317,11 @@ private slots:
         QVERIFY(!mf->GridKeyDown(Qt::Key_F4, Qt::AltModifier));
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList());
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));
-        SessionUser.level = QStringLiteral("full");
+        p.session->SessionUser.level = QStringLiteral("full");
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList{"TRF"});
-        QCOMPARE(CardMode, QStringLiteral("edit"));
+        QCOMPARE(p.session->CardMode, QStringLiteral("edit"));
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList{"TRF"});
-        QCOMPARE(CardMode, QStringLiteral("new"));
+        QCOMPARE(p.session->CardMode, QStringLiteral("new"));
 
         // Column shares follow the grid's width.
         mf->resize(1000, 700);
@@ -435,7 +435,7 @@ private slots:
         QCOMPARE(peek.count(QStringLiteral("SELECT * FROM accounts")), 0);
         QCOMPARE(peek.count(QStringLiteral("SELECT * FROM base")), 1);
 
-        SessionUser.level = QStringLiteral("read");
+        p.session->SessionUser.level = QStringLiteral("read");
         msg::takeShown();
         mf->N17Click();
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));

@@ -2,12 +2,12 @@
 
 #include "app/context.h"
 #include "app/forms.h"
+#include "program/windows.h"
 #include "app/messages.h"
 #include "app/filedialog.h"
 #include "app/paths.h"
 #include "app/session.h"
 #include "app/shell.h"
-#include "app/state.h"
 #include "core/listmodel.h"
 #include "register/mainwindow.h"
 
@@ -33,7 +33,6 @@ Program::Program()
     QDir().mkpath(folder + QStringLiteral("/Forms"));
     QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/foto.png"), folder + QStringLiteral("/Forms/foto.png"));
     paths::setProgramFolder(folder);
-    resetProgramState();
     msg::setTestMode(true);
     msg::setObserver({});
     shell::setTestMode(true);
@@ -77,12 +76,12 @@ void Program::loginDirect(const QString &login, const QString &level)
 {
     if (!mf)
         createWindows();
-    FirstActivation = false;
+    session->FirstActivation = false;
     QVERIFY(mf->OpenDatabase());
-    SessionUser.id = 1;
-    SessionUser.login = login;
-    SessionUser.level = level;
-    SessionUser.fullName = QStringLiteral("Тестовый пользователь");
+    session->SessionUser.id = 1;
+    session->SessionUser.login = login;
+    session->SessionUser.level = level;
+    session->SessionUser.fullName = QStringLiteral("Тестовый пользователь");
     mf->setAdminMenuVisible(login == QLatin1String("admin"));
     mf->showSessionUser();
 }

@@ -1,8 +1,9 @@
-#include "application.h"
-#include "forms.h"
-#include "icons.h"
-#include "paths.h"
-#include "session.h"
+#include "windows.h"
+
+#include "app/application.h"
+#include "app/icons.h"
+#include "app/paths.h"
+#include "app/session.h"
 
 #include "db/ibase.h"
 #include "register/mainwindow.h"

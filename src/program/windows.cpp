@@ -1,0 +1,71 @@
+#include "windows.h"
+
+#include "about/aboutwindow.h"
+#include "app/application.h"
+#include "app/loginwindow.h"
+#include "app/session.h"
+#include "card/cardwindow.h"
+#include "fragment/fragmentwindows.h"
+#include "refbooks/refbooks.h"
+#include "register/mainwindow.h"
+#include "users/userwindows.h"
+#include "core/users.h"
+
+namespace {
+
+void connectWindows(const Forms &f)
+{
+    TMF *mf = f.MF;
+    TRF *card = f.RF;
+    // The list's commands open the card; a card saved or deleted refills the list at once.
+    QObject::connect(mf, &TMF::openCard, card, [card](const QString &mode, qint64 id) {
+        guardedCall([&] { card->open(mode, id); });
+    });
+    QObject::connect(card, &TRF::cardStored, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
+    QObject::connect(card, &TRF::refValuesAdded, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
+    QObject::connect(card, &TRF::exportRequested, mf, [mf](qint64 id) { guardedCall([mf, id] { mf->ExportCard(id); }); });
+    for (RefEditWindow *editor : {static_cast<RefEditWindow *>(f.PF1), static_cast<RefEditWindow *>(f.DF1),
+                                  static_cast<RefEditWindow *>(f.GF1)})
+        QObject::connect(editor, &RefEditWindow::valueSaved, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
+    // The fragment chosen becomes the card's photo to be; the selection window closes.
+    QObject::connect(f.EF1, &TEF1::fragmentAccepted, card, [card, ef = f.EF](const QString &path) {
+        guardedCall([&] {
+            card->acceptFragment(path);
+            ef->close();
+        });
+    });
+    // Only the administrator sees the user management.
+    QObject::connect(f.LF, &TLF::loggedIn, mf, [mf](const SessionUserT &user) {
+        mf->setAdminMenuVisible(core::Users::isAdministrator(user.login));
+    });
+}
+
+} // namespace
+
+TMF *createForms(Session &session)
+{
+    auto *mf = new TMF(session);
+    Context &c = mf->context();
+    Forms &f = c.forms;
+    f.MF = mf;
+    f.RF = new TRF(c, mf);
+    f.Abt = new TAbt(c, mf);
+    f.LF = new TLF(c, mf);
+    f.PF = new TPF(c, mf);
+    f.PF1 = new TPF1(c, mf);
+    f.DF = new TDF(c, mf);
+    f.DF1 = new TDF1(c, mf);
+    f.GF = new TGF(c, mf);
+    f.GF1 = new TGF1(c, mf);
+    f.EF = new TEF(c, mf);
+    f.EF1 = new TEF1(c, f.EF); // beside the selection window, not blocked by it
+    f.UF = new TUF(c, mf);
+    f.UF1 = new TUF1(c, mf);
+    connectWindows(f);
+    return mf;
+}
+
+void destroyForms(TMF *mainWindow)
+{
+    delete mainWindow; // owns every other window
+}
