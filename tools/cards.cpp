@@ -17,8 +17,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSysInfo>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -119,14 +117,6 @@ core::Progress terminalProgress(const char *what)
             std::fputs("\n", stderr);
         return g_interrupted == 0;
     };
-}
-
-QString scratchName()
-{
-    QString host = QSysInfo::machineHostName();
-    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    return (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
-           QString::number(QCoreApplication::applicationPid());
 }
 
 } // namespace
@@ -237,7 +227,7 @@ int main(int argc, char **argv)
             return report.complete() ? kDone : kFailed;
         }
         core::ScratchFolder scratch;
-        scratch.make(folder + QStringLiteral("/temp"), scratchName());
+        scratch.make(folder + QStringLiteral("/temp"), core::scratchFolderName());
         core::CardImport import(db, photoFolder, scratch.path());
         if (!import.read(file, terminalProgress("Проверка"))) {
             fail(import.error().isEmpty() ? QStringLiteral("проверка прервана, ничего не сохранено.") : import.error());

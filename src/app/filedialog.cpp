@@ -109,17 +109,17 @@ SavedCards saveCards(QWidget *owner, const QString &suggestedName)
     return {file, cardsTypeFor(filters.indexOf(dialog.selectedNameFilter()), file)};
 }
 
-CardsType cardsTypeFor(qsizetype chosenType, const QString &fileName)
+core::CardFormat cardsTypeFor(qsizetype chosenType, const QString &fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     if (suffix == QLatin1String("csv"))
-        return CardsType::Csv;
+        return core::CardFormat::Csv;
     if (chosenType == 2 && (suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard")))
-        return CardsType::VCard4;
-    return chosenType == 2 ? CardsType::Csv : chosenType == 1 ? CardsType::VCard3 : CardsType::VCard4;
+        return core::CardFormat::VCard4;
+    return chosenType == 2 ? core::CardFormat::Csv : chosenType == 1 ? core::CardFormat::VCard3 : core::CardFormat::VCard4;
 }
 
-void scriptSave(const QString &path, CardsType type)
+void scriptSave(const QString &path, core::CardFormat type)
 {
     g_saves.append({path, type});
 }

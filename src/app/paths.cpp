@@ -7,9 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QSysInfo>
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
@@ -51,10 +49,7 @@ QString join(const QString &folder, const QString &name)
 
 QString tempFolderName()
 {
-    QString host = QSysInfo::machineHostName();
-    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    return (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
-           QString::number(QCoreApplication::applicationPid());
+    return core::scratchFolderName();
 }
 
 QString tempFolder()

@@ -915,6 +915,14 @@ QString pictureExtension(const QByteArray &b)
     return QString();
 }
 
+QString reportLines(const QStringList &lines, int limit)
+{
+    if (limit <= 0 || lines.size() <= limit)
+        return lines.join(QLatin1Char('\r'));
+    return QStringList(lines.mid(0, limit)).join(QLatin1Char('\r')) +
+           QStringLiteral("\r… и ещё %1.").arg(lines.size() - limit);
+}
+
 QString storedDate(const QString &text)
 {
     const QString t = text.trimmed();

@@ -83,4 +83,8 @@ CardFile readCards(const QByteArray &bytes);
 // --03-15, 15.03) in the stored form; a text that is no date stays as it is.
 QString storedDate(const QString &text);
 
+// Lines of a report, one per line; beyond `limit` (0: none) the rest are
+// counted ("… и ещё 12.").
+QString reportLines(const QStringList &lines, int limit);
+
 } // namespace core

@@ -51,14 +51,6 @@ QString photoFileName(const QString &given, const QString &extension)
     return name;
 }
 
-QString listed(const QStringList &lines, int limit)
-{
-    if (limit <= 0 || lines.size() <= limit)
-        return lines.join(QLatin1Char('\r'));
-    return QStringList(lines.mid(0, limit)).join(QLatin1Char('\r')) +
-           QStringLiteral("\r… и ещё %1.").arg(lines.size() - limit);
-}
-
 } // namespace
 
 QString ImportReport::text(int limit) const
@@ -74,10 +66,10 @@ QString ImportReport::text(int limit) const
         t += QStringLiteral("\rИмпорт остановлен (оставшиеся карточки — %1 — не тронуты):\r%2")
                  .arg(ru.toString(notReached), stopped);
     if (!refused.isEmpty())
-        t += QStringLiteral("\r\rНе сохранены:\r") + listed(refused, limit) +
+        t += QStringLiteral("\r\rНе сохранены:\r") + reportLines(refused, limit) +
              QStringLiteral("\rИсправьте эти карточки в файле и импортируйте его ещё раз, пропуская уже сохранённые.");
     if (!notes.isEmpty())
-        t += QStringLiteral("\r\rЗамечания:\r") + listed(notes, limit);
+        t += QStringLiteral("\r\rЗамечания:\r") + reportLines(notes, limit);
     return t;
 }
 
@@ -185,7 +177,7 @@ bool CardImport::looksStored(const CardData &card)
     if (mails.isEmpty() && !hasBdate)
         return false;
     db::IBQuery &q = m_db.iRead;
-    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(sql::selectSamePerson(fam.isEmpty(), name1.isEmpty(), name2.isEmpty()));
     for (const auto &[param, value] : {std::pair{QStringLiteral("fam"), fam}, std::pair{QStringLiteral("name1"), name1},

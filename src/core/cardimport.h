@@ -60,9 +60,6 @@ public:
     int duplicates() const { return int(m_duplicates.size()); }
     // Cards the database cannot hold as they are, or with nothing in them.
     int refusals() const { return int(m_problems.size()); }
-    const QList<CardData> &cards() const { return m_file.cards; }
-    bool isDuplicate(int index) const { return m_duplicates.contains(index); }
-    QString problem(int index) const { return m_problems.value(index); }
 
     // The question before anything is stored: what the file holds.
     QString summary(const QString &fileName) const;

@@ -5,8 +5,6 @@
 
 namespace core {
 
-namespace {
-
 void checkTyped(const ListFilter &f)
 {
     for (const QString *typed : {&f.name, &f.work, &f.post, &f.mail, &f.tel}) {
@@ -15,8 +13,6 @@ void checkTyped(const ListFilter &f)
             throw db::DbError(problem);
     }
 }
-
-} // namespace
 
 void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
 {
@@ -30,7 +26,7 @@ void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
 QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort)
 {
     checkTyped(f);
-    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(listSql(f, sort, "pk_id"));
     bindList(q, f);

@@ -11,6 +11,9 @@ class IBQuery;
 
 namespace core {
 
+// Throws a DbError saying why when a box's text cannot be searched for (too
+// long, or a character the database cannot hold).
+void checkTyped(const ListFilter &f);
 // Runs the list's statement for the five boxes on `q` (closed first), which
 // then stands on its first row with the rest still to fetch. A typed text
 // that cannot be searched for throws a DbError saying why, before anything runs.

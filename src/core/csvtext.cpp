@@ -28,8 +28,7 @@ QChar separatorOf(const QString &text)
 Table parse(const QString &text)
 {
     Table t;
-    t.separator = separatorOf(text);
-    const QChar sep = t.separator;
+    const QChar sep = separatorOf(text);
     QStringList row;
     QString cur;
     bool quoted = false, wasQuoted = false, any = false;

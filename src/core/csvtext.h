@@ -14,7 +14,6 @@ struct Table
 {
     QList<QStringList> rows;
     QList<int> lines; // the line each row begins on, from 1
-    QChar separator;
 };
 
 // The separator of the table's first record: the one of comma, semicolon and

@@ -68,11 +68,8 @@ CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, c
 QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids)
 {
     db::IBQuery &q = db.iRead;
-    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
-    q.close();
-    const QString statement = sql::selectCardsWithAccounts(kSlice);
-    if (q.sql() != statement)
-        q.setSql(statement);
+    db::Closer closer{q};
+    q.setSql(sql::selectCardsWithAccounts(kSlice)); // prepared once: the same text keeps its statement
     for (int i = 0; i < kSlice; ++i)
         q.setParam(QStringLiteral("id%1").arg(i + 1), i < ids.size() ? ids[i] : qint64(-1));
     q.open();
@@ -105,22 +102,9 @@ QString ExportReport::text(const QString &path, int limit) const
     if (gone > 0)
         t += QStringLiteral("\rУдалены другим пользователем во время выгрузки: %1.").arg(ru.toString(gone));
     if (!notes.isEmpty()) {
-        t += QStringLiteral("\r\rЗамечания:\r");
-        if (limit > 0 && notes.size() > limit)
-            t += QStringList(notes.mid(0, limit)).join(QLatin1Char('\r')) +
-                 QStringLiteral("\r… и ещё %1.").arg(notes.size() - limit);
-        else
-            t += notes.join(QLatin1Char('\r'));
+        t += QStringLiteral("\r\rЗамечания:\r") + reportLines(notes, limit);
     }
     return t;
-}
-
-std::optional<CardData> loadCardData(SharedDb &db, const QString &photoFolder, qint64 id)
-{
-    QHash<qint64, CardData> one = readSlice(db, photoFolder, {id});
-    if (!one.contains(id))
-        return std::nullopt;
-    return one.take(id);
 }
 
 ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
@@ -165,9 +149,7 @@ ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<q
     }
     if (!file.commit()) {
         report.written = 0;
-        report.error = QStringLiteral("Не удалось записать файл «%1»: %2.\rФайл не изменён.")
-                           .arg(QDir::toNativeSeparators(path), file.errorString());
-        return report;
+        return failed(file.errorString());
     }
     if (progress)
         progress(report.total, report.total);

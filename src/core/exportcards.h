@@ -33,8 +33,4 @@ struct ExportReport
 ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
                          const QString &path, const Progress &progress = {});
 
-// One stored card as a file holds it, its photo read from `photoFolder`;
-// nothing when it does not exist.
-std::optional<CardData> loadCardData(SharedDb &db, const QString &photoFolder, qint64 id);
-
 } // namespace core

@@ -6,13 +6,17 @@
 
 namespace filetext {
 
-bool isUtf8(const QByteArray &bytes)
+namespace {
+
+// UTF-8 when the bytes are well-formed UTF-8, else Windows-1251; decoded once.
+QString utf8Or1251(const QByteArray &bytes)
 {
     QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString s = d.decode(bytes);
-    Q_UNUSED(s);
-    return !d.hasError();
+    QString s = d.decode(bytes);
+    return d.hasError() ? cp1251::decode(bytes) : s;
 }
+
+} // namespace
 
 QString decode(const QByteArray &bytes, const QString &charset)
 {
@@ -31,30 +35,18 @@ QString decode(const QByteArray &bytes, const QString &charset)
                 return s;
         }
     }
-    return isUtf8(bytes) ? QString::fromUtf8(bytes) : cp1251::decode(bytes);
+    return utf8Or1251(bytes);
 }
 
-QString decodeFile(const QByteArray &bytes, QString *encoding)
+QString decodeFile(const QByteArray &bytes)
 {
-    auto told = [encoding](const char *name) {
-        if (encoding)
-            *encoding = QLatin1String(name);
-    };
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
-        told("UTF-8");
+    if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.mid(3));
-    }
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-        told("UTF-16");
         QStringDecoder d(QStringDecoder::Utf16);
         return d.decode(bytes);
     }
-    if (isUtf8(bytes)) {
-        told("UTF-8");
-        return QString::fromUtf8(bytes);
-    }
-    told("Windows-1251");
-    return cp1251::decode(bytes);
+    return utf8Or1251(bytes);
 }
 
 } // namespace filetext

@@ -7,16 +7,13 @@
 
 namespace filetext {
 
-// Whether the bytes are well-formed UTF-8 (plain ASCII is).
-bool isUtf8(const QByteArray &bytes);
-
 // Bytes in the named character set (a CHARSET parameter: UTF-8,
 // WINDOWS-1251, KOI8-R, ...). With no name, or one not known: UTF-8 when the
 // bytes are well-formed UTF-8, else Windows-1251.
 QString decode(const QByteArray &bytes, const QString &charset = QString());
 
 // A whole file: by its byte-order mark when it has one, else as decode()
-// without a name. `encoding` gets what was used, for messages.
-QString decodeFile(const QByteArray &bytes, QString *encoding = nullptr);
+// without a name.
+QString decodeFile(const QByteArray &bytes);
 
 } // namespace filetext

@@ -26,7 +26,7 @@ LoginResult Logins::check(const QString &login, const QString &password, LoggedU
     if (!problem.isEmpty())
         throw db::DbError(problem);
     db::IBQuery &q = m_db.iRead;
-    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(sql::selectUserByLogin());
     q.setParam(QStringLiteral("login"), login);

@@ -19,7 +19,7 @@ QList<RefRow> RefBook::find(const QString &text)
     if (!problem.isEmpty())
         throw db::DbError(problem);
     db::IBQuery &q = m_db.iRead;
-    struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(sql::selectRefLike(m_ref));
     q.setParam(QStringLiteral("pattern"), searchPattern(text));
@@ -55,7 +55,7 @@ bool RefBook::update(qint64 id, const QString &value, const QString &loaded)
     const sql::RefTable &t = sql::refTable(m_ref);
     return inOneCommit(m_db.IBTrans, [&] {
         db::IBQuery &q = m_db.iSQL;
-        struct Closer { db::IBQuery &q; ~Closer() { q.close(); } } closer{q};
+        db::Closer closer{q};
         q.close();
         q.setSql(sql::selectRefById(m_ref));
         q.setParam(QStringLiteral("pk_id"), id);

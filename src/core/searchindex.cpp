@@ -1,7 +1,7 @@
 #include "searchindex.h"
 #include "commit.h"
+#include "contactlist.h"
 #include "listmodel.h"
-#include "typedtext.h"
 
 #include "db/cp1251.h"
 #include "db/schema.h"
@@ -87,12 +87,6 @@ std::string_view longestLiteral(const std::vector<uint8_t> &p)
     return best;
 }
 
-struct Closer
-{
-    db::IBQuery &q;
-    ~Closer() { q.close(); }
-};
-
 // Beyond this many changed cards at once (an import) the index is read anew:
 // each is placed in the orders by a few questions to the database.
 constexpr size_t kMostChangesApplied = 200;
@@ -119,7 +113,10 @@ struct SearchIndex::Cells
     bool null(int column) const { return v[size_t(column + 1)].kind == 0; }
 };
 
-SearchIndex::SearchIndex(SharedDb &db) : m_db(db) {}
+SearchIndex::SearchIndex(SharedDb &db) : m_db(db)
+{
+    m_clearedAt.start(); // the start-up has just cleared the log
+}
 
 bool SearchIndex::prepare()
 {
@@ -140,7 +137,7 @@ bool SearchIndex::prepare()
 bool SearchIndex::checkDatabase()
 {
     db::IBQuery &q = m_db.iRead;
-    Closer closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(QStringLiteral("SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' "
                             "AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"));
@@ -272,7 +269,7 @@ void SearchIndex::load()
     m_seen.clear();
 
     db::IBQuery &q = m_db.iRead;
-    Closer closer{q};
+    db::Closer closer{q};
     // Transactions older than the oldest one still running have ended: what
     // they changed shows in the cards read now, the rest in the log later.
     q.close();
@@ -326,7 +323,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
     qint64 settle = -1;
     if (settleDue && m_settledAt.elapsed() > 2000) {
         db::IBQuery &q = m_db.iRead;
-        Closer closer{q};
+        db::Closer closer{q};
         q.close();
         q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat, (SELECT COUNT(*) FROM RDB$TRIGGERS "
                                 "WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0) "
@@ -350,7 +347,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
     std::vector<qint32> changed;
     bool cleared = false;
     auto readLog = [&](db::IBQuery &q) {
-        Closer closer{q};
+        db::Closer closer{q};
         q.close();
         q.setSql(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared FROM base_changes "
                                 "WHERE txn >= :txn"));
@@ -395,8 +392,9 @@ void SearchIndex::syncOrThrow(bool settleDue)
         refresh(changed, *sq);
     if (snapshot)
         snapshot->commit();
-    // Now and then the log loses what no copy still needs, so that reading it stays cheap.
-    if (!m_clearedAt.isValid() || m_clearedAt.elapsed() > kClearEveryMs) {
+    // Now and then the log loses what no copy still needs, so that reading it
+    // stays cheap: a write, so never on a search's own way (the start-up clears it too).
+    if (settleDue && m_clearedAt.elapsed() > kClearEveryMs) {
         m_clearedAt.start();
         try {
             inOneCommit(m_db.IBTrans, [&] { schema::clearChangeLog(m_db.iSQL); });
@@ -416,7 +414,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
         if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
             old.push_back(at);
     unplace(old);
-    Closer closer{q};
+    db::Closer closer{q};
     struct Placed
     {
         uint32_t slot;
@@ -464,7 +462,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
 void SearchIndex::loadOrder(int sort)
 {
     db::IBQuery &q = m_db.iRead;
-    Closer closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort(sort)));
     q.open();
@@ -510,7 +508,7 @@ void SearchIndex::unplace(const std::vector<uint32_t> &gone)
 void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyNull, db::IBQuery &q)
 {
     std::vector<uint32_t> &order = m_order[size_t(sort)];
-    Closer closer{q};
+    db::Closer closer{q};
     const QString column = QLatin1String(kSortColumn[sort] == Fam ? "fam" : kSortColumn[sort] == Work ? "work" : "post");
     q.close();
     q.setSql(QStringLiteral("SELECT IIF(b.%1 IS NULL, 1, 0) AS othernull, "
@@ -624,12 +622,10 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
 {
     if (!f.contains)
         return std::nullopt;
+    checkTyped(f);
     std::array<Pattern, 5> patterns;
     for (int g = 0; g < 5; ++g) {
         const QString &typed = typedOf(f, g);
-        const QString problem = typedTextProblem(typed, TypedUse::Search);
-        if (!problem.isEmpty())
-            throw db::DbError(problem);
         QByteArray bytes;
         qsizetype bad = -1;
         if (!cp1251::encode(listPattern(typed, true), bytes, &bad))

@@ -1,9 +1,12 @@
 #include "tempfolder.h"
 #include "safefiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSysInfo>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -14,6 +17,14 @@
 #endif
 
 namespace core {
+
+QString scratchFolderName()
+{
+    QString host = QSysInfo::machineHostName();
+    host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    return (host.isEmpty() ? QStringLiteral("copy") : host) + QLatin1Char('-') +
+           QString::number(QCoreApplication::applicationPid());
+}
 
 namespace {
 const char kLockName[] = ".lock";

@@ -6,6 +6,10 @@
 
 namespace core {
 
+// The name of this copy's scratch folder: the machine's name (letters a
+// folder name may hold) and the process id, e.g. "desk7-4211".
+QString scratchFolderName();
+
 // Deletes the regular files directly inside `folder`, hidden ones too.
 // Symbolic links, subfolders and their contents stay; a folder that is itself
 // a link (or is missing, or is no folder) is left alone, so files elsewhere

@@ -35,19 +35,13 @@ UserRecord readRow(const db::IBQuery &q)
     return u;
 }
 
-struct Closer
-{
-    db::IBQuery &q;
-    ~Closer() { q.close(); }
-};
-
 } // namespace
 
 
 QList<UserRecord> Users::list()
 {
     db::IBQuery &q = m_db.iRead;
-    Closer closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(sql::selectUsers());
     q.open();
@@ -66,7 +60,7 @@ std::optional<UserRecord> Users::load(qint64 id)
 std::optional<UserRecord> Users::select(qint64 id, bool inWrite)
 {
     db::IBQuery &q = inWrite ? m_db.iSQL : m_db.iRead;
-    Closer closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(sql::selectUser());
     q.setParam(QStringLiteral("pk_id"), id);
@@ -94,7 +88,7 @@ QString Users::problem(const UserRecord &user)
     // The login is looked up as the login window does, and it takes the last
     // row found: a second holder would lock the first one out.
     db::IBQuery &q = m_db.iRead;
-    Closer closer{q};
+    db::Closer closer{q};
     q.close();
     q.setSql(sql::selectUserByLogin());
     q.setParam(QStringLiteral("login"), user.login);
@@ -158,7 +152,7 @@ void Users::insert(const UserRecord &user)
     refusingDuplicateLogin(*this, user, [&] {
         inOneCommit(m_db.IBTrans, [&] {
             db::IBQuery &q = m_db.iSQL;
-            Closer closer{q};
+            db::Closer closer{q};
             q.close();
             q.setSql(sql::insertUser());
             bindUser(q, user);
@@ -190,7 +184,7 @@ bool Users::update(const UserRecord &user, const UserRecord &loaded)
                 written.level = stored->level;
             }
             db::IBQuery &q = m_db.iSQL;
-            Closer closer{q};
+            db::Closer closer{q};
             q.close();
             q.setSql(sql::updateUser());
             bindUser(q, written);

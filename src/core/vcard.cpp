@@ -22,11 +22,6 @@ QStringList Property::types() const
     return out;
 }
 
-bool Property::hasType(const QString &type) const
-{
-    return types().contains(type.toLower());
-}
-
 namespace {
 
 // ---------------------------------------------------------------- reading
@@ -109,19 +104,6 @@ qsizetype unquoted(const QByteArray &line, char c, qsizetype from = 0)
     return -1;
 }
 
-QString mediaTypeOfType(const QString &type)
-{
-    const QString t = type.toLower();
-    if (t.contains(QLatin1Char('/')))
-        return t;
-    if (t == QLatin1String("jpg") || t == QLatin1String("jpeg"))
-        return QStringLiteral("image/jpeg");
-    if (t == QLatin1String("png") || t == QLatin1String("gif") || t == QLatin1String("bmp") ||
-        t == QLatin1String("webp") || t == QLatin1String("tiff"))
-        return QStringLiteral("image/") + t;
-    return QString();
-}
-
 // A card being read: its properties with their undecoded values.
 struct Raw
 {
@@ -135,9 +117,6 @@ void decodeValue(Raw &r)
     Property &p = r.property;
     if (r.base64) {
         p.binary = base64(r.bytes);
-        for (const QString &t : p.types())
-            if (p.mediaType.isEmpty())
-                p.mediaType = mediaTypeOfType(t);
         return;
     }
     QByteArray bytes = r.bytes;
@@ -151,7 +130,6 @@ void decodeValue(Raw &r)
         const qsizetype comma = p.value.indexOf(QLatin1Char(','));
         if (comma > 0) {
             const QStringList head = p.value.mid(5, comma - 5).split(QLatin1Char(';'));
-            p.mediaType = head.value(0).trimmed().toLower();
             const QByteArray data = p.value.mid(comma + 1).toLatin1();
             bool isBase64 = false;
             for (const QString &h : head)

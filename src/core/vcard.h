@@ -23,14 +23,10 @@ struct Property
     QList<QPair<QString, QString>> params;
     QString value;     // the text value, decoded to characters, escapes kept
     QByteArray binary; // a base64 value (ENCODING=b or a data: URI), decoded
-    QString mediaType; // of a data: URI or a TYPE=JPEG photo, when told
     int line = 0;      // where the property begins in the file, from 1
 
     // The values of parameters of that name.
     QStringList paramValues(const QString &name) const;
-    // Whether a TYPE (in any spelling: TYPE=a,b, TYPE="a,b", repeated,
-    // bare 2.1 parameters) says `type`, without regard to letter case.
-    bool hasType(const QString &type) const;
     // Every TYPE value, lower-cased, one by one.
     QStringList types() const;
 };

@@ -352,4 +352,12 @@ struct IBQuery::Column
     unsigned offset, nullOffset, length;
 };
 
+// Closes the query when the scope ends, however it ends (a thrown error
+// too), so that a shared query is never left open on a half-read result.
+struct Closer
+{
+    IBQuery &q;
+    ~Closer() { q.close(); }
+};
+
 } // namespace db

@@ -16,7 +16,6 @@
 #include "app/session.h"
 #include "app/settings.h"
 #include "app/shell.h"
-#include "app/session.h"
 #include "card/cardwindow.h"
 #include "core/cardstore.h"
 #include "core/cardimport.h"
@@ -39,7 +38,6 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -989,9 +987,14 @@ public:
     core::Progress callback()
     {
         return [this](int done, int total) {
-            m_dialog.setMaximum(std::max(total, 1));
-            m_dialog.setValue(done);
-            m_dialog.setLabelText(m_label.arg(QLocale().toString(done), QLocale().toString(total)));
+            // Shown (and the events run, a cancel among them) a few times a
+            // second, not for every card.
+            if (done == total || !m_shownAt.isValid() || m_shownAt.elapsed() >= 50) {
+                m_shownAt.start();
+                m_dialog.setMaximum(std::max(total, 1));
+                m_dialog.setValue(done);
+                m_dialog.setLabelText(m_label.arg(QLocale().toString(done), QLocale().toString(total)));
+            }
             return !m_dialog.wasCanceled();
         };
     }
@@ -1000,6 +1003,7 @@ public:
 
 private:
     QProgressDialog m_dialog;
+    QElapsedTimer m_shownAt;
     QString m_label = QStringLiteral("%1 из %2");
 };
 
@@ -1081,9 +1085,7 @@ void TMF::ExportCards()
     const filedlg::SavedCards target = filedlg::saveCards(this, QStringLiteral("Карточки.vcf"));
     if (target.path.isEmpty())
         return;
-    const core::CardFormat format = target.type == filedlg::CardsType::Csv      ? core::CardFormat::Csv
-                                    : target.type == filedlg::CardsType::VCard3 ? core::CardFormat::VCard3
-                                                                                : core::CardFormat::VCard4;
+    const core::CardFormat format = target.type;
     core::ExportReport report;
     {
         CardsProgress progress(this, QStringLiteral("Экспорт карточек..."), QStringLiteral("Экспорт карточек"));

@@ -607,13 +607,13 @@ private slots:
     // "….vcf" under the CSV type is a vCard; other names follow the type chosen.
     void exportFormatFollowsTypedExtension()
     {
-        using filedlg::CardsType;
-        QCOMPARE(filedlg::cardsTypeFor(0, QStringLiteral("/tmp/Карточки.CSV")), CardsType::Csv);
-        QCOMPARE(filedlg::cardsTypeFor(1, QStringLiteral("/tmp/a.csv")), CardsType::Csv);
-        QCOMPARE(filedlg::cardsTypeFor(2, QStringLiteral("/tmp/a.vcf")), CardsType::VCard4);
-        QCOMPARE(filedlg::cardsTypeFor(1, QStringLiteral("/tmp/a.vcf")), CardsType::VCard3);
-        QCOMPARE(filedlg::cardsTypeFor(2, QStringLiteral("/tmp/a.txt")), CardsType::Csv);
-        QCOMPARE(filedlg::cardsTypeFor(0, QStringLiteral("/tmp/a.txt")), CardsType::VCard4);
+        using core::CardFormat;
+        QCOMPARE(filedlg::cardsTypeFor(0, QStringLiteral("/tmp/Карточки.CSV")), CardFormat::Csv);
+        QCOMPARE(filedlg::cardsTypeFor(1, QStringLiteral("/tmp/a.csv")), CardFormat::Csv);
+        QCOMPARE(filedlg::cardsTypeFor(2, QStringLiteral("/tmp/a.vcf")), CardFormat::VCard4);
+        QCOMPARE(filedlg::cardsTypeFor(1, QStringLiteral("/tmp/a.vcf")), CardFormat::VCard3);
+        QCOMPARE(filedlg::cardsTypeFor(2, QStringLiteral("/tmp/a.txt")), CardFormat::Csv);
+        QCOMPARE(filedlg::cardsTypeFor(0, QStringLiteral("/tmp/a.txt")), CardFormat::VCard4);
     }
 
     // Every picture comes from its own SVG file in the resources, drawn sharp

@@ -11,7 +11,6 @@
 
 #include <QAction>
 #include <QFile>
-#include <QMenu>
 #include <QtTest>
 
 using uitest::find;
@@ -48,21 +47,6 @@ class TestCardFiles : public QObject
     Q_OBJECT
 
 private slots:
-    // The two items stand in the "База данных" menu.
-    void menuItems()
-    {
-        Fixture f;
-        for (const auto &[name, text] : {std::pair{"N21", "Импорт карточек..."}, std::pair{"N22", "Экспорт карточек..."}}) {
-            QAction *a = find<QAction>(f.mf, QLatin1String(name));
-            QCOMPARE(a->text(), QString::fromUtf8(text));
-            QStringList menus;
-            for (QObject *o : a->associatedObjects())
-                if (auto *m = qobject_cast<QMenu *>(o))
-                    menus << m->title();
-            QCOMPARE(menus, QStringList{QStringLiteral("База данных")});
-        }
-    }
-
     // The user is asked, with the file's figures, before anything is
     // stored; the answer decides the cards that look stored already.
     void importAsksFirst_data()
@@ -119,8 +103,8 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("begins");
         QTest::addColumn<int>("cards");
-        QTest::newRow("the list as vCard 3.0") << 0 << int(filedlg::CardsType::VCard3) << "BEGIN:VCARD" << 2;
-        QTest::newRow("the selected one as CSV") << 1 << int(filedlg::CardsType::Csv) << "\xEF\xBB\xBF" << 1;
+        QTest::newRow("the list as vCard 3.0") << 0 << int(core::CardFormat::VCard3) << "BEGIN:VCARD" << 2;
+        QTest::newRow("the selected one as CSV") << 1 << int(core::CardFormat::Csv) << "\xEF\xBB\xBF" << 1;
     }
     void exportListOrSelected()
     {
@@ -132,7 +116,7 @@ private slots:
         f.mf->selectRow(1); // Кузнецов, after Абрамов
         const QString path = f.p.root.filePath(QStringLiteral("out"));
         msg::scriptChoices({answer});
-        filedlg::scriptSave(path, filedlg::CardsType(type));
+        filedlg::scriptSave(path, core::CardFormat(type));
         f.trigger("N22");
         const QList<msg::Shown> shown = msg::takeShown();
         QCOMPARE(shown.size(), 2);
@@ -144,7 +128,7 @@ private slots:
         QVERIFY(bytes.startsWith(begins.toUtf8()));
         QCOMPARE(bytes.count("Кузнецов"), 2 - answer); // the N and FN lines of a vCard, one CSV cell
         QCOMPARE(bytes.contains("Абрамов"), answer == 0);
-        if (type == int(filedlg::CardsType::VCard3))
+        if (type == int(core::CardFormat::VCard3))
             QCOMPARE(bytes.count("VERSION:3.0"), cards);
     }
 };
