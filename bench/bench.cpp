@@ -27,6 +27,7 @@
 #include "db/shared.h"
 #include "referencesql.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -425,19 +426,12 @@ QList<double> startupTimes(const QString &folder, int reps)
 // The database size whose cards the benchmark exports and imports.
 constexpr qint64 kTransferSize = 10000;
 
-int parent(const QStringList &args)
+int parent(const QString &cache, const QString &out, const QStringList &sizeArgs)
 {
-    QString cache = QStringLiteral("bench/cache"), out = QStringLiteral("bench/results/latest.json");
-    QString makedb = QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-makedb");
+    const QString makedb = QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-makedb");
     QList<qint64> sizes;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--cache"))
-            cache = args.value(++i);
-        else if (args[i] == QLatin1String("--out"))
-            out = args.value(++i);
-        else
-            sizes << args[i].toLongLong();
-    }
+    for (const QString &a : sizeArgs)
+        sizes << a.toLongLong();
     if (sizes.isEmpty())
         sizes = {10000, 100000};
     QJsonObject bySize;
@@ -448,7 +442,7 @@ int parent(const QStringList &args)
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--measure"), folder, QString::number(reps)});
+                    {QStringLiteral("--measure"), folder, QStringLiteral("--reps"), QString::number(reps)});
         child.waitForFinished(-1);
         QJsonObject result = QJsonDocument::fromJson(child.readAllStandardOutput().trimmed()).object();
         if (result.isEmpty()) {
@@ -518,18 +512,28 @@ int parent(const QStringList &args)
 
 int main(int argc, char **argv)
 {
-    const QStringList args = [&] {
-        QStringList a;
-        for (int i = 1; i < argc; ++i)
-            a << QString::fromLocal8Bit(argv[i]);
-        return a;
-    }();
     qputenv("FIREBIRD", QByteArray(ZENTRAX_PROGRAM_DIR "/firebird"));
     QCoreApplication app(argc, argv);
-    if (!args.isEmpty() && args[0] == QLatin1String("--transfer"))
-        return bench::runReported([&] { return transfer(args.value(1)); });
-    if (!args.isEmpty() && args[0] == QLatin1String("--measure")) {
-        return bench::runReported([&] { return measure(args.value(1), args.value(2).toInt()); });
-    }
-    return parent(args);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Times the program's list, searches, saves and start-up."));
+    parser.addPositionalArgument(QStringLiteral("cards"), QStringLiteral("database sizes to measure (10000 and 100000 by default)"),
+                                 QStringLiteral("[cards...]"));
+    const QCommandLineOption cache(QStringLiteral("cache"), QStringLiteral("folder of the databases made"),
+                                   QStringLiteral("folder"), QStringLiteral("bench/cache"));
+    const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("file of the results"), QStringLiteral("file"),
+                                 QStringLiteral("bench/results/latest.json"));
+    // The measuring children, one per size.
+    const QCommandLineOption measureIn(QStringLiteral("measure"), QStringLiteral("measure this database folder"),
+                                       QStringLiteral("folder"));
+    const QCommandLineOption reps(QStringLiteral("reps"), QStringLiteral("runs a step"), QStringLiteral("n"), QStringLiteral("15"));
+    const QCommandLineOption transferIn(QStringLiteral("transfer"), QStringLiteral("time the export and import in this folder"),
+                                        QStringLiteral("folder"));
+    parser.addOptions({cache, out, measureIn, reps, transferIn});
+    parser.addHelpOption();
+    parser.process(app);
+    if (parser.isSet(transferIn))
+        return bench::runReported([&] { return transfer(parser.value(transferIn)); });
+    if (parser.isSet(measureIn))
+        return bench::runReported([&] { return measure(parser.value(measureIn), parser.value(reps).toInt()); });
+    return parent(parser.value(cache), parser.value(out), parser.positionalArguments());
 }

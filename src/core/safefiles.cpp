@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringList>
 
 #ifdef Q_OS_UNIX
@@ -232,6 +233,18 @@ bool removeTree(const QString &folder)
         return false;
     return QDir(clean).removeRecursively();
 #endif
+}
+
+bool writeWholeFile(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions, QString *why)
+{
+    QSaveFile f(path);
+    // The flush is checked here: committing would not notice that it failed.
+    if (f.open(QIODevice::WriteOnly) && (!permissions || f.setPermissions(permissions)) &&
+        f.write(data) == data.size() && f.flush() && f.commit())
+        return true;
+    if (why)
+        *why = f.errorString();
+    return false;
 }
 
 } // namespace core

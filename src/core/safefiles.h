@@ -4,6 +4,7 @@
 // against the folder they must lie in, files read only when they are plain
 // files, new files made new (never through a name someone planted).
 
+#include <QFileDevice>
 #include <QString>
 
 class QFile;
@@ -22,6 +23,13 @@ bool makeSharedFolder(const QString &folder, bool sticky = false);
 // Whether `path`, which must exist, lies inside `folder` once every link in
 // either is resolved.
 bool liesInside(const QString &folder, const QString &path);
+
+// Writes `data` as the whole file `path` in one step: written beside it and
+// put in its place, so a full disk or a failed write leaves the old file
+// whole. `permissions` (when given) are set before anything is written; `why`
+// gets the reason of a failure.
+bool writeWholeFile(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions = {},
+                    QString *why = nullptr);
 
 // Opens a plain file for reading. A pipe, a device, a socket or a folder is
 // refused without waiting on it. `why` gets the reason in Russian.

@@ -1,8 +1,8 @@
 #include "settingsfile.h"
+#include "safefiles.h"
 
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 
 namespace core {
 namespace {
@@ -177,17 +177,13 @@ bool writeLoginSettings(const QString &path, const LoginSettings &values, QStrin
         text = old.readAll();
         old.close();
     }
-    // Written beside the file and put in its place in one step: a full disk
-    // or a folder that takes no new file leaves the old text whole. The
-    // flush is checked here, as committing would not notice that it failed.
-    QSaveFile f(path);
-    const QByteArray data = updateLoginSettings(text, values);
-    if (f.open(QIODevice::WriteOnly) && f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        && f.write(data) == data.size() && f.flush() && f.commit())
+    // A full disk or a folder that takes no new file leaves the old text whole.
+    QString why;
+    if (writeWholeFile(path, updateLoginSettings(text, values), QFileDevice::ReadOwner | QFileDevice::WriteOwner, &why))
         return true;
     if (!existed)
         QFile::remove(path);
-    return fail(f.errorString());
+    return fail(why);
 }
 
 } // namespace core

@@ -14,7 +14,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cctype>
@@ -611,9 +610,9 @@ void XlsxWorkbook::show(const QString &folder)
     if (!dir.isValid())
         throw cannotSave(dir.errorString());
     const QString path = dir.filePath(QStringLiteral("Карточка.xltx"));
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(zip) != zip.size() || !out.commit())
-        throw cannotSave(out.errorString());
+    QString error;
+    if (!core::writeWholeFile(path, zip, {}, &error))
+        throw cannotSave(error);
     dir.setAutoRemove(false);
     if (!m_open(path))
         throw Error(QStringLiteral("Печатная форма сохранена, но открыть её не удалось: не найдена программа для "

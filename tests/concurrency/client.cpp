@@ -30,6 +30,7 @@
 #include "db/shared.h"
 #include "db/statements.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -989,22 +990,27 @@ int verify(const Options &o)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    Options o;
-    if (args.isEmpty()) {
-        std::fprintf(stderr, "usage: zentrax-concurrency-client seed|race|hold|save|work|verify --db PATH ...\n");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("A copy of the program at work on a shared database, for the concurrency test."));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("seed, race, hold, save, work or verify"));
+    const QStringList valued = {"as",    "at",      "card",  "db",   "go",          "hold",   "image", "journal",
+                                "journals", "key",  "min-ops", "ops", "path-txt", "pause-after", "paused", "photos",
+                                "program",  "ready", "release", "seed", "shared",  "stop",   "user"};
+    for (const QString &name : valued)
+        parser.addOption(QCommandLineOption(name, name, QStringLiteral("value")));
+    parser.addOption(QCommandLineOption(QStringLiteral("no-remove"), QStringLiteral("keep the cards made")));
+    if (!parser.parse(app.arguments()) || parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "%s\nusage: zentrax-concurrency-client seed|race|hold|save|work|verify --db PATH ...\n",
+                     qPrintable(parser.errorText()));
         return 2;
     }
-    o.command = args[0];
-    for (int i = 1; i < args.size(); ++i) {
-        if (!args[i].startsWith(QLatin1String("--"))) {
-            std::fprintf(stderr, "unexpected %s\n", qPrintable(args[i]));
-            return 2;
-        }
-        const QString k = args[i].mid(2);
-        const bool flag = i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--"));
-        o.values[k] << (flag ? QStringLiteral("1") : args[++i]);
-    }
+    Options o;
+    o.command = parser.positionalArguments().first();
+    for (const QString &name : valued)
+        if (parser.isSet(name))
+            o.values[name] = parser.values(name);
+    if (parser.isSet(QStringLiteral("no-remove")))
+        o.values[QStringLiteral("no-remove")] = {QStringLiteral("1")};
     o.db = o.get(QStringLiteral("db"));
     if (o.db.isEmpty() && o.has(QStringLiteral("path-txt"))) {
         // As the program reads it: the first line, whatever ends it; a server
