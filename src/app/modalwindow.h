@@ -26,6 +26,12 @@ protected:
     // Whether the window may close now (a window asks about unsaved changes here).
     virtual bool canClose() { return true; }
 
+    // The editors' change mark: "(!)" after the caption at the first change.
+    void markModified(bool &modified);
+    // The editors' question before closing with unsaved changes (Yes and No,
+    // no Cancel); true for Yes.
+    bool askSaveChanges();
+
     void reject() override { close(); }
     void closeEvent(QCloseEvent *e) override
     {

@@ -849,9 +849,7 @@ void TRF::BitBtn1Click()
 
 void TRF::markChanged()
 {
-    if (!CardChanged)
-        setWindowTitle(m_mode + QStringLiteral("(!)"));
-    CardChanged = true;
+    markModified(CardChanged);
 }
 
 void TRF::ed_famChange()
@@ -869,8 +867,7 @@ bool TRF::FormCloseQuery()
 {
     if (!CardChanged)
         return true;
-    // The question reads "сохраненить" as users of the program know it.
-    if (!msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!")))
+    if (!askSaveChanges())
         return true;
     CardChanged = false;
     bool stored = false;

@@ -524,9 +524,7 @@ void RefEditWindow::FormActivate()
 
 void RefEditWindow::ValueChange()
 {
-    if (!Modified)
-        setWindowTitle(windowTitle() + QStringLiteral("(!)"));
-    Modified = true;
+    markModified(Modified);
 }
 
 bool RefEditWindow::store()
@@ -586,8 +584,7 @@ bool RefEditWindow::FormCloseQuery()
 {
     if (!Modified)
         return true;
-    // The question reads "сохраненить" as users of the program know it.
-    if (!msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!")))
+    if (!askSaveChanges())
         return true; // No: nothing is stored
     try {
         if (store())

@@ -362,9 +362,7 @@ int TUF1::exec()
 
 void TUF1::fioChange()
 {
-    if (!Modified)
-        setWindowTitle(windowTitle() + QStringLiteral("(!)"));
-    Modified = true;
+    markModified(Modified);
 }
 
 bool TUF1::tb_saveClick()
@@ -404,8 +402,7 @@ bool TUF1::FormCloseQuery()
 {
     if (!Modified)
         return true;
-    // The question reads "сохраненить" as users of the program know it.
-    if (!msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!")))
+    if (!askSaveChanges())
         return true;
     // Yes: the editor closes once the user is stored. A save that stores
     // nothing keeps it open with the changes, and says why.
