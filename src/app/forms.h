@@ -34,3 +34,6 @@ struct Forms
     TUF *UF = nullptr;
     TUF1 *UF1 = nullptr;
 };
+
+// The windows the main window's commands open besides the card.
+enum class WindowId { Organizations, Departments, Posts, Users, About };

@@ -22,6 +22,15 @@ void connectWindows(const Forms &f)
         guardedCall([&] { card->open(mode, id); });
     });
     QObject::connect(card, &TRF::cardStored, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
+    QObject::connect(mf, &TMF::refItemsRead, card, [card](sql::Ref ref, const QStringList &values) {
+        card->setRefItems(ref, values);
+    });
+    // The start-up's login, and the other windows the commands open.
+    QObject::connect(mf, &TMF::loginRequested, f.LF, [lf = f.LF] { guardedCall([lf] { lf->showModal(); }); });
+    QObject::connect(mf, &TMF::showWindow, mf, [f](WindowId window) {
+        ModalWindow *const windows[] = {f.GF, f.DF, f.PF, f.UF, f.Abt}; // in the order of WindowId
+        guardedCall([&] { windows[int(window)]->showModal(); });
+    });
     QObject::connect(card, &TRF::refValuesAdded, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
     QObject::connect(card, &TRF::exportRequested, mf, [mf](qint64 id) { guardedCall([mf, id] { mf->ExportCard(id); }); });
     for (RefEditWindow *editor : {static_cast<RefEditWindow *>(f.PF1), static_cast<RefEditWindow *>(f.DF1),

@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 #include "core/listmodel.h"
 
-#include "about/aboutwindow.h"
 #include "app/access.h"
 #include "app/application.h"
 #include "app/editablebox.h"
@@ -9,14 +8,12 @@
 #include "app/icons.h"
 #include "app/keys.h"
 #include "app/recordgrid.h"
-#include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/rights.h"
 #include "app/session.h"
 #include "app/settings.h"
 #include "app/shell.h"
-#include "card/cardwindow.h"
 #include "core/cardstore.h"
 #include "core/cardimport.h"
 #include "core/contactlist.h"
@@ -28,8 +25,6 @@
 #include "core/users.h"
 #include "db/schema.h"
 #include "printout/cardexport.h"
-#include "refbooks/refbooks.h"
-#include "users/userwindows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -367,7 +362,9 @@ void TMF::FormActivate()
     LoadSettings(m_ctx.session.SessionUser);
     if (!OpenDatabase())
         return;
-    m_ctx.forms.LF->showModal();
+    m_loggingIn = true;
+    emit loginRequested(); // answered at once: the login window, modal
+    m_loggingIn = false;
     if (m_ctx.session.SessionUser.id == -1) {
         EndProgram();
         return;
@@ -520,7 +517,7 @@ ListFilter TMF::currentFilter() const
 
 void TMF::FillList()
 {
-    if (m_ctx.forms.LF->isVisible() || m_ctx.session.FirstActivation)
+    if (m_loggingIn || m_ctx.session.FirstActivation)
         return;
     const ListFilter f = currentFilter();
     if (f.contains) {
@@ -849,7 +846,7 @@ void TMF::MonthBoxChange()
 
 void TMF::btDateClick()
 {
-    if (m_ctx.forms.LF->isVisible() || m_ctx.session.FirstActivation)
+    if (m_loggingIn || m_ctx.session.FirstActivation)
         return;
     db::IBQuery &q = db.iBase;
     core::openBirthdays(q, MonthBox->currentIndex() + 1);
@@ -899,27 +896,27 @@ void TMF::N17Click()
 
 void TMF::N13Click()
 {
-    m_ctx.forms.GF->showModal();
+    emit showWindow(WindowId::Organizations);
 }
 
 void TMF::N14Click()
 {
-    m_ctx.forms.DF->showModal();
+    emit showWindow(WindowId::Departments);
 }
 
 void TMF::N18Click()
 {
-    m_ctx.forms.PF->showModal();
+    emit showWindow(WindowId::Posts);
 }
 
 void TMF::N2Click()
 {
-    m_ctx.forms.UF->showModal();
+    emit showWindow(WindowId::Users);
 }
 
 void TMF::N10Click()
 {
-    m_ctx.forms.Abt->showModal();
+    emit showWindow(WindowId::About);
 }
 
 void TMF::tb_expClick()
@@ -954,7 +951,7 @@ void TMF::FillRefLists()
 {
     core::RefValues values(db);
     for (sql::Ref ref : sql::kRefs)
-        m_ctx.forms.RF->setRefItems(ref, values.list(ref));
+        emit refItemsRead(ref, values.list(ref));
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include "app/context.h"
 #include "core/liststatement.h"
 #include "db/shared.h"
+#include "db/statements.h"
 
 struct Session;
 
@@ -120,6 +121,12 @@ public:
 signals:
     // A command asks for the card: "new" (id 0), "edit" or "read" the card `id`.
     void openCard(const QString &mode, qint64 id);
+    // The start-up asks for the login (answered before the emit returns).
+    void loginRequested();
+    // A command asks for another window.
+    void showWindow(WindowId window);
+    // The reference values were read, for the card's drop-down lists.
+    void refItemsRead(sql::Ref ref, const QStringList &values);
 
 protected:
     void closeEvent(QCloseEvent *e) override;
@@ -149,6 +156,7 @@ private:
     QList<int> m_grownRows; // rows made taller than 18 pixels since the last refill
     quint64 m_fillGeneration = 0;
     bool m_filling = false;
+    bool m_loggingIn = false; // the login window is open
     std::vector<const char *> m_indexRest; // an index result still to show, and the index's version then
     quint64 m_indexVersion = 0;
     int m_wantedRow = 0;   // the selected row number to keep across the refill
