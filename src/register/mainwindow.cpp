@@ -18,12 +18,10 @@
 #include "core/cardimport.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
-#include "core/dbpath.h"
 #include "core/refvalues.h"
 #include "core/searchindex.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
-#include "db/schema.h"
 #include "printout/cardexport.h"
 
 #include <QAction>
@@ -370,11 +368,11 @@ void TMF::FormActivate()
         return;
     }
     showSessionUser();
-    if (!m_duplicateLogins.isEmpty() && core::Users::isAdministrator(m_ctx.session.SessionUser.login))
+    if (!m_ctx.session.duplicateLogins.isEmpty() && core::Users::isAdministrator(m_ctx.session.SessionUser.login))
         msg::error(this, QStringLiteral("Несколько пользователей носят один и тот же логин: %1.\rВойти в программу "
                                         "под таким логином может только один из них. Дайте им разные логины в "
                                         "«Управление пользователями».")
-                             .arg(QStringLiteral("«") + m_duplicateLogins.join(QStringLiteral("», «")) +
+                             .arg(QStringLiteral("«") + m_ctx.session.duplicateLogins.join(QStringLiteral("», «")) +
                                   QStringLiteral("»")));
     if (db.IBDbase.connected()) {
         FillList();
@@ -390,41 +388,16 @@ void TMF::FormActivate()
 
 bool TMF::OpenDatabase()
 {
-    const QString folder = paths::programFolder();
-    const core::DatabaseChoice choice = core::chooseDatabase(folder);
-    const QString path = choice.path;
-    if (choice.noPathFile)
-        msg::plain(this, QStringLiteral("Файл пути к базе данных не найден\r"
-                                        "Создайте в папке программы файл path.txt\r"
-                                        "и запишите туда путь к б.д."));
-    if (path.isEmpty() || !(paths::isServerPath(path) || QFileInfo(path).isFile())) {
-        msg::plain(this, QStringLiteral("Файл базы данных не найден\rпрограмма будет закрыта"));
+    switch (m_ctx.session.OpenDatabase(this)) {
+    case Session::Opened::Yes:
+        return true;
+    case Session::Opened::EndProgram:
         EndProgram();
         return false;
+    case Session::Opened::No:
+        break;
     }
-    const QString cannotConnect = QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2");
-    // The engine opens a local file itself, through its lock folder: a folder
-    // it cannot trust or fill would lose data or crash it.
-    if (!paths::isServerPath(path)) {
-        const QString problem = db::lockFolderProblem(db::lockFolder());
-        if (!problem.isEmpty()) {
-            msg::error(this, cannotConnect.arg(QDir::toNativeSeparators(path), problem));
-            return false;
-        }
-    }
-    try {
-        db.IBDbase.databaseName = path;
-        db.IBDbase.open();
-    } catch (const db::DbError &e) {
-        // Nothing was connected yet: told as a failed connection; the main
-        // window stays, empty.
-        msg::error(this, cannotConnect.arg(QDir::toNativeSeparators(path), e.text()));
-        return false;
-    }
-    m_duplicateLogins = schema::upgrade(db.IBDbase);
-    m_ctx.session.PhotoFolder = paths::join(folder, QStringLiteral("files"));
-    paths::makeSharedFolder(m_ctx.session.PhotoFolder);
-    return true;
+    return false;
 }
 
 void TMF::ClearTemp()

@@ -164,7 +164,6 @@ private:
     QElapsedTimer m_fillTimer;
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
-    QStringList m_duplicateLogins; // several users with one login, found at start
     std::unique_ptr<core::SearchIndex> m_search; // "any position", made when first asked for
 };
 

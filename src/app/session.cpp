@@ -1,0 +1,47 @@
+#include "session.h"
+#include "messages.h"
+#include "paths.h"
+
+#include "core/dbpath.h"
+#include "db/schema.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+Session::Opened Session::OpenDatabase(QWidget *owner)
+{
+    const QString folder = paths::programFolder();
+    const core::DatabaseChoice choice = core::chooseDatabase(folder);
+    const QString path = choice.path;
+    if (choice.noPathFile)
+        msg::plain(owner, QStringLiteral("Файл пути к базе данных не найден\r"
+                                        "Создайте в папке программы файл path.txt\r"
+                                        "и запишите туда путь к б.д."));
+    if (path.isEmpty() || !(paths::isServerPath(path) || QFileInfo(path).isFile())) {
+        msg::plain(owner, QStringLiteral("Файл базы данных не найден\rпрограмма будет закрыта"));
+        return Opened::EndProgram;
+    }
+    const QString cannotConnect = QStringLiteral("Не удалось подключиться к базе данных\r%1\r\r%2");
+    // The engine opens a local file itself, through its lock folder: a folder
+    // it cannot trust or fill would lose data or crash it.
+    if (!paths::isServerPath(path)) {
+        const QString problem = db::lockFolderProblem(db::lockFolder());
+        if (!problem.isEmpty()) {
+            msg::error(owner, cannotConnect.arg(QDir::toNativeSeparators(path), problem));
+            return Opened::No;
+        }
+    }
+    try {
+        db.IBDbase.databaseName = path;
+        db.IBDbase.open();
+    } catch (const db::DbError &e) {
+        // Nothing was connected yet: told as a failed connection; the
+        // program's window stays, empty.
+        msg::error(owner, cannotConnect.arg(QDir::toNativeSeparators(path), e.text()));
+        return Opened::No;
+    }
+    duplicateLogins = schema::upgrade(db.IBDbase);
+    PhotoFolder = paths::join(folder, QStringLiteral("files"));
+    paths::makeSharedFolder(PhotoFolder);
+    return Opened::Yes;
+}
