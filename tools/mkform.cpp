@@ -74,9 +74,10 @@ int main(int argc, char **argv)
     format_set_align(block, LXW_ALIGN_VERTICAL_TOP);
     format_set_indent(block, 1);
 
-    // Columns, in pixels: A:B under the photo, C labels, D:E work values,
+    // Columns, in pixels: A:B under the photo, C labels (wide enough for
+    // "Мобильный раб." in the wider fonts that stand in for Arial), D:E work values,
     // F and G small labels, G:H personal values and H the validity dates.
-    const int widths[] = {79, 79, 100, 85, 85, 42, 62, 185};
+    const int widths[] = {79, 79, 125, 85, 85, 42, 62, 160};
     for (int c = 0; c < 8; ++c)
         worksheet_set_column_pixels(ws, lxw_col_t(c), lxw_col_t(c), uint32_t(widths[c]), nullptr);
 

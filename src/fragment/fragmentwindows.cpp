@@ -13,6 +13,7 @@
 #include "core/stamp.h"
 #include "pictures/picturefile.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
@@ -152,8 +153,12 @@ void TEF::im1MouseMove(QPoint at)
 {
     if (!Drawing)
         return;
+    const QPoint inside = fragment::clampToPicture(at, im1->picture.size());
+    // The pointer itself is held at the picture's edge until the release.
+    if (inside != at && QWidget::mouseGrabber() == im1)
+        QCursor::setPos(im1->mapToGlobal(inside));
     DrawRect(); // erases the rectangle drawn before
-    NormalRect(StartPoint, fragment::clampToPicture(at, im1->picture.size()));
+    NormalRect(StartPoint, inside);
     DrawRect();
 }
 

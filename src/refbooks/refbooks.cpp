@@ -215,7 +215,8 @@ RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget 
     : ModalWindow(context, parent), m_kind(kind)
 {
     setObjectName(QLatin1String(metaObject()->className()));
-    setWindowTitle(kind.caption);
+    // A blank, not an empty text: Qt would show the program's name in an empty title bar.
+    setWindowTitle(kind.caption.isEmpty() ? QStringLiteral(" ") : kind.caption);
     setAccessible(this, kind.bookName);
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                             Qt::WindowCloseButtonHint;

@@ -402,12 +402,14 @@ bool TMF::OpenDatabase()
 
 void TMF::ClearTemp()
 {
-    // This copy's own scratch folder, with the printouts and partial copies in
-    // it, and those of copies that have ended; other copies sharing the
+    // The files in temp/, this copy's own scratch folder with the printouts and
+    // partial copies in it, and those of copies that have ended; other copies sharing the
     // program folder keep theirs. Nothing is reached through a link.
     const QString temp = paths::join(paths::programFolder(), QStringLiteral("temp"));
     if (QFileInfo(temp).isSymLink())
         return;
+    // Files lying in temp/ itself belong to no running copy: they all go.
+    core::clearTempFolder(temp);
     paths::removeTempFolder();
     // A running copy holds the lock of its folder, on this machine or another
     // one with the same name; the folder of a copy that ended without its exit

@@ -377,6 +377,7 @@ private slots:
         writeFile(own + "/.hidden", "x");
         writeFile(own + "/sub/b.jpg", "x");
         writeFile(p.folder + "/temp/other-1/c.jpg", "x");
+        writeFile(p.folder + "/temp/loose.jpg", "x");
         mf->tb_exitClick();
         QVERIFY(mf->ended());
         QSettings ini(p.iniPath, QSettings::IniFormat);
@@ -384,6 +385,7 @@ private slots:
         QCOMPARE(ini.value("main/pass").toString(), QString());
         QVERIFY(!QFileInfo::exists(own));
         QVERIFY(QFile::exists(p.folder + "/temp/other-1/c.jpg"));
+        QVERIFY(!QFileInfo::exists(p.folder + "/temp/loose.jpg"));
         QVERIFY(!QFileInfo::exists(dead));
         QVERIFY(QFile::exists(alive + "/busy.jpg"));
         QVERIFY(!QFileInfo::exists(ended));

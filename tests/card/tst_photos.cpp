@@ -486,8 +486,10 @@ private slots:
             QVERIFY(ef1->isVisible());
         }
         // A drag beyond the picture stops at its edge.
+        ef->show();
         QTest::mousePress(im1, Qt::LeftButton, {}, QPoint(100, 80));
         QTest::mouseMove(im1, QPoint(300, 300));
+        QCOMPARE(QCursor::pos(), im1->mapToGlobal(QPoint(120, 90))); // the pointer is held there
         QTest::mouseRelease(im1, Qt::LeftButton, {}, QPoint(300, 300));
         QCOMPARE(ef1->fragment(), source.copy(QRect(100, 80, 20, 10)));
         QCOMPARE(im1->picture, source);
