@@ -74,7 +74,7 @@ QString storedToMemo(const QString &text)
 
 } // namespace
 
-TRF::TRF(Context &context, QWidget *parent) : ModalWindow(context, parent)
+TRF::TRF(Context &context, QWidget *parent) : ModalWindow(context, parent), m_checks(context.db.iRead)
 {
     setObjectName(QStringLiteral("TRF"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -625,59 +625,26 @@ void TRF::tb_editClick()
 
 // -------------------------------------------------------------------- save
 
-// The declared lengths of a table's text columns, read from the database once
-// per run (the program never changes its schema).
-const QHash<QString, int> &TRF::columnLengths(const QString &table)
-{
-    auto it = m_columnLengths.find(table);
-    if (it == m_columnLengths.end())
-        it = m_columnLengths.insert(table, db::textColumnLengths(m_ctx.db.iRead, table));
-    return *it;
-}
-
 void TRF::checkValues(bool insert)
 {
-    const QHash<QString, int> &base = columnLengths(QStringLiteral("BASE"));
+    const core::CardRecord card = cardFromFields();
+    QStringList columns;
+    QHash<QString, QString> labels;
     for (const Binding &b : m_bindings) {
-        const QString value = columnText(b.column);
-        // A byte that Windows-1251 leaves undefined, written by another program,
-        // goes back as it came when the field was not edited.
-        if (insert || value != m_loaded.value(b.column))
-            for (qsizetype i = 0; i < value.size(); ++i)
-                if (cp1251::isUndefinedByte(value[i]))
-                    throw db::DbError(
-                        QStringLiteral("В поле «%1» в позиции %2 стоит знак, которого нет в кодировке Windows-1251 "
-                                       "(его записала другая программа).\rУдалите этот знак или верните полю прежнее "
-                                       "значение.")
-                            .arg(b.label)
-                            .arg(i + 1));
-        const QString problem = db::valueProblem(b.label, value, base.value(b.column.toUpper()));
-        if (!problem.isEmpty())
-            throw db::DbError(problem);
+        columns << b.column;
+        labels.insert(b.column, b.label);
     }
-    if (AccountsChanged) {
-        const QHash<QString, int> &acc = columnLengths(QStringLiteral("ACCOUNTS"));
-        for (int k = 0; k < 4; ++k) {
-            for (const auto &[label, value, column] :
-                 {std::tuple{QStringLiteral("Сеть %1").arg(k + 1), snd[k]->currentText(), QStringLiteral("SN%1").arg(k + 1)},
-                  std::tuple{QStringLiteral("Адрес %1").arg(k + 1), sn_[k]->text(), QStringLiteral("ADR%1").arg(k + 1)}}) {
-                const QString problem = db::valueProblem(label, value, acc.value(column));
-                if (!problem.isEmpty())
-                    throw db::DbError(problem);
-            }
-        }
-    }
-    if (insert)
-        return;
+    QString problem = m_checks.cardProblem(card, columns, insert ? nullptr : &m_loaded,
+                                           [&](const QString &column) { return labels.value(column); });
+    if (problem.isEmpty() && AccountsChanged)
+        problem = m_checks.accountsProblem(accountsFromFields());
     // The reference lists get the work place, department and post as typed.
-    const struct { const char *table, *column; QComboBox *box; } refs[] = {
-        {"ORGANIZATION", "ORG", ed_work}, {"DEPARTMENT", "DEP", ed_dep}, {"POST", "POST", ed_post}};
-    for (const auto &r : refs) {
-        const int len = columnLengths(QLatin1String(r.table)).value(QLatin1String(r.column));
-        const QString problem = db::valueProblem(r.box->accessibleName(), r.box->currentText(), len);
-        if (!problem.isEmpty())
-            throw db::DbError(problem);
-    }
+    if (problem.isEmpty() && !insert)
+        problem = m_checks.refValuesProblem({ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()},
+                                            {ed_work->accessibleName(), ed_dep->accessibleName(),
+                                             ed_post->accessibleName()});
+    if (!problem.isEmpty())
+        throw db::DbError(problem);
 }
 
 core::CardRecord TRF::cardFromFields() const

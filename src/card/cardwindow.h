@@ -3,6 +3,7 @@
 // one of three modes ("new", "edit", "read"), saved, tracked for changes.
 
 #include "app/modalwindow.h"
+#include "core/cardcheck.h"
 #include "core/cardstore.h"
 #include "db/statements.h"
 
@@ -135,7 +136,6 @@ private:
     void setColumnText(const QString &column, const QString &value);
     // Checks every value against the database before anything is written.
     void checkValues(bool insert);
-    const QHash<QString, int> &columnLengths(const QString &table);
     bool saveNew();
     bool saveEdit();
     // Tells of a colleague's change met by a save and offers the stored version.
@@ -146,7 +146,7 @@ private:
 
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
-    QHash<QString, QHash<QString, int>> m_columnLengths;
+    core::CardChecks m_checks;
     core::CardRecord m_loaded; // the card as last read or stored
     std::optional<core::Accounts> m_loadedAccounts; // its accounts row likewise
     bool m_reloaded = false;   // a save gave way to the stored version

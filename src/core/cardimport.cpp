@@ -74,7 +74,7 @@ QString ImportReport::text(int limit) const
 }
 
 CardImport::CardImport(SharedDb &db, const QString &photoFolder, const QString &scratchFolder)
-    : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder)
+    : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder), m_checks(db.iRead)
 {
 }
 
@@ -110,8 +110,6 @@ bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
     m_problems.clear();
     if (!m_error.isEmpty())
         return false;
-    m_baseLengths = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE"));
-    m_accountLengths = db::textColumnLengths(m_db.iRead, QStringLiteral("ACCOUNTS"));
     for (int i = 0; i < total(); ++i) {
         if (progress && !progress(i, total()))
             return false;
@@ -144,20 +142,12 @@ QString CardImport::checkCard(const CardData &card)
 {
     if (card.isEmpty())
         return QStringLiteral("в карточке нет ни имени, ни других данных.");
-    for (const QString &c : cardColumns()) {
-        const QString problem = db::valueProblem(fieldLabel(c), card.card.value(c), m_baseLengths.value(c.toUpper()));
-        if (!problem.isEmpty())
-            return firstPart(problem);
-    }
-    if (card.accounts)
-        for (int k = 0; k < 4; ++k)
-            for (const auto &[column, value] : {std::pair{QStringLiteral("sn%1").arg(k + 1), card.accounts->network[k]},
-                                                std::pair{QStringLiteral("adr%1").arg(k + 1), card.accounts->address[k]}}) {
-                const QString problem =
-                    db::valueProblem(fieldLabel(column), value, m_accountLengths.value(column.toUpper()));
-                if (!problem.isEmpty())
-                    return firstPart(problem);
-            }
+    // Values from a file go in as they came: the card counts as unedited.
+    QString problem = m_checks.cardProblem(card.card, cardColumns(), &card.card, fieldLabel);
+    if (problem.isEmpty() && card.accounts)
+        problem = m_checks.accountsProblem(*card.accounts);
+    if (!problem.isEmpty())
+        return firstPart(problem);
     return QString();
 }
 

@@ -5,6 +5,7 @@
 // and new reference values) or not at all, until the file ends or the user
 // cancels.
 
+#include "cardcheck.h"
 #include "cardfile.h"
 
 #include <QHash>
@@ -86,11 +87,11 @@ private:
 
     SharedDb &m_db;
     QString m_photoFolder, m_scratchFolder;
+    CardChecks m_checks;
     CardFile m_file;
     QString m_error;
     QSet<int> m_duplicates;
     QHash<int, QString> m_problems;
-    QHash<QString, int> m_baseLengths, m_accountLengths;
     QSet<QString> m_knownRefs; // reference values known to be in their books
 };
 

@@ -1,6 +1,7 @@
 // The rules of cards, accounts, reference values, logins and the contact
 // list, against real database files and without any window.
 
+#include "core/cardcheck.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/logins.h"
@@ -219,6 +220,40 @@ private slots:
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM base")), 1);
         QCOMPARE(d.value(QStringLiteral("SELECT fam || '/' || post FROM base")), QStringLiteral("Прежний/Инженер"));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts")), 0);
+    }
+
+    // What a card's values must meet before they are stored.
+    void cardValueChecks()
+    {
+        Db d;
+        core::CardChecks checks(d.s.iRead);
+        const QString fam = QStringLiteral("fam");
+        const auto label = [](const QString &) { return QStringLiteral("Фамилия"); };
+        const auto problem = [&](const QString &value, const core::CardRecord *loaded) {
+            core::CardRecord card;
+            card.values.insert(fam, value);
+            return checks.cardProblem(card, {fam}, loaded, label);
+        };
+        // A character of an undefined byte, as another program left it.
+        const QString odd = QStringLiteral("Ив") + QChar(0xF798) + QStringLiteral("ов");
+        core::CardRecord loaded;
+        loaded.values.insert(fam, odd);
+        QCOMPARE(problem(QString(100, QChar(0x44F)), nullptr), QString());
+        QVERIFY(problem(QString(101, QChar(0x44F)), nullptr).contains(QStringLiteral("«Фамилия» слишком длинный: 101 знак")));
+        QVERIFY(problem(QStringLiteral("Ив\U0001F600"), nullptr).contains(QStringLiteral("«Фамилия» на 3-м месте")));
+        QVERIFY(problem(odd, nullptr).contains(QStringLiteral("в позиции 3"))); // a new card
+        QCOMPARE(problem(odd, &loaded), QString());                             // untouched: goes back as it came
+        QVERIFY(!problem(odd + QStringLiteral("а"), &loaded).isEmpty());        // edited
+
+        core::Accounts accounts;
+        accounts.address[2] = QString(501, QLatin1Char('x'));
+        QVERIFY(checks.accountsProblem(accounts).contains(QStringLiteral("«Адрес 3»")));
+        accounts.address[2].chop(1);
+        QCOMPARE(checks.accountsProblem(accounts), QString());
+        const QString labels[3] = {QStringLiteral("Место работы"), QStringLiteral("Отдел"), QStringLiteral("Должность")};
+        QVERIFY(checks.refValuesProblem({QString(), QString(), QString(401, QLatin1Char('x'))}, labels)
+                    .contains(QStringLiteral("«Должность»")));
+        QCOMPARE(checks.refValuesProblem({QString(400, QLatin1Char('x')), QString(), QString()}, labels), QString());
     }
 
     void referenceValues()
