@@ -19,6 +19,7 @@
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
+#include "core/listfetch.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"
 #include "core/searchindex.h"
@@ -133,8 +134,6 @@ QList<Step> saveSteps(const QString &folder, int saves)
 
 // The list as the main window fills it: the first screen of rows at once,
 // the rest in slices as its event loop fetches them.
-constexpr int kFirstRows = 500;
-constexpr int kSlice = 2000;
 
 int measure(const QString &folder, int reps)
 {
@@ -143,6 +142,7 @@ int measure(const QString &folder, int reps)
     db.IBDbase.open();
     // (no transaction held: the program holds none)
     ListModel model;
+    core::ListFetch fetch(model);
     bench::Engine engine(folder + QStringLiteral("/dbase.fdb"));
 
     QList<Step> steps;
@@ -161,26 +161,24 @@ int measure(const QString &folder, int reps)
         QElapsedTimer t;
         t.start();
         if (f.contains && index) {
-            const std::vector<const char *> rows = *index->find(f, ListSort::Name);
-            model.fillEncoded(rows, kFirstRows);
+            std::vector<const char *> rows = *index->find(f, ListSort::Name);
+            fetch.begin(std::move(rows), index->version());
+            fetch.showFirst();
             if (first)
                 *first = double(t.nsecsElapsed()) / 1e6;
-            model.appendEncoded(rows, kFirstRows);
+            fetch.finish(index->version());
             const double ms = double(t.nsecsElapsed()) / 1e6;
             index->settleIfDue();
             return ms;
         }
         db::IBQuery &q = db.iBase;
         core::openList(q, f, ListSort::Name);
-        if (q.recordCount() < kFirstRows)
-            q.fetchMore(kFirstRows - q.recordCount());
-        model.fill(q);
+        fetch.begin(q);
+        fetch.showFirst();
         if (first)
             *first = double(t.nsecsElapsed()) / 1e6;
-        while (!q.fetchedAll()) {
-            q.fetchMore(kSlice);
-            model.append(q);
-        }
+        while (fetch.next())
+            ;
         return double(t.nsecsElapsed()) / 1e6;
     };
 

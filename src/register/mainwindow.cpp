@@ -20,6 +20,7 @@
 #include "core/exportcards.h"
 #include "core/refvalues.h"
 #include "core/searchindex.h"
+#include "core/listfetch.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
 #include "printout/cardexport.h"
@@ -299,6 +300,7 @@ void TMF::buildGrid()
     Grid->setObjectName(QStringLiteral("Grid"));
     setAccessible(Grid, QStringLiteral("Список карточек"));
     m_model = new ListModel(this);
+    m_fetch = std::make_unique<core::ListFetch>(*m_model);
     Grid->setModel(m_model);
     Grid->setItemDelegate(new GridDelegate(this));
     setupRecordGrid(Grid, QColor(255, 255, 198), 3);
@@ -510,7 +512,6 @@ void TMF::FillList()
         });
         rows = m_search->find(f, currentSort());
         if (rows) {
-            db.iBase.close(); // a fill under way is replaced
             showIndexRows(std::move(*rows));
             return;
         }
@@ -523,14 +524,9 @@ void TMF::FillList()
 // loop; then the index looks whether it is still current (see settleIfDue).
 void TMF::showIndexRows(std::vector<const char *> rows)
 {
-    constexpr size_t kFirstRows = 500;
-    showRows([&] { m_model->fillEncoded(rows, kFirstRows); }, true);
+    m_fetch->begin(std::move(rows), m_search->version());
+    showRows([&] { m_fetch->showFirst(); }, true);
     const quint64 generation = m_fillGeneration;
-    if (rows.size() > kFirstRows) {
-        m_filling = true;
-        m_indexRest = std::move(rows);
-        m_indexVersion = m_search->version();
-    }
     QTimer::singleShot(0, this, [this, generation] {
         guardedCall([&] {
             if (generation != m_fillGeneration)
@@ -546,15 +542,10 @@ void TMF::showIndexRows(std::vector<const char *> rows)
 // from the event loop, so the window stays responsive.
 void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
 {
-    constexpr int kFirstRows = 500;
-    if (q.recordCount() < kFirstRows)
-        q.fetchMore(kFirstRows - q.recordCount());
-    showRows([&] { m_model->fill(q); }, resetHeights);
-    if (q.fetchedAll()) {
-        q.close(); // the model holds every row: the list's reading ends
+    m_fetch->begin(q);
+    showRows([&] { m_fetch->showFirst(); }, resetHeights);
+    if (!m_fetch->pending())
         return;
-    }
-    m_filling = true;
     m_fillTimer.start();
     const quint64 generation = m_fillGeneration;
     QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
@@ -564,7 +555,6 @@ void TMF::showRows(const std::function<void()> &fillModel, bool resetHeights)
 {
     const int row = m_filling ? m_wantedRow : selectedRow();
     ++m_fillGeneration;
-    m_filling = false;
     m_progress->hide();
     QList<int> heights;
     if (!resetHeights) { // the birthday list keeps the rows' heights
@@ -574,6 +564,7 @@ void TMF::showRows(const std::function<void()> &fillModel, bool resetHeights)
     }
     m_pendingHeights.clear();
     fillModel();
+    m_filling = m_fetch->pending();
     for (int r : std::exchange(m_grownRows, {}))
         if (r < m_model->rowCount())
             Grid->setRowHeight(r, 18);
@@ -592,39 +583,22 @@ void TMF::continueFill(quint64 generation)
 {
     if (generation != m_fillGeneration || !m_filling)
         return;
-    db::IBQuery &q = db.iBase;
-    const QString cut = QStringLiteral("\r\rСписок показан не полностью (загружено записей: %1). Обновите его, "
-                                       "например кнопкой очистки полей поиска.");
-    if (!q.isOpen()) { // the connection was opened anew: what arrived stays, and the user is told
-        endFill();
-        throw db::DbError(QStringLiteral("Соединение с базой данных прерывалось, пока загружался список.") +
-                          cut.arg(m_model->cardCount()));
+    bool more = false;
+    {
+        // Whatever happens, the rows that arrived are shown and the wanted row kept.
+        const auto shown = qScopeGuard([&] {
+            keepWantedRow();
+            if (!more)
+                endFill();
+        });
+        more = m_fetch->next();
     }
-    QElapsedTimer slice;
-    slice.start();
-    try {
-        while (!q.fetchedAll() && slice.elapsed() < 40)
-            q.fetchMore(2000);
-    } catch (const db::DbError &e) {
-        appendFetched();
-        endFill();
-        throw db::DbError(e.text() + cut.arg(m_model->cardCount()), e.fromEngine(), e.kind());
-    }
-    appendFetched();
-    if (q.fetchedAll()) {
-        endFill();
+    if (!more)
         return;
-    }
     if (m_fillTimer.elapsed() > 500 && !m_progress->isVisible())
         m_progress->show();
     m_progress->setToolTip(QStringLiteral("Загружено записей: %1").arg(m_model->cardCount()));
     QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
-}
-
-void TMF::appendFetched()
-{
-    m_model->append(db.iBase);
-    keepWantedRow();
 }
 
 void TMF::keepWantedRow()
@@ -638,32 +612,20 @@ void TMF::finishFill()
 {
     if (!m_filling)
         return;
-    if (!m_indexRest.empty()) {
-        // The rows point into the index: taken only while it is unchanged.
-        const std::vector<const char *> rest = std::exchange(m_indexRest, {});
-        m_filling = false;
-        if (m_search && m_search->version() == m_indexVersion) {
-            m_model->appendEncoded(rest, size_t(m_model->cardCount()));
-            keepWantedRow();
-        } else {
-            FillList();
-        }
+    const bool kept = m_fetch->finish(m_search ? m_search->version() : 0);
+    endFill();
+    if (!kept) {
+        FillList();
         return;
     }
-    db::IBQuery &q = db.iBase;
-    if (q.isOpen()) {
-        q.last();
-        appendFetched();
-    }
-    endFill();
+    keepWantedRow();
 }
 
 void TMF::endFill()
 {
+    m_fetch->end();
     m_filling = false;
     m_progress->hide();
-    if (db.iBase.fetchedAll())
-        db.iBase.close(); // the model holds every row: the list's reading ends
 }
 
 int TMF::selectedRow() const

@@ -28,6 +28,7 @@ class QToolBar;
 class QToolButton;
 class ListModel;
 namespace core {
+class ListFetch;
 class SearchIndex;
 }
 
@@ -143,7 +144,6 @@ private:
     // Shows the rows `fillModel` puts into the model, keeping the selected row.
     void showRows(const std::function<void()> &fillModel, bool resetHeights);
     void continueFill(quint64 generation);
-    void appendFetched();
     void keepWantedRow();
     void endFill();
     void growRow(int row, int height);
@@ -157,8 +157,7 @@ private:
     quint64 m_fillGeneration = 0;
     bool m_filling = false;
     bool m_loggingIn = false; // the login window is open
-    std::vector<const char *> m_indexRest; // an index result still to show, and the index's version then
-    quint64 m_indexVersion = 0;
+    std::unique_ptr<core::ListFetch> m_fetch; // the list being read into the model
     int m_wantedRow = 0;   // the selected row number to keep across the refill
     int m_clampedRow = 0;  // where the selection stands until that row arrives
     QElapsedTimer m_fillTimer;

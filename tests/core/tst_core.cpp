@@ -4,6 +4,7 @@
 #include "core/cardcheck.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
+#include "core/listfetch.h"
 #include "core/logins.h"
 #include "core/listmodel.h"
 #include "core/refvalues.h"
@@ -535,6 +536,59 @@ private slots:
                                             "ALTER TRIGGER base_changed ACTIVE;\n"
                                             "INSERT INTO base_changes VALUES (1000000000000, NULL)"));
         QCOMPARE(names("техно").size(), 5);
+    }
+
+    // The list as the main window reads it: the first screen at once, the
+    // rest in slices or in one piece; a fill whose statement went away keeps
+    // what arrived and says it is cut; index rows of an older index are dropped.
+    void listFetch()
+    {
+        Db d;
+        testdb::addCards(d.path, 1200, [](int i) {
+            return Cols{{"fam", QStringLiteral("Ф%1").arg(i, 4, 10, QLatin1Char('0'))}, {"name1", "И"}, {"post", "П"},
+                        {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
+        });
+        ListModel model;
+        core::ListFetch fetch(model);
+        db::IBQuery &q = d.s.iBase;
+        core::openList(q, ListFilter{}, ListSort::Name);
+        fetch.begin(q);
+        fetch.showFirst();
+        QCOMPARE(model.cardCount(), core::ListFetch::kFirstRows);
+        QVERIFY(fetch.pending());
+        while (fetch.next())
+            ;
+        QCOMPARE(model.cardCount(), 1200);
+        QVERIFY(!q.isOpen()); // every row is in: the statement's reading ended
+
+        // The connection opened anew during the fill: the list is cut, not lost.
+        core::openList(q, ListFilter{}, ListSort::Name);
+        fetch.begin(q);
+        fetch.showFirst();
+        q.close();
+        try {
+            fetch.next();
+            QFAIL("a cut fill must be told");
+        } catch (const db::DbError &e) {
+            QVERIFY2(e.text().contains(QStringLiteral("не полностью (загружено записей: 500)")), qPrintable(e.text()));
+        }
+        QCOMPARE(model.cardCount(), 500);
+        QVERIFY(!fetch.pending());
+
+        // Rows from the index: the rest comes whole, unless the index moved on.
+        core::SearchIndex index(d.s);
+        ListFilter f;
+        f.name = QStringLiteral("0");
+        f.contains = true;
+        for (const bool moved : {false, true}) {
+            std::vector<const char *> rows = *index.find(f, ListSort::Name);
+            const int found = int(rows.size());
+            fetch.begin(std::move(rows), index.version());
+            fetch.showFirst();
+            QCOMPARE(model.cardCount(), core::ListFetch::kFirstRows);
+            QCOMPARE(fetch.finish(index.version() + (moved ? 1 : 0)), !moved);
+            QCOMPARE(model.cardCount(), moved ? 500 : found);
+        }
     }
 
     void stampAndFileChars()
