@@ -380,8 +380,8 @@ QString ensureDatabase(const QString &cache, const QString &makedb, qint64 size)
         return folder;
     QDir().mkpath(folder);
     std::fprintf(stderr, "making %lld demo cards in %s\n", (long long)size, qPrintable(path));
-    const int rc = QProcess::execute(makedb, {QStringLiteral("--demo"), QString::number(size), path + ".part"});
-    if (rc != 0 || !QFile::rename(path + ".part", path)) {
+    const int rc = QProcess::execute(makedb, {QStringLiteral("--demo"), QString::number(size), path + QStringLiteral(".part")});
+    if (rc != 0 || !QFile::rename(path + QStringLiteral(".part"), path)) {
         std::fprintf(stderr, "cannot make %s\n", qPrintable(path));
         std::exit(1);
     }
@@ -487,19 +487,20 @@ int parent(const QString &cache, const QString &out, const QStringList &sizeArgs
         for (const auto &v : r.value(QStringLiteral("steps")).toArray()) {
             const QJsonObject s = v.toObject();
             std::printf("%-9lld %s %-8s %9.1f %9.1f %9.1f %9.1f %7.2f %7.2f\n", (long long)size,
-                        s.value("name").toString().leftJustified(36).toUtf8().constData(),
-                        qPrintable(s.value("kind").toString()),
-                        s.value("median_ms").toDouble(), s.value("p95_ms").toDouble(),
-                        s.value("engine_ms").toDouble(), s.value("engine_stated_ms").toDouble(),
-                        s.value("ratio").toDouble(), s.value("ratio_stated").toDouble());
+                        s.value(QStringLiteral("name")).toString().leftJustified(36).toUtf8().constData(),
+                        qPrintable(s.value(QStringLiteral("kind")).toString()),
+                        s.value(QStringLiteral("median_ms")).toDouble(), s.value(QStringLiteral("p95_ms")).toDouble(),
+                        s.value(QStringLiteral("engine_ms")).toDouble(), s.value(QStringLiteral("engine_stated_ms")).toDouble(),
+                        s.value(QStringLiteral("ratio")).toDouble(), s.value(QStringLiteral("ratio_stated")).toDouble());
         }
         std::printf("%-9lld peak resident memory %.0f MB (%.0f MB before the index was read; the index %.0f MB), "
                     "database %.0f MB\n",
-                    (long long)size, r.value("rss_mb").toDouble(), r.value("rss_before_index_mb").toDouble(),
-                    r.value("index_mb").toDouble(), r.value("database_mb").toDouble());
+                    (long long)size, r.value(QStringLiteral("rss_mb")).toDouble(),
+                    r.value(QStringLiteral("rss_before_index_mb")).toDouble(),
+                    r.value(QStringLiteral("index_mb")).toDouble(), r.value(QStringLiteral("database_mb")).toDouble());
         if (r.contains(QStringLiteral("transfer_rss_mb")))
             std::printf("%-9lld peak resident memory of the export and import %.0f MB\n", (long long)size,
-                        r.value("transfer_rss_mb").toDouble());
+                        r.value(QStringLiteral("transfer_rss_mb")).toDouble());
     }
     std::printf("(milliseconds; ratio = p95 / engine on the statement run, r.stat = p95 / engine on the "
                 "original statement)\nwritten to %s\n", qPrintable(out));

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestCellMap : public QObject
 {
     Q_OBJECT
@@ -15,16 +17,16 @@ private slots:
         QTest::addColumn<QStringList>("flags"); // column=value
         QTest::addColumn<QString>("other");
         QTest::addColumn<QString>("line");
-        QTest::newRow("order fixed, not the columns'") << QStringList{"paint=1", "smok=1", "cook=1"} << ""
+        QTest::newRow("order fixed, not the columns'") << QStringList{u"paint=1"_s, u"smok=1"_s, u"cook=1"_s} << ""
                                                        << "курение, кулинария, живопись";
         QTest::newRow("only the text 1 sets a flag")
-            << QStringList{"smok= 1", "alc=1 ", "fish=true", "hunt=11", "art=0", "mus=1"} << "" << "музыка";
+            << QStringList{u"smok= 1"_s, u"alc=1 "_s, u"fish=true"_s, u"hunt=11"_s, u"art=0"_s, u"mus=1"_s} << "" << "музыка";
         QTest::newRow("blanks before the comma stay") << QStringList{} << "а , " << "а ";
         QTest::newRow("a tab stays") << QStringList{} << "а\t" << "а\t";
-        QTest::newRow("a line break stays") << QStringList{"art=1"} << "а,\r\n" << "искусство, а,\r\n";
+        QTest::newRow("a line break stays") << QStringList{u"art=1"_s} << "а,\r\n" << "искусство, а,\r\n";
         QTest::newRow("a no-break space stays") << QStringList{} << QString::fromUtf8("а\u00A0") << QString::fromUtf8("а\u00A0");
         QTest::newRow("a comma only") << QStringList{} << "," << "";
-        QTest::newRow("other unchanged inside") << QStringList{"smok=1"} << "  а,  б  " << "курение,   а,  б";
+        QTest::newRow("other unchanged inside") << QStringList{u"smok=1"_s} << "  а,  б  " << "курение,   а,  б";
     }
 
     void habitsLine()

@@ -20,6 +20,7 @@
 #include <QtTest>
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
 using Cols = QList<QPair<QString, QString>>;
 
 namespace {
@@ -354,7 +355,8 @@ private slots:
         }
         // Just under the limit, it is searched for as a value.
         f.tel = QString(7990, QLatin1Char('7'));
-        testdb::addCard(d.path, {{"fam", "Длинный"}, {"post", ""}, {"work", ""}, {"wmail", ""}, {"wtel", "7777"}});
+        testdb::addCard(d.path, {{u"fam"_s, u"Длинный"_s}, {u"post"_s, u""_s}, {u"work"_s, u""_s}, {u"wmail"_s, u""_s},
+                                 {u"wtel"_s, u"7777"_s}});
         for (bool contains : {false, true}) {
             f.contains = contains;
             core::openList(d.s.iBase, f, ListSort::Name);
@@ -370,44 +372,50 @@ private slots:
     void fastFormsMatchStated()
     {
         Db d;
-        const QStringList words = {"Иванов", "иванов", "ИВАНОВА", "Ivanov", "ivan_ov", "50%", "", "Ёлкин", "ёлкин",
-                                   "Ива%нов", "ab_c", "Abc", "Ёжиков", "ЕЖИКОВ", "Apхипов", "O'Нил",
-                                   "Петров-Водкин", "µ ї Ї", "ТЕХНОпарк"};
+        const QStringList words = {u"Иванов"_s, u"иванов"_s, u"ИВАНОВА"_s, u"Ivanov"_s, u"ivan_ov"_s, u"50%"_s, u""_s,
+                                   u"Ёлкин"_s, u"ёлкин"_s, u"Ива%нов"_s, u"ab_c"_s, u"Abc"_s, u"Ёжиков"_s, u"ЕЖИКОВ"_s,
+                                   u"Apхипов"_s, u"O'Нил"_s, u"Петров-Водкин"_s, u"µ ї Ї"_s, u"ТЕХНОпарк"_s};
         int k = 0;
         for (const QString &w1 : words)
             for (int v = 0; v < 3; ++v) {
                 const QString w2 = words[(k * 7 + v) % words.size()];
                 const QString w3 = words[(k * 5 + 1) % words.size()];
                 auto val = [&](const QString &s, int salt) { return (k + salt) % 5 == 0 ? QString() : s; };
-                testdb::addCard(d.path, {{"fam", val(w1, 1)}, {"name1", val(w2, 2)}, {"name2", val(w3, 3)},
-                           {"work", val(w2, 4)}, {"dep", val(w1, 0)}, {"post", (k % 7 == 0) ? QString() : w3},
-                           {"wmail", val(w1 + "@x.ru", 2)}, {"hmail", val(w2, 1)}, {"wtel", val("12-34", 3)},
-                           {"htel", val("5%6", 4)}, {"wmob", val("+7_9", 0)}, {"hmob", val(w3, 2)}});
+                testdb::addCard(d.path, {{u"fam"_s, val(w1, 1)}, {u"name1"_s, val(w2, 2)}, {u"name2"_s, val(w3, 3)},
+                           {u"work"_s, val(w2, 4)}, {u"dep"_s, val(w1, 0)}, {u"post"_s, (k % 7 == 0) ? QString() : w3},
+                           {u"wmail"_s, val(w1 + u"@x.ru"_s, 2)}, {u"hmail"_s, val(w2, 1)}, {u"wtel"_s, val(u"12-34"_s, 3)},
+                           {u"htel"_s, val(u"5%6"_s, 4)}, {u"wmob"_s, val(u"+7_9"_s, 0)}, {u"hmob"_s, val(w3, 2)}});
                 ++k;
             }
 
         db::IBQuery &q = d.s.iSQL;
         core::SearchIndex index(d.s);
         const QList<ListFilter> filters = {
-            {}, {"ив", "", "", "", "", false}, {"ив", "", "", "", "", true}, {"", "iv", "", "", "", true},
-            {"", "", "а", "", "", true}, {"", "", "", "@X", "", false}, {"", "", "", "", "12", false},
-            {"_", "", "", "", "", false}, {"%", "%", "%", "%", "%", true}, {"", "", "", "", "5%", false},
-            {"ё", "", "", "", "", true}, {"", "", "", "", "+7_", false}, {"ab_c", "", "", "", "", false},
-            {"Ива%н", "", "", "", "", false}, {"ив_", "", "", "", "", false}, {"iv", "", "", "", "", false},
-            {"ИВАНОВ", "", "ИВ", "", "", false}, {"", "", "", "@x.R", "12", true}, {"", "ab", "", "", "", false},
+            {}, {u"ив"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"ив"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u""_s, u"iv"_s, u""_s, u""_s, u""_s, true}, {u""_s, u""_s, u"а"_s, u""_s, u""_s, true},
+            {u""_s, u""_s, u""_s, u"@X"_s, u""_s, false}, {u""_s, u""_s, u""_s, u""_s, u"12"_s, false},
+            {u"_"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"%"_s, u"%"_s, u"%"_s, u"%"_s, u"%"_s, true},
+            {u""_s, u""_s, u""_s, u""_s, u"5%"_s, false}, {u"ё"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u""_s, u""_s, u""_s, u""_s, u"+7_"_s, false}, {u"ab_c"_s, u""_s, u""_s, u""_s, u""_s, false},
+            {u"Ива%н"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"ив_"_s, u""_s, u""_s, u""_s, u""_s, false},
+            {u"iv"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"ИВАНОВ"_s, u""_s, u"ИВ"_s, u""_s, u""_s, false},
+            {u""_s, u""_s, u""_s, u"@x.R"_s, u"12"_s, true}, {u""_s, u"ab"_s, u""_s, u""_s, u""_s, false},
             // "Any position", which the index answers.
-            {"ван", "", "", "", "", true}, {"ёлк", "", "", "", "", true}, {"ЕЖИК", "", "", "", "", true},
-            {"apх", "", "", "", "", true}, {"o'н", "", "", "", "", true}, {"ов-в", "", "", "", "", true},
-            {"овив", "", "", "", "", true}, {"", "хно", "", "", "", true}, {"", "", "", "ov@x", "", true},
-            {"", "", "", "", "2-3", true}, {"", "", "", "", "5%6", true}, {"", "", "", "", "+7_9", true},
-            {"ivan_", "", "", "", "", true}, {"в%н", "", "", "", "", true}, {"", "", "", "", "_", true},
-            {"ИВ", "ов", "", "", "", true}, {"иван", "", "ов", ".r", "", true}, {"µ ї", "", "", "", "", true},
-            {"ов", "ов", "ов", "ов", "", true}};
+            {u"ван"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"ёлк"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u"ЕЖИК"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"apх"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u"o'н"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"ов-в"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u"овив"_s, u""_s, u""_s, u""_s, u""_s, true}, {u""_s, u"хно"_s, u""_s, u""_s, u""_s, true},
+            {u""_s, u""_s, u""_s, u"ov@x"_s, u""_s, true}, {u""_s, u""_s, u""_s, u""_s, u"2-3"_s, true},
+            {u""_s, u""_s, u""_s, u""_s, u"5%6"_s, true}, {u""_s, u""_s, u""_s, u""_s, u"+7_9"_s, true},
+            {u"ivan_"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"в%н"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u""_s, u""_s, u""_s, u""_s, u"_"_s, true}, {u"ИВ"_s, u"ов"_s, u""_s, u""_s, u""_s, true},
+            {u"иван"_s, u""_s, u"ов"_s, u".r"_s, u""_s, true}, {u"µ ї"_s, u""_s, u""_s, u""_s, u""_s, true},
+            {u"ов"_s, u"ов"_s, u"ов"_s, u"ов"_s, u""_s, true}};
         int indexed = 0;
         auto compareAll = [&] {
         for (const ListFilter &f : filters)
             for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
-                const QString key = sort == ListSort::Name ? "fam" : sort == ListSort::Work ? "work" : "post";
+                const QString key = sort == ListSort::Name ? u"fam"_s : sort == ListSort::Work ? u"work"_s : u"post"_s;
                 QHash<QString, QString> keyOf; // id -> sort key, from the stated statement
                 // Rows in order, as (sort key, id); equal keys may come in any order.
                 auto ordered = [](QList<QPair<QString, QString>> rows) {
@@ -429,7 +437,7 @@ private slots:
                     q.last();
                     QList<QPair<QString, QString>> rows;
                     for (int r = 0; r < q.recordCount(); ++r) {
-                        const QString id = q.textAt(r, q.fieldIndex("pk_id"));
+                        const QString id = q.textAt(r, q.fieldIndex(u"pk_id"_s));
                         rows.append({cp1251::upper(q.textAt(r, q.fieldIndex(key))), id});
                         keyOf.insert(id, rows.last().first);
                     }
@@ -437,7 +445,8 @@ private slots:
                 };
                 const auto stated = run(true);
                 const auto bound = run(false);
-                QVERIFY2(!stated.isEmpty() || f.name == "ab_c" || f.tel == "+7_" || f.name == "овив" || f.name == "µ ї",
+                QVERIFY2(!stated.isEmpty() || f.name == u"ab_c"_s || f.tel == u"+7_"_s || f.name == u"овив"_s ||
+                             f.name == u"µ ї"_s,
                          qPrintable(f.name + f.work));
                 QCOMPARE(bound, stated);
                 if (const auto rows = index.find(f, sort)) {
@@ -473,8 +482,8 @@ private slots:
     {
         Db d;
         testdb::addCards(d.path, 50, [](int i) {
-            return Cols{{"fam", QStringLiteral("Карт%1").arg(i, 2, 10, QLatin1Char('0'))}, {"work", "ООО Ромашка"},
-                        {"post", "П"}, {"wmail", "m"}, {"wtel", "t"}};
+            return Cols{{u"fam"_s, QStringLiteral("Карт%1").arg(i, 2, 10, QLatin1Char('0'))}, {u"work"_s, u"ООО Ромашка"_s},
+                        {u"post"_s, u"П"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
         });
         // A database of older days has no log: the list statement serves
         // until the next start makes it, and the cards stored before count.
@@ -502,8 +511,8 @@ private slots:
             }
             return out;
         };
-        QCOMPARE(names("ромаш").size(), 50);
-        QCOMPARE(names("техно"), QStringList());
+        QCOMPARE(names(u"ромаш"_s).size(), 50);
+        QCOMPARE(names(u"техно"_s), QStringList());
 
         SharedDb other; // another copy of the program
         testdb::open(other, d.path);
@@ -520,22 +529,22 @@ private slots:
                                             "UPDATE base SET work = 'НИИ Техноген', fam = 'Карт25б' WHERE fam = 'Карт03';\n"
                                             "UPDATE base SET post = 'Директор' WHERE pk_id = 900000;\n"
                                             "DELETE FROM base WHERE fam = 'Карт10'"));
-        QCOMPARE(names("техно"), (QStringList{"Андреев", "Карт25б", "Яковлев"}));
-        QCOMPARE(names("ромаш").size(), 48);
-        QVERIFY(!names("ромаш").contains(QStringLiteral("Карт10")));
+        QCOMPARE(names(u"техно"_s), (QStringList{u"Андреев"_s, u"Карт25б"_s, u"Яковлев"_s}));
+        QCOMPARE(names(u"ромаш"_s).size(), 48);
+        QVERIFY(!names(u"ромаш"_s).contains(QStringLiteral("Карт10")));
         // A colleague's change not committed yet is not seen, and is once committed.
         testdb::Peek busy(d.path);
         busy.q.setSql(QStringLiteral("UPDATE base SET work = 'Техноснаб' WHERE fam = 'Карт40'"));
         busy.q.execute();
-        QCOMPARE(names("техно").size(), 3);
+        QCOMPARE(names(u"техно"_s).size(), 3);
         busy.t.commit();
-        QCOMPARE(names("техно"), (QStringList{"Андреев", "Карт25б", "Карт40", "Яковлев"}));
+        QCOMPARE(names(u"техно"_s), (QStringList{u"Андреев"_s, u"Карт25б"_s, u"Карт40"_s, u"Яковлев"_s}));
         // A copy whose unread log rows were cleared away reads every card anew.
         testdb::exec(d.path, QStringLiteral("ALTER TRIGGER base_changed INACTIVE;\n"
                                             "UPDATE base SET work = 'Технолог' WHERE fam = 'Карт41';\n"
                                             "ALTER TRIGGER base_changed ACTIVE;\n"
                                             "INSERT INTO base_changes VALUES (1000000000000, NULL)"));
-        QCOMPARE(names("техно").size(), 5);
+        QCOMPARE(names(u"техно"_s).size(), 5);
     }
 
     // The list as the main window reads it: the first screen at once, the
@@ -602,8 +611,9 @@ private slots:
     {
         Db d;
         testdb::addCards(d.path, 6, [](int i) {
-            const QString dates[] = {"03.03.1970", "01.03.1985", "3.3.1990", "  .  .    ", "12.03.2001", "03.04.1970"};
-            return Cols{{"fam", QStringLiteral("К%1").arg(i)}, {"bdate", dates[i]}};
+            const QString dates[] = {u"03.03.1970"_s, u"01.03.1985"_s, u"3.3.1990"_s,
+                                     u"  .  .    "_s, u"12.03.2001"_s, u"03.04.1970"_s};
+            return Cols{{u"fam"_s, QStringLiteral("К%1").arg(i)}, {u"bdate"_s, dates[i]}};
         });
         QCOMPARE(core::countBirthdays(d.s.iRead, 3), 3);
         QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
@@ -611,7 +621,7 @@ private slots:
         QStringList order;
         for (; !d.s.iBase.eof(); d.s.iBase.next())
             order << d.s.iBase.asText(QStringLiteral("bdate"));
-        QCOMPARE(order, (QStringList{"01.03.1985", "03.03.1970", "12.03.2001"}));
+        QCOMPARE(order, (QStringList{u"01.03.1985"_s, u"03.03.1970"_s, u"12.03.2001"_s}));
         QCOMPARE(core::countBirthdays(d.s.iRead, 4), 1);
         QCOMPARE(core::countBirthdays(d.s.iRead, 5), 0);
     }

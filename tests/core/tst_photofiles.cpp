@@ -15,6 +15,8 @@
 #include <sys/inotify.h>
 #endif
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A card with every column empty.
@@ -74,7 +76,7 @@ private slots:
         QFETCH(QString, fpath);
         QFETCH(QString, file);
         const QString folder = QStringLiteral("/srv/prog/files");
-        QCOMPARE(core::photoFile(folder, fpath), file.isEmpty() ? QString() : QDir::toNativeSeparators(folder + "/" + file));
+        QCOMPARE(core::photoFile(folder, fpath), file.isEmpty() ? QString() : QDir::toNativeSeparators(folder + u"/"_s + file));
     }
 
     void namesAndCopies()
@@ -110,13 +112,13 @@ private slots:
         core::CopyOptions copy{scratch, [&](qint64 done, qint64 total) {
                                    reported << done;
                                    return total == data.size() + 6 && readFile(target) == data &&
-                                          entries(QFileInfo(target).absolutePath()) == QStringList{"src.jpg"} &&
-                                          entries(scratch).size() == 1 && entries(scratch)[0].endsWith(".part");
+                                          entries(QFileInfo(target).absolutePath()) == QStringList{u"src.jpg"_s} &&
+                                          entries(scratch).size() == 1 && entries(scratch)[0].endsWith(u".part"_s);
                                }};
         QCOMPARE(core::copyFileSafely(src, target, copy), QString());
         QCOMPARE(readFile(target), data + "second");
         QCOMPARE(reported, (QList<qint64>{0, data.size() + 6}));
-        QCOMPARE(entries(QFileInfo(target).absolutePath()), QStringList{"src.jpg"});
+        QCOMPARE(entries(QFileInfo(target).absolutePath()), QStringList{u"src.jpg"_s});
         QCOMPARE(entries(scratch), QStringList());
 #ifdef Q_OS_LINUX
         char events[4096];
@@ -130,27 +132,27 @@ private slots:
             writeFile(src, "third");
             QCOMPARE(core::copyFileSafely(src, target, {other.path(), {}}), QString());
             QCOMPARE(readFile(target), QByteArray("third"));
-            QCOMPARE(entries(QFileInfo(target).absolutePath()), QStringList{"src.jpg"});
+            QCOMPARE(entries(QFileInfo(target).absolutePath()), QStringList{u"src.jpg"_s});
             QCOMPARE(entries(other.path()), QStringList());
         }
         // A copy that is stopped leaves the old file and no partial file.
         const QByteArray before = readFile(target);
         writeFile(src, "stopped");
-        QVERIFY(core::copyFileSafely(src, target, {scratch, [](qint64, qint64) { return false; }}).contains("прервано"));
+        QVERIFY(core::copyFileSafely(src, target, {scratch, [](qint64, qint64) { return false; }}).contains(u"прервано"_s));
         QCOMPARE(readFile(target), before);
         QCOMPARE(entries(scratch), QStringList());
         // A pipe as the source is refused at once, as no plain file.
-        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("pipe.jpg")).constData(), 0600) == 0);
-        QVERIFY(core::copyFileSafely(dir.filePath("pipe.jpg"), target).contains(QStringLiteral("не обычный файл")));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(u"pipe.jpg"_s)).constData(), 0600) == 0);
+        QVERIFY(core::copyFileSafely(dir.filePath(u"pipe.jpg"_s), target).contains(QStringLiteral("не обычный файл")));
 #endif
         writeFile(src, "second");
         QCOMPARE(core::copyFileSafely(src, target), QString());
         QCOMPARE(readFile(target), QByteArray("second"));
         // A missing source and an unwritable folder are told, the old file stays.
-        QVERIFY(core::copyFileSafely(dir.filePath("none.jpg"), target).contains(QStringLiteral("не найден")));
+        QVERIFY(core::copyFileSafely(dir.filePath(u"none.jpg"_s), target).contains(QStringLiteral("не найден")));
         QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         if (::geteuid() != 0) // root writes anywhere
-            QVERIFY(!core::copyFileSafely(src, dir.filePath("files/st/other.jpg")).isEmpty());
+            QVERIFY(!core::copyFileSafely(src, dir.filePath(u"files/st/other.jpg"_s)).isEmpty());
         QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                                        QFileDevice::ExeOwner));
         QCOMPARE(readFile(target), QByteArray("second"));
@@ -178,7 +180,7 @@ private slots:
         QCOMPARE(readFile(folder + QStringLiteral("/1_02032026_040506/Моё фото.jpg")), QByteArray("JPEGDATA"));
 
         // A failed copy changes nothing in the database.
-        QVERIFY_THROWS_EXCEPTION(db::DbError, photos.AttachPhoto(id, photos.stamp(id), dir.filePath("gone.jpg")));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, photos.AttachPhoto(id, photos.stamp(id), dir.filePath(u"gone.jpg"_s)));
         QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), fpath);
 
         QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::Deleted);

@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using core::RefBook;
 using core::RefRow;
 
@@ -54,15 +55,16 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("found");
         QTest::newRow("everything, alphabetical") << ""
-            << QStringList{"O'Brien & Co", "АО Вектор", "Банк 100%", "ёлочная фабрика", "жэк-7", "ЖЭК_5", "ООО \"РОМАШКА\""};
-        QTest::newRow("lower case finds capitals") << "ромашка" << QStringList{"ООО \"РОМАШКА\""};
-        QTest::newRow("middle of the name") << "ект" << QStringList{"АО Вектор"};
-        QTest::newRow("ё upper-cased") << "ЁЛОЧ" << QStringList{"ёлочная фабрика"};
-        QTest::newRow("latin, any case") << "o'bRIEN" << QStringList{"O'Brien & Co"};
-        QTest::newRow("a quote is text") << "'" << QStringList{"O'Brien & Co"};
-        QTest::newRow("a double quote is text") << "\"" << QStringList{"ООО \"РОМАШКА\""};
-        QTest::newRow("underscore is any character") << "жэк_" << QStringList{"жэк-7", "ЖЭК_5"};
-        QTest::newRow("percent is any run") << "а%ф" << QStringList{"ёлочная фабрика"};
+            << QStringList{u"O'Brien & Co"_s, u"АО Вектор"_s, u"Банк 100%"_s, u"ёлочная фабрика"_s, u"жэк-7"_s, u"ЖЭК_5"_s,
+                           u"ООО \"РОМАШКА\""_s};
+        QTest::newRow("lower case finds capitals") << "ромашка" << QStringList{u"ООО \"РОМАШКА\""_s};
+        QTest::newRow("middle of the name") << "ект" << QStringList{u"АО Вектор"_s};
+        QTest::newRow("ё upper-cased") << "ЁЛОЧ" << QStringList{u"ёлочная фабрика"_s};
+        QTest::newRow("latin, any case") << "o'bRIEN" << QStringList{u"O'Brien & Co"_s};
+        QTest::newRow("a quote is text") << "'" << QStringList{u"O'Brien & Co"_s};
+        QTest::newRow("a double quote is text") << "\"" << QStringList{u"ООО \"РОМАШКА\""_s};
+        QTest::newRow("underscore is any character") << "жэк_" << QStringList{u"жэк-7"_s, u"ЖЭК_5"_s};
+        QTest::newRow("percent is any run") << "а%ф" << QStringList{u"ёлочная фабрика"_s};
         QTest::newRow("nothing") << "Гамма" << QStringList{};
         QTest::newRow("sql as a value") << "' OR '1'='1" << QStringList{};
     }
@@ -73,7 +75,7 @@ private slots:
         Db d;
         QStringList inserts;
         for (const QString &v : kOrganizations)
-            inserts << QStringLiteral("INSERT INTO organization (org) VALUES ('%1')").arg(QString(v).replace("'", "''"));
+            inserts << QStringLiteral("INSERT INTO organization (org) VALUES ('%1')").arg(QString(v).replace(u"'"_s, u"''"_s));
         testdb::exec(d.path, inserts.join(QStringLiteral(";\n")));
         const QList<RefRow> rows = RefBook(d.s, sql::Ref::Organization).find(text);
         QCOMPARE(valuesOf(rows), found);
@@ -96,24 +98,24 @@ private slots:
         posts.insert(QStringLiteral("  "));
         posts.insert(QStringLiteral("O'Neil \"старший\""));
         posts.insert(QStringLiteral("инженер"));
-        QCOMPARE(d.values("post", "post"),
-                 (QStringList{"Инженер", "  ", "O'Neil \"старший\"", "инженер"}));
+        QCOMPARE(d.values(u"post"_s, u"post"_s),
+                 (QStringList{u"Инженер"_s, u"  "_s, u"O'Neil \"старший\""_s, u"инженер"_s}));
         QVERIFY(posts.update(1, QStringLiteral("Главный инженер "), QStringLiteral("Инженер")));
         QVERIFY(!posts.update(99, QStringLiteral("никто"), QString()));
         // A value changed by a colleague since it was shown is not written over.
         QVERIFY_THROWS_EXCEPTION(db::DbError, posts.update(1, QStringLiteral("Мой"), QStringLiteral("Инженер")));
-        QCOMPARE(d.values("post", "post").first(), QStringLiteral("Главный инженер "));
-        QCOMPARE(d.values("post", "post").size(), 4);
+        QCOMPARE(d.values(u"post"_s, u"post"_s).first(), QStringLiteral("Главный инженер "));
+        QCOMPARE(d.values(u"post"_s, u"post"_s).size(), 4);
 
         // Each book deletes through its own query: id 1 goes from that book alone.
         RefBook(d.s, sql::Ref::Department).remove(1);
-        QCOMPARE(d.values("department", "dep"), QStringList{});
-        QCOMPARE(d.values("post", "post").size(), 4);
-        QCOMPARE(d.values("organization", "org"), QStringList{"АО Вектор"});
+        QCOMPARE(d.values(u"department"_s, u"dep"_s), QStringList{});
+        QCOMPARE(d.values(u"post"_s, u"post"_s).size(), 4);
+        QCOMPARE(d.values(u"organization"_s, u"org"_s), QStringList{u"АО Вектор"_s});
         RefBook(d.s, sql::Ref::Organization).remove(1);
-        QCOMPARE(d.values("organization", "org"), QStringList{});
+        QCOMPARE(d.values(u"organization"_s, u"org"_s), QStringList{});
         posts.remove(3);
-        QCOMPARE(d.values("post", "post"), (QStringList{"Главный инженер ", "  ", "инженер"}));
+        QCOMPARE(d.values(u"post"_s, u"post"_s), (QStringList{u"Главный инженер "_s, u"  "_s, u"инженер"_s}));
         posts.remove(3); // already gone: nothing happens
         QVERIFY(!d.s.IBTrans.active());
     }
@@ -129,12 +131,12 @@ private slots:
         QVERIFY(!deps.valueProblem(QStringLiteral("Отдел"), tooLong).isEmpty());
         QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), tooLong.left(400)).isEmpty());
         QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), QStringLiteral(" ")).isEmpty());
-        QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), QStringLiteral("Отдел \U0001F600")).contains("U+1F600"));
+        QVERIFY(deps.valueProblem(QStringLiteral("Отдел"), QStringLiteral("Отдел \U0001F600")).contains(u"U+1F600"_s));
         QVERIFY_THROWS_EXCEPTION(db::DbError, deps.insert(tooLong));
         deps.insert(QStringLiteral("Склад"));
-        QCOMPARE(d.values("department", "dep"), QStringList{"Склад"});
+        QCOMPARE(d.values(u"department"_s, u"dep"_s), QStringList{u"Склад"_s});
         QVERIFY_THROWS_EXCEPTION(db::DbError, deps.update(deps.find(QStringLiteral("Склад")).first().id, tooLong, QStringLiteral("Склад")));
-        QCOMPARE(d.values("department", "dep"), QStringList{"Склад"});
+        QCOMPARE(d.values(u"department"_s, u"dep"_s), QStringList{u"Склад"_s});
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QtTest>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using Db = testdb::SharedFixture;
@@ -69,7 +71,7 @@ private slots:
         for (const auto &u : users)
             order << u.fio;
         // Ё between Е and Ж, lower case with upper case: not by character code.
-        QCOMPARE(order, (QStringList{"андреев", "Борисов", "Ершов", "Ёлкин", "Жуков", "Яковлев"}));
+        QCOMPARE(order, (QStringList{u"андреев"_s, u"Борисов"_s, u"Ершов"_s, u"Ёлкин"_s, u"Жуков"_s, u"Яковлев"_s}));
         QCOMPARE(users[1].login, QStringLiteral("Борисов_login"));
         QCOMPARE(users[1].pass, QString()); // NULL reads as empty
         QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written

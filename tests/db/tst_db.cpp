@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
 using db::DbError;
 
 class TestDb : public QObject
@@ -562,7 +563,7 @@ private slots:
     {
         QCOMPARE(sql::baseInsertColumns().size(), 39);
         QCOMPARE(sql::baseInsertColumns().mid(34),
-                 (QStringList{"rem", "sysinfo", "fdt", "ldt", "fpath"}));
+                 (QStringList{u"rem"_s, u"sysinfo"_s, u"fdt"_s, u"ldt"_s, u"fpath"_s}));
         QVERIFY(sql::updateCard().startsWith(QStringLiteral("UPDATE Base SET fam=:fam, name1=:name1")));
         QVERIFY(sql::updateCard().endsWith(QStringLiteral("rem=:rem, ldt=:ldt WHERE pk_id =:pk_id")));
         QVERIFY(!sql::updateCard().contains(QStringLiteral("sysinfo")));
@@ -748,7 +749,7 @@ private slots:
         QFETCH(QString, said);
         QTemporaryDir root;
         QString path = testdb::freshDatabase(root.path(), QStringLiteral("told.fdb"));
-        testdb::addCards(path, 300, [](int i) { return QList<QPair<QString, QString>>{{"fam", QString::number(i)}}; });
+        testdb::addCards(path, 300, [](int i) { return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}}; });
         QProcess holder; // a second engine holding the file
         const QString mount = root.filePath(QStringLiteral("small"));
         bool mounted = false;
@@ -812,7 +813,7 @@ private slots:
     void idleReaderHoldsNothingBack()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("idle.fdb"));
-        testdb::addCards(path, 3000, [](int i) { return QList<QPair<QString, QString>>{{"fam", QString::number(i)}}; });
+        testdb::addCards(path, 3000, [](int i) { return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}}; });
         SharedDb idle;
         testdb::open(idle, path);
         idle.iBase.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
