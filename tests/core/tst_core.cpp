@@ -554,8 +554,8 @@ private slots:
     {
         Db d;
         testdb::addCards(d.path, 1200, [](int i) {
-            return Cols{{"fam", QStringLiteral("Ф%1").arg(i, 4, 10, QLatin1Char('0'))}, {"name1", "И"}, {"post", "П"},
-                        {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
+            return Cols{{u"fam"_s, QStringLiteral("Ф%1").arg(i, 4, 10, QLatin1Char('0'))}, {u"name1"_s, u"И"_s},
+                        {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
         });
         ListModel model;
         core::ListFetch fetch(model);
