@@ -8,7 +8,6 @@
 #include <firebird/Interface.h>
 
 #include "app/application.h"
-#include "app/forms.h"
 #include "program/windows.h"
 #include "app/loginwindow.h"
 #include "app/paths.h"
@@ -32,7 +31,8 @@ int startup(const QString &folder)
     qputenv("APPDATA", appData.path().toLocal8Bit());
     paths::setProgramFolder(folder);
     Session session;
-    TMF *mf = createForms(session);
+    const Forms forms = createForms(session);
+    TMF *mf = forms.MF;
     mf->onEndProgram = [] {};
     mf->show();
     QTimer poll;
@@ -56,7 +56,7 @@ int startup(const QString &folder)
         QCoreApplication::exit(0);
     });
     const int rc = QApplication::exec();
-    destroyForms(mf);
+    destroyForms(forms);
     return rc;
 }
 

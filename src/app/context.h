@@ -1,9 +1,7 @@
 #pragma once
-// What a window reaches beyond itself: the shared database objects, the
-// session's state and the program's other windows. The session owns it and
-// every window gets it.
-
-#include "forms.h"
+// What a window reaches beyond itself: the shared database objects and the
+// session's state. The session owns it and every window gets it; other
+// windows are reached only through signals wired in program/.
 
 struct SharedDb;
 struct Session;
@@ -13,5 +11,4 @@ struct Context
     Context(SharedDb &shared, Session &owner) : db(shared), session(owner) {}
     SharedDb &db;
     Session &session;
-    Forms forms;
 };

@@ -10,7 +10,6 @@
 #include "editablebox.h"
 
 #include "core/logins.h"
-#include "register/mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -8,7 +8,6 @@
 #include "app/editablebox.h"
 #include "app/filedialog.h"
 #include "app/shell.h"
-#include "fragment/fragmentwindows.h"
 #include "app/icons.h"
 #include "app/keys.h"
 #include "app/messages.h"
@@ -20,7 +19,6 @@
 #include "core/refvalues.h"
 #include "pictures/picturefile.h"
 #include "db/shared.h"
-#include "register/mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -966,7 +964,7 @@ void TRF::sb_pictClick()
         msg::error(this, kLoadRefused);
         return;
     }
-    m_ctx.forms.EF->showModal();
+    emit fragmentToolRequested();
 }
 
 void TRF::acceptFragment(const QString &path)

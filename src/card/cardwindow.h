@@ -91,6 +91,8 @@ signals:
     void refValuesAdded();
     // The printout of a stored card was asked for.
     void exportRequested(qint64 id);
+    // The fragment tool was asked for; it runs modally before the emit returns.
+    void fragmentToolRequested();
 
 public:
 

@@ -8,7 +8,6 @@
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/session.h"
-#include "card/cardwindow.h"
 #include "core/safefiles.h"
 #include "core/stamp.h"
 #include "pictures/picturefile.h"
@@ -173,7 +172,7 @@ void TEF::im1MouseUp(Qt::MouseButton button, QPoint at)
     Drawing = false;
     if (QWidget::mouseGrabber() == im1)
         im1->releaseMouse();
-    m_ctx.forms.EF1->showFragment(fragment::cut(im1->picture, SelRect), frameGeometry());
+    emit fragmentSelected(fragment::cut(im1->picture, SelRect), frameGeometry());
 }
 
 void TEF::ToolButton6Click()
@@ -186,8 +185,7 @@ void TEF::FormClose()
     im1->picture = QImage();
     im1->resize(0, 0);
     Drawing = false;
-    m_ctx.forms.EF1->clearFragment();
-    m_ctx.forms.EF1->hide();
+    emit closedWindow();
 }
 
 void TEF::FormHide()

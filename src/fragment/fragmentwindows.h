@@ -54,6 +54,12 @@ public:
 
     static constexpr int kToolBarHeight = 49;
 
+signals:
+    // A selection was made: `fragment` is shown beside the window at `window`.
+    void fragmentSelected(const QImage &fragment, const QRect &window);
+    // The window was closed: the preview goes with it.
+    void closedWindow();
+
 protected:
     void closeEvent(QCloseEvent *e) override;
     void hideEvent(QHideEvent *e) override;

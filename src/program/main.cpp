@@ -39,11 +39,12 @@ int main(int argc, char **argv)
         }
         std::_Exit(0);
     });
-    TMF *mf = createForms(session);
+    const Forms forms = createForms(session);
+    TMF *mf = forms.MF;
     mf->show();
     // The start-up sequence runs once the main window is on the screen.
     QTimer::singleShot(0, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
     const int rc = app.exec();
-    destroyForms(mf);
+    destroyForms(forms);
     return rc;
 }

@@ -11,6 +11,8 @@
 #include "users/userwindows.h"
 #include "core/users.h"
 
+#include <utility>
+
 namespace {
 
 void connectWindows(const Forms &f)
@@ -33,9 +35,31 @@ void connectWindows(const Forms &f)
     });
     QObject::connect(card, &TRF::refValuesAdded, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
     QObject::connect(card, &TRF::exportRequested, mf, [mf](qint64 id) { guardedCall([mf, id] { mf->ExportCard(id); }); });
-    for (RefEditWindow *editor : {static_cast<RefEditWindow *>(f.PF1), static_cast<RefEditWindow *>(f.DF1),
-                                  static_cast<RefEditWindow *>(f.GF1)})
+    // Each reference list with its editor; a stored value shows in the list
+    // and in the card's drop-down lists.
+    const std::pair<RefListWindow *, RefEditWindow *> books[] = {{f.PF, f.PF1}, {f.DF, f.DF1}, {f.GF, f.GF1}};
+    for (const auto &[list, editor] : books) {
+        QObject::connect(list, &RefListWindow::newRequested, editor, [editor] { guardedCall([editor] { editor->openNew(); }); });
+        QObject::connect(list, &RefListWindow::editRequested, editor, [editor](qint64 id, const QString &value) {
+            guardedCall([&] { editor->openEdit(id, value); });
+        });
+        QObject::connect(editor, &RefEditWindow::valueStored, list, &RefListWindow::showStored);
         QObject::connect(editor, &RefEditWindow::valueSaved, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
+    }
+    // The user list with its editor.
+    QObject::connect(f.UF, &TUF::newRequested, f.UF1, [uf1 = f.UF1] { guardedCall([uf1] { uf1->openNew(); }); });
+    QObject::connect(f.UF, &TUF::editRequested, f.UF1, [uf1 = f.UF1](qint64 id) {
+        guardedCall([&] { uf1->openEdit(id); });
+    });
+    QObject::connect(f.UF1, &TUF1::usersChanged, f.UF, [uf = f.UF] { guardedCall([uf] { uf->FormActivate(); }); });
+    // The card opens the fragment tool; a selection shows in the preview,
+    // which closes with the selection window.
+    QObject::connect(card, &TRF::fragmentToolRequested, f.EF, [ef = f.EF] { guardedCall([ef] { ef->showModal(); }); });
+    QObject::connect(f.EF, &TEF::fragmentSelected, f.EF1, &TEF1::showFragment);
+    QObject::connect(f.EF, &TEF::closedWindow, f.EF1, [ef1 = f.EF1] {
+        ef1->clearFragment();
+        ef1->hide();
+    });
     // The fragment chosen becomes the card's photo to be; the selection window closes.
     QObject::connect(f.EF1, &TEF1::fragmentAccepted, card, [card, ef = f.EF](const QString &path) {
         guardedCall([&] {
@@ -51,11 +75,11 @@ void connectWindows(const Forms &f)
 
 } // namespace
 
-TMF *createForms(Session &session)
+Forms createForms(Session &session)
 {
     auto *mf = new TMF(session);
     Context &c = mf->context();
-    Forms &f = c.forms;
+    Forms f;
     f.MF = mf;
     f.RF = new TRF(c, mf);
     f.Abt = new TAbt(c, mf);
@@ -71,10 +95,10 @@ TMF *createForms(Session &session)
     f.UF = new TUF(c, mf);
     f.UF1 = new TUF1(c, mf);
     connectWindows(f);
-    return mf;
+    return f;
 }
 
-void destroyForms(TMF *mainWindow)
+void destroyForms(const Forms &forms)
 {
-    delete mainWindow; // owns every other window
+    delete forms.MF; // owns every other window
 }

@@ -47,9 +47,7 @@ const RefBookKind &postsKind()
                                QSize(472, 110),
                                QStringLiteral(" Enter / Ctrl + S - сохранить и выйти"),
                                220,
-                               true,
-                               [](const Forms &f) -> RefListWindow * { return f.PF; },
-                               [](const Forms &f) -> RefEditWindow * { return f.PF1; }};
+                               true};
     return k;
 }
 
@@ -70,9 +68,7 @@ const RefBookKind &departmentsKind()
                                QSize(475, 106),
                                QStringLiteral(" Ctrl + S - сохранить и выйти"),
                                170,
-                               false,
-                               [](const Forms &f) -> RefListWindow * { return f.DF; },
-                               [](const Forms &f) -> RefEditWindow * { return f.DF1; }};
+                               false};
     return k;
 }
 
@@ -92,9 +88,7 @@ const RefBookKind &organizationsKind()
                                QSize(473, 110),
                                QStringLiteral(" Ctrl + S - сохранить и выйти"),
                                170,
-                               false,
-                               [](const Forms &f) -> RefListWindow * { return f.GF; },
-                               [](const Forms &f) -> RefEditWindow * { return f.GF1; }};
+                               false};
     return k;
 }
 
@@ -348,9 +342,7 @@ void RefListWindow::tb_newClick()
 {
     if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    RefEditWindow *editor = m_kind.editorOf(m_ctx.forms);
-    editor->NewRecord = true;
-    editor->showModal();
+    emit newRequested();
 }
 
 void RefListWindow::tb_editClick()
@@ -359,9 +351,7 @@ void RefListWindow::tb_editClick()
         return;
     if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    RefEditWindow *editor = m_kind.editorOf(m_ctx.forms);
-    editor->NewRecord = false;
-    editor->showModal();
+    emit editRequested(currentId().toLongLong(), currentValue());
 }
 
 void RefListWindow::tb_delClick()
@@ -440,6 +430,16 @@ bool RefListWindow::showValue(qint64 id, const QString &value)
     return found >= 0;
 }
 
+void RefListWindow::showStored(qint64 id, const QString &value)
+{
+    FormActivate();
+    // A value the search leaves out would look unsaved: the search goes, the value shows.
+    if (!showValue(id, value)) {
+        searchBox->clear();
+        showValue(id, value);
+    }
+}
+
 // ------------------------------------------------------------ the editor
 
 RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget *parent)
@@ -500,9 +500,23 @@ RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget 
     onSignal(tb_Exit, &QToolButton::clicked, this, [this] { tb_ExitClick(); });
 }
 
-RefListWindow *RefEditWindow::list() const
+void RefEditWindow::setEdited(qint64 id, const QString &value)
 {
-    return m_kind.listOf(m_ctx.forms);
+    NewRecord = id == 0;
+    m_id = id;
+    m_opened = value;
+}
+
+void RefEditWindow::openNew()
+{
+    setEdited(0, QString());
+    showModal();
+}
+
+void RefEditWindow::openEdit(qint64 id, const QString &value)
+{
+    setEdited(id, value);
+    showModal();
 }
 
 void RefEditWindow::FormActivate()
@@ -513,9 +527,8 @@ void RefEditWindow::FormActivate()
         m_id = 0;
         m_mode = QStringLiteral("Новая запись");
     } else {
-        valueBox->setText(list()->currentValue());
+        valueBox->setText(m_opened);
         m_loaded = valueBox->text();
-        m_id = list()->currentId().toLongLong();
         m_mode = QStringLiteral("Редактирование");
     }
     setWindowTitle(m_mode);
@@ -556,15 +569,7 @@ bool RefEditWindow::store()
     Modified = false;
     m_loaded = value;
     // The value is stored: a list that cannot be read again now is told, and the save goes on.
-    guardedCall([&] {
-        RefListWindow *l = list();
-        l->FormActivate();
-        // A value the search leaves out would look unsaved: the search goes, the value shows.
-        if (!l->showValue(shown, value)) {
-            l->searchBox->clear();
-            l->showValue(shown, value);
-        }
-    });
+    guardedCall([&] { emit valueStored(shown, value); });
     return true;
 }
 

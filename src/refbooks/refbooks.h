@@ -14,7 +14,6 @@ class QToolButton;
 class RefListModel;
 class RefListWindow;
 class RefEditWindow;
-struct Forms;
 
 // What differs between the three books.
 struct RefBookKind
@@ -34,8 +33,6 @@ struct RefBookKind
     QString editKeysPanel; // first status panel of the editor
     int editKeysWidth;
     bool editMaximize;     // the editor's title bar has a maximize button
-    RefListWindow *(*listOf)(const Forms &);
-    RefEditWindow *(*editorOf)(const Forms &);
 };
 
 const RefBookKind &postsKind();
@@ -70,11 +67,19 @@ public:
     // Makes current the row of `id`, or when `id` is 0 the newest row holding
     // `value`; false when the list does not hold it.
     bool showValue(qint64 id, const QString &value);
+    // The list read again after its editor stored `value` (as `id`, 0 when new):
+    // the value shows, even when the search has to go for it.
+    void showStored(qint64 id, const QString &value);
 
     QToolButton *tb_new, *tb_edit, *tb_del, *tb_exit, *sb_look;
     QLineEdit *searchBox; // bx_post, ed_dep or ed_org
     QTableView *PGrid;
     QLabel *sBar[2];
+
+signals:
+    // The editor is asked for: a new value, or the row `id` holding `value`.
+    void newRequested();
+    void editRequested(qint64 id, const QString &value);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -92,7 +97,13 @@ public:
     RefEditWindow(const RefBookKind &kind, Context &context, QWidget *parent);
     const RefBookKind &kind() const { return m_kind; }
 
-    // Set by the list window before it shows the editor.
+    // Shows the editor for a new value, or for the value `value` stored as `id`.
+    void openNew();
+    void openEdit(qint64 id, const QString &value);
+    // What the editor edits when it is next shown (id 0: a new value).
+    void setEdited(qint64 id, const QString &value);
+
+    // A new value is edited.
     bool NewRecord = true;
     // The value changed since it was loaded or stored.
     bool Modified = false;
@@ -111,6 +122,8 @@ public:
     QLabel *sBar[2];
 
 signals:
+    // The value was stored as `id` (0 when new): its list shows it.
+    void valueStored(qint64 id, const QString &value);
     // A value was stored: the card's drop-down lists are filled again.
     void valueSaved();
 
@@ -121,12 +134,12 @@ protected:
 private:
     // Stores the value; false when there was nothing to store.
     bool store();
-    RefListWindow *list() const;
 
     const RefBookKind &m_kind;
     QString m_mode;    // the caption before "(!)"
     qint64 m_id = 0;   // the value being edited
     QString m_loaded;  // its value as shown when the editor opened or last stored
+    QString m_opened;  // the value the list showed when the editor was asked for
 };
 
 // The list window and the editor of each book: posts (TPF, TPF1),

@@ -3,6 +3,7 @@
 // the commands on cards. It owns the database connection and the start-up.
 
 #include "app/context.h"
+#include "app/windowid.h"
 #include "core/liststatement.h"
 #include "db/shared.h"
 #include "db/statements.h"

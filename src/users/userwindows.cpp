@@ -10,6 +10,7 @@
 #include "core/users.h"
 #include "db/shared.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -200,16 +201,14 @@ QString TUF::currentCell(int col) const
 
 void TUF::tb_newClick()
 {
-    m_ctx.forms.UF1->NewRecord = true;
-    m_ctx.forms.UF1->showModal();
+    emit newRequested();
 }
 
 void TUF::tb_editClick()
 {
     if (currentCell(0).isEmpty())
         return;
-    m_ctx.forms.UF1->NewRecord = false;
-    m_ctx.forms.UF1->showModal();
+    emit editRequested(currentCell(0).toLongLong());
 }
 
 void TUF::tb_delClick()
@@ -327,13 +326,12 @@ void TUF1::FormActivate()
         for (QWidget *w : {static_cast<QWidget *>(fio), static_cast<QWidget *>(login), static_cast<QWidget *>(level)})
             w->setEnabled(true);
     } else {
-        EditedId = m_ctx.forms.UF->currentCell(0).toLongLong();
         const std::optional<core::UserRecord> u = core::Users(m_ctx.db).load(EditedId);
         if (!u) {
             // Deleted meanwhile (by another copy of the program): nothing to edit.
             m_missing = true;
-            msg::error(m_ctx.forms.UF, kGone);
-            m_ctx.forms.UF->FormActivate();
+            msg::error(QApplication::activeModalWidget(), kGone);
+            emit usersChanged();
             return;
         }
         m_loaded = *u;
@@ -358,6 +356,19 @@ int TUF1::exec()
         return QDialog::Rejected;
     }
     return ModalWindow::exec();
+}
+
+void TUF1::openNew()
+{
+    NewRecord = true;
+    showModal();
+}
+
+void TUF1::openEdit(qint64 id)
+{
+    NewRecord = false;
+    EditedId = id;
+    showModal();
 }
 
 void TUF1::fioChange()
@@ -387,7 +398,7 @@ bool TUF1::tb_saveClick()
     m_loaded = u;
     Modified = false;
     setWindowTitle(kEditorCaption);
-    m_ctx.forms.UF->FormActivate();
+    emit usersChanged();
     if (!m_closing)
         close();
     return true;

@@ -39,6 +39,11 @@ public:
     QTableView *Grid;
     QLabel *sBar[2];
 
+signals:
+    // The editor is asked for: a new user, or the user `id`.
+    void newRequested();
+    void editRequested(qint64 id);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -62,7 +67,11 @@ public:
     bool FormCloseQuery();
     bool fioKeyDown(QKeyEvent *k);
 
-    bool NewRecord = true; // set by the list before it shows the editor
+    // Shows the editor for a new user, or for the user `id`.
+    void openNew();
+    void openEdit(qint64 id);
+
+    bool NewRecord = true;
     qint64 EditedId = -1;
     bool Modified = false;
 
@@ -73,6 +82,10 @@ public:
     QLabel *sBar[2];
 
     int exec() override;
+
+signals:
+    // A user was stored, or found gone: the list is read again.
+    void usersChanged();
 
 protected:
     bool canClose() override;

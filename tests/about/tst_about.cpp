@@ -42,7 +42,7 @@ struct Fixture
     Fixture()
     {
         p.createWindows();
-        abt = p.mf->context().forms.Abt;
+        abt = uitest::forms(p.mf).Abt;
         shell::takeOpened();
     }
     QLabel *label(const char *name) const { return find<QLabel>(abt, QLatin1String(name)); }

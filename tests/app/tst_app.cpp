@@ -1,7 +1,7 @@
 // Start-up, settings, finding the database, login and exit.
 
 #include "app/filedialog.h"
-#include "app/forms.h"
+#include "program/windows.h"
 #include "program/windows.h"
 #include "app/icons.h"
 #include "app/loginwindow.h"
@@ -332,7 +332,7 @@ private slots:
         QCOMPARE(find<QComboBox>(mf, QStringLiteral("MonthBox"))->currentIndex(), QDate::currentDate().month() - 1);
         QCOMPARE(find<QLabel>(mf, QStringLiteral("lb_bdate"))->text(), QStringLiteral("Дни рождения - 1"));
         // The card's organization list is filled, empty values left out.
-        QCOMPARE(find<QComboBox>(mf->context().forms.RF, QStringLiteral("ed_work"))->count(), 1);
+        QCOMPARE(find<QComboBox>(uitest::forms(mf).RF, QStringLiteral("ed_work"))->count(), 1);
 
         // A later activation refills only when asked to.
         p.addCard({{"fam", "Новый"}, {"post", "x"}, {"work", "w"}, {"wtel", "1"}, {"wmail", "m"}});
@@ -420,7 +420,7 @@ private slots:
             QCOMPARE(p.session->SessionUser.id, -1);
             QCOMPARE(mf->model()->cardCount(), 0);
             QCOMPARE(readFile(p.iniPath), QStringLiteral("[main]\nuser=admin\npass=old\n"));
-            destroyForms(mf);
+            destroyForms(p.forms);
             p.mf = nullptr;
         }
         TMF *mf = p.createWindows();
@@ -454,7 +454,7 @@ private slots:
         p.addUser(QStringLiteral("Большой"), QStringLiteral("Admin"), QStringLiteral("x"), QStringLiteral("full"));
         TMF *mf = p.createWindows();
         QVERIFY(mf->OpenDatabase());
-        TLF *lf = mf->context().forms.LF;
+        TLF *lf = uitest::forms(mf).LF;
         const LoginControls ui(lf);
         QAction *N2 = find<QAction>(mf, QStringLiteral("N2"));
         QAction *N19 = find<QAction>(mf, QStringLiteral("N19"));
@@ -537,7 +537,7 @@ private slots:
         QVERIFY(mf->OpenDatabase());
         p.session->SessionUser.login = QStringLiteral("ADMIN"); // found without regard to case
         p.session->SessionUser.password.clear();
-        const auto shown = uitest::whileModal([&] { mf->context().forms.LF->showModal(); }, [](QWidget *w) {
+        const auto shown = uitest::whileModal([&] { uitest::forms(mf).LF->showModal(); }, [](QWidget *w) {
             auto *lf = qobject_cast<TLF *>(w);
             QVERIFY(lf);
             const LoginControls ui(lf);
@@ -550,12 +550,12 @@ private slots:
         });
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
         QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Админ"));
-        QVERIFY(!mf->context().forms.LF->isVisible());
+        QVERIFY(!uitest::forms(mf).LF->isVisible());
 
         // What is typed is the login: no completion replaces it.
         p.addUser(QStringLiteral("Вера"), QStringLiteral("vera"), QStringLiteral("v"), QStringLiteral("read"));
         mf->db.IBTrans.commit();
-        TLF *lf = mf->context().forms.LF;
+        TLF *lf = uitest::forms(mf).LF;
         lf->FormActivate();
         auto *box = uitest::find<QComboBox>(lf, QStringLiteral("PBox"));
         QCOMPARE(box->count(), 2);
@@ -592,7 +592,7 @@ private slots:
             }
         QCOMPARE(created, order);
         // Every input control of the main and login windows has a name a screen reader reads.
-        for (QWidget *top : {static_cast<QWidget *>(mf), static_cast<QWidget *>(mf->context().forms.LF)}) {
+        for (QWidget *top : {static_cast<QWidget *>(mf), static_cast<QWidget *>(uitest::forms(mf).LF)}) {
             const auto widgets = top->findChildren<QWidget *>();
             for (QWidget *w : widgets) {
                 const bool control = qobject_cast<QLineEdit *>(w) || qobject_cast<QComboBox *>(w) ||

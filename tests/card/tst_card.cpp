@@ -1,6 +1,6 @@
 // The person card: modes, loading, saving, change tracking, closing, keys, deletion.
 
-#include "app/forms.h"
+#include "program/windows.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "card/cardwindow.h"
@@ -96,7 +96,7 @@ struct Fixture
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"), level);
         mf = p.mf;
-        rf = mf->context().forms.RF;
+        rf = uitest::forms(mf).RF;
         ui = CardControls(rf);
     }
     // Opens the card as the main window does, for the list row showing `id`.

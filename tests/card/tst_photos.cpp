@@ -40,7 +40,7 @@ struct Fixture
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"), level);
         mf = p.mf;
-        rf = mf->context().forms.RF;
+        rf = uitest::forms(mf).RF;
     }
     void open(const QString &mode, qint64 id = 0)
     {
@@ -72,14 +72,14 @@ struct Fixture
     // Cuts a fragment out of a picture in the fragment tool and accepts it.
     void acceptFragment()
     {
-        TEF *ef = mf->context().forms.EF;
+        TEF *ef = uitest::forms(mf).EF;
         filedlg::script({picture(QStringLiteral("группа.png"), Qt::darkCyan, QSize(80, 60))});
         find<QToolButton>(ef, QStringLiteral("ToolButton2"))->click();
         auto *im1 = find<FragmentCanvas>(ef, QStringLiteral("im1"));
         QTest::mousePress(im1, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseMove(im1, QPoint(50, 40));
         QTest::mouseRelease(im1, Qt::LeftButton, {}, QPoint(50, 40));
-        find<QToolButton>(mf->context().forms.EF1, QStringLiteral("ToolButton4"))->click();
+        find<QToolButton>(uitest::forms(mf).EF1, QStringLiteral("ToolButton4"))->click();
     }
     QString shownTexts()
     {
@@ -453,8 +453,8 @@ private slots:
         Fixture f;
         const qint64 id = f.card(QStringLiteral("Фрагментов"));
         f.open(QStringLiteral("edit"), id);
-        TEF *ef = f.mf->context().forms.EF;
-        TEF1 *ef1 = f.mf->context().forms.EF1;
+        TEF *ef = uitest::forms(f.mf).EF;
+        TEF1 *ef1 = uitest::forms(f.mf).EF1;
         // A picture whose every pixel differs from its neighbours.
         QImage source(120, 90, QImage::Format_RGB32);
         for (int y = 0; y < source.height(); ++y)

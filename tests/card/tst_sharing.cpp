@@ -30,7 +30,7 @@ struct Fixture
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"));
         mf = p.mf;
-        rf = mf->context().forms.RF;
+        rf = uitest::forms(mf).RF;
         mf->FillList();
     }
     void open()

@@ -650,7 +650,7 @@ private slots:
         f.p.mf->db.IBTrans.commit();
         f.p.mf->FillList();
         f.p.mf->selectRow(int(uitest::listColumn(f.p.mf, 0).indexOf(QString::number(id))));
-        TRF *rf = f.p.mf->context().forms.RF;
+        TRF *rf = uitest::forms(f.p.mf).RF;
         rf->setOpening(QStringLiteral("edit"), id);
         rf->FormActivate();
         rf->show();

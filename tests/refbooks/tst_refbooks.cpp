@@ -1,7 +1,7 @@
 // The reference books' list windows and value editors, driven as a user
 // drives them: buttons, keys, typed text and the answers to their questions.
 
-#include "app/forms.h"
+#include "program/windows.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "card/cardwindow.h"
@@ -42,7 +42,7 @@ struct Fixture
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"), level);
         mf = p.mf;
-        forms = &mf->context().forms;
+        forms = &uitest::forms(mf);
         msg::takeShown();
     }
     // Shows a list window as the main window's menu does, but without waiting in it.
@@ -64,7 +64,7 @@ struct Fixture
 
     Program p;
     TMF *mf = nullptr;
-    Forms *forms = nullptr;
+    const Forms *forms = nullptr;
 };
 
 // The texts of a list window's rows in column `col`, read through its model.
@@ -107,12 +107,12 @@ const QString kCloseQuestion = QStringLiteral("Запись была измен�
 
 enum Book { Posts, Departments, Organizations };
 
-RefListWindow *listOf(Forms *f, int book)
+RefListWindow *listOf(const Forms *f, int book)
 {
     RefListWindow *w[] = {f->PF, f->DF, f->GF};
     return w[book];
 }
-RefEditWindow *editorOf(Forms *f, int book)
+RefEditWindow *editorOf(const Forms *f, int book)
 {
     RefEditWindow *w[] = {f->PF1, f->DF1, f->GF1};
     return w[book];
@@ -353,7 +353,7 @@ private slots:
         TPF1 *e = f.forms->PF1;
         f.open(w);
         auto openEditor = [&](bool newRecord) {
-            e->NewRecord = newRecord;
+            e->setEdited(newRecord ? 0 : w->currentId().toLongLong(), newRecord ? QString() : w->currentValue());
             e->FormActivate();
             e->show();
         };
@@ -406,7 +406,7 @@ private slots:
         TGF *w = f.forms->GF;
         TGF1 *e = f.forms->GF1;
         f.open(w);
-        e->NewRecord = false;
+        e->setEdited(w->currentId().toLongLong(), w->currentValue());
         e->FormActivate();
         e->show();
         const QString tooLong = QStringLiteral("АО Вектор ") + QString(400, QChar(0x0416));

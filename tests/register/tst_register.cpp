@@ -1,6 +1,6 @@
 // The main window's list: search, sort, keys, birthdays and the commands on cards.
 
-#include "app/forms.h"
+#include "program/windows.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/session.h"
@@ -260,7 +260,7 @@ private slots:
         const MainControls ui(mf);
         QVERIFY(mf->OpenDatabase());
         // A login longer than the column is still only compared, not truncated into an error.
-        TLF *lf = mf->context().forms.LF;
+        TLF *lf = uitest::forms(mf).LF;
         auto *PBox = find<QComboBox>(lf, QStringLiteral("PBox"));
         auto *bt_login = find<QPushButton>(lf, QStringLiteral("bt_login"));
         lf->FormActivate();

@@ -1,7 +1,6 @@
 #include "uitest.h"
 
 #include "app/context.h"
-#include "app/forms.h"
 #include "program/windows.h"
 #include "app/messages.h"
 #include "app/filedialog.h"
@@ -13,12 +12,30 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QHash>
 #include <QDialog>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
 
 namespace uitest {
+
+namespace {
+// The windows of each main window a test made.
+QHash<TMF *, Forms> &made()
+{
+    static QHash<TMF *, Forms> m;
+    return m;
+}
+}
+
+const Forms &forms(TMF *mf)
+{
+    const auto it = made().constFind(mf);
+    if (it == made().cend())
+        qFatal("no windows made with this main window");
+    return *it;
+}
 
 Program::Program()
 {
@@ -42,7 +59,7 @@ Program::Program()
 Program::~Program()
 {
     if (mf)
-        destroyForms(mf);
+        destroyForms(forms);
     msg::setTestMode(false);
     shell::setTestMode(false);
     filedlg::setTestMode(false);
@@ -52,7 +69,9 @@ Program::~Program()
 TMF *Program::createWindows()
 {
     session = std::make_unique<Session>();
-    mf = createForms(*session);
+    forms = createForms(*session);
+    mf = forms.MF;
+    made()[mf] = forms;
     mf->onEndProgram = [] {};
     return mf;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "program/windows.h"
 // A program folder, a settings folder and the program's windows for one test.
 
 #include "testdb.h"
@@ -33,6 +34,7 @@ struct Program
     // Creates the fourteen windows (the main window runs FormCreate).
     TMF *createWindows();
     TMF *mf = nullptr;
+    Forms forms; // every window, as the program made them
     std::unique_ptr<Session> session; // made with the windows, ended after them
 
     // Runs statements on the database through a connection of its own.
@@ -79,5 +81,8 @@ T *find(const QObject *top, const QString &name)
 
 // The texts of the list's rows (column `col`) in order.
 QStringList listColumn(TMF *mf, int col);
+
+// The windows made with the main window `mf`.
+const Forms &forms(TMF *mf);
 
 } // namespace uitest

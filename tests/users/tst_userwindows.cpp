@@ -29,8 +29,8 @@ struct Fixture
         p.addUser(QStringLiteral("андреев"), QStringLiteral("andr"), QStringLiteral("a"), QStringLiteral("boss"));
         p.createWindows();
         p.loginDirect(QStringLiteral("admin"));
-        uf = p.mf->context().forms.UF;
-        uf1 = p.mf->context().forms.UF1;
+        uf = uitest::forms(p.mf).UF;
+        uf1 = uitest::forms(p.mf).UF1;
         uf->FormActivate();
         uf->show();
         msg::takeShown();
