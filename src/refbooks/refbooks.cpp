@@ -5,6 +5,7 @@
 #include "app/context.h"
 #include "app/icons.h"
 #include "app/keys.h"
+#include "app/listwindow.h"
 #include "app/recordgrid.h"
 #include "app/messages.h"
 #include "app/rights.h"
@@ -146,22 +147,6 @@ private:
 
 namespace {
 
-// Lines between rows, none between cells.
-class RowLineDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::paint(p, option, index);
-        p->save();
-        p->setPen(QColor(212, 212, 212));
-        p->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
-        p->restore();
-    }
-};
-
-
 QLabel *boldLabel(const QString &text, QWidget *parent)
 {
     auto *l = new QLabel(text, parent);
@@ -169,36 +154,6 @@ QLabel *boldLabel(const QString &text, QWidget *parent)
     f.setBold(true);
     l->setFont(f);
     return l;
-}
-
-QToolBar *toolBar(QWidget *parent)
-{
-    auto *bar = new QToolBar(parent);
-    bar->setObjectName(QStringLiteral("ToolBar1"));
-    bar->setMovable(false);
-    bar->setFloatable(false);
-    bar->setIconSize(QSize(32, 32));
-    bar->setFixedHeight(44);
-    bar->setStyleSheet(QStringLiteral("QToolBar { border: none; }"));
-    return bar;
-}
-
-// Status bar panels of fixed widths.
-QStatusBar *statusBar(QWidget *parent, QLabel **panels, const QString (&texts)[2], const int (&widths)[2],
-                      bool grip)
-{
-    auto *bar = new QStatusBar(parent);
-    bar->setObjectName(QStringLiteral("sBar"));
-    bar->setSizeGripEnabled(grip);
-    for (int i = 0; i < 2; ++i) {
-        panels[i] = new QLabel(texts[i], bar);
-        panels[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
-        panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        // Never narrower than its text: the fonts here are wider than the ones the widths were made for.
-        panels[i]->setFixedWidth(std::max(widths[i], panels[i]->sizeHint().width() + 4));
-        bar->addWidget(panels[i]);
-    }
-    return bar;
 }
 
 } // namespace
@@ -221,28 +176,12 @@ RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget 
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
 
-    QToolBar *bar = toolBar(this);
-    tb_new = makeToolButton(bar, "tb_new", icons::Id::New, QStringLiteral("Регистрация документа"));
-    tb_edit = makeToolButton(bar, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование документа"));
-    tb_del = makeToolButton(bar, "tb_del", icons::Id::Delete, QString());
-    tb_exit = makeToolButton(bar, "tb_exit", icons::Id::Exit, QString());
-    // Screen readers hear the command, whatever the hint says.
-    setAccessible(tb_new, QStringLiteral("Новая запись"));
-    setAccessible(tb_edit, QStringLiteral("Редактирование"));
-    setAccessible(tb_del, QStringLiteral("Удалить"));
-    setAccessible(tb_exit, QStringLiteral("Выход"));
-    auto *spring = new QWidget(bar);
-    spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    bar->addWidget(toolBarGap(bar, 7));
-    bar->addWidget(tb_new);
-    bar->addWidget(toolBarGap(bar, 7));
-    bar->addWidget(tb_edit);
-    bar->addWidget(toolBarGap(bar, 7));
-    bar->addWidget(tb_del);
-    bar->addWidget(spring);
-    bar->addWidget(tb_exit);
-    bar->addWidget(toolBarGap(bar, 7));
-    v->addWidget(bar);
+    const ListToolBar bar = makeListToolBar(this, 7, true, QStringLiteral("Удалить"));
+    tb_new = bar.tb_new;
+    tb_edit = bar.tb_edit;
+    tb_del = bar.tb_del;
+    tb_exit = bar.tb_exit;
+    v->addWidget(bar.bar);
 
     auto *gp = new QGroupBox(this);
     gp->setObjectName(QStringLiteral("GP"));
@@ -275,18 +214,14 @@ RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget 
     setAccessible(PGrid, kind.bookName);
     m_model = new RefListModel(this);
     PGrid->setModel(m_model);
-    PGrid->setItemDelegate(new RowLineDelegate(PGrid));
-    setupRecordGrid(PGrid, QColor(255, 255, 179), 0);
-    PGrid->setShowGrid(false);
-    PGrid->setWordWrap(false);
-    PGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setupListGrid(PGrid);
     PGrid->horizontalHeader()->setStretchLastSection(true);
     PGrid->hideColumn(0);
     PGrid->setColumnWidth(1, 668);
     v->addWidget(PGrid, 1);
 
-    v->addWidget(statusBar(this, sBar, {QStringLiteral(" F4 - Редактирование"), kind.listNewPanel}, {150, 150},
-                           kind.listResizable));
+    v->addWidget(statusPanels(this, sBar, {QStringLiteral(" F4 - Редактирование"), kind.listNewPanel}, {150, 150},
+                              kind.listResizable));
 
     if (kind.listResizable)
         resize(kind.listSize);
@@ -457,17 +392,10 @@ RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget 
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
 
-    QToolBar *bar = toolBar(this);
-    tb_save = makeToolButton(bar, "tb_save", icons::Id::Save, QStringLiteral("Сохранить изменения"));
-    tb_Exit = makeToolButton(bar, "tb_Exit", icons::Id::Exit, QStringLiteral("Выход"));
-    auto *spring = new QWidget(bar);
-    spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    bar->addWidget(toolBarGap(bar, 7));
-    bar->addWidget(tb_save);
-    bar->addWidget(spring);
-    bar->addWidget(tb_Exit);
-    bar->addWidget(toolBarGap(bar, 7));
-    v->addWidget(bar);
+    const EditorToolBar bar = makeEditorToolBar(this);
+    tb_save = bar.tb_save;
+    tb_Exit = bar.tb_Exit;
+    v->addWidget(bar.bar);
 
     auto *gbox = new QGroupBox(this);
     gbox->setObjectName(QStringLiteral("gbox"));
@@ -486,8 +414,7 @@ RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget 
     gboxMargin->addWidget(gbox);
     v->addLayout(gboxMargin, 1);
 
-    v->addWidget(statusBar(this, sBar, {kind.editKeysPanel, QStringLiteral(" ESC - выйти ")}, {kind.editKeysWidth, 150},
-                           false));
+    v->addWidget(statusPanels(this, sBar, {kind.editKeysPanel, QStringLiteral(" ESC - выйти ")}, {kind.editKeysWidth, 150}));
     setFixedSize(kind.editSize);
 
     valueBox->installEventFilter(this);

@@ -5,6 +5,7 @@
 #include "app/context.h"
 #include "app/icons.h"
 #include "app/keys.h"
+#include "app/listwindow.h"
 #include "app/recordgrid.h"
 #include "app/messages.h"
 #include "core/users.h"
@@ -33,40 +34,6 @@ namespace {
 const QString kGone = QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных");
 const QString kEditorCaption = QStringLiteral("Редактирование данных пользователя");
 
-// The list's cells with a line under each row and none between columns.
-class RowLineDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::paint(p, option, index);
-        p->save();
-        p->setPen(QColor(208, 208, 208));
-        p->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
-        p->restore();
-    }
-};
-
-QStatusBar *statusPanels(QWidget *parent, QLabel **panels, const QString (&texts)[2], const int (&widths)[2])
-{
-    auto *bar = new QStatusBar(parent);
-    bar->setObjectName(QStringLiteral("sBar"));
-    bar->setSizeGripEnabled(false);
-    for (int i = 0; i < 2; ++i) {
-        panels[i] = new QLabel(texts[i], bar);
-        panels[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
-        panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        // Never narrower than its text, which a larger system font would clip.
-        const int textWidth = panels[i]->fontMetrics().horizontalAdvance(texts[i]) + 12;
-        panels[i]->setFixedWidth(std::max(widths[i], textWidth));
-        setAccessible(panels[i], texts[i].trimmed());
-        bar->addWidget(panels[i]);
-    }
-    return bar;
-}
-
-
 // Ctrl+S, whatever the keyboard layout: Qt reports the Latin key for a
 // control combination, and Windows gives the key's own code.
 bool isCtrlS(const QKeyEvent *k)
@@ -92,52 +59,31 @@ TUF::TUF(Context &context, QWidget *parent) : ModalWindow(context, parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setIconSize(QSize(32, 32));
-    setAccessible(ToolBar1, QStringLiteral("Панель инструментов"));
-    tb_new = makeToolButton(ToolBar1, "tb_new", icons::Id::New, QStringLiteral("Регистрация документа"));
-    tb_edit = makeToolButton(ToolBar1, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование документа"));
-    // These two show no hint, but a screen reader still needs their names.
-    tb_del = makeToolButton(ToolBar1, "tb_del", icons::Id::Delete, QString());
-    setAccessible(tb_del, QStringLiteral("Удалить пользователя"));
-    tb_exit = makeToolButton(ToolBar1, "tb_exit", icons::Id::Exit, QString());
-    setAccessible(tb_exit, QStringLiteral("Выход"));
-    auto *spring = new QWidget(ToolBar1);
-    spring->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
-    ToolBar1->addWidget(tb_new);
-    ToolBar1->addWidget(toolBarGap(ToolBar1, 7));
-    ToolBar1->addWidget(tb_edit);
-    ToolBar1->addWidget(toolBarGap(ToolBar1, 31));
-    ToolBar1->addWidget(tb_del);
-    ToolBar1->addWidget(spring);
-    ToolBar1->addWidget(tb_exit);
+    const ListToolBar bar = makeListToolBar(this, 31, false, QStringLiteral("Удалить пользователя"));
+    ToolBar1 = bar.bar;
+    tb_new = bar.tb_new;
+    tb_edit = bar.tb_edit;
+    tb_del = bar.tb_del;
+    tb_exit = bar.tb_exit;
 
     Grid = new QTableView(this);
     Grid->setObjectName(QStringLiteral("Grid"));
     setAccessible(Grid, QStringLiteral("Список пользователей"));
     m_model = new QStandardItemModel(0, 4, this);
     Grid->setModel(m_model);
-    Grid->setItemDelegate(new RowLineDelegate(Grid));
-    setupRecordGrid(Grid, QColor(255, 255, 179), 0);
-    Grid->setShowGrid(false);
-    Grid->setWordWrap(false);
-    Grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setupListGrid(Grid);
     Grid->installEventFilter(this);
 
     const QString texts[2] = {QStringLiteral(" F4 - Редактирование"), QStringLiteral(" F7 - Новая запись")};
     const int widths[2] = {150, 150};
-    QStatusBar *bar = statusPanels(this, sBar, texts, widths);
+    QStatusBar *status = statusPanels(this, sBar, texts, widths);
 
     auto *v = new QVBoxLayout(this);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
     v->addWidget(ToolBar1);
     v->addWidget(Grid, 1);
-    v->addWidget(bar);
+    v->addWidget(status);
     setFixedSize(566, 411);
 
     onSignal(tb_new, &QToolButton::clicked, this, [this] { tb_newClick(); });
@@ -251,16 +197,9 @@ TUF1::TUF1(Context &context, QWidget *parent) : ModalWindow(context, parent)
     setWindowTitle(kEditorCaption);
     setAccessible(this, kEditorCaption);
 
-    auto *bar = new QWidget(this);
-    bar->setObjectName(QStringLiteral("ToolBar1"));
-    bar->setFixedHeight(44);
-    auto *hb = new QHBoxLayout(bar);
-    hb->setContentsMargins(4, 3, 4, 3);
-    tb_save = makeToolButton(bar, "tb_save", icons::Id::Save, QStringLiteral("Сохранить изменения"));
-    tb_Exit = makeToolButton(bar, "tb_Exit", icons::Id::Exit, QStringLiteral("Выход"));
-    hb->addWidget(tb_save);
-    hb->addStretch(1);
-    hb->addWidget(tb_Exit);
+    const EditorToolBar bar = makeEditorToolBar(this);
+    tb_save = bar.tb_save;
+    tb_Exit = bar.tb_Exit;
 
     gbox = new QGroupBox(this);
     gbox->setObjectName(QStringLiteral("gbox"));
@@ -290,13 +229,12 @@ TUF1::TUF1(Context &context, QWidget *parent) : ModalWindow(context, parent)
 
     const QString texts[2] = {QStringLiteral(" Enter / Ctrl + S - сохранить и выйти"), QStringLiteral(" ESC - выйти ")};
     const int widths[2] = {220, 150};
-    QStatusBar *status = statusPanels(this, sBar, texts, widths);
-    status->setSizeGripEnabled(true);
+    QStatusBar *status = statusPanels(this, sBar, texts, widths, true);
 
     auto *v = new QVBoxLayout(this);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);
-    v->addWidget(bar);
+    v->addWidget(bar.bar);
     auto *middle = new QVBoxLayout;
     middle->setContentsMargins(6, 0, 6, 4);
     middle->addWidget(gbox);
