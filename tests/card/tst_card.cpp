@@ -22,6 +22,8 @@
 #include <QtTest>
 
 using uitest::find;
+using uitest::texts;
+using uitest::typeText;
 using uitest::Program;
 using Cols = QList<QPair<QString, QString>>;
 
@@ -127,20 +129,6 @@ Cols listed(const QString &fam, const Cols &more = {})
     return c + more;
 }
 
-// Types text a key at a time, Cyrillic included.
-void typeText(QWidget *w, const QString &text)
-{
-    for (QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
-
-QStringList texts()
-{
-    QStringList t;
-    for (const auto &s : msg::takeShown())
-        t << s.text;
-    return t;
-}
 
 } // namespace
 

@@ -17,6 +17,8 @@
 #include <QtTest>
 
 using uitest::find;
+using uitest::texts;
+using uitest::typeText;
 using uitest::Program;
 
 namespace {
@@ -85,20 +87,6 @@ QStringList items(QComboBox *box)
     return out;
 }
 
-// Types text a key at a time, Cyrillic included.
-void typeText(QWidget *w, const QString &text)
-{
-    for (QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
-
-QStringList texts()
-{
-    QStringList t;
-    for (const auto &s : msg::takeShown())
-        t << s.text;
-    return t;
-}
 
 const QString kNoRights = QStringLiteral("Недостаточно прав");
 const QString kDeleteQuestion =

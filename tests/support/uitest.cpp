@@ -29,6 +29,20 @@ QHash<TMF *, Forms> &made()
 }
 }
 
+void typeText(QWidget *w, const QString &text)
+{
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+QStringList texts()
+{
+    QStringList t;
+    for (const auto &s : msg::takeShown())
+        t << s.text;
+    return t;
+}
+
 const Forms &forms(TMF *mf)
 {
     const auto it = made().constFind(mf);

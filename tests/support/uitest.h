@@ -82,6 +82,11 @@ T *find(const QObject *top, const QString &name)
 // The texts of the list's rows (column `col`) in order.
 QStringList listColumn(TMF *mf, int col);
 
+// Types text a key at a time, Cyrillic included.
+void typeText(QWidget *w, const QString &text);
+// The texts of the message boxes shown since the last look, taken.
+QStringList texts();
+
 // The windows made with the main window `mf`.
 const Forms &forms(TMF *mf);
 
