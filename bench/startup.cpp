@@ -29,8 +29,7 @@ int startup(const QString &folder)
 {
     QTemporaryDir appData;
     qputenv("APPDATA", appData.path().toLocal8Bit());
-    paths::setProgramFolder(folder);
-    Session session;
+    Session session(folder);
     const Forms forms = createForms(session);
     TMF *mf = forms.MF;
     mf->onEndProgram = [] {};

@@ -14,32 +14,9 @@
 #endif
 
 namespace paths {
-namespace {
-QString g_folder;
-
-// This copy's scratch folder, made for the program folder it was made in.
-struct Scratch
+QString executableFolder()
 {
-    core::ScratchFolder folder;
-    QString programFolder;
-};
-Scratch &scratch()
-{
-    static Scratch s;
-    return s;
-}
-}
-
-QString programFolder()
-{
-    if (!g_folder.isEmpty())
-        return g_folder;
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-}
-
-void setProgramFolder(const QString &folder)
-{
-    g_folder = folder;
 }
 
 QString join(const QString &folder, const QString &name)
@@ -50,26 +27,6 @@ QString join(const QString &folder, const QString &name)
 QString tempFolderName()
 {
     return core::scratchFolderName();
-}
-
-QString tempFolder()
-{
-    Scratch &s = scratch();
-    QString path = s.programFolder == programFolder() ? s.folder.path() : QString();
-    if (path.isEmpty()) {
-        // Made anew when missing or no longer this copy's own.
-        s.programFolder = programFolder();
-        if (s.folder.make(join(programFolder(), QStringLiteral("temp")), tempFolderName()))
-            path = s.folder.path();
-    }
-    return path;
-}
-
-void removeTempFolder()
-{
-    Scratch &s = scratch();
-    if (s.programFolder == programFolder())
-        s.folder.remove();
 }
 
 bool processRunning(qint64 pid)

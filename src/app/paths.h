@@ -3,23 +3,16 @@
 
 namespace paths {
 
-// The folder of the program's executable; tests may point it elsewhere.
-QString programFolder();
-void setProgramFolder(const QString &folder);
+// The folder of the program's executable.
+QString executableFolder();
 
 // Joins a folder and a name with one separator; a folder that already ends in
 // one (a root) keeps it, so "/" + "x" gives "//x" just as "C:\" gives "C:\\x".
 QString join(const QString &folder, const QString &name);
 
-// This copy's own scratch folder: program folder/temp/<machine>-<process>
-// (another name when that one is taken), made on first use for this user
-// alone and locked while the copy runs. Copies that share the program folder
-// keep their scratch files apart. Empty when no such folder can be made.
-QString tempFolder();
-// The name that folder is first tried under: <machine>-<process>.
+// The name this copy's scratch folder under temp/ is first tried under:
+// <machine>-<process> (see Session::tempFolder).
 QString tempFolderName();
-// Removes this copy's scratch folder with everything in it (at exit).
-void removeTempFolder();
 
 // Whether a process of this machine with that id is still running.
 bool processRunning(qint64 pid);

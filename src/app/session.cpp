@@ -8,9 +8,26 @@
 #include <QDir>
 #include <QFileInfo>
 
+Session::Session(const QString &folder)
+    : programFolder(folder.isEmpty() ? paths::executableFolder() : folder)
+{
+}
+
+QString Session::tempFolder()
+{
+    if (m_scratch.path().isEmpty()) // made on first use, and anew when it went away
+        m_scratch.make(paths::join(programFolder, QStringLiteral("temp")), paths::tempFolderName());
+    return m_scratch.path();
+}
+
+void Session::removeTempFolder()
+{
+    m_scratch.remove();
+}
+
 Session::Opened Session::OpenDatabase(QWidget *owner)
 {
-    const QString folder = paths::programFolder();
+    const QString folder = programFolder;
     const core::DatabaseChoice choice = core::chooseDatabase(folder);
     const QString path = choice.path;
     if (choice.noPathFile)

@@ -6,6 +6,7 @@
 
 #include "context.h"
 #include "state.h"
+#include "core/tempfolder.h"
 #include "db/shared.h"
 
 #include <QStringList>
@@ -14,6 +15,12 @@ class QWidget;
 
 struct Session
 {
+    // `programFolder`: where the program lies (dbase.fdb or path.txt, Forms/,
+    // files/ and temp/); tests give a folder of their own.
+    explicit Session(const QString &programFolder = QString());
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
     // Opens the database the program folder names (dbase.fdb beside the
     // program, else the path in path.txt), upgrades it, and makes the photo
     // folder; what fails is told in a message owned by `owner`. EndProgram:
@@ -28,5 +35,17 @@ struct Session
     bool FirstActivation = false;
     bool RefreshOnActivate = false;
     QStringList duplicateLogins; // several users with one login, found when the database was opened
+    const QString programFolder;
     Context context{db, *this};
+
+    // This copy's own scratch folder: program folder/temp/<machine>-<process>
+    // (another name when that one is taken), made on first use for this user
+    // alone and locked while the copy runs. Copies that share the program
+    // folder keep their scratch files apart. Empty when no such folder can be made.
+    QString tempFolder();
+    // Removes this copy's scratch folder with everything in it (at exit).
+    void removeTempFolder();
+
+private:
+    core::ScratchFolder m_scratch;
 };

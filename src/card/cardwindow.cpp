@@ -535,7 +535,7 @@ void TRF::setColumnText(const QString &column, const QString &value)
 
 void TRF::showDefaultPicture()
 {
-    const QString path = paths::join(paths::programFolder(), QStringLiteral("Forms") + QDir::separator() +
+    const QString path = paths::join(m_ctx.session.programFolder, QStringLiteral("Forms") + QDir::separator() +
                                                                  QStringLiteral("foto.png"));
     QImageReader reader(path);
     const QImage img = reader.read();
@@ -1045,7 +1045,7 @@ void TRF::AttachPhoto(qint64 id, const QString &stamp)
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     core::CopyOptions copy;
-    copy.scratchFolder = paths::tempFolder();
+    copy.scratchFolder = m_ctx.session.tempFolder();
     copy.progress = [&progress](qint64 done, qint64 total) {
         progress.setValue(total > 0 ? int(done * 1000 / total) : 0);
         return !progress.wasCanceled();

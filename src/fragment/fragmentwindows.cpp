@@ -260,11 +260,11 @@ void TEF1::ToolButton4Click()
     }
     // A new file in this copy's own scratch folder, never one that exists
     // already under that name (a link someone planted there).
-    const QString folder = paths::tempFolder();
+    const QString folder = m_ctx.session.tempFolder();
     if (folder.isEmpty()) {
         msg::error(this, QStringLiteral("Не удалось создать личную временную папку программы в папке «%1».\r"
                                         "Проверьте права на эту папку или попросите администратора.")
-                             .arg(paths::join(paths::programFolder(), QStringLiteral("temp"))));
+                             .arg(paths::join(m_ctx.session.programFolder, QStringLiteral("temp"))));
         return;
     }
     const QString stamp = MakeStamp(m_ctx.session.SessionUser.id);

@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     if (qtRu.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtRu);
 
-    db::prepareEngine(paths::programFolder());
+    db::prepareEngine(paths::executableFolder());
     Session session; // outlives every window
     // Every change is committed where it is made: ending at once loses
     // nothing stored. The connection ends first, between engine calls.

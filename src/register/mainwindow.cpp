@@ -407,12 +407,12 @@ void TMF::ClearTemp()
     // The files in temp/, this copy's own scratch folder with the printouts and
     // partial copies in it, and those of copies that have ended; other copies sharing the
     // program folder keep theirs. Nothing is reached through a link.
-    const QString temp = paths::join(paths::programFolder(), QStringLiteral("temp"));
+    const QString temp = paths::join(m_ctx.session.programFolder, QStringLiteral("temp"));
     if (QFileInfo(temp).isSymLink())
         return;
     // Files lying in temp/ itself belong to no running copy: they all go.
     core::clearTempFolder(temp);
-    paths::removeTempFolder();
+    m_ctx.session.removeTempFolder();
     // A running copy holds the lock of its folder, on this machine or another
     // one with the same name; the folder of a copy that ended without its exit
     // (the close box, a crash) can be locked and goes.
@@ -879,7 +879,7 @@ void TMF::ExportCard(qint64 id)
     const std::unique_ptr<printout::Workbook> workbook =
         printout::newWorkbook([](const QString &file) { return shell::openFile(file); });
     const QString cut = printout::shortenedNotice(
-        printout::exportCard(*workbook, {paths::programFolder(), m_ctx.session.PhotoFolder, paths::tempFolder()}, *card, accounts));
+        printout::exportCard(*workbook, {m_ctx.session.programFolder, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder()}, *card, accounts));
     if (!cut.isEmpty()) // told once the printout is open
         msg::plain(nullptr, cut);
 }
@@ -950,7 +950,7 @@ void TMF::ImportCards()
     const QString path = filedlg::openCards(this);
     if (path.isEmpty())
         return;
-    core::CardImport import(db, m_ctx.session.PhotoFolder, paths::tempFolder());
+    core::CardImport import(db, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder());
     CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."), QStringLiteral("Импорт карточек"));
     progress.setCounting(QStringLiteral("Проверка карточек файла: %1 из %2"));
     const bool read = import.read(path, progress.callback());

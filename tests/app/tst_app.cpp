@@ -249,7 +249,7 @@ private slots:
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("viapath.fdb"));
             writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\r\n");
-            paths::setProgramFolder(p.folder + QStringLiteral("/"));
+            p.folder += QStringLiteral("/");
             TMF *mf = p.createWindows();
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
@@ -345,7 +345,7 @@ private slots:
 
         // Exit writes the settings (no password kept) and removes this copy's own
         // scratch folder under temp/ with all in it, but not other copies' folders.
-        const QString own = paths::tempFolder();
+        const QString own = p.session->tempFolder();
         // A folder of this machine's run that ended without its exit goes too; a
         // running copy's stays. Folders with a lock file go exactly when their
         // lock is free, whatever their name says (another machine may have the

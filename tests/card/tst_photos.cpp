@@ -438,7 +438,7 @@ private slots:
         QVERIFY2(!written.isEmpty() && QImageReader(written).canRead(), qPrintable(written + f.shownTexts()));
         QCOMPARE(readAll(victim), QByteArray("mine"));
         QCOMPARE(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-        const QString own = paths::tempFolder();
+        const QString own = f.p.session->tempFolder();
         QVERIFY(QDir::fromNativeSeparators(own) != planted);
         QVERIFY(written.startsWith(own + QDir::separator()));
         struct stat st;
@@ -509,7 +509,7 @@ private slots:
         QTest::mouseRelease(im1, Qt::LeftButton, {}, b);
         find<QToolButton>(ef1, QStringLiteral("ToolButton4"))->click();
         const QString written = f.rf->PendingPhoto;
-        QVERIFY2(written.startsWith(QDir::toNativeSeparators(paths::tempFolder() + "/1_")) && written.endsWith(".jpg"),
+        QVERIFY2(written.startsWith(QDir::toNativeSeparators(f.p.session->tempFolder() + "/1_")) && written.endsWith(".jpg"),
                  qPrintable(written));
         QVERIFY(f.rf->CardChanged);
         QVERIFY(f.rf->windowTitle().endsWith(QStringLiteral("(!)")));

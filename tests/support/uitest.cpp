@@ -63,7 +63,6 @@ Program::Program()
     dbPath = testdb::freshDatabase(folder);
     QDir().mkpath(folder + QStringLiteral("/Forms"));
     QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/foto.png"), folder + QStringLiteral("/Forms/foto.png"));
-    paths::setProgramFolder(folder);
     msg::setTestMode(true);
     msg::setObserver({});
     shell::setTestMode(true);
@@ -77,12 +76,11 @@ Program::~Program()
     msg::setTestMode(false);
     shell::setTestMode(false);
     filedlg::setTestMode(false);
-    paths::setProgramFolder(QString());
 }
 
 TMF *Program::createWindows()
 {
-    session = std::make_unique<Session>();
+    session = std::make_unique<Session>(folder);
     forms = createForms(*session);
     mf = forms.MF;
     made()[mf] = forms;
