@@ -119,7 +119,7 @@ void TRF::DeletePhotoFile(qint64 id)
 {
     const QString fpath = StoredPhoto;
     const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, fpath);
-    switch (core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).DeletePhotoFile(id)) {
+    switch (core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).deleteFile(id)) {
     case core::PhotoStore::Deleted::NoCard:
         msg::error(this, QStringLiteral("Файл не найден, удаление невозможно"));
         break;
@@ -157,6 +157,6 @@ void TRF::AttachPhoto(qint64 id, const QString &stamp)
         progress.setValue(total > 0 ? int(done * 1000 / total) : 0);
         return !progress.wasCanceled();
     };
-    StoredPhoto = core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).AttachPhoto(id, stamp, PendingPhoto, copy);
+    StoredPhoto = core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).attach(id, stamp, PendingPhoto, copy);
     PendingPhoto.clear();
 }

@@ -345,7 +345,7 @@ void TRF::setRefItems(sql::Ref ref, const QStringList &values)
 
 void TRF::SaveRefValues()
 {
-    if (core::RefValues(m_ctx.db).SaveRefValues(ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()))
+    if (core::RefValues(m_ctx.db).save(ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()))
         emit refValuesAdded();
 }
 
@@ -353,7 +353,7 @@ bool TRF::saveNew()
 {
     const core::Accounts accounts = accountsFromFields();
     const core::CardRecord card = cardFromFields();
-    const QString stamp = MakeStamp(m_ctx.session.SessionUser.id);
+    const QString stamp = makeStamp(m_ctx.session.SessionUser.id);
     const qint64 id =
         core::CardStore(m_ctx.db).insert(card, m_ctx.session.SessionUser.id, stamp, AccountsChanged ? &accounts : nullptr);
     // From here on the card exists: should anything below fail, the card stays

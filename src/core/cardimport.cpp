@@ -308,7 +308,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         QStringList refs;
         try {
             batch.unit([&] {
-                const QString stamp = MakeStamp(userId);
+                const QString stamp = makeStamp(userId);
                 const qint64 id = cards.insert(card.card, userId, stamp, card.accounts ? &*card.accounts : nullptr);
                 if (!card.photo.isEmpty())
                     photoCopy = storePhoto(photos, id, stamp, card, scratch, pictures);
@@ -359,7 +359,7 @@ QString CardImport::storePhoto(PhotoStore &photos, qint64 id, const QString &sta
     }
     out.close();
     try {
-        const QString fpath = photos.AttachPhoto(id, stamp, file, {scratch, {}});
+        const QString fpath = photos.attach(id, stamp, file, {scratch, {}});
         QFile::remove(file);
         return photoFile(m_photoFolder, fpath);
     } catch (const db::DbError &e) {

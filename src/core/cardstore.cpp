@@ -78,6 +78,16 @@ std::optional<Accounts> selectAccounts(db::IBQuery &q, qint64 cardId, qint64 *ro
 
 std::optional<CardRecord> CardStore::load(qint64 id)
 {
+    // The read sees each commit at once and holds back none of the engine's
+    // clean-up, so a colleague's save can take the old memo's BLOB away
+    // between the row and its text. Read again, the row names the new one.
+    try {
+        return selectCard(m_db.ibSelect, id);
+    } catch (const db::DbError &e) {
+        if (!e.fromEngine() || e.kind() == db::DbError::Kind::ConnectionLost)
+            throw;
+        m_db.ibSelect.close();
+    }
     return selectCard(m_db.ibSelect, id);
 }
 
@@ -112,7 +122,7 @@ qint64 CardStore::insert(const CardRecord &card, qint64 userId, const QString &s
         const qint64 id = ins.asInt(QStringLiteral("pk_id"));
         ins.close();
         if (accounts)
-            InsertAccounts(id, *accounts);
+            insertAccounts(id, *accounts);
         return id;
     });
 }
@@ -142,9 +152,9 @@ bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const A
             return false;
         if (accounts) {
             if (accountsRow)
-                UpdateAccounts(accountsRow, *accounts);
+                updateAccounts(accountsRow, *accounts);
             else
-                InsertAccounts(id, *accounts);
+                insertAccounts(id, *accounts);
         }
         return true;
     });
@@ -164,12 +174,12 @@ static void runAccounts(db::IBQuery &q, const QString &statement, const QString 
     q.execute();
 }
 
-void CardStore::InsertAccounts(qint64 cardId, const Accounts &accounts)
+void CardStore::insertAccounts(qint64 cardId, const Accounts &accounts)
 {
     runAccounts(m_db.iSQL, sql::insertAccounts(), QStringLiteral("bs_fk"), cardId, accounts);
 }
 
-void CardStore::UpdateAccounts(qint64 accountsId, const Accounts &accounts)
+void CardStore::updateAccounts(qint64 accountsId, const Accounts &accounts)
 {
     runAccounts(m_db.iSQL, sql::updateAccounts(), QStringLiteral("pk_id"), accountsId, accounts);
 }

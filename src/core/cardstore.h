@@ -61,8 +61,8 @@ public:
     void remove(qint64 id);
 
     // The accounts row's statements, run inside a save.
-    void InsertAccounts(qint64 cardId, const Accounts &accounts);
-    void UpdateAccounts(qint64 accountsId, const Accounts &accounts);
+    void insertAccounts(qint64 cardId, const Accounts &accounts);
+    void updateAccounts(qint64 accountsId, const Accounts &accounts);
 
 private:
     void bindCard(bool insert, const CardRecord &card, qint64 userId);

@@ -289,7 +289,7 @@ QString PhotoStore::freeFolder(qint64 cardId, const QString &stamp)
                           .arg(candidates.value(1)));
 }
 
-QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy)
+QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy)
 {
     const QString name = storedFileName(chosen);
     const QString fpath = freeFolder(cardId, stamp) + QLatin1Char('\\') + name;
@@ -320,7 +320,7 @@ QString PhotoStore::AttachPhoto(qint64 cardId, const QString &stamp, const QStri
     return fpath;
 }
 
-PhotoStore::Deleted PhotoStore::DeletePhotoFile(qint64 cardId)
+PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId)
 {
     const std::optional<QString> fpath = storedPath(cardId);
     if (!fpath)

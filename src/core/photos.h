@@ -80,13 +80,13 @@ public:
     // stamp) unless another card names that folder; then one of the card's
     // own (stamp_id). A failed copy throws a DbError with the reason and
     // changes nothing.
-    QString AttachPhoto(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy = {});
+    QString attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy = {});
 
     enum class Deleted { NoCard, Deleted, FileWasMissing, KeptForOtherCard, Outside, NotAFile };
     // Empties the card's fpath and deletes its photo file, unless another card
     // names the same file or the file cannot safely be deleted (it lies
     // outside the photo folder, or is no plain file). The folder stays.
-    Deleted DeletePhotoFile(qint64 cardId);
+    Deleted deleteFile(qint64 cardId);
 
 private:
     // The query for reads: the read transaction's; inside a batch's unit the

@@ -41,7 +41,7 @@ void RefValues::add(sql::Ref ref, const QString &text)
     RefBook(m_db, ref).insert(text);
 }
 
-bool RefValues::SaveRefValues(const QString &work, const QString &dep, const QString &post)
+bool RefValues::save(const QString &work, const QString &dep, const QString &post)
 {
     const QString texts[] = {work, dep, post};
     bool orgAdded = false;

@@ -26,7 +26,7 @@ public:
 
     // A saved card's work place, department and post, each added to its book
     // when the book lacks it. True when an organization was added.
-    bool SaveRefValues(const QString &work, const QString &dep, const QString &post);
+    bool save(const QString &work, const QString &dep, const QString &post);
 
 private:
     SharedDb &m_db;

@@ -1,6 +1,6 @@
 #include "stamp.h"
 
-QString StripFileChars(const QString &text)
+QString stripFileChars(const QString &text)
 {
     static const QString dropped = QStringLiteral("\"*./:<>?\\|");
     QString out;
@@ -11,9 +11,9 @@ QString StripFileChars(const QString &text)
     return out;
 }
 
-QString MakeStamp(qint64 userId, const QDateTime &at)
+QString makeStamp(qint64 userId, const QDateTime &at)
 {
     // A fixed day.month.year and hours:minutes:seconds form, whatever the locale.
-    return StripFileChars(QString::number(userId) + QLatin1Char('_') + at.date().toString(QStringLiteral("dd.MM.yyyy")) +
+    return stripFileChars(QString::number(userId) + QLatin1Char('_') + at.date().toString(QStringLiteral("dd.MM.yyyy")) +
                           QLatin1Char('_') + at.time().toString(QStringLiteral("HH:mm:ss")));
 }

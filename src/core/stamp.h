@@ -3,8 +3,8 @@
 #include <QString>
 
 // The text without the characters a file name may not hold: " * . / : < > ? \ |
-QString StripFileChars(const QString &text);
+QString stripFileChars(const QString &text);
 
 // The creation stamp of a card: user id, date and time, e.g. 3_06122026_101747.
 // It also names the card's photo folder.
-QString MakeStamp(qint64 userId, const QDateTime &at = QDateTime::currentDateTime());
+QString makeStamp(qint64 userId, const QDateTime &at = QDateTime::currentDateTime());

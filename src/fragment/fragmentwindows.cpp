@@ -267,7 +267,7 @@ void TEF1::ToolButton4Click()
                              .arg(paths::join(m_ctx.session.programFolder, QStringLiteral("temp"))));
         return;
     }
-    const QString stamp = MakeStamp(m_ctx.session.SessionUser.id);
+    const QString stamp = makeStamp(m_ctx.session.SessionUser.id);
     QFile file;
     QString path, why;
     for (int i = 1; i <= 100 && path.isEmpty(); ++i) {

@@ -291,7 +291,7 @@ private slots:
         // by stamp would find them first and attach the accounts to them.
         const QDateTime now = QDateTime::currentDateTime();
         for (int sec = 0; sec < 5; ++sec)
-            f.p.addCard({{"fam", "Приманка"}, {"sysinfo", MakeStamp(1, now.addSecs(sec))}});
+            f.p.addCard({{"fam", "Приманка"}, {"sysinfo", makeStamp(1, now.addSecs(sec))}});
         for (const char *who : {"Первый", "Второй"}) {
             f.open(QStringLiteral("new"));
             f.ui.ed_fam->setText(QString::fromUtf8(who));

@@ -430,7 +430,7 @@ private slots:
             QDir().mkpath(planted);
             QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
             for (int s = 0; s < 10; ++s)
-                QFile::link(victim, planted + "/" + MakeStamp(1, QDateTime::currentDateTime().addSecs(s)) + ".jpg");
+                QFile::link(victim, planted + "/" + makeStamp(1, QDateTime::currentDateTime().addSecs(s)) + ".jpg");
         }
         f.open(QStringLiteral("edit"), id);
         f.acceptFragment();

@@ -419,7 +419,7 @@ int hold(const Options &o)
             throw db::DbError(QStringLiteral("card %1 has no accounts").arg(id));
         const qint64 accId = q.asInt(QStringLiteral("pk_id"));
         q.close();
-        c.store.UpdateAccounts(accId, accountsOf(key, ver));
+        c.store.updateAccounts(accId, accountsOf(key, ver));
         c.expectWhole(key, ver);
         touch(o.get(QStringLiteral("ready")));
         if (!waitForFile(o.get(QStringLiteral("release")), 120)) {
@@ -609,10 +609,10 @@ int photo(const Options &o)
     const qint64 at = o.num(QStringLiteral("at"));
     while (QDateTime::currentSecsSinceEpoch() < at)
         QThread::msleep(2);
-    const QString stamp = MakeStamp(user);
+    const QString stamp = makeStamp(user);
     const core::Accounts acc = accountsOf(key, key);
     const qint64 id = c.store.insert(cardOf(key, key, 0), user, stamp, &acc);
-    const QString fpath = core::PhotoStore(c.db, c.photos).AttachPhoto(id, stamp, o.get(QStringLiteral("image")),
+    const QString fpath = core::PhotoStore(c.db, c.photos).attach(id, stamp, o.get(QStringLiteral("image")),
                                                                       {c.scratch, {}});
     out(QStringLiteral("PHOTO %1 %2 %3").arg(id).arg(stamp, fpath));
     return g_errors ? 1 : 0;
@@ -661,7 +661,7 @@ int unphoto(const Options &o)
 {
     Client c;
     c.open(o);
-    const auto result = core::PhotoStore(c.db, c.photos).DeletePhotoFile(o.num(QStringLiteral("card")));
+    const auto result = core::PhotoStore(c.db, c.photos).deleteFile(o.num(QStringLiteral("card")));
     out(QStringLiteral("UNPHOTO %1").arg(int(result)));
     return result == core::PhotoStore::Deleted::Deleted ? 0 : 1;
 }

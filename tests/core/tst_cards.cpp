@@ -96,7 +96,7 @@ void attach(Db &d, qint64 id, const QByteArray &bytes, const QString &name)
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
     f.close();
-    core::PhotoStore(d.s, d.photos).AttachPhoto(id, core::PhotoStore(d.s, d.photos).stamp(id), file);
+    core::PhotoStore(d.s, d.photos).attach(id, core::PhotoStore(d.s, d.photos).stamp(id), file);
 }
 
 // The demo cards and a few that test every escape, form and limit.

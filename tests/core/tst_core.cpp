@@ -271,15 +271,15 @@ private slots:
         QVERIFY(refs.contains(sql::Ref::Organization, QStringLiteral("ао вектор")));
         QVERIFY(!refs.contains(sql::Ref::Organization, QStringLiteral("ао")));
         // Only what its book lacks is added, as typed; an organization is reported.
-        QVERIFY(!refs.SaveRefValues(QStringLiteral("ао ВЕКТОР"), QStringLiteral("Отдел кадров"), QStringLiteral("ИНЖЕНЕР")));
+        QVERIFY(!refs.save(QStringLiteral("ао ВЕКТОР"), QStringLiteral("Отдел кадров"), QStringLiteral("ИНЖЕНЕР")));
         QCOMPARE(refs.list(sql::Ref::Department), QStringList{QStringLiteral("Отдел кадров")});
         QCOMPARE(refs.list(sql::Ref::Post), QStringList{QStringLiteral("Инженер")});
-        QVERIFY(refs.SaveRefValues(QStringLiteral("O'Brien & Co"), QStringLiteral("отдел КАДРОВ"), QStringLiteral("")));
+        QVERIFY(refs.save(QStringLiteral("O'Brien & Co"), QStringLiteral("отдел КАДРОВ"), QStringLiteral("")));
         QCOMPARE(refs.list(sql::Ref::Organization).last(), QStringLiteral("O'Brien & Co"));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM department")), 1);
         // An empty value is looked up like any other: added once.
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM post WHERE post = ''")), 1);
-        refs.SaveRefValues(QStringLiteral("O'Brien & Co"), QString(), QString());
+        refs.save(QStringLiteral("O'Brien & Co"), QString(), QString());
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM post WHERE post = ''")), 1);
         QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
     }
@@ -602,9 +602,9 @@ private slots:
 
     void stampAndFileChars()
     {
-        QCOMPARE(StripFileChars(QStringLiteral("a\"b*c.d/e:f<g>h?i\\j|kЖ\t")), QStringLiteral("abcdefghijkЖ\t"));
-        QCOMPARE(MakeStamp(3, QDateTime(QDate(2026, 12, 6), QTime(10, 17, 47))), QStringLiteral("3_06122026_101747"));
-        QCOMPARE(MakeStamp(12, QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5))), QStringLiteral("12_02012027_030405"));
+        QCOMPARE(stripFileChars(QStringLiteral("a\"b*c.d/e:f<g>h?i\\j|kЖ\t")), QStringLiteral("abcdefghijkЖ\t"));
+        QCOMPARE(makeStamp(3, QDateTime(QDate(2026, 12, 6), QTime(10, 17, 47))), QStringLiteral("3_06122026_101747"));
+        QCOMPARE(makeStamp(12, QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5))), QStringLiteral("12_02012027_030405"));
     }
 
     void birthdays()

@@ -174,36 +174,36 @@ private slots:
 
         const QString chosen = dir.filePath(QStringLiteral("Моё фото.jpg"));
         writeFile(chosen, "JPEGDATA");
-        const QString fpath = photos.AttachPhoto(id, photos.stamp(id), chosen);
+        const QString fpath = photos.attach(id, photos.stamp(id), chosen);
         QCOMPARE(fpath, QStringLiteral("1_02032026_040506\\Моё фото.jpg"));
         QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), fpath);
         QCOMPARE(readFile(folder + QStringLiteral("/1_02032026_040506/Моё фото.jpg")), QByteArray("JPEGDATA"));
 
         // A failed copy changes nothing in the database.
-        QVERIFY_THROWS_EXCEPTION(db::DbError, photos.AttachPhoto(id, photos.stamp(id), dir.filePath(u"gone.jpg"_s)));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, photos.attach(id, photos.stamp(id), dir.filePath(u"gone.jpg"_s)));
         QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), fpath);
 
-        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::Deleted);
+        QCOMPARE(photos.deleteFile(id), core::PhotoStore::Deleted::Deleted);
         QVERIFY(!QFile::exists(folder + QStringLiteral("/1_02032026_040506/Моё фото.jpg")));
         QVERIFY(QDir(folder + QStringLiteral("/1_02032026_040506")).exists()); // the folder stays
         QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QString());
         // A file already gone: fpath is emptied all the same, and that is told.
         photos.setStoredPath(id, QStringLiteral("1_02032026_040506\\gone.jpg"));
-        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::FileWasMissing);
+        QCOMPARE(photos.deleteFile(id), core::PhotoStore::Deleted::FileWasMissing);
         QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QString());
         // A path that leads outside the folder is never deleted.
         const QString outside = dir.filePath(QStringLiteral("outside.jpg"));
         writeFile(outside, "keep");
         photos.setStoredPath(id, QStringLiteral("..\\outside.jpg"));
-        QCOMPARE(photos.DeletePhotoFile(id), core::PhotoStore::Deleted::Outside);
+        QCOMPARE(photos.deleteFile(id), core::PhotoStore::Deleted::Outside);
         QCOMPARE(readFile(outside), QByteArray("keep"));
-        QCOMPARE(photos.DeletePhotoFile(id + 1), core::PhotoStore::Deleted::NoCard);
+        QCOMPARE(photos.deleteFile(id + 1), core::PhotoStore::Deleted::NoCard);
 
         // A name the database cannot hold is refused before anything is copied.
         const QString longName = dir.filePath(QString(250, QLatin1Char('x')) + QStringLiteral(".jpg"));
         writeFile(longName, "x");
         try {
-            photos.AttachPhoto(id, photos.stamp(id), longName);
+            photos.attach(id, photos.stamp(id), longName);
             QFAIL("a path longer than the column was stored");
         } catch (const db::DbError &e) {
             QVERIFY2(e.text().startsWith(QStringLiteral("Имя файла фотографии слишком длинное")), qPrintable(e.text()));
@@ -219,7 +219,7 @@ private slots:
         colleague.q.setSql(QStringLiteral("UPDATE base SET other = 'x'"));
         colleague.q.execute(); // the row stays locked until the colleague commits
         try {
-            photos.DeletePhotoFile(id);
+            photos.deleteFile(id);
             QFAIL("the deletion went through a locked row");
         } catch (const db::DbError &e) {
             QVERIFY(e.conflict());
@@ -247,11 +247,11 @@ private slots:
         QHash<qint64, QString> fpaths;
         for (qint64 id : {a, b}) {
             writeFile(chosen, "PHOTO " + QByteArray::number(id));
-            fpaths[id] = photos.AttachPhoto(id, stamp, chosen);
+            fpaths[id] = photos.attach(id, stamp, chosen);
         }
         // A second photo keeps the card's own folder.
         writeFile(chosen, "PHOTO " + QByteArray::number(b));
-        QCOMPARE(photos.AttachPhoto(b, stamp, chosen), fpaths[b]);
+        QCOMPARE(photos.attach(b, stamp, chosen), fpaths[b]);
         QVERIFY(fpaths[a] != fpaths[b]);
         for (qint64 id : {a, b}) {
             QCOMPARE(photos.storedPath(id), std::optional<QString>(fpaths[id]));
@@ -264,14 +264,14 @@ private slots:
             QCOMPARE(st.st_mode & 07777, mode_t(02770));
 #endif
         }
-        QCOMPARE(photos.DeletePhotoFile(a), core::PhotoStore::Deleted::Deleted);
+        QCOMPARE(photos.deleteFile(a), core::PhotoStore::Deleted::Deleted);
         QCOMPARE(readFile(core::photoFile(folder, fpaths[b])), "PHOTO " + QByteArray::number(b));
         QCOMPARE(photos.storedPath(b), std::optional<QString>(fpaths[b]));
 
         // Two cards that already name one file (stored so by an older version):
         // the file stays for the other card, only this card's fpath is emptied.
         photos.setStoredPath(a, fpaths[b]);
-        QCOMPARE(photos.DeletePhotoFile(a), core::PhotoStore::Deleted::KeptForOtherCard);
+        QCOMPARE(photos.deleteFile(a), core::PhotoStore::Deleted::KeptForOtherCard);
         QCOMPARE(photos.storedPath(a), std::optional<QString>(QString()));
         QCOMPARE(readFile(core::photoFile(folder, fpaths[b])), "PHOTO " + QByteArray::number(b));
     }
