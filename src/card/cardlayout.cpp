@@ -190,13 +190,15 @@ QWidget *TRF::buildMainColumn()
     };
 
     g->addWidget(sectionLabel(QStringLiteral("Основные данные"), col), row++, 0, 1, 4);
-    labelled(QStringLiteral("Фамилия"), edit(ed_fam, "ed_fam", "fam", QStringLiteral("Фамилия")));
-    labelled(QStringLiteral("Имя"), edit(ed_name1, "ed_name1", "name1", QStringLiteral("Имя")));
-    labelled(QStringLiteral("Отчество"), edit(ed_name2, "ed_name2", "name2", QStringLiteral("Отчество")));
-    labelled(QStringLiteral("Место работы"), combo(ed_work, "ed_work", "work", QStringLiteral("Место работы")));
-    labelled(QStringLiteral("Отдел"), combo(ed_dep, "ed_dep", "dep", QStringLiteral("Отдел")));
-    labelled(QStringLiteral("Должность"), combo(ed_post, "ed_post", "post", QStringLiteral("Должность")));
-    labelled(QStringLiteral("Дата рожд."), date(pk_bdate, "pk_bdate", "bdate", QStringLiteral("Дата рождения")), 1);
+    labelled(QStringLiteral("Фамилия"), edit(ed_fam, "ed_fam", QStringLiteral("fam"), QStringLiteral("Фамилия")));
+    labelled(QStringLiteral("Имя"), edit(ed_name1, "ed_name1", QStringLiteral("name1"), QStringLiteral("Имя")));
+    labelled(QStringLiteral("Отчество"), edit(ed_name2, "ed_name2", QStringLiteral("name2"), QStringLiteral("Отчество")));
+    labelled(QStringLiteral("Место работы"),
+             combo(ed_work, "ed_work", QStringLiteral("work"), QStringLiteral("Место работы")));
+    labelled(QStringLiteral("Отдел"), combo(ed_dep, "ed_dep", QStringLiteral("dep"), QStringLiteral("Отдел")));
+    labelled(QStringLiteral("Должность"), combo(ed_post, "ed_post", QStringLiteral("post"), QStringLiteral("Должность")));
+    labelled(QStringLiteral("Дата рожд."),
+             date(pk_bdate, "pk_bdate", QStringLiteral("bdate"), QStringLiteral("Дата рождения")), 1);
 
     auto *contacts = new QHBoxLayout;
     contacts->addWidget(sectionLabel(QStringLiteral("Контакты"), col));

@@ -145,7 +145,7 @@ private slots:
             QTest::keyClick(w, Qt::Key_Return);
             QVERIFY(!w->isVisible());
         });
-        QCOMPARE(shown, QStringList{"TAbt"});
+        QCOMPARE(shown, QStringList{QStringLiteral("TAbt")});
         QCOMPARE(result, int(QDialog::Accepted));
 
         f.abt->show();

@@ -34,6 +34,7 @@
 #include <unistd.h>
 #endif
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::Program;
 
@@ -156,8 +157,8 @@ private slots:
         // A file that cannot be written: the user is told once, the program goes on.
         QVERIFY(QDir().mkpath(p.iniPath)); // a folder where the file should be
         SaveSettings(SessionUser);
-        writeFile(p.root.filePath("blocked"), "x");
-        qputenv("APPDATA", p.root.filePath("blocked/sub").toLocal8Bit()); // no folder can be made there
+        writeFile(p.root.filePath(u"blocked"_s), "x");
+        qputenv("APPDATA", p.root.filePath(u"blocked/sub"_s).toLocal8Bit()); // no folder can be made there
         LoadSettings(SessionUser);
         QCOMPARE(SessionUser.login, QStringLiteral("-1"));
         const QStringList told = texts(msg::takeShown());
@@ -169,8 +170,8 @@ private slots:
         // APPDATA unset: the user's configuration folder.
         const QByteArray saved = qgetenv("APPDATA");
         qunsetenv("APPDATA");
-        qputenv("XDG_CONFIG_HOME", p.root.filePath("xdg").toLocal8Bit());
-        QCOMPARE(paths::settingsFile(), p.root.filePath("xdg") + QStringLiteral("/zentrax.ini"));
+        qputenv("XDG_CONFIG_HOME", p.root.filePath(u"xdg"_s).toLocal8Bit());
+        QCOMPARE(paths::settingsFile(), p.root.filePath(u"xdg"_s) + QStringLiteral("/zentrax.ini"));
         qputenv("APPDATA", saved);
     }
 
@@ -231,7 +232,7 @@ private slots:
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("elsewhere.fdb"));
             QFile::remove(p.dbPath);
-            writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\n/nonexistent/second.fdb\n");
+            writeFile(p.folder + u"/path.txt"_s, other.toLocal8Bit() + "\n/nonexistent/second.fdb\n");
             TMF *mf = p.createWindows();
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
@@ -240,7 +241,7 @@ private slots:
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("cr.fdb"));
             QFile::remove(p.dbPath);
-            writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\r/second/line.fdb\r");
+            writeFile(p.folder + u"/path.txt"_s, other.toLocal8Bit() + "\r/second/line.fdb\r");
             TMF *mf = p.createWindows();
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
@@ -248,7 +249,7 @@ private slots:
         {   // A folder whose path gives a doubled separator always reads path.txt.
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("viapath.fdb"));
-            writeFile(p.folder + "/path.txt", other.toLocal8Bit() + "\r\n");
+            writeFile(p.folder + u"/path.txt"_s, other.toLocal8Bit() + "\r\n");
             p.folder += QStringLiteral("/");
             TMF *mf = p.createWindows();
             QVERIFY(mf->OpenDatabase());
@@ -264,12 +265,12 @@ private slots:
                                                  "path.txt\nи запишите туда путь к б.д."),
                                   QStringLiteral("Файл базы данных не найден\nпрограмма будет закрыта")}));
             QVERIFY(mf->ended());
-            QVERIFY(!QFileInfo::exists(p.folder + "/files"));
+            QVERIFY(!QFileInfo::exists(p.folder + u"/files"_s));
         }
         {   // path.txt naming no file (trailing blanks count): the second message only.
             Program p;
             QFile::remove(p.dbPath);
-            writeFile(p.folder + "/path.txt", (p.root.path() + "/program/dbase.fdb ").toLocal8Bit());
+            writeFile(p.folder + u"/path.txt"_s, (p.root.path() + u"/program/dbase.fdb "_s).toLocal8Bit());
             TMF *mf = p.createWindows();
             QVERIFY(!mf->OpenDatabase());
             QCOMPARE(texts(msg::shown()),
@@ -289,7 +290,7 @@ private slots:
         {   // A server that cannot be reached: told as a failed connection, not as one lost.
             Program p;
             QFile::remove(p.dbPath);
-            writeFile(p.folder + "/path.txt", "127.0.0.1/1:/srv/zentrax/dbase.fdb\n");
+            writeFile(p.folder + u"/path.txt"_s, "127.0.0.1/1:/srv/zentrax/dbase.fdb\n");
             TMF *mf = p.createWindows();
             QVERIFY(!mf->OpenDatabase());
             QCOMPARE(msg::shown().size(), 1);
@@ -310,8 +311,9 @@ private slots:
         Program p;
         p.addUser(QStringLiteral("Иванов Иван Иванович"), QStringLiteral("ivanov"), QStringLiteral("secret"),
                   QStringLiteral("read"));
-        p.addCard({{"fam", "Сидоров"}, {"post", "Инженер"}, {"bdate", QDate::currentDate().toString("15.MM.1980")},
-                   {"wtel", ""}, {"wmail", ""}, {"work", ""}});
+        p.addCard({{u"fam"_s, u"Сидоров"_s}, {u"post"_s, u"Инженер"_s},
+                   {u"bdate"_s, QDate::currentDate().toString(u"15.MM.1980"_s)},
+                   {u"wtel"_s, u""_s}, {u"wmail"_s, u""_s}, {u"work"_s, u""_s}});
         p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО Ромашка');\n"
                               "INSERT INTO organization (org) VALUES ('')"));
         TMF *mf = p.createWindows();
@@ -335,7 +337,8 @@ private slots:
         QCOMPARE(find<QComboBox>(uitest::forms(mf).RF, QStringLiteral("ed_work"))->count(), 1);
 
         // A later activation refills only when asked to.
-        p.addCard({{"fam", "Новый"}, {"post", "x"}, {"work", "w"}, {"wtel", "1"}, {"wmail", "m"}});
+        p.addCard({{u"fam"_s, u"Новый"_s}, {u"post"_s, u"x"_s}, {u"work"_s, u"w"_s}, {u"wtel"_s, u"1"_s},
+                   {u"wmail"_s, u"m"_s}});
         mf->db.IBTrans.commit(); // others' changes show after the program's own next commit
         mf->FormActivate();
         QCOMPARE(mf->model()->cardCount(), 1);
@@ -351,60 +354,60 @@ private slots:
         // lock is free, whatever their name says (another machine may have the
         // same name); those of older versions, without one, by their name.
         const QString prefix = paths::tempFolderName().section(QLatin1Char('-'), 0, -2);
-        const QString dead = p.folder + "/temp/" + prefix + "-999999999";
-        const QString alive = p.folder + "/temp/" + prefix + "-1";
-        const QString ended = p.folder + "/temp/" + paths::tempFolderName() + "-7";
-        const QString locked = p.folder + "/temp/" + prefix + "-999999998";
-        for (const QString &f : {dead, alive, ended + "/sub", locked})
+        const QString dead = p.folder + u"/temp/"_s + prefix + u"-999999999"_s;
+        const QString alive = p.folder + u"/temp/"_s + prefix + u"-1"_s;
+        const QString ended = p.folder + u"/temp/"_s + paths::tempFolderName() + u"-7"_s;
+        const QString locked = p.folder + u"/temp/"_s + prefix + u"-999999998"_s;
+        for (const QString &f : {dead, alive, ended + u"/sub"_s, locked})
             QDir().mkpath(f);
-        writeFile(dead + "/old.jpg", "x");
-        writeFile(alive + "/busy.jpg", "x");
-        writeFile(ended + "/.lock", "");
-        writeFile(ended + "/sub/print.xltx", "x");
-        writeFile(locked + "/.lock", "");
-        writeFile(locked + "/busy.jpg", "x");
-        writeFile(p.root.filePath("outside.jpg"), "x");
+        writeFile(dead + u"/old.jpg"_s, "x");
+        writeFile(alive + u"/busy.jpg"_s, "x");
+        writeFile(ended + u"/.lock"_s, "");
+        writeFile(ended + u"/sub/print.xltx"_s, "x");
+        writeFile(locked + u"/.lock"_s, "");
+        writeFile(locked + u"/busy.jpg"_s, "x");
+        writeFile(p.root.filePath(u"outside.jpg"_s), "x");
 #ifdef Q_OS_UNIX
-        QVERIFY(QFile::link(p.root.filePath("outside.jpg"), ended + "/sub/link.jpg"));
+        QVERIFY(QFile::link(p.root.filePath(u"outside.jpg"_s), ended + u"/sub/link.jpg"_s));
         // The copy that made it runs: it holds the lock (here through a second open file).
-        const int lock = ::open(QFile::encodeName(locked + "/.lock").constData(), O_RDWR);
+        const int lock = ::open(QFile::encodeName(locked + u"/.lock"_s).constData(), O_RDWR);
         QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
 #endif
-        QVERIFY(own.startsWith(QDir::toNativeSeparators(p.folder + "/temp/")));
-        QDir().mkpath(own + "/sub");
-        QDir().mkpath(p.folder + "/temp/other-1");
-        writeFile(own + "/a.jpg", "x");
-        writeFile(own + "/.hidden", "x");
-        writeFile(own + "/sub/b.jpg", "x");
-        writeFile(p.folder + "/temp/other-1/c.jpg", "x");
-        writeFile(p.folder + "/temp/loose.jpg", "x");
+        QVERIFY(own.startsWith(QDir::toNativeSeparators(p.folder + u"/temp/"_s)));
+        QDir().mkpath(own + u"/sub"_s);
+        QDir().mkpath(p.folder + u"/temp/other-1"_s);
+        writeFile(own + u"/a.jpg"_s, "x");
+        writeFile(own + u"/.hidden"_s, "x");
+        writeFile(own + u"/sub/b.jpg"_s, "x");
+        writeFile(p.folder + u"/temp/other-1/c.jpg"_s, "x");
+        writeFile(p.folder + u"/temp/loose.jpg"_s, "x");
         mf->tb_exitClick();
         QVERIFY(mf->ended());
         QSettings ini(p.iniPath, QSettings::IniFormat);
         QCOMPARE(ini.value("main/user").toString(), QStringLiteral("ivanov"));
         QCOMPARE(ini.value("main/pass").toString(), QString());
         QVERIFY(!QFileInfo::exists(own));
-        QVERIFY(QFile::exists(p.folder + "/temp/other-1/c.jpg"));
-        QVERIFY(!QFileInfo::exists(p.folder + "/temp/loose.jpg"));
+        QVERIFY(QFile::exists(p.folder + u"/temp/other-1/c.jpg"_s));
+        QVERIFY(!QFileInfo::exists(p.folder + u"/temp/loose.jpg"_s));
         QVERIFY(!QFileInfo::exists(dead));
-        QVERIFY(QFile::exists(alive + "/busy.jpg"));
+        QVERIFY(QFile::exists(alive + u"/busy.jpg"_s));
         QVERIFY(!QFileInfo::exists(ended));
-        QVERIFY(QFile::exists(p.root.filePath("outside.jpg")));
+        QVERIFY(QFile::exists(p.root.filePath(u"outside.jpg"_s)));
 #ifdef Q_OS_UNIX
-        QVERIFY(QFile::exists(locked + "/busy.jpg"));
+        QVERIFY(QFile::exists(locked + u"/busy.jpg"_s));
         ::close(lock);
 #endif
 #ifdef Q_OS_UNIX
         // A temp folder that links elsewhere: the files there stay.
-        QVERIFY(QDir().mkpath(p.root.filePath("elsewhere")));
-        writeFile(p.root.filePath("elsewhere/keep.jpg"), "x");
-        QDir().mkpath(p.root.filePath("elsewhere/") + QFileInfo(own).fileName());
-        writeFile(p.root.filePath("elsewhere/") + QFileInfo(own).fileName() + "/mine.jpg", "x");
-        QVERIFY(QDir(p.folder + "/temp").removeRecursively());
-        QVERIFY(QFile::link(p.root.filePath("elsewhere"), p.folder + "/temp"));
+        QVERIFY(QDir().mkpath(p.root.filePath(u"elsewhere"_s)));
+        writeFile(p.root.filePath(u"elsewhere/keep.jpg"_s), "x");
+        QDir().mkpath(p.root.filePath(u"elsewhere/"_s) + QFileInfo(own).fileName());
+        writeFile(p.root.filePath(u"elsewhere/"_s) + QFileInfo(own).fileName() + u"/mine.jpg"_s, "x");
+        QVERIFY(QDir(p.folder + u"/temp"_s).removeRecursively());
+        QVERIFY(QFile::link(p.root.filePath(u"elsewhere"_s), p.folder + u"/temp"_s));
         mf->ClearTemp();
-        QVERIFY(QFile::exists(p.root.filePath("elsewhere/keep.jpg")));
-        QVERIFY(QFile::exists(p.root.filePath("elsewhere/") + QFileInfo(own).fileName() + "/mine.jpg"));
+        QVERIFY(QFile::exists(p.root.filePath(u"elsewhere/keep.jpg"_s)));
+        QVERIFY(QFile::exists(p.root.filePath(u"elsewhere/"_s) + QFileInfo(own).fileName() + u"/mine.jpg"_s));
 #endif
     }
 
@@ -579,8 +582,8 @@ private slots:
         // Nobody is logged in yet: no user administration in the menu.
         QVERIFY(!uitest::find<QAction>(mf, QStringLiteral("N2"))->isVisible());
         QVERIFY(!uitest::find<QAction>(mf, QStringLiteral("N19"))->isVisible());
-        const QStringList order{"TMF", "TRF", "TAbt", "TLF", "TPF", "TPF1", "TDF", "TDF1",
-                                "TGF", "TGF1", "TEF", "TEF1", "TUF", "TUF1"};
+        const QStringList order{u"TMF"_s, u"TRF"_s, u"TAbt"_s, u"TLF"_s, u"TPF"_s, u"TPF1"_s, u"TDF"_s, u"TDF1"_s,
+                                u"TGF"_s, u"TGF1"_s, u"TEF"_s, u"TEF1"_s, u"TUF"_s, u"TUF1"_s};
         // Windows in the order they were made; the fragment preview belongs to the selection window.
         QStringList created{QString::fromLatin1(mf->metaObject()->className())};
         for (QObject *c : mf->children())

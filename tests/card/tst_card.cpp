@@ -21,6 +21,7 @@
 #include <QAccessible>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::texts;
 using uitest::typeText;
@@ -125,7 +126,7 @@ struct Fixture
 
 Cols listed(const QString &fam, const Cols &more = {})
 {
-    Cols c{{"fam", fam}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
+    Cols c{{u"fam"_s, fam}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
     return c + more;
 }
 
@@ -171,16 +172,16 @@ private slots:
         testdb::Peek peek(f.p.dbPath);
         peek.q.setSql(QStringLiteral("SELECT * FROM base"));
         peek.q.open();
-        QCOMPARE(peek.q.asText("fam"), QStringLiteral("Петров"));
+        QCOMPARE(peek.q.asText(u"fam"_s), QStringLiteral("Петров"));
         for (const char *c : {"bdate", "pdate1", "pdate2", "vdate1", "vdate2"})
-            QCOMPARE(peek.q.asText(c), kEmptyDate);
+            QCOMPARE(peek.q.asText(QLatin1String(c)), kEmptyDate);
         for (const char *c : {"smok", "alc", "fish", "hunt", "paint", "art", "mus", "trav", "cook", "sport"})
-            QCOMPARE(peek.q.asText(c), QStringLiteral("0"));
-        QVERIFY(QRegularExpression(QStringLiteral("^1_\\d{8}_\\d{6}$")).match(peek.q.asText("sysinfo")).hasMatch());
-        QCOMPARE(peek.q.asText("fdt"), QStringLiteral("1"));
-        QCOMPARE(peek.q.asText("ldt"), QStringLiteral("1"));
-        QCOMPARE(peek.q.asText("fpath"), QString());
-        QCOMPARE(peek.q.asText("name1"), QString());
+            QCOMPARE(peek.q.asText(QLatin1String(c)), QStringLiteral("0"));
+        QVERIFY(QRegularExpression(QStringLiteral("^1_\\d{8}_\\d{6}$")).match(peek.q.asText(u"sysinfo"_s)).hasMatch());
+        QCOMPARE(peek.q.asText(u"fdt"_s), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText(u"ldt"_s), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText(u"fpath"_s), QString());
+        QCOMPARE(peek.q.asText(u"name1"_s), QString());
         peek.t.commit();
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0);
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization")), 0); // a new card adds no reference value
@@ -191,10 +192,11 @@ private slots:
     void loadingAndEditingEveryColumn()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Старый", {{"smok", "1"}, {"alc", "0"}, {"fish", ""}, {"hunt", "x"},
-                                                         {"bdate", "3.3.1990"}, {"other", "строка 1\r\nстрока 2"},
-                                                         {"sysinfo", "9_01012020_000000"}, {"fdt", "9"},
-                                                         {"fpath", ""}, {"ldt", "9"}}));
+        const qint64 id = f.p.addCard(listed(u"Старый"_s, {{u"smok"_s, u"1"_s}, {u"alc"_s, u"0"_s}, {u"fish"_s, u""_s},
+                                                           {u"hunt"_s, u"x"_s}, {u"bdate"_s, u"3.3.1990"_s},
+                                                           {u"other"_s, u"строка 1\r\nстрока 2"_s},
+                                                           {u"sysinfo"_s, u"9_01012020_000000"_s}, {u"fdt"_s, u"9"_s},
+                                                           {u"fpath"_s, u""_s}, {u"ldt"_s, u"9"_s}}));
         f.open(QStringLiteral("edit"), id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         QVERIFY(f.ui.ch_smok->isChecked());
@@ -227,18 +229,18 @@ private slots:
         testdb::Peek peek(f.p.dbPath);
         peek.q.setSql(QStringLiteral("SELECT * FROM base"));
         peek.q.open();
-        QCOMPARE(peek.q.asText("fam"), QStringLiteral("ed_fam «1» 'x'"));
-        QCOMPARE(peek.q.asText("hskype").left(9), QStringLiteral("ed_hskype"));
-        QCOMPARE(peek.q.asText("work"), QStringLiteral("ООО «Рога и копыта»"));
-        QCOMPARE(peek.q.asText("vdate2"), QStringLiteral("31.12.2030"));
-        QCOMPARE(peek.q.asText("bdate"), QStringLiteral("3.3.1990")); // untouched stored form kept
-        QCOMPARE(peek.q.asText("rem"), QStringLiteral("a\r\nb"));
-        QCOMPARE(peek.q.asText("other"), QStringLiteral("строка 1\r\nстрока 2"));
-        QCOMPARE(peek.q.asText("sport"), QStringLiteral("1"));
-        QCOMPARE(peek.q.asText("smok"), QStringLiteral("0"));
-        QCOMPARE(peek.q.asText("ldt"), QStringLiteral("1"));
-        QCOMPARE(peek.q.asText("fdt"), QStringLiteral("9"));
-        QCOMPARE(peek.q.asText("sysinfo"), QStringLiteral("9_01012020_000000"));
+        QCOMPARE(peek.q.asText(u"fam"_s), QStringLiteral("ed_fam «1» 'x'"));
+        QCOMPARE(peek.q.asText(u"hskype"_s).left(9), QStringLiteral("ed_hskype"));
+        QCOMPARE(peek.q.asText(u"work"_s), QStringLiteral("ООО «Рога и копыта»"));
+        QCOMPARE(peek.q.asText(u"vdate2"_s), QStringLiteral("31.12.2030"));
+        QCOMPARE(peek.q.asText(u"bdate"_s), QStringLiteral("3.3.1990")); // untouched stored form kept
+        QCOMPARE(peek.q.asText(u"rem"_s), QStringLiteral("a\r\nb"));
+        QCOMPARE(peek.q.asText(u"other"_s), QStringLiteral("строка 1\r\nстрока 2"));
+        QCOMPARE(peek.q.asText(u"sport"_s), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText(u"smok"_s), QStringLiteral("0"));
+        QCOMPARE(peek.q.asText(u"ldt"_s), QStringLiteral("1"));
+        QCOMPARE(peek.q.asText(u"fdt"_s), QStringLiteral("9"));
+        QCOMPARE(peek.q.asText(u"sysinfo"_s), QStringLiteral("9_01012020_000000"));
         peek.t.commit();
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM accounts")), 0); // no account was touched
         // The list shows the new surname at once.
@@ -248,7 +250,7 @@ private slots:
     void accounts()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Счетов"));
+        const qint64 id = f.p.addCard(listed(u"Счетов"_s));
         f.open(QStringLiteral("edit"), id);
         QCOMPARE(f.ui.snd[1]->currentText(), QStringLiteral("2 ..."));
         f.ui.sn_[1]->setText(QStringLiteral("https://vk.com/id1"));
@@ -291,7 +293,7 @@ private slots:
         // by stamp would find them first and attach the accounts to them.
         const QDateTime now = QDateTime::currentDateTime();
         for (int sec = 0; sec < 5; ++sec)
-            f.p.addCard({{"fam", "Приманка"}, {"sysinfo", makeStamp(1, now.addSecs(sec))}});
+            f.p.addCard({{u"fam"_s, u"Приманка"_s}, {u"sysinfo"_s, makeStamp(1, now.addSecs(sec))}});
         for (const char *who : {"Первый", "Второй"}) {
             f.open(QStringLiteral("new"));
             f.ui.ed_fam->setText(QString::fromUtf8(who));
@@ -311,7 +313,7 @@ private slots:
     {
         Fixture f;
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО «Ёлка»')"));
-        const qint64 id = f.p.addCard(listed("Реф"));
+        const qint64 id = f.p.addCard(listed(u"Реф"_s));
         f.open(QStringLiteral("edit"), id);
         f.ui.ed_work->setEditText(QStringLiteral("ооо «ёлка»")); // differs only in case
         f.ui.ed_dep->setEditText(QStringLiteral("Отдел д'Артаньяна"));
@@ -339,7 +341,7 @@ private slots:
     void modesRightsAndKeys()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Ключев", {{"name1", "Иван"}}));
+        const qint64 id = f.p.addCard(listed(u"Ключев"_s, {{u"name1"_s, u"Иван"_s}}));
         f.open(QStringLiteral("read"), id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Просмотр"));
         QVERIFY(f.ui.ed_fam->isReadOnly());
@@ -397,7 +399,7 @@ private slots:
     void readOnlyUser()
     {
         Fixture f(QStringLiteral("read"));
-        const qint64 id = f.p.addCard(listed("Чтецов"));
+        const qint64 id = f.p.addCard(listed(u"Чтецов"_s));
         f.open(QStringLiteral("read"), id);
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
         QCOMPARE(f.p.session->CardMode, QStringLiteral("read"));
@@ -415,7 +417,7 @@ private slots:
     void changeMarksAndClosing()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Закрытов"));
+        const qint64 id = f.p.addCard(listed(u"Закрытов"_s));
         // Unchanged: closes without a question.
         f.open(QStringLiteral("edit"), id);
         f.ui.ToolButton26->click();
@@ -488,7 +490,7 @@ private slots:
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("О'Нил"));
         QString stored = note;
-        QCOMPARE(f.value(QStringLiteral("SELECT other FROM base")), stored.replace("\n", "\r\n"));
+        QCOMPARE(f.value(QStringLiteral("SELECT other FROM base")), stored.replace(u"\n"_s, u"\r\n"_s));
 
         // Text outside CP1251 or longer than its column: a message, nothing written, the card stays marked.
         for (const auto &[field, value] : {std::pair{QStringLiteral("ed_name1"), QStringLiteral("Zoë 日本")},
@@ -515,7 +517,7 @@ private slots:
     void failedSaveKeepsTheCardOpenAndMarked()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Ошибкин"));
+        const qint64 id = f.p.addCard(listed(u"Ошибкин"_s));
         f.p.exec(QStringLiteral("ALTER TABLE base ADD CONSTRAINT no_boom CHECK (fam IS NULL OR fam <> 'boom')"));
         f.open(QStringLiteral("edit"), id);
         f.ui.ed_fam->setText(QStringLiteral("boom"));
@@ -544,8 +546,8 @@ private slots:
         Fixture f;
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО \"Ромашка\"');\n"
                                 "INSERT INTO organization (org) VALUES ('АО Вектор')"));
-        const qint64 id = f.p.addCard({{"fam", "Ивашкина"}, {"post", "П"}, {"work", "АО Вектор"}, {"wmail", "m"},
-                                       {"wtel", "t"}});
+        const qint64 id = f.p.addCard({{u"fam"_s, u"Ивашкина"_s}, {u"post"_s, u"П"_s}, {u"work"_s, u"АО Вектор"_s},
+                                       {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}});
         f.mf->db.IBTrans.commit(); // see what the test wrote
         f.mf->FillRefLists();
         f.open(QStringLiteral("edit"), id);
@@ -572,7 +574,8 @@ private slots:
     {
         Fixture f;
         const QString mail = QStringLiteral("ivanov.ivan.ivanovich@romashka.ru");
-        const qint64 id = f.p.addCard({{"fam", "Иванов"}, {"post", "П"}, {"work", "Р"}, {"wmail", mail}, {"wtel", "t"}});
+        const qint64 id = f.p.addCard({{u"fam"_s, u"Иванов"_s}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s},
+                                       {u"wmail"_s, mail}, {u"wtel"_s, u"t"_s}});
         f.open(QStringLiteral("edit"), id);
         auto *wmail = find<QLineEdit>(f.rf, QStringLiteral("ed_wmail"));
         QCOMPARE(wmail->text(), mail);
@@ -593,7 +596,7 @@ private slots:
     void undefinedByteWrittenByAnotherProgram()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Ивановы"));
+        const qint64 id = f.p.addCard(listed(u"Ивановы"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fam = 'Ива' || ASCII_CHAR(152) || 'нов'"));
         const QString stored = QStringLiteral("Ива") + QChar(0xF798) + QStringLiteral("нов");
         f.open(QStringLiteral("edit"), id);
@@ -620,7 +623,7 @@ private slots:
     void habitToggledByScreenReader()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Курилов"));
+        const qint64 id = f.p.addCard(listed(u"Курилов"_s));
         f.open(QStringLiteral("edit"), id);
         auto *smok = find<QCheckBox>(f.rf, QStringLiteral("ch_smok"));
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(smok);
@@ -658,7 +661,7 @@ private slots:
     void cardDeletedMeanwhile()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Исчезнувший", {{"name1", "Имя"}}));
+        const qint64 id = f.p.addCard(listed(u"Исчезнувший"_s, {{u"name1"_s, u"Имя"_s}}));
         f.open(QStringLiteral("edit"), id);
         f.p.exec(QStringLiteral("DELETE FROM base"));
         f.mf->db.IBTrans.commit();
@@ -672,7 +675,7 @@ private slots:
         msg::script({msg::Answer::No});
         f.rf->close();
         // Opening a card that is gone shows empty fields, not the previous card's.
-        const qint64 other = f.p.addCard(listed("Второй", {{"name1", "Полный"}}));
+        const qint64 other = f.p.addCard(listed(u"Второй"_s, {{u"name1"_s, u"Полный"_s}}));
         f.open(QStringLiteral("edit"), other);
         QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Полный"));
         f.p.exec(QStringLiteral("DELETE FROM base"));
@@ -686,7 +689,7 @@ private slots:
     void deletingFromTheCard()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed("Удалёнкин"));
+        const qint64 id = f.p.addCard(listed(u"Удалёнкин"_s));
         f.p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK')").arg(id));
         f.open(QStringLiteral("edit"), id);
         f.ui.ed_fam->setText(QStringLiteral("изменён, не сохранён"));
@@ -708,8 +711,8 @@ private slots:
     void openedFromTheMainWindow()
     {
         Fixture f;
-        const qint64 a = f.p.addCard(listed("Аа"));
-        f.p.addCard(listed("Бб"));
+        const qint64 a = f.p.addCard(listed(u"Аа"_s));
+        f.p.addCard(listed(u"Бб"_s));
         f.mf->db.IBTrans.commit();
         f.mf->FillList();
         f.mf->selectRow(0);

@@ -27,6 +27,7 @@
 #include <unistd.h>
 #endif
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::Program;
 
@@ -66,8 +67,8 @@ struct Fixture
     }
     qint64 card(const QString &fam)
     {
-        return p.addCard({{"fam", fam}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"},
-                          {"sysinfo", "1_01012026_101010"}, {"fpath", ""}});
+        return p.addCard({{u"fam"_s, fam}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s},
+                          {u"wtel"_s, u"t"_s}, {u"sysinfo"_s, u"1_01012026_101010"_s}, {u"fpath"_s, u""_s}});
     }
     // Cuts a fragment out of a picture in the fragment tool and accepts it.
     void acceptFragment()
@@ -168,7 +169,7 @@ private slots:
         QVERIFY(!f.rf->isVisible());
         const QString stamp = f.value(QStringLiteral("SELECT sysinfo FROM base"));
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), stamp + QStringLiteral("\\Фото Иванова 1.png"));
-        const QString stored = f.p.folder + "/files/" + stamp + "/Фото Иванова 1.png";
+        const QString stored = f.p.folder + u"/files/"_s + stamp + u"/Фото Иванова 1.png"_s;
         QCOMPARE(readAll(stored), readAll(first));
 
         // Edit mode: viewing opens the stored file; a second picture of the same name replaces it.
@@ -177,7 +178,7 @@ private slots:
         QCOMPARE(f.rf->StoredPhoto, stamp + QStringLiteral("\\Фото Иванова 1.png"));
         f.click("sb_look");
         QCOMPARE(shell::takeOpened(), QList<QUrl>{QUrl::fromLocalFile(QDir::toNativeSeparators(stored))});
-        QDir().mkpath(f.p.root.filePath("other"));
+        QDir().mkpath(f.p.root.filePath(u"other"_s));
         const QString second = f.picture(QStringLiteral("other/Фото Иванова 1.png"), Qt::blue);
         filedlg::script({second});
         f.click("sb_load");
@@ -198,27 +199,28 @@ private slots:
         msg::script({msg::Answer::No});
         f.rf->close();
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), stamp + QStringLiteral("\\Фото Иванова 1.png"));
-        QCOMPARE(QDir(f.p.folder + "/files/" + stamp).entryList(QDir::Files), QStringList{"Фото Иванова 1.png"});
+        QCOMPARE(QDir(f.p.folder + u"/files/"_s + stamp).entryList(QDir::Files), QStringList{u"Фото Иванова 1.png"_s});
     }
 
     void deletingThePhoto()
     {
         Fixture f;
         const qint64 id = f.card(QStringLiteral("Фотин"));
-        QDir().mkpath(f.p.folder + "/files/1_01012026_101010");
-        QVERIFY(QFile::copy(f.picture(QStringLiteral("a.png"), Qt::red), f.p.folder + "/files/1_01012026_101010/a.png"));
+        QDir().mkpath(f.p.folder + u"/files/1_01012026_101010"_s);
+        QVERIFY(QFile::copy(f.picture(QStringLiteral("a.png"), Qt::red),
+                            f.p.folder + u"/files/1_01012026_101010/a.png"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
         f.open(QStringLiteral("edit"), id);
         find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Изменён"));
         msg::script({msg::Answer::No});
         f.click("sb_del");
-        QVERIFY(QFile::exists(f.p.folder + "/files/1_01012026_101010/a.png"));
+        QVERIFY(QFile::exists(f.p.folder + u"/files/1_01012026_101010/a.png"_s));
         msg::takeShown();
         msg::script({msg::Answer::Yes});
         f.click("sb_del");
         QCOMPARE(f.shownTexts(), QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"));
-        QVERIFY(!QFile::exists(f.p.folder + "/files/1_01012026_101010/a.png"));
-        QVERIFY(QDir(f.p.folder + "/files/1_01012026_101010").exists());
+        QVERIFY(!QFile::exists(f.p.folder + u"/files/1_01012026_101010/a.png"_s));
+        QVERIFY(QDir(f.p.folder + u"/files/1_01012026_101010"_s).exists());
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QString());
         // Loaded again: the unsaved surname is gone, no photo, no change mark.
         QCOMPARE(find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->text(), QStringLiteral("Фотин"));
@@ -304,8 +306,8 @@ private slots:
         f.rf->close();
         // A stored photo cut short: the card still finishes its set-up.
         const QByteArray png = readAll(f.picture(QStringLiteral("whole.png"), Qt::red, QSize(300, 300)));
-        QDir().mkpath(f.p.folder + "/files/1_01012026_101010");
-        QFile cut(f.p.folder + "/files/1_01012026_101010/cut.png");
+        QDir().mkpath(f.p.folder + u"/files/1_01012026_101010"_s);
+        QFile cut(f.p.folder + u"/files/1_01012026_101010/cut.png"_s);
         QVERIFY(cut.open(QIODevice::WriteOnly));
         cut.write(png.left(png.size() / 3));
         cut.close();
@@ -333,10 +335,11 @@ private slots:
         const qint64 id = f.card(QStringLiteral("Ссылкин"));
         QDir().mkpath(f.p.root.filePath(QStringLiteral("elsewhere")));
         const QString outside = f.picture(QStringLiteral("elsewhere/a.png"), Qt::red);
-        QDir().mkpath(f.p.folder + "/files");
-        QVERIFY(QFile::link(f.p.root.filePath(QStringLiteral("elsewhere")), f.p.folder + "/files/1_01012026_101010"));
+        QDir().mkpath(f.p.folder + u"/files"_s);
+        QVERIFY(QFile::link(f.p.root.filePath(QStringLiteral("elsewhere")),
+                            f.p.folder + u"/files/1_01012026_101010"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
-        const QString path = QDir::toNativeSeparators(f.p.folder + "/files/1_01012026_101010/a.png");
+        const QString path = QDir::toNativeSeparators(f.p.folder + u"/files/1_01012026_101010/a.png"_s);
         f.open(QStringLiteral("edit"), id);
         QString told = f.shownTexts();
         QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) && told.contains(path), qPrintable(told));
@@ -362,8 +365,8 @@ private slots:
 #else
         Fixture f;
         const qint64 id = f.card(QStringLiteral("Трубин"));
-        QDir().mkpath(f.p.folder + "/files/1_01012026_101010");
-        const QString pipe = f.p.folder + "/files/1_01012026_101010/a.jpg";
+        QDir().mkpath(f.p.folder + u"/files/1_01012026_101010"_s);
+        const QString pipe = f.p.folder + u"/files/1_01012026_101010/a.jpg"_s;
         QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.jpg'"));
         // Should anything wait on the pipe, a writer frees it after ten seconds.
@@ -418,11 +421,11 @@ private slots:
         QFETCH(bool, asLink);
         Fixture f;
         const qint64 id = f.card(QStringLiteral("Подкидышев"));
-        const QString planted = f.p.folder + "/temp/" + paths::tempFolderName();
+        const QString planted = f.p.folder + u"/temp/"_s + paths::tempFolderName();
         const QString elsewhere = f.p.root.filePath(QStringLiteral("elsewhere"));
         const QString victim = f.p.root.filePath(QStringLiteral("victim.txt"));
         QDir().mkpath(elsewhere);
-        QDir().mkpath(f.p.folder + "/temp");
+        QDir().mkpath(f.p.folder + u"/temp"_s);
         writeAll(victim, "mine");
         if (asLink) {
             QVERIFY(QFile::link(elsewhere, planted));
@@ -430,7 +433,8 @@ private slots:
             QDir().mkpath(planted);
             QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
             for (int s = 0; s < 10; ++s)
-                QFile::link(victim, planted + "/" + makeStamp(1, QDateTime::currentDateTime().addSecs(s)) + ".jpg");
+                QFile::link(victim,
+                            planted + u"/"_s + makeStamp(1, QDateTime::currentDateTime().addSecs(s)) + u".jpg"_s);
         }
         f.open(QStringLiteral("edit"), id);
         f.acceptFragment();
@@ -503,13 +507,14 @@ private slots:
         QVERIFY(!f.rf->CardChanged);
 
         // Accepted: a quality-75 baseline JPEG in temp/ (made if missing) becomes the card's chosen photo.
-        QVERIFY(!QDir(f.p.folder + "/temp").exists());
+        QVERIFY(!QDir(f.p.folder + u"/temp"_s).exists());
         QTest::mousePress(im1, Qt::LeftButton, {}, a);
         QTest::mouseMove(im1, b);
         QTest::mouseRelease(im1, Qt::LeftButton, {}, b);
         find<QToolButton>(ef1, QStringLiteral("ToolButton4"))->click();
         const QString written = f.rf->PendingPhoto;
-        QVERIFY2(written.startsWith(QDir::toNativeSeparators(f.p.session->tempFolder() + "/1_")) && written.endsWith(".jpg"),
+        QVERIFY2(written.startsWith(QDir::toNativeSeparators(f.p.session->tempFolder() + u"/1_"_s)) &&
+                     written.endsWith(u".jpg"_s),
                  qPrintable(written));
         QVERIFY(f.rf->CardChanged);
         QVERIFY(f.rf->windowTitle().endsWith(QStringLiteral("(!)")));

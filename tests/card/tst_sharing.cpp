@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::Program;
 
@@ -26,7 +27,8 @@ struct Fixture
     Fixture()
     {
         p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), QStringLiteral("full"));
-        id = p.addCard({{"fam", "Общий"}, {"post", "Инженер"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}});
+        id = p.addCard({{u"fam"_s, u"Общий"_s}, {u"post"_s, u"Инженер"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s},
+                        {u"wtel"_s, u"t"_s}});
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"));
         mf = p.mf;
@@ -73,7 +75,8 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.mf->model()->cardCount(), 1);
-        f.p.addCard({{"fam", "Новенький"}, {"post", "П"}, {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}});
+        f.p.addCard({{u"fam"_s, u"Новенький"_s}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s},
+                     {u"wtel"_s, u"t"_s}});
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('АО Коллега');\n"
                                 "UPDATE base SET post = 'Директор' WHERE fam = 'Общий'"));
         f.mf->BitBtn1Click(); // the clear button refills the list

@@ -47,6 +47,8 @@
 #include <map>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct Options
@@ -906,7 +908,9 @@ int verify(const Options &o)
         const bool present = keyOfRow.contains(id);
         if (e.removed) {
             if (present || accountsOfCard.contains(id))
-                fail(QStringLiteral("card %1 (%2) was deleted but %3").arg(id).arg(e.key, present ? "is there" : "its accounts are"));
+                fail(QStringLiteral("card %1 (%2) was deleted but %3")
+                         .arg(id)
+                         .arg(e.key, present ? QStringLiteral("is there") : QStringLiteral("its accounts are")));
             continue;
         }
         if (e.pending == QLatin1String("remove")) {
@@ -993,9 +997,10 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("A copy of the program at work on a shared database, for the concurrency test."));
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("seed, race, hold, save, work or verify"));
-    const QStringList valued = {"as",    "at",      "card",  "db",   "go",          "hold",   "image", "journal",
-                                "journals", "key",  "min-ops", "ops", "path-txt", "pause-after", "paused", "photos",
-                                "program",  "ready", "release", "seed", "shared",  "stop",   "user"};
+    const QStringList valued = {u"as"_s, u"at"_s, u"card"_s, u"db"_s, u"go"_s, u"hold"_s, u"image"_s, u"journal"_s,
+                                u"journals"_s, u"key"_s, u"min-ops"_s, u"ops"_s, u"path-txt"_s, u"pause-after"_s,
+                                u"paused"_s, u"photos"_s, u"program"_s, u"ready"_s, u"release"_s, u"seed"_s,
+                                u"shared"_s, u"stop"_s, u"user"_s};
     for (const QString &name : valued)
         parser.addOption(QCommandLineOption(name, name, QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringLiteral("no-remove"), QStringLiteral("keep the cards made")));

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::texts;
 using uitest::typeText;
@@ -34,7 +35,8 @@ struct Fixture
         QStringList sql;
         auto add = [&](const QStringList &values, const char *table, const char *column) {
             for (QString v : values)
-                sql << QStringLiteral("INSERT INTO %1 (%2) VALUES ('%3')").arg(table, column, v.replace("'", "''"));
+                sql << QStringLiteral("INSERT INTO %1 (%2) VALUES ('%3')")
+                           .arg(QLatin1String(table), QLatin1String(column), v.replace(u"'"_s, u"''"_s));
         };
         add(posts, "post", "post");
         add(deps, "department", "dep");
@@ -119,8 +121,8 @@ private slots:
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QString>("search");
         QTest::newRow("empty table, full rights") << "full" << QStringList{} << "";
-        QTest::newRow("no match, read rights") << "read" << QStringList{"Бухгалтерия", "Склад"} << "Гамма";
-        QTest::newRow("a value, read rights") << "read" << QStringList{"Бухгалтерия", "Склад"} << "";
+        QTest::newRow("no match, read rights") << "read" << QStringList{u"Бухгалтерия"_s, u"Склад"_s} << "Гамма";
+        QTest::newRow("a value, read rights") << "read" << QStringList{u"Бухгалтерия"_s, u"Склад"_s} << "";
     }
     // Edit and delete on the blank row of an empty list say and do nothing for
     // anyone; on a value, read rights are refused. New answers either way.
@@ -151,32 +153,32 @@ private slots:
             QCOMPARE(s.buttons, msg::Buttons::Ok);
             QCOMPARE(s.owner.data(), static_cast<QWidget *>(w));
         }
-        QCOMPARE(f.stored("department", "dep"), stored);
+        QCOMPARE(f.stored(u"department"_s, u"dep"_s), stored);
         const QStringList editor = uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F7); });
-        QCOMPARE(editor, level == "full" ? QStringList{"TDF1"} : QStringList{});
-        QCOMPARE(texts(), level == "full" ? QStringList{} : QStringList{kNoRights});
+        QCOMPARE(editor, level == u"full"_s ? QStringList{u"TDF1"_s} : QStringList{});
+        QCOMPARE(texts(), level == u"full"_s ? QStringList{} : QStringList{kNoRights});
     }
 
     void searchMatchesAnyCaseAnywhere_data()
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QStringList>("listed");
-        QTest::newRow("first word, lower case") << "ооо" << QStringList{"ООО РОМАШКА-ТРЕЙД"};
-        QTest::newRow("middle, lower case") << "машка-тр" << QStringList{"ООО РОМАШКА-ТРЕЙД"};
-        QTest::newRow("quote") << "'" << QStringList{"O'Brien & Co"};
-        QTest::newRow("nothing") << "ю" << QStringList{""};
+        QTest::newRow("first word, lower case") << "ооо" << QStringList{u"ООО РОМАШКА-ТРЕЙД"_s};
+        QTest::newRow("middle, lower case") << "машка-тр" << QStringList{u"ООО РОМАШКА-ТРЕЙД"_s};
+        QTest::newRow("quote") << "'" << QStringList{u"O'Brien & Co"_s};
+        QTest::newRow("nothing") << "ю" << QStringList{u""_s};
     }
     // The list follows each typed key, and keeps its search when opened again.
     void searchMatchesAnyCaseAnywhere()
     {
         QFETCH(QString, typed);
         QFETCH(QStringList, listed);
-        const QStringList all = {"O'Brien & Co", "АО ВЕКТОР", "Банк \"Восток\"", "ООО РОМАШКА-ТРЕЙД"};
+        const QStringList all = {u"O'Brien & Co"_s, u"АО ВЕКТОР"_s, u"Банк \"Восток\""_s, u"ООО РОМАШКА-ТРЕЙД"_s};
         Fixture f(QStringLiteral("read"), {}, {}, {all[3], all[1], all[0], all[2]});
         TGF *w = f.forms->GF;
         f.open(w);
         QCOMPARE(rows(w), all);
-        typeText(find<QLineEdit>(w, "ed_org"), typed);
+        typeText(find<QLineEdit>(w, u"ed_org"_s), typed);
         QCOMPARE(rows(w), listed);
         QVERIFY(msg::takeShown().isEmpty());
         w->close();
@@ -199,7 +201,7 @@ private slots:
         TGF *w = f.forms->GF;
         f.open(w);
         msg::takeShown();
-        typeText(find<QLineEdit>(w, "ed_org"), QStringLiteral("中"));
+        typeText(find<QLineEdit>(w, u"ed_org"_s), QStringLiteral("中"));
         QCOMPARE(msg::takeShown().size(), 1);
         w->close();
         const QStringList opened = uitest::whileModal([&] { f.mf->N13Click(); }, [&](QWidget *) {
@@ -236,13 +238,13 @@ private slots:
         QCOMPARE(shown[0].caption, QStringLiteral("Удаление"));
         QCOMPARE(shown[0].buttons, msg::Buttons::YesNo);
         QCOMPARE(shown[0].owner.data(), static_cast<QWidget *>(w));
-        const QStringList kept = yes ? QStringList{"Бухгалтер", "Водитель", "Юрист"}
-                                     : QStringList{"Бухгалтер", "Водитель", "Инженер", "Юрист"};
+        const QStringList kept = yes ? QStringList{u"Бухгалтер"_s, u"Водитель"_s, u"Юрист"_s}
+                                     : QStringList{u"Бухгалтер"_s, u"Водитель"_s, u"Инженер"_s, u"Юрист"_s};
         QCOMPARE(rows(w), kept);
-        QCOMPARE(f.stored("post", "post").size(), kept.size());
-        QCOMPARE(f.stored("post", "post").contains("Инженер"), !yes);
+        QCOMPARE(f.stored(u"post"_s, u"post"_s).size(), kept.size());
+        QCOMPARE(f.stored(u"post"_s, u"post"_s).contains(u"Инженер"_s), !yes);
         // The card's list is not reloaded by a delete.
-        QVERIFY(items(find<QComboBox>(f.forms->RF, "ed_post")).contains("Инженер"));
+        QVERIFY(items(find<QComboBox>(f.forms->RF, u"ed_post"_s)).contains(u"Инженер"_s));
     }
 
     void savedValueShowsEverywhere_data()
@@ -270,7 +272,7 @@ private slots:
         QFETCH(QString, editBox);
         QFETCH(QString, cardBox);
         QFETCH(int, saveKey);
-        const QStringList values = {"Ёлкин & сын", "O'Hara", "Юг", "Альфа"}, other = {"Чужое"};
+        const QStringList values = {u"Ёлкин & сын"_s, u"O'Hara"_s, u"Юг"_s, u"Альфа"_s}, other = {u"Чужое"_s};
         Fixture f(QStringLiteral("full"), book == Posts ? values : other, book == Departments ? values : other,
                   book == Organizations ? values : other);
         f.mf->FillRefLists();
@@ -294,9 +296,9 @@ private slots:
         f.open(w);
         QCOMPARE(w->PGrid->model()->headerData(1, Qt::Horizontal).toString(), header);
         QVERIFY(w->PGrid->isColumnHidden(0));
-        QCOMPARE(rows(w), (QStringList{"O'Hara", "Альфа", "Ёлкин & сын", "Юг"}));
+        QCOMPARE(rows(w), (QStringList{u"O'Hara"_s, u"Альфа"_s, u"Ёлкин & сын"_s, u"Юг"_s}));
         w->searchBox->setText(QStringLiteral("К"));
-        QCOMPARE(rows(w), QStringList{"Ёлкин & сын"});
+        QCOMPARE(rows(w), QStringList{u"Ёлкин & сын"_s});
 
         const QStringList opened = uitest::whileModal([&] { QTest::keyClick(w->searchBox, Qt::Key_F7); }, [&](QWidget *m) {
             QCOMPARE(m, static_cast<QWidget *>(e));
@@ -305,14 +307,14 @@ private slots:
             save();
             QVERIFY(!e->isVisible());
         });
-        QCOMPARE(opened, QStringList{e->metaObject()->className()});
+        QCOMPARE(opened, QStringList{QString::fromLatin1(e->metaObject()->className())});
         QCOMPARE(saved, 1);
         // The search matches the new value and stays.
-        QCOMPARE(rows(w), (QStringList{"Бета 'кавычка'", "Ёлкин & сын"}));
+        QCOMPARE(rows(w), (QStringList{u"Бета 'кавычка'"_s, u"Ёлкин & сын"_s}));
         QCOMPARE(w->currentValue(), QStringLiteral("Бета 'кавычка'"));
         w->sb_look->click();
-        QCOMPARE(rows(w), (QStringList{"O'Hara", "Альфа", "Бета 'кавычка'", "Ёлкин & сын", "Юг"}));
-        QVERIFY(items(card).contains("Бета 'кавычка'"));
+        QCOMPARE(rows(w), (QStringList{u"O'Hara"_s, u"Альфа"_s, u"Бета 'кавычка'"_s, u"Ёлкин & сын"_s, u"Юг"_s}));
+        QVERIFY(items(card).contains(u"Бета 'кавычка'"_s));
         QCOMPARE(card->currentText(), QStringLiteral("набранное"));
 
         // Renamed: the new wording moves to its place, the old one leaves the card's list.
@@ -326,10 +328,10 @@ private slots:
             QVERIFY(!e->isVisible());
         });
         QCOMPARE(saved, 2);
-        QCOMPARE(rows(w), (QStringList{"O'Hara", "Альфа", "Альфа", "Бета 'кавычка'", "Юг"}));
+        QCOMPARE(rows(w), (QStringList{u"O'Hara"_s, u"Альфа"_s, u"Альфа"_s, u"Бета 'кавычка'"_s, u"Юг"_s}));
         QCOMPARE(w->currentId(), QStringLiteral("1"));
-        QVERIFY(!items(card).contains("Ёлкин & сын"));
-        QCOMPARE(items(card).count("Альфа"), 2);
+        QVERIFY(!items(card).contains(u"Ёлкин & сын"_s));
+        QCOMPARE(items(card).count(u"Альфа"_s), 2);
         QVERIFY(msg::takeShown().isEmpty());
     }
 
@@ -371,7 +373,7 @@ private slots:
         QTest::keyClick(e->valueBox, Qt::Key_Escape);
         QVERIFY(!e->isVisible());
         QCOMPARE(texts(), QStringList{kCloseQuestion});
-        QCOMPARE(f.stored("post", "post"), QStringList{"Инженер"});
+        QCOMPARE(f.stored(u"post"_s, u"post"_s), QStringList{u"Инженер"_s});
 
         // Blanks alone are a value; Yes to the question stores it.
         openEditor(true);
@@ -380,10 +382,10 @@ private slots:
         msg::script({msg::Answer::Yes});
         e->tb_Exit->click();
         QVERIFY(!e->isVisible());
-        QCOMPARE(f.stored("post", "post"), (QStringList{"Инженер", "  "}));
-        QCOMPARE(rows(w), (QStringList{"  ", "Инженер"}));
+        QCOMPARE(f.stored(u"post"_s, u"post"_s), (QStringList{u"Инженер"_s, u"  "_s}));
+        QCOMPARE(rows(w), (QStringList{u"  "_s, u"Инженер"_s}));
         QCOMPARE(w->currentValue(), QStringLiteral("  "));
-        QCOMPARE(items(find<QComboBox>(f.forms->RF, "ed_post")), (QStringList{"Инженер", "  "}));
+        QCOMPARE(items(find<QComboBox>(f.forms->RF, u"ed_post"_s)), (QStringList{u"Инженер"_s, u"  "_s}));
         QCOMPARE(texts(), QStringList{kCloseQuestion});
     }
 
@@ -412,7 +414,7 @@ private slots:
         QCOMPARE(told[0], kCloseQuestion);
         QCOMPARE(e->valueBox->text(), tooLong);
         QCOMPARE(e->windowTitle(), QStringLiteral("Редактирование(!)"));
-        QCOMPARE(f.stored("organization", "org"), QStringList{"АО Вектор"});
+        QCOMPARE(f.stored(u"organization"_s, u"org"_s), QStringList{u"АО Вектор"_s});
 
         // Deleted meanwhile: the value is offered as a new one, not dropped.
         e->valueBox->setText(QStringLiteral("АО Вектор-2"));
@@ -421,8 +423,8 @@ private slots:
         e->tb_save->click();
         QVERIFY(!e->isVisible());
         QCOMPARE(texts().size(), 1);
-        QCOMPARE(f.stored("organization", "org"), QStringList{"АО Вектор-2"});
-        QCOMPARE(rows(w), QStringList{"АО Вектор-2"});
+        QCOMPARE(f.stored(u"organization"_s, u"org"_s), QStringList{u"АО Вектор-2"_s});
+        QCOMPARE(rows(w), QStringList{u"АО Вектор-2"_s});
     }
 
     // The posts book by keys alone: F7, typing, Enter, F4, Ctrl+S, Esc.
@@ -435,14 +437,14 @@ private slots:
         const QStringList outer = uitest::whileModal([&] { f.mf->N18Click(); }, [&](QWidget *) {
             QCOMPARE(w->focusWidget(), static_cast<QWidget *>(w->searchBox)); // ready for typing
             typeText(w->searchBox, QStringLiteral("инж"));
-            QCOMPARE(rows(w), QStringList{"Инженер"});
+            QCOMPARE(rows(w), QStringList{u"Инженер"_s});
             // F7, a value, Enter: stored and listed, the search that leaves it out gone.
             inner << uitest::whileModal([&] { QTest::keyClick(w->searchBox, Qt::Key_F7); }, [&](QWidget *) {
                 typeText(e->valueBox, QStringLiteral("Техник"));
                 QTest::keyClick(e->valueBox, Qt::Key_Return);
             });
             QCOMPARE(w->searchBox->text(), QString());
-            QCOMPARE(rows(w), (QStringList{"Инженер", "Техник"}));
+            QCOMPARE(rows(w), (QStringList{u"Инженер"_s, u"Техник"_s}));
             QCOMPARE(w->currentValue(), QStringLiteral("Техник"));
             // Alt+F4 is not edit.
             inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4, Qt::AltModifier); });
@@ -470,11 +472,11 @@ private slots:
             w->tb_exit->click();
             QVERIFY(!w->isVisible());
         });
-        QCOMPARE(outer, QStringList{"TPF"});
-        QCOMPARE(inner, (QStringList{"TPF1", "TPF1", "TPF1"}));
+        QCOMPARE(outer, QStringList{u"TPF"_s});
+        QCOMPARE(inner, (QStringList{u"TPF1"_s, u"TPF1"_s, u"TPF1"_s}));
         QCOMPARE(texts(), QStringList{kCloseQuestion});
-        QCOMPARE(f.stored("post", "post"), (QStringList{"Инженер", "Техник-2"}));
-        QCOMPARE(items(find<QComboBox>(f.forms->RF, "ed_post")), (QStringList{"Инженер", "Техник-2"}));
+        QCOMPARE(f.stored(u"post"_s, u"post"_s), (QStringList{u"Инженер"_s, u"Техник-2"_s}));
+        QCOMPARE(items(find<QComboBox>(f.forms->RF, u"ed_post"_s)), (QStringList{u"Инженер"_s, u"Техник-2"_s}));
     }
 };
 

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::Program;
 
@@ -25,10 +26,11 @@ struct Fixture
     explicit Fixture(const QString &level = QStringLiteral("full"))
     {
         // The file's first card is stored already (same name and e-mail).
-        p.addCard({{"fam", "Кузнецов"}, {"name1", "Дмитрий"}, {"name2", "Олегович"}, {"wmail", "dima@mail.ru"},
-                   {"work", "Р"}, {"post", "П"}, {"wtel", "1"}, {"dep", ""}});
-        p.addCard({{"fam", "Абрамов"}, {"name1", "Ян"}, {"name2", ""}, {"wmail", "a@b.ru"}, {"work", "Р"},
-                   {"post", "П"}, {"wtel", "2"}, {"dep", ""}});
+        p.addCard({{u"fam"_s, u"Кузнецов"_s}, {u"name1"_s, u"Дмитрий"_s}, {u"name2"_s, u"Олегович"_s},
+                   {u"wmail"_s, u"dima@mail.ru"_s}, {u"work"_s, u"Р"_s}, {u"post"_s, u"П"_s}, {u"wtel"_s, u"1"_s},
+                   {u"dep"_s, u""_s}});
+        p.addCard({{u"fam"_s, u"Абрамов"_s}, {u"name1"_s, u"Ян"_s}, {u"name2"_s, u""_s}, {u"wmail"_s, u"a@b.ru"_s},
+                   {u"work"_s, u"Р"_s}, {u"post"_s, u"П"_s}, {u"wtel"_s, u"2"_s}, {u"dep"_s, u""_s}});
         p.createWindows();
         p.loginDirect(QStringLiteral("tester"), level);
         mf = p.mf;

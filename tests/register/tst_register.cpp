@@ -26,6 +26,7 @@
 #include <QStatusBar>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::Program;
 using Cols = QList<QPair<QString, QString>>;
@@ -35,8 +36,8 @@ namespace {
 // A card that every empty filter lists: one non-NULL column in each group.
 Cols card(const QString &fam, const QString &name1, const QString &post, const QString &work = QStringLiteral("Фирма"))
 {
-    return {{"fam", fam}, {"name1", name1}, {"name2", ""}, {"post", post}, {"work", work}, {"dep", ""},
-            {"wmail", ""}, {"wtel", ""}};
+    return {{u"fam"_s, fam}, {u"name1"_s, name1}, {u"name2"_s, u""_s}, {u"post"_s, post}, {u"work"_s, work},
+            {u"dep"_s, u""_s}, {u"wmail"_s, u""_s}, {u"wtel"_s, u""_s}};
 }
 
 QStringList names(TMF *mf)
@@ -81,21 +82,25 @@ private slots:
     void searchAndSort()
     {
         Program p;
-        p.addCard(card("Иванов", "Пётр", "Инженер", "Альфа"));
-        p.addCard(card("иванова", "Анна", "бухгалтер", "Бета"));
-        p.addCard(card("Петров", "Иван", "Водитель", "Гамма"));
-        p.addCard(card("Сивцев", "Олег", "Аналитик", "Дельта"));
-        p.addCard({{"fam", "Безпоста"}, {"work", "x"}, {"wmail", "x"}, {"wtel", "x"}}); // post NULL: never listed
-        p.addCard({{"fam", "Беззвонка"}, {"post", "x"}, {"work", "x"}, {"wmail", "x"}}); // no phone at all
-        p.addCard({{"fam", "Телефонов"}, {"post", "Кладовщик"}, {"work", "x"}, {"wmail", "m"}, {"hmob", "+7 912 555-01-02"}});
-        p.addCard({{"fam", "Почтов"}, {"post", "Курьер"}, {"work", "x"}, {"hmail", "Box@Mail.RU"}, {"htel", "22-33"}});
+        p.addCard(card(u"Иванов"_s, u"Пётр"_s, u"Инженер"_s, u"Альфа"_s));
+        p.addCard(card(u"иванова"_s, u"Анна"_s, u"бухгалтер"_s, u"Бета"_s));
+        p.addCard(card(u"Петров"_s, u"Иван"_s, u"Водитель"_s, u"Гамма"_s));
+        p.addCard(card(u"Сивцев"_s, u"Олег"_s, u"Аналитик"_s, u"Дельта"_s));
+        p.addCard({{u"fam"_s, u"Безпоста"_s}, {u"work"_s, u"x"_s}, {u"wmail"_s, u"x"_s},
+                   {u"wtel"_s, u"x"_s}}); // post NULL: never listed
+        p.addCard({{u"fam"_s, u"Беззвонка"_s}, {u"post"_s, u"x"_s}, {u"work"_s, u"x"_s},
+                   {u"wmail"_s, u"x"_s}}); // no phone at all
+        p.addCard({{u"fam"_s, u"Телефонов"_s}, {u"post"_s, u"Кладовщик"_s}, {u"work"_s, u"x"_s}, {u"wmail"_s, u"m"_s},
+                   {u"hmob"_s, u"+7 912 555-01-02"_s}});
+        p.addCard({{u"fam"_s, u"Почтов"_s}, {u"post"_s, u"Курьер"_s}, {u"work"_s, u"x"_s},
+                   {u"hmail"_s, u"Box@Mail.RU"_s}, {u"htel"_s, u"22-33"_s}});
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
 
         mf->FillList();
-        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван ", "Почтов  ",
-                                          "Сивцев Олег ", "Телефонов  "}));
+        QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"иванова Анна "_s, u"Петров Иван "_s, u"Почтов  "_s,
+                                          u"Сивцев Олег "_s, u"Телефонов  "_s}));
         // Column contents: work and department, post, the hidden id.
         QCOMPARE(uitest::listColumn(mf, 2).first(), QStringLiteral("Альфа "));
         QCOMPARE(uitest::listColumn(mf, 3).first(), QStringLiteral("Инженер"));
@@ -104,34 +109,34 @@ private slots:
 
         // Lower-case Cyrillic, begins-with over surname, first name and patronymic.
         ui.ed_name->setText(QStringLiteral("ив"));
-        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван "}));
+        QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"иванова Анна "_s, u"Петров Иван "_s}));
         // Contains.
         ui.check_pos->click();
-        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна ", "Петров Иван ", "Сивцев Олег "}));
+        QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"иванова Анна "_s, u"Петров Иван "_s, u"Сивцев Олег "_s}));
         ui.check_pos->click();
 
         // A phone is found in any of the four phone columns; e-mail in either.
         mf->BitBtn1Click();
         ui.ed_tel->setText(QStringLiteral("+7 912"));
-        QCOMPARE(names(mf), QStringList{"Телефонов  "});
+        QCOMPARE(names(mf), QStringList{u"Телефонов  "_s});
         ui.ed_tel->setText(QStringLiteral("22-33"));
-        QCOMPARE(names(mf), QStringList{"Почтов  "});
+        QCOMPARE(names(mf), QStringList{u"Почтов  "_s});
         ui.ed_tel->clear();
         ui.ed_mail->setText(QStringLiteral("box@mail"));
-        QCOMPARE(names(mf), QStringList{"Почтов  "});
+        QCOMPARE(names(mf), QStringList{u"Почтов  "_s});
         ui.ed_mail->clear();
         ui.ed_work->setText(QStringLiteral("бет"));
-        QCOMPARE(names(mf), QStringList{"иванова Анна "});
+        QCOMPARE(names(mf), QStringList{u"иванова Анна "_s});
         ui.ed_work->clear();
         ui.bx_post->setEditText(QStringLiteral("БУХ"));
-        QCOMPARE(names(mf), QStringList{"иванова Анна "});
+        QCOMPARE(names(mf), QStringList{u"иванова Анна "_s});
 
         // Wildcards typed by the user stay wildcards.
         mf->BitBtn1Click();
         ui.ed_name->setText(QStringLiteral("_ванов"));
-        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "иванова Анна "}));
+        QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"иванова Анна "_s}));
         ui.ed_name->setText(QStringLiteral("%олег"));
-        QCOMPARE(names(mf), QStringList{"Сивцев Олег "});
+        QCOMPARE(names(mf), QStringList{u"Сивцев Олег "_s});
 
         // Nothing found: one empty row, no id, the commands do nothing.
         ui.ed_name->setText(QStringLiteral("Щщщ"));
@@ -182,19 +187,19 @@ private slots:
     void screenReaderActions()
     {
         Program p;
-        p.addCard(card("Иванов", "Пётр", "Инженер"));
-        const qint64 sivtsev = p.addCard(card("Сивцов", "Олег", "Аналитик"));
-        p.addCard(card("Яковлев", "Ян", "Повар"));
+        p.addCard(card(u"Иванов"_s, u"Пётр"_s, u"Инженер"_s));
+        const qint64 sivtsev = p.addCard(card(u"Сивцов"_s, u"Олег"_s, u"Аналитик"_s));
+        p.addCard(card(u"Яковлев"_s, u"Ян"_s, u"Повар"_s));
         TMF *mf = p.createWindows();
         p.loginDirect(QStringLiteral("user"));
         mf->FillList();
         find<QLineEdit>(mf, QStringLiteral("ed_name"))->setText(QStringLiteral("ив"));
-        QCOMPARE(names(mf), QStringList{"Иванов Пётр "});
+        QCOMPARE(names(mf), QStringList{u"Иванов Пётр "_s});
         // The search mode toggled through the box's accessible action refills the list.
         auto *pos = find<QCheckBox>(mf, QStringLiteral("check_pos"));
         QAccessible::queryAccessibleInterface(pos)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
         QVERIFY(pos->isChecked());
-        QCOMPARE(names(mf), (QStringList{"Иванов Пётр ", "Сивцов Олег "}));
+        QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"Сивцов Олег "_s}));
 
         // A row selected through the table's accessible interface is the current card.
         mf->BitBtn1Click();
@@ -274,9 +279,9 @@ private slots:
 
         p.session->FirstActivation = false;
         mf->FillList();
-        QCOMPARE(names(mf), (QStringList{"Ангелов  ", "Ёжиков Олег                 "}));
-        QCOMPARE(uitest::listColumn(mf, 2), (QStringList{" Кухня", "Склад "}));
-        QCOMPARE(uitest::listColumn(mf, 0), (QStringList{"2", "1"}));
+        QCOMPARE(names(mf), (QStringList{u"Ангелов  "_s, u"Ёжиков Олег                 "_s}));
+        QCOMPARE(uitest::listColumn(mf, 2), (QStringList{u" Кухня"_s, u"Склад "_s}));
+        QCOMPARE(uitest::listColumn(mf, 0), (QStringList{u"2"_s, u"1"_s}));
         ui.ed_name->setText(QStringLiteral("ёж"));
         QCOMPARE(names(mf).size(), 1);
         ui.ed_name->setText(QString(300, QLatin1Char('x'))); // longer than any column
@@ -290,7 +295,7 @@ private slots:
     {
         Program p;
         for (int i = 0; i < 12; ++i)
-            p.addCard(card(QStringLiteral("Фам%1").arg(i, 2, 10, QLatin1Char('0')), "И", "П"));
+            p.addCard(card(QStringLiteral("Фам%1").arg(i, 2, 10, QLatin1Char('0')), u"И"_s, u"П"_s));
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"), QStringLiteral("read"));
@@ -308,9 +313,9 @@ private slots:
 
         // List keys lead to the commands; Alt+F4 is left to the window manager.
         ui.Grid->setFocus();
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_Return); }), QStringList{"TRF"});
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_Return); }), QStringList{u"TRF"_s});
         QCOMPARE(p.session->CardMode, QStringLiteral("read"));
-        QCOMPARE(uitest::whileModal([&] { mf->GridDblClick(); }), QStringList{"TRF"});
+        QCOMPARE(uitest::whileModal([&] { mf->GridDblClick(); }), QStringList{u"TRF"_s});
         msg::takeShown();
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList());
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав")); // read-only user
@@ -318,9 +323,9 @@ private slots:
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList());
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));
         p.session->SessionUser.level = QStringLiteral("full");
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList{"TRF"});
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList{u"TRF"_s});
         QCOMPARE(p.session->CardMode, QStringLiteral("edit"));
-        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList{"TRF"});
+        QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList{u"TRF"_s});
         QCOMPARE(p.session->CardMode, QStringLiteral("new"));
 
         // Column shares follow the grid's width.
@@ -341,7 +346,7 @@ private slots:
 
         // A name too long for its column wraps and the row grows (never inside paint).
         p.addCard(card(QStringLiteral("Очень-очень-длинная фамилия, которая точно не поместится в одну строку колонки"),
-                       "Имя", "П"));
+                       u"Имя"_s, u"П"_s));
         mf->db.IBTrans.commit();
         mf->BitBtn1Click();
         mf->N6Click();
@@ -371,8 +376,8 @@ private slots:
         QFETCH(bool, anyPosition);
         Program p;
         p.addCards(3000, [](int i) {
-            return Cols{{"fam", QStringLiteral("Ф%1").arg(i, 5, 10, QLatin1Char('0'))}, {"name1", "И"}, {"post", "П"},
-                        {"work", "Р"}, {"wmail", "m"}, {"wtel", "t"}};
+            return Cols{{u"fam"_s, QStringLiteral("Ф%1").arg(i, 5, 10, QLatin1Char('0'))}, {u"name1"_s, u"И"_s},
+                        {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
         });
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
@@ -414,8 +419,8 @@ private slots:
     void deleteCommand()
     {
         Program p;
-        const qint64 a = p.addCard(card("Аверин", "А", "П"));
-        p.addCard(card("Борин", "Б", "П"));
+        const qint64 a = p.addCard(card(u"Аверин"_s, u"А"_s, u"П"_s));
+        p.addCard(card(u"Борин"_s, u"Б"_s, u"П"_s));
         p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK');\n"
                               "INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'QQ')").arg(a));
         TMF *mf = p.createWindows();
@@ -429,7 +434,7 @@ private slots:
         QCOMPARE(mf->model()->cardCount(), 2);
         msg::script({msg::Answer::Yes});
         mf->N17Click();
-        QCOMPARE(names(mf), QStringList{"Борин Б "});
+        QCOMPARE(names(mf), QStringList{u"Борин Б "_s});
         QCOMPARE(mf->selectedRow(), 0);
         testdb::Peek peek(p.dbPath);
         QCOMPARE(peek.count(QStringLiteral("SELECT * FROM accounts")), 0);
@@ -445,11 +450,11 @@ private slots:
     void birthdays()
     {
         Program p;
-        p.addCard({{"fam", "Март70"}, {"post", "x"}, {"bdate", "03.03.1970"}});
-        p.addCard({{"fam", "Март85"}, {"post", "x"}, {"bdate", "01.03.1985"}});
-        p.addCard({{"fam", "Пустая"}, {"post", "x"}, {"bdate", "  .  .    "}});
-        p.addCard({{"fam", "Короткая"}, {"post", "x"}, {"bdate", "3.3.1990"}});
-        p.addCard({{"fam", "Май"}, {"post", "x"}, {"bdate", "09.05.1990"}});
+        p.addCard({{u"fam"_s, u"Март70"_s}, {u"post"_s, u"x"_s}, {u"bdate"_s, u"03.03.1970"_s}});
+        p.addCard({{u"fam"_s, u"Март85"_s}, {u"post"_s, u"x"_s}, {u"bdate"_s, u"01.03.1985"_s}});
+        p.addCard({{u"fam"_s, u"Пустая"_s}, {u"post"_s, u"x"_s}, {u"bdate"_s, u"  .  .    "_s}});
+        p.addCard({{u"fam"_s, u"Короткая"_s}, {u"post"_s, u"x"_s}, {u"bdate"_s, u"3.3.1990"_s}});
+        p.addCard({{u"fam"_s, u"Май"_s}, {u"post"_s, u"x"_s}, {u"bdate"_s, u"09.05.1990"_s}});
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
@@ -458,7 +463,7 @@ private slots:
         QCOMPARE(ui.lb_bdate->text(), QStringLiteral("Дни рождения - 2"));
         QCOMPARE(mf->model()->cardCount(), 0); // the list does not change with the month
         mf->btDateClick();
-        QCOMPARE(uitest::listColumn(mf, 4), (QStringList{"01.03.1985", "03.03.1970"}));
+        QCOMPARE(uitest::listColumn(mf, 4), (QStringList{u"01.03.1985"_s, u"03.03.1970"_s}));
         ui.MonthBox->setCurrentIndex(0);
         QCOMPARE(ui.lb_bdate->text(), QStringLiteral("Дни рождения - 0"));
         mf->btDateClick();
@@ -467,17 +472,17 @@ private slots:
         QCOMPARE(monthPattern(5), QStringLiteral("%.05.%"));
 
         // The statements the program runs find the same cards, in the same order, as the stated ones.
-        p.addCard({{"fam", "Т1"}, {"bdate", "  .05.    "}});
-        p.addCard({{"fam", "Т2"}, {"bdate", "01.02.05.0"}});
-        p.addCard({{"fam", "Т3"}, {"bdate", "ab.05.cdef"}});
-        p.addCard({{"fam", "Т4"}, {"bdate", "3.05.1990"}});
-        p.addCard({{"fam", "Т5"}, {"bdate", "05.05.2005"}});
-        p.addCard({{"fam", "Т6"}, {"bdate", ""}});
-        p.addCard({{"fam", "Т7"}, {"bdate", QString()}});
-        p.addCard({{"fam", "Т8"}, {"bdate", ".05."}});
-        p.addCard({{"fam", "Т9"}, {"bdate", "1.5.1990"}});
-        p.addCard({{"fam", "Т10"}, {"bdate", "12.05.19 5"}});
-        p.addCard({{"fam", "Т11"}, {"bdate", "12x05.1995"}});
+        p.addCard({{u"fam"_s, u"Т1"_s}, {u"bdate"_s, u"  .05.    "_s}});
+        p.addCard({{u"fam"_s, u"Т2"_s}, {u"bdate"_s, u"01.02.05.0"_s}});
+        p.addCard({{u"fam"_s, u"Т3"_s}, {u"bdate"_s, u"ab.05.cdef"_s}});
+        p.addCard({{u"fam"_s, u"Т4"_s}, {u"bdate"_s, u"3.05.1990"_s}});
+        p.addCard({{u"fam"_s, u"Т5"_s}, {u"bdate"_s, u"05.05.2005"_s}});
+        p.addCard({{u"fam"_s, u"Т6"_s}, {u"bdate"_s, u""_s}});
+        p.addCard({{u"fam"_s, u"Т7"_s}, {u"bdate"_s, QString()}});
+        p.addCard({{u"fam"_s, u"Т8"_s}, {u"bdate"_s, u".05."_s}});
+        p.addCard({{u"fam"_s, u"Т9"_s}, {u"bdate"_s, u"1.5.1990"_s}});
+        p.addCard({{u"fam"_s, u"Т10"_s}, {u"bdate"_s, u"12.05.19 5"_s}});
+        p.addCard({{u"fam"_s, u"Т11"_s}, {u"bdate"_s, u"12x05.1995"_s}});
         mf->db.IBTrans.commit();
         db::IBQuery &q = mf->db.iSQL;
         auto ids = [&](const QString &sqlText) {
@@ -487,7 +492,7 @@ private slots:
             q.last();
             QStringList out;
             for (int r = 0; r < q.recordCount(); ++r)
-                out << q.textAt(r, q.fieldIndex("bdate")) + QLatin1Char('#') + q.textAt(r, q.fieldIndex("pk_id"));
+                out << q.textAt(r, q.fieldIndex(u"bdate"_s)) + QLatin1Char('#') + q.textAt(r, q.fieldIndex(u"pk_id"_s));
             q.close();
             return out;
         };

@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using uitest::find;
 using uitest::Program;
 
@@ -77,8 +78,8 @@ private slots:
     void list()
     {
         Fixture f;
-        QCOMPARE(f.column(1), (QStringList{"Администратор", "андреев", "Борисов"}));
-        QCOMPARE(f.column(3), (QStringList{"Полный", "Полный", "Только чтение"}));
+        QCOMPARE(f.column(1), (QStringList{u"Администратор"_s, u"андреев"_s, u"Борисов"_s}));
+        QCOMPARE(f.column(3), (QStringList{u"Полный"_s, u"Полный"_s, u"Только чтение"_s}));
         QVERIFY(f.uf->Grid->isColumnHidden(0));
         QVERIFY(f.column(0).at(0).toLongLong() > 0);
         QCOMPARE(f.uf->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral(" Фамилия Имя Отчество"));
@@ -114,7 +115,7 @@ private slots:
             ctrlS(f.uf1->pass);
             QVERIFY(!f.uf1->isVisible());
         });
-        QCOMPARE(shown, QStringList{"TUF1"});
+        QCOMPARE(shown, QStringList{u"TUF1"_s});
         QCOMPARE(f.value(QStringLiteral("SELECT fio || '|' || pass || '|' || level FROM pers WHERE login = 'admin'")),
                  QStringLiteral("Администратор|s3cret|full"));
 
@@ -162,7 +163,7 @@ private slots:
             f.uf1->tb_save->click();
         });
         QCOMPARE(f.value(QStringLiteral("SELECT level || '|' || fio FROM pers WHERE login = 'andr'")), QStringLiteral("full|Яшин"));
-        QCOMPARE(f.column(1), (QStringList{"Администратор", "Борисов", "Яшин"}));
+        QCOMPARE(f.column(1), (QStringList{u"Администратор"_s, u"Борисов"_s, u"Яшин"_s}));
         QVERIFY(msg::takeShown().isEmpty());
     }
 
@@ -237,7 +238,7 @@ private slots:
             QTest::keyClick(f.uf1->fio, Qt::Key_Escape);
             QVERIFY(!f.uf1->isVisible());
         });
-        QCOMPARE(shown, QStringList{"TUF1"});
+        QCOMPARE(shown, QStringList{u"TUF1"_s});
         QVERIFY(msg::takeShown().isEmpty());
         shown = f.edit([&] { QTest::keyClick(f.uf->Grid, Qt::Key_F4, Qt::AltModifier); }, [] {});
         QVERIFY(shown.isEmpty());
@@ -264,7 +265,7 @@ private slots:
 
         msg::script({msg::Answer::Yes});
         f.uf->tb_del->click();
-        QCOMPARE(f.column(2), (QStringList{"admin", "andr"}));
+        QCOMPARE(f.column(2), (QStringList{u"admin"_s, u"andr"_s}));
         QCOMPARE(f.value(QStringLiteral("SELECT COUNT(*) FROM pers")), QStringLiteral("2"));
 
         // A user deleted by another copy meanwhile: editing says so, shows no editor and refills.
@@ -275,7 +276,7 @@ private slots:
         shown = msg::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
-        QCOMPARE(f.column(2), QStringList{"admin"});
+        QCOMPARE(f.column(2), QStringList{u"admin"_s});
     }
 };
 
