@@ -17,6 +17,8 @@ packages=(
   dpkg-dev lintian desktop-file-utils appstream
   # A vCard reader of another make, for the test that it reads the program's export.
   python3-vobject
+  # The test that every source file follows .clang-format.
+  clang-format
 )
 # Wanted but not needed: LibreOffice lets the printout test open the produced
 # workbook (it is skipped without it), and Carlito gives LibreOffice the
