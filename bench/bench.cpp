@@ -110,7 +110,8 @@ QList<Step> saveSteps(const QString &folder, int saves)
     auto trigger = [&](bool on) {
         db::IBTransaction t(&db.IBDbase);
         db::IBQuery q(&db.IBDbase, &t);
-        q.setSql(QStringLiteral("ALTER TRIGGER base_changed ") + (on ? QStringLiteral("ACTIVE") : QStringLiteral("INACTIVE")));
+        q.setSql(QStringLiteral("ALTER TRIGGER base_changed ") +
+                 (on ? QStringLiteral("ACTIVE") : QStringLiteral("INACTIVE")));
         q.execute();
         t.commit();
     };
@@ -212,9 +213,12 @@ int measure(const QString &folder, int reps)
 
     const ListFilter all;
     listStep(QStringLiteral("full list (start-up)"), QStringLiteral("full"), all);
-    for (const QString &prefix : {QStringLiteral("И"), QStringLiteral("Ив"), QStringLiteral("Ива"), QStringLiteral("Иван")})
-        listStep(QStringLiteral("surname ") + prefix, QStringLiteral("narrow"), ListFilter{prefix, {}, {}, {}, {}, false});
-    listStep(QStringLiteral("phone +7 912"), QStringLiteral("narrow"), ListFilter{{}, {}, {}, {}, QStringLiteral("+7 912"), false});
+    for (const QString &prefix :
+         {QStringLiteral("И"), QStringLiteral("Ив"), QStringLiteral("Ива"), QStringLiteral("Иван")})
+        listStep(QStringLiteral("surname ") + prefix, QStringLiteral("narrow"),
+                 ListFilter{prefix, {}, {}, {}, {}, false});
+    listStep(QStringLiteral("phone +7 912"), QStringLiteral("narrow"),
+             ListFilter{{}, {}, {}, {}, QStringLiteral("+7 912"), false});
     const ListFilter narrowed{QStringLiteral("Ив"), {}, {}, {}, {}, false};
     listStep(QStringLiteral("clear button"), QStringLiteral("full"), all, &narrowed);
 
@@ -252,13 +256,18 @@ int measure(const QString &folder, int reps)
         return f;
     };
     auto anyPositionSteps = [&](const QString &suffix) {
-        listStep(QStringLiteral("work contains техно") + suffix, QStringLiteral("any"), contains(1, QStringLiteral("техно")));
-        listStep(QStringLiteral("name contains лекс") + suffix, QStringLiteral("any"), contains(0, QStringLiteral("лекс")));
-        listStep(QStringLiteral("e-mail contains petrova") + suffix, QStringLiteral("any"), contains(3, QStringLiteral("petrova")));
-        listStep(QStringLiteral("phone contains 45-67") + suffix, QStringLiteral("any"), contains(4, QStringLiteral("45-67")));
+        listStep(QStringLiteral("work contains техно") + suffix, QStringLiteral("any"),
+                 contains(1, QStringLiteral("техно")));
+        listStep(QStringLiteral("name contains лекс") + suffix, QStringLiteral("any"),
+                 contains(0, QStringLiteral("лекс")));
+        listStep(QStringLiteral("e-mail contains petrova") + suffix, QStringLiteral("any"),
+                 contains(3, QStringLiteral("petrova")));
+        listStep(QStringLiteral("phone contains 45-67") + suffix, QStringLiteral("any"),
+                 contains(4, QStringLiteral("45-67")));
         listStep(QStringLiteral("rare: e-mail contains .123@corp1") + suffix, QStringLiteral("any"),
                  contains(3, QStringLiteral(".123@corp1")));
-        listStep(QStringLiteral("common: name contains ова") + suffix, QStringLiteral("any"), contains(0, QStringLiteral("ова")));
+        listStep(QStringLiteral("common: name contains ова") + suffix, QStringLiteral("any"),
+                 contains(0, QStringLiteral("ова")));
     };
     const double rssBefore = peakRssMb();
     anyPositionSteps(QStringLiteral(" [statement]"));
@@ -297,7 +306,8 @@ int measure(const QString &folder, int reps)
     out[QStringLiteral("rss_mb")] = rss;
     out[QStringLiteral("rss_before_index_mb")] = rssBefore;
     out[QStringLiteral("index_mb")] = indexMb;
-    out[QStringLiteral("database_mb")] = double(QFileInfo(folder + QStringLiteral("/dbase.fdb")).size()) / (1024.0 * 1024.0);
+    out[QStringLiteral("database_mb")] =
+        double(QFileInfo(folder + QStringLiteral("/dbase.fdb")).size()) / (1024.0 * 1024.0);
     out[QStringLiteral("steps")] = arr;
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
@@ -317,14 +327,21 @@ int transfer(const QString &folder)
     QList<Step> steps;
     QElapsedTimer t;
     const QList<qint64> ids = core::listIds(src.iRead, ListFilter{}, ListSort::Name);
-    const struct { const char *name, *file; core::CardFormat format; } kinds[] = {
-        {"vCard 4.0", "cards.vcf", core::CardFormat::VCard4}, {"CSV", "cards.csv", core::CardFormat::Csv}};
+    const struct
+    {
+        const char *name, *file;
+        core::CardFormat format;
+    } kinds[] = {{"vCard 4.0", "cards.vcf", core::CardFormat::VCard4}, {"CSV", "cards.csv", core::CardFormat::Csv}};
     for (const auto &k : kinds) {
         const QString file = tmp.filePath(QLatin1String(k.file));
         t.start();
-        const core::ExportReport out = core::exportCards(src, tmp.filePath(QStringLiteral("files")), ids, k.format, file);
+        const core::ExportReport out =
+            core::exportCards(src, tmp.filePath(QStringLiteral("files")), ids, k.format, file);
         steps << Step{QStringLiteral("export %1 (%2 cards)").arg(QLatin1String(k.name)).arg(out.written),
-                      QStringLiteral("transfer"), {double(t.nsecsElapsed()) / 1e6}, {}, {}};
+                      QStringLiteral("transfer"),
+                      {double(t.nsecsElapsed()) / 1e6},
+                      {},
+                      {}};
         if (!out.complete()) {
             std::fprintf(stderr, "export: %s\n", qPrintable(out.text(file)));
             return 1;
@@ -343,12 +360,18 @@ int transfer(const QString &folder)
             std::fprintf(stderr, "import: %s\n", qPrintable(in.error()));
             return 1;
         }
-        steps << Step{QStringLiteral("import %1: read, check").arg(QLatin1String(k.name)), QStringLiteral("transfer"),
-                      {double(t.nsecsElapsed()) / 1e6}, {}, {}};
+        steps << Step{QStringLiteral("import %1: read, check").arg(QLatin1String(k.name)),
+                      QStringLiteral("transfer"),
+                      {double(t.nsecsElapsed()) / 1e6},
+                      {},
+                      {}};
         t.start();
         const core::ImportReport report = in.store(false, 1);
         steps << Step{QStringLiteral("import %1: store (%2)").arg(QLatin1String(k.name)).arg(report.stored),
-                      QStringLiteral("transfer"), {double(t.nsecsElapsed()) / 1e6}, {}, {}};
+                      QStringLiteral("transfer"),
+                      {double(t.nsecsElapsed()) / 1e6},
+                      {},
+                      {}};
         if (report.stored != ids.size()) {
             std::fprintf(stderr, "import: %s\n", qPrintable(report.text(5)));
             return 1;
@@ -380,7 +403,8 @@ QString ensureDatabase(const QString &cache, const QString &makedb, qint64 size)
         return folder;
     QDir().mkpath(folder);
     std::fprintf(stderr, "making %lld demo cards in %s\n", (long long)size, qPrintable(path));
-    const int rc = QProcess::execute(makedb, {QStringLiteral("--demo"), QString::number(size), path + QStringLiteral(".part")});
+    const int rc =
+        QProcess::execute(makedb, {QStringLiteral("--demo"), QString::number(size), path + QStringLiteral(".part")});
     if (rc != 0 || !QFile::rename(path + QStringLiteral(".part"), path)) {
         std::fprintf(stderr, "cannot make %s\n", qPrintable(path));
         std::exit(1);
@@ -486,12 +510,13 @@ int parent(const QString &cache, const QString &out, const QStringList &sizeArgs
         const QJsonObject r = bySize.value(QString::number(size)).toObject();
         for (const auto &v : r.value(QStringLiteral("steps")).toArray()) {
             const QJsonObject s = v.toObject();
-            std::printf("%-9lld %s %-8s %9.1f %9.1f %9.1f %9.1f %7.2f %7.2f\n", (long long)size,
-                        s.value(QStringLiteral("name")).toString().leftJustified(36).toUtf8().constData(),
-                        qPrintable(s.value(QStringLiteral("kind")).toString()),
-                        s.value(QStringLiteral("median_ms")).toDouble(), s.value(QStringLiteral("p95_ms")).toDouble(),
-                        s.value(QStringLiteral("engine_ms")).toDouble(), s.value(QStringLiteral("engine_stated_ms")).toDouble(),
-                        s.value(QStringLiteral("ratio")).toDouble(), s.value(QStringLiteral("ratio_stated")).toDouble());
+            std::printf(
+                "%-9lld %s %-8s %9.1f %9.1f %9.1f %9.1f %7.2f %7.2f\n", (long long)size,
+                s.value(QStringLiteral("name")).toString().leftJustified(36).toUtf8().constData(),
+                qPrintable(s.value(QStringLiteral("kind")).toString()), s.value(QStringLiteral("median_ms")).toDouble(),
+                s.value(QStringLiteral("p95_ms")).toDouble(), s.value(QStringLiteral("engine_ms")).toDouble(),
+                s.value(QStringLiteral("engine_stated_ms")).toDouble(), s.value(QStringLiteral("ratio")).toDouble(),
+                s.value(QStringLiteral("ratio_stated")).toDouble());
         }
         std::printf("%-9lld peak resident memory %.0f MB (%.0f MB before the index was read; the index %.0f MB), "
                     "database %.0f MB\n",
@@ -503,7 +528,8 @@ int parent(const QString &cache, const QString &out, const QStringList &sizeArgs
                         r.value(QStringLiteral("transfer_rss_mb")).toDouble());
     }
     std::printf("(milliseconds; ratio = p95 / engine on the statement run, r.stat = p95 / engine on the "
-                "original statement)\nwritten to %s\n", qPrintable(out));
+                "original statement)\nwritten to %s\n",
+                qPrintable(out));
     return 0;
 }
 
@@ -515,7 +541,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Times the program's list, searches, saves and start-up."));
-    parser.addPositionalArgument(QStringLiteral("cards"), QStringLiteral("database sizes to measure (10000 and 100000 by default)"),
+    parser.addPositionalArgument(QStringLiteral("cards"),
+                                 QStringLiteral("database sizes to measure (10000 and 100000 by default)"),
                                  QStringLiteral("[cards...]"));
     const QCommandLineOption cache(QStringLiteral("cache"), QStringLiteral("folder of the databases made"),
                                    QStringLiteral("folder"), QStringLiteral("bench/cache"));
@@ -524,8 +551,10 @@ int main(int argc, char **argv)
     // The measuring children, one per size.
     const QCommandLineOption measureIn(QStringLiteral("measure"), QStringLiteral("measure this database folder"),
                                        QStringLiteral("folder"));
-    const QCommandLineOption reps(QStringLiteral("reps"), QStringLiteral("runs a step"), QStringLiteral("n"), QStringLiteral("15"));
-    const QCommandLineOption transferIn(QStringLiteral("transfer"), QStringLiteral("time the export and import in this folder"),
+    const QCommandLineOption reps(QStringLiteral("reps"), QStringLiteral("runs a step"), QStringLiteral("n"),
+                                  QStringLiteral("15"));
+    const QCommandLineOption transferIn(QStringLiteral("transfer"),
+                                        QStringLiteral("time the export and import in this folder"),
                                         QStringLiteral("folder"));
     parser.addOptions({cache, out, measureIn, reps, transferIn});
     parser.addHelpOption();

@@ -32,10 +32,10 @@ const char *const kUsage =
     "       zentrax-cards --help\n";
 
 // Exit statuses.
-constexpr int kDone = 0;      // every card stored or exported
-constexpr int kFailed = 1;    // cards refused, the export not written, no login, ...
+constexpr int kDone = 0;   // every card stored or exported
+constexpr int kFailed = 1; // cards refused, the export not written, no login, ...
 constexpr int kUsageError = 2;
-constexpr int kSkipped = 3;   // every card stored except those skipped as already stored, as asked
+constexpr int kSkipped = 3; // every card stored except those skipped as already stored, as asked
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -132,8 +132,9 @@ int main(int argc, char **argv)
     const QString command = args.value(0);
     const bool exporting = command == QLatin1String("export");
     if (!exporting && command != QLatin1String("import"))
-        return usageError(command.isEmpty() ? QStringLiteral("не указана команда: export или import.")
-                                            : QStringLiteral("неизвестная команда «%1»: нужна export или import.").arg(command));
+        return usageError(command.isEmpty()
+                              ? QStringLiteral("не указана команда: export или import.")
+                              : QStringLiteral("неизвестная команда «%1»: нужна export или import.").arg(command));
     QString database, user, search, file;
     QString format = QStringLiteral("vcard");
     bool addDuplicates = false;
@@ -180,7 +181,8 @@ int main(int argc, char **argv)
     if (database.isEmpty()) {
         database = core::chooseDatabase(folder).path;
         if (database.isEmpty()) {
-            fail(QStringLiteral("в папке программы %1 нет ни dbase.fdb, ни path.txt; укажите базу данных: --database ПУТЬ.")
+            fail(QStringLiteral(
+                     "в папке программы %1 нет ни dbase.fdb, ни path.txt; укажите базу данных: --database ПУТЬ.")
                      .arg(folder));
             return kFailed;
         }
@@ -207,13 +209,15 @@ int main(int argc, char **argv)
         const QString password = askPassword();
         const core::LoginResult login = core::Logins(db).check(user, password, &who);
         if (login != core::LoginResult::Ok || who.level != QLatin1String("full")) {
-            fail(login == core::LoginResult::UnknownLogin    ? QStringLiteral("пользователя %1 нет в базе данных.").arg(user)
-                 : login == core::LoginResult::WrongPassword ? QStringLiteral("неверный пароль пользователя %1 (задайте его "
-                                                                              "в переменной ZENTRAX_PASSWORD).")
-                                                                   .arg(user)
-                                                             : QStringLiteral("у пользователя %1 нет полного доступа: "
-                                                                              "работать с карточками так может только он.")
-                                                                   .arg(user));
+            fail(login == core::LoginResult::UnknownLogin
+                     ? QStringLiteral("пользователя %1 нет в базе данных.").arg(user)
+                 : login == core::LoginResult::WrongPassword
+                     ? QStringLiteral("неверный пароль пользователя %1 (задайте его "
+                                      "в переменной ZENTRAX_PASSWORD).")
+                           .arg(user)
+                     : QStringLiteral("у пользователя %1 нет полного доступа: "
+                                      "работать с карточками так может только он.")
+                           .arg(user));
             return kFailed;
         }
         const QString photoFolder = folder + QStringLiteral("/files");

@@ -25,93 +25,134 @@ struct Rng
 };
 
 const QStringList kSurnames = {
-    QStringLiteral("Иванов"), QStringLiteral("Смирнов"), QStringLiteral("Кузнецов"), QStringLiteral("Попов"),
-    QStringLiteral("Васильев"), QStringLiteral("Петров"), QStringLiteral("Соколов"), QStringLiteral("Михайлов"),
-    QStringLiteral("Новиков"), QStringLiteral("Фёдоров"), QStringLiteral("Морозов"), QStringLiteral("Волков"),
-    QStringLiteral("Алексеев"), QStringLiteral("Лебедев"), QStringLiteral("Семёнов"), QStringLiteral("Егоров"),
-    QStringLiteral("Павлов"), QStringLiteral("Козлов"), QStringLiteral("Степанов"), QStringLiteral("Николаев"),
-    QStringLiteral("Орлов"), QStringLiteral("Андреев"), QStringLiteral("Макаров"), QStringLiteral("Никитин"),
-    QStringLiteral("Захаров"), QStringLiteral("Зайцев"), QStringLiteral("Соловьёв"), QStringLiteral("Борисов"),
-    QStringLiteral("Яковлев"), QStringLiteral("Григорьев"), QStringLiteral("Романов"), QStringLiteral("Воробьёв"),
-    QStringLiteral("Сергеев"), QStringLiteral("Кузьмин"), QStringLiteral("Фролов"), QStringLiteral("Александров"),
-    QStringLiteral("Дмитриев"), QStringLiteral("Королёв"), QStringLiteral("Гусев"), QStringLiteral("Киселёв"),
-    QStringLiteral("Ильин"), QStringLiteral("Максимов"), QStringLiteral("Поляков"), QStringLiteral("Сорокин"),
-    QStringLiteral("Виноградов"), QStringLiteral("Ковалёв"), QStringLiteral("Белов"), QStringLiteral("Медведев"),
-    QStringLiteral("Антонов"), QStringLiteral("Тарасов"), QStringLiteral("Жуков"), QStringLiteral("Баранов"),
-    QStringLiteral("Филиппов"), QStringLiteral("Комаров"), QStringLiteral("Давыдов"), QStringLiteral("Беляев"),
-    QStringLiteral("Герасимов"), QStringLiteral("Богданов"), QStringLiteral("Осипов"), QStringLiteral("Сидоров"),
+    QStringLiteral("Иванов"),   QStringLiteral("Смирнов"),  QStringLiteral("Кузнецов"),
+    QStringLiteral("Попов"),    QStringLiteral("Васильев"), QStringLiteral("Петров"),
+    QStringLiteral("Соколов"),  QStringLiteral("Михайлов"), QStringLiteral("Новиков"),
+    QStringLiteral("Фёдоров"),  QStringLiteral("Морозов"),  QStringLiteral("Волков"),
+    QStringLiteral("Алексеев"), QStringLiteral("Лебедев"),  QStringLiteral("Семёнов"),
+    QStringLiteral("Егоров"),   QStringLiteral("Павлов"),   QStringLiteral("Козлов"),
+    QStringLiteral("Степанов"), QStringLiteral("Николаев"), QStringLiteral("Орлов"),
+    QStringLiteral("Андреев"),  QStringLiteral("Макаров"),  QStringLiteral("Никитин"),
+    QStringLiteral("Захаров"),  QStringLiteral("Зайцев"),   QStringLiteral("Соловьёв"),
+    QStringLiteral("Борисов"),  QStringLiteral("Яковлев"),  QStringLiteral("Григорьев"),
+    QStringLiteral("Романов"),  QStringLiteral("Воробьёв"), QStringLiteral("Сергеев"),
+    QStringLiteral("Кузьмин"),  QStringLiteral("Фролов"),   QStringLiteral("Александров"),
+    QStringLiteral("Дмитриев"), QStringLiteral("Королёв"),  QStringLiteral("Гусев"),
+    QStringLiteral("Киселёв"),  QStringLiteral("Ильин"),    QStringLiteral("Максимов"),
+    QStringLiteral("Поляков"),  QStringLiteral("Сорокин"),  QStringLiteral("Виноградов"),
+    QStringLiteral("Ковалёв"),  QStringLiteral("Белов"),    QStringLiteral("Медведев"),
+    QStringLiteral("Антонов"),  QStringLiteral("Тарасов"),  QStringLiteral("Жуков"),
+    QStringLiteral("Баранов"),  QStringLiteral("Филиппов"), QStringLiteral("Комаров"),
+    QStringLiteral("Давыдов"),  QStringLiteral("Беляев"),   QStringLiteral("Герасимов"),
+    QStringLiteral("Богданов"), QStringLiteral("Осипов"),   QStringLiteral("Сидоров"),
 };
 const QStringList kSurnamesLatin = {
-    QStringLiteral("ivanov"), QStringLiteral("smirnov"), QStringLiteral("kuznetsov"), QStringLiteral("popov"),
-    QStringLiteral("vasiliev"), QStringLiteral("petrov"), QStringLiteral("sokolov"), QStringLiteral("mikhailov"),
-    QStringLiteral("novikov"), QStringLiteral("fedorov"), QStringLiteral("morozov"), QStringLiteral("volkov"),
-    QStringLiteral("alekseev"), QStringLiteral("lebedev"), QStringLiteral("semenov"), QStringLiteral("egorov"),
-    QStringLiteral("pavlov"), QStringLiteral("kozlov"), QStringLiteral("stepanov"), QStringLiteral("nikolaev"),
-    QStringLiteral("orlov"), QStringLiteral("andreev"), QStringLiteral("makarov"), QStringLiteral("nikitin"),
-    QStringLiteral("zakharov"), QStringLiteral("zaitsev"), QStringLiteral("soloviev"), QStringLiteral("borisov"),
-    QStringLiteral("yakovlev"), QStringLiteral("grigoriev"), QStringLiteral("romanov"), QStringLiteral("vorobiev"),
-    QStringLiteral("sergeev"), QStringLiteral("kuzmin"), QStringLiteral("frolov"), QStringLiteral("aleksandrov"),
-    QStringLiteral("dmitriev"), QStringLiteral("korolev"), QStringLiteral("gusev"), QStringLiteral("kiselev"),
-    QStringLiteral("ilin"), QStringLiteral("maksimov"), QStringLiteral("polyakov"), QStringLiteral("sorokin"),
-    QStringLiteral("vinogradov"), QStringLiteral("kovalev"), QStringLiteral("belov"), QStringLiteral("medvedev"),
-    QStringLiteral("antonov"), QStringLiteral("tarasov"), QStringLiteral("zhukov"), QStringLiteral("baranov"),
-    QStringLiteral("filippov"), QStringLiteral("komarov"), QStringLiteral("davydov"), QStringLiteral("belyaev"),
-    QStringLiteral("gerasimov"), QStringLiteral("bogdanov"), QStringLiteral("osipov"), QStringLiteral("sidorov"),
+    QStringLiteral("ivanov"),   QStringLiteral("smirnov"),   QStringLiteral("kuznetsov"),
+    QStringLiteral("popov"),    QStringLiteral("vasiliev"),  QStringLiteral("petrov"),
+    QStringLiteral("sokolov"),  QStringLiteral("mikhailov"), QStringLiteral("novikov"),
+    QStringLiteral("fedorov"),  QStringLiteral("morozov"),   QStringLiteral("volkov"),
+    QStringLiteral("alekseev"), QStringLiteral("lebedev"),   QStringLiteral("semenov"),
+    QStringLiteral("egorov"),   QStringLiteral("pavlov"),    QStringLiteral("kozlov"),
+    QStringLiteral("stepanov"), QStringLiteral("nikolaev"),  QStringLiteral("orlov"),
+    QStringLiteral("andreev"),  QStringLiteral("makarov"),   QStringLiteral("nikitin"),
+    QStringLiteral("zakharov"), QStringLiteral("zaitsev"),   QStringLiteral("soloviev"),
+    QStringLiteral("borisov"),  QStringLiteral("yakovlev"),  QStringLiteral("grigoriev"),
+    QStringLiteral("romanov"),  QStringLiteral("vorobiev"),  QStringLiteral("sergeev"),
+    QStringLiteral("kuzmin"),   QStringLiteral("frolov"),    QStringLiteral("aleksandrov"),
+    QStringLiteral("dmitriev"), QStringLiteral("korolev"),   QStringLiteral("gusev"),
+    QStringLiteral("kiselev"),  QStringLiteral("ilin"),      QStringLiteral("maksimov"),
+    QStringLiteral("polyakov"), QStringLiteral("sorokin"),   QStringLiteral("vinogradov"),
+    QStringLiteral("kovalev"),  QStringLiteral("belov"),     QStringLiteral("medvedev"),
+    QStringLiteral("antonov"),  QStringLiteral("tarasov"),   QStringLiteral("zhukov"),
+    QStringLiteral("baranov"),  QStringLiteral("filippov"),  QStringLiteral("komarov"),
+    QStringLiteral("davydov"),  QStringLiteral("belyaev"),   QStringLiteral("gerasimov"),
+    QStringLiteral("bogdanov"), QStringLiteral("osipov"),    QStringLiteral("sidorov"),
 };
 const QStringList kMaleNames = {
-    QStringLiteral("Александр"), QStringLiteral("Алексей"), QStringLiteral("Андрей"), QStringLiteral("Борис"),
-    QStringLiteral("Василий"), QStringLiteral("Виктор"), QStringLiteral("Владимир"), QStringLiteral("Геннадий"),
-    QStringLiteral("Дмитрий"), QStringLiteral("Евгений"), QStringLiteral("Иван"), QStringLiteral("Игорь"),
-    QStringLiteral("Константин"), QStringLiteral("Михаил"), QStringLiteral("Николай"), QStringLiteral("Олег"),
-    QStringLiteral("Павел"), QStringLiteral("Пётр"), QStringLiteral("Роман"), QStringLiteral("Сергей"),
-    QStringLiteral("Юрий"), QStringLiteral("Артём"), QStringLiteral("Максим"), QStringLiteral("Григорий"),
+    QStringLiteral("Александр"),  QStringLiteral("Алексей"), QStringLiteral("Андрей"),   QStringLiteral("Борис"),
+    QStringLiteral("Василий"),    QStringLiteral("Виктор"),  QStringLiteral("Владимир"), QStringLiteral("Геннадий"),
+    QStringLiteral("Дмитрий"),    QStringLiteral("Евгений"), QStringLiteral("Иван"),     QStringLiteral("Игорь"),
+    QStringLiteral("Константин"), QStringLiteral("Михаил"),  QStringLiteral("Николай"),  QStringLiteral("Олег"),
+    QStringLiteral("Павел"),      QStringLiteral("Пётр"),    QStringLiteral("Роман"),    QStringLiteral("Сергей"),
+    QStringLiteral("Юрий"),       QStringLiteral("Артём"),   QStringLiteral("Максим"),   QStringLiteral("Григорий"),
 };
 const QStringList kFemaleNames = {
-    QStringLiteral("Анна"), QStringLiteral("Елена"), QStringLiteral("Ольга"), QStringLiteral("Татьяна"),
-    QStringLiteral("Наталья"), QStringLiteral("Ирина"), QStringLiteral("Светлана"), QStringLiteral("Мария"),
-    QStringLiteral("Екатерина"), QStringLiteral("Юлия"), QStringLiteral("Людмила"), QStringLiteral("Галина"),
-    QStringLiteral("Марина"), QStringLiteral("Дарья"), QStringLiteral("Алёна"), QStringLiteral("Вера"),
-    QStringLiteral("Ксения"), QStringLiteral("Надежда"), QStringLiteral("Полина"), QStringLiteral("Софья"),
+    QStringLiteral("Анна"),      QStringLiteral("Елена"),   QStringLiteral("Ольга"),    QStringLiteral("Татьяна"),
+    QStringLiteral("Наталья"),   QStringLiteral("Ирина"),   QStringLiteral("Светлана"), QStringLiteral("Мария"),
+    QStringLiteral("Екатерина"), QStringLiteral("Юлия"),    QStringLiteral("Людмила"),  QStringLiteral("Галина"),
+    QStringLiteral("Марина"),    QStringLiteral("Дарья"),   QStringLiteral("Алёна"),    QStringLiteral("Вера"),
+    QStringLiteral("Ксения"),    QStringLiteral("Надежда"), QStringLiteral("Полина"),   QStringLiteral("Софья"),
 };
 // Patronymic stems: father's name -> (male, female) endings.
 const QStringList kPatronymicMale = {
     QStringLiteral("Александрович"), QStringLiteral("Алексеевич"), QStringLiteral("Андреевич"),
-    QStringLiteral("Борисович"), QStringLiteral("Викторович"), QStringLiteral("Владимирович"),
-    QStringLiteral("Дмитриевич"), QStringLiteral("Иванович"), QStringLiteral("Игоревич"),
-    QStringLiteral("Михайлович"), QStringLiteral("Николаевич"), QStringLiteral("Олегович"),
-    QStringLiteral("Павлович"), QStringLiteral("Петрович"), QStringLiteral("Сергеевич"), QStringLiteral("Юрьевич"),
+    QStringLiteral("Борисович"),     QStringLiteral("Викторович"), QStringLiteral("Владимирович"),
+    QStringLiteral("Дмитриевич"),    QStringLiteral("Иванович"),   QStringLiteral("Игоревич"),
+    QStringLiteral("Михайлович"),    QStringLiteral("Николаевич"), QStringLiteral("Олегович"),
+    QStringLiteral("Павлович"),      QStringLiteral("Петрович"),   QStringLiteral("Сергеевич"),
+    QStringLiteral("Юрьевич"),
 };
 const QStringList kPatronymicFemale = {
     QStringLiteral("Александровна"), QStringLiteral("Алексеевна"), QStringLiteral("Андреевна"),
-    QStringLiteral("Борисовна"), QStringLiteral("Викторовна"), QStringLiteral("Владимировна"),
-    QStringLiteral("Дмитриевна"), QStringLiteral("Ивановна"), QStringLiteral("Игоревна"),
-    QStringLiteral("Михайловна"), QStringLiteral("Николаевна"), QStringLiteral("Олеговна"),
-    QStringLiteral("Павловна"), QStringLiteral("Петровна"), QStringLiteral("Сергеевна"), QStringLiteral("Юрьевна"),
+    QStringLiteral("Борисовна"),     QStringLiteral("Викторовна"), QStringLiteral("Владимировна"),
+    QStringLiteral("Дмитриевна"),    QStringLiteral("Ивановна"),   QStringLiteral("Игоревна"),
+    QStringLiteral("Михайловна"),    QStringLiteral("Николаевна"), QStringLiteral("Олеговна"),
+    QStringLiteral("Павловна"),      QStringLiteral("Петровна"),   QStringLiteral("Сергеевна"),
+    QStringLiteral("Юрьевна"),
 };
 const QStringList kOrgs = {
-    QStringLiteral("ООО «Северный ветер»"), QStringLiteral("АО «Уралмашзавод»"),
-    QStringLiteral("ПАО «Сбербанк»"), QStringLiteral("ООО «Ромашка»"), QStringLiteral("ЗАО «Техносфера»"),
-    QStringLiteral("ГБУЗ «Городская больница № 7»"), QStringLiteral("ООО «Вектор-Строй»"),
-    QStringLiteral("АО «Транснефть — Прикамье»"), QStringLiteral("ООО «Балтийская логистика»"),
-    QStringLiteral("ФГУП «Почта России»"), QStringLiteral("ООО «Медиагруппа Восток»"),
-    QStringLiteral("ИП Сорокин А. В."), QStringLiteral("АНО «Центр развития»"),
-    QStringLiteral("ООО «Агрохолдинг Кубань»"), QStringLiteral("МГУ им. М. В. Ломоносова"),
-    QStringLiteral("ООО «Софтлайн Трейд»"), QStringLiteral("АО «Волжский трубный завод»"),
-    QStringLiteral("Администрация г. Казани"), QStringLiteral("ООО «Сибирские окна»"), QStringLiteral("Siemens AG"),
+    QStringLiteral("ООО «Северный ветер»"),
+    QStringLiteral("АО «Уралмашзавод»"),
+    QStringLiteral("ПАО «Сбербанк»"),
+    QStringLiteral("ООО «Ромашка»"),
+    QStringLiteral("ЗАО «Техносфера»"),
+    QStringLiteral("ГБУЗ «Городская больница № 7»"),
+    QStringLiteral("ООО «Вектор-Строй»"),
+    QStringLiteral("АО «Транснефть — Прикамье»"),
+    QStringLiteral("ООО «Балтийская логистика»"),
+    QStringLiteral("ФГУП «Почта России»"),
+    QStringLiteral("ООО «Медиагруппа Восток»"),
+    QStringLiteral("ИП Сорокин А. В."),
+    QStringLiteral("АНО «Центр развития»"),
+    QStringLiteral("ООО «Агрохолдинг Кубань»"),
+    QStringLiteral("МГУ им. М. В. Ломоносова"),
+    QStringLiteral("ООО «Софтлайн Трейд»"),
+    QStringLiteral("АО «Волжский трубный завод»"),
+    QStringLiteral("Администрация г. Казани"),
+    QStringLiteral("ООО «Сибирские окна»"),
+    QStringLiteral("Siemens AG"),
 };
 const QStringList kDeps = {
-    QStringLiteral("Бухгалтерия"), QStringLiteral("Отдел кадров"), QStringLiteral("Отдел продаж"),
-    QStringLiteral("Юридический отдел"), QStringLiteral("Отдел снабжения"), QStringLiteral("ИТ-отдел"),
-    QStringLiteral("Планово-экономический отдел"), QStringLiteral("Отдел маркетинга"),
-    QStringLiteral("Служба безопасности"), QStringLiteral("Производственный цех № 2"),
-    QStringLiteral("Дирекция"), QStringLiteral("Отдел логистики"),
+    QStringLiteral("Бухгалтерия"),
+    QStringLiteral("Отдел кадров"),
+    QStringLiteral("Отдел продаж"),
+    QStringLiteral("Юридический отдел"),
+    QStringLiteral("Отдел снабжения"),
+    QStringLiteral("ИТ-отдел"),
+    QStringLiteral("Планово-экономический отдел"),
+    QStringLiteral("Отдел маркетинга"),
+    QStringLiteral("Служба безопасности"),
+    QStringLiteral("Производственный цех № 2"),
+    QStringLiteral("Дирекция"),
+    QStringLiteral("Отдел логистики"),
 };
 const QStringList kPosts = {
-    QStringLiteral("Генеральный директор"), QStringLiteral("Главный бухгалтер"), QStringLiteral("Бухгалтер"),
-    QStringLiteral("Менеджер по продажам"), QStringLiteral("Ведущий инженер"), QStringLiteral("Инженер-программист"),
-    QStringLiteral("Юрисконсульт"), QStringLiteral("Начальник отдела"), QStringLiteral("Заместитель директора"),
-    QStringLiteral("Специалист по кадрам"), QStringLiteral("Экономист"), QStringLiteral("Секретарь"),
-    QStringLiteral("Водитель"), QStringLiteral("Кладовщик"), QStringLiteral("Маркетолог"), QStringLiteral("Аналитик"),
+    QStringLiteral("Генеральный директор"),
+    QStringLiteral("Главный бухгалтер"),
+    QStringLiteral("Бухгалтер"),
+    QStringLiteral("Менеджер по продажам"),
+    QStringLiteral("Ведущий инженер"),
+    QStringLiteral("Инженер-программист"),
+    QStringLiteral("Юрисконсульт"),
+    QStringLiteral("Начальник отдела"),
+    QStringLiteral("Заместитель директора"),
+    QStringLiteral("Специалист по кадрам"),
+    QStringLiteral("Экономист"),
+    QStringLiteral("Секретарь"),
+    QStringLiteral("Водитель"),
+    QStringLiteral("Кладовщик"),
+    QStringLiteral("Маркетолог"),
+    QStringLiteral("Аналитик"),
 };
 const QStringList kNets = {QStringLiteral("VK"), QStringLiteral("Telegram"), QStringLiteral("Linkedln"),
                            QStringLiteral("Facebook"), QStringLiteral("Instagram")};
@@ -147,9 +188,18 @@ const QString kEmptyDate = QStringLiteral("  .  .    ");
 
 } // namespace
 
-const QStringList &organizations() { return kOrgs; }
-const QStringList &departments() { return kDeps; }
-const QStringList &posts() { return kPosts; }
+const QStringList &organizations()
+{
+    return kOrgs;
+}
+const QStringList &departments()
+{
+    return kDeps;
+}
+const QStringList &posts()
+{
+    return kPosts;
+}
 
 Card card(quint64 i)
 {
@@ -220,8 +270,11 @@ qint64 addAdmin(db::IBDatabase &d, db::IBTransaction &t, const QString &password
 void addReferences(db::IBDatabase &d, db::IBTransaction &t)
 {
     db::IBQuery q(&d, &t);
-    const struct { const char *table, *col; const QStringList &values; } lists[] = {
-        {"organization", "org", kOrgs}, {"department", "dep", kDeps}, {"post", "post", kPosts}};
+    const struct
+    {
+        const char *table, *col;
+        const QStringList &values;
+    } lists[] = {{"organization", "org", kOrgs}, {"department", "dep", kDeps}, {"post", "post", kPosts}};
     for (const auto &l : lists) {
         q.setSql(QStringLiteral("INSERT INTO %1 (%2) VALUES (:v)").arg(QLatin1String(l.table), QLatin1String(l.col)));
         for (const QString &v : l.values) {
@@ -245,11 +298,29 @@ void addCards(db::IBDatabase &d, db::IBTransaction &t, quint64 count, qint64 use
     for (quint64 i = 0; i < count; ++i) {
         const Card c = card(i);
         const auto p = [&](const char *name, const QString &v) { ins.setParam(QLatin1String(name), v); };
-        p("fam", c.fam); p("name1", c.name1); p("name2", c.name2); p("work", c.work); p("dep", c.dep);
-        p("post", c.post); p("bdate", c.bdate); p("wtel", c.wtel); p("htel", c.htel); p("wmob", c.wmob);
-        p("hmob", c.hmob); p("wmail", c.wmail); p("hmail", c.hmail); p("wskype", c.wskype);
-        p("hskype", c.hskype); p("ps", c.ps); p("pnum", c.pnum); p("pdate1", c.pdate1); p("pdate2", c.pdate2);
-        p("vs", c.vs); p("vnum", c.vnum); p("vdate1", c.vdate1); p("vdate2", c.vdate2);
+        p("fam", c.fam);
+        p("name1", c.name1);
+        p("name2", c.name2);
+        p("work", c.work);
+        p("dep", c.dep);
+        p("post", c.post);
+        p("bdate", c.bdate);
+        p("wtel", c.wtel);
+        p("htel", c.htel);
+        p("wmob", c.wmob);
+        p("hmob", c.hmob);
+        p("wmail", c.wmail);
+        p("hmail", c.hmail);
+        p("wskype", c.wskype);
+        p("hskype", c.hskype);
+        p("ps", c.ps);
+        p("pnum", c.pnum);
+        p("pdate1", c.pdate1);
+        p("pdate2", c.pdate2);
+        p("vs", c.vs);
+        p("vnum", c.vnum);
+        p("vdate1", c.vdate1);
+        p("vdate2", c.vdate2);
         for (int k = 0; k < 10; ++k)
             p(flagCols[k], c.flags[k]);
         p("other", c.other);

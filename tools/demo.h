@@ -8,7 +8,7 @@
 namespace db {
 class IBDatabase;
 class IBTransaction;
-}
+} // namespace db
 
 namespace demo {
 

@@ -108,10 +108,9 @@ int writePathFile(QString database, bool force)
         QFile::remove(scratch);
         return 1;
     }
-    std::printf("%s\n", QStringLiteral("Записан %1: программа откроет базу данных %2.")
-                             .arg(pathFile, database)
-                             .toUtf8()
-                             .constData());
+    std::printf(
+        "%s\n",
+        QStringLiteral("Записан %1: программа откроет базу данных %2.").arg(pathFile, database).toUtf8().constData());
     return 0;
 }
 
@@ -123,8 +122,8 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("admin's password"),
                                             QStringLiteral("TEXT"), QStringLiteral("admin"));
-    const QCommandLineOption demoOption(QStringLiteral("demo"), QStringLiteral("demo cards to add"), QStringLiteral("N"),
-                                        QStringLiteral("0"));
+    const QCommandLineOption demoOption(QStringLiteral("demo"), QStringLiteral("demo cards to add"),
+                                        QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption forceOption(QStringLiteral("force"), QStringLiteral("replace what is there"));
     const QCommandLineOption pathFileOption(QStringLiteral("path-file"), QStringLiteral("write path.txt only"));
     const QCommandLineOption helpOption(QStringLiteral("help"), QStringLiteral("this help"));

@@ -85,20 +85,20 @@ int main(int argc, char **argv)
     worksheet_set_row(ws, 0, 24, nullptr);
     for (int r = 1; r < 10; ++r)
         worksheet_set_row(ws, lxw_row_t(r), 15.5, nullptr);
-    const char *labels[] = {"Ф.И.О.",       "Место работы",   "Должность",   "Дата рождения", "Телефон раб.",
-                            "Мобильный раб.", "E-mail раб.", "Skype раб.", "Паспорт",       "Виза"};
+    const char *labels[] = {"Ф.И.О.",         "Место работы", "Должность",  "Дата рождения", "Телефон раб.",
+                            "Мобильный раб.", "E-mail раб.",  "Skype раб.", "Паспорт",       "Виза"};
     for (int r = 0; r < 10; ++r)
         worksheet_write_string(ws, lxw_row_t(r), 2, labels[r], label);
-    worksheet_merge_range(ws, 0, 3, 0, 7, "", name);                 // D1: name
+    worksheet_merge_range(ws, 0, 3, 0, 7, "", name); // D1: name
     for (int r = 1; r < 3; ++r)
         worksheet_merge_range(ws, lxw_row_t(r), 3, lxw_row_t(r), 7, "", value); // D2 work, D3 post
-    worksheet_merge_range(ws, 3, 3, 3, 4, "", value);                // D4: birth date
-    for (int r = 4; r < 8; ++r) {                                     // D5:D8 work, G5:G8 personal
+    worksheet_merge_range(ws, 3, 3, 3, 4, "", value);                           // D4: birth date
+    for (int r = 4; r < 8; ++r) {                                               // D5:D8 work, G5:G8 personal
         worksheet_merge_range(ws, lxw_row_t(r), 3, lxw_row_t(r), 4, "", value);
         worksheet_write_string(ws, lxw_row_t(r), 5, "личн.", subLabel);
         worksheet_merge_range(ws, lxw_row_t(r), 6, lxw_row_t(r), 7, "", value);
     }
-    for (int r = 8; r < 10; ++r) {                                    // D9, D10 numbers; H9, H10 dates
+    for (int r = 8; r < 10; ++r) { // D9, D10 numbers; H9, H10 dates
         worksheet_merge_range(ws, lxw_row_t(r), 3, lxw_row_t(r), 5, "", value);
         worksheet_write_string(ws, lxw_row_t(r), 6, "срок", subLabel);
         worksheet_write_blank(ws, lxw_row_t(r), 7, value);

@@ -80,7 +80,8 @@ public:
         // Queued: the reader's call returns before the desktop's program starts.
         auto *l = static_cast<LinkLabel *>(widget());
         if (action == pressAction() && l->activated)
-            QMetaObject::invokeMethod(l, [l] { l->activated(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                l, [l] { l->activated(); }, Qt::QueuedConnection);
     }
 };
 
@@ -132,8 +133,8 @@ TAbt::TAbt(Context &context, QWidget *parent) : ModalWindow(context, parent)
         l = link ? new LinkLabel(text, Panel1) : new QLabel(text, Panel1);
         // A reader's view made while the label was still being built is a plain
         // text's; drop it so that the next one is the link's.
-        if (QAccessibleInterface *seen = QAccessible::queryAccessibleInterface(l); link && seen &&
-                                                                                   seen->role() != QAccessible::Link)
+        if (QAccessibleInterface *seen = QAccessible::queryAccessibleInterface(l);
+            link && seen && seen->role() != QAccessible::Link)
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(seen));
         l->setObjectName(QLatin1String(name));
         l->setFont(font);

@@ -116,7 +116,9 @@ core::CardFormat cardsTypeFor(qsizetype chosenType, const QString &fileName)
         return core::CardFormat::Csv;
     if (chosenType == 2 && (suffix == QLatin1String("vcf") || suffix == QLatin1String("vcard")))
         return core::CardFormat::VCard4;
-    return chosenType == 2 ? core::CardFormat::Csv : chosenType == 1 ? core::CardFormat::VCard3 : core::CardFormat::VCard4;
+    return chosenType == 2   ? core::CardFormat::Csv
+           : chosenType == 1 ? core::CardFormat::VCard3
+                             : core::CardFormat::VCard4;
 }
 
 void scriptSave(const QString &path, core::CardFormat type)

@@ -20,20 +20,34 @@ namespace {
 const char *fileName(Id id)
 {
     switch (id) {
-    case Id::Program: return "zentrax";
-    case Id::New: return "new";
-    case Id::Edit: return "edit";
-    case Id::View: return "view";
-    case Id::Export: return "export";
-    case Id::Delete: return "delete";
-    case Id::Exit: return "exit";
-    case Id::Clear: return "clear";
-    case Id::Calendar: return "calendar";
-    case Id::Save: return "save";
-    case Id::Photo: return "photo";
-    case Id::Open: return "open";
-    case Id::Crop: return "crop";
-    case Id::Accept: return "accept";
+    case Id::Program:
+        return "zentrax";
+    case Id::New:
+        return "new";
+    case Id::Edit:
+        return "edit";
+    case Id::View:
+        return "view";
+    case Id::Export:
+        return "export";
+    case Id::Delete:
+        return "delete";
+    case Id::Exit:
+        return "exit";
+    case Id::Clear:
+        return "clear";
+    case Id::Calendar:
+        return "calendar";
+    case Id::Save:
+        return "save";
+    case Id::Photo:
+        return "photo";
+    case Id::Open:
+        return "open";
+    case Id::Crop:
+        return "crop";
+    case Id::Accept:
+        return "accept";
     }
     return "";
 }

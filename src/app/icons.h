@@ -7,7 +7,7 @@
 namespace icons {
 enum class Id { Program, New, Edit, View, Export, Delete, Exit, Clear, Calendar, Save, Photo, Open, Crop, Accept };
 QIcon get(Id id);
-}
+} // namespace icons
 
 class QToolButton;
 class QWidget;

@@ -72,8 +72,7 @@ EditorToolBar makeEditorToolBar(QWidget *parent)
 ListToolBar makeListToolBar(QWidget *parent, int gapBeforeDelete, bool gapAfterExit, const QString &deleteName)
 {
     QToolBar *bar = plainToolBar(parent);
-    ListToolBar t{bar,
-                  makeToolButton(bar, "tb_new", icons::Id::New, QStringLiteral("Регистрация документа")),
+    ListToolBar t{bar, makeToolButton(bar, "tb_new", icons::Id::New, QStringLiteral("Регистрация документа")),
                   makeToolButton(bar, "tb_edit", icons::Id::Edit, QStringLiteral("Редактирование документа")),
                   makeToolButton(bar, "tb_del", icons::Id::Delete, QString()),
                   makeToolButton(bar, "tb_exit", icons::Id::Exit, QString())};

@@ -11,5 +11,6 @@ void ModalWindow::markModified(bool &modified)
 bool ModalWindow::askSaveChanges()
 {
     // The question reads "сохраненить" as users of the program know it.
-    return msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"), QStringLiteral("Внимание!"));
+    return msg::askYesNo(this, QStringLiteral("Запись была изменена, сохраненить изменения?"),
+                         QStringLiteral("Внимание!"));
 }

@@ -42,6 +42,5 @@ protected:
         e->accept();
         if (isVisible())
             QDialog::done(QDialog::Rejected); // ends exec() as well as hiding
-
     }
 };

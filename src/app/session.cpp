@@ -8,10 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-Session::Session(const QString &folder)
-    : programFolder(folder.isEmpty() ? paths::executableFolder() : folder)
-{
-}
+Session::Session(const QString &folder) : programFolder(folder.isEmpty() ? paths::executableFolder() : folder) {}
 
 QString Session::tempFolder()
 {
@@ -32,8 +29,8 @@ Session::Opened Session::OpenDatabase(QWidget *owner)
     const QString path = choice.path;
     if (choice.noPathFile)
         msg::plain(owner, QStringLiteral("Файл пути к базе данных не найден\r"
-                                        "Создайте в папке программы файл path.txt\r"
-                                        "и запишите туда путь к б.д."));
+                                         "Создайте в папке программы файл path.txt\r"
+                                         "и запишите туда путь к б.д."));
     if (path.isEmpty() || !(paths::isServerPath(path) || QFileInfo(path).isFile())) {
         msg::plain(owner, QStringLiteral("Файл базы данных не найден\rпрограмма будет закрыта"));
         return Opened::EndProgram;

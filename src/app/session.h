@@ -30,8 +30,8 @@ struct Session
 
     SharedDb db;
     SessionUserT SessionUser;
-    QString CardMode;          // "new", "edit" or "read"
-    QString PhotoFolder;       // program folder + "/files", set once the database is open
+    QString CardMode;    // "new", "edit" or "read"
+    QString PhotoFolder; // program folder + "/files", set once the database is open
     bool FirstActivation = false;
     bool RefreshOnActivate = false;
     QStringList duplicateLogins; // several users with one login, found when the database was opened

@@ -38,12 +38,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-
 namespace {
 
 // "Linkedln" is spelt as existing databases store it: other copies compare it.
-const QStringList kNetworks = {QStringLiteral("WeChat"), QStringLiteral("QQ"),      QStringLiteral("Facebook"),
-                               QStringLiteral("VK"),     QStringLiteral("Linkedln"), QStringLiteral("Weibo"),
+const QStringList kNetworks = {QStringLiteral("WeChat"),  QStringLiteral("QQ"),       QStringLiteral("Facebook"),
+                               QStringLiteral("VK"),      QStringLiteral("Linkedln"), QStringLiteral("Weibo"),
                                QStringLiteral("Twitter"), QStringLiteral("Instagram")};
 
 QLabel *sectionLabel(const QString &text, QWidget *parent)
@@ -192,11 +191,13 @@ QWidget *TRF::buildMainColumn()
     g->addWidget(sectionLabel(QStringLiteral("Основные данные"), col), row++, 0, 1, 4);
     labelled(QStringLiteral("Фамилия"), edit(ed_fam, "ed_fam", QStringLiteral("fam"), QStringLiteral("Фамилия")));
     labelled(QStringLiteral("Имя"), edit(ed_name1, "ed_name1", QStringLiteral("name1"), QStringLiteral("Имя")));
-    labelled(QStringLiteral("Отчество"), edit(ed_name2, "ed_name2", QStringLiteral("name2"), QStringLiteral("Отчество")));
+    labelled(QStringLiteral("Отчество"),
+             edit(ed_name2, "ed_name2", QStringLiteral("name2"), QStringLiteral("Отчество")));
     labelled(QStringLiteral("Место работы"),
              combo(ed_work, "ed_work", QStringLiteral("work"), QStringLiteral("Место работы")));
     labelled(QStringLiteral("Отдел"), combo(ed_dep, "ed_dep", QStringLiteral("dep"), QStringLiteral("Отдел")));
-    labelled(QStringLiteral("Должность"), combo(ed_post, "ed_post", QStringLiteral("post"), QStringLiteral("Должность")));
+    labelled(QStringLiteral("Должность"),
+             combo(ed_post, "ed_post", QStringLiteral("post"), QStringLiteral("Должность")));
     labelled(QStringLiteral("Дата рожд."),
              date(pk_bdate, "pk_bdate", QStringLiteral("bdate"), QStringLiteral("Дата рождения")), 1);
 
@@ -217,10 +218,14 @@ QWidget *TRF::buildMainColumn()
         l->setBuddy(w);
         ++row;
     };
-    pair(QStringLiteral("Телефон"), QStringLiteral("Стационарный телефон"), ed_wtel, "ed_wtel", "wtel", ed_htel, "ed_htel", "htel");
-    pair(QStringLiteral("Мобильный"), QStringLiteral("Мобильный телефон"), ed_wmob, "ed_wmob", "wmob", ed_hmob, "ed_hmob", "hmob");
-    pair(QStringLiteral("E-mail"), QStringLiteral("Электронная почта"), ed_wmail, "ed_wmail", "wmail", ed_hmail, "ed_hmail", "hmail");
-    pair(QStringLiteral("Skype"), QStringLiteral("Skype"), ed_wskype, "ed_wskype", "wskype", ed_hskype, "ed_hskype", "hskype");
+    pair(QStringLiteral("Телефон"), QStringLiteral("Стационарный телефон"), ed_wtel, "ed_wtel", "wtel", ed_htel,
+         "ed_htel", "htel");
+    pair(QStringLiteral("Мобильный"), QStringLiteral("Мобильный телефон"), ed_wmob, "ed_wmob", "wmob", ed_hmob,
+         "ed_hmob", "hmob");
+    pair(QStringLiteral("E-mail"), QStringLiteral("Электронная почта"), ed_wmail, "ed_wmail", "wmail", ed_hmail,
+         "ed_hmail", "hmail");
+    pair(QStringLiteral("Skype"), QStringLiteral("Skype"), ed_wskype, "ed_wskype", "wskype", ed_hskype, "ed_hskype",
+         "hskype");
 
     // Passport and visa: series, number, date of issue, valid until.
     auto *docs = new QGridLayout;
@@ -243,8 +248,8 @@ QWidget *TRF::buildMainColumn()
     };
     docRow(1, QStringLiteral("Паспорт"), ed_ps, "ed_ps", "ps", ed_pnum, "ed_pnum", "pnum", pk_pdate1, "pk_pdate1",
            "pdate1", pk_pdate2, "pk_pdate2", "pdate2");
-    docRow(2, QStringLiteral("Виза"), ed_vs, "ed_vs", "vs", ed_vnum, "ed_vnum", "vnum", pk_vdate1, "pk_vdate1", "vdate1",
-           pk_vdate2, "pk_vdate2", "vdate2");
+    docRow(2, QStringLiteral("Виза"), ed_vs, "ed_vs", "vs", ed_vnum, "ed_vnum", "vnum", pk_vdate1, "pk_vdate1",
+           "vdate1", pk_vdate2, "pk_vdate2", "vdate2");
     docs->setColumnStretch(2, 1);
     g->addLayout(docs, row++, 0, 1, 4);
     g->setColumnStretch(1, 1);
@@ -267,7 +272,12 @@ QWidget *TRF::buildRightColumn()
     auto *habits = new QGridLayout(Panel1);
     habits->setContentsMargins(0, 0, 0, 0);
     habits->setVerticalSpacing(0);
-    struct H { QCheckBox *&box; const char *name, *column; QString text; };
+    struct H
+    {
+        QCheckBox *&box;
+        const char *name, *column;
+        QString text;
+    };
     const H list[] = {{ch_smok, "ch_smok", "smok", QStringLiteral("Курение")},
                       {ch_alc, "ch_alc", "alc", QStringLiteral("Алкоголь")},
                       {ch_hunt, "ch_hunt", "hunt", QStringLiteral("Охота")},
@@ -340,8 +350,8 @@ QWidget *TRF::buildRightColumn()
 // Which control reacts to what: changes mark the card, Enter moves on, F4 edits.
 void TRF::wire()
 {
-    const QList<QLineEdit *> withF4 = {ed_fam, ed_name1, ed_name2, ed_wtel, ed_wmob, ed_wmail, ed_wskype,
-                                       ed_ps,  ed_pnum,  ed_vs,    ed_vnum};
+    const QList<QLineEdit *> withF4 = {ed_fam,    ed_name1, ed_name2, ed_wtel, ed_wmob, ed_wmail,
+                                       ed_wskype, ed_ps,    ed_pnum,  ed_vs,   ed_vnum};
     const QList<QLineEdit *> withoutF4 = {ed_htel, ed_hmob, ed_hmail, ed_hskype};
     for (QLineEdit *e : withF4 + withoutF4)
         onSignal(e, &QLineEdit::textChanged, this, [this] { ed_famChange(); });

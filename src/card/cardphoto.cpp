@@ -39,12 +39,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-
 // ------------------------------------------------------------------ photo
 
 static const QString kLoadRefused =
     QStringLiteral("Фотографии загружаются в режиме редактирования или новой записи с полными правами");
-static const QString kDeleteRefused = QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа");
+static const QString kDeleteRefused =
+    QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа");
 
 void TRF::sb_loadClick()
 {
@@ -107,7 +107,8 @@ void TRF::sb_delClick()
         msg::error(this, QStringLiteral("Фото не загружено"));
         return;
     }
-    if (!msg::askYesNo(this, QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"),
+    if (!msg::askYesNo(this,
+                       QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"),
                        QStringLiteral("Удаление")))
         return;
     DeletePhotoFile(CardId);

@@ -39,7 +39,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-
 namespace {
 
 // The memo's text as stored: lines joined by CR LF, every other character as
@@ -204,8 +203,8 @@ void TRF::setColumnText(const QString &column, const QString &value)
 
 void TRF::showDefaultPicture()
 {
-    const QString path = paths::join(m_ctx.session.programFolder, QStringLiteral("Forms") + QDir::separator() +
-                                                                 QStringLiteral("foto.png"));
+    const QString path = paths::join(m_ctx.session.programFolder,
+                                     QStringLiteral("Forms") + QDir::separator() + QStringLiteral("foto.png"));
     QImageReader reader(path);
     const QImage img = reader.read();
     if (img.isNull()) {
@@ -307,9 +306,9 @@ void TRF::checkValues(bool insert)
         problem = m_checks.accountsProblem(accountsFromFields());
     // The reference lists get the work place, department and post as typed.
     if (problem.isEmpty() && !insert)
-        problem = m_checks.refValuesProblem({ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()},
-                                            {ed_work->accessibleName(), ed_dep->accessibleName(),
-                                             ed_post->accessibleName()});
+        problem =
+            m_checks.refValuesProblem({ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()},
+                                      {ed_work->accessibleName(), ed_dep->accessibleName(), ed_post->accessibleName()});
     if (!problem.isEmpty())
         throw db::DbError(problem);
 }
@@ -354,8 +353,8 @@ bool TRF::saveNew()
     const core::Accounts accounts = accountsFromFields();
     const core::CardRecord card = cardFromFields();
     const QString stamp = makeStamp(m_ctx.session.SessionUser.id);
-    const qint64 id =
-        core::CardStore(m_ctx.db).insert(card, m_ctx.session.SessionUser.id, stamp, AccountsChanged ? &accounts : nullptr);
+    const qint64 id = core::CardStore(m_ctx.db).insert(card, m_ctx.session.SessionUser.id, stamp,
+                                                       AccountsChanged ? &accounts : nullptr);
     // From here on the card exists: should anything below fail, the card stays
     // open on it and a second save updates it instead of storing it twice.
     CardId = id;
@@ -379,8 +378,8 @@ bool TRF::saveEdit()
     const core::CardRecord card = cardFromFields();
     bool updated = false;
     try {
-        updated = core::CardStore(m_ctx.db).update(CardId, card, m_ctx.session.SessionUser.id, AccountsChanged ? &accounts : nullptr,
-                                                   m_loaded, m_loadedAccounts);
+        updated = core::CardStore(m_ctx.db).update(CardId, card, m_ctx.session.SessionUser.id,
+                                                   AccountsChanged ? &accounts : nullptr, m_loaded, m_loadedAccounts);
     } catch (const db::DbError &e) {
         if (!e.conflict())
             throw;
@@ -582,7 +581,8 @@ void TRF::tb_delClick()
         msg::error(this, QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа"));
         return;
     }
-    if (!msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
+    if (!msg::askYesNo(this,
+                       QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                        QStringLiteral("Удаление")))
         return;
     core::CardStore(m_ctx.db).remove(CardId);

@@ -95,7 +95,6 @@ signals:
     void fragmentToolRequested();
 
 public:
-
     // Controls.
     QToolButton *tb_save, *tb_edit, *tb_exp, *tb_del, *ToolButton26;
     QPushButton *BitBtn1;
@@ -149,8 +148,7 @@ private:
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
     core::CardChecks m_checks;
-    core::CardRecord m_loaded; // the card as last read or stored
+    core::CardRecord m_loaded;                      // the card as last read or stored
     std::optional<core::Accounts> m_loadedAccounts; // its accounts row likewise
-    bool m_reloaded = false;   // a save gave way to the stored version
+    bool m_reloaded = false;                        // a save gave way to the stored version
 };
-

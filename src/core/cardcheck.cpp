@@ -53,8 +53,8 @@ QString CardChecks::refValuesProblem(const QString (&values)[3], const QString (
 {
     for (int i = 0; i < 3; ++i) {
         const sql::RefTable &ref = sql::refTable(sql::kRefs[i]);
-        const QString problem = db::valueProblem(
-            labels[i], values[i], length(QLatin1String(ref.table), QLatin1String(ref.column)));
+        const QString problem =
+            db::valueProblem(labels[i], values[i], length(QLatin1String(ref.table), QLatin1String(ref.column)));
         if (!problem.isEmpty())
             return problem;
     }

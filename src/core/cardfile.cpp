@@ -17,9 +17,9 @@ const QString kEmptyDate = QStringLiteral("  .  .    ");
 
 const QStringList &flagColumns()
 {
-    static const QStringList c = {QStringLiteral("smok"),  QStringLiteral("alc"), QStringLiteral("fish"),
-                                  QStringLiteral("hunt"),  QStringLiteral("paint"), QStringLiteral("art"),
-                                  QStringLiteral("mus"),   QStringLiteral("trav"), QStringLiteral("cook"),
+    static const QStringList c = {QStringLiteral("smok"), QStringLiteral("alc"),   QStringLiteral("fish"),
+                                  QStringLiteral("hunt"), QStringLiteral("paint"), QStringLiteral("art"),
+                                  QStringLiteral("mus"),  QStringLiteral("trav"),  QStringLiteral("cook"),
                                   QStringLiteral("sport")};
     return c;
 }
@@ -111,8 +111,8 @@ QString yesNo(const QString &flag)
 
 bool isYes(const QString &text)
 {
-    static const QStringList yes = {QStringLiteral("1"),    QStringLiteral("да"),   QStringLiteral("yes"),
-                                    QStringLiteral("true"), QStringLiteral("x"),    QStringLiteral("+"),
+    static const QStringList yes = {QStringLiteral("1"),    QStringLiteral("да"),     QStringLiteral("yes"),
+                                    QStringLiteral("true"), QStringLiteral("x"),      QStringLiteral("+"),
                                     QStringLiteral("д"),    QStringLiteral("истина"), QStringLiteral("y")};
     return yes.contains(text.trimmed().toLower());
 }
@@ -121,11 +121,16 @@ bool isYes(const QString &text)
 QString networkName(const QString &given)
 {
     static const QHash<QString, QString> known = {
-        {QStringLiteral("vk"), QStringLiteral("VK")},           {QStringLiteral("vkontakte"), QStringLiteral("VK")},
-        {QStringLiteral("facebook"), QStringLiteral("Facebook")}, {QStringLiteral("twitter"), QStringLiteral("Twitter")},
-        {QStringLiteral("linkedin"), QStringLiteral("Linkedln")}, {QStringLiteral("instagram"), QStringLiteral("Instagram")},
-        {QStringLiteral("wechat"), QStringLiteral("WeChat")},   {QStringLiteral("qq"), QStringLiteral("QQ")},
-        {QStringLiteral("weibo"), QStringLiteral("Weibo")},     {QStringLiteral("telegram"), QStringLiteral("Telegram")},
+        {QStringLiteral("vk"), QStringLiteral("VK")},
+        {QStringLiteral("vkontakte"), QStringLiteral("VK")},
+        {QStringLiteral("facebook"), QStringLiteral("Facebook")},
+        {QStringLiteral("twitter"), QStringLiteral("Twitter")},
+        {QStringLiteral("linkedin"), QStringLiteral("Linkedln")},
+        {QStringLiteral("instagram"), QStringLiteral("Instagram")},
+        {QStringLiteral("wechat"), QStringLiteral("WeChat")},
+        {QStringLiteral("qq"), QStringLiteral("QQ")},
+        {QStringLiteral("weibo"), QStringLiteral("Weibo")},
+        {QStringLiteral("telegram"), QStringLiteral("Telegram")},
     };
     return known.value(given.trimmed().toLower(), given.trimmed());
 }
@@ -134,10 +139,14 @@ QString networkOfAddress(const QString &address)
 {
     const QString host = QUrl::fromUserInput(address).host().toLower();
     static const QList<QPair<QString, QString>> hosts = {
-        {QStringLiteral("vk.com"), QStringLiteral("VK")},          {QStringLiteral("facebook.com"), QStringLiteral("Facebook")},
-        {QStringLiteral("fb.com"), QStringLiteral("Facebook")},    {QStringLiteral("twitter.com"), QStringLiteral("Twitter")},
-        {QStringLiteral("x.com"), QStringLiteral("Twitter")},      {QStringLiteral("linkedin.com"), QStringLiteral("Linkedln")},
-        {QStringLiteral("instagram.com"), QStringLiteral("Instagram")}, {QStringLiteral("t.me"), QStringLiteral("Telegram")},
+        {QStringLiteral("vk.com"), QStringLiteral("VK")},
+        {QStringLiteral("facebook.com"), QStringLiteral("Facebook")},
+        {QStringLiteral("fb.com"), QStringLiteral("Facebook")},
+        {QStringLiteral("twitter.com"), QStringLiteral("Twitter")},
+        {QStringLiteral("x.com"), QStringLiteral("Twitter")},
+        {QStringLiteral("linkedin.com"), QStringLiteral("Linkedln")},
+        {QStringLiteral("instagram.com"), QStringLiteral("Instagram")},
+        {QStringLiteral("t.me"), QStringLiteral("Telegram")},
         {QStringLiteral("weibo.com"), QStringLiteral("Weibo")},
     };
     for (const auto &[h, name] : hosts)
@@ -278,8 +287,8 @@ Side sideOfTypes(const QStringList &types, const QString &label)
     const QString l = label.toLower();
     if (types.contains(QLatin1String("work")) || l.contains(QLatin1String("work")) || l.contains(QStringLiteral("раб")))
         return Side::Work;
-    if (types.contains(QLatin1String("home")) || l.contains(QLatin1String("home")) || l.contains(QStringLiteral("дом")) ||
-        l.contains(QStringLiteral("личн")))
+    if (types.contains(QLatin1String("home")) || l.contains(QLatin1String("home")) ||
+        l.contains(QStringLiteral("дом")) || l.contains(QStringLiteral("личн")))
         return Side::Home;
     return Side::None;
 }
@@ -342,19 +351,22 @@ CardData fromVCard(const vcard::Card &vc)
             const QString number = withoutScheme(text, QStringLiteral("tel")).trimmed();
             const QString l = label.toLower();
             const Side side = sideOfTypes(types, label);
-            if (types.contains(QLatin1String("fax")) || l.contains(QLatin1String("fax")) || l.contains(QStringLiteral("факс")))
+            if (types.contains(QLatin1String("fax")) || l.contains(QLatin1String("fax")) ||
+                l.contains(QStringLiteral("факс")))
                 g.extra << QStringLiteral("Факс") + sideText(side) + QStringLiteral(": ") + number;
             else if (types.contains(QLatin1String("pager")) || l.contains(QLatin1String("pager")))
                 g.extra << QStringLiteral("Пейджер: ") + number;
             else if (types.contains(QLatin1String("cell")) || types.contains(QLatin1String("mobile")) ||
                      types.contains(QLatin1String("iphone")) || l.contains(QLatin1String("mobile")) ||
-                     l.contains(QLatin1String("cell")) || l.contains(QStringLiteral("моб")) || l.contains(QStringLiteral("сот")))
+                     l.contains(QLatin1String("cell")) || l.contains(QStringLiteral("моб")) ||
+                     l.contains(QStringLiteral("сот")))
                 g.mobiles << Entry{number, side};
             else
                 g.phones << Entry{number, side};
         } else if (n == QLatin1String("EMAIL")) {
             g.mails << Entry{withoutScheme(text, QStringLiteral("mailto")).trimmed(), sideOfTypes(types, label)};
-        } else if (n == QLatin1String("IMPP") || n == QLatin1String("X-SKYPE") || n == QLatin1String("X-SKYPE-USERNAME")) {
+        } else if (n == QLatin1String("IMPP") || n == QLatin1String("X-SKYPE") ||
+                   n == QLatin1String("X-SKYPE-USERNAME")) {
             const QString service = p.paramValues(QStringLiteral("X-SERVICE-TYPE")).value(0).toLower();
             const bool skype = n != QLatin1String("IMPP") || service == QLatin1String("skype") ||
                                text.startsWith(QLatin1String("skype:"), Qt::CaseInsensitive);
@@ -527,8 +539,8 @@ Column classify(const QString &header, const QStringList &allNormalized)
         if (family == QLatin1String("organization")) {
             if (m.captured(2) == QLatin1String("1")) {
                 c.kind = Column::Field;
-                c.column = part == QLatin1String("name")    ? QStringLiteral("work")
-                           : part == QLatin1String("title") ? QStringLiteral("post")
+                c.column = part == QLatin1String("name")         ? QStringLiteral("work")
+                           : part == QLatin1String("title")      ? QStringLiteral("post")
                            : part == QLatin1String("department") ? QStringLiteral("dep")
                                                                  : QString();
                 if (!c.column.isEmpty())
@@ -548,20 +560,34 @@ Column classify(const QString &header, const QStringList &allNormalized)
     }
 
     static const QHash<QString, QString> fields = {
-        {QStringLiteral("last name"), QStringLiteral("fam")},       {QStringLiteral("family name"), QStringLiteral("fam")},
-        {QStringLiteral("surname"), QStringLiteral("fam")},         {QStringLiteral("first name"), QStringLiteral("name1")},
-        {QStringLiteral("given name"), QStringLiteral("name1")},    {QStringLiteral("middle name"), QStringLiteral("name2")},
-        {QStringLiteral("additional name"), QStringLiteral("name2")}, {QStringLiteral("company"), QStringLiteral("work")},
-        {QStringLiteral("organization"), QStringLiteral("work")},   {QStringLiteral("organisation"), QStringLiteral("work")},
-        {QStringLiteral("organization name"), QStringLiteral("work")}, {QStringLiteral("организация"), QStringLiteral("work")},
-        {QStringLiteral("компания"), QStringLiteral("work")},       {QStringLiteral("department"), QStringLiteral("dep")},
-        {QStringLiteral("organization department"), QStringLiteral("dep")}, {QStringLiteral("подразделение"), QStringLiteral("dep")},
-        {QStringLiteral("job title"), QStringLiteral("post")},      {QStringLiteral("organization title"), QStringLiteral("post")},
-        {QStringLiteral("position"), QStringLiteral("post")},       {QStringLiteral("notes"), QStringLiteral("rem")},
-        {QStringLiteral("note"), QStringLiteral("rem")},            {QStringLiteral("заметки"), QStringLiteral("rem")},
-        {QStringLiteral("примечание"), QStringLiteral("rem")},      {QStringLiteral("комментарий"), QStringLiteral("rem")},
-        {QStringLiteral("comments"), QStringLiteral("rem")},        {QStringLiteral("birthday"), QStringLiteral("bdate")},
-        {QStringLiteral("birth date"), QStringLiteral("bdate")},    {QStringLiteral("date of birth"), QStringLiteral("bdate")},
+        {QStringLiteral("last name"), QStringLiteral("fam")},
+        {QStringLiteral("family name"), QStringLiteral("fam")},
+        {QStringLiteral("surname"), QStringLiteral("fam")},
+        {QStringLiteral("first name"), QStringLiteral("name1")},
+        {QStringLiteral("given name"), QStringLiteral("name1")},
+        {QStringLiteral("middle name"), QStringLiteral("name2")},
+        {QStringLiteral("additional name"), QStringLiteral("name2")},
+        {QStringLiteral("company"), QStringLiteral("work")},
+        {QStringLiteral("organization"), QStringLiteral("work")},
+        {QStringLiteral("organisation"), QStringLiteral("work")},
+        {QStringLiteral("organization name"), QStringLiteral("work")},
+        {QStringLiteral("организация"), QStringLiteral("work")},
+        {QStringLiteral("компания"), QStringLiteral("work")},
+        {QStringLiteral("department"), QStringLiteral("dep")},
+        {QStringLiteral("organization department"), QStringLiteral("dep")},
+        {QStringLiteral("подразделение"), QStringLiteral("dep")},
+        {QStringLiteral("job title"), QStringLiteral("post")},
+        {QStringLiteral("organization title"), QStringLiteral("post")},
+        {QStringLiteral("position"), QStringLiteral("post")},
+        {QStringLiteral("notes"), QStringLiteral("rem")},
+        {QStringLiteral("note"), QStringLiteral("rem")},
+        {QStringLiteral("заметки"), QStringLiteral("rem")},
+        {QStringLiteral("примечание"), QStringLiteral("rem")},
+        {QStringLiteral("комментарий"), QStringLiteral("rem")},
+        {QStringLiteral("comments"), QStringLiteral("rem")},
+        {QStringLiteral("birthday"), QStringLiteral("bdate")},
+        {QStringLiteral("birth date"), QStringLiteral("bdate")},
+        {QStringLiteral("date of birth"), QStringLiteral("bdate")},
     };
     if (const auto it = fields.constFind(h); it != fields.constEnd()) {
         c.kind = Column::Field;
@@ -580,10 +606,10 @@ Column classify(const QString &header, const QStringList &allNormalized)
     if (h == QLatin1String("birth day") || h == QStringLiteral("день рождения"))
         return as(Column::BirthDay);
     static const QStringList ignored = {
-        QStringLiteral("labels"),   QStringLiteral("group membership"), QStringLiteral("categories"),
-        QStringLiteral("категории"), QStringLiteral("file as"),         QStringLiteral("initials"),
-        QStringLiteral("инициалы"), QStringLiteral("sensitivity"),      QStringLiteral("priority"),
-        QStringLiteral("private"),  QStringLiteral("важность"),         QStringLiteral("пометка"),
+        QStringLiteral("labels"),    QStringLiteral("group membership"), QStringLiteral("categories"),
+        QStringLiteral("категории"), QStringLiteral("file as"),          QStringLiteral("initials"),
+        QStringLiteral("инициалы"),  QStringLiteral("sensitivity"),      QStringLiteral("priority"),
+        QStringLiteral("private"),   QStringLiteral("важность"),         QStringLiteral("пометка"),
     };
     if (ignored.contains(h) || has(h, {"yomi", "phonetic", "display name", "отображаемое имя эл", " type", "тип эл"}))
         return as(Column::Ignore);
@@ -599,13 +625,14 @@ Column classify(const QString &header, const QStringList &allNormalized)
     if (has(h, {"phone", "телефон"})) {
         // The office's and home's numbers and the main one go into the card's
         // fields; a car phone, an assistant's, a callback number into "Прочее".
-        static const QStringList main = {QStringLiteral("phone"), QStringLiteral("телефон"), QStringLiteral("primary phone"),
-                                         QStringLiteral("основной телефон"), QStringLiteral("phone number"),
-                                         QStringLiteral("номер телефона")};
-        const bool plain = main.contains(h) || QStringList{QStringLiteral("business phone"), QStringLiteral("work phone"),
-                                                           QStringLiteral("home phone"), QStringLiteral("рабочий телефон"),
-                                                           QStringLiteral("домашний телефон"), QStringLiteral("личный телефон")}
-                                                   .contains(h);
+        static const QStringList main = {QStringLiteral("phone"),         QStringLiteral("телефон"),
+                                         QStringLiteral("primary phone"), QStringLiteral("основной телефон"),
+                                         QStringLiteral("phone number"),  QStringLiteral("номер телефона")};
+        const bool plain =
+            main.contains(h) || QStringList{QStringLiteral("business phone"),   QStringLiteral("work phone"),
+                                            QStringLiteral("home phone"),       QStringLiteral("рабочий телефон"),
+                                            QStringLiteral("домашний телефон"), QStringLiteral("личный телефон")}
+                                    .contains(h);
         return as(plain ? Column::Phone : Column::Other);
     }
     if (has(h, {"web page", "website", "homepage", "веб-страница", "сайт", "url"}))
@@ -646,7 +673,8 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
     for (qsizetype r = 1; r < t.rows.size(); ++r) {
         const QStringList &row = t.rows[r];
         if (row.size() > cols.size() && !row.mid(cols.size()).join(QString()).trimmed().isEmpty())
-            problems << QStringLiteral("Строка %1: полей больше, чем в заголовке (%2 вместо %3); лишние записаны в «Прочее».")
+            problems << QStringLiteral(
+                            "Строка %1: полей больше, чем в заголовке (%2 вместо %3); лишние записаны в «Прочее».")
                             .arg(t.lines[r])
                             .arg(row.size())
                             .arg(cols.size());
@@ -686,7 +714,8 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
                     g.skypes << Entry{v, c.column[0] == u'w' ? Side::Work : Side::Home};
                 else if (c.column == QLatin1String("rem") || c.column == QLatin1String("other")) {
                     QString memo = v;
-                    memo.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+                    memo.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
                     QString &stored = g.card.values[c.column];
                     stored += (stored.isEmpty() ? QString() : QStringLiteral("\r\n")) +
                               memo.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
@@ -706,19 +735,33 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
                 setValue(g.card, QStringLiteral("name2"), w.mid(2).join(QLatin1Char(' ')));
                 break;
             }
-            case Column::BirthYear: year = v.trimmed(); break;
-            case Column::BirthMonth: month = v.trimmed(); break;
+            case Column::BirthYear:
+                year = v.trimmed();
+                break;
+            case Column::BirthMonth:
+                month = v.trimmed();
+                break;
             case Column::BirthDay:
                 if (monthColumn && v.trimmed().size() <= 2)
                     day = v.trimmed();
                 else
                     setValue(g.card, QStringLiteral("bdate"), storedDate(v));
                 break;
-            case Column::Phone: g.phones << Entry{v, c.side}; break;
-            case Column::Mobile: g.mobiles << Entry{v, c.side}; break;
-            case Column::Email: g.mails << Entry{v, c.side}; break;
-            case Column::Skype: g.skypes << Entry{v, c.side}; break;
-            case Column::Web: g.nets.append({networkOfAddress(v), v.trimmed()}); break;
+            case Column::Phone:
+                g.phones << Entry{v, c.side};
+                break;
+            case Column::Mobile:
+                g.mobiles << Entry{v, c.side};
+                break;
+            case Column::Email:
+                g.mails << Entry{v, c.side};
+                break;
+            case Column::Skype:
+                g.skypes << Entry{v, c.side};
+                break;
+            case Column::Web:
+                g.nets.append({networkOfAddress(v), v.trimmed()});
+                break;
             case Column::AccountNetwork:
                 exactNet[c.index] = v;
                 exactAccounts = true;
@@ -727,7 +770,9 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
                 exactAdr[c.index] = v;
                 exactAccounts = true;
                 break;
-            case Column::PhotoName: g.photoName = v.trimmed(); break;
+            case Column::PhotoName:
+                g.photoName = v.trimmed();
+                break;
             case Column::Photo: {
                 const QString s = v.trimmed();
                 const qsizetype comma = s.indexOf(QLatin1Char(','));
@@ -767,7 +812,9 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
                 }
                 break;
             }
-            case Column::Other: g.extra << c.header + QStringLiteral(": ") + v.trimmed(); break;
+            case Column::Other:
+                g.extra << c.header + QStringLiteral(": ") + v.trimmed();
+                break;
             }
         }
         if (!month.isEmpty() && !day.isEmpty()) {
@@ -879,8 +926,8 @@ CardRecord emptyCard()
 
 QString CardData::name() const
 {
-    const QString n = joined({card.value(QStringLiteral("fam")), card.value(QStringLiteral("name1")),
-                              card.value(QStringLiteral("name2"))});
+    const QString n = joined(
+        {card.value(QStringLiteral("fam")), card.value(QStringLiteral("name1")), card.value(QStringLiteral("name2"))});
     if (!n.isEmpty())
         return n;
     for (const char *c : {"work", "wmail", "hmail", "wtel", "wmob", "hmob", "htel"})
@@ -970,8 +1017,8 @@ QByteArray vcardOf(const CardData &data, CardFormat format)
     QByteArray out = "BEGIN:VCARD\r\n";
     out += vcard::contentLine(QStringLiteral("VERSION"), v4 ? QStringLiteral("4.0") : QStringLiteral("3.0"));
     out += vcard::contentLine(QStringLiteral("PRODID"), QStringLiteral("-//Zentrax//Zentrax//RU"));
-    out += vcard::contentLine(QStringLiteral("N"), esc(v("fam")) + QLatin1Char(';') + esc(v("name1")) + QLatin1Char(';') +
-                                                       esc(v("name2")) + QStringLiteral(";;"));
+    out += vcard::contentLine(QStringLiteral("N"), esc(v("fam")) + QLatin1Char(';') + esc(v("name1")) +
+                                                       QLatin1Char(';') + esc(v("name2")) + QStringLiteral(";;"));
     out += vcard::contentLine(QStringLiteral("FN"), esc(data.name()));
     if (!v("work").isEmpty() || !v("dep").isEmpty())
         out += vcard::contentLine(QStringLiteral("ORG"),
@@ -983,16 +1030,24 @@ QByteArray vcardOf(const CardData &data, CardFormat format)
         out += vcard::contentLine(QStringLiteral("BDAY"),
                                   d->toString(v4 ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyy-MM-dd")));
     } else if (const auto md = dayWithoutYear(bdate)) {
-        const QString mmdd = QStringLiteral("%1-%2").arg(md->first, 2, 10, QLatin1Char('0')).arg(md->second, 2, 10, QLatin1Char('0'));
+        const QString mmdd =
+            QStringLiteral("%1-%2").arg(md->first, 2, 10, QLatin1Char('0')).arg(md->second, 2, 10, QLatin1Char('0'));
         if (v4)
-            out += vcard::contentLine(QStringLiteral("BDAY"), QStringLiteral("--") + QString(mmdd).remove(QLatin1Char('-')));
+            out += vcard::contentLine(QStringLiteral("BDAY"),
+                                      QStringLiteral("--") + QString(mmdd).remove(QLatin1Char('-')));
         else // the form older phones know: a year that stands for none
             out += vcard::contentLine(QStringLiteral("BDAY;X-APPLE-OMIT-YEAR=1604"), QStringLiteral("1604-") + mmdd);
     } else if (!bdate.trimmed().isEmpty() && bdate != kEmptyDate) {
         out += vcard::contentLine(QStringLiteral("X-ZENTRAX-BDATE"), esc(bdate));
     }
-    const struct { const char *column; std::initializer_list<const char *> types; } phones[] = {
-        {"wtel", {"work", "voice"}}, {"htel", {"home", "voice"}}, {"wmob", {"work", "cell"}}, {"hmob", {"home", "cell"}}};
+    const struct
+    {
+        const char *column;
+        std::initializer_list<const char *> types;
+    } phones[] = {{"wtel", {"work", "voice"}},
+                  {"htel", {"home", "voice"}},
+                  {"wmob", {"work", "cell"}},
+                  {"hmob", {"home", "cell"}}};
     for (const auto &p : phones)
         if (!v(p.column).isEmpty())
             out += vcard::contentLine(QStringLiteral("TEL") + types(p.types), esc(v(p.column)));
@@ -1003,7 +1058,8 @@ QByteArray vcardOf(const CardData &data, CardFormat format)
     for (const auto &[column, side] : {std::pair{"wskype", "work"}, std::pair{"hskype", "home"}})
         if (!v(column).isEmpty()) {
             if (v4)
-                out += vcard::contentLine(QStringLiteral("IMPP") + types({side}), QStringLiteral("skype:") + esc(v(column)));
+                out += vcard::contentLine(QStringLiteral("IMPP") + types({side}),
+                                          QStringLiteral("skype:") + esc(v(column)));
             else
                 out += vcard::contentLine(QStringLiteral("X-SKYPE") + types({side}), esc(v(column)));
         }
@@ -1026,20 +1082,20 @@ QByteArray vcardOf(const CardData &data, CardFormat format)
             out += vcard::contentLine(QStringLiteral("PHOTO"),
                                       QStringLiteral("data:") + mediaTypeOf(ext) + QStringLiteral(";base64,") + b64);
         else
-            out += vcard::contentLine(QStringLiteral("PHOTO;ENCODING=b") +
-                                          (ext.isEmpty() ? QString()
-                                                         : QStringLiteral(";TYPE=") +
-                                                               (ext == QLatin1String("jpg") ? QStringLiteral("JPEG")
-                                                                                            : ext.toUpper())),
-                                      b64);
+            out += vcard::contentLine(
+                QStringLiteral("PHOTO;ENCODING=b") +
+                    (ext.isEmpty() ? QString()
+                                   : QStringLiteral(";TYPE=") +
+                                         (ext == QLatin1String("jpg") ? QStringLiteral("JPEG") : ext.toUpper())),
+                b64);
         out += vcard::contentLine(QStringLiteral("X-ZENTRAX-PHOTO-NAME"), esc(data.photoName));
     }
     // What no standard property holds, for this program's own import.
     for (const auto &[name, cols] :
          {std::pair{"X-ZENTRAX-PASSPORT", QStringList{QStringLiteral("ps"), QStringLiteral("pnum"),
                                                       QStringLiteral("pdate1"), QStringLiteral("pdate2")}},
-          std::pair{"X-ZENTRAX-VISA", QStringList{QStringLiteral("vs"), QStringLiteral("vnum"), QStringLiteral("vdate1"),
-                                                  QStringLiteral("vdate2")}}}) {
+          std::pair{"X-ZENTRAX-VISA", QStringList{QStringLiteral("vs"), QStringLiteral("vnum"),
+                                                  QStringLiteral("vdate1"), QStringLiteral("vdate2")}}}) {
         QStringList parts;
         bool any = false;
         for (const QString &col : cols) {
@@ -1123,8 +1179,9 @@ CardFile readCards(const QByteArray &bytes)
         const QString text = filetext::decodeFile(bytes);
         const csv::Table table = csv::parse(text);
         if (table.rows.size() < 1 || table.rows.first().size() < 2) {
-            out.error = QStringLiteral("Файл не похож ни на файл vCard (он начинается строкой BEGIN:VCARD), ни на "
-                                       "таблицу CSV (первая строка — названия столбцов через запятую или точку с запятой).");
+            out.error =
+                QStringLiteral("Файл не похож ни на файл vCard (он начинается строкой BEGIN:VCARD), ни на "
+                               "таблицу CSV (первая строка — названия столбцов через запятую или точку с запятой).");
             return out;
         }
         out.kind = QStringLiteral("CSV");

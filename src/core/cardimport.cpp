@@ -96,7 +96,8 @@ bool CardImport::read(const QString &path, const Progress &progress)
     }
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) {
-        m_error = QStringLiteral("Не удалось прочитать файл «%1»: %2.").arg(QDir::toNativeSeparators(path), f.errorString());
+        m_error =
+            QStringLiteral("Не удалось прочитать файл «%1»: %2.").arg(QDir::toNativeSeparators(path), f.errorString());
         return false;
     }
     return readBytes(bytes, progress);
@@ -366,8 +367,7 @@ QString CardImport::storePhoto(PhotoStore &photos, qint64 id, const QString &sta
         QFile::remove(file);
         if (e.connectionLost())
             throw;
-        throw db::DbError(QStringLiteral("фотография не сохранена: ") + firstPart(e.text()), e.fromEngine(),
-                          e.kind());
+        throw db::DbError(QStringLiteral("фотография не сохранена: ") + firstPart(e.text()), e.fromEngine(), e.kind());
     }
 }
 

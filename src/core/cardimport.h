@@ -25,9 +25,9 @@ using Progress = std::function<bool(int done, int total)>;
 
 struct ImportReport
 {
-    int total = 0;   // cards in the file
+    int total = 0; // cards in the file
     int stored = 0;
-    int skipped = 0; // looked like stored cards and were skipped, as asked
+    int skipped = 0;     // looked like stored cards and were skipped, as asked
     QStringList refused; // one line per card not stored, with the reason
     QStringList notes;   // cards stored with something left out, parts of the file that are no card
     bool cancelled = false;

@@ -161,8 +161,7 @@ bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const A
 }
 
 // Runs the accounts row's insert or update with the four accounts bound.
-static void runAccounts(db::IBQuery &q, const QString &statement, const QString &idParam, qint64 id,
-                        const Accounts &a)
+static void runAccounts(db::IBQuery &q, const QString &statement, const QString &idParam, qint64 id, const Accounts &a)
 {
     q.close();
     q.setSql(statement);

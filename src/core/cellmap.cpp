@@ -15,11 +15,11 @@ QString habitsLine(const CardRecord &card)
         QString word;
     };
     static const Habit habits[] = {
-        {"smok", QStringLiteral("курение, ")},     {"alc", QStringLiteral("алкоголь, ")},
-        {"fish", QStringLiteral("рыбалка, ")},     {"hunt", QStringLiteral("охота, ")},
-        {"art", QStringLiteral("искусство, ")},    {"mus", QStringLiteral("музыка, ")},
-        {"trav", QStringLiteral("туризм, ")},      {"cook", QStringLiteral("кулинария, ")},
-        {"sport", QStringLiteral("спорт, ")},      {"paint", QStringLiteral("живопись, ")},
+        {"smok", QStringLiteral("курение, ")},  {"alc", QStringLiteral("алкоголь, ")},
+        {"fish", QStringLiteral("рыбалка, ")},  {"hunt", QStringLiteral("охота, ")},
+        {"art", QStringLiteral("искусство, ")}, {"mus", QStringLiteral("музыка, ")},
+        {"trav", QStringLiteral("туризм, ")},   {"cook", QStringLiteral("кулинария, ")},
+        {"sport", QStringLiteral("спорт, ")},   {"paint", QStringLiteral("живопись, ")},
     };
     QString line;
     for (const Habit &h : habits)

@@ -8,7 +8,7 @@ namespace core {
 
 struct DatabaseChoice
 {
-    QString path;          // empty when none is named
+    QString path;            // empty when none is named
     bool noPathFile = false; // neither dbase.fdb nor path.txt in the folder
 };
 

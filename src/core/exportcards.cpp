@@ -75,12 +75,11 @@ QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, cons
     q.open();
     q.last();
     QHash<QString, int> col;
-    for (const QString &name : cardColumns() + QStringList{QStringLiteral("sysinfo"), QStringLiteral("fpath"),
-                                                            QStringLiteral("acc_id"), QStringLiteral("sn1"),
-                                                            QStringLiteral("sn2"), QStringLiteral("sn3"),
-                                                            QStringLiteral("sn4"), QStringLiteral("adr1"),
-                                                            QStringLiteral("adr2"), QStringLiteral("adr3"),
-                                                            QStringLiteral("adr4")})
+    for (const QString &name :
+         cardColumns() + QStringList{QStringLiteral("sysinfo"), QStringLiteral("fpath"), QStringLiteral("acc_id"),
+                                     QStringLiteral("sn1"), QStringLiteral("sn2"), QStringLiteral("sn3"),
+                                     QStringLiteral("sn4"), QStringLiteral("adr1"), QStringLiteral("adr2"),
+                                     QStringLiteral("adr3"), QStringLiteral("adr4")})
         col.insert(name, q.fieldIndex(name));
     const int idCol = q.fieldIndex(QStringLiteral("pk_id"));
     QHash<qint64, CardData> out;
@@ -98,7 +97,8 @@ QString ExportReport::text(const QString &path, int limit) const
         return error;
     if (cancelled)
         return QStringLiteral("Экспорт прерван, файл «%1» не записан.").arg(QDir::toNativeSeparators(path));
-    QString t = QStringLiteral("Выгружено карточек: %1.\rФайл: %2").arg(ru.toString(written), QDir::toNativeSeparators(path));
+    QString t =
+        QStringLiteral("Выгружено карточек: %1.\rФайл: %2").arg(ru.toString(written), QDir::toNativeSeparators(path));
     if (gone > 0)
         t += QStringLiteral("\rУдалены другим пользователем во время выгрузки: %1.").arg(ru.toString(gone));
     if (!notes.isEmpty()) {

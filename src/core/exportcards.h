@@ -17,9 +17,9 @@ namespace core {
 
 struct ExportReport
 {
-    int total = 0;   // cards asked for
-    int written = 0; // cards in the file
-    int gone = 0;    // deleted by a colleague meanwhile
+    int total = 0;     // cards asked for
+    int written = 0;   // cards in the file
+    int gone = 0;      // deleted by a colleague meanwhile
     QStringList notes; // cards written without their photo, and why
     bool cancelled = false;
     QString error; // why no file was written

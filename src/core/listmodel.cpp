@@ -10,8 +10,8 @@
 const QString &ListModel::header(int col)
 {
     static const QStringList h = {
-        QStringLiteral(" ID "),          QStringLiteral(" Имя "),         QStringLiteral(" Место работы "),
-        QStringLiteral(" Должность "),   QStringLiteral(" Дата рождения "), QStringLiteral(" Телефон (р.) "),
+        QStringLiteral(" ID "),         QStringLiteral(" Имя "),           QStringLiteral(" Место работы "),
+        QStringLiteral(" Должность "),  QStringLiteral(" Дата рождения "), QStringLiteral(" Телефон (р.) "),
         QStringLiteral(" e-mail (р.)"),
     };
     return h.at(col);
@@ -147,7 +147,7 @@ void ListModel::append(const db::IBQuery &q)
 void ListModel::appendRows(const db::IBQuery &q, int from, int to)
 {
     const int id = q.fieldIndex(QStringLiteral("pk_id"));
-    const int cols[9] = {q.fieldIndex(QStringLiteral("fam")),  q.fieldIndex(QStringLiteral("name1")),
+    const int cols[9] = {q.fieldIndex(QStringLiteral("fam")),   q.fieldIndex(QStringLiteral("name1")),
                          q.fieldIndex(QStringLiteral("name2")), q.fieldIndex(QStringLiteral("work")),
                          q.fieldIndex(QStringLiteral("dep")),   q.fieldIndex(QStringLiteral("post")),
                          q.fieldIndex(QStringLiteral("bdate")), q.fieldIndex(QStringLiteral("wtel")),

@@ -55,6 +55,6 @@ private:
     void appendRows(const db::IBQuery &q, int from, int to);
     void copyEncoded(const std::vector<const char *> &rows, size_t from, size_t to);
 
-    std::vector<char> m_data;       // per row: seven cells of [u16 length][bytes]
+    std::vector<char> m_data; // per row: seven cells of [u16 length][bytes]
     std::vector<uint64_t> m_rowStart;
 };

@@ -7,9 +7,12 @@
 QString sortExpression(ListSort sort)
 {
     switch (sort) {
-    case ListSort::Work: return QStringLiteral("work COLLATE PXW_CYRL");
-    case ListSort::Post: return QStringLiteral("post COLLATE PXW_CYRL");
-    case ListSort::Name: break;
+    case ListSort::Work:
+        return QStringLiteral("work COLLATE PXW_CYRL");
+    case ListSort::Post:
+        return QStringLiteral("post COLLATE PXW_CYRL");
+    case ListSort::Name:
+        break;
     }
     return QStringLiteral("fam COLLATE PXW_CYRL");
 }
@@ -116,9 +119,11 @@ QString listSql(const ListFilter &f, ListSort sort, const char *columns)
     // written as an expression asks for that.
     QString order = sortExpression(sort);
     if (scanned)
-        order = QStringLiteral("(") + order.section(QLatin1Char(' '), 0, 0) + QStringLiteral(" || '') COLLATE PXW_CYRL");
-    return QStringLiteral("SELECT ") + QLatin1String(columns ? columns : kListColumns) + QStringLiteral(" FROM Base WHERE ") +
-           parts.join(QStringLiteral(" AND ")) + QStringLiteral(" ORDER BY ") + order;
+        order =
+            QStringLiteral("(") + order.section(QLatin1Char(' '), 0, 0) + QStringLiteral(" || '') COLLATE PXW_CYRL");
+    return QStringLiteral("SELECT ") + QLatin1String(columns ? columns : kListColumns) +
+           QStringLiteral(" FROM Base WHERE ") + parts.join(QStringLiteral(" AND ")) + QStringLiteral(" ORDER BY ") +
+           order;
 }
 
 void bindList(db::IBQuery &q, const ListFilter &f)

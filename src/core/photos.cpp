@@ -164,7 +164,8 @@ QString copyFileSafely(const QString &source, const QString &target, const CopyO
     if (dst.exists() && QFileInfo(source).canonicalFilePath() == dst.canonicalFilePath())
         return QString(); // already in place: copying a file onto itself would destroy it
     auto failed = [&target](const QString &error) {
-        return QStringLiteral("Не удалось скопировать фотографию в «%1»: %2").arg(QDir::toNativeSeparators(target), error);
+        return QStringLiteral("Не удалось скопировать фотографию в «%1»: %2")
+            .arg(QDir::toNativeSeparators(target), error);
     };
     // First in the scratch folder, which the clean-up empties even after a
     // copy that was killed; beside the target when the rename cannot cross
@@ -306,7 +307,8 @@ QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &c
                               .arg(longest));
     const QString folder = QFileInfo(target).absolutePath();
     if (!makeSharedFolder(folder))
-        throw db::DbError(QStringLiteral("Не удалось создать папку «%1» для фотографии.").arg(QDir::toNativeSeparators(folder)));
+        throw db::DbError(
+            QStringLiteral("Не удалось создать папку «%1» для фотографии.").arg(QDir::toNativeSeparators(folder)));
     // Never written through a link that leads out of the photo folder.
     const PhotoLocation where = locatePhoto(m_folder, fpath);
     if (where.state == PhotoLocation::Outside || !liesInside(m_folder, folder))
@@ -335,11 +337,15 @@ PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId)
     setStoredPath(cardId, QString());
     switch (where.state) {
     case PhotoLocation::None:
-    case PhotoLocation::Missing: return Deleted::FileWasMissing;
+    case PhotoLocation::Missing:
+        return Deleted::FileWasMissing;
     case PhotoLocation::BadPath:
-    case PhotoLocation::Outside: return Deleted::Outside;
-    case PhotoLocation::NotAFile: return Deleted::NotAFile;
-    case PhotoLocation::Present: break;
+    case PhotoLocation::Outside:
+        return Deleted::Outside;
+    case PhotoLocation::NotAFile:
+        return Deleted::NotAFile;
+    case PhotoLocation::Present:
+        break;
     }
     if (shared)
         return Deleted::KeptForOtherCard;

@@ -35,7 +35,8 @@ QList<RefRow> RefBook::find(const QString &text)
 QString RefBook::valueProblem(const QString &field, const QString &value)
 {
     const sql::RefTable &t = sql::refTable(m_ref);
-    const int length = db::textColumnLengths(m_db.iRead, QLatin1String(t.table)).value(QString::fromLatin1(t.column).toUpper());
+    const int length =
+        db::textColumnLengths(m_db.iRead, QLatin1String(t.table)).value(QString::fromLatin1(t.column).toUpper());
     return db::valueProblem(field, value, length);
 }
 

@@ -47,7 +47,6 @@ public:
     void remove(qint64 id);
 
 private:
-
     SharedDb &m_db;
     sql::Ref m_ref;
 };

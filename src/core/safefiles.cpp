@@ -27,13 +27,19 @@ namespace {
 QString systemError(int error)
 {
     switch (error) {
-    case ENOENT: return QStringLiteral("файл не найден");
+    case ENOENT:
+        return QStringLiteral("файл не найден");
     case EACCES:
-    case EPERM: return QStringLiteral("нет прав доступа");
-    case EEXIST: return QStringLiteral("такое имя уже занято");
-    case ELOOP: return QStringLiteral("на этом месте стоит ссылка");
-    case ENOSPC: return QStringLiteral("нет места на диске");
-    default: return QString::fromLocal8Bit(std::strerror(error));
+    case EPERM:
+        return QStringLiteral("нет прав доступа");
+    case EEXIST:
+        return QStringLiteral("такое имя уже занято");
+    case ELOOP:
+        return QStringLiteral("на этом месте стоит ссылка");
+    case ENOSPC:
+        return QStringLiteral("нет места на диске");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
     }
 }
 

@@ -31,11 +31,16 @@ constexpr GroupSpan kGroups[5] = {{Fam, Work}, {Work, Post}, {Post, Wmail}, {Wma
 const QString &typedOf(const ListFilter &f, int group)
 {
     switch (group) {
-    case 0: return f.name;
-    case 1: return f.work;
-    case 2: return f.post;
-    case 3: return f.mail;
-    default: return f.tel;
+    case 0:
+        return f.name;
+    case 1:
+        return f.work;
+    case 2:
+        return f.post;
+    case 3:
+        return f.mail;
+    default:
+        return f.tel;
     }
 }
 
@@ -454,7 +459,8 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
     for (const Placed &p : placed)
         for (int sort = 0; sort < 3; ++sort)
             if (m_orderLoaded[size_t(sort)])
-                place(sort, p.slot, std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
+                place(sort, p.slot,
+                      std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
                       p.null[size_t(sort)], q);
     compactIfWasteful();
 }
@@ -509,7 +515,9 @@ void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyN
 {
     std::vector<uint32_t> &order = m_order[size_t(sort)];
     db::Closer closer{q};
-    const QString column = QLatin1String(kSortColumn[sort] == Fam ? "fam" : kSortColumn[sort] == Work ? "work" : "post");
+    const QString column = QLatin1String(kSortColumn[sort] == Fam    ? "fam"
+                                         : kSortColumn[sort] == Work ? "work"
+                                                                     : "post");
     q.close();
     q.setSql(QStringLiteral("SELECT IIF(b.%1 IS NULL, 1, 0) AS othernull, "
                             "IIF(CAST(:v AS VARCHAR(8000) CHARACTER SET WIN1251) COLLATE PXW_CYRL < "
@@ -683,8 +691,7 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
 
 size_t SearchIndex::memoryBytes() const
 {
-    size_t n = m_slots.capacity() * sizeof(Slot) + m_rows.capacity() + m_text.capacity() +
-               m_slotOf.bytes();
+    size_t n = m_slots.capacity() * sizeof(Slot) + m_rows.capacity() + m_text.capacity() + m_slotOf.bytes();
     for (int s = 0; s < 3; ++s)
         n += (m_order[size_t(s)].capacity() + m_position[size_t(s)].capacity()) * sizeof(uint32_t);
     return n;

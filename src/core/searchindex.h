@@ -52,17 +52,18 @@ public:
 private:
     struct Slot
     {
-        qint32 id = 0;          // pk_id
-        bool live = true;       // false for a card let go of
-        uint64_t row = 0;       // its row of the list in m_rows
-        uint64_t text = 0;      // its searched columns, upper-cased, back to back in m_text
-        uint16_t nulls = 0;     // bit c: searched column c is NULL
+        qint32 id = 0;      // pk_id
+        bool live = true;   // false for a card let go of
+        uint64_t row = 0;   // its row of the list in m_rows
+        uint64_t text = 0;  // its searched columns, upper-cased, back to back in m_text
+        uint16_t nulls = 0; // bit c: searched column c is NULL
         std::array<uint16_t, kColumns> length{};
     };
 
     struct Cells;
     bool checkDatabase();
     void load();
+
 public:
     // Takes in what the database's log holds since the last look, and moves
     // the mark of settled transactions on when it is due; the main window

@@ -14,6 +14,7 @@ QString stripFileChars(const QString &text)
 QString makeStamp(qint64 userId, const QDateTime &at)
 {
     // A fixed day.month.year and hours:minutes:seconds form, whatever the locale.
-    return stripFileChars(QString::number(userId) + QLatin1Char('_') + at.date().toString(QStringLiteral("dd.MM.yyyy")) +
-                          QLatin1Char('_') + at.time().toString(QStringLiteral("HH:mm:ss")));
+    return stripFileChars(QString::number(userId) + QLatin1Char('_') +
+                          at.date().toString(QStringLiteral("dd.MM.yyyy")) + QLatin1Char('_') +
+                          at.time().toString(QStringLiteral("HH:mm:ss")));
 }

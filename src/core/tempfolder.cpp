@@ -37,8 +37,9 @@ void clearTempFolder(const QString &folder)
     if (folder.isEmpty() || dir.isSymLink() || dir.isJunction() || !dir.isDir())
         return;
     // System: on Windows files with that attribute are listed only so.
-    const QFileInfoList entries = QDir(dir.filePath())
-        .entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    const QFileInfoList entries =
+        QDir(dir.filePath())
+            .entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     for (const QFileInfo &fi : entries) {
         // Only regular files: no links, pipes, sockets or devices.
         if (fi.isSymLink() || fi.isJunction() || !fi.isFile())
@@ -70,7 +71,8 @@ namespace {
 int lockFolder(const QString &folder, bool create)
 {
     const QByteArray file = QFile::encodeName(folder + QLatin1Char('/') + QLatin1String(kLockName));
-    const int fd = ::open(file.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0), 0600);
+    const int fd =
+        ::open(file.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0), 0600);
     if (fd < 0)
         return -1;
     struct stat st;
@@ -109,7 +111,7 @@ bool ScratchFolder::make(const QString &parent, const QString &name)
         if (made == 0) {
             lock = lockFolder(path, true);
         } else if (made == EEXIST && ownPrivateFolder(native)) {
-            lock = lockFolder(path, true); // fails while the copy that made it runs
+            lock = lockFolder(path, true);                // fails while the copy that made it runs
             if (lock >= 0 && !ownPrivateFolder(native)) { // replaced meanwhile
                 ::close(lock);
                 lock = -1;

@@ -37,7 +37,6 @@ UserRecord readRow(const db::IBQuery &q)
 
 } // namespace
 
-
 QList<UserRecord> Users::list()
 {
     db::IBQuery &q = m_db.iRead;
@@ -73,7 +72,12 @@ std::optional<UserRecord> Users::select(qint64 id, bool inWrite)
 QString Users::problem(const UserRecord &user)
 {
     const QHash<QString, int> lengths = db::textColumnLengths(m_db.iRead, QStringLiteral("PERS"));
-    const struct { const char *column; QString label; const QString &value; } fields[] = {
+    const struct
+    {
+        const char *column;
+        QString label;
+        const QString &value;
+    } fields[] = {
         {"FIO", QStringLiteral("ФИО"), user.fio},
         {"LOGIN", QStringLiteral("Логин"), user.login},
         {"PASS", QStringLiteral("Пароль"), user.pass},

@@ -282,7 +282,8 @@ Parsed parse(const QByteArray &data)
         if (!inCard) {
             if (upper == "BEGIN:VCARD") {
                 if (strayFrom)
-                    out.problems << QStringLiteral("Строки %1–%2: текст вне карточек пропущен.").arg(strayFrom).arg(lineNo - 1);
+                    out.problems
+                        << QStringLiteral("Строки %1–%2: текст вне карточек пропущен.").arg(strayFrom).arg(lineNo - 1);
                 strayFrom = 0;
                 inCard = true;
                 v21 = v4 = false;
@@ -294,14 +295,15 @@ Parsed parse(const QByteArray &data)
             continue;
         }
         if (upper.endsWith(":BEGIN:VCARD") ||
-            (upper == "BEGIN:VCARD" && (nested > 0 || (!raws.isEmpty() && raws.last().property.name ==
-                                                                             QLatin1String("AGENT"))))) {
+            (upper == "BEGIN:VCARD" &&
+             (nested > 0 || (!raws.isEmpty() && raws.last().property.name == QLatin1String("AGENT"))))) {
             ++nested; // a card inside a card (a 2.1 AGENT): not one of the file's cards
             continue;
         }
         if (upper == "BEGIN:VCARD") {
-            out.problems << QStringLiteral("Карточка со строки %1 не закончена (нет строки END:VCARD перед строкой %2): "
-                                           "прочитано то, что в ней было.")
+            out.problems << QStringLiteral(
+                                "Карточка со строки %1 не закончена (нет строки END:VCARD перед строкой %2): "
+                                "прочитано то, что в ней было.")
                                 .arg(card.line)
                                 .arg(lineNo);
             endCard();
@@ -335,8 +337,9 @@ Parsed parse(const QByteArray &data)
         raws.append(std::move(r));
     }
     if (inCard) {
-        out.problems << QStringLiteral("Карточка со строки %1 не закончена (нет строки END:VCARD): прочитано то, что в ней "
-                                       "было до конца файла.")
+        out.problems << QStringLiteral(
+                            "Карточка со строки %1 не закончена (нет строки END:VCARD): прочитано то, что в ней "
+                            "было до конца файла.")
                             .arg(card.line);
         endCard();
     } else if (strayFrom) {

@@ -53,8 +53,8 @@ void IBDatabase::open()
         Status st;
         const auto dpb = makeDpb(userName, password, false);
         EngineRef<IProvider> prov(master()->getDispatcher());
-        m_att.reset(prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(), unsigned(dpb.size()),
-                                         dpb.data()));
+        m_att.reset(
+            prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(), unsigned(dpb.size()), dpb.data()));
     });
     m_lost = false;
     m_fileKnown = false;

@@ -12,11 +12,17 @@ bool encode(const QString &text, QByteArray &out, qsizetype *badPos = nullptr);
 // Converts from CP1251. A byte the page leaves unassigned (0x98) becomes a
 // private-use character that encode() turns back into the same byte.
 QString decode(const char *data, qsizetype len);
-inline QString decode(const QByteArray &b) { return decode(b.constData(), b.size()); }
+inline QString decode(const QByteArray &b)
+{
+    return decode(b.constData(), b.size());
+}
 
 // Index of the first character of `text` with no CP1251 form, -1 when none.
 qsizetype firstUnencodable(const QString &text);
-inline bool representable(const QString &text) { return firstUnencodable(text) < 0; }
+inline bool representable(const QString &text)
+{
+    return firstUnencodable(text) < 0;
+}
 
 // True for the private-use characters decode() gives unassigned bytes.
 bool isUndefinedByte(QChar c);

@@ -39,9 +39,9 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
     if (any(codes, {isc_update_conflict, isc_deadlock, isc_lock_conflict, isc_lock_timeout}))
         return DbError(conflictMessage(), true, Kind::Conflict);
     if (any(codes, {isc_unique_key_violation, isc_no_dup}))
-        return DbError(withDetail(QStringLiteral("Такая запись уже есть в базе данных: повторять её нельзя."),
-                                  engineText),
-                       true, Kind::DuplicateKey);
+        return DbError(
+            withDetail(QStringLiteral("Такая запись уже есть в базе данных: повторять её нельзя."), engineText), true,
+            Kind::DuplicateKey);
     if (codes.hasUnix(ENOSPC))
         return DbError(withDetail(QStringLiteral("На диске с базой данных не осталось места, поэтому изменения не "
                                                  "записаны.\rОсвободите место на этом диске (или попросите об этом "
@@ -93,7 +93,8 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
     if (any(codes, {isc_shutdown, isc_conn_lost, isc_net_read_err, isc_net_write_err, isc_lost_db_connection,
                     isc_att_shutdown}))
         return DbError(withDetail(QStringLiteral("Соединение с базой данных прервано: сервер остановлен, сеть "
-                                                 "недоступна или администратор закрыл подключения.") + again,
+                                                 "недоступна или администратор закрыл подключения.") +
+                                      again,
                                   engineText),
                        true, Kind::ConnectionLost);
     return DbError(engineText, true);

@@ -122,7 +122,6 @@ class IBTransaction;
 class IBDatabase
 {
 public:
-
     IBDatabase();
     ~IBDatabase();
     IBDatabase(const IBDatabase &) = delete;
@@ -261,8 +260,8 @@ public:
     QString paramText(const QString &name) const; // as bound (an integer as its digits)
     QStringList paramNames() const;
 
-    void open();    // runs a SELECT and stands on its first row
-    void close();   // releases the result; a closed query stays closed
+    void open();  // runs a SELECT and stands on its first row
+    void close(); // releases the result; a closed query stays closed
     // open() and execute() roll the transaction back when they fail (back to
     // its savepoint, inside one), so that no part of a failed unit of work
     // can be committed later.
@@ -325,7 +324,7 @@ private:
     IBDatabase *m_db;     // null once the database is gone
     IBTransaction *m_tra; // null once the transaction is gone
     QString m_sql;
-    std::string m_prepared; // positional text actually prepared
+    std::string m_prepared;           // positional text actually prepared
     std::vector<QString> m_positions; // parameter name of each "?" (upper case)
     std::vector<std::unique_ptr<Param>> m_params;
     // The prepared statement and its description, set together by prepare().

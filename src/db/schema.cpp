@@ -158,7 +158,7 @@ QStringList upgrade(db::IBDatabase &database)
             if (exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '%1' UNION ALL "
                                          "SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = '%1' UNION ALL "
                                          "SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = '%1'")
-                                  .arg(n)))
+                              .arg(n)))
                 return;
             q.setSql(statementMaking(n));
             q.execute();

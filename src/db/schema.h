@@ -5,7 +5,7 @@
 namespace db {
 class IBDatabase;
 class IBQuery;
-}
+} // namespace db
 
 namespace schema {
 

@@ -39,7 +39,8 @@ QString updateCard()
     QStringList sets;
     for (const QString &c : baseUpdateColumns())
         sets << c + QStringLiteral("=:") + c;
-    return QStringLiteral("UPDATE Base SET ") + sets.join(QStringLiteral(", ")) + QStringLiteral(" WHERE pk_id =:pk_id");
+    return QStringLiteral("UPDATE Base SET ") + sets.join(QStringLiteral(", ")) +
+           QStringLiteral(" WHERE pk_id =:pk_id");
 }
 
 QString insertCard()
@@ -52,22 +53,50 @@ QString insertCard()
            params.join(QStringLiteral(", ")) + QStringLiteral(") RETURNING pk_id");
 }
 
-QString deleteCard() { return QStringLiteral("delete from base where pk_id=:pk_id"); }
-QString deletePost() { return QStringLiteral("delete from post where pk_id=:pk_id"); }
-QString deleteDepartment() { return QStringLiteral("delete from department where pk_id=:pk_id"); }
-QString deleteOrganization() { return QStringLiteral("delete from organization where pk_id=:pk_id"); }
-QString deleteUser() { return QStringLiteral("delete from pers where pk_id=:pk_id"); }
-QString deleteAccounts() { return QStringLiteral("delete from accounts where bs_fk=:bs_fk"); }
+QString deleteCard()
+{
+    return QStringLiteral("delete from base where pk_id=:pk_id");
+}
+QString deletePost()
+{
+    return QStringLiteral("delete from post where pk_id=:pk_id");
+}
+QString deleteDepartment()
+{
+    return QStringLiteral("delete from department where pk_id=:pk_id");
+}
+QString deleteOrganization()
+{
+    return QStringLiteral("delete from organization where pk_id=:pk_id");
+}
+QString deleteUser()
+{
+    return QStringLiteral("delete from pers where pk_id=:pk_id");
+}
+QString deleteAccounts()
+{
+    return QStringLiteral("delete from accounts where bs_fk=:bs_fk");
+}
 
-QString selectLogins() { return QStringLiteral("SELECT Login FROM Pers"); }
+QString selectLogins()
+{
+    return QStringLiteral("SELECT Login FROM Pers");
+}
 
 QString selectUserByLogin()
 {
-    return QStringLiteral("SELECT pk_id, fio, pass, level FROM Pers WHERE login = ") + boundText(QStringLiteral("login"));
+    return QStringLiteral("SELECT pk_id, fio, pass, level FROM Pers WHERE login = ") +
+           boundText(QStringLiteral("login"));
 }
 
-QString selectUsers() { return QStringLiteral("SELECT * FROM pers ORDER BY fio COLLATE PXW_CYRL"); }
-QString selectUser() { return QStringLiteral("SELECT * FROM pers WHERE pk_id=:pk_id"); }
+QString selectUsers()
+{
+    return QStringLiteral("SELECT * FROM pers ORDER BY fio COLLATE PXW_CYRL");
+}
+QString selectUser()
+{
+    return QStringLiteral("SELECT * FROM pers WHERE pk_id=:pk_id");
+}
 QString insertUser()
 {
     return QStringLiteral("INSERT INTO pers (fio, login, pass, level) VALUES (:fio, :login, :pass, :level)");
@@ -77,8 +106,14 @@ QString updateUser()
     return QStringLiteral("UPDATE pers SET fio=:fio, login=:login, pass=:pass, level=:level WHERE pk_id=:pk_id");
 }
 
-QString selectAccounts() { return QStringLiteral("SELECT * FROM accounts WHERE bs_fk = :bs_fk"); }
-QString selectAccountsId() { return QStringLiteral("SELECT pk_id FROM accounts WHERE bs_fk = :bs_fk"); }
+QString selectAccounts()
+{
+    return QStringLiteral("SELECT * FROM accounts WHERE bs_fk = :bs_fk");
+}
+QString selectAccountsId()
+{
+    return QStringLiteral("SELECT pk_id FROM accounts WHERE bs_fk = :bs_fk");
+}
 QString insertAccounts()
 {
     return QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) "
@@ -90,9 +125,18 @@ QString updateAccounts()
                           "adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id");
 }
 
-QString selectPhotoPath() { return QStringLiteral("SELECT fpath FROM base WHERE pk_id = :pk_id"); }
-QString selectStamp() { return QStringLiteral("SELECT sysinfo FROM Base WHERE pk_id = :pk_id"); }
-QString updatePhotoPath() { return QStringLiteral("UPDATE Base SET fpath=:fpath where pk_id=:pk_id"); }
+QString selectPhotoPath()
+{
+    return QStringLiteral("SELECT fpath FROM base WHERE pk_id = :pk_id");
+}
+QString selectStamp()
+{
+    return QStringLiteral("SELECT sysinfo FROM Base WHERE pk_id = :pk_id");
+}
+QString updatePhotoPath()
+{
+    return QStringLiteral("UPDATE Base SET fpath=:fpath where pk_id=:pk_id");
+}
 
 const RefTable &refTable(Ref ref)
 {
@@ -136,15 +180,19 @@ QString insertRef(Ref ref)
 QString updateRef(Ref ref)
 {
     const RefTable &t = refTable(ref);
-    return QStringLiteral("UPDATE %1 SET %2=:%2 WHERE pk_id=:pk_id").arg(QLatin1String(t.table), QLatin1String(t.column));
+    return QStringLiteral("UPDATE %1 SET %2=:%2 WHERE pk_id=:pk_id")
+        .arg(QLatin1String(t.table), QLatin1String(t.column));
 }
 
 QString deleteRef(Ref ref)
 {
     switch (ref) {
-    case Ref::Organization: return deleteOrganization();
-    case Ref::Department: return deleteDepartment();
-    case Ref::Post: break;
+    case Ref::Organization:
+        return deleteOrganization();
+    case Ref::Department:
+        return deleteDepartment();
+    case Ref::Post:
+        break;
     }
     return deletePost();
 }

@@ -11,21 +11,21 @@ const QStringList &baseInsertColumns();
 // Columns that an update of a card rewrites, in order.
 const QStringList &baseUpdateColumns();
 
-QString selectCard();   // ibSelect
-QString updateCard();   // ibUpdate
-QString insertCard();   // ibInsert (reads back the new pk_id)
-QString deleteCard();   // ibDel
-QString deletePost();   // ibDel2
-QString deleteDepartment(); // ibDel3
+QString selectCard();         // ibSelect
+QString updateCard();         // ibUpdate
+QString insertCard();         // ibInsert (reads back the new pk_id)
+QString deleteCard();         // ibDel
+QString deletePost();         // ibDel2
+QString deleteDepartment();   // ibDel3
 QString deleteOrganization(); // ibDel4
-QString deleteUser();   // ibDel5
-QString deleteAccounts(); // ibDel6
+QString deleteUser();         // ibDel5
+QString deleteAccounts();     // ibDel6
 
 QString selectLogins();
 // The user look-up by login; the login is bound as :login.
 QString selectUserByLogin();
-QString selectUsers();  // ordered by full name
-QString selectUser();   // by :pk_id
+QString selectUsers(); // ordered by full name
+QString selectUser();  // by :pk_id
 QString insertUser();
 QString updateUser();
 

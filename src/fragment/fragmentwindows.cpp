@@ -271,7 +271,8 @@ void TEF1::ToolButton4Click()
     QFile file;
     QString path, why;
     for (int i = 1; i <= 100 && path.isEmpty(); ++i) {
-        const QString name = stamp + (i == 1 ? QString() : QLatin1Char('-') + QString::number(i)) + QStringLiteral(".jpg");
+        const QString name =
+            stamp + (i == 1 ? QString() : QLatin1Char('-') + QString::number(i)) + QStringLiteral(".jpg");
         if (core::createNewFile(file, paths::join(folder, name), &why))
             path = paths::join(folder, name);
     }
@@ -288,8 +289,9 @@ void TEF1::ToolButton4Click()
         const QString error = writer.error() == QImageWriter::UnknownError ? file.errorString() : writer.errorString();
         file.close();
         QFile::remove(path);
-        msg::error(this, QStringLiteral("Не удалось записать фрагмент в файл «%1»:\r%2")
-                             .arg(QDir::toNativeSeparators(path), error));
+        msg::error(
+            this,
+            QStringLiteral("Не удалось записать фрагмент в файл «%1»:\r%2").arg(QDir::toNativeSeparators(path), error));
         return;
     }
     file.close();

@@ -10,7 +10,7 @@ namespace pictures {
 
 struct Picture
 {
-    QImage image; // turned by its orientation mark; null when it could not be read
+    QImage image;  // turned by its orientation mark; null when it could not be read
     QString error; // why not, in Russian
 };
 

@@ -43,8 +43,9 @@ void checkTemplate(const Sources &sources)
 QSize measure(const QString &path, bool defaultPicture)
 {
     if (!QFileInfo::exists(path))
-        throw Error((defaultPicture ? QStringLiteral("Не найдено изображение по умолчанию для карточки без фотографии:\r%1")
-                                    : QStringLiteral("Не найден файл фотографии:\r%1"))
+        throw Error((defaultPicture
+                         ? QStringLiteral("Не найдено изображение по умолчанию для карточки без фотографии:\r%1")
+                         : QStringLiteral("Не найден файл фотографии:\r%1"))
                         .arg(QDir::toNativeSeparators(path)));
     const pictures::Picture picture = pictures::read(path);
     if (picture.image.isNull() || picture.image.width() <= 0 || picture.image.height() <= 0)
@@ -68,8 +69,10 @@ QString picturePath(const Sources &sources, const QString &fpath)
     switch (where.state) {
     case core::PhotoLocation::BadPath:
     case core::PhotoLocation::Outside:
-    case core::PhotoLocation::NotAFile: throw Error(core::photoProblem(sources.photoFolder, fpath, where));
-    default: return where.file;
+    case core::PhotoLocation::NotAFile:
+        throw Error(core::photoProblem(sources.photoFolder, fpath, where));
+    default:
+        return where.file;
     }
 }
 

@@ -96,8 +96,8 @@ void Package::loadBytes(const QByteArray &zip, const QString &what)
         QByteArray data(qsizetype(st.size), Qt::Uninitialized);
         const zip_int64_t got = zip_fread(f, data.data(), st.size);
         if (got != zip_int64_t(st.size))
-            failure = QStringLiteral("часть «%1» не читается: %2")
-                          .arg(name, QString::fromLocal8Bit(zip_file_strerror(f)));
+            failure =
+                QStringLiteral("часть «%1» не читается: %2").arg(name, QString::fromLocal8Bit(zip_file_strerror(f)));
         zip_fclose(f);
         m_files.append({name, data});
     }

@@ -39,13 +39,45 @@ constexpr int kMaxColumn = 16384;
 constexpr int kMaxRow = 1048576;
 
 // The children of a worksheet in the order the schema requires.
-const std::initializer_list<const char *> kSheetOrder = {
-    "sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr", "sheetProtection",
-    "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate", "customSheetViews", "mergeCells",
-    "phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions", "pageMargins",
-    "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
-    "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF", "picture", "oleObjects", "controls",
-    "webPublishItems", "tableParts", "extLst"};
+const std::initializer_list<const char *> kSheetOrder = {"sheetPr",
+                                                         "dimension",
+                                                         "sheetViews",
+                                                         "sheetFormatPr",
+                                                         "cols",
+                                                         "sheetData",
+                                                         "sheetCalcPr",
+                                                         "sheetProtection",
+                                                         "protectedRanges",
+                                                         "scenarios",
+                                                         "autoFilter",
+                                                         "sortState",
+                                                         "dataConsolidate",
+                                                         "customSheetViews",
+                                                         "mergeCells",
+                                                         "phoneticPr",
+                                                         "conditionalFormatting",
+                                                         "dataValidations",
+                                                         "hyperlinks",
+                                                         "printOptions",
+                                                         "pageMargins",
+                                                         "pageSetup",
+                                                         "headerFooter",
+                                                         "rowBreaks",
+                                                         "colBreaks",
+                                                         "customProperties",
+                                                         "cellWatches",
+                                                         "ignoredErrors",
+                                                         "smartTags",
+                                                         "drawing",
+                                                         "legacyDrawing",
+                                                         "legacyDrawingHF",
+                                                         "drawingHF",
+                                                         "picture",
+                                                         "oleObjects",
+                                                         "controls",
+                                                         "webPublishItems",
+                                                         "tableParts",
+                                                         "extLst"};
 
 bool parseCell(const std::string &ref, int &col, int &row)
 {
@@ -101,7 +133,8 @@ std::string cellText(const QString &text)
         } else if (u == '_' && escapeLike.match(t.mid(i, 7)).hasMatch()) {
             out += QStringLiteral("_x005F_");
         } else if ((u < 0x20 && u != '\t' && u != '\n') || c.isSurrogate() || u == 0xFFFE || u == 0xFFFF) {
-            out += QStringLiteral("_x%1_").arg(QString::number(uint(u), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+            out +=
+                QStringLiteral("_x%1_").arg(QString::number(uint(u), 16).toUpper().rightJustified(4, QLatin1Char('0')));
         } else {
             out += c;
         }
@@ -124,8 +157,8 @@ Picture pictureOf(const QString &file)
     QFile f;
     QString why;
     if (!core::openRegularFile(f, file, &why))
-        throw Error(QStringLiteral("Не удалось прочитать файл изображения:\r%1\r%2")
-                        .arg(QDir::toNativeSeparators(file), why));
+        throw Error(
+            QStringLiteral("Не удалось прочитать файл изображения:\r%1\r%2").arg(QDir::toNativeSeparators(file), why));
     QByteArray data = f.readAll();
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
@@ -150,7 +183,8 @@ Picture pictureOf(const QString &file)
     if (!writer.write(image))
         throw Error(QStringLiteral("Не удалось подготовить изображение для печатной формы:\r%1\r%2")
                         .arg(QDir::toNativeSeparators(file), writer.errorString()));
-    return jpeg ? Picture{encoded, QStringLiteral("jpeg"), "image/jpeg"} : Picture{encoded, QStringLiteral("png"), "image/png"};
+    return jpeg ? Picture{encoded, QStringLiteral("jpeg"), "image/jpeg"}
+                : Picture{encoded, QStringLiteral("png"), "image/png"};
 }
 
 struct Relationship
@@ -189,10 +223,10 @@ private:
 
     Opener m_open;
     Package m_pkg;
-    QString m_what;          // the template, for messages
-    QString m_workbookFile;  // xl/workbook.xml
-    QString m_sheetFile;     // xl/worksheets/sheet1.xml
-    xml::XmlDoc m_sheet;       // the first sheet, written back on show()
+    QString m_what;         // the template, for messages
+    QString m_workbookFile; // xl/workbook.xml
+    QString m_sheetFile;    // xl/worksheets/sheet1.xml
+    xml::XmlDoc m_sheet;    // the first sheet, written back on show()
 };
 
 void XlsxWorkbook::broken(const QString &why) const
@@ -219,8 +253,8 @@ QList<Relationship> XlsxWorkbook::relationships(const QString &file) const
     const xml::XmlDoc doc = load(rels);
     for (pugi::xml_node r : doc.root().children(doc.q("Relationship")))
         out.append({r.attribute("Id").value(), r.attribute("Type").value(), r.attribute("Target").value(),
-                    QString::fromUtf8(r.attribute("TargetMode").value()).compare(QLatin1String("External"),
-                                                                                 Qt::CaseInsensitive) == 0});
+                    QString::fromUtf8(r.attribute("TargetMode").value())
+                            .compare(QLatin1String("External"), Qt::CaseInsensitive) == 0});
     return out;
 }
 
@@ -390,8 +424,9 @@ void XlsxWorkbook::copyToNewWorkbook()
     store(m_workbookFile, workbook);
     for (const Relationship &r : relationships(m_workbookFile)) {
         const QString file = xml::resolveTarget(m_workbookFile, qstr(r.target.c_str()));
-        if (r.external || file.compare(m_sheetFile, Qt::CaseInsensitive) == 0 || !endsWith(r.type.c_str(), "/worksheet") ||
-            !m_pkg.contains(file) || !m_pkg.file(file).contains("tabSelected"))
+        if (r.external || file.compare(m_sheetFile, Qt::CaseInsensitive) == 0 ||
+            !endsWith(r.type.c_str(), "/worksheet") || !m_pkg.contains(file) ||
+            !m_pkg.file(file).contains("tabSelected"))
             continue;
         xml::XmlDoc other = load(file);
         for (pugi::xml_node v : other.root().child(other.q("sheetViews")).children())
@@ -422,7 +457,8 @@ void XlsxWorkbook::hideGridLines()
 void XlsxWorkbook::addPicture(const QString &file, double widthPt, double heightPt)
 {
     const Picture picture = pictureOf(file);
-    const QString media = freePartName(xml::folderOf(m_workbookFile) + QStringLiteral("/media/image"), picture.extension);
+    const QString media =
+        freePartName(xml::folderOf(m_workbookFile) + QStringLiteral("/media/image"), picture.extension);
     m_pkg.setFile(media, picture.data);
     addDefaultType(picture.extension, picture.contentType);
 
@@ -438,7 +474,8 @@ void XlsxWorkbook::addPicture(const QString &file, double widthPt, double height
         if (drawing.isEmpty() || !m_pkg.contains(drawing))
             broken(QStringLiteral("рисунки листа не найдены"));
     } else {
-        drawing = freePartName(xml::folderOf(m_workbookFile) + QStringLiteral("/drawings/drawing"), QStringLiteral("xml"));
+        drawing =
+            freePartName(xml::folderOf(m_workbookFile) + QStringLiteral("/drawings/drawing"), QStringLiteral("xml"));
         xml::XmlDoc fresh;
         fresh.create("xdr:wsDr", kDrawingNs);
         fresh.root().append_attribute("xmlns:a") = kMainDrawingNs;
@@ -460,18 +497,26 @@ void XlsxWorkbook::addPicture(const QString &file, double widthPt, double height
     const std::string off = std::to_string(kEmuPerPoint); // one point in from the corner
     const std::string cx = std::to_string(std::llround(widthPt * kEmuPerPoint));
     const std::string cy = std::to_string(std::llround(heightPt * kEmuPerPoint));
-    const std::string anchor =
-        "<xdr:oneCellAnchor xmlns:xdr=\"" + std::string(kDrawingNs) + "\" xmlns:a=\"" + kMainDrawingNs +
-        "\" xmlns:r=\"" + xml::kRelNs + "\">"
-        "<xdr:from><xdr:col>0</xdr:col><xdr:colOff>" + off + "</xdr:colOff><xdr:row>0</xdr:row><xdr:rowOff>" + off +
-        "</xdr:rowOff></xdr:from>"
-        "<xdr:ext cx=\"" + cx + "\" cy=\"" + cy + "\"/>"
-        "<xdr:pic><xdr:nvPicPr><xdr:cNvPr id=\"" + std::to_string(shapeId) + "\" name=\"Фотография\"/>"
-        "<xdr:cNvPicPr><a:picLocks noChangeAspect=\"1\"/></xdr:cNvPicPr></xdr:nvPicPr>"
-        "<xdr:blipFill><a:blip r:embed=\"" + imageId + "\"/><a:stretch><a:fillRect/></a:stretch></xdr:blipFill>"
-        "<xdr:spPr><a:xfrm><a:off x=\"" + off + "\" y=\"" + off + "\"/><a:ext cx=\"" + cx + "\" cy=\"" + cy +
-        "\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></xdr:spPr></xdr:pic>"
-        "<xdr:clientData/></xdr:oneCellAnchor>";
+    const std::string anchor = "<xdr:oneCellAnchor xmlns:xdr=\"" + std::string(kDrawingNs) + "\" xmlns:a=\"" +
+                               kMainDrawingNs + "\" xmlns:r=\"" + xml::kRelNs +
+                               "\">"
+                               "<xdr:from><xdr:col>0</xdr:col><xdr:colOff>" +
+                               off + "</xdr:colOff><xdr:row>0</xdr:row><xdr:rowOff>" + off +
+                               "</xdr:rowOff></xdr:from>"
+                               "<xdr:ext cx=\"" +
+                               cx + "\" cy=\"" + cy +
+                               "\"/>"
+                               "<xdr:pic><xdr:nvPicPr><xdr:cNvPr id=\"" +
+                               std::to_string(shapeId) +
+                               "\" name=\"Фотография\"/>"
+                               "<xdr:cNvPicPr><a:picLocks noChangeAspect=\"1\"/></xdr:cNvPicPr></xdr:nvPicPr>"
+                               "<xdr:blipFill><a:blip r:embed=\"" +
+                               imageId +
+                               "\"/><a:stretch><a:fillRect/></a:stretch></xdr:blipFill>"
+                               "<xdr:spPr><a:xfrm><a:off x=\"" +
+                               off + "\" y=\"" + off + "\"/><a:ext cx=\"" + cx + "\" cy=\"" + cy +
+                               "\"/></a:xfrm><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></xdr:spPr></xdr:pic>"
+                               "<xdr:clientData/></xdr:oneCellAnchor>";
     pugi::xml_document fragment;
     fragment.load_string(anchor.c_str());
     pugi::xml_node copied = doc.root().append_copy(fragment.document_element());
@@ -537,7 +582,8 @@ pugi::xml_node XlsxWorkbook::cell(pugi::xml_node rowNode, int col, int r)
             break;
         }
     }
-    pugi::xml_node fresh = before ? rowNode.insert_child_before(name.c_str(), before) : rowNode.append_child(name.c_str());
+    pugi::xml_node fresh =
+        before ? rowNode.insert_child_before(name.c_str(), before) : rowNode.append_child(name.c_str());
     fresh.append_attribute("r") = cellName(col, r).c_str();
     // A new cell takes the format of its row, or else of its column, as it would when typed in.
     const char *style = rowNode.attribute("customFormat").as_bool() ? rowNode.attribute("s").value() : columnStyle(col);

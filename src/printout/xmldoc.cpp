@@ -43,7 +43,10 @@ QByteArray XmlDoc::bytes() const
     struct Writer : pugi::xml_writer
     {
         QByteArray out;
-        void write(const void *data, size_t size) override { out.append(static_cast<const char *>(data), qsizetype(size)); }
+        void write(const void *data, size_t size) override
+        {
+            out.append(static_cast<const char *>(data), qsizetype(size));
+        }
     } w;
     doc.save(w, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
     return w.out;

@@ -20,13 +20,11 @@ void connectWindows(const Forms &f)
     TMF *mf = f.MF;
     TRF *card = f.RF;
     // The list's commands open the card; a card saved or deleted refills the list at once.
-    QObject::connect(mf, &TMF::openCard, card, [card](const QString &mode, qint64 id) {
-        guardedCall([&] { card->open(mode, id); });
-    });
+    QObject::connect(mf, &TMF::openCard, card,
+                     [card](const QString &mode, qint64 id) { guardedCall([&] { card->open(mode, id); }); });
     QObject::connect(card, &TRF::cardStored, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
-    QObject::connect(mf, &TMF::refItemsRead, card, [card](sql::Ref ref, const QStringList &values) {
-        card->setRefItems(ref, values);
-    });
+    QObject::connect(mf, &TMF::refItemsRead, card,
+                     [card](sql::Ref ref, const QStringList &values) { card->setRefItems(ref, values); });
     // The start-up's login, and the other windows the commands open.
     QObject::connect(mf, &TMF::loginRequested, f.LF, [lf = f.LF] { guardedCall([lf] { lf->showModal(); }); });
     QObject::connect(mf, &TMF::showWindow, mf, [f](WindowId window) {
@@ -34,12 +32,14 @@ void connectWindows(const Forms &f)
         guardedCall([&] { windows[int(window)]->showModal(); });
     });
     QObject::connect(card, &TRF::refValuesAdded, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
-    QObject::connect(card, &TRF::exportRequested, mf, [mf](qint64 id) { guardedCall([mf, id] { mf->ExportCard(id); }); });
+    QObject::connect(card, &TRF::exportRequested, mf,
+                     [mf](qint64 id) { guardedCall([mf, id] { mf->ExportCard(id); }); });
     // Each reference list with its editor; a stored value shows in the list
     // and in the card's drop-down lists.
     const std::pair<RefListWindow *, RefEditWindow *> books[] = {{f.PF, f.PF1}, {f.DF, f.DF1}, {f.GF, f.GF1}};
     for (const auto &[list, editor] : books) {
-        QObject::connect(list, &RefListWindow::newRequested, editor, [editor] { guardedCall([editor] { editor->openNew(); }); });
+        QObject::connect(list, &RefListWindow::newRequested, editor,
+                         [editor] { guardedCall([editor] { editor->openNew(); }); });
         QObject::connect(list, &RefListWindow::editRequested, editor, [editor](qint64 id, const QString &value) {
             guardedCall([&] { editor->openEdit(id, value); });
         });
@@ -48,9 +48,8 @@ void connectWindows(const Forms &f)
     }
     // The user list with its editor.
     QObject::connect(f.UF, &TUF::newRequested, f.UF1, [uf1 = f.UF1] { guardedCall([uf1] { uf1->openNew(); }); });
-    QObject::connect(f.UF, &TUF::editRequested, f.UF1, [uf1 = f.UF1](qint64 id) {
-        guardedCall([&] { uf1->openEdit(id); });
-    });
+    QObject::connect(f.UF, &TUF::editRequested, f.UF1,
+                     [uf1 = f.UF1](qint64 id) { guardedCall([&] { uf1->openEdit(id); }); });
     QObject::connect(f.UF1, &TUF1::usersChanged, f.UF, [uf = f.UF] { guardedCall([uf] { uf->FormActivate(); }); });
     // The card opens the fragment tool; a selection shows in the preview,
     // which closes with the selection window.

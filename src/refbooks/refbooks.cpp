@@ -296,7 +296,8 @@ void RefListWindow::tb_delClick()
         return;
     if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    if (msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжить ?"),
+    if (msg::askYesNo(this,
+                      QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжить ?"),
                       QStringLiteral("Удаление")))
         core::RefBook(m_ctx.db, m_kind.ref).remove(id.toLongLong());
     FillGrid();
@@ -414,7 +415,8 @@ RefEditWindow::RefEditWindow(const RefBookKind &kind, Context &context, QWidget 
     gboxMargin->addWidget(gbox);
     v->addLayout(gboxMargin, 1);
 
-    v->addWidget(statusPanels(this, sBar, {kind.editKeysPanel, QStringLiteral(" ESC - выйти ")}, {kind.editKeysWidth, 150}));
+    v->addWidget(
+        statusPanels(this, sBar, {kind.editKeysPanel, QStringLiteral(" ESC - выйти ")}, {kind.editKeysWidth, 150}));
     setFixedSize(kind.editSize);
 
     valueBox->installEventFilter(this);

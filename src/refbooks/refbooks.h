@@ -32,7 +32,7 @@ struct RefBookKind
     QSize editSize;        // client area of the editor
     QString editKeysPanel; // first status panel of the editor
     int editKeysWidth;
-    bool editMaximize;     // the editor's title bar has a maximize button
+    bool editMaximize; // the editor's title bar has a maximize button
 };
 
 const RefBookKind &postsKind();
@@ -136,10 +136,10 @@ private:
     bool store();
 
     const RefBookKind &m_kind;
-    QString m_mode;    // the caption before "(!)"
-    qint64 m_id = 0;   // the value being edited
-    QString m_loaded;  // its value as shown when the editor opened or last stored
-    QString m_opened;  // the value the list showed when the editor was asked for
+    QString m_mode;   // the caption before "(!)"
+    qint64 m_id = 0;  // the value being edited
+    QString m_loaded; // its value as shown when the editor opened or last stored
+    QString m_opened; // the value the list showed when the editor was asked for
 };
 
 // The list window and the editor of each book: posts (TPF, TPF1),

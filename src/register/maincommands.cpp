@@ -88,7 +88,8 @@ void TMF::N17Click()
         return;
     if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    if (msg::askYesNo(this, QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
+    if (msg::askYesNo(this,
+                      QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                       QStringLiteral("Удаление"))) {
         core::CardStore(db).remove(idText.toLongLong());
     }
@@ -136,14 +137,16 @@ void TMF::ExportCard(qint64 id)
     const std::optional<core::CardRecord> card = store.load(id);
     if (!card) {
         QWidget *owner = QApplication::activeModalWidget();
-        msg::error(owner ? owner : this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
+        msg::error(owner ? owner : this,
+                   QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
         return;
     }
     const std::optional<core::Accounts> accounts = store.loadAccounts(id);
     const std::unique_ptr<printout::Workbook> workbook =
         printout::newWorkbook([](const QString &file) { return shell::openFile(file); });
-    const QString cut = printout::shortenedNotice(
-        printout::exportCard(*workbook, {m_ctx.session.programFolder, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder()}, *card, accounts));
+    const QString cut = printout::shortenedNotice(printout::exportCard(
+        *workbook, {m_ctx.session.programFolder, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder()}, *card,
+        accounts));
     if (!cut.isEmpty()) // told once the printout is open
         msg::plain(nullptr, cut);
 }
@@ -163,8 +166,7 @@ namespace {
 class CardsProgress
 {
 public:
-    CardsProgress(QWidget *owner, const QString &what, const QString &title)
-        : m_dialog(what, QString(), 0, 1, owner)
+    CardsProgress(QWidget *owner, const QString &what, const QString &title) : m_dialog(what, QString(), 0, 1, owner)
     {
         auto *bar = new QProgressBar(&m_dialog);
         setAccessible(bar, QStringLiteral("Ход работы: ") + title);
@@ -232,10 +234,10 @@ void TMF::ImportCards()
     const QString summary = import.summary(name);
     bool addDuplicates = false;
     if (import.duplicates() > 0) {
-        const int answer = msg::choose(this, summary + QStringLiteral("\r\rКак поступить с похожими карточками?"),
-                                       QStringLiteral("Импорт карточек"),
-                                       {QStringLiteral("Пропустить похожие"), QStringLiteral("Добавить все"),
-                                        QStringLiteral("Отмена")});
+        const int answer = msg::choose(
+            this, summary + QStringLiteral("\r\rКак поступить с похожими карточками?"),
+            QStringLiteral("Импорт карточек"),
+            {QStringLiteral("Пропустить похожие"), QStringLiteral("Добавить все"), QStringLiteral("Отмена")});
         if (answer == 2)
             return;
         addDuplicates = answer == 1;
@@ -268,8 +270,9 @@ void TMF::ExportCards()
     if (count > 1 && !selected.isEmpty()) {
         const QString who = m_model->cell(selectedRow(), 1).simplified(); // surname, name, patronymic
         const int answer = msg::choose(
-            this, QStringLiteral("Экспортировать все карточки списка (%1) или только выбранную («%2»)?")
-                      .arg(QLocale().toString(count), who),
+            this,
+            QStringLiteral("Экспортировать все карточки списка (%1) или только выбранную («%2»)?")
+                .arg(QLocale().toString(count), who),
             QStringLiteral("Экспорт карточек"),
             {QStringLiteral("Все карточки списка"), QStringLiteral("Только выбранную"), QStringLiteral("Отмена")});
         if (answer == 2)

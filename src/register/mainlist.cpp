@@ -335,8 +335,7 @@ bool TMF::eventFilter(QObject *watched, QEvent *event)
     // (and changing when the scroll bar comes or goes).
     if ((watched == Grid || watched == Grid->viewport()) && event->type() == QEvent::Resize)
         guardedCall([this] { FormResize(); });
-    if (watched == Grid &&
-        keyPressTaken(event, [this](QKeyEvent *k) { return GridKeyDown(k->key(), k->modifiers()); }))
+    if (watched == Grid && keyPressTaken(event, [this](QKeyEvent *k) { return GridKeyDown(k->key(), k->modifiers()); }))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }

@@ -267,9 +267,9 @@ QWidget *TMF::buildFilterBand()
     MonthBox = new QComboBox(band);
     MonthBox->setObjectName(QStringLiteral("MonthBox"));
     MonthBox->addItems({QStringLiteral("январь"), QStringLiteral("февраль"), QStringLiteral("март"),
-                        QStringLiteral("апрель"), QStringLiteral("май"), QStringLiteral("июнь"),
-                        QStringLiteral("июль"), QStringLiteral("август"), QStringLiteral("сентябрь"),
-                        QStringLiteral("октябрь"), QStringLiteral("ноябрь"), QStringLiteral("декабрь")});
+                        QStringLiteral("апрель"), QStringLiteral("май"), QStringLiteral("июнь"), QStringLiteral("июль"),
+                        QStringLiteral("август"), QStringLiteral("сентябрь"), QStringLiteral("октябрь"),
+                        QStringLiteral("ноябрь"), QStringLiteral("декабрь")});
     MonthBox->setMaxVisibleItems(12);
     setAccessible(MonthBox, QStringLiteral("Месяц дней рождения"));
     btDate = new QToolButton(band);
@@ -461,7 +461,8 @@ void TMF::showSessionUser()
     sBar[1]->setText(QStringLiteral(" F4 - Редактирование"));
     sBar[2]->setText(QStringLiteral(" F7 - Новая запись"));
     sBar[3]->setText(QStringLiteral("  ") + m_ctx.session.SessionUser.fullName);
-    sBar[4]->setText(m_ctx.session.SessionUser.fullRights() ? QStringLiteral("  Доступ: полный") : QStringLiteral("  Доступ: чтение"));
+    sBar[4]->setText(m_ctx.session.SessionUser.fullRights() ? QStringLiteral("  Доступ: полный")
+                                                            : QStringLiteral("  Доступ: чтение"));
 }
 
 void TMF::setAdminMenuVisible(bool visible)

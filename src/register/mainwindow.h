@@ -31,7 +31,7 @@ class ListModel;
 namespace core {
 class ListFetch;
 class SearchIndex;
-}
+} // namespace core
 
 class TMF : public QMainWindow
 {
@@ -157,10 +157,10 @@ private:
     QList<int> m_grownRows; // rows made taller than 18 pixels since the last refill
     quint64 m_fillGeneration = 0;
     bool m_filling = false;
-    bool m_loggingIn = false; // the login window is open
+    bool m_loggingIn = false;                 // the login window is open
     std::unique_ptr<core::ListFetch> m_fetch; // the list being read into the model
-    int m_wantedRow = 0;   // the selected row number to keep across the refill
-    int m_clampedRow = 0;  // where the selection stands until that row arrives
+    int m_wantedRow = 0;                      // the selected row number to keep across the refill
+    int m_clampedRow = 0;                     // where the selection stands until that row arrives
     QElapsedTimer m_fillTimer;
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;

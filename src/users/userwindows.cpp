@@ -164,9 +164,9 @@ void TUF::tb_delClick()
         return;
     if (core::Users::isAdministrator(currentCell(2))) // the administrator stays
         return;
-    if (msg::askYesNo(this,
-                      QStringLiteral("Внимание! Пользователь будет удален без возможности восстановления, продолжить ?"),
-                      QStringLiteral("Удаление")))
+    if (msg::askYesNo(
+            this, QStringLiteral("Внимание! Пользователь будет удален без возможности восстановления, продолжить ?"),
+            QStringLiteral("Удаление")))
         core::Users(m_ctx.db).remove(id.toLongLong());
     FillGrid();
 }
@@ -183,8 +183,7 @@ bool TUF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
 
 bool TUF::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Grid &&
-        keyPressTaken(event, [this](QKeyEvent *k) { return GridKeyDown(k->key(), k->modifiers()); }))
+    if (watched == Grid && keyPressTaken(event, [this](QKeyEvent *k) { return GridKeyDown(k->key(), k->modifiers()); }))
         return true;
     return ModalWindow::eventFilter(watched, event);
 }

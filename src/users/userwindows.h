@@ -92,7 +92,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    bool m_closing = false;  // inside the close question: a save must not close again
-    bool m_missing = false;  // the row to edit is gone: the editor is not shown
+    bool m_closing = false;    // inside the close question: a save must not close again
+    bool m_missing = false;    // the row to edit is gone: the editor is not shown
     core::UserRecord m_loaded; // the user as loaded or last stored
 };

@@ -61,10 +61,14 @@ private slots:
     {
         QTest::addColumn<QString>("hovered");
         QTest::addColumn<QString>("lit");
-        QTest::newRow("first notice") << "Label1" << "Label5";
-        QTest::newRow("second notice") << "Label3" << "Label5";
-        QTest::newRow("web address") << "Label5" << "Label5";
-        QTest::newRow("mail address") << "Label4" << "Label4";
+        QTest::newRow("first notice") << "Label1"
+                                      << "Label5";
+        QTest::newRow("second notice") << "Label3"
+                                       << "Label5";
+        QTest::newRow("web address") << "Label5"
+                                     << "Label5";
+        QTest::newRow("mail address") << "Label4"
+                                      << "Label4";
     }
     // The pointer over a link label lights up its address, only while it stays.
     void hover()
@@ -139,12 +143,17 @@ private slots:
     {
         Fixture f;
         int result = -1;
-        const QStringList shown = uitest::whileModal([&] { f.p.mf->N10->trigger(); result = f.abt->result(); }, [&](QWidget *w) {
-            QTest::keyClick(w, Qt::Key_Escape);
-            QVERIFY(w->isVisible());
-            QTest::keyClick(w, Qt::Key_Return);
-            QVERIFY(!w->isVisible());
-        });
+        const QStringList shown = uitest::whileModal(
+            [&] {
+                f.p.mf->N10->trigger();
+                result = f.abt->result();
+            },
+            [&](QWidget *w) {
+                QTest::keyClick(w, Qt::Key_Escape);
+                QVERIFY(w->isVisible());
+                QTest::keyClick(w, Qt::Key_Return);
+                QVERIFY(!w->isVisible());
+            });
         QCOMPARE(shown, QStringList{QStringLiteral("TAbt")});
         QCOMPARE(result, int(QDialog::Accepted));
 

@@ -65,8 +65,7 @@ QStringList texts(const QList<msg::Shown> &shown)
 struct LoginControls
 {
     explicit LoginControls(const QObject *lf)
-        : PBox(find<QComboBox>(lf, QStringLiteral("PBox"))),
-          ed_pass(find<QLineEdit>(lf, QStringLiteral("ed_pass"))),
+        : PBox(find<QComboBox>(lf, QStringLiteral("PBox"))), ed_pass(find<QLineEdit>(lf, QStringLiteral("ed_pass"))),
           CheckPass(find<QCheckBox>(lf, QStringLiteral("CheckPass"))),
           bt_login(find<QPushButton>(lf, QStringLiteral("bt_login")))
     {
@@ -184,8 +183,9 @@ private slots:
         QTemporaryDir root;
         const QString folder = root.filePath(QStringLiteral("lock"));
         QDir().mkpath(folder);
-        if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                        QStringLiteral("size=1m"), QStringLiteral("tmpfs"), folder}) != 0)
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                               QStringLiteral("size=1m"), QStringLiteral("tmpfs"), folder}) != 0)
             QSKIP("needs root to mount a small file system");
         QFile fill(folder + QStringLiteral("/fill"));
         fill.open(QIODevice::WriteOnly);
@@ -208,7 +208,7 @@ private slots:
 
     void findingTheDatabase()
     {
-        {   // Beside the program: opened, photo folder made.
+        { // Beside the program: opened, photo folder made.
             Program p;
             TMF *mf = p.createWindows();
             QVERIFY(mf->OpenDatabase());
@@ -228,7 +228,7 @@ private slots:
             QVERIFY(msg::shown().isEmpty());
             QVERIFY(!mf->ended());
         }
-        {   // path.txt with several lines: only the first counts.
+        { // path.txt with several lines: only the first counts.
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("elsewhere.fdb"));
             QFile::remove(p.dbPath);
@@ -237,7 +237,7 @@ private slots:
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
         }
-        {   // Old-style CR line ends: still only the first line.
+        { // Old-style CR line ends: still only the first line.
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("cr.fdb"));
             QFile::remove(p.dbPath);
@@ -246,7 +246,7 @@ private slots:
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
         }
-        {   // A folder whose path gives a doubled separator always reads path.txt.
+        { // A folder whose path gives a doubled separator always reads path.txt.
             Program p;
             const QString other = testdb::freshDatabase(p.root.path(), QStringLiteral("viapath.fdb"));
             writeFile(p.folder + u"/path.txt"_s, other.toLocal8Bit() + "\r\n");
@@ -255,7 +255,7 @@ private slots:
             QVERIFY(mf->OpenDatabase());
             QCOMPARE(mf->db.IBDbase.databaseName, other);
         }
-        {   // No database and no path.txt: both messages, the program ends.
+        { // No database and no path.txt: both messages, the program ends.
             Program p;
             QFile::remove(p.dbPath);
             TMF *mf = p.createWindows();
@@ -267,7 +267,7 @@ private slots:
             QVERIFY(mf->ended());
             QVERIFY(!QFileInfo::exists(p.folder + u"/files"_s));
         }
-        {   // path.txt naming no file (trailing blanks count): the second message only.
+        { // path.txt naming no file (trailing blanks count): the second message only.
             Program p;
             QFile::remove(p.dbPath);
             writeFile(p.folder + u"/path.txt"_s, (p.root.path() + u"/program/dbase.fdb "_s).toLocal8Bit());
@@ -277,7 +277,7 @@ private slots:
                      QStringList{QStringLiteral("Файл базы данных не найден\nпрограмма будет закрыта")});
             QVERIFY(mf->ended());
         }
-        {   // A file that is no database: the library's error, the window stays.
+        { // A file that is no database: the library's error, the window stays.
             Program p;
             writeFile(p.dbPath, "not a database");
             TMF *mf = p.createWindows();
@@ -287,7 +287,7 @@ private slots:
             QVERIFY(msg::shown().first().text.startsWith(QStringLiteral("Не удалось подключиться к базе данных\n")));
             QVERIFY(!mf->ended());
         }
-        {   // A server that cannot be reached: told as a failed connection, not as one lost.
+        { // A server that cannot be reached: told as a failed connection, not as one lost.
             Program p;
             QFile::remove(p.dbPath);
             writeFile(p.folder + u"/path.txt"_s, "127.0.0.1/1:/srv/zentrax/dbase.fdb\n");
@@ -295,7 +295,8 @@ private slots:
             QVERIFY(!mf->OpenDatabase());
             QCOMPARE(msg::shown().size(), 1);
             const QString text = msg::shown().first().text;
-            QVERIFY2(text.startsWith(QStringLiteral("Не удалось подключиться к базе данных\n127.0.0.1/1:/srv/")), qPrintable(text));
+            QVERIFY2(text.startsWith(QStringLiteral("Не удалось подключиться к базе данных\n127.0.0.1/1:/srv/")),
+                     qPrintable(text));
             QVERIFY2(!text.contains(QStringLiteral("потеряно")), qPrintable(text));
             QVERIFY2(text.contains(QStringLiteral("Сервер базы данных недоступен по сети")), qPrintable(text));
             QVERIFY(!mf->ended());
@@ -311,9 +312,12 @@ private slots:
         Program p;
         p.addUser(QStringLiteral("Иванов Иван Иванович"), QStringLiteral("ivanov"), QStringLiteral("secret"),
                   QStringLiteral("read"));
-        p.addCard({{u"fam"_s, u"Сидоров"_s}, {u"post"_s, u"Инженер"_s},
+        p.addCard({{u"fam"_s, u"Сидоров"_s},
+                   {u"post"_s, u"Инженер"_s},
                    {u"bdate"_s, QDate::currentDate().toString(u"15.MM.1980"_s)},
-                   {u"wtel"_s, u""_s}, {u"wmail"_s, u""_s}, {u"work"_s, u""_s}});
+                   {u"wtel"_s, u""_s},
+                   {u"wmail"_s, u""_s},
+                   {u"work"_s, u""_s}});
         p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО Ромашка');\n"
                               "INSERT INTO organization (org) VALUES ('')"));
         TMF *mf = p.createWindows();
@@ -337,7 +341,10 @@ private slots:
         QCOMPARE(find<QComboBox>(uitest::forms(mf).RF, QStringLiteral("ed_work"))->count(), 1);
 
         // A later activation refills only when asked to.
-        p.addCard({{u"fam"_s, u"Новый"_s}, {u"post"_s, u"x"_s}, {u"work"_s, u"w"_s}, {u"wtel"_s, u"1"_s},
+        p.addCard({{u"fam"_s, u"Новый"_s},
+                   {u"post"_s, u"x"_s},
+                   {u"work"_s, u"w"_s},
+                   {u"wtel"_s, u"1"_s},
                    {u"wmail"_s, u"m"_s}});
         mf->db.IBTrans.commit(); // others' changes show after the program's own next commit
         mf->FormActivate();
@@ -415,7 +422,8 @@ private slots:
     {
         Program p;
         writeFile(p.iniPath, "[main]\nuser=admin\npass=old\n");
-        p.addUser(QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("new"), QStringLiteral("full"));
+        p.addUser(QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("new"),
+                  QStringLiteral("full"));
         {
             TMF *mf = p.createWindows();
             uitest::whileModal([&] { mf->FormActivate(); }, answerLogin({}, {}, false, true));
@@ -428,16 +436,17 @@ private slots:
         }
         TMF *mf = p.createWindows();
         // The remembered login and password are offered; logging in with another password works.
-        uitest::whileModal([&] { mf->FormActivate(); }, [](QWidget *w) {
-            auto *lf = qobject_cast<TLF *>(w);
-            QVERIFY(lf);
-            const LoginControls ui(lf);
-            QCOMPARE(ui.PBox->currentText(), QStringLiteral("admin"));
-            QCOMPARE(ui.ed_pass->text(), QStringLiteral("old"));
-            QVERIFY(ui.CheckPass->isChecked());
-            ui.ed_pass->setText(QStringLiteral("new"));
-            ui.bt_login->click();
-        });
+        uitest::whileModal([&] { mf->FormActivate(); },
+                           [](QWidget *w) {
+                               auto *lf = qobject_cast<TLF *>(w);
+                               QVERIFY(lf);
+                               const LoginControls ui(lf);
+                               QCOMPARE(ui.PBox->currentText(), QStringLiteral("admin"));
+                               QCOMPARE(ui.ed_pass->text(), QStringLiteral("old"));
+                               QVERIFY(ui.CheckPass->isChecked());
+                               ui.ed_pass->setText(QStringLiteral("new"));
+                               ui.bt_login->click();
+                           });
         QCOMPARE(p.session->SessionUser.password, QStringLiteral("new"));
         mf->show();
         mf->close(); // the close box
@@ -485,16 +494,18 @@ private slots:
         const QStringList unknown{QStringLiteral("Пользователь с данным логином не зарегистрирован!")};
         QCOMPARE(attempt(QStringLiteral("nobody"), QStringLiteral("x")), unknown);
         QCOMPARE(attempt(QStringLiteral("ADMIN"), QStringLiteral("Secret")), unknown); // logins compare exactly
-        QCOMPARE(attempt(QStringLiteral("admin"), QStringLiteral("secret")), QStringList{QStringLiteral("Неверный пароль")});
+        QCOMPARE(attempt(QStringLiteral("admin"), QStringLiteral("secret")),
+                 QStringList{QStringLiteral("Неверный пароль")});
         QCOMPARE(p.session->SessionUser.id, -1);
         // Typed SQL is only ever a value.
-        for (const QString &bad : {QStringLiteral("'"), QStringLiteral("a\\b"), QStringLiteral("'; delete from base; --"),
-                                   QStringLiteral("' or '1'='1")})
+        for (const QString &bad : {QStringLiteral("'"), QStringLiteral("a\\b"),
+                                   QStringLiteral("'; delete from base; --"), QStringLiteral("' or '1'='1")})
             QCOMPARE(attempt(bad, QStringLiteral("x")), unknown);
         QVERIFY(attempt(QStringLiteral("日本"), QStringLiteral("x")).first().contains(QStringLiteral("Windows-1251")));
 
         // Several users with one login: the last row decides.
-        QCOMPARE(attempt(QStringLiteral("shared"), QStringLiteral("one")), QStringList{QStringLiteral("Неверный пароль")});
+        QCOMPARE(attempt(QStringLiteral("shared"), QStringLiteral("one")),
+                 QStringList{QStringLiteral("Неверный пароль")});
         QVERIFY(attempt(QStringLiteral("shared"), QStringLiteral("two")).isEmpty());
         QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Второй"));
         QCOMPARE(p.session->SessionUser.level, QStringLiteral("read"));
@@ -540,17 +551,19 @@ private slots:
         QVERIFY(mf->OpenDatabase());
         p.session->SessionUser.login = QStringLiteral("ADMIN"); // found without regard to case
         p.session->SessionUser.password.clear();
-        const auto shown = uitest::whileModal([&] { uitest::forms(mf).LF->showModal(); }, [](QWidget *w) {
-            auto *lf = qobject_cast<TLF *>(w);
-            QVERIFY(lf);
-            const LoginControls ui(lf);
-            QCOMPARE(ui.PBox->currentText(), QStringLiteral("admin"));
-            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.ed_pass));
-            QTest::keyClicks(ui.ed_pass, QStringLiteral("pw"));
-            QTest::keyClick(ui.ed_pass, Qt::Key_Return);
-            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.bt_login));
-            QTest::keyClick(ui.bt_login, Qt::Key_Return);
-        });
+        const auto shown =
+            uitest::whileModal([&] { uitest::forms(mf).LF->showModal(); },
+                               [](QWidget *w) {
+                                   auto *lf = qobject_cast<TLF *>(w);
+                                   QVERIFY(lf);
+                                   const LoginControls ui(lf);
+                                   QCOMPARE(ui.PBox->currentText(), QStringLiteral("admin"));
+                                   QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.ed_pass));
+                                   QTest::keyClicks(ui.ed_pass, QStringLiteral("pw"));
+                                   QTest::keyClick(ui.ed_pass, Qt::Key_Return);
+                                   QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.bt_login));
+                                   QTest::keyClick(ui.bt_login, Qt::Key_Return);
+                               });
         QCOMPARE(shown, QStringList{QStringLiteral("TLF")});
         QCOMPARE(p.session->SessionUser.fullName, QStringLiteral("Админ"));
         QVERIFY(!uitest::forms(mf).LF->isVisible());
@@ -572,7 +585,8 @@ private slots:
         msg::takeShown();
         uitest::find<QLineEdit>(lf, QStringLiteral("ed_pass"))->setText(QStringLiteral("pw"));
         uitest::find<QPushButton>(lf, QStringLiteral("bt_login"))->click();
-        QCOMPARE(texts(msg::takeShown()), QStringList{QStringLiteral("Пользователь с данным логином не зарегистрирован!")});
+        QCOMPARE(texts(msg::takeShown()),
+                 QStringList{QStringLiteral("Пользователь с данным логином не зарегистрирован!")});
     }
 
     void windowsAreCreatedAndNamedForScreenReaders()
@@ -582,8 +596,8 @@ private slots:
         // Nobody is logged in yet: no user administration in the menu.
         QVERIFY(!uitest::find<QAction>(mf, QStringLiteral("N2"))->isVisible());
         QVERIFY(!uitest::find<QAction>(mf, QStringLiteral("N19"))->isVisible());
-        const QStringList order{u"TMF"_s, u"TRF"_s, u"TAbt"_s, u"TLF"_s, u"TPF"_s, u"TPF1"_s, u"TDF"_s, u"TDF1"_s,
-                                u"TGF"_s, u"TGF1"_s, u"TEF"_s, u"TEF1"_s, u"TUF"_s, u"TUF1"_s};
+        const QStringList order{u"TMF"_s,  u"TRF"_s, u"TAbt"_s, u"TLF"_s, u"TPF"_s,  u"TPF1"_s, u"TDF"_s,
+                                u"TDF1"_s, u"TGF"_s, u"TGF1"_s, u"TEF"_s, u"TEF1"_s, u"TUF"_s,  u"TUF1"_s};
         // Windows in the order they were made; the fragment preview belongs to the selection window.
         QStringList created{QString::fromLatin1(mf->metaObject()->className())};
         for (QObject *c : mf->children())

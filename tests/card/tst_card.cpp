@@ -23,9 +23,9 @@
 
 using namespace Qt::StringLiterals;
 using uitest::find;
+using uitest::Program;
 using uitest::texts;
 using uitest::typeText;
-using uitest::Program;
 using Cols = QList<QPair<QString, QString>>;
 
 namespace {
@@ -76,8 +76,7 @@ struct CardControls
         }
     }
 
-    QToolButton *tb_save = nullptr, *tb_edit = nullptr, *tb_exp = nullptr, *tb_del = nullptr,
-                *ToolButton26 = nullptr;
+    QToolButton *tb_save = nullptr, *tb_edit = nullptr, *tb_exp = nullptr, *tb_del = nullptr, *ToolButton26 = nullptr;
     QPushButton *BitBtn1 = nullptr;
     QLineEdit *ed_fam = nullptr, *ed_name1 = nullptr, *ed_name2 = nullptr, *ed_wtel = nullptr, *ed_htel = nullptr;
     QComboBox *ed_work = nullptr, *ed_dep = nullptr, *ed_post = nullptr;
@@ -129,7 +128,6 @@ Cols listed(const QString &fam, const Cols &more = {})
     Cols c{{u"fam"_s, fam}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
     return c + more;
 }
-
 
 } // namespace
 
@@ -192,11 +190,16 @@ private slots:
     void loadingAndEditingEveryColumn()
     {
         Fixture f;
-        const qint64 id = f.p.addCard(listed(u"Старый"_s, {{u"smok"_s, u"1"_s}, {u"alc"_s, u"0"_s}, {u"fish"_s, u""_s},
-                                                           {u"hunt"_s, u"x"_s}, {u"bdate"_s, u"3.3.1990"_s},
+        const qint64 id = f.p.addCard(listed(u"Старый"_s, {{u"smok"_s, u"1"_s},
+                                                           {u"alc"_s, u"0"_s},
+                                                           {u"fish"_s, u""_s},
+                                                           {u"hunt"_s, u"x"_s},
+                                                           {u"bdate"_s, u"3.3.1990"_s},
                                                            {u"other"_s, u"строка 1\r\nстрока 2"_s},
-                                                           {u"sysinfo"_s, u"9_01012020_000000"_s}, {u"fdt"_s, u"9"_s},
-                                                           {u"fpath"_s, u""_s}, {u"ldt"_s, u"9"_s}}));
+                                                           {u"sysinfo"_s, u"9_01012020_000000"_s},
+                                                           {u"fdt"_s, u"9"_s},
+                                                           {u"fpath"_s, u""_s},
+                                                           {u"ldt"_s, u"9"_s}}));
         f.open(QStringLiteral("edit"), id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         QVERIFY(f.ui.ch_smok->isChecked());
@@ -353,7 +356,8 @@ private slots:
         f.ui.tb_save->click();
         QVERIFY(texts().isEmpty());
         f.ui.tb_del->click();
-        QCOMPARE(texts(), QStringList{QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")});
+        QCOMPARE(texts(),
+                 QStringList{QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")});
         // F4 switches to edit mode, re-reading the same record even if the list moved on.
         f.p.exec(QStringLiteral("UPDATE base SET name1 = 'Пётр'"));
         f.mf->db.IBTrans.commit();
@@ -388,11 +392,12 @@ private slots:
         f.ui.tb_edit->click();
         f.ui.tb_exp->click();
         f.ui.tb_del->click();
-        QCOMPARE(texts(), (QStringList{
-                              QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
-                                             "правами полного доступа"),
-                              QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"),
-                              QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")}));
+        QCOMPARE(
+            texts(),
+            (QStringList{QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
+                                        "правами полного доступа"),
+                         QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"),
+                         QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа")}));
         f.rf->close();
     }
 
@@ -405,11 +410,12 @@ private slots:
         QCOMPARE(f.p.session->CardMode, QStringLiteral("read"));
         QVERIFY(f.ui.ed_fam->isReadOnly());
         f.ui.tb_save->click();
-        QCOMPARE(texts(), (QStringList{
-                              QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
-                                             "правами полного доступа"),
-                              QStringLiteral("Сохранение изменений доступно только в режиме редактирования / новой "
-                                             "записи с полными правами")}));
+        QCOMPARE(
+            texts(),
+            (QStringList{QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра с "
+                                        "правами полного доступа"),
+                         QStringLiteral("Сохранение изменений доступно только в режиме редактирования / новой "
+                                        "записи с полными правами")}));
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
     }
@@ -503,7 +509,8 @@ private slots:
             QVERIFY(f.rf->isVisible());
             const QStringList t = texts();
             QCOMPARE(t.size(), 1);
-            QVERIFY2(t.first().contains(QStringLiteral("Windows-1251")) || t.first().contains(QStringLiteral("длинный")),
+            QVERIFY2(t.first().contains(QStringLiteral("Windows-1251")) ||
+                         t.first().contains(QStringLiteral("длинный")),
                      qPrintable(t.first()));
             QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
             QVERIFY(f.rf->windowTitle().endsWith(QStringLiteral("(!)")));
@@ -546,8 +553,11 @@ private slots:
         Fixture f;
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО \"Ромашка\"');\n"
                                 "INSERT INTO organization (org) VALUES ('АО Вектор')"));
-        const qint64 id = f.p.addCard({{u"fam"_s, u"Ивашкина"_s}, {u"post"_s, u"П"_s}, {u"work"_s, u"АО Вектор"_s},
-                                       {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}});
+        const qint64 id = f.p.addCard({{u"fam"_s, u"Ивашкина"_s},
+                                       {u"post"_s, u"П"_s},
+                                       {u"work"_s, u"АО Вектор"_s},
+                                       {u"wmail"_s, u"m"_s},
+                                       {u"wtel"_s, u"t"_s}});
         f.mf->db.IBTrans.commit(); // see what the test wrote
         f.mf->FillRefLists();
         f.open(QStringLiteral("edit"), id);
@@ -574,8 +584,11 @@ private slots:
     {
         Fixture f;
         const QString mail = QStringLiteral("ivanov.ivan.ivanovich@romashka.ru");
-        const qint64 id = f.p.addCard({{u"fam"_s, u"Иванов"_s}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s},
-                                       {u"wmail"_s, mail}, {u"wtel"_s, u"t"_s}});
+        const qint64 id = f.p.addCard({{u"fam"_s, u"Иванов"_s},
+                                       {u"post"_s, u"П"_s},
+                                       {u"work"_s, u"Р"_s},
+                                       {u"wmail"_s, mail},
+                                       {u"wtel"_s, u"t"_s}});
         f.open(QStringLiteral("edit"), id);
         auto *wmail = find<QLineEdit>(f.rf, QStringLiteral("ed_wmail"));
         QCOMPARE(wmail->text(), mail);
@@ -586,7 +599,8 @@ private slots:
         other->setPlainText(QStringLiteral("10\u00A0000 руб.\nвторая строка"));
         typeText(rem, QStringLiteral("т.\u00A0е."));
         find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
-        QCOMPARE(f.value(QStringLiteral("SELECT other FROM base")), QStringLiteral("10\u00A0000 руб.\r\nвторая строка"));
+        QCOMPARE(f.value(QStringLiteral("SELECT other FROM base")),
+                 QStringLiteral("10\u00A0000 руб.\r\nвторая строка"));
         QCOMPARE(f.value(QStringLiteral("SELECT rem FROM base")), QStringLiteral("т.\u00A0е."));
         f.rf->close();
     }
@@ -716,15 +730,17 @@ private slots:
         f.mf->db.IBTrans.commit();
         f.mf->FillList();
         f.mf->selectRow(0);
-        const QStringList shown = uitest::whileModal([&] { f.mf->N15Click(); }, [&](QWidget *w) {
-            QCOMPARE(w, static_cast<QWidget *>(f.rf));
-            QCOMPARE(f.rf->CardId, a);
-            QCOMPARE(f.ui.ed_fam->text(), QStringLiteral("Аа"));
-            f.ui.ed_name1->setText(QStringLiteral("Сохранено"));
-            f.ui.BitBtn1->click();
-        });
+        const QStringList shown = uitest::whileModal([&] { f.mf->N15Click(); },
+                                                     [&](QWidget *w) {
+                                                         QCOMPARE(w, static_cast<QWidget *>(f.rf));
+                                                         QCOMPARE(f.rf->CardId, a);
+                                                         QCOMPARE(f.ui.ed_fam->text(), QStringLiteral("Аа"));
+                                                         f.ui.ed_name1->setText(QStringLiteral("Сохранено"));
+                                                         f.ui.BitBtn1->click();
+                                                     });
         QCOMPARE(shown, QStringList{QStringLiteral("TRF")});
-        QCOMPARE(f.value(QStringLiteral("SELECT name1 FROM base WHERE pk_id = %1").arg(a)), QStringLiteral("Сохранено"));
+        QCOMPARE(f.value(QStringLiteral("SELECT name1 FROM base WHERE pk_id = %1").arg(a)),
+                 QStringLiteral("Сохранено"));
         QCOMPARE(uitest::listColumn(f.mf, 1).first(), QStringLiteral("Аа Сохранено "));
     }
 

@@ -67,8 +67,13 @@ struct Fixture
     }
     qint64 card(const QString &fam)
     {
-        return p.addCard({{u"fam"_s, fam}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s},
-                          {u"wtel"_s, u"t"_s}, {u"sysinfo"_s, u"1_01012026_101010"_s}, {u"fpath"_s, u""_s}});
+        return p.addCard({{u"fam"_s, fam},
+                          {u"post"_s, u"П"_s},
+                          {u"work"_s, u"Р"_s},
+                          {u"wmail"_s, u"m"_s},
+                          {u"wtel"_s, u"t"_s},
+                          {u"sysinfo"_s, u"1_01012026_101010"_s},
+                          {u"fpath"_s, u""_s}});
     }
     // Cuts a fragment out of a picture in the fragment tool and accepts it.
     void acceptFragment()
@@ -207,8 +212,8 @@ private slots:
         Fixture f;
         const qint64 id = f.card(QStringLiteral("Фотин"));
         QDir().mkpath(f.p.folder + u"/files/1_01012026_101010"_s);
-        QVERIFY(QFile::copy(f.picture(QStringLiteral("a.png"), Qt::red),
-                            f.p.folder + u"/files/1_01012026_101010/a.png"_s));
+        QVERIFY(
+            QFile::copy(f.picture(QStringLiteral("a.png"), Qt::red), f.p.folder + u"/files/1_01012026_101010/a.png"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
         f.open(QStringLiteral("edit"), id);
         find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Изменён"));
@@ -218,7 +223,8 @@ private slots:
         msg::takeShown();
         msg::script({msg::Answer::Yes});
         f.click("sb_del");
-        QCOMPARE(f.shownTexts(), QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"));
+        QCOMPARE(f.shownTexts(),
+                 QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"));
         QVERIFY(!QFile::exists(f.p.folder + u"/files/1_01012026_101010/a.png"_s));
         QVERIFY(QDir(f.p.folder + u"/files/1_01012026_101010"_s).exists());
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QString());
@@ -247,17 +253,26 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("message");
-        const QString load = QStringLiteral("Фотографии загружаются в режиме редактирования или новой записи с полными правами");
+        const QString load =
+            QStringLiteral("Фотографии загружаются в режиме редактирования или новой записи с полными правами");
         const QString del = QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа");
         for (const char *mode : {"new", "edit", "read"}) {
             QTest::addRow("read rights, %s, load", mode) << "read" << mode << "sb_load" << load;
             QTest::addRow("read rights, %s, fragment", mode) << "read" << mode << "sb_pict" << load;
             QTest::addRow("read rights, %s, delete", mode) << "read" << mode << "sb_del" << del;
         }
-        QTest::newRow("full rights, read, load") << "full" << "read" << "sb_load" << load;
-        QTest::newRow("full rights, read, fragment") << "full" << "read" << "sb_pict" << load;
-        QTest::newRow("full rights, read, delete") << "full" << "read" << "sb_del" << del;
-        QTest::newRow("full rights, new, delete") << "full" << "new" << "sb_del" << del;
+        QTest::newRow("full rights, read, load") << "full"
+                                                 << "read"
+                                                 << "sb_load" << load;
+        QTest::newRow("full rights, read, fragment") << "full"
+                                                     << "read"
+                                                     << "sb_pict" << load;
+        QTest::newRow("full rights, read, delete") << "full"
+                                                   << "read"
+                                                   << "sb_del" << del;
+        QTest::newRow("full rights, new, delete") << "full"
+                                                  << "new"
+                                                  << "sb_del" << del;
     }
 
     void rightsAndModes()
@@ -300,7 +315,8 @@ private slots:
         filedlg::script({huge});
         f.click("sb_load");
         const QString told = f.shownTexts();
-        QVERIFY2(told.contains(QStringLiteral("слишком большое: 8000 × 7900")) && told.contains(QStringLiteral("млн точек")),
+        QVERIFY2(told.contains(QStringLiteral("слишком большое: 8000 × 7900")) &&
+                     told.contains(QStringLiteral("млн точек")),
                  qPrintable(told));
         QCOMPARE(f.rf->PendingPhoto, QString());
         f.rf->close();
@@ -336,8 +352,8 @@ private slots:
         QDir().mkpath(f.p.root.filePath(QStringLiteral("elsewhere")));
         const QString outside = f.picture(QStringLiteral("elsewhere/a.png"), Qt::red);
         QDir().mkpath(f.p.folder + u"/files"_s);
-        QVERIFY(QFile::link(f.p.root.filePath(QStringLiteral("elsewhere")),
-                            f.p.folder + u"/files/1_01012026_101010"_s));
+        QVERIFY(
+            QFile::link(f.p.root.filePath(QStringLiteral("elsewhere")), f.p.folder + u"/files/1_01012026_101010"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
         const QString path = QDir::toNativeSeparators(f.p.folder + u"/files/1_01012026_101010/a.png"_s);
         f.open(QStringLiteral("edit"), id);
@@ -350,7 +366,8 @@ private slots:
         msg::script({msg::Answer::Yes});
         f.click("sb_del");
         told = f.shownTexts();
-        QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) && !told.contains(QStringLiteral("уже нет")),
+        QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) &&
+                     !told.contains(QStringLiteral("уже нет")),
                  qPrintable(told));
         QCOMPARE(readAll(outside), readAll(f.picture(QStringLiteral("again.png"), Qt::red)));
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QString());
@@ -475,8 +492,8 @@ private slots:
         // Four directions between the same corners give the same pixels and leave no trace.
         const QPoint a(10, 20), b(70, 65);
         const QImage expected = source.copy(QRect(10, 20, 60, 45));
-        const QPair<QPoint, QPoint> drags[] = {{a, b}, {b, a}, {QPoint(a.x(), b.y()), QPoint(b.x(), a.y())},
-                                               {QPoint(b.x(), a.y()), QPoint(a.x(), b.y())}};
+        const QPair<QPoint, QPoint> drags[] = {
+            {a, b}, {b, a}, {QPoint(a.x(), b.y()), QPoint(b.x(), a.y())}, {QPoint(b.x(), a.y()), QPoint(a.x(), b.y())}};
         for (const auto &[from, to] : drags) {
             QTest::mousePress(im1, Qt::LeftButton, {}, from);
             QVERIFY(ef->Drawing);

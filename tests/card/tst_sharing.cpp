@@ -27,7 +27,10 @@ struct Fixture
     Fixture()
     {
         p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), QStringLiteral("full"));
-        id = p.addCard({{u"fam"_s, u"Общий"_s}, {u"post"_s, u"Инженер"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s},
+        id = p.addCard({{u"fam"_s, u"Общий"_s},
+                        {u"post"_s, u"Инженер"_s},
+                        {u"work"_s, u"Р"_s},
+                        {u"wmail"_s, u"m"_s},
                         {u"wtel"_s, u"t"_s}});
         p.createWindows();
         p.loginDirect(QStringLiteral("ivanov"));
@@ -75,7 +78,10 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.mf->model()->cardCount(), 1);
-        f.p.addCard({{u"fam"_s, u"Новенький"_s}, {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s},
+        f.p.addCard({{u"fam"_s, u"Новенький"_s},
+                     {u"post"_s, u"П"_s},
+                     {u"work"_s, u"Р"_s},
+                     {u"wmail"_s, u"m"_s},
                      {u"wtel"_s, u"t"_s}});
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('АО Коллега');\n"
                                 "UPDATE base SET post = 'Директор' WHERE fam = 'Общий'"));
@@ -104,7 +110,8 @@ private slots:
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
         QCOMPARE(f.edit("ed_ps")->text(), QStringLiteral("4510"));
         // Nothing of this save was written: neither the card nor its accounts.
-        QCOMPARE(f.value(QStringLiteral("SELECT fam || '/' || COALESCE(ps, '') FROM base")), QStringLiteral("Коллегин/"));
+        QCOMPARE(f.value(QStringLiteral("SELECT fam || '/' || COALESCE(ps, '') FROM base")),
+                 QStringLiteral("Коллегин/"));
         QCOMPARE(testdb::Peek(f.p.dbPath).count(QStringLiteral("SELECT * FROM accounts")), 0);
         // Saving again after "Нет" still meets the colleague's version, and says so.
         msg::script({msg::Answer::No});
@@ -136,7 +143,8 @@ private slots:
     {
         Fixture f;
         QDir().mkpath(f.p.folder + QStringLiteral("/Forms"));
-        QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx"), f.p.folder + QStringLiteral("/Forms/form.xlsx"));
+        QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/Forms/form.xlsx"),
+                    f.p.folder + QStringLiteral("/Forms/form.xlsx"));
         f.open();
         f.p.exec(QStringLiteral("UPDATE base SET wtel = '222'"));
         QTest::qWait(600); // the user reads the card a moment first
@@ -181,7 +189,8 @@ private slots:
         f.edit("ed_ps")->setText(QStringLiteral("1"));
         f.edit("sn_1")->setText(QStringLiteral("x"));
         f.save();
-        QCOMPARE(f.shown(), QStringList{QStringLiteral("Ошибка:Запись не обнаружена, рекомендуется тестирование базы данных")});
+        QCOMPARE(f.shown(),
+                 QStringList{QStringLiteral("Ошибка:Запись не обнаружена, рекомендуется тестирование базы данных")});
         QCOMPARE(testdb::Peek(f.p.dbPath).count(QStringLiteral("SELECT * FROM base")), 0);
         QCOMPARE(testdb::Peek(f.p.dbPath).count(QStringLiteral("SELECT * FROM accounts")), 0);
         QCOMPARE(f.mf->model()->cardCount(), 0); // its row left the list at once

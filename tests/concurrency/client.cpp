@@ -222,9 +222,9 @@ struct Client
     SharedDb db;
     core::CardStore store{db};
     qint64 conflicts = 0;
-    QString program;  // the built program's folder: Forms/form.xlsx for printouts
-    QString photos;   // the office's photo folder (files/ beside path.txt)
-    QString scratch;  // this client's own scratch folder
+    QString program; // the built program's folder: Forms/form.xlsx for printouts
+    QString photos;  // the office's photo folder (files/ beside path.txt)
+    QString scratch; // this client's own scratch folder
 
     void open(const Options &o)
     {
@@ -285,7 +285,8 @@ struct Client
                 acc = q.asText(1);
             }
             if (card != cardOf(key, ver, 0).value(QStringLiteral("fam")) || acc != accountsOf(key, ver).network[0])
-                error(QStringLiteral("the save of %1 as %2 commits \"%3\" with accounts \"%4\"").arg(key, ver, card, acc));
+                error(QStringLiteral("the save of %1 as %2 commits \"%3\" with accounts \"%4\"")
+                          .arg(key, ver, card, acc));
             if (thenPause)
                 thenPause();
         };
@@ -313,7 +314,10 @@ struct Client
     }
 };
 
-QString versionOf(const QString &name, qint64 n) { return QStringLiteral("%1.%2").arg(name).arg(n); }
+QString versionOf(const QString &name, qint64 n)
+{
+    return QStringLiteral("%1.%2").arg(name).arg(n);
+}
 
 // ------------------------------------------------------------ commands
 
@@ -452,7 +456,9 @@ int save(const Options &o)
         error(e.text());
         return 1;
     }
-    out(QStringLiteral("RESULT %1 %2 ms").arg(won ? QStringLiteral("won") : QStringLiteral("conflict")).arg(t.elapsed()));
+    out(QStringLiteral("RESULT %1 %2 ms")
+            .arg(won ? QStringLiteral("won") : QStringLiteral("conflict"))
+            .arg(t.elapsed()));
     g_journal.line(QStringLiteral("end"));
     return g_errors ? 1 : 0;
 }
@@ -550,8 +556,7 @@ int work(const Options &o)
                 const auto stored = c.store.load(id);
                 const auto storedAcc = c.store.loadAccounts(id);
                 c.print(id);
-                QString bad = !stored ? QStringLiteral("missing")
-                                      : differs(*stored, it->second.key, it->second.ver, 0);
+                QString bad = !stored ? QStringLiteral("missing") : differs(*stored, it->second.key, it->second.ver, 0);
                 if (bad.isEmpty())
                     bad = !storedAcc ? QStringLiteral("no accounts")
                                      : differs(*storedAcc, it->second.key, it->second.ver);
@@ -614,8 +619,8 @@ int photo(const Options &o)
     const QString stamp = makeStamp(user);
     const core::Accounts acc = accountsOf(key, key);
     const qint64 id = c.store.insert(cardOf(key, key, 0), user, stamp, &acc);
-    const QString fpath = core::PhotoStore(c.db, c.photos).attach(id, stamp, o.get(QStringLiteral("image")),
-                                                                      {c.scratch, {}});
+    const QString fpath =
+        core::PhotoStore(c.db, c.photos).attach(id, stamp, o.get(QStringLiteral("image")), {c.scratch, {}});
     out(QStringLiteral("PHOTO %1 %2 %3").arg(id).arg(stamp, fpath));
     return g_errors ? 1 : 0;
 }
@@ -686,7 +691,7 @@ struct Expect
 
 int verify(const Options &o)
 {
-    std::map<qint64, Expect> cards;      // by id
+    std::map<qint64, Expect> cards; // by id
     QHash<QString, qint64> idOfKey;
     QList<qint64> insertIds;
     QHash<QString, Expect> lostInserts; // begun, never confirmed: by key
@@ -743,7 +748,9 @@ int verify(const Options &o)
                     e.ver = w[4];
                     e.user = w[5].toLongLong();
                     if (cards.count(id))
-                        fail(QStringLiteral("id %1 given to two new cards (%2 and %3)").arg(id).arg(cards[id].key, e.key));
+                        fail(QStringLiteral("id %1 given to two new cards (%2 and %3)")
+                                 .arg(id)
+                                 .arg(cards[id].key, e.key));
                     cards[id] = e;
                     idOfKey[e.key] = id;
                     insertIds << id;
@@ -789,8 +796,8 @@ int verify(const Options &o)
                 e.pendingUser = begun[5].toLongLong();
                 lostInserts.insert(e.key, e);
             } else if (begun[1] == QLatin1String("shared")) {
-                sharedPending[begun[2].toLongLong()] << std::make_tuple(begun[5].toLongLong(), begun[3],
-                                                                         begun[4].toLongLong());
+                sharedPending[begun[2].toLongLong()]
+                    << std::make_tuple(begun[5].toLongLong(), begun[3], begun[4].toLongLong());
             } else {
                 Expect &e = cards[begun[2].toLongLong()];
                 e.pending = begun[1];
@@ -809,7 +816,10 @@ int verify(const Options &o)
         const auto &done = sharedDone[id];
         for (qint64 n = 1; n <= done.size(); ++n)
             if (!done.contains(n))
-                fail(QStringLiteral("card %1: %2 saves committed but none wrote count %3").arg(id).arg(done.size()).arg(n));
+                fail(QStringLiteral("card %1: %2 saves committed but none wrote count %3")
+                         .arg(id)
+                         .arg(done.size())
+                         .arg(n));
         e.counter = done.size();
         if (!done.isEmpty()) {
             e.ver = done.last().first;
@@ -853,7 +863,9 @@ int verify(const Options &o)
         q.setSql(QStringLiteral("SELECT COUNT(*) AS n, COUNT(DISTINCT pk_id) AS d FROM base"));
         q.open();
         if (q.asInt(QStringLiteral("n")) != q.asInt(QStringLiteral("d")))
-            fail(QStringLiteral("card ids repeat: %1 rows, %2 ids").arg(q.asInt(QStringLiteral("n"))).arg(q.asInt(QStringLiteral("d"))));
+            fail(QStringLiteral("card ids repeat: %1 rows, %2 ids")
+                     .arg(q.asInt(QStringLiteral("n")))
+                     .arg(q.asInt(QStringLiteral("d"))));
         q.close();
         q.setSql(QStringLiteral("SELECT pk_id, sysinfo FROM base"));
         q.open();
@@ -930,12 +942,14 @@ int verify(const Options &o)
             ++rowsVerified;
             ++accountsVerified;
             if (!e.pending.isEmpty())
-                out(QStringLiteral("killed %1 of card %2: not stored, the card is whole as before").arg(e.pending).arg(id));
+                out(QStringLiteral("killed %1 of card %2: not stored, the card is whole as before")
+                        .arg(e.pending)
+                        .arg(id));
             continue;
         }
         if (e.pending == QLatin1String("update") || e.pending == QLatin1String("shared")) {
-            const QString asAfter = wholeAs(id, e.key, e.pendingVer, e.counter + (e.pending == QLatin1String("shared")),
-                                            e.pendingUser);
+            const QString asAfter =
+                wholeAs(id, e.key, e.pendingVer, e.counter + (e.pending == QLatin1String("shared")), e.pendingUser);
             if (asAfter.isEmpty()) {
                 ++rowsVerified;
                 ++accountsVerified;
@@ -995,12 +1009,13 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("A copy of the program at work on a shared database, for the concurrency test."));
+    parser.setApplicationDescription(
+        QStringLiteral("A copy of the program at work on a shared database, for the concurrency test."));
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("seed, race, hold, save, work or verify"));
-    const QStringList valued = {u"as"_s, u"at"_s, u"card"_s, u"db"_s, u"go"_s, u"hold"_s, u"image"_s, u"journal"_s,
-                                u"journals"_s, u"key"_s, u"min-ops"_s, u"ops"_s, u"path-txt"_s, u"pause-after"_s,
-                                u"paused"_s, u"photos"_s, u"program"_s, u"ready"_s, u"release"_s, u"seed"_s,
-                                u"shared"_s, u"stop"_s, u"user"_s};
+    const QStringList valued = {u"as"_s,       u"at"_s,          u"card"_s,     u"db"_s,     u"go"_s,      u"hold"_s,
+                                u"image"_s,    u"journal"_s,     u"journals"_s, u"key"_s,    u"min-ops"_s, u"ops"_s,
+                                u"path-txt"_s, u"pause-after"_s, u"paused"_s,   u"photos"_s, u"program"_s, u"ready"_s,
+                                u"release"_s,  u"seed"_s,        u"shared"_s,   u"stop"_s,   u"user"_s};
     for (const QString &name : valued)
         parser.addOption(QCommandLineOption(name, name, QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringLiteral("no-remove"), QStringLiteral("keep the cards made")));

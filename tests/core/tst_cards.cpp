@@ -142,8 +142,9 @@ void fillSource(Db &d)
     raw.values[QStringLiteral("work")] = QString(250, QChar(u'Ж'));
     raw.values[QStringLiteral("other")] = QString(9000, QChar(u'ю'));
     const qint64 rawId = store.insert(raw, 1, QStringLiteral("1_01012026_100001"), nullptr);
-    attach(d, rawId, QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA"
-                                            "60e6kgAAAABJRU5ErkJggg=="),
+    attach(d, rawId,
+           QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA"
+                                  "60e6kgAAAABJRU5ErkJggg=="),
            QStringLiteral("снимок.png"));
 }
 
@@ -190,34 +191,35 @@ QString describe(const Stored &s)
 // every card's name, phones, e-mails and photo as stored.
 void checkPeerReads(const QString &file, Db &src, const QList<qint64> &order)
 {
-        const QString python = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
-                                                                                  : QStringLiteral("python3");
-        QProcess peer;
-        peer.start(python, {kData + QStringLiteral("peer_read.py"), file});
-        QVERIFY(peer.waitForFinished(60000));
-        if (peer.exitCode() == 77 || peer.error() == QProcess::FailedToStart)
-            return qInfo("Python's vobject library (Debian package python3-vobject) is not installed: the peer check is skipped.");
-        QVERIFY2(peer.exitCode() == 0, peer.readAllStandardError().constData());
-        const QJsonArray cards = QJsonDocument::fromJson(peer.readAllStandardOutput()).array();
-        QCOMPARE(cards.size(), order.size());
-        for (int i = 0; i < order.size(); ++i) {
-            const Stored s = stored(src, order[i]);
-            const QJsonObject c = cards[i].toObject();
-            const auto v = [&s](const char *col) { return s.card.value(QLatin1String(col)); };
-            QCOMPARE(c.value(QStringLiteral("n")).toArray(), (QJsonArray{v("fam"), v("name1"), v("name2")}));
-            QStringList tels, mails;
-            for (const char *col : {"wtel", "htel", "wmob", "hmob"})
-                if (!v(col).isEmpty())
-                    tels << v(col);
-            for (const char *col : {"wmail", "hmail"})
-                if (!v(col).isEmpty())
-                    mails << v(col);
-            tels.sort();
-            mails.sort();
-            QCOMPARE(c.value(QStringLiteral("tel")).toVariant().toStringList(), tels);
-            QCOMPARE(c.value(QStringLiteral("email")).toVariant().toStringList(), mails);
-            QCOMPARE(c.value(QStringLiteral("photo")).toInt(), int(s.photo.size()));
-        }
+    const QString python = QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                                             : QStringLiteral("python3");
+    QProcess peer;
+    peer.start(python, {kData + QStringLiteral("peer_read.py"), file});
+    QVERIFY(peer.waitForFinished(60000));
+    if (peer.exitCode() == 77 || peer.error() == QProcess::FailedToStart)
+        return qInfo(
+            "Python's vobject library (Debian package python3-vobject) is not installed: the peer check is skipped.");
+    QVERIFY2(peer.exitCode() == 0, peer.readAllStandardError().constData());
+    const QJsonArray cards = QJsonDocument::fromJson(peer.readAllStandardOutput()).array();
+    QCOMPARE(cards.size(), order.size());
+    for (int i = 0; i < order.size(); ++i) {
+        const Stored s = stored(src, order[i]);
+        const QJsonObject c = cards[i].toObject();
+        const auto v = [&s](const char *col) { return s.card.value(QLatin1String(col)); };
+        QCOMPARE(c.value(QStringLiteral("n")).toArray(), (QJsonArray{v("fam"), v("name1"), v("name2")}));
+        QStringList tels, mails;
+        for (const char *col : {"wtel", "htel", "wmob", "hmob"})
+            if (!v(col).isEmpty())
+                tels << v(col);
+        for (const char *col : {"wmail", "hmail"})
+            if (!v(col).isEmpty())
+                mails << v(col);
+        tels.sort();
+        mails.sort();
+        QCOMPARE(c.value(QStringLiteral("tel")).toVariant().toStringList(), tels);
+        QCOMPARE(c.value(QStringLiteral("email")).toVariant().toStringList(), mails);
+        QCOMPARE(c.value(QStringLiteral("photo")).toInt(), int(s.photo.size()));
+    }
 }
 
 } // namespace
@@ -345,8 +347,8 @@ private slots:
                 QCOMPARE(got.accounts->address[k], acc[k].toArray()[1].toString());
             }
             QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(got.photo, QCryptographicHash::Md5).toHex()),
-                     want.value(QStringLiteral("photo")).toString(
-                         QString::fromLatin1(QCryptographicHash::hash({}, QCryptographicHash::Md5).toHex())));
+                     want.value(QStringLiteral("photo"))
+                         .toString(QString::fromLatin1(QCryptographicHash::hash({}, QCryptographicHash::Md5).toHex())));
             QCOMPARE(got.photoName, want.value(QStringLiteral("photoName")).toString());
         }
         // Nothing was ever stored with a "?" standing for a character.
@@ -360,12 +362,15 @@ private slots:
         QTest::addColumn<QString>("card");
         QTest::addColumn<bool>("duplicate");
         const QString head = QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\n");
-        QTest::newRow("same birthday") << head + QStringLiteral("N:ИВАНОВ;иван;Иванович\r\nBDAY:1970-02-01\r\n") << true;
-        QTest::newRow("common e-mail") << head + QStringLiteral("N:Иванов;Иван;Иванович\r\nEMAIL:x@y.ru\r\nEMAIL:IVAN@corp.RU\r\n")
+        QTest::newRow("same birthday") << head + QStringLiteral("N:ИВАНОВ;иван;Иванович\r\nBDAY:1970-02-01\r\n")
                                        << true;
-        QTest::newRow("another birthday") << head + QStringLiteral("N:Иванов;Иван;Иванович\r\nBDAY:1971-02-01\r\n") << false;
-        QTest::newRow("another patronymic") << head + QStringLiteral("N:Иванов;Иван;Петрович\r\nBDAY:1970-02-01\r\n")
-                                            << false;
+        QTest::newRow("common e-mail") << head + QStringLiteral(
+                                                     "N:Иванов;Иван;Иванович\r\nEMAIL:x@y.ru\r\nEMAIL:IVAN@corp.RU\r\n")
+                                       << true;
+        QTest::newRow("another birthday")
+            << head + QStringLiteral("N:Иванов;Иван;Иванович\r\nBDAY:1971-02-01\r\n") << false;
+        QTest::newRow("another patronymic")
+            << head + QStringLiteral("N:Иванов;Иван;Петрович\r\nBDAY:1970-02-01\r\n") << false;
         QTest::newRow("name alone") << head + QStringLiteral("N:Иванов;Иван;Иванович\r\n") << false;
     }
     void duplicates()
@@ -500,13 +505,14 @@ private slots:
                 seenAtSave = d.count(QStringLiteral("SELECT pk_id FROM base"));
             }
             if (lose && done == 6)
-                testdb::exec(d.path, QStringLiteral("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1")
-                                         .arg(connection));
+                testdb::exec(
+                    d.path, QStringLiteral("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1").arg(connection));
             return true;
         });
         QVERIFY2(saveError.isEmpty(), qPrintable(saveError));
         QCOMPARE(seenAtSave, 1 + 3);
-        QCOMPARE(d.value(QStringLiteral("SELECT fam FROM base WHERE pk_id = %1").arg(own)), QStringLiteral("Своя правка"));
+        QCOMPARE(d.value(QStringLiteral("SELECT fam FROM base WHERE pk_id = %1").arg(own)),
+                 QStringLiteral("Своя правка"));
         const int stored_ = lose ? 3 : 10;
         QCOMPARE(report.stored, stored_);
         QCOMPARE(report.notReached, 10 - stored_);
@@ -524,17 +530,22 @@ private slots:
         // A copy of the tool in a program folder of its own, which it finds by its path.
         const QDir program(d.dir.filePath(QStringLiteral("program")));
         QVERIFY(QDir().mkpath(program.path()));
-        QVERIFY(QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-cards"), program.filePath(QStringLiteral("zentrax-cards"))));
-        QVERIFY(QFile::link(QStringLiteral(ZENTRAX_PROGRAM_DIR "/firebird"), program.filePath(QStringLiteral("firebird"))));
-        testdb::addUser(d.path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"), QStringLiteral("full"));
-        testdb::addUser(d.path, QStringLiteral("Чтец"), QStringLiteral("reader"), QStringLiteral("pw"), QStringLiteral("read"));
+        QVERIFY(QFile::copy(QStringLiteral(ZENTRAX_PROGRAM_DIR "/zentrax-cards"),
+                            program.filePath(QStringLiteral("zentrax-cards"))));
+        QVERIFY(
+            QFile::link(QStringLiteral(ZENTRAX_PROGRAM_DIR "/firebird"), program.filePath(QStringLiteral("firebird"))));
+        testdb::addUser(d.path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("pw"),
+                        QStringLiteral("full"));
+        testdb::addUser(d.path, QStringLiteral("Чтец"), QStringLiteral("reader"), QStringLiteral("pw"),
+                        QStringLiteral("read"));
         const auto run = [&](const QString &password, const QStringList &args, QString *out = nullptr,
                              QString *err = nullptr) {
             QProcess p;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert(QStringLiteral("ZENTRAX_PASSWORD"), password);
             p.setProcessEnvironment(env);
-            p.start(program.filePath(QStringLiteral("zentrax-cards")), args + QStringList{QStringLiteral("--database"), d.path});
+            p.start(program.filePath(QStringLiteral("zentrax-cards")),
+                    args + QStringList{QStringLiteral("--database"), d.path});
             p.waitForFinished(120000);
             if (out)
                 *out = QString::fromUtf8(p.readAllStandardOutput());
@@ -545,37 +556,42 @@ private slots:
         const QString file = kData + QStringLiteral("v30_address_book.vcf");
         const QStringList asAdmin = {QStringLiteral("--user"), QStringLiteral("admin")};
         QString out;
-        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 0);
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out),
+                 0);
         QVERIFY2(out.contains(QStringLiteral("Сохранено: 2.")), qPrintable(out));
         const QString fpath = d.value(QStringLiteral("SELECT fpath FROM base WHERE fpath <> ''"));
         QCOMPARE(fpath.section(QLatin1Char('\\'), -1), QStringLiteral("photo.png"));
         QVERIFY(QFile::exists(core::photoFile(program.filePath(QStringLiteral("files")), fpath)));
-        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out), 3);
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}, &out),
+                 3);
         QVERIFY2(out.contains(QStringLiteral("Пропущено как уже сохранённые: 2.")), qPrintable(out));
         QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--add-duplicates"),
                                             QStringLiteral("--user"), QStringLiteral("admin"), file}),
                  0);
         QCOMPARE(run(QStringLiteral("wrong"), QStringList{QStringLiteral("import")} + asAdmin + QStringList{file}), 1);
-        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("import"), QStringLiteral("--user"), QStringLiteral("reader"), file}), 1);
+        QCOMPARE(run(QStringLiteral("pw"),
+                     {QStringLiteral("import"), QStringLiteral("--user"), QStringLiteral("reader"), file}),
+                 1);
         QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 4);
         const QString csv = d.dir.filePath(QStringLiteral("out.csv"));
-        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("export"), QStringLiteral("--format"),
-                                                       QStringLiteral("csv"), QStringLiteral("--search"),
-                                                       QStringLiteral("кузн")} + asAdmin + QStringList{csv},
+        QCOMPARE(run(QStringLiteral("pw"),
+                     QStringList{QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv"),
+                                 QStringLiteral("--search"), QStringLiteral("кузн")} +
+                         asAdmin + QStringList{csv},
                      &out),
                  0);
         QVERIFY2(out.startsWith(QStringLiteral("Выгружено карточек: 2.")), qPrintable(out));
         // A mistake in the call is named in Russian, and nothing is written.
         QFile::remove(csv);
         QString err;
-        QCOMPARE(run(QStringLiteral("pw"), {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("pdf"),
-                                            QStringLiteral("--user"), QStringLiteral("admin"), csv},
+        QCOMPARE(run(QStringLiteral("pw"),
+                     {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("pdf"),
+                      QStringLiteral("--user"), QStringLiteral("admin"), csv},
                      nullptr, &err),
                  2);
         QVERIFY2(err.contains(QStringLiteral("неизвестный формат «pdf»")), qPrintable(err));
         QVERIFY(!QFile::exists(csv));
     }
-
 };
 
 QTEST_MAIN(TestCards)

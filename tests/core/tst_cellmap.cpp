@@ -20,13 +20,20 @@ private slots:
         QTest::newRow("order fixed, not the columns'") << QStringList{u"paint=1"_s, u"smok=1"_s, u"cook=1"_s} << ""
                                                        << "курение, кулинария, живопись";
         QTest::newRow("only the text 1 sets a flag")
-            << QStringList{u"smok= 1"_s, u"alc=1 "_s, u"fish=true"_s, u"hunt=11"_s, u"art=0"_s, u"mus=1"_s} << "" << "музыка";
-        QTest::newRow("blanks before the comma stay") << QStringList{} << "а , " << "а ";
-        QTest::newRow("a tab stays") << QStringList{} << "а\t" << "а\t";
-        QTest::newRow("a line break stays") << QStringList{u"art=1"_s} << "а,\r\n" << "искусство, а,\r\n";
-        QTest::newRow("a no-break space stays") << QStringList{} << QString::fromUtf8("а\u00A0") << QString::fromUtf8("а\u00A0");
-        QTest::newRow("a comma only") << QStringList{} << "," << "";
-        QTest::newRow("other unchanged inside") << QStringList{u"smok=1"_s} << "  а,  б  " << "курение,   а,  б";
+            << QStringList{u"smok= 1"_s, u"alc=1 "_s, u"fish=true"_s, u"hunt=11"_s, u"art=0"_s, u"mus=1"_s} << ""
+            << "музыка";
+        QTest::newRow("blanks before the comma stay") << QStringList{} << "а , "
+                                                      << "а ";
+        QTest::newRow("a tab stays") << QStringList{} << "а\t"
+                                     << "а\t";
+        QTest::newRow("a line break stays") << QStringList{u"art=1"_s} << "а,\r\n"
+                                            << "искусство, а,\r\n";
+        QTest::newRow("a no-break space stays")
+            << QStringList{} << QString::fromUtf8("а\u00A0") << QString::fromUtf8("а\u00A0");
+        QTest::newRow("a comma only") << QStringList{} << ","
+                                      << "";
+        QTest::newRow("other unchanged inside") << QStringList{u"smok=1"_s} << "  а,  б  "
+                                                << "курение,   а,  б";
     }
 
     void habitsLine()

@@ -89,7 +89,8 @@ private slots:
         // Update by another user, no accounts: the accounts row stays as it was.
         r.values[QStringLiteral("fam")] = QStringLiteral("Петров");
         QVERIFY(saveOver(store, id, r, 9, nullptr));
-        QCOMPARE(d.value(QStringLiteral("SELECT fam || '/' || fdt || '/' || ldt FROM base")), QStringLiteral("Петров/7/9"));
+        QCOMPARE(d.value(QStringLiteral("SELECT fam || '/' || fdt || '/' || ldt FROM base")),
+                 QStringLiteral("Петров/7/9"));
         QCOMPARE(store.loadAccounts(id)->network[0], QStringLiteral("VK"));
 
         // A card without an accounts row gets one on its first accounts save, then it is updated.
@@ -134,11 +135,14 @@ private slots:
             }
             return false;
         };
-        struct Change { const char *colleague; bool withAccounts; };
-        for (const Change &c : {Change{"UPDATE base SET wtel = '111'", false},
-                                Change{"UPDATE base SET other = 'заметка'", false},
-                                Change{"UPDATE accounts SET adr2 = 'x'", true},
-                                Change{"DELETE FROM accounts", true}}) {
+        struct Change
+        {
+            const char *colleague;
+            bool withAccounts;
+        };
+        for (const Change &c :
+             {Change{"UPDATE base SET wtel = '111'", false}, Change{"UPDATE base SET other = 'заметка'", false},
+              Change{"UPDATE accounts SET adr2 = 'x'", true}, Change{"DELETE FROM accounts", true}}) {
             testdb::exec(d.path, QString::fromUtf8(c.colleague));
             store.load(id); // a read between the load and the save, as a printout makes
             store.loadAccounts(id);
@@ -147,11 +151,13 @@ private slots:
             QVERIFY(!d.s.IBTrans.active());
             QCOMPARE(d.count(QStringLiteral("SELECT * FROM base WHERE ps = '4510'")), 0);
             QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts WHERE sn1 = 'QQ'")), 0);
-            testdb::exec(d.path, QStringLiteral("UPDATE base SET wtel = NULL, other = NULL;\n"
-                                                "DELETE FROM accounts;\n"
-                                                "INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) "
-                                                "VALUES (%1, 'VK', '2 ...', '3 ...', '4 ...', 'page1', 'page2', 'page3', "
-                                                "'page4')").arg(id));
+            testdb::exec(d.path,
+                         QStringLiteral("UPDATE base SET wtel = NULL, other = NULL;\n"
+                                        "DELETE FROM accounts;\n"
+                                        "INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) "
+                                        "VALUES (%1, 'VK', '2 ...', '3 ...', '4 ...', 'page1', 'page2', 'page3', "
+                                        "'page4')")
+                             .arg(id));
         }
         // A change of the accounts alone does not stop a save of the card alone.
         testdb::exec(d.path, QStringLiteral("UPDATE accounts SET adr2 = 'x'"));
@@ -167,7 +173,8 @@ private slots:
         core::CardStore store(d.s);
         core::Accounts tooLong = accounts(QStringLiteral("VK"));
         tooLong.address[3] = QString(5000, QLatin1Char('x')); // longer than the column: the engine refuses it
-        QVERIFY_THROWS_EXCEPTION(db::DbError, store.insert(record(QStringLiteral("Новый")), 1, QStringLiteral("s"), &tooLong));
+        QVERIFY_THROWS_EXCEPTION(db::DbError,
+                                 store.insert(record(QStringLiteral("Новый")), 1, QStringLiteral("s"), &tooLong));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM base")), 0);
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM accounts")), 0);
 
@@ -213,7 +220,8 @@ private slots:
         core::CardStore store(d.s);
         const qint64 id = store.insert(record(QStringLiteral("Прежний")), 1, QStringLiteral("s"), nullptr);
         const core::Accounts acc = accounts(QStringLiteral("VK"));
-        QVERIFY_THROWS_EXCEPTION(db::DbError, store.insert(record(QStringLiteral("REFUSED")), 1, QStringLiteral("s"), &acc));
+        QVERIFY_THROWS_EXCEPTION(db::DbError,
+                                 store.insert(record(QStringLiteral("REFUSED")), 1, QStringLiteral("s"), &acc));
         QVERIFY_THROWS_EXCEPTION(db::DbError, saveOver(store, id, record(QStringLiteral("REFUSED")), 1, nullptr));
         // Another card's save stores that card alone.
         core::CardRecord other = record(QStringLiteral("Прежний"));
@@ -241,7 +249,8 @@ private slots:
         core::CardRecord loaded;
         loaded.values.insert(fam, odd);
         QCOMPARE(problem(QString(100, QChar(0x44F)), nullptr), QString());
-        QVERIFY(problem(QString(101, QChar(0x44F)), nullptr).contains(QStringLiteral("«Фамилия» слишком длинный: 101 знак")));
+        QVERIFY(problem(QString(101, QChar(0x44F)), nullptr)
+                    .contains(QStringLiteral("«Фамилия» слишком длинный: 101 знак")));
         QVERIFY(problem(QStringLiteral("Ив\U0001F600"), nullptr).contains(QStringLiteral("«Фамилия» на 3-м месте")));
         QVERIFY(problem(odd, nullptr).contains(QStringLiteral("в позиции 3"))); // a new card
         QCOMPARE(problem(odd, &loaded), QString());                             // untouched: goes back as it came
@@ -252,7 +261,8 @@ private slots:
         QVERIFY(checks.accountsProblem(accounts).contains(QStringLiteral("«Адрес 3»")));
         accounts.address[2].chop(1);
         QCOMPARE(checks.accountsProblem(accounts), QString());
-        const QString labels[3] = {QStringLiteral("Место работы"), QStringLiteral("Отдел"), QStringLiteral("Должность")};
+        const QString labels[3] = {QStringLiteral("Место работы"), QStringLiteral("Отдел"),
+                                   QStringLiteral("Должность")};
         QVERIFY(checks.refValuesProblem({QString(), QString(), QString(401, QLatin1Char('x'))}, labels)
                     .contains(QStringLiteral("«Должность»")));
         QCOMPARE(checks.refValuesProblem({QString(400, QLatin1Char('x')), QString(), QString()}, labels), QString());
@@ -290,15 +300,24 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("fio");
-        QTest::newRow("right") << "admin" << "Secret" << int(core::LoginResult::Ok) << "Админ";
-        QTest::newRow("password case") << "admin" << "secret" << int(core::LoginResult::WrongPassword) << "";
-        QTest::newRow("login case") << "ADMIN" << "Secret" << int(core::LoginResult::UnknownLogin) << "";
-        QTest::newRow("unknown") << "nobody" << "" << int(core::LoginResult::UnknownLogin) << "";
-        QTest::newRow("sql as a value") << "x' OR '1'='1" << "" << int(core::LoginResult::UnknownLogin) << "";
-        QTest::newRow("last of two") << "twin" << "2" << int(core::LoginResult::Ok) << "Второй";
-        QTest::newRow("first of two") << "twin" << "1" << int(core::LoginResult::WrongPassword) << "";
-        QTest::newRow("empty is null") << "nopass" << "" << int(core::LoginResult::Ok) << "Без пароля";
-        QTest::newRow("longer than the column") << QString(300, QLatin1Char('a')) << "" << int(core::LoginResult::UnknownLogin) << "";
+        QTest::newRow("right") << "admin"
+                               << "Secret" << int(core::LoginResult::Ok) << "Админ";
+        QTest::newRow("password case") << "admin"
+                                       << "secret" << int(core::LoginResult::WrongPassword) << "";
+        QTest::newRow("login case") << "ADMIN"
+                                    << "Secret" << int(core::LoginResult::UnknownLogin) << "";
+        QTest::newRow("unknown") << "nobody"
+                                 << "" << int(core::LoginResult::UnknownLogin) << "";
+        QTest::newRow("sql as a value") << "x' OR '1'='1"
+                                        << "" << int(core::LoginResult::UnknownLogin) << "";
+        QTest::newRow("last of two") << "twin"
+                                     << "2" << int(core::LoginResult::Ok) << "Второй";
+        QTest::newRow("first of two") << "twin"
+                                      << "1" << int(core::LoginResult::WrongPassword) << "";
+        QTest::newRow("empty is null") << "nopass"
+                                       << "" << int(core::LoginResult::Ok) << "Без пароля";
+        QTest::newRow("longer than the column")
+            << QString(300, QLatin1Char('a')) << "" << int(core::LoginResult::UnknownLogin) << "";
     }
 
     void logins()
@@ -307,10 +326,14 @@ private slots:
         if (!d) {
             d = new Db;
             testdb::exec(d->path, QStringLiteral("DROP INDEX pers_login_unique")); // a database of older days
-            testdb::addUser(d->path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("Secret"), QStringLiteral("full"));
-            testdb::addUser(d->path, QStringLiteral("Первый"), QStringLiteral("twin"), QStringLiteral("1"), QStringLiteral("read"));
-            testdb::addUser(d->path, QStringLiteral("Второй"), QStringLiteral("twin"), QStringLiteral("2"), QStringLiteral("read"));
-            testdb::addUser(d->path, QStringLiteral("Без пароля"), QStringLiteral("nopass"), QString(), QStringLiteral("read"));
+            testdb::addUser(d->path, QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("Secret"),
+                            QStringLiteral("full"));
+            testdb::addUser(d->path, QStringLiteral("Первый"), QStringLiteral("twin"), QStringLiteral("1"),
+                            QStringLiteral("read"));
+            testdb::addUser(d->path, QStringLiteral("Второй"), QStringLiteral("twin"), QStringLiteral("2"),
+                            QStringLiteral("read"));
+            testdb::addUser(d->path, QStringLiteral("Без пароля"), QStringLiteral("nopass"), QString(),
+                            QStringLiteral("read"));
         }
         QFETCH(QString, login);
         QFETCH(QString, password);
@@ -333,7 +356,8 @@ private slots:
         QVERIFY(emoji.contains(QStringLiteral("искать")));
         QVERIFY(!emoji.contains(QStringLiteral("сохран")));
         const QString login = core::typedTextProblem(QStringLiteral("日"), core::TypedUse::Login);
-        QVERIFY2(login.contains(QStringLiteral("«日» (U+65E5)")) && login.contains(QStringLiteral("логина")), qPrintable(login));
+        QVERIFY2(login.contains(QStringLiteral("«日» (U+65E5)")) && login.contains(QStringLiteral("логина")),
+                 qPrintable(login));
         const QString longText = core::typedTextProblem(QString(8001, QLatin1Char('a')), core::TypedUse::Search);
         QVERIFY2(longText.startsWith(QStringLiteral("Текст для поиска слишком длинный")), qPrintable(longText));
 
@@ -355,7 +379,10 @@ private slots:
         }
         // Just under the limit, it is searched for as a value.
         f.tel = QString(7990, QLatin1Char('7'));
-        testdb::addCard(d.path, {{u"fam"_s, u"Длинный"_s}, {u"post"_s, u""_s}, {u"work"_s, u""_s}, {u"wmail"_s, u""_s},
+        testdb::addCard(d.path, {{u"fam"_s, u"Длинный"_s},
+                                 {u"post"_s, u""_s},
+                                 {u"work"_s, u""_s},
+                                 {u"wmail"_s, u""_s},
                                  {u"wtel"_s, u"7777"_s}});
         for (bool contains : {false, true}) {
             f.contains = contains;
@@ -372,103 +399,135 @@ private slots:
     void fastFormsMatchStated()
     {
         Db d;
-        const QStringList words = {u"Иванов"_s, u"иванов"_s, u"ИВАНОВА"_s, u"Ivanov"_s, u"ivan_ov"_s, u"50%"_s, u""_s,
-                                   u"Ёлкин"_s, u"ёлкин"_s, u"Ива%нов"_s, u"ab_c"_s, u"Abc"_s, u"Ёжиков"_s, u"ЕЖИКОВ"_s,
-                                   u"Apхипов"_s, u"O'Нил"_s, u"Петров-Водкин"_s, u"µ ї Ї"_s, u"ТЕХНОпарк"_s};
+        const QStringList words = {
+            u"Иванов"_s,  u"иванов"_s, u"ИВАНОВА"_s,       u"Ivanov"_s, u"ivan_ov"_s,  u"50%"_s,    u""_s,
+            u"Ёлкин"_s,   u"ёлкин"_s,  u"Ива%нов"_s,       u"ab_c"_s,   u"Abc"_s,      u"Ёжиков"_s, u"ЕЖИКОВ"_s,
+            u"Apхипов"_s, u"O'Нил"_s,  u"Петров-Водкин"_s, u"µ ї Ї"_s,  u"ТЕХНОпарк"_s};
         int k = 0;
         for (const QString &w1 : words)
             for (int v = 0; v < 3; ++v) {
                 const QString w2 = words[(k * 7 + v) % words.size()];
                 const QString w3 = words[(k * 5 + 1) % words.size()];
                 auto val = [&](const QString &s, int salt) { return (k + salt) % 5 == 0 ? QString() : s; };
-                testdb::addCard(d.path, {{u"fam"_s, val(w1, 1)}, {u"name1"_s, val(w2, 2)}, {u"name2"_s, val(w3, 3)},
-                           {u"work"_s, val(w2, 4)}, {u"dep"_s, val(w1, 0)}, {u"post"_s, (k % 7 == 0) ? QString() : w3},
-                           {u"wmail"_s, val(w1 + u"@x.ru"_s, 2)}, {u"hmail"_s, val(w2, 1)}, {u"wtel"_s, val(u"12-34"_s, 3)},
-                           {u"htel"_s, val(u"5%6"_s, 4)}, {u"wmob"_s, val(u"+7_9"_s, 0)}, {u"hmob"_s, val(w3, 2)}});
+                testdb::addCard(d.path, {{u"fam"_s, val(w1, 1)},
+                                         {u"name1"_s, val(w2, 2)},
+                                         {u"name2"_s, val(w3, 3)},
+                                         {u"work"_s, val(w2, 4)},
+                                         {u"dep"_s, val(w1, 0)},
+                                         {u"post"_s, (k % 7 == 0) ? QString() : w3},
+                                         {u"wmail"_s, val(w1 + u"@x.ru"_s, 2)},
+                                         {u"hmail"_s, val(w2, 1)},
+                                         {u"wtel"_s, val(u"12-34"_s, 3)},
+                                         {u"htel"_s, val(u"5%6"_s, 4)},
+                                         {u"wmob"_s, val(u"+7_9"_s, 0)},
+                                         {u"hmob"_s, val(w3, 2)}});
                 ++k;
             }
 
         db::IBQuery &q = d.s.iSQL;
         core::SearchIndex index(d.s);
-        const QList<ListFilter> filters = {
-            {}, {u"ив"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"ив"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u""_s, u"iv"_s, u""_s, u""_s, u""_s, true}, {u""_s, u""_s, u"а"_s, u""_s, u""_s, true},
-            {u""_s, u""_s, u""_s, u"@X"_s, u""_s, false}, {u""_s, u""_s, u""_s, u""_s, u"12"_s, false},
-            {u"_"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"%"_s, u"%"_s, u"%"_s, u"%"_s, u"%"_s, true},
-            {u""_s, u""_s, u""_s, u""_s, u"5%"_s, false}, {u"ё"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u""_s, u""_s, u""_s, u""_s, u"+7_"_s, false}, {u"ab_c"_s, u""_s, u""_s, u""_s, u""_s, false},
-            {u"Ива%н"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"ив_"_s, u""_s, u""_s, u""_s, u""_s, false},
-            {u"iv"_s, u""_s, u""_s, u""_s, u""_s, false}, {u"ИВАНОВ"_s, u""_s, u"ИВ"_s, u""_s, u""_s, false},
-            {u""_s, u""_s, u""_s, u"@x.R"_s, u"12"_s, true}, {u""_s, u"ab"_s, u""_s, u""_s, u""_s, false},
-            // "Any position", which the index answers.
-            {u"ван"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"ёлк"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u"ЕЖИК"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"apх"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u"o'н"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"ов-в"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u"овив"_s, u""_s, u""_s, u""_s, u""_s, true}, {u""_s, u"хно"_s, u""_s, u""_s, u""_s, true},
-            {u""_s, u""_s, u""_s, u"ov@x"_s, u""_s, true}, {u""_s, u""_s, u""_s, u""_s, u"2-3"_s, true},
-            {u""_s, u""_s, u""_s, u""_s, u"5%6"_s, true}, {u""_s, u""_s, u""_s, u""_s, u"+7_9"_s, true},
-            {u"ivan_"_s, u""_s, u""_s, u""_s, u""_s, true}, {u"в%н"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u""_s, u""_s, u""_s, u""_s, u"_"_s, true}, {u"ИВ"_s, u"ов"_s, u""_s, u""_s, u""_s, true},
-            {u"иван"_s, u""_s, u"ов"_s, u".r"_s, u""_s, true}, {u"µ ї"_s, u""_s, u""_s, u""_s, u""_s, true},
-            {u"ов"_s, u"ов"_s, u"ов"_s, u"ов"_s, u""_s, true}};
+        const QList<ListFilter> filters = {{},
+                                           {u"ив"_s, u""_s, u""_s, u""_s, u""_s, false},
+                                           {u"ив"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u""_s, u"iv"_s, u""_s, u""_s, u""_s, true},
+                                           {u""_s, u""_s, u"а"_s, u""_s, u""_s, true},
+                                           {u""_s, u""_s, u""_s, u"@X"_s, u""_s, false},
+                                           {u""_s, u""_s, u""_s, u""_s, u"12"_s, false},
+                                           {u"_"_s, u""_s, u""_s, u""_s, u""_s, false},
+                                           {u"%"_s, u"%"_s, u"%"_s, u"%"_s, u"%"_s, true},
+                                           {u""_s, u""_s, u""_s, u""_s, u"5%"_s, false},
+                                           {u"ё"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u""_s, u""_s, u""_s, u""_s, u"+7_"_s, false},
+                                           {u"ab_c"_s, u""_s, u""_s, u""_s, u""_s, false},
+                                           {u"Ива%н"_s, u""_s, u""_s, u""_s, u""_s, false},
+                                           {u"ив_"_s, u""_s, u""_s, u""_s, u""_s, false},
+                                           {u"iv"_s, u""_s, u""_s, u""_s, u""_s, false},
+                                           {u"ИВАНОВ"_s, u""_s, u"ИВ"_s, u""_s, u""_s, false},
+                                           {u""_s, u""_s, u""_s, u"@x.R"_s, u"12"_s, true},
+                                           {u""_s, u"ab"_s, u""_s, u""_s, u""_s, false},
+                                           // "Any position", which the index answers.
+                                           {u"ван"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"ёлк"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"ЕЖИК"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"apх"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"o'н"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"ов-в"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"овив"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u""_s, u"хно"_s, u""_s, u""_s, u""_s, true},
+                                           {u""_s, u""_s, u""_s, u"ov@x"_s, u""_s, true},
+                                           {u""_s, u""_s, u""_s, u""_s, u"2-3"_s, true},
+                                           {u""_s, u""_s, u""_s, u""_s, u"5%6"_s, true},
+                                           {u""_s, u""_s, u""_s, u""_s, u"+7_9"_s, true},
+                                           {u"ivan_"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"в%н"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u""_s, u""_s, u""_s, u""_s, u"_"_s, true},
+                                           {u"ИВ"_s, u"ов"_s, u""_s, u""_s, u""_s, true},
+                                           {u"иван"_s, u""_s, u"ов"_s, u".r"_s, u""_s, true},
+                                           {u"µ ї"_s, u""_s, u""_s, u""_s, u""_s, true},
+                                           {u"ов"_s, u"ов"_s, u"ов"_s, u"ов"_s, u""_s, true}};
         int indexed = 0;
         auto compareAll = [&] {
-        for (const ListFilter &f : filters)
-            for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
-                const QString key = sort == ListSort::Name ? u"fam"_s : sort == ListSort::Work ? u"work"_s : u"post"_s;
-                QHash<QString, QString> keyOf; // id -> sort key, from the stated statement
-                // Rows in order, as (sort key, id); equal keys may come in any order.
-                auto ordered = [](QList<QPair<QString, QString>> rows) {
-                    for (int i = 0; i < rows.size();) {
-                        int j = i;
-                        while (j < rows.size() && rows[j].first == rows[i].first)
-                            ++j;
-                        std::sort(rows.begin() + i, rows.begin() + j);
-                        i = j;
+            for (const ListFilter &f : filters)
+                for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
+                    const QString key = sort == ListSort::Name   ? u"fam"_s
+                                        : sort == ListSort::Work ? u"work"_s
+                                                                 : u"post"_s;
+                    QHash<QString, QString> keyOf; // id -> sort key, from the stated statement
+                    // Rows in order, as (sort key, id); equal keys may come in any order.
+                    auto ordered = [](QList<QPair<QString, QString>> rows) {
+                        for (int i = 0; i < rows.size();) {
+                            int j = i;
+                            while (j < rows.size() && rows[j].first == rows[i].first)
+                                ++j;
+                            std::sort(rows.begin() + i, rows.begin() + j);
+                            i = j;
+                        }
+                        return rows;
+                    };
+                    auto run = [&](bool stated) {
+                        q.close();
+                        q.setSql(stated ? quotedPatternListSql(f, sort) : listSql(f, sort));
+                        if (!stated)
+                            bindList(q, f);
+                        q.open();
+                        q.last();
+                        QList<QPair<QString, QString>> rows;
+                        for (int r = 0; r < q.recordCount(); ++r) {
+                            const QString id = q.textAt(r, q.fieldIndex(u"pk_id"_s));
+                            rows.append({cp1251::upper(q.textAt(r, q.fieldIndex(key))), id});
+                            keyOf.insert(id, rows.last().first);
+                        }
+                        return ordered(rows);
+                    };
+                    const auto stated = run(true);
+                    const auto bound = run(false);
+                    QVERIFY2(!stated.isEmpty() || f.name == u"ab_c"_s || f.tel == u"+7_"_s || f.name == u"овив"_s ||
+                                 f.name == u"µ ї"_s,
+                             qPrintable(f.name + f.work));
+                    QCOMPARE(bound, stated);
+                    if (const auto rows = index.find(f, sort)) {
+                        ListModel model;
+                        model.fillEncoded(*rows);
+                        QList<QPair<QString, QString>> found;
+                        for (int r = 0; r < model.cardCount(); ++r)
+                            found.append({keyOf.value(model.id(r), QStringLiteral("(not found)")), model.id(r)});
+                        QCOMPARE(ordered(found), stated);
+                        ++indexed;
                     }
-                    return rows;
-                };
-                auto run = [&](bool stated) {
-                    q.close();
-                    q.setSql(stated ? quotedPatternListSql(f, sort) : listSql(f, sort));
-                    if (!stated)
-                        bindList(q, f);
-                    q.open();
-                    q.last();
-                    QList<QPair<QString, QString>> rows;
-                    for (int r = 0; r < q.recordCount(); ++r) {
-                        const QString id = q.textAt(r, q.fieldIndex(u"pk_id"_s));
-                        rows.append({cp1251::upper(q.textAt(r, q.fieldIndex(key))), id});
-                        keyOf.insert(id, rows.last().first);
-                    }
-                    return ordered(rows);
-                };
-                const auto stated = run(true);
-                const auto bound = run(false);
-                QVERIFY2(!stated.isEmpty() || f.name == u"ab_c"_s || f.tel == u"+7_"_s || f.name == u"овив"_s ||
-                             f.name == u"µ ї"_s,
-                         qPrintable(f.name + f.work));
-                QCOMPARE(bound, stated);
-                if (const auto rows = index.find(f, sort)) {
-                    ListModel model;
-                    model.fillEncoded(*rows);
-                    QList<QPair<QString, QString>> found;
-                    for (int r = 0; r < model.cardCount(); ++r)
-                        found.append({keyOf.value(model.id(r), QStringLiteral("(not found)")), model.id(r)});
-                    QCOMPARE(ordered(found), stated);
-                    ++indexed;
                 }
-            }
         };
         compareAll();
         // Every "any position" filter went through the index.
-        QCOMPARE(indexed, 3 * int(std::count_if(filters.begin(), filters.end(), [](const ListFilter &f) { return f.contains; })));
+        QCOMPARE(indexed, 3 * int(std::count_if(filters.begin(), filters.end(),
+                                                [](const ListFilter &f) { return f.contains; })));
         // Changed behind its back, the index places the cards anew in all three orders.
-        testdb::exec(d.path, QStringLiteral("UPDATE base SET fam = 'Ёлкин' || pk_id, post = name1 WHERE MOD(pk_id, 3) = 0;\n"
-                                            "UPDATE base SET work = 'ИВАНОВ', fam = NULL WHERE MOD(pk_id, 7) = 1;\n"
-                                            "UPDATE base SET pk_id = 500 WHERE pk_id = 2;\n"
-                                            "INSERT INTO base (pk_id, fam, work, post, wtel) VALUES (-5, 'Иванов', 'Abc', 'ab_c', '12');\n"
-                                            "DELETE FROM base WHERE pk_id = 4"));
+        testdb::exec(d.path,
+                     QStringLiteral(
+                         "UPDATE base SET fam = 'Ёлкин' || pk_id, post = name1 WHERE MOD(pk_id, 3) = 0;\n"
+                         "UPDATE base SET work = 'ИВАНОВ', fam = NULL WHERE MOD(pk_id, 7) = 1;\n"
+                         "UPDATE base SET pk_id = 500 WHERE pk_id = 2;\n"
+                         "INSERT INTO base (pk_id, fam, work, post, wtel) VALUES (-5, 'Иванов', 'Abc', 'ab_c', '12');\n"
+                         "DELETE FROM base WHERE pk_id = 4"));
         q.close();
         d.s.IBTrans.commit(); // the stated statement's snapshot moves on too
         compareAll();
@@ -482,8 +541,11 @@ private slots:
     {
         Db d;
         testdb::addCards(d.path, 50, [](int i) {
-            return Cols{{u"fam"_s, QStringLiteral("Карт%1").arg(i, 2, 10, QLatin1Char('0'))}, {u"work"_s, u"ООО Ромашка"_s},
-                        {u"post"_s, u"П"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
+            return Cols{{u"fam"_s, QStringLiteral("Карт%1").arg(i, 2, 10, QLatin1Char('0'))},
+                        {u"work"_s, u"ООО Ромашка"_s},
+                        {u"post"_s, u"П"_s},
+                        {u"wmail"_s, u"m"_s},
+                        {u"wtel"_s, u"t"_s}};
         });
         // A database of older days has no log: the list statement serves
         // until the next start makes it, and the cards stored before count.
@@ -494,7 +556,9 @@ private slots:
         testdb::exec(d.path, QStringLiteral("INSERT INTO base_changes VALUES (-2000000, 1);\n"
                                             "INSERT INTO base_changes VALUES (-20, 2)"));
         schema::upgrade(d.s.IBDbase);
-        QCOMPARE(d.count(QStringLiteral("SELECT * FROM base_changes WHERE txn = -20 OR card IS NULL AND txn > -2000000")), 2);
+        QCOMPARE(
+            d.count(QStringLiteral("SELECT * FROM base_changes WHERE txn = -20 OR card IS NULL AND txn > -2000000")),
+            2);
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM base_changes")), 2);
         core::SearchIndex index(d.s);
         auto names = [&](const QString &work) {
@@ -525,10 +589,13 @@ private slots:
         for (const char *c : {"post", "wmail", "wtel"})
             card.values[QLatin1String(c)] = QStringLiteral("x");
         colleague.insert(card, 1, QStringLiteral("s"), nullptr);
-        testdb::exec(d.path, QStringLiteral("INSERT INTO base (pk_id, fam, work, post, wmail, wtel) VALUES (900000, 'Яковлев', 'Технопром', 'П', 'm', 't');\n"
-                                            "UPDATE base SET work = 'НИИ Техноген', fam = 'Карт25б' WHERE fam = 'Карт03';\n"
-                                            "UPDATE base SET post = 'Директор' WHERE pk_id = 900000;\n"
-                                            "DELETE FROM base WHERE fam = 'Карт10'"));
+        testdb::exec(
+            d.path,
+            QStringLiteral(
+                "INSERT INTO base (pk_id, fam, work, post, wmail, wtel) VALUES (900000, 'Яковлев', 'Технопром', 'П', 'm', 't');\n"
+                "UPDATE base SET work = 'НИИ Техноген', fam = 'Карт25б' WHERE fam = 'Карт03';\n"
+                "UPDATE base SET post = 'Директор' WHERE pk_id = 900000;\n"
+                "DELETE FROM base WHERE fam = 'Карт10'"));
         QCOMPARE(names(u"техно"_s), (QStringList{u"Андреев"_s, u"Карт25б"_s, u"Яковлев"_s}));
         QCOMPARE(names(u"ромаш"_s).size(), 48);
         QVERIFY(!names(u"ромаш"_s).contains(QStringLiteral("Карт10")));
@@ -554,8 +621,12 @@ private slots:
     {
         Db d;
         testdb::addCards(d.path, 1200, [](int i) {
-            return Cols{{u"fam"_s, QStringLiteral("Ф%1").arg(i, 4, 10, QLatin1Char('0'))}, {u"name1"_s, u"И"_s},
-                        {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
+            return Cols{{u"fam"_s, QStringLiteral("Ф%1").arg(i, 4, 10, QLatin1Char('0'))},
+                        {u"name1"_s, u"И"_s},
+                        {u"post"_s, u"П"_s},
+                        {u"work"_s, u"Р"_s},
+                        {u"wmail"_s, u"m"_s},
+                        {u"wtel"_s, u"t"_s}};
         });
         ListModel model;
         core::ListFetch fetch(model);

@@ -85,19 +85,29 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("pass");
-        QTest::newRow("plain") << QByteArray("[main]\nuser=admin\npass=secret\n") << "admin" << "secret";
-        QTest::newRow("comma is no list") << QByteArray("[main]\nuser=admin\npass=p,q\n") << "admin" << "p,q";
-        QTest::newRow("nothing unquoted or trimmed")
-            << QByteArray("[main]\nuser= a;b \npass=\"x\"=y, z \n") << " a;b " << "\"x\"=y, z ";
-        QTest::newRow("CR LF") << QByteArray("[main]\r\nuser=admin\r\npass=p,q\r\n") << "admin" << "p,q";
-        QTest::newRow("no final line end") << QByteArray("[main]\nuser=admin\npass=p q") << "admin" << "p q";
-        QTest::newRow("UTF-8") << QByteArray("[main]\nuser=Петров\npass=ёж\n") << "Петров" << "ёж";
-        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[main]\r\nuser=a\r\n") << "a" << "";
-        QTest::newRow("missing keys") << QByteArray("[main]\n") << "" << "";
-        QTest::newRow("empty file") << QByteArray() << "" << "";
+        QTest::newRow("plain") << QByteArray("[main]\nuser=admin\npass=secret\n") << "admin"
+                               << "secret";
+        QTest::newRow("comma is no list") << QByteArray("[main]\nuser=admin\npass=p,q\n") << "admin"
+                                          << "p,q";
+        QTest::newRow("nothing unquoted or trimmed") << QByteArray("[main]\nuser= a;b \npass=\"x\"=y, z \n") << " a;b "
+                                                     << "\"x\"=y, z ";
+        QTest::newRow("CR LF") << QByteArray("[main]\r\nuser=admin\r\npass=p,q\r\n") << "admin"
+                               << "p,q";
+        QTest::newRow("no final line end") << QByteArray("[main]\nuser=admin\npass=p q") << "admin"
+                                           << "p q";
+        QTest::newRow("UTF-8") << QByteArray("[main]\nuser=Петров\npass=ёж\n") << "Петров"
+                               << "ёж";
+        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[main]\r\nuser=a\r\n") << "a"
+                                         << "";
+        QTest::newRow("missing keys") << QByteArray("[main]\n") << ""
+                                      << "";
+        QTest::newRow("empty file") << QByteArray() << ""
+                                    << "";
         QTest::newRow("other sections ignored")
-            << QByteArray("user=top\n[print]\nuser=x\npass=y\n[main]\npass=z\n[after]\nuser=w\n") << "" << "z";
-        QTest::newRow("first of repeated keys") << QByteArray("[main]\nuser=a\nuser=b\n") << "a" << "";
+            << QByteArray("user=top\n[print]\nuser=x\npass=y\n[main]\npass=z\n[after]\nuser=w\n") << ""
+            << "z";
+        QTest::newRow("first of repeated keys") << QByteArray("[main]\nuser=a\nuser=b\n") << "a"
+                                                << "";
     }
 
     void readingSettings()
@@ -125,33 +135,38 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("pass");
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("new file, empty values") << kAbsent << "" << "" << QByteArray("[main]\nuser=\npass=\n");
-        QTest::newRow("new file, user before pass")
-            << kAbsent << "admin" << "secret" << QByteArray("[main]\nuser=admin\npass=secret\n");
+        QTest::newRow("new file, empty values") << kAbsent << ""
+                                                << "" << QByteArray("[main]\nuser=\npass=\n");
+        QTest::newRow("new file, user before pass") << kAbsent << "admin"
+                                                    << "secret" << QByteArray("[main]\nuser=admin\npass=secret\n");
         QTest::newRow("new file, values as they are")
-            << kAbsent << " a, b;c " << "p,q;r=s \"t\" " << QByteArray("[main]\nuser= a, b;c \npass=p,q;r=s \"t\" \n");
-        QTest::newRow("new file, UTF-8") << kAbsent << "Петров" << "ёж" << QByteArray("[main]\nuser=Петров\npass=ёж\n");
-        QTest::newRow("line breaks dropped")
-            << kAbsent << "a\nb" << "c\r\n[x]" << QByteArray("[main]\nuser=ab\npass=c[x]\n");
+            << kAbsent << " a, b;c "
+            << "p,q;r=s \"t\" " << QByteArray("[main]\nuser= a, b;c \npass=p,q;r=s \"t\" \n");
+        QTest::newRow("new file, UTF-8") << kAbsent << "Петров"
+                                         << "ёж" << QByteArray("[main]\nuser=Петров\npass=ёж\n");
+        QTest::newRow("line breaks dropped") << kAbsent << "a\nb"
+                                             << "c\r\n[x]" << QByteArray("[main]\nuser=ab\npass=c[x]\n");
         QTest::newRow("replaced in place, shorter")
-            << QByteArray("; note\n[main]\nuser=a much longer name\nlang=ru\npass=a long password\n")
-            << "u" << "p" << QByteArray("; note\n[main]\nuser=u\nlang=ru\npass=p\n");
+            << QByteArray("; note\n[main]\nuser=a much longer name\nlang=ru\npass=a long password\n") << "u"
+            << "p" << QByteArray("; note\n[main]\nuser=u\nlang=ru\npass=p\n");
         QTest::newRow("other sections kept")
-            << QByteArray("[print]\nuser=x\npass=y\n[main]\nuser=old\npass=old\n[view]\nwide=1\n") << "u" << "p"
-            << QByteArray("[print]\nuser=x\npass=y\n[main]\nuser=u\npass=p\n[view]\nwide=1\n");
-        QTest::newRow("keys added after [main]") << QByteArray("[main]\nlang=ru\n[view]\nwide=1\n") << "u" << "p"
-                                                 << QByteArray("[main]\nuser=u\npass=p\nlang=ru\n[view]\nwide=1\n");
-        QTest::newRow("pass added after user") << QByteArray("[main]\nuser=old\nlang=ru\n") << "u" << "p"
-                                               << QByteArray("[main]\nuser=u\npass=p\nlang=ru\n");
-        QTest::newRow("user added before pass") << QByteArray("[main]\nlang=ru\npass=old\n") << "u" << "p"
-                                                << QByteArray("[main]\nuser=u\nlang=ru\npass=p\n");
-        QTest::newRow("section added") << QByteArray("[view]\nwide=1") << "u" << "p"
-                                       << QByteArray("[view]\nwide=1\n[main]\nuser=u\npass=p\n");
-        QTest::newRow("empty file") << QByteArray() << "u" << "p" << QByteArray("[main]\nuser=u\npass=p\n");
-        QTest::newRow("CR LF becomes LF") << QByteArray("[main]\r\nuser=old\r\npass=old\r\n[view]\r\nwide=1\r\n")
-                                          << "u" << "p" << QByteArray("[main]\nuser=u\npass=p\n[view]\nwide=1\n");
-        QTest::newRow("repeated keys all set") << QByteArray("[main]\nuser=a\nuser=b\npass=c\n") << "u" << "p"
-                                               << QByteArray("[main]\nuser=u\nuser=u\npass=p\n");
+            << QByteArray("[print]\nuser=x\npass=y\n[main]\nuser=old\npass=old\n[view]\nwide=1\n") << "u"
+            << "p" << QByteArray("[print]\nuser=x\npass=y\n[main]\nuser=u\npass=p\n[view]\nwide=1\n");
+        QTest::newRow("keys added after [main]")
+            << QByteArray("[main]\nlang=ru\n[view]\nwide=1\n") << "u"
+            << "p" << QByteArray("[main]\nuser=u\npass=p\nlang=ru\n[view]\nwide=1\n");
+        QTest::newRow("pass added after user") << QByteArray("[main]\nuser=old\nlang=ru\n") << "u"
+                                               << "p" << QByteArray("[main]\nuser=u\npass=p\nlang=ru\n");
+        QTest::newRow("user added before pass") << QByteArray("[main]\nlang=ru\npass=old\n") << "u"
+                                                << "p" << QByteArray("[main]\nuser=u\nlang=ru\npass=p\n");
+        QTest::newRow("section added") << QByteArray("[view]\nwide=1") << "u"
+                                       << "p" << QByteArray("[view]\nwide=1\n[main]\nuser=u\npass=p\n");
+        QTest::newRow("empty file") << QByteArray() << "u"
+                                    << "p" << QByteArray("[main]\nuser=u\npass=p\n");
+        QTest::newRow("CR LF becomes LF") << QByteArray("[main]\r\nuser=old\r\npass=old\r\n[view]\r\nwide=1\r\n") << "u"
+                                          << "p" << QByteArray("[main]\nuser=u\npass=p\n[view]\nwide=1\n");
+        QTest::newRow("repeated keys all set") << QByteArray("[main]\nuser=a\nuser=b\npass=c\n") << "u"
+                                               << "p" << QByteArray("[main]\nuser=u\nuser=u\npass=p\n");
     }
 
     void writingSettings()
@@ -209,12 +224,16 @@ private slots:
         for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;)
             for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
                 const auto *e = reinterpret_cast<inotify_event *>(p);
-                const char *kind = e->mask & IN_ATTRIB ? "mode" : e->mask & IN_MODIFY ? "written" : e->mask & IN_CREATE ? "made" : "moved";
+                const char *kind = e->mask & IN_ATTRIB   ? "mode"
+                                   : e->mask & IN_MODIFY ? "written"
+                                   : e->mask & IN_CREATE ? "made"
+                                                         : "moved";
                 events << QLatin1String(kind) + QLatin1Char(' ') + QString::fromUtf8(e->len ? e->name : "");
             }
         ::close(watch);
-        QVERIFY2(events.value(0) == QLatin1String("mode zentrax.ini") && events.last() == QLatin1String("moved zentrax.ini")
-                     && !events.contains(QLatin1String("written zentrax.ini")),
+        QVERIFY2(events.value(0) == QLatin1String("mode zentrax.ini") &&
+                     events.last() == QLatin1String("moved zentrax.ini") &&
+                     !events.contains(QLatin1String("written zentrax.ini")),
                  qPrintable(events.join(QLatin1String(", "))));
 #endif
 #endif
@@ -278,7 +297,8 @@ private slots:
         QVERIFY(r.mkpath(QStringLiteral("temp/sub")));
         for (const char *name : {"outside/keep.jpg", "outside/.hidden", "temp/a.jpg", "temp/.hidden", "temp/sub/b.jpg"})
             QVERIFY(writeBytes(r.filePath(QString::fromLatin1(name)), "x"));
-        QVERIFY(QFile::link(r.filePath(QStringLiteral("outside/keep.jpg")), r.filePath(QStringLiteral("temp/link.jpg"))));
+        QVERIFY(
+            QFile::link(r.filePath(QStringLiteral("outside/keep.jpg")), r.filePath(QStringLiteral("temp/link.jpg"))));
         QVERIFY(QFile::link(r.filePath(QStringLiteral("outside")), r.filePath(QStringLiteral("temp/dirlink"))));
         QVERIFY(QFile::link(r.filePath(QStringLiteral("outside")), r.filePath(QStringLiteral("linked"))));
         QVERIFY(::mkfifo(QFile::encodeName(r.filePath(QStringLiteral("temp/pipe"))).constData(), 0600) == 0);

@@ -60,15 +60,24 @@ private slots:
     {
         QTest::addColumn<QString>("fpath");
         QTest::addColumn<QString>("file"); // relative to the folder, "" for none
-        QTest::newRow("stored form") << "3_06122026_101747\\photo 1.jpg" << "3_06122026_101747/photo 1.jpg";
-        QTest::newRow("forward slash") << "3_1/photo.png" << "3_1/photo.png";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("up and out") << "..\\..\\etc\\passwd" << "";
-        QTest::newRow("up inside") << "3_1\\..\\x.jpg" << "";
-        QTest::newRow("absolute") << "/etc/passwd" << "";
-        QTest::newRow("backslash root") << "\\etc\\passwd" << "";
-        QTest::newRow("drive") << "C:\\photos\\x.jpg" << "";
-        QTest::newRow("empty part") << "3_1\\\\x.jpg" << "";
+        QTest::newRow("stored form") << "3_06122026_101747\\photo 1.jpg"
+                                     << "3_06122026_101747/photo 1.jpg";
+        QTest::newRow("forward slash") << "3_1/photo.png"
+                                       << "3_1/photo.png";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("up and out") << "..\\..\\etc\\passwd"
+                                    << "";
+        QTest::newRow("up inside") << "3_1\\..\\x.jpg"
+                                   << "";
+        QTest::newRow("absolute") << "/etc/passwd"
+                                  << "";
+        QTest::newRow("backslash root") << "\\etc\\passwd"
+                                        << "";
+        QTest::newRow("drive") << "C:\\photos\\x.jpg"
+                               << "";
+        QTest::newRow("empty part") << "3_1\\\\x.jpg"
+                                    << "";
     }
 
     void storedPathRules()
@@ -76,7 +85,8 @@ private slots:
         QFETCH(QString, fpath);
         QFETCH(QString, file);
         const QString folder = QStringLiteral("/srv/prog/files");
-        QCOMPARE(core::photoFile(folder, fpath), file.isEmpty() ? QString() : QDir::toNativeSeparators(folder + u"/"_s + file));
+        QCOMPARE(core::photoFile(folder, fpath),
+                 file.isEmpty() ? QString() : QDir::toNativeSeparators(folder + u"/"_s + file));
     }
 
     void namesAndCopies()
@@ -106,7 +116,8 @@ private slots:
         QDir().mkpath(scratch);
 #ifdef Q_OS_LINUX
         const int watch = ::inotify_init1(IN_NONBLOCK);
-        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(QFileInfo(target).absolutePath()).constData(), IN_DELETE) >= 0);
+        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+                                    IN_DELETE) >= 0);
 #endif
         QList<qint64> reported;
         core::CopyOptions copy{scratch, [&](qint64 done, qint64 total) {
@@ -127,8 +138,8 @@ private slots:
         // A scratch folder on another file system: the partial file is made beside the target.
         QTemporaryDir other(QStringLiteral("/dev/shm/zentrax-XXXXXX"));
         struct stat a, b;
-        if (other.isValid() && ::stat("/dev/shm", &a) == 0 && ::stat(QFile::encodeName(dir.path()).constData(), &b) == 0 &&
-            a.st_dev != b.st_dev) {
+        if (other.isValid() && ::stat("/dev/shm", &a) == 0 &&
+            ::stat(QFile::encodeName(dir.path()).constData(), &b) == 0 && a.st_dev != b.st_dev) {
             writeFile(src, "third");
             QCOMPARE(core::copyFileSafely(src, target, {other.path(), {}}), QString());
             QCOMPARE(readFile(target), QByteArray("third"));
@@ -138,7 +149,8 @@ private slots:
         // A copy that is stopped leaves the old file and no partial file.
         const QByteArray before = readFile(target);
         writeFile(src, "stopped");
-        QVERIFY(core::copyFileSafely(src, target, {scratch, [](qint64, qint64) { return false; }}).contains(u"прервано"_s));
+        QVERIFY(
+            core::copyFileSafely(src, target, {scratch, [](qint64, qint64) { return false; }}).contains(u"прервано"_s));
         QCOMPARE(readFile(target), before);
         QCOMPARE(entries(scratch), QStringList());
         // A pipe as the source is refused at once, as no plain file.
@@ -153,8 +165,8 @@ private slots:
         QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         if (::geteuid() != 0) // root writes anywhere
             QVERIFY(!core::copyFileSafely(src, dir.filePath(u"files/st/other.jpg"_s)).isEmpty());
-        QVERIFY(QFile(QFileInfo(target).absolutePath()).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                                       QFileDevice::ExeOwner));
+        QVERIFY(QFile(QFileInfo(target).absolutePath())
+                    .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         QCOMPARE(readFile(target), QByteArray("second"));
     }
 
@@ -208,7 +220,9 @@ private slots:
         } catch (const db::DbError &e) {
             QVERIFY2(e.text().startsWith(QStringLiteral("Имя файла фотографии слишком длинное")), qPrintable(e.text()));
         }
-        QVERIFY(!QDir(folder + QStringLiteral("/1_02032026_040506")).entryList(QDir::Files).contains(QFileInfo(longName).fileName()));
+        QVERIFY(!QDir(folder + QStringLiteral("/1_02032026_040506"))
+                     .entryList(QDir::Files)
+                     .contains(QFileInfo(longName).fileName()));
 
         // The card lets go of its photo before the file goes: a colleague holding
         // the row makes the deletion fail with the file and its path both kept.
@@ -226,7 +240,8 @@ private slots:
         }
         QCOMPARE(readFile(kept), QByteArray("KEPT"));
         colleague.t.rollback();
-        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")), QStringLiteral("1_02032026_040506\\kept.jpg"));
+        QCOMPARE(testdb::Peek(path).value(QStringLiteral("SELECT fpath FROM base")),
+                 QStringLiteral("1_02032026_040506\\kept.jpg"));
     }
 
     // Two cards saved by one login in the same second share their stamp: each
@@ -260,7 +275,8 @@ private slots:
 #ifdef Q_OS_UNIX
             // The card's folder is the program's group's only, and what is made inside takes its group.
             struct stat st;
-            QVERIFY(::stat(QFile::encodeName(QFileInfo(core::photoFile(folder, fpaths[id])).path()).constData(), &st) == 0);
+            QVERIFY(::stat(QFile::encodeName(QFileInfo(core::photoFile(folder, fpaths[id])).path()).constData(), &st) ==
+                    0);
             QCOMPARE(st.st_mode & 07777, mode_t(02770));
 #endif
         }

@@ -28,9 +28,12 @@ struct Db : testdb::SharedFixture
     }
 };
 
-const QStringList kOrganizations = {QStringLiteral("ООО \"РОМАШКА\""), QStringLiteral("АО Вектор"),
-                                    QStringLiteral("O'Brien & Co"),     QStringLiteral("ёлочная фабрика"),
-                                    QStringLiteral("Банк 100%"),        QStringLiteral("ЖЭК_5"),
+const QStringList kOrganizations = {QStringLiteral("ООО \"РОМАШКА\""),
+                                    QStringLiteral("АО Вектор"),
+                                    QStringLiteral("O'Brien & Co"),
+                                    QStringLiteral("ёлочная фабрика"),
+                                    QStringLiteral("Банк 100%"),
+                                    QStringLiteral("ЖЭК_5"),
                                     QStringLiteral("жэк-7")};
 
 QStringList valuesOf(const QList<RefRow> &rows)
@@ -54,9 +57,9 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("found");
-        QTest::newRow("everything, alphabetical") << ""
-            << QStringList{u"O'Brien & Co"_s, u"АО Вектор"_s, u"Банк 100%"_s, u"ёлочная фабрика"_s, u"жэк-7"_s, u"ЖЭК_5"_s,
-                           u"ООО \"РОМАШКА\""_s};
+        QTest::newRow("everything, alphabetical")
+            << "" << QStringList{u"O'Brien & Co"_s, u"АО Вектор"_s, u"Банк 100%"_s,      u"ёлочная фабрика"_s,
+                                 u"жэк-7"_s,        u"ЖЭК_5"_s,     u"ООО \"РОМАШКА\""_s};
         QTest::newRow("lower case finds capitals") << "ромашка" << QStringList{u"ООО \"РОМАШКА\""_s};
         QTest::newRow("middle of the name") << "ект" << QStringList{u"АО Вектор"_s};
         QTest::newRow("ё upper-cased") << "ЁЛОЧ" << QStringList{u"ёлочная фабрика"_s};
@@ -75,7 +78,8 @@ private slots:
         Db d;
         QStringList inserts;
         for (const QString &v : kOrganizations)
-            inserts << QStringLiteral("INSERT INTO organization (org) VALUES ('%1')").arg(QString(v).replace(u"'"_s, u"''"_s));
+            inserts << QStringLiteral("INSERT INTO organization (org) VALUES ('%1')")
+                           .arg(QString(v).replace(u"'"_s, u"''"_s));
         testdb::exec(d.path, inserts.join(QStringLiteral(";\n")));
         const QList<RefRow> rows = RefBook(d.s, sql::Ref::Organization).find(text);
         QCOMPARE(valuesOf(rows), found);
@@ -135,7 +139,8 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(db::DbError, deps.insert(tooLong));
         deps.insert(QStringLiteral("Склад"));
         QCOMPARE(d.values(u"department"_s, u"dep"_s), QStringList{u"Склад"_s});
-        QVERIFY_THROWS_EXCEPTION(db::DbError, deps.update(deps.find(QStringLiteral("Склад")).first().id, tooLong, QStringLiteral("Склад")));
+        QVERIFY_THROWS_EXCEPTION(
+            db::DbError, deps.update(deps.find(QStringLiteral("Склад")).first().id, tooLong, QStringLiteral("Склад")));
         QCOMPARE(d.values(u"department"_s, u"dep"_s), QStringList{u"Склад"_s});
     }
 };

@@ -45,10 +45,18 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("saved");
-        QTest::newRow("read") << "read" << "Только чтение" << "read";
-        QTest::newRow("full") << "full" << "Полный" << "full";
-        QTest::newRow("empty") << "" << "Полный" << "full";
-        QTest::newRow("other case") << "READ" << "Полный" << "full";
+        QTest::newRow("read") << "read"
+                              << "Только чтение"
+                              << "read";
+        QTest::newRow("full") << "full"
+                              << "Полный"
+                              << "full";
+        QTest::newRow("empty") << ""
+                               << "Полный"
+                               << "full";
+        QTest::newRow("other case") << "READ"
+                                    << "Полный"
+                                    << "full";
     }
     // A stored level in the list, in the editor's list, and as the editor stores it back.
     void levels()
@@ -73,7 +81,7 @@ private slots:
         // Ё between Е and Ж, lower case with upper case: not by character code.
         QCOMPARE(order, (QStringList{u"андреев"_s, u"Борисов"_s, u"Ершов"_s, u"Ёлкин"_s, u"Жуков"_s, u"Яковлев"_s}));
         QCOMPARE(users[1].login, QStringLiteral("Борисов_login"));
-        QCOMPARE(users[1].pass, QString()); // NULL reads as empty
+        QCOMPARE(users[1].pass, QString());                    // NULL reads as empty
         QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
     }
 
@@ -82,7 +90,8 @@ private slots:
     {
         Db d;
         core::Users users(d.s);
-        core::UserRecord u{-1, QStringLiteral("Петров Пётр"), QStringLiteral("petrov"), QString(), QStringLiteral("read")};
+        core::UserRecord u{-1, QStringLiteral("Петров Пётр"), QStringLiteral("petrov"), QString(),
+                           QStringLiteral("read")};
         users.insert(u);
         QVERIFY(!d.s.IBTrans.active());
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers WHERE pass = ''")), 1); // empty, not NULL
@@ -102,12 +111,14 @@ private slots:
         QVERIFY(users.update(u, loaded));
         QVERIFY(!d.s.IBTrans.active());
         // Saved over a colleague's change: refused, nothing written.
-        QVERIFY(refusal([&] { users.update(user(QStringLiteral("Другой"), QStringLiteral("petrov"), id), loaded); })
-                    .contains(QStringLiteral("другой пользователь")));
+        QVERIFY(refusal([&] {
+                    users.update(user(QStringLiteral("Другой"), QStringLiteral("petrov"), id), loaded);
+                }).contains(QStringLiteral("другой пользователь")));
         QCOMPARE(d.value(QStringLiteral("SELECT fio || '|' || pass || '|' || level FROM pers")),
                  QStringLiteral("Петров П. П.|Secret 'x'|full"));
 
-        testdb::addUser(d.path, QStringLiteral("Второй"), QStringLiteral("second"), QStringLiteral("s"), QStringLiteral("read"));
+        testdb::addUser(d.path, QStringLiteral("Второй"), QStringLiteral("second"), QStringLiteral("s"),
+                        QStringLiteral("read"));
         users.remove(id);
         QVERIFY(!d.s.IBTrans.active());
         QCOMPARE(d.value(QStringLiteral("SELECT LIST(login) FROM pers")), QStringLiteral("second"));
@@ -138,15 +149,18 @@ private slots:
         QFETCH(bool, editIvan);
         QFETCH(bool, refused);
         Db d;
-        testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"), QStringLiteral("full"));
-        testdb::addUser(d.path, QStringLiteral("Иванов"), QStringLiteral("ivan"), QStringLiteral("iv"), QStringLiteral("read"));
+        testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"),
+                        QStringLiteral("full"));
+        testdb::addUser(d.path, QStringLiteral("Иванов"), QStringLiteral("ivan"), QStringLiteral("iv"),
+                        QStringLiteral("read"));
         const qint64 ivan = d.value(QStringLiteral("SELECT pk_id FROM pers WHERE login = 'ivan'")).toLongLong();
         core::Users users(d.s);
         const core::UserRecord u = user(QStringLiteral("Новый"), login, editIvan ? ivan : -1);
 
         // The login window's own look-up, before the change.
         core::LoggedUser found;
-        const bool foundOther = core::Logins(d.s).check(login, QStringLiteral("?"), &found) != core::LoginResult::UnknownLogin;
+        const bool foundOther =
+            core::Logins(d.s).check(login, QStringLiteral("?"), &found) != core::LoginResult::UnknownLogin;
         QCOMPARE(foundOther && !(editIvan && login == QLatin1String("ivan")), refused);
 
         const QString before = d.value(QStringLiteral("SELECT LIST(pk_id || login || fio, ',') FROM pers"));
@@ -155,14 +169,16 @@ private slots:
         QCOMPARE(!text.isEmpty(), refused);
         if (refused) {
             QVERIFY2(text.contains(QStringLiteral("уже занят")) &&
-                         text.contains(login == QLatin1String("ivan") ? QStringLiteral("«Иванов»") : QStringLiteral("«Администратор»")),
+                         text.contains(login == QLatin1String("ivan") ? QStringLiteral("«Иванов»")
+                                                                      : QStringLiteral("«Администратор»")),
                      qPrintable(text));
             QCOMPARE(d.value(QStringLiteral("SELECT LIST(pk_id || login || fio, ',') FROM pers")), before);
         } else {
             QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers WHERE fio = 'Новый'")), 1);
         }
         // The administrator still logs in as himself.
-        QCOMPARE(core::Logins(d.s).check(QStringLiteral("admin"), QStringLiteral("adm"), &found), core::LoginResult::Ok);
+        QCOMPARE(core::Logins(d.s).check(QStringLiteral("admin"), QStringLiteral("adm"), &found),
+                 core::LoginResult::Ok);
         QCOMPARE(found.fullName, QStringLiteral("Администратор"));
     }
 
@@ -172,7 +188,8 @@ private slots:
     {
         Db d;
         // A level written by another program, which the editor shows as full.
-        testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"), QStringLiteral("FULL"));
+        testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"),
+                        QStringLiteral("FULL"));
         core::Users users(d.s);
         const core::UserRecord admin = *users.load(1);
         for (auto change : {&core::UserRecord::login, &core::UserRecord::fio, &core::UserRecord::level}) {
@@ -202,7 +219,9 @@ private slots:
         std::thread colleague;
         d.s.IBTrans.beforeCommit = [&] {
             // The colleague's save starts while this one is not committed: its look-up finds nobody.
-            colleague = std::thread([&] { refused = refusal([&] { theirs.insert(user(QStringLiteral("Второй"), QStringLiteral("petrov"))); }); });
+            colleague = std::thread([&] {
+                refused = refusal([&] { theirs.insert(user(QStringLiteral("Второй"), QStringLiteral("petrov"))); });
+            });
             QThread::msleep(500);
         };
         mine.insert(user(QStringLiteral("Первый"), QStringLiteral("petrov")));

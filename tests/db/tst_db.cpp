@@ -105,9 +105,9 @@ private slots:
     // Lengths in messages agree with their number: "101 знак", never "101 знаков".
     void characterCountWords()
     {
-        const QList<QPair<int, const char *>> rows = {{1, "1 знак"},     {2, "2 знака"},    {5, "5 знаков"},
-                                                       {11, "11 знаков"}, {14, "14 знаков"}, {21, "21 знак"},
-                                                       {101, "101 знак"}, {112, "112 знаков"}, {124, "124 знака"}};
+        const QList<QPair<int, const char *>> rows = {{1, "1 знак"},     {2, "2 знака"},      {5, "5 знаков"},
+                                                      {11, "11 знаков"}, {14, "14 знаков"},   {21, "21 знак"},
+                                                      {101, "101 знак"}, {112, "112 знаков"}, {124, "124 знака"}};
         for (const auto &[n, words] : rows)
             QCOMPARE(db::characterCount(n).remove(QChar(0xA0)), QString::fromUtf8(words));
         QVERIFY(db::valueProblem(QStringLiteral("Имя"), QString(101, QLatin1Char('x')), 100)
@@ -121,7 +121,8 @@ private slots:
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("enc.fdb"));
         SharedDb s;
         testdb::open(s, path);
-        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base WHERE fam = ") + sql::boundText(QStringLiteral("f")));
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base WHERE fam = ") +
+                      sql::boundText(QStringLiteral("f")));
         s.iSQL.setParam(QStringLiteral("f"), QStringLiteral("Смайлик 😀"));
         try {
             s.iSQL.open();
@@ -139,7 +140,8 @@ private slots:
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("undef.fdb"));
         testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a' || ASCII_CHAR(152) || 'b')"));
-        const QByteArray stored("a\x98" "b");
+        const QByteArray stored("a\x98"
+                                "b");
         SharedDb s;
         testdb::open(s, path);
         std::vector<db::IBQuery::CellView> cells;
@@ -294,8 +296,10 @@ private slots:
         s.IBTrans.commit();
 
         // A typed text longer than the column compares as a value, with no truncation error.
-        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM pers WHERE login = ") + sql::boundText(QStringLiteral("l")));
-        s.iSQL.setParam(QStringLiteral("l"), QString(3000, QLatin1Char('x')) + QStringLiteral("'; delete from base; --"));
+        s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM pers WHERE login = ") +
+                      sql::boundText(QStringLiteral("l")));
+        s.iSQL.setParam(QStringLiteral("l"),
+                        QString(3000, QLatin1Char('x')) + QStringLiteral("'; delete from base; --"));
         s.iSQL.open();
         QCOMPARE(s.iSQL.asInt(QStringLiteral("n")), 0);
         s.IBTrans.commit();
@@ -307,10 +311,11 @@ private slots:
     void failedCommitKeepsNothing()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("commit.fdb"));
-        testdb::exec(path, QStringLiteral(
-                               "CREATE EXCEPTION marker_found 'marker row present';\n"
-                               "CREATE TRIGGER no_marker ON TRANSACTION COMMIT AS BEGIN "
-                               "IF (EXISTS(SELECT 1 FROM post WHERE post = 'marker')) THEN EXCEPTION marker_found; END"));
+        testdb::exec(
+            path,
+            QStringLiteral("CREATE EXCEPTION marker_found 'marker row present';\n"
+                           "CREATE TRIGGER no_marker ON TRANSACTION COMMIT AS BEGIN "
+                           "IF (EXISTS(SELECT 1 FROM post WHERE post = 'marker')) THEN EXCEPTION marker_found; END"));
         SharedDb s;
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
@@ -348,12 +353,12 @@ private slots:
         QTest::addColumn<bool>("select"); // run by open() rather than execute()
         QTest::newRow("engine refuses the row") << QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, :v)")
                                                 << QStringLiteral("duplicate key") << false;
-        QTest::newRow("statement does not prepare") << QStringLiteral("INSERT INTO nosuchtable (x) VALUES (:v)")
-                                                    << QStringLiteral("x") << false;
-        QTest::newRow("character refused before sending") << QStringLiteral("INSERT INTO post (post) VALUES (:v)")
-                                                          << QStringLiteral("日本") << false;
-        QTest::newRow("length refused before sending") << QStringLiteral("INSERT INTO post (post) VALUES (:v)")
-                                                       << QString(40000, u'x') << false;
+        QTest::newRow("statement does not prepare")
+            << QStringLiteral("INSERT INTO nosuchtable (x) VALUES (:v)") << QStringLiteral("x") << false;
+        QTest::newRow("character refused before sending")
+            << QStringLiteral("INSERT INTO post (post) VALUES (:v)") << QStringLiteral("日本") << false;
+        QTest::newRow("length refused before sending")
+            << QStringLiteral("INSERT INTO post (post) VALUES (:v)") << QString(40000, u'x') << false;
         QTest::newRow("select fails") << QStringLiteral("SELECT 1 / (CHAR_LENGTH(:v) - 1) FROM rdb$database")
                                       << QStringLiteral("x") << true;
     }
@@ -443,7 +448,8 @@ private slots:
         QTest::addColumn<QString>("statement");
         QTest::addColumn<int>("rows");
         QTest::addColumn<qint64>("id");
-        QTest::newRow("insert") << QStringLiteral("INSERT INTO post (post) VALUES ('c') RETURNING pk_id") << 1 << qint64(3);
+        QTest::newRow("insert") << QStringLiteral("INSERT INTO post (post) VALUES ('c') RETURNING pk_id") << 1
+                                << qint64(3);
         QTest::newRow("update") << QStringLiteral("UPDATE post SET post = 'x' WHERE pk_id = 2 RETURNING pk_id") << 1
                                 << qint64(2);
         QTest::newRow("update, no row") << QStringLiteral("UPDATE post SET post = 'x' WHERE pk_id = 99 RETURNING pk_id")
@@ -452,13 +458,15 @@ private slots:
         QTest::newRow("delete, no row") << QStringLiteral("DELETE FROM post WHERE pk_id = 99 RETURNING pk_id") << 0
                                         << qint64(0);
         QTest::newRow("update or insert")
-            << QStringLiteral("UPDATE OR INSERT INTO post (pk_id, post) VALUES (2, 'y') MATCHING (pk_id) RETURNING pk_id")
+            << QStringLiteral(
+                   "UPDATE OR INSERT INTO post (pk_id, post) VALUES (2, 'y') MATCHING (pk_id) RETURNING pk_id")
             << 1 << qint64(2);
         QTest::newRow("commented update, no row")
             << QStringLiteral("/* none */ -- here\n  update post SET post = 'x' WHERE pk_id = 99 RETURNING pk_id") << 0
             << qint64(0);
         QTest::newRow("procedure") << QStringLiteral("EXECUTE PROCEDURE seven") << 1 << qint64(7);
-        QTest::newRow("block") << QStringLiteral("EXECUTE BLOCK RETURNS (pk_id INTEGER) AS BEGIN pk_id = 5; SUSPEND; END")
+        QTest::newRow("block") << QStringLiteral(
+                                      "EXECUTE BLOCK RETURNS (pk_id INTEGER) AS BEGIN pk_id = 5; SUSPEND; END")
                                << 1 << qint64(5);
         QTest::newRow("select") << QStringLiteral("SELECT pk_id FROM post WHERE pk_id = 2") << 1 << qint64(2);
     }
@@ -605,8 +613,8 @@ private slots:
         QVERIFY2(out.contains(QStringLiteral("count=1")), qPrintable(out));
 
         QProcess shut;
-        shut.start(gfix, {QStringLiteral("-shut"), QStringLiteral("full"), QStringLiteral("-force"), QStringLiteral("0"),
-                          QStringLiteral("-user"), QStringLiteral("sysdba"), path});
+        shut.start(gfix, {QStringLiteral("-shut"), QStringLiteral("full"), QStringLiteral("-force"),
+                          QStringLiteral("0"), QStringLiteral("-user"), QStringLiteral("sysdba"), path});
         QVERIFY(shut.waitForFinished(30000));
         QCOMPARE(shut.exitCode(), 0);
         s.iSQL.setSql(QStringLiteral("SELECT COUNT(*) AS n FROM post"));
@@ -664,9 +672,9 @@ private slots:
         };
         const QStringList login{QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-password"),
                                 QStringLiteral("tarvokilm")};
-        QCOMPARE(tool(isql, QStringList{QStringLiteral("-q")} << login << path,
-                      "UPDATE base SET fam = 'isql';\nCOMMIT;\n"),
-                 QString());
+        QCOMPARE(
+            tool(isql, QStringList{QStringLiteral("-q")} << login << path, "UPDATE base SET fam = 'isql';\nCOMMIT;\n"),
+            QString());
         QCOMPARE(fam(), QStringLiteral("isql"));
         s.IBDbase.close();
         QCOMPARE(tool(gfix, QStringList{QStringLiteral("-v"), QStringLiteral("-full")} << login << path), QString());
@@ -740,8 +748,10 @@ private slots:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("said");
-        QTest::newRow("opened by a second engine") << "second" << "уже открыт другой программой Firebird";
-        QTest::newRow("disk full") << "full" << "не осталось места";
+        QTest::newRow("opened by a second engine") << "second"
+                                                   << "уже открыт другой программой Firebird";
+        QTest::newRow("disk full") << "full"
+                                   << "не осталось места";
     }
     void engineFailuresToldInRussian()
     {
@@ -749,7 +759,9 @@ private slots:
         QFETCH(QString, said);
         QTemporaryDir root;
         QString path = testdb::freshDatabase(root.path(), QStringLiteral("told.fdb"));
-        testdb::addCards(path, 300, [](int i) { return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}}; });
+        testdb::addCards(path, 300, [](int i) {
+            return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}};
+        });
         QProcess holder; // a second engine holding the file
         const QString mount = root.filePath(QStringLiteral("small"));
         bool mounted = false;
@@ -758,7 +770,8 @@ private slots:
             if (isql.isEmpty() || !QFileInfo::exists(QStringLiteral("/etc/firebird/3.0/firebird.conf")))
                 QSKIP("needs isql-fb and the system's engine settings");
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("FIREBIRD"), QStringLiteral("/etc/firebird/3.0")); // SuperServer: the file is its alone
+            env.insert(QStringLiteral("FIREBIRD"),
+                       QStringLiteral("/etc/firebird/3.0")); // SuperServer: the file is its alone
             holder.setProcessEnvironment(env);
             holder.start(isql, {QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-password"),
                                 QStringLiteral("tarvokilm"), path});
@@ -767,8 +780,9 @@ private slots:
         }
         if (how == QLatin1String("full")) {
             QDir().mkpath(mount);
-            if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                            QStringLiteral("size=16m"), QStringLiteral("tmpfs"), mount}) != 0)
+            if (QProcess::execute(QStringLiteral("mount"),
+                                  {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                   QStringLiteral("size=16m"), QStringLiteral("tmpfs"), mount}) != 0)
                 QSKIP("needs root to mount a small file system");
             mounted = true;
             QVERIFY(QFile::copy(path, mount + QStringLiteral("/told.fdb")));
@@ -813,7 +827,9 @@ private slots:
     void idleReaderHoldsNothingBack()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("idle.fdb"));
-        testdb::addCards(path, 3000, [](int i) { return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}}; });
+        testdb::addCards(path, 3000, [](int i) {
+            return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}};
+        });
         SharedDb idle;
         testdb::open(idle, path);
         idle.iBase.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
@@ -833,7 +849,8 @@ private slots:
             busy.iSQL.execute();
             busy.IBTrans.commit();
         }
-        busy.iRead.setSql(QStringLiteral("SELECT MON$NEXT_TRANSACTION - MON$OLDEST_ACTIVE AS behind FROM MON$DATABASE"));
+        busy.iRead.setSql(
+            QStringLiteral("SELECT MON$NEXT_TRANSACTION - MON$OLDEST_ACTIVE AS behind FROM MON$DATABASE"));
         busy.iRead.open();
         const qint64 behind = busy.iRead.asInt(QStringLiteral("behind"));
         busy.iRead.close();
@@ -849,14 +866,22 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("said"); // empty: usable
-        QTest::newRow("sound") << "sound" << "";
-        QTest::newRow("sticky and open to all") << "sticky" << "";
-        QTest::newRow("missing") << "missing" << "не удалось создать";
-        QTest::newRow("a link") << "link" << "ссылка";
-        QTest::newRow("a file") << "file" << "не папка";
-        QTest::newRow("writable by others") << "open" << "открыта для записи всем";
-        QTest::newRow("another user's") << "foreign" << "создал другой пользователь";
-        QTest::newRow("full") << "full" << "не осталось места";
+        QTest::newRow("sound") << "sound"
+                               << "";
+        QTest::newRow("sticky and open to all") << "sticky"
+                                                << "";
+        QTest::newRow("missing") << "missing"
+                                 << "не удалось создать";
+        QTest::newRow("a link") << "link"
+                                << "ссылка";
+        QTest::newRow("a file") << "file"
+                                << "не папка";
+        QTest::newRow("writable by others") << "open"
+                                            << "открыта для записи всем";
+        QTest::newRow("another user's") << "foreign"
+                                        << "создал другой пользователь";
+        QTest::newRow("full") << "full"
+                              << "не осталось места";
     }
     void lockFolderProblems()
     {
@@ -882,9 +907,9 @@ private slots:
             QSKIP("needs root to give the folder to another account");
         bool mounted = false;
         if (kind == QLatin1String("full")) {
-            mounted = QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                  QStringLiteral("-o"), QStringLiteral("size=1m"),
-                                                                  QStringLiteral("tmpfs"), folder}) == 0;
+            mounted = QProcess::execute(QStringLiteral("mount"),
+                                        {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                         QStringLiteral("size=1m"), QStringLiteral("tmpfs"), folder}) == 0;
             if (!mounted)
                 QSKIP("needs root to mount a small file system");
             QFile fill(folder + QStringLiteral("/fill"));

@@ -32,11 +32,12 @@ using Cols = QList<QPair<QString, QString>>;
 namespace {
 
 const QLatin1String kSheet("xl/worksheets/sheet1.xml");
-const QString kTemplateType = QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml");
+const QString kTemplateType =
+    QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml");
 constexpr qint64 kEmu = 12700; // per point
-const QStringList kMapped = {u"D1"_s, u"D2"_s, u"D3"_s, u"D4"_s, u"D5"_s, u"G5"_s, u"D6"_s, u"G6"_s, u"D7"_s, u"G7"_s,
-                             u"D8"_s, u"G8"_s, u"D9"_s, u"H9"_s, u"D10"_s, u"H10"_s, u"A13"_s, u"A18"_s, u"C18"_s,
-                             u"A19"_s, u"C19"_s, u"A20"_s, u"C20"_s, u"A21"_s, u"C21"_s, u"A24"_s};
+const QStringList kMapped = {u"D1"_s,  u"D2"_s,  u"D3"_s,  u"D4"_s,  u"D5"_s,  u"G5"_s,  u"D6"_s,  u"G6"_s,  u"D7"_s,
+                             u"G7"_s,  u"D8"_s,  u"G8"_s,  u"D9"_s,  u"H9"_s,  u"D10"_s, u"H10"_s, u"A13"_s, u"A18"_s,
+                             u"C18"_s, u"A19"_s, u"C19"_s, u"A20"_s, u"C20"_s, u"A21"_s, u"C21"_s, u"A24"_s};
 
 QByteArray bytesOf(const QString &path)
 {
@@ -85,9 +86,9 @@ struct Book
     QString contentType(const QString &file) const
     {
         const QString o = query(u"[Content_Types].xml"_s, u"/*/*[@PartName='/"_s + file + u"']/@ContentType"_s);
-        return o.isEmpty() ? query(u"[Content_Types].xml"_s,
-                                   u"/*/*[translate(@Extension,'PNGJEG','pngjeg')='"_s +
-                                       file.section(QLatin1Char('.'), -1).toLower() + u"']/@ContentType"_s)
+        return o.isEmpty() ? query(u"[Content_Types].xml"_s, u"/*/*[translate(@Extension,'PNGJEG','pngjeg')='"_s +
+                                                                 file.section(QLatin1Char('.'), -1).toLower() +
+                                                                 u"']/@ContentType"_s)
                            : o;
     }
     // A relationship's target of `file`, by type and maybe id, as a package path.
@@ -95,8 +96,8 @@ struct Book
     {
         const QString folder = file.section(QLatin1Char('/'), 0, -2);
         const QString target = query(folder + u"/_rels/"_s + file.section(QLatin1Char('/'), -1) + u".rels"_s,
-                                     u"/*/*[contains(@Type,'/"_s + type + u"') and ('"_s + id +
-                                         u"'='*' or @Id='"_s + id + u"')]/@Target"_s);
+                                     u"/*/*[contains(@Type,'/"_s + type + u"') and ('"_s + id + u"'='*' or @Id='"_s +
+                                         id + u"')]/@Target"_s);
         return target.isEmpty() ? QString() : QDir::cleanPath(folder + QLatin1Char('/') + target);
     }
 
@@ -115,8 +116,11 @@ struct Book
             Cell cell{{}, QString::fromUtf8(c.attribute("s").value())};
             const std::string t = c.attribute("t").value();
             const std::string texts = t == "inlineStr" ? "./*/*[local-name()='t']"
-                                    : t == "s" ? "(//*[local-name()='si'])[" + std::to_string(c.child_value("v") ? atoi(c.child_value("v")) + 1 : 0) + "]//*[local-name()='t']"
-                                               : "./*[local-name()='v']";
+                                      : t == "s"
+                                          ? "(//*[local-name()='si'])[" +
+                                                std::to_string(c.child_value("v") ? atoi(c.child_value("v")) + 1 : 0) +
+                                                "]//*[local-name()='t']"
+                                          : "./*[local-name()='v']";
             for (pugi::xpath_node n : (t == "s" ? sst->select_nodes(texts.c_str()) : c.select_nodes(texts.c_str()))) {
                 cell.hasValue = true;
                 cell.text += decode(QString::fromUtf8(n.node().text().get()));
@@ -129,7 +133,10 @@ struct Book
     QString element(const char *name) const
     {
         std::ostringstream os;
-        xml(kSheet)->select_node(("/*/*[local-name()='" + std::string(name) + "']").c_str()).node().print(os, "", pugi::format_raw);
+        xml(kSheet)
+            ->select_node(("/*/*[local-name()='" + std::string(name) + "']").c_str())
+            .node()
+            .print(os, "", pugi::format_raw);
         return QString::fromStdString(os.str());
     }
 
@@ -149,13 +156,14 @@ struct Book
             auto q = [&a](const char *x) { return pugi::xpath_query(x).evaluate_string(a.node()); };
             // The anchor's size, else the shape's (a two-cell anchor has none of its own).
             const std::string cx = q("./*[local-name()='ext']/@cx"), cy = q("./*[local-name()='ext']/@cy");
-            out << Picture{std::stoll(cx.empty() ? q(".//*[local-name()='xfrm']/*[local-name()='ext']/@cx") : cx),
-                           std::stoll(cy.empty() ? q(".//*[local-name()='xfrm']/*[local-name()='ext']/@cy") : cy),
-                           QString::fromStdString(q("concat(*[local-name()='from']/*[1],',',*[local-name()='from']/*[2],',',"
-                                                    "*[local-name()='from']/*[3],',',*[local-name()='from']/*[4])")),
-                           related(drawing, u"image"_s,
-                                   QString::fromStdString(q(".//*[local-name()='blip']/@*[local-name()='embed']"))),
-                           std::stoi(q(".//*[local-name()='cNvPr']/@id"))};
+            out << Picture{
+                std::stoll(cx.empty() ? q(".//*[local-name()='xfrm']/*[local-name()='ext']/@cx") : cx),
+                std::stoll(cy.empty() ? q(".//*[local-name()='xfrm']/*[local-name()='ext']/@cy") : cy),
+                QString::fromStdString(q("concat(*[local-name()='from']/*[1],',',*[local-name()='from']/*[2],',',"
+                                         "*[local-name()='from']/*[3],',',*[local-name()='from']/*[4])")),
+                related(drawing, u"image"_s,
+                        QString::fromStdString(q(".//*[local-name()='blip']/@*[local-name()='embed']"))),
+                std::stoi(q(".//*[local-name()='cNvPr']/@id"))};
         }
         return out;
     }
@@ -177,7 +185,8 @@ public:
     void hideGridLines() override { step(u"hideGridLines"_s), m_real->hideGridLines(); }
     void addPicture(const QString &f, double w, double h) override
     {
-        step(QStringLiteral("addPicture %1 %2 %3").arg(QFileInfo(f).fileName()).arg(w).arg(h)), m_real->addPicture(f, w, h);
+        step(QStringLiteral("addPicture %1 %2 %3").arg(QFileInfo(f).fileName()).arg(w).arg(h)),
+            m_real->addPicture(f, w, h);
     }
     void setCell(const QString &c, const QString &t) override
     {
@@ -221,8 +230,10 @@ struct Fixture
     }
     void accounts(qint64 id, const QStringList &networks, const QStringList &addresses)
     {
-        p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES (%1, '%2')")
-                   .arg(id).arg((networks + addresses).join(u"', '"_s)));
+        p.exec(
+            QStringLiteral("INSERT INTO accounts (bs_fk, sn1, sn2, sn3, sn4, adr1, adr2, adr3, adr4) VALUES (%1, '%2')")
+                .arg(id)
+                .arg((networks + addresses).join(u"', '"_s)));
     }
     // A picture stored as a card's photo; returns its fpath.
     QString photo(const QString &name, QSize size, const char *format = "PNG")
@@ -273,7 +284,9 @@ struct Fixture
     {
         QStringList out;
         const QString root = p.folder + u"/temp"_s;
-        for (QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        for (QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                             QDirIterator::Subdirectories);
+             it.hasNext();) {
             const QFileInfo entry(it.next());
             if (entry.path() != root && entry.fileName() != u".lock"_s)
                 out << entry.filePath();
@@ -290,25 +303,58 @@ struct Fixture
 
 Cols fullCard()
 {
-    return {{u"fam"_s, u"Кузнецова"_s}, {u"name1"_s, u"Анна"_s}, {u"name2"_s, u"Сергеевна"_s},
-            {u"work"_s, u"ООО «Север & Юг»"_s}, {u"dep"_s, u"Отдел <продаж>"_s}, {u"post"_s, u"Главный бухгалтер"_s},
-            {u"bdate"_s, u"14.03.1981"_s}, {u"wtel"_s, u"+7 495 1"_s}, {u"htel"_s, u"+7 495 2"_s},
-            {u"wmob"_s, u"+7 916 3"_s}, {u"hmob"_s, u"+7 926 4"_s}, {u"wmail"_s, u"a@sever.ru"_s},
-            {u"hmail"_s, u"anna@mail.ru"_s}, {u"wskype"_s, u"ws"_s}, {u"hskype"_s, u"hs"_s}, {u"ps"_s, u"45 06"_s},
-            {u"pnum"_s, u"123456"_s}, {u"pdate1"_s, u"01.04.2006"_s}, {u"pdate2"_s, u"14.03.2026"_s},
-            {u"vs"_s, u"72"_s}, {u"vnum"_s, u"7654321"_s}, {u"vdate1"_s, u"10.06.2023"_s},
-            {u"vdate2"_s, u"  .  .    "_s}, {u"smok"_s, u"0"_s}, {u"alc"_s, u"1"_s}, {u"art"_s, u"1"_s},
+    return {{u"fam"_s, u"Кузнецова"_s},
+            {u"name1"_s, u"Анна"_s},
+            {u"name2"_s, u"Сергеевна"_s},
+            {u"work"_s, u"ООО «Север & Юг»"_s},
+            {u"dep"_s, u"Отдел <продаж>"_s},
+            {u"post"_s, u"Главный бухгалтер"_s},
+            {u"bdate"_s, u"14.03.1981"_s},
+            {u"wtel"_s, u"+7 495 1"_s},
+            {u"htel"_s, u"+7 495 2"_s},
+            {u"wmob"_s, u"+7 916 3"_s},
+            {u"hmob"_s, u"+7 926 4"_s},
+            {u"wmail"_s, u"a@sever.ru"_s},
+            {u"hmail"_s, u"anna@mail.ru"_s},
+            {u"wskype"_s, u"ws"_s},
+            {u"hskype"_s, u"hs"_s},
+            {u"ps"_s, u"45 06"_s},
+            {u"pnum"_s, u"123456"_s},
+            {u"pdate1"_s, u"01.04.2006"_s},
+            {u"pdate2"_s, u"14.03.2026"_s},
+            {u"vs"_s, u"72"_s},
+            {u"vnum"_s, u"7654321"_s},
+            {u"vdate1"_s, u"10.06.2023"_s},
+            {u"vdate2"_s, u"  .  .    "_s},
+            {u"smok"_s, u"0"_s},
+            {u"alc"_s, u"1"_s},
+            {u"art"_s, u"1"_s},
             {u"other"_s, u"шахматы, театр"_s},
             {u"rem"_s, u"Звонить после 10:00.\r\nКод _x0041_ и знак \x01 как есть."_s}};
 }
 const QMap<QString, QString> kFullCells = {
-    {u"D1"_s, u"Кузнецова Анна Сергеевна"_s}, {u"D2"_s, u"ООО «Север & Юг», Отдел <продаж>"_s},
-    {u"D3"_s, u"Главный бухгалтер"_s}, {u"D4"_s, u"14.03.1981"_s}, {u"D5"_s, u"+7 495 1"_s}, {u"G5"_s, u"+7 495 2"_s},
-    {u"D6"_s, u"+7 916 3"_s}, {u"G6"_s, u"+7 926 4"_s}, {u"D7"_s, u"a@sever.ru"_s}, {u"G7"_s, u"anna@mail.ru"_s},
-    {u"D8"_s, u"ws"_s}, {u"G8"_s, u"hs"_s}, {u"D9"_s, u"45 06-123456"_s}, {u"H9"_s, u"с 01.04.2006 по 14.03.2026"_s},
-    {u"D10"_s, u"72-7654321"_s}, {u"H10"_s, u"с 10.06.2023 по   .  .    "_s},
-    {u"A13"_s, u"алкоголь, искусство, шахматы, театр"_s}, {u"A18"_s, u"VK"_s}, {u"C18"_s, u"vk.com/k"_s},
-    {u"C19"_s, u"адрес 2"_s}, {u"A20"_s, u"QQ"_s}, {u"C20"_s, u"адрес 3"_s},
+    {u"D1"_s, u"Кузнецова Анна Сергеевна"_s},
+    {u"D2"_s, u"ООО «Север & Юг», Отдел <продаж>"_s},
+    {u"D3"_s, u"Главный бухгалтер"_s},
+    {u"D4"_s, u"14.03.1981"_s},
+    {u"D5"_s, u"+7 495 1"_s},
+    {u"G5"_s, u"+7 495 2"_s},
+    {u"D6"_s, u"+7 916 3"_s},
+    {u"G6"_s, u"+7 926 4"_s},
+    {u"D7"_s, u"a@sever.ru"_s},
+    {u"G7"_s, u"anna@mail.ru"_s},
+    {u"D8"_s, u"ws"_s},
+    {u"G8"_s, u"hs"_s},
+    {u"D9"_s, u"45 06-123456"_s},
+    {u"H9"_s, u"с 01.04.2006 по 14.03.2026"_s},
+    {u"D10"_s, u"72-7654321"_s},
+    {u"H10"_s, u"с 10.06.2023 по   .  .    "_s},
+    {u"A13"_s, u"алкоголь, искусство, шахматы, театр"_s},
+    {u"A18"_s, u"VK"_s},
+    {u"C18"_s, u"vk.com/k"_s},
+    {u"C19"_s, u"адрес 2"_s},
+    {u"A20"_s, u"QQ"_s},
+    {u"C20"_s, u"адрес 3"_s},
     // Lines break as in a cell typed by hand; odd characters come back as they were.
     {u"A24"_s, u"Звонить после 10:00.\nКод _x0041_ и знак \x01 как есть."_s}};
 
@@ -353,7 +399,8 @@ private slots:
             if (!kMapped.contains(it.key()))
                 QCOMPARE(cells.value(it.key()).text, it.value().text);
         }
-        for (const char *e : {"mergeCells", "cols", "sheetFormatPr", "pageMargins", "pageSetup", "printOptions", "headerFooter"})
+        for (const char *e :
+             {"mergeCells", "cols", "sheetFormatPr", "pageMargins", "pageSetup", "printOptions", "headerFooter"})
             QCOMPARE(book.element(e), form.element(e));
         for (auto it = form.files.cbegin(); it != form.files.cend(); ++it)
             if (!QStringList{u"[Content_Types].xml"_s, u"xl/workbook.xml"_s, kSheet}.contains(it.key()))
@@ -377,8 +424,9 @@ private slots:
         Cols all{{u"other"_s, u""_s}};
         for (const char *c : {"paint", "sport", "cook", "trav", "mus", "art", "hunt", "fish", "alc", "smok"})
             all << QPair<QString, QString>(QLatin1String(c), u"1"_s);
-        QTest::newRow("all ten flags") << all << "курение, алкоголь, рыбалка, охота, искусство, музыка, туризм, "
-                                                 "кулинария, спорт, живопись";
+        QTest::newRow("all ten flags") << all
+                                       << "курение, алкоголь, рыбалка, охота, искусство, музыка, туризм, "
+                                          "кулинария, спорт, живопись";
         QTest::newRow("two trailing blanks") << Cols{{u"other"_s, u"рыбалка на Оке  "_s}} << "рыбалка на Оке";
         QTest::newRow("trailing comma") << Cols{{u"other"_s, u"театр,"_s}} << "театр";
         QTest::newRow("comma and blank") << Cols{{u"other"_s, u"театр, "_s}} << "театр";
@@ -443,11 +491,15 @@ private slots:
         QTest::addColumn<bool>("turned");       // marked "turn 90 degrees"
         QTest::addColumn<qint64>("cy");
         QTest::addColumn<QString>("type");
-        QTest::newRow("landscape 400 x 300") << QSize(400, 300) << QByteArray("PNG") << false << qint64(1095375) << "image/png";
-        QTest::newRow("portrait 300 x 400") << QSize(300, 400) << QByteArray("JPEG") << false << qint64(1947333) << "image/jpeg";
+        QTest::newRow("landscape 400 x 300")
+            << QSize(400, 300) << QByteArray("PNG") << false << qint64(1095375) << "image/png";
+        QTest::newRow("portrait 300 x 400")
+            << QSize(300, 400) << QByteArray("JPEG") << false << qint64(1947333) << "image/jpeg";
         QTest::newRow("default picture") << QSize() << QByteArray() << false << qint64(0) << "image/png";
-        QTest::newRow("bitmap as PNG") << QSize(200, 100) << QByteArray("BMP") << false << qint64(57.5 * kEmu) << "image/png";
-        QTest::newRow("turned JPEG") << QSize(200, 100) << QByteArray("JPEG") << true << qint64(230 * kEmu) << "image/jpeg";
+        QTest::newRow("bitmap as PNG") << QSize(200, 100) << QByteArray("BMP") << false << qint64(57.5 * kEmu)
+                                       << "image/png";
+        QTest::newRow("turned JPEG") << QSize(200, 100) << QByteArray("JPEG") << true << qint64(230 * kEmu)
+                                     << "image/jpeg";
     }
 
     void picture()
@@ -458,8 +510,9 @@ private slots:
         QFETCH(qint64, cy);
         QFETCH(QString, type);
         Fixture f;
-        const QString fpath =
-            format.isEmpty() ? QString() : f.photo(QString::fromUtf8("p." + format.toLower()), pixels, format.constData());
+        const QString fpath = format.isEmpty()
+                                  ? QString()
+                                  : f.photo(QString::fromUtf8("p." + format.toLower()), pixels, format.constData());
         const QString file = format.isEmpty() ? f.p.folder + u"/Forms/foto.png"_s : f.file(fpath);
         if (format.isEmpty()) {
             const QSize size = QImageReader(file).size();
@@ -467,7 +520,8 @@ private slots:
         }
         if (turned) { // an EXIF block with orientation 6 right after the JPEG's start
             QByteArray jpeg = bytesOf(file);
-            jpeg.insert(2, QByteArray::fromHex("FFE1002245786966000049492A0008000000010012010300010000000600000000000000"));
+            jpeg.insert(
+                2, QByteArray::fromHex("FFE1002245786966000049492A0008000000010012010300010000000600000000000000"));
             QFile out(file);
             QVERIFY(out.open(QIODevice::WriteOnly) && out.write(jpeg) == jpeg.size());
         }
@@ -496,13 +550,29 @@ private slots:
         f.exportFromList(f.card({{u"fam"_s, u"Орлов"_s}, {u"name1"_s, u"Олег"_s}, {u"rem"_s, u"р"_s}}));
         QCOMPARE(f.messages(), QStringList());
         const QSize foto = QImageReader(f.p.folder + u"/Forms/foto.png"_s).size();
-        QCOMPARE(log, (QStringList{u"openTemplate Forms/form.xlsx"_s, u"copyToNewWorkbook"_s, u"hideGridLines"_s,
-                                   u"addPicture foto.png 115 "_s + QString::number(115.0 * foto.height() / foto.width()),
-                                   u"setCell D1=Орлов Олег "_s, u"setCell D2=, "_s, u"setCell D3="_s, u"setCell D4="_s,
-                                   u"setCell D5="_s, u"setCell G5="_s, u"setCell D6="_s, u"setCell G6="_s,
-                                   u"setCell D7="_s, u"setCell G7="_s, u"setCell D8="_s, u"setCell G8="_s,
-                                   u"setCell D9=-"_s, u"setCell H9=с  по "_s, u"setCell D10=-"_s,
-                                   u"setCell H10=с  по "_s, u"setCell A24=р"_s, u"show"_s}));
+        QCOMPARE(log,
+                 (QStringList{u"openTemplate Forms/form.xlsx"_s,
+                              u"copyToNewWorkbook"_s,
+                              u"hideGridLines"_s,
+                              u"addPicture foto.png 115 "_s + QString::number(115.0 * foto.height() / foto.width()),
+                              u"setCell D1=Орлов Олег "_s,
+                              u"setCell D2=, "_s,
+                              u"setCell D3="_s,
+                              u"setCell D4="_s,
+                              u"setCell D5="_s,
+                              u"setCell G5="_s,
+                              u"setCell D6="_s,
+                              u"setCell G6="_s,
+                              u"setCell D7="_s,
+                              u"setCell G7="_s,
+                              u"setCell D8="_s,
+                              u"setCell G8="_s,
+                              u"setCell D9=-"_s,
+                              u"setCell H9=с  по "_s,
+                              u"setCell D10=-"_s,
+                              u"setCell H10=с  по "_s,
+                              u"setCell A24=р"_s,
+                              u"show"_s}));
         QVERIFY(!f.opened().isEmpty());
     }
 
@@ -523,7 +593,8 @@ private slots:
             << Cols{{u"rem"_s, u"а\r\n"_s.repeated(20000)}, {u"other"_s, QString(32771, QLatin1Char('y'))}}
             << u"а\n"_s.repeated(20000).left(32767)
             << u"Строка «Привычки и интересы» не поместилась в печатную форму целиком: напечатано 32767 из 32771 "
-                "знака.\nПримечание не поместилось в печатную форму целиком: напечатано 32767 из 40000 знаков."_s + more;
+               "знака.\nПримечание не поместилось в печатную форму целиком: напечатано 32767 из 40000 знаков."_s +
+                   more;
     }
 
     void textTooLongForItsCell()
@@ -547,7 +618,8 @@ private slots:
     {
         Fixture f;
         int made = 0;
-        printout::setWorkbookFactory([&made](const printout::Opener &open) { return ++made, printout::xlsxWorkbook(open); });
+        printout::setWorkbookFactory(
+            [&made](const printout::Opener &open) { return ++made, printout::xlsxWorkbook(open); });
         f.p.mf->FillList();
         find<QToolButton>(f.p.mf, QStringLiteral("tb_exp"))->click();
         QCOMPARE(f.messages(), QStringList());
@@ -570,24 +642,38 @@ private slots:
     {
         QTest::addColumn<QString>("trouble");
         QTest::addColumn<QString>("message"); // file of the text
-        QTest::newRow("no template") << "no template" << "Не найден шаблон печатной формы:\n";
-        QTest::newRow("only the old template") << "old template" << "(.xlsx) под именем Forms/form.xlsx";
+        QTest::newRow("no template") << "no template"
+                                     << "Не найден шаблон печатной формы:\n";
+        QTest::newRow("only the old template") << "old template"
+                                               << "(.xlsx) под именем Forms/form.xlsx";
         // What to do, then the library's own words.
         QTest::newRow("template not a workbook")
-            << "broken template" << QDir::toNativeSeparators(u"Forms/form.xlsx"_s) +
+            << "broken template"
+            << QDir::toNativeSeparators(u"Forms/form.xlsx"_s) +
                    u"\nЗамените его исправной книгой Excel с тем же расположением ячеек или верните файл, "
-                    "поставляемый с программой.\n\nПодробности: Not a zip archive"_s;
-        QTest::newRow("template too large unpacked") << "zip bomb" << "его части заняли бы больше 100 МБ";
-        QTest::newRow("template of too many parts") << "many parts" << "в нём больше 1000 частей";
-        QTest::newRow("template without its sheet") << "no sheet" << "нет части «xl/worksheets/sheet1.xml»";
-        QTest::newRow("photo missing") << "photo missing" << "Не найден файл фотографии:\n";
-        QTest::newRow("photo not a picture") << "photo broken" << "не является изображением или повреждён";
-        QTest::newRow("default picture missing") << "no default" << "Не найдено изображение по умолчанию";
-        QTest::newRow("photo path leads outside") << "outside" << "за пределы папки фотографий";
-        QTest::newRow("photo folder a link to elsewhere") << "linked folder" << "лежит вне папки фотографий";
-        QTest::newRow("photo a pipe") << "pipe" << "не обычный файл";
-        QTest::newRow("temporary folder not writable") << "temp" << "Не удалось сохранить печатную форму во временную папку";
-        QTest::newRow("no spreadsheet program") << "no program" << "не найдена программа";
+                   "поставляемый с программой.\n\nПодробности: Not a zip archive"_s;
+        QTest::newRow("template too large unpacked") << "zip bomb"
+                                                     << "его части заняли бы больше 100 МБ";
+        QTest::newRow("template of too many parts") << "many parts"
+                                                    << "в нём больше 1000 частей";
+        QTest::newRow("template without its sheet") << "no sheet"
+                                                    << "нет части «xl/worksheets/sheet1.xml»";
+        QTest::newRow("photo missing") << "photo missing"
+                                       << "Не найден файл фотографии:\n";
+        QTest::newRow("photo not a picture") << "photo broken"
+                                             << "не является изображением или повреждён";
+        QTest::newRow("default picture missing") << "no default"
+                                                 << "Не найдено изображение по умолчанию";
+        QTest::newRow("photo path leads outside") << "outside"
+                                                  << "за пределы папки фотографий";
+        QTest::newRow("photo folder a link to elsewhere") << "linked folder"
+                                                          << "лежит вне папки фотографий";
+        QTest::newRow("photo a pipe") << "pipe"
+                                      << "не обычный файл";
+        QTest::newRow("temporary folder not writable") << "temp"
+                                                       << "Не удалось сохранить печатную форму во временную папку";
+        QTest::newRow("no spreadsheet program") << "no program"
+                                                << "не найдена программа";
     }
 
     void failures()
@@ -612,7 +698,8 @@ private slots:
             QFile::remove(f.form);
             zip_t *z = zip_open(QFile::encodeName(f.form).constData(), ZIP_CREATE, nullptr);
             for (int i = 0; i < (trouble == u"zip bomb"_s ? 8 : 1001); ++i) {
-                const zip_int64_t n = zip_file_add(z, QByteArray::number(i).constData(), zip_source_buffer(z, "x", 1, 0), 0);
+                const zip_int64_t n =
+                    zip_file_add(z, QByteArray::number(i).constData(), zip_source_buffer(z, "x", 1, 0), 0);
                 zip_set_file_compression(z, zip_uint64_t(n), ZIP_CM_STORE, 0);
             }
             QCOMPARE(zip_close(z), 0);
@@ -651,9 +738,8 @@ private slots:
         if (trouble == u"temp"_s)
             write(f.p.folder + u"/temp"_s, "x"); // no scratch folder can be made
         if (trouble == u"no program"_s)
-            printout::setWorkbookFactory([](const printout::Opener &) {
-                return printout::xlsxWorkbook([](const QString &) { return false; });
-            });
+            printout::setWorkbookFactory(
+                [](const printout::Opener &) { return printout::xlsxWorkbook([](const QString &) { return false; }); });
         f.exportFromList(f.card({{u"fpath"_s, fpath}}));
         const QList<msg::Shown> shown = msg::takeShown();
         QCOMPARE(shown.size(), 1);
@@ -708,46 +794,58 @@ private slots:
         Fixture f;
         const QByteArray ns = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
         const QByteArray r = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-        const QByteArray rels = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        const QByteArray rels =
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
         auto rel = [&r](const char *id, const char *type, const char *target) {
-            return "<Relationship Id=\"" + QByteArray(id) + "\" Type=\"" + r + "/" + type + "\" Target=\"" + target + "\"/>";
+            return "<Relationship Id=\"" + QByteArray(id) + "\" Type=\"" + r + "/" + type + "\" Target=\"" + target +
+                   "\"/>";
         };
         auto type = [](const char *file, const char *kind) {
-            return "<Override PartName=\"" + QByteArray(file) + "\" ContentType=\"application/vnd.openxmlformats-officedocument." + kind + "+xml\"/>";
+            return "<Override PartName=\"" + QByteArray(file) +
+                   "\" ContentType=\"application/vnd.openxmlformats-officedocument." + kind + "+xml\"/>";
         };
         const QMap<QString, QByteArray> files = {
             {u"[Content_Types].xml"_s, "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                                    "<Default Extension=\"PNG\" ContentType=\"image/png\"/>" +
-                                        type("/xl/workbook.xml", "spreadsheetml.sheet.main") +
-                                        type("/xl/calcChain.xml", "spreadsheetml.calcChain") +
-                                        type("/xl/drawings/drawing1.xml", "drawing") + "</Types>"},
+                                       "<Default Extension=\"PNG\" ContentType=\"image/png\"/>" +
+                                           type("/xl/workbook.xml", "spreadsheetml.sheet.main") +
+                                           type("/xl/calcChain.xml", "spreadsheetml.calcChain") +
+                                           type("/xl/drawings/drawing1.xml", "drawing") + "</Types>"},
             {u"_rels/.rels"_s, rels + rel("rId1", "officeDocument", "xl/workbook.xml") + "</Relationships>"},
-            {u"xl/workbook.xml"_s, "<x:workbook xmlns:x=\"" + ns + "\" xmlns:r=\"" + r + "\"><x:bookViews><x:workbookView activeTab=\"1\"/>"
-                                "</x:bookViews><x:sheets><x:sheet name=\"А\" sheetId=\"1\" r:id=\"rId1\"/><x:sheet name=\"Б\" "
-                                "sheetId=\"2\" r:id=\"rId2\"/></x:sheets></x:workbook>"},
+            {u"xl/workbook.xml"_s,
+             "<x:workbook xmlns:x=\"" + ns + "\" xmlns:r=\"" + r +
+                 "\"><x:bookViews><x:workbookView activeTab=\"1\"/>"
+                 "</x:bookViews><x:sheets><x:sheet name=\"А\" sheetId=\"1\" r:id=\"rId1\"/><x:sheet name=\"Б\" "
+                 "sheetId=\"2\" r:id=\"rId2\"/></x:sheets></x:workbook>"},
             {u"xl/_rels/workbook.xml.rels"_s, rels + rel("rId1", "worksheet", "worksheets/sheet1.xml") +
-                                               rel("rId2", "worksheet", "/xl/worksheets/sheet2.xml") +
-                                               rel("rId3", "calcChain", "calcChain.xml") + "</Relationships>"},
-            {kSheet, "<x:worksheet xmlns:x=\"" + ns + "\" xmlns:r=\"" + r + "\"><x:sheetData><x:row><x:c t=\"inlineStr\"><x:is>"
-                     "<x:t>Лого</x:t></x:is></x:c><x:c/><x:c/><x:c><x:f>1+1</x:f><x:v>2</x:v></x:c></x:row><x:row r=\"30\">"
-                     "<x:c r=\"B30\" t=\"inlineStr\"><x:is><x:t>Подпись</x:t></x:is></x:c></x:row></x:sheetData>"
-                     "<x:drawing r:id=\"rId1\"/></x:worksheet>"},
-            {u"xl/worksheets/_rels/sheet1.xml.rels"_s, rels + rel("rId1", "drawing", "../drawings/drawing1.xml") + "</Relationships>"},
-            {u"xl/worksheets/sheet2.xml"_s, "<worksheet xmlns=\"" + ns + "\"><sheetViews><sheetView tabSelected=\"1\" "
-                                         "workbookViewId=\"0\"/></sheetViews><sheetData/></worksheet>"},
+                                                  rel("rId2", "worksheet", "/xl/worksheets/sheet2.xml") +
+                                                  rel("rId3", "calcChain", "calcChain.xml") + "</Relationships>"},
+            {kSheet,
+             "<x:worksheet xmlns:x=\"" + ns + "\" xmlns:r=\"" + r +
+                 "\"><x:sheetData><x:row><x:c t=\"inlineStr\"><x:is>"
+                 "<x:t>Лого</x:t></x:is></x:c><x:c/><x:c/><x:c><x:f>1+1</x:f><x:v>2</x:v></x:c></x:row><x:row r=\"30\">"
+                 "<x:c r=\"B30\" t=\"inlineStr\"><x:is><x:t>Подпись</x:t></x:is></x:c></x:row></x:sheetData>"
+                 "<x:drawing r:id=\"rId1\"/></x:worksheet>"},
+            {u"xl/worksheets/_rels/sheet1.xml.rels"_s,
+             rels + rel("rId1", "drawing", "../drawings/drawing1.xml") + "</Relationships>"},
+            {u"xl/worksheets/sheet2.xml"_s, "<worksheet xmlns=\"" + ns +
+                                                "\"><sheetViews><sheetView tabSelected=\"1\" "
+                                                "workbookViewId=\"0\"/></sheetViews><sheetData/></worksheet>"},
             {u"xl/calcChain.xml"_s, "<calcChain xmlns=\"" + ns + "\"><c r=\"D1\" i=\"1\"/></calcChain>"},
-            {u"xl/drawings/drawing1.xml"_s, "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" "
-                                         "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"><xdr:absoluteAnchor>"
-                                         "<xdr:pos x=\"0\" y=\"0\"/><xdr:ext cx=\"100\" cy=\"100\"/><xdr:pic><xdr:nvPicPr>"
-                                         "<xdr:cNvPr id=\"7\" name=\"Лого\"/></xdr:nvPicPr><xdr:blipFill><a:blip xmlns:r=\"" + r +
-                                             "\" r:embed=\"rId1\"/></xdr:blipFill></xdr:pic><xdr:clientData/></xdr:absoluteAnchor></xdr:wsDr>"},
-            {u"xl/drawings/_rels/drawing1.xml.rels"_s, rels + rel("rId1", "image", "../media/image1.PNG") + "</Relationships>"},
+            {u"xl/drawings/drawing1.xml"_s,
+             "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" "
+             "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"><xdr:absoluteAnchor>"
+             "<xdr:pos x=\"0\" y=\"0\"/><xdr:ext cx=\"100\" cy=\"100\"/><xdr:pic><xdr:nvPicPr>"
+             "<xdr:cNvPr id=\"7\" name=\"Лого\"/></xdr:nvPicPr><xdr:blipFill><a:blip xmlns:r=\"" +
+                 r + "\" r:embed=\"rId1\"/></xdr:blipFill></xdr:pic><xdr:clientData/></xdr:absoluteAnchor></xdr:wsDr>"},
+            {u"xl/drawings/_rels/drawing1.xml.rels"_s,
+             rels + rel("rId1", "image", "../media/image1.PNG") + "</Relationships>"},
             {u"xl/media/image1.PNG"_s, bytesOf(f.p.folder + u"/Forms/foto.png"_s)},
         };
         QFile::remove(f.form);
         zip_t *z = zip_open(QFile::encodeName(f.form).constData(), ZIP_CREATE, nullptr);
         for (auto it = files.cbegin(); it != files.cend(); ++it)
-            zip_file_add(z, it.key().toUtf8().constData(), zip_source_buffer(z, it.value().constData(), zip_uint64_t(it.value().size()), 0), 0);
+            zip_file_add(z, it.key().toUtf8().constData(),
+                         zip_source_buffer(z, it.value().constData(), zip_uint64_t(it.value().size()), 0), 0);
         QCOMPARE(zip_close(z), 0);
 
         const Book book = f.exported(f.card({{u"fam"_s, u"Орлов"_s}, {u"work"_s, u"Завод"_s}, {u"dep"_s, u"Цех"_s}}));

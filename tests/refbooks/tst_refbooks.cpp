@@ -18,9 +18,9 @@
 
 using namespace Qt::StringLiterals;
 using uitest::find;
+using uitest::Program;
 using uitest::texts;
 using uitest::typeText;
-using uitest::Program;
 
 namespace {
 
@@ -88,7 +88,6 @@ QStringList items(QComboBox *box)
         out << box->itemText(i);
     return out;
 }
-
 
 const QString kNoRights = QStringLiteral("Недостаточно прав");
 const QString kDeleteQuestion =
@@ -183,14 +182,15 @@ private slots:
         QVERIFY(msg::takeShown().isEmpty());
         w->close();
         // Opened again from the menu: the same text, the same list.
-        uitest::whileModal([&] { f.mf->N13Click(); }, [&](QWidget *shown) {
-            QCOMPARE(shown, static_cast<QWidget *>(w));
-            QCOMPARE(w->searchBox->text(), typed);
-            QCOMPARE(rows(w), listed);
-            w->sb_look->click();
-            QCOMPARE(w->searchBox->text(), QString());
-            QCOMPARE(rows(w), all);
-        });
+        uitest::whileModal([&] { f.mf->N13Click(); },
+                           [&](QWidget *shown) {
+                               QCOMPARE(shown, static_cast<QWidget *>(w));
+                               QCOMPARE(w->searchBox->text(), typed);
+                               QCOMPARE(rows(w), listed);
+                               w->sb_look->click();
+                               QCOMPARE(w->searchBox->text(), QString());
+                               QCOMPARE(rows(w), all);
+                           });
         QVERIFY(!w->isVisible());
     }
 
@@ -204,10 +204,11 @@ private slots:
         typeText(find<QLineEdit>(w, u"ed_org"_s), QStringLiteral("中"));
         QCOMPARE(msg::takeShown().size(), 1);
         w->close();
-        const QStringList opened = uitest::whileModal([&] { f.mf->N13Click(); }, [&](QWidget *) {
-            QCOMPARE(w->searchBox->text(), QString());
-            QCOMPARE(rows(w), QStringList{QStringLiteral("АО Вектор")});
-        });
+        const QStringList opened = uitest::whileModal([&] { f.mf->N13Click(); },
+                                                      [&](QWidget *) {
+                                                          QCOMPARE(w->searchBox->text(), QString());
+                                                          QCOMPARE(rows(w), QStringList{QStringLiteral("АО Вектор")});
+                                                      });
         QCOMPARE(opened, QStringList{QStringLiteral("TGF")});
         QCOMPARE(msg::takeShown().size(), 1); // told once more, as it was emptied
     }
@@ -222,7 +223,8 @@ private slots:
     void deleteAsksFirst()
     {
         QFETCH(bool, yes);
-        Fixture f(QStringLiteral("full"), {QStringLiteral("Водитель"), QStringLiteral("Инженер"), QStringLiteral("Юрист")});
+        Fixture f(QStringLiteral("full"),
+                  {QStringLiteral("Водитель"), QStringLiteral("Инженер"), QStringLiteral("Юрист")});
         f.mf->FillRefLists();
         TPF *w = f.forms->PF;
         f.open(w);
@@ -255,11 +257,17 @@ private slots:
         QTest::addColumn<QString>("editBox");
         QTest::addColumn<QString>("cardBox");
         QTest::addColumn<int>("saveKey");
-        QTest::newRow("posts, Enter") << int(Posts) << " Должность" << "bx_post" << "ed_post" << "ed_post"
-                                      << int(Qt::Key_Return);
-        QTest::newRow("departments, Ctrl+S") << int(Departments) << " Отдел" << "ed_dep" << "ed_dep" << "ed_dep"
-                                             << int(Qt::Key_S);
-        QTest::newRow("organizations, keypad Enter") << int(Organizations) << " Организация" << "ed_org" << "ed_org"
+        QTest::newRow("posts, Enter") << int(Posts) << " Должность"
+                                      << "bx_post"
+                                      << "ed_post"
+                                      << "ed_post" << int(Qt::Key_Return);
+        QTest::newRow("departments, Ctrl+S") << int(Departments) << " Отдел"
+                                             << "ed_dep"
+                                             << "ed_dep"
+                                             << "ed_dep" << int(Qt::Key_S);
+        QTest::newRow("organizations, keypad Enter") << int(Organizations) << " Организация"
+                                                     << "ed_org"
+                                                     << "ed_org"
                                                      << "ed_work" << int(Qt::Key_Enter);
     }
     // A stored value is listed at its sorted place, made current, and offered
@@ -282,7 +290,8 @@ private slots:
         QCOMPARE(find<QLineEdit>(e, editBox), e->valueBox);
         for (QWidget *top : {static_cast<QWidget *>(w), static_cast<QWidget *>(e)})
             for (QWidget *c : top->findChildren<QWidget *>())
-                if ((qobject_cast<QLineEdit *>(c) || qobject_cast<QAbstractButton *>(c) || qobject_cast<QTableView *>(c)) &&
+                if ((qobject_cast<QLineEdit *>(c) || qobject_cast<QAbstractButton *>(c) ||
+                     qobject_cast<QTableView *>(c)) &&
                     !c->objectName().isEmpty() && !c->objectName().startsWith(QLatin1String("qt_")))
                     QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(c->objectName()));
         QComboBox *card = find<QComboBox>(f.forms->RF, cardBox);
@@ -300,13 +309,14 @@ private slots:
         w->searchBox->setText(QStringLiteral("К"));
         QCOMPARE(rows(w), QStringList{u"Ёлкин & сын"_s});
 
-        const QStringList opened = uitest::whileModal([&] { QTest::keyClick(w->searchBox, Qt::Key_F7); }, [&](QWidget *m) {
-            QCOMPARE(m, static_cast<QWidget *>(e));
-            QCOMPARE(e->windowTitle(), QStringLiteral("Новая запись"));
-            typeText(e->valueBox, QStringLiteral("Бета 'кавычка'"));
-            save();
-            QVERIFY(!e->isVisible());
-        });
+        const QStringList opened = uitest::whileModal([&] { QTest::keyClick(w->searchBox, Qt::Key_F7); },
+                                                      [&](QWidget *m) {
+                                                          QCOMPARE(m, static_cast<QWidget *>(e));
+                                                          QCOMPARE(e->windowTitle(), QStringLiteral("Новая запись"));
+                                                          typeText(e->valueBox, QStringLiteral("Бета 'кавычка'"));
+                                                          save();
+                                                          QVERIFY(!e->isVisible());
+                                                      });
         QCOMPARE(opened, QStringList{QString::fromLatin1(e->metaObject()->className())});
         QCOMPARE(saved, 1);
         // The search matches the new value and stays.
@@ -319,14 +329,15 @@ private slots:
 
         // Renamed: the new wording moves to its place, the old one leaves the card's list.
         w->selectRow(3);
-        uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4); }, [&](QWidget *) {
-            QCOMPARE(e->windowTitle(), QStringLiteral("Редактирование"));
-            QCOMPARE(e->valueBox->text(), QStringLiteral("Ёлкин & сын"));
-            e->valueBox->selectAll();
-            typeText(e->valueBox, QStringLiteral("Альфа"));
-            save();
-            QVERIFY(!e->isVisible());
-        });
+        uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4); },
+                           [&](QWidget *) {
+                               QCOMPARE(e->windowTitle(), QStringLiteral("Редактирование"));
+                               QCOMPARE(e->valueBox->text(), QStringLiteral("Ёлкин & сын"));
+                               e->valueBox->selectAll();
+                               typeText(e->valueBox, QStringLiteral("Альфа"));
+                               save();
+                               QVERIFY(!e->isVisible());
+                           });
         QCOMPARE(saved, 2);
         QCOMPARE(rows(w), (QStringList{u"O'Hara"_s, u"Альфа"_s, u"Альфа"_s, u"Бета 'кавычка'"_s, u"Юг"_s}));
         QCOMPARE(w->currentId(), QStringLiteral("1"));
@@ -434,44 +445,50 @@ private slots:
         TPF *w = f.forms->PF;
         TPF1 *e = f.forms->PF1;
         QStringList inner;
-        const QStringList outer = uitest::whileModal([&] { f.mf->N18Click(); }, [&](QWidget *) {
-            QCOMPARE(w->focusWidget(), static_cast<QWidget *>(w->searchBox)); // ready for typing
-            typeText(w->searchBox, QStringLiteral("инж"));
-            QCOMPARE(rows(w), QStringList{u"Инженер"_s});
-            // F7, a value, Enter: stored and listed, the search that leaves it out gone.
-            inner << uitest::whileModal([&] { QTest::keyClick(w->searchBox, Qt::Key_F7); }, [&](QWidget *) {
-                typeText(e->valueBox, QStringLiteral("Техник"));
-                QTest::keyClick(e->valueBox, Qt::Key_Return);
+        const QStringList outer = uitest::whileModal(
+            [&] { f.mf->N18Click(); },
+            [&](QWidget *) {
+                QCOMPARE(w->focusWidget(), static_cast<QWidget *>(w->searchBox)); // ready for typing
+                typeText(w->searchBox, QStringLiteral("инж"));
+                QCOMPARE(rows(w), QStringList{u"Инженер"_s});
+                // F7, a value, Enter: stored and listed, the search that leaves it out gone.
+                inner << uitest::whileModal([&] { QTest::keyClick(w->searchBox, Qt::Key_F7); },
+                                            [&](QWidget *) {
+                                                typeText(e->valueBox, QStringLiteral("Техник"));
+                                                QTest::keyClick(e->valueBox, Qt::Key_Return);
+                                            });
+                QCOMPARE(w->searchBox->text(), QString());
+                QCOMPARE(rows(w), (QStringList{u"Инженер"_s, u"Техник"_s}));
+                QCOMPARE(w->currentValue(), QStringLiteral("Техник"));
+                // Alt+F4 is not edit.
+                inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4, Qt::AltModifier); });
+                // F4, Ctrl+S unchanged stays, then a change and Ctrl+S stores it.
+                inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4, Qt::ShiftModifier); },
+                                            [&](QWidget *) {
+                                                QCOMPARE(e->valueBox->text(), QStringLiteral("Техник"));
+                                                QTest::keyClick(e->valueBox, Qt::Key_S, Qt::ControlModifier);
+                                                QVERIFY(e->isVisible());
+                                                QTest::keyClick(e->valueBox, Qt::Key_End); // the value comes selected
+                                                typeText(e->valueBox, QStringLiteral("-2"));
+                                                QTest::keyClick(e->valueBox, Qt::Key_S,
+                                                                Qt::ControlModifier | Qt::ShiftModifier);
+                                                QVERIFY(e->isVisible());
+                                                QTest::keyClick(e->valueBox, Qt::Key_S, Qt::ControlModifier);
+                                                QVERIFY(!e->isVisible());
+                                            });
+                // F7 with a modifier, a value, Esc and No: nothing stored.
+                inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F7, Qt::ControlModifier); },
+                                            [&](QWidget *) {
+                                                typeText(e->valueBox, QStringLiteral("Лишний"));
+                                                QTest::keyClick(e->valueBox, Qt::Key_Escape);
+                                                QVERIFY(!e->isVisible());
+                                            });
+                // Esc does not close the list itself.
+                QTest::keyClick(w->PGrid, Qt::Key_Escape);
+                QVERIFY(w->isVisible());
+                w->tb_exit->click();
+                QVERIFY(!w->isVisible());
             });
-            QCOMPARE(w->searchBox->text(), QString());
-            QCOMPARE(rows(w), (QStringList{u"Инженер"_s, u"Техник"_s}));
-            QCOMPARE(w->currentValue(), QStringLiteral("Техник"));
-            // Alt+F4 is not edit.
-            inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4, Qt::AltModifier); });
-            // F4, Ctrl+S unchanged stays, then a change and Ctrl+S stores it.
-            inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F4, Qt::ShiftModifier); }, [&](QWidget *) {
-                QCOMPARE(e->valueBox->text(), QStringLiteral("Техник"));
-                QTest::keyClick(e->valueBox, Qt::Key_S, Qt::ControlModifier);
-                QVERIFY(e->isVisible());
-                QTest::keyClick(e->valueBox, Qt::Key_End); // the value comes selected
-                typeText(e->valueBox, QStringLiteral("-2"));
-                QTest::keyClick(e->valueBox, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
-                QVERIFY(e->isVisible());
-                QTest::keyClick(e->valueBox, Qt::Key_S, Qt::ControlModifier);
-                QVERIFY(!e->isVisible());
-            });
-            // F7 with a modifier, a value, Esc and No: nothing stored.
-            inner << uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F7, Qt::ControlModifier); }, [&](QWidget *) {
-                typeText(e->valueBox, QStringLiteral("Лишний"));
-                QTest::keyClick(e->valueBox, Qt::Key_Escape);
-                QVERIFY(!e->isVisible());
-            });
-            // Esc does not close the list itself.
-            QTest::keyClick(w->PGrid, Qt::Key_Escape);
-            QVERIFY(w->isVisible());
-            w->tb_exit->click();
-            QVERIFY(!w->isVisible());
-        });
         QCOMPARE(outer, QStringList{u"TPF"_s});
         QCOMPARE(inner, (QStringList{u"TPF1"_s, u"TPF1"_s, u"TPF1"_s}));
         QCOMPARE(texts(), QStringList{kCloseQuestion});

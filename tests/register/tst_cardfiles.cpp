@@ -26,11 +26,22 @@ struct Fixture
     explicit Fixture(const QString &level = QStringLiteral("full"))
     {
         // The file's first card is stored already (same name and e-mail).
-        p.addCard({{u"fam"_s, u"Кузнецов"_s}, {u"name1"_s, u"Дмитрий"_s}, {u"name2"_s, u"Олегович"_s},
-                   {u"wmail"_s, u"dima@mail.ru"_s}, {u"work"_s, u"Р"_s}, {u"post"_s, u"П"_s}, {u"wtel"_s, u"1"_s},
+        p.addCard({{u"fam"_s, u"Кузнецов"_s},
+                   {u"name1"_s, u"Дмитрий"_s},
+                   {u"name2"_s, u"Олегович"_s},
+                   {u"wmail"_s, u"dima@mail.ru"_s},
+                   {u"work"_s, u"Р"_s},
+                   {u"post"_s, u"П"_s},
+                   {u"wtel"_s, u"1"_s},
                    {u"dep"_s, u""_s}});
-        p.addCard({{u"fam"_s, u"Абрамов"_s}, {u"name1"_s, u"Ян"_s}, {u"name2"_s, u""_s}, {u"wmail"_s, u"a@b.ru"_s},
-                   {u"work"_s, u"Р"_s}, {u"post"_s, u"П"_s}, {u"wtel"_s, u"2"_s}, {u"dep"_s, u""_s}});
+        p.addCard({{u"fam"_s, u"Абрамов"_s},
+                   {u"name1"_s, u"Ян"_s},
+                   {u"name2"_s, u""_s},
+                   {u"wmail"_s, u"a@b.ru"_s},
+                   {u"work"_s, u"Р"_s},
+                   {u"post"_s, u"П"_s},
+                   {u"wtel"_s, u"2"_s},
+                   {u"dep"_s, u""_s}});
         p.createWindows();
         p.loginDirect(QStringLiteral("tester"), level);
         mf = p.mf;
@@ -123,7 +134,8 @@ private slots:
         const QList<msg::Shown> shown = msg::takeShown();
         QCOMPARE(shown.size(), 2);
         QVERIFY(shown[0].text.contains(QStringLiteral("(«Кузнецов Дмитрий Олегович»)")));
-        QVERIFY2(shown[1].text.startsWith(QStringLiteral("Выгружено карточек: %1.").arg(cards)), qPrintable(shown[1].text));
+        QVERIFY2(shown[1].text.startsWith(QStringLiteral("Выгружено карточек: %1.").arg(cards)),
+                 qPrintable(shown[1].text));
         QFile out(path);
         QVERIFY(out.open(QIODevice::ReadOnly));
         const QByteArray bytes = out.readAll();

@@ -36,8 +36,8 @@ namespace {
 // A card that every empty filter lists: one non-NULL column in each group.
 Cols card(const QString &fam, const QString &name1, const QString &post, const QString &work = QStringLiteral("Фирма"))
 {
-    return {{u"fam"_s, fam}, {u"name1"_s, name1}, {u"name2"_s, u""_s}, {u"post"_s, post}, {u"work"_s, work},
-            {u"dep"_s, u""_s}, {u"wmail"_s, u""_s}, {u"wtel"_s, u""_s}};
+    return {{u"fam"_s, fam},   {u"name1"_s, name1}, {u"name2"_s, u""_s}, {u"post"_s, post},
+            {u"work"_s, work}, {u"dep"_s, u""_s},   {u"wmail"_s, u""_s}, {u"wtel"_s, u""_s}};
 }
 
 QStringList names(TMF *mf)
@@ -56,10 +56,8 @@ struct MainControls
           bx_post(find<QComboBox>(mf, QStringLiteral("bx_post"))),
           check_pos(find<QCheckBox>(mf, QStringLiteral("check_pos"))),
           MonthBox(find<QComboBox>(mf, QStringLiteral("MonthBox"))),
-          lb_bdate(find<QLabel>(mf, QStringLiteral("lb_bdate"))),
-          Grid(find<QTableView>(mf, QStringLiteral("Grid"))),
-          N6(find<QAction>(mf, QStringLiteral("N6"))),
-          N7(find<QAction>(mf, QStringLiteral("N7"))),
+          lb_bdate(find<QLabel>(mf, QStringLiteral("lb_bdate"))), Grid(find<QTableView>(mf, QStringLiteral("Grid"))),
+          N6(find<QAction>(mf, QStringLiteral("N6"))), N7(find<QAction>(mf, QStringLiteral("N7"))),
           N8(find<QAction>(mf, QStringLiteral("N8")))
     {
     }
@@ -86,21 +84,31 @@ private slots:
         p.addCard(card(u"иванова"_s, u"Анна"_s, u"бухгалтер"_s, u"Бета"_s));
         p.addCard(card(u"Петров"_s, u"Иван"_s, u"Водитель"_s, u"Гамма"_s));
         p.addCard(card(u"Сивцев"_s, u"Олег"_s, u"Аналитик"_s, u"Дельта"_s));
-        p.addCard({{u"fam"_s, u"Безпоста"_s}, {u"work"_s, u"x"_s}, {u"wmail"_s, u"x"_s},
+        p.addCard({{u"fam"_s, u"Безпоста"_s},
+                   {u"work"_s, u"x"_s},
+                   {u"wmail"_s, u"x"_s},
                    {u"wtel"_s, u"x"_s}}); // post NULL: never listed
-        p.addCard({{u"fam"_s, u"Беззвонка"_s}, {u"post"_s, u"x"_s}, {u"work"_s, u"x"_s},
+        p.addCard({{u"fam"_s, u"Беззвонка"_s},
+                   {u"post"_s, u"x"_s},
+                   {u"work"_s, u"x"_s},
                    {u"wmail"_s, u"x"_s}}); // no phone at all
-        p.addCard({{u"fam"_s, u"Телефонов"_s}, {u"post"_s, u"Кладовщик"_s}, {u"work"_s, u"x"_s}, {u"wmail"_s, u"m"_s},
+        p.addCard({{u"fam"_s, u"Телефонов"_s},
+                   {u"post"_s, u"Кладовщик"_s},
+                   {u"work"_s, u"x"_s},
+                   {u"wmail"_s, u"m"_s},
                    {u"hmob"_s, u"+7 912 555-01-02"_s}});
-        p.addCard({{u"fam"_s, u"Почтов"_s}, {u"post"_s, u"Курьер"_s}, {u"work"_s, u"x"_s},
-                   {u"hmail"_s, u"Box@Mail.RU"_s}, {u"htel"_s, u"22-33"_s}});
+        p.addCard({{u"fam"_s, u"Почтов"_s},
+                   {u"post"_s, u"Курьер"_s},
+                   {u"work"_s, u"x"_s},
+                   {u"hmail"_s, u"Box@Mail.RU"_s},
+                   {u"htel"_s, u"22-33"_s}});
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
         p.loginDirect(QStringLiteral("user"));
 
         mf->FillList();
         QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"иванова Анна "_s, u"Петров Иван "_s, u"Почтов  "_s,
-                                          u"Сивцев Олег "_s, u"Телефонов  "_s}));
+                                         u"Сивцев Олег "_s, u"Телефонов  "_s}));
         // Column contents: work and department, post, the hidden id.
         QCOMPARE(uitest::listColumn(mf, 2).first(), QStringLiteral("Альфа "));
         QCOMPARE(uitest::listColumn(mf, 3).first(), QStringLiteral("Инженер"));
@@ -144,7 +152,12 @@ private slots:
         QCOMPARE(mf->model()->rowCount(), 1);
         QCOMPARE(mf->selectedId(), QString());
         msg::takeShown();
-        QCOMPARE(uitest::whileModal([&] { mf->N15Click(); mf->N3Click(); mf->N17Click(); }), QStringList());
+        QCOMPARE(uitest::whileModal([&] {
+                     mf->N15Click();
+                     mf->N3Click();
+                     mf->N17Click();
+                 }),
+                 QStringList());
         QVERIFY(msg::shown().isEmpty());
 
         // Sorting: by post, then back by name; one item checked at a time.
@@ -197,7 +210,8 @@ private slots:
         QCOMPARE(names(mf), QStringList{u"Иванов Пётр "_s});
         // The search mode toggled through the box's accessible action refills the list.
         auto *pos = find<QCheckBox>(mf, QStringLiteral("check_pos"));
-        QAccessible::queryAccessibleInterface(pos)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QAccessible::queryAccessibleInterface(pos)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
         QVERIFY(pos->isChecked());
         QCOMPARE(names(mf), (QStringList{u"Иванов Пётр "_s, u"Сивцов Олег "_s}));
 
@@ -376,8 +390,12 @@ private slots:
         QFETCH(bool, anyPosition);
         Program p;
         p.addCards(3000, [](int i) {
-            return Cols{{u"fam"_s, QStringLiteral("Ф%1").arg(i, 5, 10, QLatin1Char('0'))}, {u"name1"_s, u"И"_s},
-                        {u"post"_s, u"П"_s}, {u"work"_s, u"Р"_s}, {u"wmail"_s, u"m"_s}, {u"wtel"_s, u"t"_s}};
+            return Cols{{u"fam"_s, QStringLiteral("Ф%1").arg(i, 5, 10, QLatin1Char('0'))},
+                        {u"name1"_s, u"И"_s},
+                        {u"post"_s, u"П"_s},
+                        {u"work"_s, u"Р"_s},
+                        {u"wmail"_s, u"m"_s},
+                        {u"wtel"_s, u"t"_s}};
         });
         TMF *mf = p.createWindows();
         const MainControls ui(mf);
@@ -422,7 +440,8 @@ private slots:
         const qint64 a = p.addCard(card(u"Аверин"_s, u"А"_s, u"П"_s));
         p.addCard(card(u"Борин"_s, u"Б"_s, u"П"_s));
         p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK');\n"
-                              "INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'QQ')").arg(a));
+                              "INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'QQ')")
+                   .arg(a));
         TMF *mf = p.createWindows();
         p.loginDirect(QStringLiteral("user"));
         mf->FillList();

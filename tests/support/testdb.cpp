@@ -11,7 +11,7 @@ namespace testdb {
 namespace {
 std::unique_ptr<QTemporaryDir> g_templateDir;
 QString g_template;
-}
+} // namespace
 
 void init()
 {

@@ -27,7 +27,7 @@ QHash<TMF *, Forms> &made()
     static QHash<TMF *, Forms> m;
     return m;
 }
-}
+} // namespace
 
 void typeText(QWidget *w, const QString &text)
 {

@@ -26,15 +26,15 @@ struct Program
     Program &operator=(const Program &) = delete;
 
     QTemporaryDir root;
-    QString folder;    // the program folder
-    QString dbPath;    // folder/dbase.fdb
-    QString appData;   // where zentrax.ini lies
+    QString folder;  // the program folder
+    QString dbPath;  // folder/dbase.fdb
+    QString appData; // where zentrax.ini lies
     QString iniPath;
 
     // Creates the fourteen windows (the main window runs FormCreate).
     TMF *createWindows();
     TMF *mf = nullptr;
-    Forms forms; // every window, as the program made them
+    Forms forms;                      // every window, as the program made them
     std::unique_ptr<Session> session; // made with the windows, ended after them
 
     // Runs statements on the database through a connection of its own.
@@ -53,8 +53,7 @@ struct Program
 // While `action` runs, answers the next modal window that opens: `onShown`
 // gets it (and may drive it); if it is still open afterwards it is closed.
 // Returns the class names of the modal windows that were shown.
-QStringList whileModal(const std::function<void()> &action,
-                       const std::function<void(QWidget *)> &onShown = {});
+QStringList whileModal(const std::function<void()> &action, const std::function<void(QWidget *)> &onShown = {});
 
 // Whether `o`, a descendant of `top`, lies in top's own window rather than in
 // a dialog or other window of its own (popup menus count as their owner's).

@@ -25,7 +25,8 @@ struct Fixture
 {
     Fixture()
     {
-        p.addUser(QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("full"));
+        p.addUser(QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("admin"),
+                  QStringLiteral("full"));
         p.addUser(QStringLiteral("Борисов"), QStringLiteral("boris"), QStringLiteral("b"), QStringLiteral("read"));
         p.addUser(QStringLiteral("андреев"), QStringLiteral("andr"), QStringLiteral("a"), QStringLiteral("boss"));
         p.createWindows();
@@ -102,31 +103,34 @@ private slots:
     {
         Fixture f;
         f.select(QStringLiteral("admin"));
-        const QStringList shown = f.edit([&] { f.uf->tb_editClick(); }, [&] {
-            QCOMPARE(f.uf1->fio->text(), QStringLiteral("Администратор"));
-            QVERIFY(!f.uf1->fio->isEnabled() && !f.uf1->login->isEnabled() && !f.uf1->level->isEnabled());
-            QVERIFY(f.uf1->pass->isEnabled());
-            QCOMPARE(f.uf1->pass->echoMode(), QLineEdit::Password);
-            QCOMPARE(f.uf1->windowTitle(), QStringLiteral("Редактирование данных пользователя"));
-            QVERIFY(!f.uf1->Modified);
-            f.uf1->pass->selectAll();
-            type(f.uf1->pass, QStringLiteral("s3cret"));
-            QCOMPARE(f.uf1->windowTitle(), QStringLiteral("Редактирование данных пользователя(!)"));
-            ctrlS(f.uf1->pass);
-            QVERIFY(!f.uf1->isVisible());
-        });
+        const QStringList shown =
+            f.edit([&] { f.uf->tb_editClick(); },
+                   [&] {
+                       QCOMPARE(f.uf1->fio->text(), QStringLiteral("Администратор"));
+                       QVERIFY(!f.uf1->fio->isEnabled() && !f.uf1->login->isEnabled() && !f.uf1->level->isEnabled());
+                       QVERIFY(f.uf1->pass->isEnabled());
+                       QCOMPARE(f.uf1->pass->echoMode(), QLineEdit::Password);
+                       QCOMPARE(f.uf1->windowTitle(), QStringLiteral("Редактирование данных пользователя"));
+                       QVERIFY(!f.uf1->Modified);
+                       f.uf1->pass->selectAll();
+                       type(f.uf1->pass, QStringLiteral("s3cret"));
+                       QCOMPARE(f.uf1->windowTitle(), QStringLiteral("Редактирование данных пользователя(!)"));
+                       ctrlS(f.uf1->pass);
+                       QVERIFY(!f.uf1->isVisible());
+                   });
         QCOMPARE(shown, QStringList{u"TUF1"_s});
         QCOMPARE(f.value(QStringLiteral("SELECT fio || '|' || pass || '|' || level FROM pers WHERE login = 'admin'")),
                  QStringLiteral("Администратор|s3cret|full"));
 
-        f.edit([&] { f.uf->tb_newClick(); }, [&] {
-            for (QLineEdit *e : {f.uf1->fio, f.uf1->login, f.uf1->pass})
-                QVERIFY(e->text().isEmpty() && e->isEnabled());
-            QVERIFY(f.uf1->level->isEnabled());
-            QCOMPARE(f.uf1->level->currentIndex(), 0);
-            QCOMPARE(f.uf1->EditedId, qint64(-1));
-            QVERIFY(!f.uf1->Modified);
-        });
+        f.edit([&] { f.uf->tb_newClick(); },
+               [&] {
+                   for (QLineEdit *e : {f.uf1->fio, f.uf1->login, f.uf1->pass})
+                       QVERIFY(e->text().isEmpty() && e->isEnabled());
+                   QVERIFY(f.uf1->level->isEnabled());
+                   QCOMPARE(f.uf1->level->currentIndex(), 0);
+                   QCOMPARE(f.uf1->EditedId, qint64(-1));
+                   QVERIFY(!f.uf1->Modified);
+               });
     }
 
     // The administrator's locked fields set through a screen reader are not
@@ -136,18 +140,20 @@ private slots:
     {
         Fixture f;
         f.select(QStringLiteral("admin"));
-        f.edit([&] { f.uf->tb_editClick(); }, [&] {
-            QAccessibleInterface *login = QAccessible::queryAccessibleInterface(f.uf1->login);
-            QVERIFY(login);
-            login->setText(QAccessible::Value, QStringLiteral("boss"));
-            QCOMPARE(f.uf1->login->text(), QStringLiteral("boss")); // the field took it
-            ctrlS(f.uf1->pass);
-            msg::script({msg::Answer::No});
-            f.uf1->close();
-        });
+        f.edit([&] { f.uf->tb_editClick(); },
+               [&] {
+                   QAccessibleInterface *login = QAccessible::queryAccessibleInterface(f.uf1->login);
+                   QVERIFY(login);
+                   login->setText(QAccessible::Value, QStringLiteral("boss"));
+                   QCOMPARE(f.uf1->login->text(), QStringLiteral("boss")); // the field took it
+                   ctrlS(f.uf1->pass);
+                   msg::script({msg::Answer::No});
+                   f.uf1->close();
+               });
         const QList<msg::Shown> shown = msg::takeShown();
         QVERIFY(!shown.isEmpty() && shown[0].text.contains(QStringLiteral("администратора")));
-        QCOMPARE(f.value(QStringLiteral("SELECT LIST(login) FROM pers WHERE fio = 'Администратор'")), QStringLiteral("admin"));
+        QCOMPARE(f.value(QStringLiteral("SELECT LIST(login) FROM pers WHERE fio = 'Администратор'")),
+                 QStringLiteral("admin"));
     }
 
     // A level neither "read" nor "full" shows as full and is stored as "full";
@@ -156,13 +162,15 @@ private slots:
     {
         Fixture f;
         f.select(QStringLiteral("andr"));
-        f.edit([&] { f.uf->tb_editClick(); }, [&] {
-            QCOMPARE(f.uf1->level->currentIndex(), 1);
-            QVERIFY(f.uf1->fio->isEnabled());
-            f.uf1->fio->setText(QStringLiteral("Яшин"));
-            f.uf1->tb_save->click();
-        });
-        QCOMPARE(f.value(QStringLiteral("SELECT level || '|' || fio FROM pers WHERE login = 'andr'")), QStringLiteral("full|Яшин"));
+        f.edit([&] { f.uf->tb_editClick(); },
+               [&] {
+                   QCOMPARE(f.uf1->level->currentIndex(), 1);
+                   QVERIFY(f.uf1->fio->isEnabled());
+                   f.uf1->fio->setText(QStringLiteral("Яшин"));
+                   f.uf1->tb_save->click();
+               });
+        QCOMPARE(f.value(QStringLiteral("SELECT level || '|' || fio FROM pers WHERE login = 'andr'")),
+                 QStringLiteral("full|Яшин"));
         QCOMPARE(f.column(1), (QStringList{u"Администратор"_s, u"Борисов"_s, u"Яшин"_s}));
         QVERIFY(msg::takeShown().isEmpty());
     }
@@ -172,24 +180,25 @@ private slots:
     void newUser()
     {
         Fixture f;
-        f.edit([&] { f.uf->tb_newClick(); }, [&] {
-            type(f.uf1->fio, QStringLiteral("Сидоров"));
-            ctrlS(f.uf1->fio); // no login yet
-            QVERIFY(f.uf1->isVisible());
-            QVERIFY(msg::takeShown().isEmpty());
-            type(f.uf1->login, QStringLiteral("admin"));
-            ctrlS(f.uf1->login);
-            const QList<msg::Shown> shown = msg::takeShown();
-            QCOMPARE(shown.size(), 1);
-            QVERIFY2(shown[0].text.contains(QStringLiteral("«Администратор»")), qPrintable(shown[0].text));
-            QCOMPARE(shown[0].caption, QStringLiteral("Ошибка"));
-            QVERIFY(f.uf1->isVisible() && f.uf1->Modified);
-            QVERIFY(f.uf1->windowTitle().endsWith(QStringLiteral("(!)")));
-            type(f.uf1->login, QStringLiteral("2"));
-            f.uf1->level->setCurrentIndex(1);
-            ctrlS(f.uf1->level);
-            QVERIFY(!f.uf1->isVisible());
-        });
+        f.edit([&] { f.uf->tb_newClick(); },
+               [&] {
+                   type(f.uf1->fio, QStringLiteral("Сидоров"));
+                   ctrlS(f.uf1->fio); // no login yet
+                   QVERIFY(f.uf1->isVisible());
+                   QVERIFY(msg::takeShown().isEmpty());
+                   type(f.uf1->login, QStringLiteral("admin"));
+                   ctrlS(f.uf1->login);
+                   const QList<msg::Shown> shown = msg::takeShown();
+                   QCOMPARE(shown.size(), 1);
+                   QVERIFY2(shown[0].text.contains(QStringLiteral("«Администратор»")), qPrintable(shown[0].text));
+                   QCOMPARE(shown[0].caption, QStringLiteral("Ошибка"));
+                   QVERIFY(f.uf1->isVisible() && f.uf1->Modified);
+                   QVERIFY(f.uf1->windowTitle().endsWith(QStringLiteral("(!)")));
+                   type(f.uf1->login, QStringLiteral("2"));
+                   f.uf1->level->setCurrentIndex(1);
+                   ctrlS(f.uf1->level);
+                   QVERIFY(!f.uf1->isVisible());
+               });
         QCOMPARE(f.value(QStringLiteral("SELECT fio || '|' || pass || '|' || level FROM pers WHERE login = 'admin2'")),
                  QStringLiteral("Сидоров||full"));
         QCOMPARE(f.value(QStringLiteral("SELECT COUNT(*) FROM pers WHERE login = 'admin'")), QStringLiteral("1"));
@@ -202,42 +211,45 @@ private slots:
     {
         Fixture f;
         f.select(QStringLiteral("boris"));
-        f.edit([&] { QTest::keyClick(f.uf->Grid, Qt::Key_F4); }, [&] {
-            QCOMPARE(f.uf1->focusWidget(), f.uf1->fio);
-            QTest::keyClick(f.uf1->fio, Qt::Key_Return);
-            QCOMPARE(f.uf1->focusWidget(), f.uf1->login);
-            type(f.uf1->login, QStringLiteral("x"));
-            QTest::keyClick(f.uf1->login, Qt::Key_Enter, Qt::KeypadModifier);
-            QCOMPARE(f.uf1->focusWidget(), f.uf1->pass);
-            QTest::keyClick(f.uf1->pass, Qt::Key_Return);
-            QCOMPARE(f.uf1->focusWidget(), f.uf1->level);
-            QVERIFY(f.uf1->isVisible());
-            QCOMPARE(f.value(QStringLiteral("SELECT COUNT(*) FROM pers WHERE login = 'borisx'")), QStringLiteral("0"));
+        f.edit([&] { QTest::keyClick(f.uf->Grid, Qt::Key_F4); },
+               [&] {
+                   QCOMPARE(f.uf1->focusWidget(), f.uf1->fio);
+                   QTest::keyClick(f.uf1->fio, Qt::Key_Return);
+                   QCOMPARE(f.uf1->focusWidget(), f.uf1->login);
+                   type(f.uf1->login, QStringLiteral("x"));
+                   QTest::keyClick(f.uf1->login, Qt::Key_Enter, Qt::KeypadModifier);
+                   QCOMPARE(f.uf1->focusWidget(), f.uf1->pass);
+                   QTest::keyClick(f.uf1->pass, Qt::Key_Return);
+                   QCOMPARE(f.uf1->focusWidget(), f.uf1->level);
+                   QVERIFY(f.uf1->isVisible());
+                   QCOMPARE(f.value(QStringLiteral("SELECT COUNT(*) FROM pers WHERE login = 'borisx'")),
+                            QStringLiteral("0"));
 
-            f.uf1->login->clear();
-            msg::script({msg::Answer::Yes});
-            QTest::keyClick(f.uf1->level, Qt::Key_Escape);
-            const QList<msg::Shown> shown = msg::takeShown();
-            QCOMPARE(shown.size(), 2);
-            QCOMPARE(shown[0].text, QStringLiteral("Запись была изменена, сохраненить изменения?"));
-            QCOMPARE(shown[0].caption, QStringLiteral("Внимание!"));
-            QCOMPARE(shown[0].buttons, msg::Buttons::YesNo);
-            QVERIFY(shown[1].text.contains(QStringLiteral("«Логин»")));
-            QVERIFY(f.uf1->isVisible() && f.uf1->Modified);
+                   f.uf1->login->clear();
+                   msg::script({msg::Answer::Yes});
+                   QTest::keyClick(f.uf1->level, Qt::Key_Escape);
+                   const QList<msg::Shown> shown = msg::takeShown();
+                   QCOMPARE(shown.size(), 2);
+                   QCOMPARE(shown[0].text, QStringLiteral("Запись была изменена, сохраненить изменения?"));
+                   QCOMPARE(shown[0].caption, QStringLiteral("Внимание!"));
+                   QCOMPARE(shown[0].buttons, msg::Buttons::YesNo);
+                   QVERIFY(shown[1].text.contains(QStringLiteral("«Логин»")));
+                   QVERIFY(f.uf1->isVisible() && f.uf1->Modified);
 
-            msg::script({msg::Answer::No});
-            QTest::keyClick(f.uf1->login, Qt::Key_Escape);
-            QVERIFY(!f.uf1->isVisible());
-        });
+                   msg::script({msg::Answer::No});
+                   QTest::keyClick(f.uf1->login, Qt::Key_Escape);
+                   QVERIFY(!f.uf1->isVisible());
+               });
         QCOMPARE(f.value(QStringLiteral("SELECT login FROM pers WHERE fio = 'Борисов'")), QStringLiteral("boris"));
         msg::takeShown();
 
         // An unchanged editor leaves on Esc without a question; F7 opens a new one, Alt+F4 does not edit.
-        QStringList shown = f.edit([&] { QTest::keyClick(f.uf->Grid, Qt::Key_F7); }, [&] {
-            QVERIFY(f.uf1->NewRecord);
-            QTest::keyClick(f.uf1->fio, Qt::Key_Escape);
-            QVERIFY(!f.uf1->isVisible());
-        });
+        QStringList shown = f.edit([&] { QTest::keyClick(f.uf->Grid, Qt::Key_F7); },
+                                   [&] {
+                                       QVERIFY(f.uf1->NewRecord);
+                                       QTest::keyClick(f.uf1->fio, Qt::Key_Escape);
+                                       QVERIFY(!f.uf1->isVisible());
+                                   });
         QCOMPARE(shown, QStringList{u"TUF1"_s});
         QVERIFY(msg::takeShown().isEmpty());
         shown = f.edit([&] { QTest::keyClick(f.uf->Grid, Qt::Key_F4, Qt::AltModifier); }, [] {});
