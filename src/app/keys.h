@@ -27,6 +27,37 @@ inline bool listKeyDown(int key, Qt::KeyboardModifiers mods, QAbstractButton *ed
     return false;
 }
 
+// Ctrl+S, whatever the keyboard layout: Qt reports the Latin key for a
+// control combination, and Windows gives the key's own code (`nativeKey`).
+inline bool isCtrlS(int key, Qt::KeyboardModifiers mods, quint32 nativeKey = 0)
+{
+    if ((mods & ~Qt::KeypadModifier) != Qt::ControlModifier)
+        return false;
+#ifdef Q_OS_WIN
+    if (nativeKey == 'S')
+        return true;
+#else
+    Q_UNUSED(nativeKey);
+#endif
+    return key == Qt::Key_S;
+}
+
+// The keys every editor treats alike: Ctrl+S presses its save button, Esc
+// its exit button. True when the key was one of them.
+inline bool editorKeyDown(int key, Qt::KeyboardModifiers mods, quint32 nativeKey, QAbstractButton *save,
+                          QAbstractButton *exit)
+{
+    if (isCtrlS(key, mods, nativeKey)) {
+        save->click();
+        return true;
+    }
+    if (key == Qt::Key_Escape) {
+        exit->click();
+        return true;
+    }
+    return false;
+}
+
 // Hands a key press to a window's key handler, guarded like every handler;
 // true when the handler took the key (it then goes no further).
 template <typename Handler>

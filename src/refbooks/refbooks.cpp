@@ -543,16 +543,11 @@ bool RefEditWindow::canClose()
 
 bool RefEditWindow::ValueKeyDown(int key, Qt::KeyboardModifiers mods)
 {
-    mods &= ~Qt::KeypadModifier;
-    if (key == Qt::Key_Return || key == Qt::Key_Enter || (key == Qt::Key_S && mods == Qt::ControlModifier)) {
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) { // here Enter saves, too
         tb_save->click();
         return true;
     }
-    if (key == Qt::Key_Escape) {
-        tb_Exit->click();
-        return true;
-    }
-    return false;
+    return editorKeyDown(key, mods, 0, tb_save, tb_Exit);
 }
 
 bool RefEditWindow::eventFilter(QObject *watched, QEvent *event)

@@ -34,19 +34,6 @@ namespace {
 const QString kGone = QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных");
 const QString kEditorCaption = QStringLiteral("Редактирование данных пользователя");
 
-// Ctrl+S, whatever the keyboard layout: Qt reports the Latin key for a
-// control combination, and Windows gives the key's own code.
-bool isCtrlS(const QKeyEvent *k)
-{
-    if ((k->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier)
-        return false;
-#ifdef Q_OS_WIN
-    if (k->nativeVirtualKey() == 'S')
-        return true;
-#endif
-    return k->key() == Qt::Key_S;
-}
-
 } // namespace
 
 // ------------------------------------------------------------------ TUF
@@ -376,21 +363,11 @@ bool TUF1::canClose()
 
 bool TUF1::fioKeyDown(QKeyEvent *k)
 {
-    if (isCtrlS(k)) {
-        tb_save->click();
-        return true;
-    }
-    switch (k->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
+    if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
         focusNextChild(); // moves on like Tab; it does not save
         return true;
-    case Qt::Key_Escape:
-        tb_Exit->click();
-        return true;
-    default:
-        return false;
     }
+    return editorKeyDown(k->key(), k->modifiers(), k->nativeVirtualKey(), tb_save, tb_Exit);
 }
 
 bool TUF1::eventFilter(QObject *watched, QEvent *event)
