@@ -1,6 +1,7 @@
 #include "icons.h"
 #include "access.h"
 
+#include <QLabel>
 #include <QToolButton>
 
 #include <QHash>
@@ -105,4 +106,13 @@ QToolButton *makeToolButton(QWidget *parent, const char *name, icons::Id icon, c
     b->setFocusPolicy(Qt::NoFocus);
     setAccessible(b, hint);
     return b;
+}
+
+QLabel *boldLabel(const QString &text, QWidget *parent)
+{
+    auto *l = new QLabel(text, parent);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
 }

@@ -9,12 +9,16 @@ enum class Id { Program, New, Edit, View, Export, Delete, Exit, Clear, Calendar,
 QIcon get(Id id);
 } // namespace icons
 
+class QLabel;
 class QToolButton;
 class QWidget;
 
-// A 39 x 38 picture button with a 32 x 32 picture, as on the program's tool
-// bars; `hint` is its tooltip and its name for screen readers.
 // A fixed gap between tool buttons.
 QWidget *toolBarGap(QWidget *parent, int width);
 
+// A 39 x 38 picture button with a 32 x 32 picture, as on the program's tool
+// bars; `hint` is its tooltip and its name for screen readers.
 QToolButton *makeToolButton(QWidget *parent, const char *name, icons::Id icon, const QString &hint);
+
+// A label in bold: the section headings of the card, the value's name in the reference books.
+QLabel *boldLabel(const QString &text, QWidget *parent);

@@ -45,16 +45,8 @@ const QStringList kNetworks = {QStringLiteral("WeChat"),  QStringLiteral("QQ"), 
                                QStringLiteral("VK"),      QStringLiteral("Linkedln"), QStringLiteral("Weibo"),
                                QStringLiteral("Twitter"), QStringLiteral("Instagram")};
 
-QLabel *sectionLabel(const QString &text, QWidget *parent)
-{
-    auto *l = new QLabel(text, parent);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-    return l;
-}
-
 } // namespace
+
 TRF::TRF(Context &context, QWidget *parent) : ModalWindow(context, parent), m_checks(context.db.iRead)
 {
     setObjectName(QStringLiteral("TRF"));
@@ -188,7 +180,7 @@ QWidget *TRF::buildMainColumn()
         ++row;
     };
 
-    g->addWidget(sectionLabel(QStringLiteral("Основные данные"), col), row++, 0, 1, 4);
+    g->addWidget(boldLabel(QStringLiteral("Основные данные"), col), row++, 0, 1, 4);
     labelled(QStringLiteral("Фамилия"), edit(ed_fam, "ed_fam", QStringLiteral("fam"), QStringLiteral("Фамилия")));
     labelled(QStringLiteral("Имя"), edit(ed_name1, "ed_name1", QStringLiteral("name1"), QStringLiteral("Имя")));
     labelled(QStringLiteral("Отчество"),
@@ -202,7 +194,7 @@ QWidget *TRF::buildMainColumn()
              date(pk_bdate, "pk_bdate", QStringLiteral("bdate"), QStringLiteral("Дата рождения")), 1);
 
     auto *contacts = new QHBoxLayout;
-    contacts->addWidget(sectionLabel(QStringLiteral("Контакты"), col));
+    contacts->addWidget(boldLabel(QStringLiteral("Контакты"), col));
     contacts->addWidget(new QLabel(QStringLiteral("( рабочий / личный)"), col));
     contacts->addStretch(1);
     g->addLayout(contacts, row++, 0, 1, 4);
@@ -238,7 +230,7 @@ QWidget *TRF::buildMainColumn()
     auto docRow = [&](int r, const QString &title, QLineEdit *&s, const char *sn, const char *sc, QLineEdit *&n,
                       const char *nn, const char *nc, DateEdit *&d1, const char *d1n, const char *d1c, DateEdit *&d2,
                       const char *d2n, const char *d2c) {
-        docs->addWidget(sectionLabel(title, col), r, 0);
+        docs->addWidget(boldLabel(title, col), r, 0);
         docs->addWidget(edit(s, sn, QLatin1String(sc), title + QStringLiteral(": серия")), r, 1);
         docs->addWidget(edit(n, nn, QLatin1String(nc), title + QStringLiteral(": номер")), r, 2);
         docs->addWidget(date(d1, d1n, QLatin1String(d1c), title + QStringLiteral(": дата выдачи")), r, 3);
@@ -266,7 +258,7 @@ QWidget *TRF::buildRightColumn()
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(2);
 
-    v->addWidget(sectionLabel(QStringLiteral("Привычки"), col));
+    v->addWidget(boldLabel(QStringLiteral("Привычки"), col));
     Panel1 = new QWidget(col);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     auto *habits = new QGridLayout(Panel1);
@@ -299,7 +291,7 @@ QWidget *TRF::buildRightColumn()
     }
     v->addWidget(Panel1);
 
-    v->addWidget(sectionLabel(QStringLiteral("Прочее"), col));
+    v->addWidget(boldLabel(QStringLiteral("Прочее"), col));
     mm_other = new QPlainTextEdit(col);
     mm_other->setObjectName(QStringLiteral("mm_other"));
     mm_other->setTabChangesFocus(true);
@@ -310,7 +302,7 @@ QWidget *TRF::buildRightColumn()
     v->addWidget(mm_other);
 
     auto *netHead = new QHBoxLayout;
-    netHead->addWidget(sectionLabel(QStringLiteral("Социальные сети"), col));
+    netHead->addWidget(boldLabel(QStringLiteral("Социальные сети"), col));
     netHead->addWidget(new QLabel(QStringLiteral("(сеть / адрес страницы)"), col));
     netHead->addStretch(1);
     v->addLayout(netHead);
@@ -337,7 +329,7 @@ QWidget *TRF::buildRightColumn()
     }
     v->addLayout(nets);
 
-    v->addWidget(sectionLabel(QStringLiteral("Примечания"), col));
+    v->addWidget(boldLabel(QStringLiteral("Примечания"), col));
     mm_rem = new QPlainTextEdit(col);
     mm_rem->setObjectName(QStringLiteral("mm_rem"));
     mm_rem->setTabChangesFocus(true);

@@ -145,19 +145,6 @@ private:
     QString m_headers[2];
 };
 
-namespace {
-
-QLabel *boldLabel(const QString &text, QWidget *parent)
-{
-    auto *l = new QLabel(text, parent);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-    return l;
-}
-
-} // namespace
-
 // ------------------------------------------------------- the list window
 
 RefListWindow::RefListWindow(const RefBookKind &kind, Context &context, QWidget *parent)
