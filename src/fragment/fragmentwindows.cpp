@@ -153,9 +153,10 @@ void TEF::im1MouseMove(QPoint at)
     if (!Drawing)
         return;
     const QPoint inside = fragment::clampToPicture(at, im1->picture.size());
-    // The pointer itself is held at the picture's edge until the release.
-    if (inside != at && QWidget::mouseGrabber() == im1)
-        QCursor::setPos(im1->mapToGlobal(inside));
+    // The pointer itself is held on the picture's last pixels until the release.
+    const QPoint held = fragment::pointerInPicture(at, im1->picture.size());
+    if (held != at && QWidget::mouseGrabber() == im1)
+        QCursor::setPos(im1->mapToGlobal(held));
     DrawRect(); // erases the rectangle drawn before
     NormalRect(StartPoint, inside);
     DrawRect();

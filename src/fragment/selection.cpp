@@ -35,4 +35,10 @@ QPoint clampToPicture(QPoint p, QSize picture)
     return {std::clamp(p.x(), 0, picture.width()), std::clamp(p.y(), 0, picture.height())};
 }
 
+QPoint pointerInPicture(QPoint p, QSize picture)
+{
+    return {std::clamp(p.x(), 0, std::max(0, picture.width() - 1)),
+            std::clamp(p.y(), 0, std::max(0, picture.height() - 1))};
+}
+
 } // namespace fragment

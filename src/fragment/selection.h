@@ -30,5 +30,8 @@ QImage cut(const QImage &picture, const SelRect &r);
 // A point of the picture's widget kept inside the picture (the pointer
 // cannot leave it while a selection is drawn).
 QPoint clampToPicture(QPoint p, QSize picture);
+// Where the pointer is held: on the picture's last pixel at most, never on
+// the edge one past it (a selection still reaches that edge).
+QPoint pointerInPicture(QPoint p, QSize picture);
 
 } // namespace fragment
