@@ -111,16 +111,26 @@ void TRF::sb_delClick()
                        QStringLiteral("Внимание! Фото будет удалено без возможности восстановления, продолжать ?"),
                        QStringLiteral("Удаление")))
         return;
-    DeletePhotoFile(CardId);
+    if (!DeletePhotoFile(CardId))
+        return;
     m_ctx.session.RefreshOnActivate = true;
     FormActivate(); // loaded again: the default picture, unsaved changes dropped
 }
 
-void TRF::DeletePhotoFile(qint64 id)
+bool TRF::DeletePhotoFile(qint64 id)
 {
     const QString fpath = StoredPhoto;
     const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, fpath);
-    switch (core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).deleteFile(id)) {
+    switch (editor().deletePhoto(id, fpath)) {
+    case core::PhotoStore::Deleted::Changed: {
+        // A colleague stored another photo (or none) since the card was read:
+        // his file stays, and so does this card's screen unless asked.
+        core::SaveResult clash;
+        clash.clashes << core::kPhotoField;
+        m_reloaded = false;
+        conflictWithColleague(clash, {});
+        return false;
+    }
     case core::PhotoStore::Deleted::NoCard:
         msg::error(this, QStringLiteral("Файл не найден, удаление невозможно"));
         break;
@@ -140,24 +150,26 @@ void TRF::DeletePhotoFile(qint64 id)
     case core::PhotoStore::Deleted::Deleted:
         break;
     }
+    return true;
 }
 
-void TRF::AttachPhoto(qint64 id, const QString &stamp)
+std::unique_ptr<QProgressDialog> TRF::photoProgress(core::CopyOptions &copy)
 {
+    if (PendingPhoto.isEmpty())
+        return nullptr;
     // A large file copies while the card answers, with its progress shown
     // once the copy takes more than half a second.
-    QProgressDialog progress(QStringLiteral("Копирование фотографии..."), QStringLiteral("Отмена"), 0, 1000, this);
-    progress.setWindowTitle(QStringLiteral("Фотография"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    core::CopyOptions copy;
-    copy.scratchFolder = m_ctx.session.tempFolder();
-    copy.progress = [&progress](qint64 done, qint64 total) {
-        progress.setValue(total > 0 ? int(done * 1000 / total) : 0);
-        return !progress.wasCanceled();
+    auto progress = std::make_unique<QProgressDialog>(QStringLiteral("Копирование фотографии..."),
+                                                      QStringLiteral("Отмена"), 0, 1000, this);
+    progress->setWindowTitle(QStringLiteral("Фотография"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(500);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    QProgressDialog *shown = progress.get();
+    copy.progress = [shown](qint64 done, qint64 total) {
+        shown->setValue(total > 0 ? int(done * 1000 / total) : 0);
+        return !shown->wasCanceled();
     };
-    StoredPhoto = core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).attach(id, stamp, PendingPhoto, copy);
-    PendingPhoto.clear();
+    return progress;
 }

@@ -231,22 +231,28 @@ bool TRF::showPicture(const QString &path)
     return true;
 }
 
+core::CardEditor TRF::editor()
+{
+    // The scratch folder is made only for a photo on its way in.
+    return core::CardEditor(m_ctx.db, m_ctx.session.PhotoFolder,
+                            PendingPhoto.isEmpty() ? QString() : m_ctx.session.tempFolder());
+}
+
 void TRF::LoadCard()
 {
-    const std::optional<core::CardRecord> card = core::CardStore(m_ctx.db).load(CardId);
+    const std::optional<core::CardBaseline> card = editor().load(CardId);
     if (!card) {
         // Nothing of a previous card may stay on the screen.
         ClearCard();
-        m_loaded = cardFromFields();
-        m_loadedAccounts.reset();
+        m_baseline = {cardFromFields(), std::nullopt};
         msg::error(parentWidget(), QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
         listOutdated();
         return;
     }
-    m_loaded = *card;
+    m_baseline = *card;
     for (const Binding &b : m_bindings)
-        setColumnText(b.column, card->value(b.column));
-    StoredPhoto = card->fpath;
+        setColumnText(b.column, card->card.value(b.column));
+    StoredPhoto = card->card.fpath;
     const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, StoredPhoto);
     if (photo.state == core::PhotoLocation::Present) {
         showPicture(photo.file);
@@ -260,11 +266,10 @@ void TRF::LoadCard()
     LoadAccounts(CardId);
 }
 
-void TRF::LoadAccounts(qint64 id)
+void TRF::LoadAccounts(qint64)
 {
     ClearAccounts();
-    const std::optional<core::Accounts> accounts = core::CardStore(m_ctx.db).loadAccounts(id);
-    m_loadedAccounts = accounts;
+    const std::optional<core::Accounts> &accounts = m_baseline.accounts;
     if (!accounts)
         return;
     for (int k = 0; k < 4; ++k)
@@ -276,6 +281,23 @@ void TRF::LoadAccounts(qint64 id)
     }
     for (int k = 0; k < 4; ++k)
         snd[k]->setEditText(accounts->network[k]);
+}
+
+void TRF::showStored(const core::CardBaseline &stored)
+{
+    // Only what differs is set again: the fields the user just typed keep
+    // their cursor, and a colleague's values merged in by the save show.
+    for (const Binding &b : m_bindings)
+        if (columnText(b.column) != stored.card.value(b.column))
+            setColumnText(b.column, stored.card.value(b.column));
+    const core::Accounts shown = core::shownAccounts(stored.accounts);
+    for (int k = 0; k < 4; ++k) {
+        if (snd[k]->currentText() != shown.network[k])
+            snd[k]->setEditText(shown.network[k]);
+        sn[k]->setText(shown.network[k]);
+        if (sn_[k]->text() != shown.address[k])
+            sn_[k]->setText(shown.address[k]);
+    }
 }
 
 void TRF::tb_editClick()
@@ -300,7 +322,7 @@ void TRF::checkValues(bool insert)
         columns << b.column;
         labels.insert(b.column, b.label);
     }
-    QString problem = m_checks.cardProblem(card, columns, insert ? nullptr : &m_loaded,
+    QString problem = m_checks.cardProblem(card, columns, insert ? nullptr : &m_baseline.card,
                                            [&](const QString &column) { return labels.value(column); });
     if (problem.isEmpty() && AccountsChanged)
         problem = m_checks.accountsProblem(accountsFromFields());
@@ -348,63 +370,68 @@ void TRF::SaveRefValues()
         emit refValuesAdded();
 }
 
+core::CardChange TRF::changeFromFields() const
+{
+    core::CardChange change;
+    change.card = cardFromFields();
+    if (AccountsChanged)
+        change.accounts = accountsFromFields();
+    change.photo = PendingPhoto;
+    return change;
+}
+
 bool TRF::saveNew()
 {
-    const core::Accounts accounts = accountsFromFields();
-    const core::CardRecord card = cardFromFields();
-    const QString stamp = makeStamp(m_ctx.session.SessionUser.id);
-    const qint64 id = core::CardStore(m_ctx.db).insert(card, m_ctx.session.SessionUser.id, stamp,
-                                                       AccountsChanged ? &accounts : nullptr);
+    const core::CardChange change = changeFromFields();
+    core::CopyOptions copy;
+    const std::unique_ptr<QProgressDialog> progress = photoProgress(copy);
+    const core::SaveResult r =
+        editor().insert(change, m_ctx.session.SessionUser.id, makeStamp(m_ctx.session.SessionUser.id), copy);
     // From here on the card exists: should anything below fail, the card stays
     // open on it and a second save updates it instead of storing it twice.
-    CardId = id;
+    CardId = r.id;
     m_ctx.session.CardMode = QStringLiteral("edit");
-    m_loaded = card;
-    m_loadedAccounts = AccountsChanged ? std::optional(accounts) : std::nullopt;
+    m_baseline = r.stored;
+    StoredPhoto = r.stored.card.fpath;
+    PendingPhoto.clear();
     setCaption(QStringLiteral("Редактирование"));
     AccountsChanged = false;
-    if (!PendingPhoto.isEmpty())
-        AttachPhoto(id, stamp);
     CardChanged = false;
     m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
+    if (!r.photoProblem.isEmpty())
+        msg::error(this, QStringLiteral("Карточка сохранена без фотографии.\r") + r.photoProblem);
     close();
     return true;
 }
 
 bool TRF::saveEdit()
 {
-    const core::Accounts accounts = accountsFromFields();
-    const core::CardRecord card = cardFromFields();
-    bool updated = false;
-    try {
-        updated = core::CardStore(m_ctx.db).update(CardId, card, m_ctx.session.SessionUser.id,
-                                                   AccountsChanged ? &accounts : nullptr, m_loaded, m_loadedAccounts);
-    } catch (const db::DbError &e) {
-        if (!e.conflict())
-            throw;
-        // A colleague saved or deleted this card since it was loaded, or is saving
-        // it now; this save was rolled back whole.
-        if (core::CardStore(m_ctx.db).load(CardId))
-            return conflictWithColleague();
-    }
-    if (!updated) {
+    const core::CardChange change = changeFromFields();
+    core::CopyOptions copy;
+    const std::unique_ptr<QProgressDialog> progress = photoProgress(copy);
+    const core::SaveResult r = editor().update(CardId, change, m_baseline, m_ctx.session.SessionUser.id, true, copy);
+    if (r.outcome == core::SaveResult::Outcome::Gone) {
         // Deleted by someone else meanwhile: nothing was stored, nothing is made again.
         msg::error(this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));
         listOutdated();
         return false;
     }
-    m_loaded = card;
-    if (AccountsChanged)
-        m_loadedAccounts = accounts;
+    if (r.outcome == core::SaveResult::Outcome::Clash)
+        return conflictWithColleague(r, change);
+    m_baseline = r.stored;
+    StoredPhoto = r.stored.card.fpath;
+    PendingPhoto.clear();
+    showStored(r.stored);
     AccountsChanged = false;
-    if (!PendingPhoto.isEmpty())
-        AttachPhoto(CardId, core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).stamp(CardId));
     CardChanged = false;
     setCaption(QStringLiteral("Редактирование"));
-    SaveRefValues();
+    if (r.orgAdded)
+        emit refValuesAdded();
     m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
+    if (!r.photoProblem.isEmpty())
+        msg::error(this, QStringLiteral("Карточка сохранена, фотография осталась прежней.\r") + r.photoProblem);
     return true;
 }
 
@@ -415,17 +442,33 @@ void TRF::listOutdated()
     emit cardStored();
 }
 
-bool TRF::conflictWithColleague()
+bool TRF::conflictWithColleague(const core::SaveResult &clash, const core::CardChange &mine)
 {
+    QStringList fields;
+    for (const QString &f : clash.clashes) {
+        QString label = f == core::kAccountsField ? QStringLiteral("Аккаунты")
+                        : f == core::kPhotoField  ? QStringLiteral("Фотография")
+                                                  : f;
+        for (const Binding &b : m_bindings)
+            if (b.column == f)
+                label = b.label;
+        fields << QStringLiteral("«") + label + QStringLiteral("»");
+    }
+    const QString both =
+        fields.isEmpty() ? QString() : QStringLiteral("Вы оба изменили: %1.\r").arg(fields.join(QStringLiteral(", ")));
     if (msg::askYesNo(this,
                       QStringLiteral("Карточку только что изменил другой пользователь, или он как раз сохраняет её. "
-                                     "Ваши изменения не сохранены и остались на экране.\r"
-                                     "Показать карточку такой, какой её сохранил другой пользователь? "
-                                     "Ваши изменения будут отброшены.\r"
-                                     "Если ответить «Нет», можно продолжить правку и сохранить её ещё раз."),
+                                     "Ваши изменения не сохранены и остались на экране.\r") +
+                          both +
+                          QStringLiteral("Показать карточку такой, какой её сохранил другой пользователь? "
+                                         "Ваши изменения будут отброшены.\r"
+                                         "Если ответить «Нет», можно продолжить правку и сохранить её ещё раз."),
                       QStringLiteral("Внимание!"))) {
         FormActivate(); // the stored version, marks cleared
         m_reloaded = true;
+    } else if (!clash.clashes.isEmpty()) {
+        // The user has seen the colleague's values of these fields and keeps his own.
+        m_baseline = core::acceptClashes(mine, m_baseline, clash.stored);
     }
     return false;
 }

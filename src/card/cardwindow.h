@@ -4,11 +4,12 @@
 
 #include "app/modalwindow.h"
 #include "core/cardcheck.h"
-#include "core/cardstore.h"
+#include "core/cardediting.h"
 #include "db/statements.h"
 
 #include <QHash>
 #include <QList>
+#include <memory>
 
 class DateEdit;
 class QCheckBox;
@@ -16,6 +17,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QProgressDialog;
 class QPushButton;
 class QToolButton;
 class QWidget;
@@ -64,8 +66,8 @@ public:
     void sb_pictClick();
     void sb_lookClick();
     void sb_delClick();
-    void DeletePhotoFile(qint64 id);
-    void AttachPhoto(qint64 id, const QString &stamp);
+    // Deletes the photo the card shows; false when a colleague changed it meanwhile.
+    bool DeletePhotoFile(qint64 id);
     // A fragment accepted in the fragment tool becomes the card's chosen photo.
     void acceptFragment(const QString &path);
 
@@ -139,8 +141,17 @@ private:
     void checkValues(bool insert);
     bool saveNew();
     bool saveEdit();
-    // Tells of a colleague's change met by a save and offers the stored version.
-    bool conflictWithColleague();
+    // What a save stores: the fields, the accounts when edited, the chosen photo.
+    core::CardChange changeFromFields() const;
+    core::CardEditor editor();
+    // The copy of a chosen photo shows its progress once it takes a while.
+    std::unique_ptr<QProgressDialog> photoProgress(core::CopyOptions &copy);
+    // Shows the card as stored, the change marks left as they are.
+    void showStored(const core::CardBaseline &stored);
+    // Tells of a colleague's change that clashes with this edit (the fields
+    // both changed) and offers the stored version; after "Нет" the next save
+    // writes this edit's values over those fields.
+    bool conflictWithColleague(const core::SaveResult &clash, const core::CardChange &mine);
     // The card turned out to be gone: the main list is refilled without it.
     void listOutdated();
     void markChanged();
@@ -148,7 +159,6 @@ private:
     QString m_mode; // the caption's mode word
     QList<Binding> m_bindings;
     core::CardChecks m_checks;
-    core::CardRecord m_loaded;                      // the card as last read or stored
-    std::optional<core::Accounts> m_loadedAccounts; // its accounts row likewise
-    bool m_reloaded = false;                        // a save gave way to the stored version
+    core::CardBaseline m_baseline; // the card as last read or stored: what a save merges against
+    bool m_reloaded = false;       // a save gave way to the stored version
 };

@@ -1,6 +1,6 @@
 #include "cardimport.h"
 
-#include "cardstore.h"
+#include "cardediting.h"
 #include "commit.h"
 #include "photos.h"
 #include "refvalues.h"
@@ -222,8 +222,6 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
     ImportReport report;
     report.total = total();
     report.notes = m_file.problems;
-    CardStore cards(m_db);
-    PhotoStore photos(m_db, m_photoFolder);
     // The pictures pass through a folder of their own in the scratch folder.
     std::unique_ptr<QTemporaryDir> ownScratch;
     QString scratch = m_scratchFolder;
@@ -232,32 +230,31 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         scratch = ownScratch->path();
     }
     const QString pictures = QDir(scratch).filePath(QStringLiteral("import"));
+    CardEditor cards(m_db, m_photoFolder, scratch);
 
     // Cards are stored in batches, each card a unit of its own in the batch.
-    // Until the batch commits, its cards' photo files and reference values
-    // are held here, and the report as it stood after the last commit is
-    // kept: a batch that is lost takes the report back there.
+    // Until the batch commits, its cards' photos wait staged (the editor
+    // holds them) and its reference values are held here, and the report as
+    // it stood after the last commit is kept: a batch that is lost takes the
+    // report back there.
     Batch batch(m_db.IBTrans);
-    QStringList heldFiles;
     QSet<QString> heldRefs;
     ImportReport kept = report;
     int keptUpTo = 0; // the first card after the last commit
     auto settle = [&](int next) {
         m_knownRefs.unite(heldRefs);
         heldRefs.clear();
-        heldFiles.clear();
+        // Committed (by the batch, or by other work between two cards): the
+        // photos go in their place now.
+        for (const QString &problem : cards.placeHeld())
+            report.notes << problem;
         kept = report;
         keptUpTo = next;
     };
-    auto stop = [&](const QString &why, bool neverCommitted) {
-        // Rolled back, the photos copied for the batch's cards are named by
-        // none. A commit whose answer the connection took with it may have
-        // stored them: their files stay then (an unnamed file does no harm,
-        // a card without its file does).
-        if (neverCommitted)
-            for (const QString &file : std::as_const(heldFiles))
-                QFile::remove(file);
-        heldFiles.clear();
+    auto stop = [&](const QString &why) {
+        // The batch's cards are counted as not stored: their staged photos
+        // are never put in place.
+        cards.discardHeld();
         heldRefs.clear();
         report = kept;
         report.stopped = why;
@@ -267,7 +264,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         try {
             batch.commit();
         } catch (const db::DbError &e) {
-            stop(e.text(), !e.connectionLost());
+            stop(e.text());
             return false;
         }
         settle(next);
@@ -281,8 +278,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         // commits the batch first, or finds the connection gone.
         if (batch.lost()) {
             stop(QStringLiteral("Последние карточки не сохранены: их запись в базу данных отменена (соединение "
-                                "прервано или сохранение не удалось)."),
-                 false);
+                                "прервано или сохранение не удалось)."));
             break;
         }
         if (batch.held() == 0)
@@ -305,29 +301,21 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
             ++report.skipped;
             continue;
         }
-        QString photoCopy; // the card's photo in the photo folder, once copied there
         QStringList refs;
         try {
             batch.unit([&] {
-                const QString stamp = makeStamp(userId);
-                const qint64 id = cards.insert(card.card, userId, stamp, card.accounts ? &*card.accounts : nullptr);
-                if (!card.photo.isEmpty())
-                    photoCopy = storePhoto(photos, id, stamp, card, scratch, pictures);
                 addRefValues(card.card, heldRefs, refs);
+                // Last in the unit: once it returns, the unit holds its photo.
+                insertCard(cards, userId, card, pictures);
             });
         } catch (const db::DbError &e) {
-            // The card's unit is undone: its photo is named by no card.
-            if (!photoCopy.isEmpty())
-                QFile::remove(photoCopy);
             if (e.connectionLost() || batch.lost()) {
-                stop(e.text(), true);
+                stop(e.text());
                 break;
             }
             report.refused << refusal(card, firstPart(e.text()));
             continue;
         }
-        if (!photoCopy.isEmpty())
-            heldFiles << photoCopy;
         for (const QString &key : std::as_const(refs))
             heldRefs.insert(key);
         ++report.stored;
@@ -342,9 +330,16 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
     return report;
 }
 
-QString CardImport::storePhoto(PhotoStore &photos, qint64 id, const QString &stamp, const CardData &card,
-                               const QString &scratch, const QString &pictures)
+void CardImport::insertCard(CardEditor &cards, qint64 userId, const CardData &card, const QString &pictures)
 {
+    CardChange change;
+    change.card = card.card;
+    change.accounts = card.accounts;
+    const QString stamp = makeStamp(userId);
+    if (card.photo.isEmpty()) {
+        cards.insert(change, userId, stamp);
+        return;
+    }
     // A card whose photo cannot be stored is refused: each card whole or not at all.
     QString error;
     QDir().mkpath(pictures);
@@ -359,10 +354,10 @@ QString CardImport::storePhoto(PhotoStore &photos, qint64 id, const QString &sta
         throw db::DbError(QStringLiteral("фотография не сохранена: ") + firstPart(error));
     }
     out.close();
+    change.photo = file;
     try {
-        const QString fpath = photos.attach(id, stamp, file, {scratch, {}});
+        cards.insert(change, userId, stamp);
         QFile::remove(file);
-        return photoFile(m_photoFolder, fpath);
     } catch (const db::DbError &e) {
         QFile::remove(file);
         if (e.connectionLost())

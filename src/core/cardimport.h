@@ -18,7 +18,7 @@ struct SharedDb;
 
 namespace core {
 
-class PhotoStore;
+class CardEditor;
 
 // Told how far the work is (`done` of `total`); a false answer cancels it.
 using Progress = std::function<bool(int done, int total)>;
@@ -79,10 +79,10 @@ private:
     // neither they nor the import (`held`: cards not committed yet) have
     // them; `added` receives the keys of the values it added.
     void addRefValues(const CardRecord &card, const QSet<QString> &held, QStringList &added);
-    // Copies the card's photo into the photo folder and stores its fpath;
-    // returns the copied file. A DbError names what failed.
-    QString storePhoto(PhotoStore &photos, qint64 id, const QString &stamp, const CardData &card,
-                       const QString &scratch, const QString &pictures);
+    // Stores the card whole as a unit of the running batch; its photo, written
+    // out through `pictures`, waits staged for the batch's commit. A DbError
+    // names what failed.
+    void insertCard(CardEditor &cards, qint64 userId, const CardData &card, const QString &pictures);
     QString refusal(const CardData &card, const QString &reason) const;
 
     SharedDb &m_db;

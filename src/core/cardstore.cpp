@@ -29,9 +29,9 @@ CardRecord readCard(const db::IBQuery &q)
     return r;
 }
 
-// The card's row by `q`, which is closed again: on the read transaction when
-// a window loads it, on the unit's own when a save checks it.
-std::optional<CardRecord> selectCard(db::IBQuery &q, qint64 id)
+} // namespace
+
+std::optional<CardRecord> readCardRow(db::IBQuery &q, qint64 id)
 {
     q.close();
     if (q.sql() != sql::selectCard())
@@ -45,8 +45,7 @@ std::optional<CardRecord> selectCard(db::IBQuery &q, qint64 id)
     return out;
 }
 
-// The card's first accounts row and its id (0 when it has none).
-std::optional<Accounts> selectAccounts(db::IBQuery &q, qint64 cardId, qint64 *rowId = nullptr)
+std::optional<Accounts> readAccountsRow(db::IBQuery &q, qint64 cardId, qint64 *rowId)
 {
     q.close();
     q.setSql(sql::selectAccounts());
@@ -69,6 +68,8 @@ std::optional<Accounts> selectAccounts(db::IBQuery &q, qint64 cardId, qint64 *ro
     return out;
 }
 
+namespace {
+
 [[noreturn]] void colleagueChangedIt()
 {
     throw db::DbError(db::conflictMessage(), false, db::DbError::Kind::Conflict);
@@ -82,18 +83,18 @@ std::optional<CardRecord> CardStore::load(qint64 id)
     // clean-up, so a colleague's save can take the old memo's BLOB away
     // between the row and its text. Read again, the row names the new one.
     try {
-        return selectCard(m_db.ibSelect, id);
+        return readCardRow(m_db.ibSelect, id);
     } catch (const db::DbError &e) {
         if (!e.fromEngine() || e.kind() == db::DbError::Kind::ConnectionLost)
             throw;
         m_db.ibSelect.close();
     }
-    return selectCard(m_db.ibSelect, id);
+    return readCardRow(m_db.ibSelect, id);
 }
 
 std::optional<Accounts> CardStore::loadAccounts(qint64 id)
 {
-    return selectAccounts(m_db.iRead, id);
+    return readAccountsRow(m_db.iRead, id);
 }
 
 void CardStore::bindCard(bool insert, const CardRecord &card, qint64 userId)
@@ -134,14 +135,14 @@ bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const A
         // Checked inside the unit that writes: a colleague committing after
         // this read makes the update below fail as a conflict, so nothing
         // between the card's loading and its save can hide a change.
-        const std::optional<CardRecord> stored = selectCard(m_db.iSQL, id);
+        const std::optional<CardRecord> stored = readCardRow(m_db.iSQL, id);
         if (!stored)
             return false; // deleted meanwhile: no accounts for a card that is gone
         for (const QString &c : cardColumns())
             if (stored->value(c) != loaded.value(c))
                 colleagueChangedIt();
         qint64 accountsRow = 0;
-        if (accounts && selectAccounts(m_db.iSQL, id, &accountsRow) != loadedAccounts)
+        if (accounts && readAccountsRow(m_db.iSQL, id, &accountsRow) != loadedAccounts)
             colleagueChangedIt();
         db::IBQuery &upd = m_db.ibUpdate;
         upd.close();
@@ -157,6 +158,18 @@ bool CardStore::update(qint64 id, const CardRecord &card, qint64 userId, const A
                 insertAccounts(id, *accounts);
         }
         return true;
+    });
+}
+
+bool CardStore::write(qint64 id, const CardRecord &card, qint64 userId)
+{
+    return inOneCommit(m_db.IBTrans, [&] {
+        db::IBQuery &upd = m_db.ibUpdate;
+        upd.close();
+        bindCard(false, card, userId);
+        upd.setParam(QStringLiteral("pk_id"), id);
+        upd.execute();
+        return upd.rowsAffected() > 0;
     });
 }
 

@@ -8,6 +8,9 @@
 #include <optional>
 
 struct SharedDb;
+namespace db {
+class IBQuery;
+}
 
 namespace core {
 
@@ -34,6 +37,11 @@ struct CardRecord
 // The columns a card edits, in the order of the update statement.
 const QStringList &cardColumns();
 
+// Read through `q`, which is closed again: the card's row; its first
+// accounts row, with that row's id in `rowId` (0 when it has none).
+std::optional<CardRecord> readCardRow(db::IBQuery &q, qint64 id);
+std::optional<Accounts> readAccountsRow(db::IBQuery &q, qint64 cardId, qint64 *rowId = nullptr);
+
 class CardStore
 {
 public:
@@ -57,6 +65,9 @@ public:
     // longer exists: nothing is stored then.
     bool update(qint64 id, const CardRecord &card, qint64 userId, const Accounts *accounts, const CardRecord &loaded,
                 const std::optional<Accounts> &loadedAccounts);
+    // The update statement alone, as part of the unit that runs: false when
+    // the card no longer exists.
+    bool write(qint64 id, const CardRecord &card, qint64 userId);
     // Deletes the card's accounts (ibDel6), then the card (ibDel), in one commit.
     void remove(qint64 id);
 

@@ -41,6 +41,29 @@ auto inOneCommit(db::IBTransaction &transaction, F &&work) -> decltype(work())
     }
 }
 
+// Runs `work` as one unit on the transaction: every statement of it, the
+// inOneCommit pieces it calls included, is committed together at its end or
+// rolled back together. Inside a batch's unit it is part of that unit.
+template <typename F>
+auto inOneUnit(db::IBTransaction &transaction, F &&work) -> decltype(work())
+{
+    if (transaction.inSavepoint())
+        return work();
+    return inOneCommit(transaction, [&] {
+        // The savepoint makes the pieces inside join this unit instead of
+        // committing on their own.
+        transaction.setSavepoint();
+        if constexpr (std::is_void_v<decltype(work())>) {
+            work();
+            transaction.releaseSavepoint();
+        } else {
+            auto result = work();
+            transaction.releaseSavepoint();
+            return result;
+        }
+    });
+}
+
 class Batch
 {
 public:

@@ -290,15 +290,46 @@ QString PhotoStore::freeFolder(qint64 cardId, const QString &stamp)
                           .arg(candidates.value(1)));
 }
 
-QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy)
+StagedPhoto PhotoStore::stage(const QString &chosen, const CopyOptions &copy)
 {
-    const QString name = storedFileName(chosen);
-    const QString fpath = freeFolder(cardId, stamp) + QLatin1Char('\\') + name;
+    StagedPhoto photo;
+    photo.name = storedFileName(chosen);
+    if (photo.name.isEmpty())
+        throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(chosen));
+    // In the scratch folder, which the clean-up empties even after a copy that
+    // was killed; else in the photo folder, on the file system it goes to.
+    QString folder = copy.scratchFolder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        folder = m_folder;
+        if (!makeSharedFolder(folder))
+            throw db::DbError(
+                QStringLiteral("Не удалось создать папку фотографий «%1».").arg(QDir::toNativeSeparators(folder)));
+    }
+    QFile out;
+    QString why;
+    const QString staged = newPartialFile(out, folder, &why);
+    if (staged.isEmpty())
+        throw db::DbError(
+            QStringLiteral("Не удалось записать файл в папку «%1»: %2.").arg(QDir::toNativeSeparators(folder), why));
+    out.close();
+    CopyOptions direct = copy;
+    direct.scratchFolder.clear(); // the staged copy is itself the partial file
+    const QString error = copyFileSafely(chosen, staged, direct);
+    if (!error.isEmpty()) {
+        QFile::remove(staged);
+        throw db::DbError(error);
+    }
+    photo.staged = staged;
+    return photo;
+}
+
+void PhotoStore::name(StagedPhoto &photo, qint64 cardId, const QString &stamp)
+{
+    const QString fpath = freeFolder(cardId, stamp) + QLatin1Char('\\') + photo.name;
     const QString target = photoFile(m_folder, fpath);
-    if (target.isEmpty() || name.isEmpty())
+    if (target.isEmpty())
         throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
-    // Checked before anything is copied: a path the database cannot hold would
-    // leave a copied file that no card names.
+    // Checked before the path is stored: the database would cut it short.
     const int longest = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
     if (longest > 0 && fpath.size() > longest)
         throw db::DbError(QStringLiteral("Имя файла фотографии слишком длинное: вместе с папкой карточки %1 знаков, "
@@ -315,26 +346,98 @@ QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &c
         throw db::DbError(QStringLiteral("Папка «%1» для фотографии лежит вне папки фотографий «%2»: она заменена "
                                          "ссылкой. Фотография не сохранена; сообщите об этом администратору.")
                               .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(m_folder)));
-    const QString error = copyFileSafely(chosen, target, copy);
-    if (!error.isEmpty())
-        throw db::DbError(error);
     setStoredPath(cardId, fpath);
-    return fpath;
+    photo.fpath = fpath;
+    photo.target = target;
 }
 
-PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId)
+QString PhotoStore::place(const StagedPhoto &photo)
 {
-    const std::optional<QString> fpath = storedPath(cardId);
+    if (photo.isEmpty() || photo.target.isEmpty())
+        return QString();
+    // The folder was checked when the path was chosen; checked again, since
+    // a link may have taken its place meanwhile.
+    if (!liesInside(m_folder, QFileInfo(photo.target).absolutePath())) {
+        discard(photo);
+        return QStringLiteral("Папка фотографии «%1» лежит вне папки фотографий.")
+            .arg(QDir::toNativeSeparators(QFileInfo(photo.target).absolutePath()));
+    }
+    bool crossDevice = false;
+    QString error = replaceFile(photo.staged, photo.target, &crossDevice);
+    if (error.isEmpty()) {
+#ifdef Q_OS_UNIX
+        // The group of the photo's folder, so that the program's other users may read it.
+        struct stat st;
+        if (::stat(QFile::encodeName(QFileInfo(photo.target).absolutePath()).constData(), &st) == 0)
+            (void)::chown(QFile::encodeName(photo.target).constData(), uid_t(-1), st.st_gid);
+#endif
+        return QString();
+    }
+    if (crossDevice)
+        error = copyFileSafely(photo.staged, photo.target);
+    discard(photo);
+    if (!error.isEmpty() && !crossDevice)
+        error = QStringLiteral("Не удалось поместить фотографию в «%1»: %2")
+                    .arg(QDir::toNativeSeparators(photo.target), error);
+    return error;
+}
+
+void PhotoStore::discard(const StagedPhoto &photo)
+{
+    if (!photo.staged.isEmpty())
+        QFile::remove(photo.staged);
+}
+
+QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy)
+{
+    StagedPhoto photo = stage(chosen, copy);
+    try {
+        inOneCommit(m_db.IBTrans, [&] { name(photo, cardId, stamp); });
+    } catch (...) {
+        discard(photo);
+        throw;
+    }
+    const QString error = place(photo);
+    if (!error.isEmpty())
+        throw db::DbError(error);
+    return photo.fpath;
+}
+
+PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId, const std::optional<QString> &seen)
+{
+    std::optional<QString> fpath;
+    PhotoLocation where;
+    bool shared = false;
+    bool changed = false;
+    // The card lets go of the file first, in a unit that reads the stored path
+    // itself: a colleague's photo stored since the card was read is never
+    // the one deleted, and should the unit fail (a colleague saving, a lost
+    // connection), the photo is still there and still named.
+    inOneCommit(m_db.IBTrans, [&] {
+        db::IBQuery &q = m_db.iSQL;
+        q.close();
+        q.setSql(sql::selectPhotoPath());
+        q.setParam(QStringLiteral("pk_id"), cardId);
+        q.open();
+        if (!q.eof())
+            fpath = q.asText(QStringLiteral("fpath"));
+        q.close();
+        if (!fpath)
+            return;
+        if (seen && *seen != *fpath) {
+            changed = true;
+            return;
+        }
+        where = locatePhoto(m_folder, *fpath);
+        if (where.state == PhotoLocation::Present)
+            for (const QString &other : folderUsers(cardId, folderOfPath(*fpath)))
+                shared = shared || photoFile(m_folder, other) == where.file;
+        setStoredPath(cardId, QString());
+    });
     if (!fpath)
         return Deleted::NoCard;
-    const PhotoLocation where = locatePhoto(m_folder, *fpath);
-    bool shared = false;
-    if (where.state == PhotoLocation::Present)
-        for (const QString &other : folderUsers(cardId, folderOfPath(*fpath)))
-            shared = shared || photoFile(m_folder, other) == where.file;
-    // The card lets go of the file first: should that fail (a colleague's
-    // save, a lost connection), the photo is still there and still named.
-    setStoredPath(cardId, QString());
+    if (changed)
+        return Deleted::Changed;
     switch (where.state) {
     case PhotoLocation::None:
     case PhotoLocation::Missing:

@@ -63,6 +63,18 @@ struct CopyOptions
 // an error text, or an empty text on success.
 QString copyFileSafely(const QString &source, const QString &target, const CopyOptions &options = {});
 
+// A chosen picture copied whole beside the photo folder, waiting for the
+// unit that names it to commit: only then is it put in its place, so a save
+// that fails changes no photo on disk.
+struct StagedPhoto
+{
+    QString name;   // the file name it is stored under
+    QString staged; // the complete copy
+    QString fpath;  // the stored path, once the unit chose its folder
+    QString target; // the native path that fpath names
+    bool isEmpty() const { return staged.isEmpty(); }
+};
+
 class PhotoStore
 {
 public:
@@ -72,21 +84,35 @@ public:
     std::optional<QString> storedPath(qint64 cardId);
     // The card's creation stamp (sysinfo).
     QString stamp(qint64 cardId);
-    // Stores fpath and commits.
+    // Stores fpath, as part of the unit that runs (committed when none does).
     void setStoredPath(qint64 cardId, const QString &fpath);
 
-    // Copies `chosen` into the card's folder and stores the new fpath; returns
-    // the fpath. The folder is the stamp's (the card's id when it has no
-    // stamp) unless another card names that folder; then one of the card's
-    // own (stamp_id). A failed copy throws a DbError with the reason and
-    // changes nothing.
+    // Copies `chosen` whole into the scratch folder (beside the photo folder
+    // when there is none), before any unit starts: a large file never holds
+    // a transaction open. A failed copy throws a DbError with the reason.
+    StagedPhoto stage(const QString &chosen, const CopyOptions &copy = {});
+    // Inside the card's unit: chooses the card's folder for the staged photo
+    // and stores its fpath. The folder is the stamp's (the card's id when it
+    // has no stamp) unless another card names that folder; then one of the
+    // card's own (stamp_id).
+    void name(StagedPhoto &photo, qint64 cardId, const QString &stamp);
+    // After the unit committed: puts the photo in its place, over an older
+    // file of that name. Returns the error text, or an empty text.
+    QString place(const StagedPhoto &photo);
+    // The unit failed: the staged copy goes.
+    static void discard(const StagedPhoto &photo);
+
+    // Stages `chosen`, names it and places it in one unit of its own (or the
+    // running one, placed at once); returns the fpath.
     QString attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy = {});
 
-    enum class Deleted { NoCard, Deleted, FileWasMissing, KeptForOtherCard, Outside, NotAFile };
+    enum class Deleted { NoCard, Changed, Deleted, FileWasMissing, KeptForOtherCard, Outside, NotAFile };
     // Empties the card's fpath and deletes its photo file, unless another card
     // names the same file or the file cannot safely be deleted (it lies
     // outside the photo folder, or is no plain file). The folder stays.
-    Deleted deleteFile(qint64 cardId);
+    // With `seen` (the fpath the user saw), nothing happens unless the card
+    // still names that file: Changed then, a colleague stored another photo.
+    Deleted deleteFile(qint64 cardId, const std::optional<QString> &seen = std::nullopt);
 
 private:
     // The query for reads: the read transaction's; inside a batch's unit the

@@ -13,6 +13,7 @@
 #include "register/mainwindow.h"
 #include "uitest.h"
 
+#include <QComboBox>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -205,6 +206,62 @@ private slots:
         f.rf->close();
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), stamp + QStringLiteral("\\Фото Иванова 1.png"));
         QCOMPARE(QDir(f.p.folder + u"/files/"_s + stamp).entryList(QDir::Files), QStringList{u"Фото Иванова 1.png"_s});
+    }
+
+    // Two desks on one card, a photo each: a colleague's photo stored since
+    // this card was read is never deleted or replaced silently; a save that
+    // fails leaves the photo on disk as it was.
+    void twoDesksOnePhoto()
+    {
+        Fixture f;
+        f.p.exec(QStringLiteral("ALTER TABLE post ADD CONSTRAINT no_bad CHECK (post <> 'Плохая')"));
+        const qint64 id = f.card(QStringLiteral("Фотин"));
+        const QString folder = f.p.folder + u"/files/1_01012026_101010/"_s;
+        QDir().mkpath(folder);
+        QVERIFY(QFile::copy(f.picture(QStringLiteral("p1.png"), Qt::red), folder + u"p1.png"_s));
+        QVERIFY(QFile::copy(f.picture(QStringLiteral("p2.png"), Qt::blue), folder + u"p2.png"_s));
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\p1.png'"));
+        f.open(QStringLiteral("edit"), id);
+        f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\p2.png'")); // the colleague's photo
+        const QString colleagues = QStringLiteral("1_01012026_101010\\p2.png");
+        // Deleting what this desk shows: the question of the clash, and the colleague's file stays.
+        msg::takeShown();
+        msg::script({msg::Answer::Yes, msg::Answer::No});
+        f.click("sb_del");
+        QVERIFY(f.shownTexts().contains(QStringLiteral("Вы оба изменили: «Фотография».")));
+        QVERIFY(QFile::exists(folder + u"p1.png"_s) && QFile::exists(folder + u"p2.png"_s));
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), colleagues);
+        // A new photo over the colleague's: asked, nothing stored; after "Нет" stored knowingly.
+        const QString mine = f.picture(QStringLiteral("mine.png"), Qt::green);
+        filedlg::script({mine});
+        f.click("sb_load");
+        msg::script({msg::Answer::No});
+        f.click("tb_save");
+        QVERIFY(f.shownTexts().contains(QStringLiteral("«Фотография»")));
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), colleagues);
+        QVERIFY(f.rf->CardChanged);
+        f.click("tb_save");
+        QCOMPARE(f.shownTexts(), QString());
+        QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), QStringLiteral("1_01012026_101010\\mine.png"));
+        QCOMPARE(readAll(folder + u"mine.png"_s), readAll(mine));
+        QVERIFY(QFile::exists(folder + u"p2.png"_s)); // the colleague's file is not lost
+
+        // A save that fails (here the post's book refuses the new post) stores
+        // nothing at all: neither the surname nor the photo of the same name on disk.
+        find<QComboBox>(f.rf, QStringLiteral("ed_post"))->setEditText(QStringLiteral("Плохая"));
+        QDir().mkpath(f.p.root.filePath(u"other"_s));
+        const QString same = f.picture(QStringLiteral("other/mine.png"), Qt::yellow);
+        filedlg::script({same});
+        f.click("sb_load");
+        find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Изменён"));
+        f.rf->tb_save->click();
+        QVERIFY(f.shownTexts().contains(QStringLiteral("NO_BAD"))); // the database's error is told
+        QCOMPARE(f.value(QStringLiteral("SELECT fam || post FROM base")), QStringLiteral("ФотинП"));
+        QCOMPARE(readAll(folder + u"mine.png"_s), readAll(mine));
+        QVERIFY(f.rf->CardChanged);
+        QCOMPARE(QDir(f.p.folder + u"/temp"_s).entryList({u"*.part"_s}, QDir::Files), QStringList());
+        msg::script({msg::Answer::No});
+        f.rf->close();
     }
 
     void deletingThePhoto()
