@@ -4,6 +4,7 @@
 //
 //   zentrax-makedb [--password TEXT] [--demo N] [--force] PATH
 //   zentrax-makedb --path-file [--force] PATH
+//   zentrax-makedb --upgrade PATH
 //   zentrax-makedb --help
 
 #include "demo.h"
@@ -22,7 +23,8 @@
 namespace {
 
 const char *const kUsage = "usage: zentrax-makedb [--password TEXT] [--demo N] [--force] PATH\n"
-                           "       zentrax-makedb --path-file [--force] PATH\n";
+                           "       zentrax-makedb --path-file [--force] PATH\n"
+                           "       zentrax-makedb --upgrade PATH\n";
 
 // How to run the engine's own tools on a database that copies of the program
 // have open: with the program's engine root, so that they work with the file
@@ -34,7 +36,9 @@ void printHelp()
                 "with the administrator \"admin\" (password TEXT, default \"admin\") and N demo cards.\n"
                 "With --path-file it makes no database but writes path.txt in the program folder\n"
                 "%s, naming the database PATH (host:/path on the office's server): the program\n"
-                "opens it when there is no dbase.fdb beside it.\n\n"
+                "opens it when there is no dbase.fdb beside it.\n"
+                "With --upgrade it adds to the database at PATH, made by an older version, what\n"
+                "this version adds (each step once, recorded in the database), and says what it did.\n\n"
                 "The engine's tools (isql-fb, gbak, gfix, fbstat) may open a database file that\n"
                 "copies of the program have open only when run with the program's engine root\n"
                 "and without a lock folder of their own, for example:\n\n"
@@ -114,6 +118,30 @@ int writePathFile(QString database, bool force)
     return 0;
 }
 
+// Adds what later versions add to an existing database; 0 when all is there.
+int upgradeDatabase(const QString &path)
+{
+    if (!db::isServerPath(path) && !QFileInfo(path).isFile()) {
+        say(QStringLiteral("файл базы данных %1 не найден").arg(path));
+        return 1;
+    }
+    db::prepareEngine(QCoreApplication::applicationDirPath());
+    try {
+        db::IBDatabase d;
+        d.databaseName = path;
+        d.open();
+        const schema::UpgradeReport report = schema::upgrade(d);
+        d.close();
+        QString text = report.text();
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        std::printf("%s\n", text.toUtf8().constData());
+        return report.complete() ? 0 : 1;
+    } catch (const db::DbError &e) {
+        say(e.text());
+        return 1;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -126,8 +154,9 @@ int main(int argc, char **argv)
                                         QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption forceOption(QStringLiteral("force"), QStringLiteral("replace what is there"));
     const QCommandLineOption pathFileOption(QStringLiteral("path-file"), QStringLiteral("write path.txt only"));
+    const QCommandLineOption upgradeOption(QStringLiteral("upgrade"), QStringLiteral("upgrade an older database"));
     const QCommandLineOption helpOption(QStringLiteral("help"), QStringLiteral("this help"));
-    parser.addOptions({passwordOption, demoOption, forceOption, pathFileOption, helpOption});
+    parser.addOptions({passwordOption, demoOption, forceOption, pathFileOption, upgradeOption, helpOption});
     parser.addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("the database"));
     bool demoValid = false;
     if (!parser.parse(app.arguments()) || parser.positionalArguments().size() > 1) {
@@ -148,6 +177,8 @@ int main(int argc, char **argv)
     }
     if (pathFile)
         return writePathFile(path, force);
+    if (parser.isSet(upgradeOption))
+        return upgradeDatabase(db::isServerPath(path) ? path : QFileInfo(path).absoluteFilePath());
     const bool onServer = db::isServerPath(path);
     if (!onServer)
         path = QFileInfo(path).absoluteFilePath();

@@ -54,7 +54,8 @@ Session::Opened Session::OpenDatabase(QWidget *owner)
         msg::error(owner, cannotConnect.arg(QDir::toNativeSeparators(path), e.text()));
         return Opened::No;
     }
-    duplicateLogins = schema::upgrade(db.IBDbase);
+    // Nothing of the schema changes here: that is the administrator's choice.
+    schema::trimChangeLog(db.IBDbase);
     PhotoFolder = paths::join(folder, QStringLiteral("files"));
     paths::makeSharedFolder(PhotoFolder);
     return Opened::Yes;

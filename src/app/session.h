@@ -22,7 +22,7 @@ struct Session
     Session &operator=(const Session &) = delete;
 
     // Opens the database the program folder names (dbase.fdb beside the
-    // program, else the path in path.txt), upgrades it, and makes the photo
+    // program, else the path in path.txt), and makes the photo
     // folder; what fails is told in a message owned by `owner`. EndProgram:
     // there is no database, and the program ends at once.
     enum class Opened { Yes, No, EndProgram };
@@ -34,7 +34,6 @@ struct Session
     QString PhotoFolder; // program folder + "/files", set once the database is open
     bool FirstActivation = false;
     bool RefreshOnActivate = false;
-    QStringList duplicateLogins; // several users with one login, found when the database was opened
     const QString programFolder;
     Context context{db, *this};
 

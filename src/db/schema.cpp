@@ -73,17 +73,39 @@ void run(const QString &path, bool indexes)
 
 } // namespace
 
+// A new database has every step: recorded as made with it.
+static void recordAll(const QString &path)
+{
+    db::IBDatabase d;
+    d.databaseName = path;
+    d.open();
+    db::IBTransaction t(&d);
+    {
+        db::IBQuery q(&d, &t);
+        for (const UpgradeStep &s : upgradeSteps()) {
+            q.close();
+            q.setSql(QStringLiteral("INSERT INTO zentrax_upgrades (step, done_at) VALUES (:step, CURRENT_TIMESTAMP)"));
+            q.setParam(QStringLiteral("step"), s.name);
+            q.execute();
+        }
+        q.close();
+        t.commit();
+    }
+    d.close();
+}
+
 void createDatabase(const QString &path, bool withIndexes)
 {
     db::IBDatabase::create(path);
     run(path, false);
     if (withIndexes)
-        run(path, true);
+        createIndexes(path);
 }
 
 void createIndexes(const QString &path)
 {
     run(path, true);
+    recordAll(path);
 }
 
 namespace {
@@ -133,41 +155,141 @@ void clearChangeLog(db::IBQuery &q)
     q.execute();
 }
 
-QStringList upgrade(db::IBDatabase &database)
+const QList<UpgradeStep> &upgradeSteps()
 {
-    QStringList duplicates;
+    static const QList<UpgradeStep> steps = {
+        {QStringLiteral("login_unique"), QStringLiteral("уникальный индекс логинов пользователей"),
+         QStringLiteral("база данных сама не даст двум пользователям один логин, какой бы программой их ни "
+                        "заводили")},
+        {QStringLiteral("change_log"), QStringLiteral("журнал изменённых карточек (таблица и триггер)"),
+         QStringLiteral("быстрый «Поиск с произвольной позиции» по памяти вместо чтения всей базы")},
+    };
+    return steps;
+}
+
+namespace {
+
+// The objects each step makes, by the names schema.sql gives them.
+QStringList objectsOf(const QString &step)
+{
+    if (step == QLatin1String("login_unique"))
+        return {QStringLiteral("PERS_LOGIN_UNIQUE")};
+    if (step == QLatin1String("change_log"))
+        return {QStringLiteral("BASE_CHANGES"), QStringLiteral("BASE_CHANGED")};
+    return {};
+}
+
+bool objectExists(db::IBQuery &q, const QString &name)
+{
+    return exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '%1' UNION ALL "
+                                    "SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = '%1' UNION ALL "
+                                    "SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = '%1'")
+                         .arg(name));
+}
+
+void record(db::IBQuery &q, const QString &step)
+{
+    q.close();
+    q.setSql(QStringLiteral("INSERT INTO zentrax_upgrades (step, done_at) VALUES (:step, CURRENT_TIMESTAMP)"));
+    q.setParam(QStringLiteral("step"), step);
+    q.execute();
+}
+
+} // namespace
+
+QList<UpgradeStep> pendingUpgrade(db::IBDatabase &database)
+{
+    QList<UpgradeStep> out;
+    db::IBTransaction t(&database, db::IBTransaction::Kind::Read);
+    {
+        db::IBQuery q(&database, &t);
+        for (const UpgradeStep &s : upgradeSteps())
+            for (const QString &o : objectsOf(s.name))
+                if (!objectExists(q, o)) {
+                    out << s;
+                    break;
+                }
+    }
+    t.commit();
+    return out;
+}
+
+QString UpgradeReport::text() const
+{
+    QStringList lines;
+    for (const UpgradeStep &s : upgradeSteps())
+        if (done.contains(s.name))
+            lines << QStringLiteral("Добавлено: %1.").arg(s.adds);
+    if (!duplicates.isEmpty())
+        lines << QStringLiteral("Уникальный индекс логинов не создан: логин %1 носят несколько пользователей. Дайте им "
+                                "разные логины в «Управление пользователями» и обновите базу ещё раз.")
+                     .arg(QStringLiteral("«") + duplicates.join(QStringLiteral("», «")) + QStringLiteral("»"));
+    for (const QString &f : failed)
+        lines << QStringLiteral("Не выполнено: %1").arg(f);
+    if (lines.isEmpty())
+        lines << QStringLiteral("База данных уже обновлена: добавлять нечего.");
+    return lines.join(QLatin1Char('\r'));
+}
+
+UpgradeReport upgrade(db::IBDatabase &database)
+{
+    UpgradeReport report;
+    // The record of the steps, first of all.
     step(database, [&](db::IBQuery &q) {
-        if (exists(q, QStringLiteral("SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'PERS_LOGIN_UNIQUE'")))
-            return;
-        // Grouped as the index compares them: trailing blanks do not count.
-        q.setSql(QStringLiteral("SELECT MIN(login) AS held FROM pers WHERE login IS NOT NULL GROUP BY login "
-                                "HAVING COUNT(*) > 1 ORDER BY 1"));
-        q.open();
-        for (; !q.eof(); q.next())
-            duplicates << q.asText(QStringLiteral("held"));
-        q.close();
-        if (duplicates.isEmpty()) {
-            q.setSql(statementMaking(QStringLiteral("pers_login_unique")));
+        if (!objectExists(q, QStringLiteral("ZENTRAX_UPGRADES"))) {
+            q.setSql(statementMaking(QStringLiteral("zentrax_upgrades")));
             q.execute();
         }
     });
-    // The log of changed cards, for the search of every copy.
-    for (const char *name : {"BASE_CHANGES", "BASE_CHANGED"})
-        step(database, [&](db::IBQuery &q) {
-            const QString n = QLatin1String(name);
-            if (exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '%1' UNION ALL "
-                                         "SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = '%1' UNION ALL "
-                                         "SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = '%1'")
-                              .arg(n)))
-                return;
-            q.setSql(statementMaking(n));
-            q.execute();
-        });
+    for (const UpgradeStep &s : upgradeSteps()) {
+        db::IBTransaction t(&database);
+        db::IBQuery q(&database, &t);
+        try {
+            QStringList missing;
+            for (const QString &o : objectsOf(s.name))
+                if (!objectExists(q, o))
+                    missing << o;
+            if (missing.isEmpty()) {
+                t.commit();
+                continue;
+            }
+            if (s.name == QLatin1String("login_unique")) {
+                // Grouped as the index compares them: trailing blanks do not count.
+                q.setSql(QStringLiteral("SELECT MIN(login) AS held FROM pers WHERE login IS NOT NULL GROUP BY login "
+                                        "HAVING COUNT(*) > 1 ORDER BY 1"));
+                q.open();
+                for (; !q.eof(); q.next())
+                    report.duplicates << q.asText(QStringLiteral("held"));
+                q.close();
+                if (!report.duplicates.isEmpty()) {
+                    t.rollback();
+                    continue;
+                }
+            }
+            for (const QString &o : missing) {
+                q.close();
+                q.setSql(statementMaking(o));
+                q.execute();
+                t.commit(); // a table is usable by a trigger only once committed
+            }
+            record(q, s.name);
+            q.close();
+            t.commit();
+            report.done << s.name;
+        } catch (const db::DbError &e) {
+            t.rollback();
+            report.failed << s.adds + QStringLiteral(": ") + e.text();
+        }
+    }
+    return report;
+}
+
+void trimChangeLog(db::IBDatabase &database)
+{
     step(database, [&](db::IBQuery &q) {
-        if (exists(q, QStringLiteral("SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'BASE_CHANGES'")))
+        if (objectExists(q, QStringLiteral("BASE_CHANGES")))
             clearChangeLog(q);
     });
-    return duplicates;
 }
 
 } // namespace schema

@@ -133,3 +133,11 @@ BEGIN
   IF (UPDATING AND NEW.pk_id IS DISTINCT FROM OLD.pk_id) THEN
     INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, OLD.pk_id);
 END;
+
+-- The upgrades made to this database, a row a step: a database made by an
+-- older version gets what later ones add only when an administrator chooses
+-- to upgrade it.
+CREATE TABLE zentrax_upgrades (
+  step    VARCHAR(40) CHARACTER SET WIN1251 NOT NULL,
+  done_at TIMESTAMP
+);

@@ -1,5 +1,6 @@
 // The main window: its layout, the start-up and the exit.
 #include "mainwindow.h"
+#include "db/schema.h"
 #include "core/listmodel.h"
 
 #include "app/access.h"
@@ -371,12 +372,8 @@ void TMF::FormActivate()
         return;
     }
     showSessionUser();
-    if (!m_ctx.session.duplicateLogins.isEmpty() && core::Users::isAdministrator(m_ctx.session.SessionUser.login))
-        msg::error(this, QStringLiteral("Несколько пользователей носят один и тот же логин: %1.\rВойти в программу "
-                                        "под таким логином может только один из них. Дайте им разные логины в "
-                                        "«Управление пользователями».")
-                             .arg(QStringLiteral("«") + m_ctx.session.duplicateLogins.join(QStringLiteral("», «")) +
-                                  QStringLiteral("»")));
+    if (core::Users::isAdministrator(m_ctx.session.SessionUser.login))
+        offerUpgrade();
     if (db.IBDbase.connected()) {
         FillList();
         FillRefLists();
@@ -387,6 +384,32 @@ void TMF::FormActivate()
         GetBirthDays();
     }
     Grid->setFocus(); // the list keys (Enter, F4, F7) work at once
+}
+
+void TMF::offerUpgrade()
+{
+    const QList<schema::UpgradeStep> pending = schema::pendingUpgrade(db.IBDbase);
+    if (pending.isEmpty())
+        return;
+    QStringList lines;
+    for (const schema::UpgradeStep &s : pending)
+        lines << QStringLiteral("– %1: %2.").arg(s.adds, s.brings);
+    if (!msg::askYesNo(
+            this,
+            QStringLiteral("База данных создана более ранней версией программы. Обновление добавит в неё:\r") +
+                lines.join(QLatin1Char('\r')) +
+                QStringLiteral("\rДанные карточек и пользователей не меняются; другие копии программы "
+                               "могут продолжать работу.\rОбновить базу данных сейчас? Если ответить "
+                               "«Нет», программа работает с базой как есть, а обновить её можно при "
+                               "следующем входе или командой zentrax-makedb --upgrade."),
+            QStringLiteral("Обновление базы данных")))
+        return;
+    const schema::UpgradeReport report = schema::upgrade(db.IBDbase);
+    if (report.complete())
+        msg::show(this, QStringLiteral("База данных обновлена.\r") + report.text(),
+                  QStringLiteral("Обновление базы данных"), msg::Buttons::Ok);
+    else
+        msg::error(this, report.text());
 }
 
 bool TMF::OpenDatabase()

@@ -48,6 +48,9 @@ public:
     void FormCreate();
     void FormActivate();
     bool OpenDatabase();
+    // At an administrator's login: a database made by an older version is
+    // upgraded if he agrees.
+    void offerUpgrade();
     void ClearTemp();
     void tb_exitClick();
     // Ends the program (the hook lets tests watch it instead).

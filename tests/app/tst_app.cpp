@@ -307,6 +307,59 @@ private slots:
         QVERIFY(!paths::isServerPath(QStringLiteral("/srv/zentrax/dbase.fdb")));
     }
 
+    // A database made by an older version is upgraded only when an
+    // administrator agrees at his login; another user is never asked, and
+    // the program works with the database as it is.
+    void upgradeIsTheAdministratorsChoice()
+    {
+        const QString older = QStringLiteral("DROP TRIGGER base_changed;\nDROP TABLE base_changes;\n"
+                                             "DROP INDEX pers_login_unique;\nDROP TABLE zentrax_upgrades");
+        const QString objects = QStringLiteral(
+            "SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME IN ('BASE_CHANGES', 'ZENTRAX_UPGRADES')");
+        auto startAs = [&](Program &p, const QString &login) -> TMF * {
+            p.addUser(QStringLiteral("Админ"), QStringLiteral("admin"), QStringLiteral("a"), QStringLiteral("full"));
+            p.addUser(QStringLiteral("Чтец"), QStringLiteral("reader"), QStringLiteral("r"), QStringLiteral("full"));
+            p.exec(older);
+            TMF *mf = p.createWindows();
+            msg::takeShown();
+            uitest::whileModal([&] { mf->FormActivate(); }, answerLogin(login, login.left(1)));
+            return p.session->SessionUser.login == login ? mf : nullptr;
+        };
+        auto asked = [] {
+            QStringList t;
+            for (const msg::Shown &s : msg::takeShown())
+                t << s.caption + QLatin1Char(':') +
+                         QString(s.text).replace(QLatin1Char('\r'), QLatin1Char('\n')).section(QLatin1Char('\n'), 0, 0);
+            return t;
+        };
+        {
+            Program p;
+            QVERIFY(startAs(p, QStringLiteral("reader")));
+            QCOMPARE(asked(), QStringList());
+            QCOMPARE(testdb::Peek(p.dbPath).value(objects), QStringLiteral("0"));
+        }
+        Program p;
+        msg::script({msg::Answer::No});
+        TMF *mf = startAs(p, QStringLiteral("admin"));
+        QVERIFY(mf);
+        const QString question = QStringLiteral("Обновление базы данных:База данных создана более ранней версией "
+                                                "программы. Обновление добавит в неё:");
+        QCOMPARE(asked(), QStringList{question});
+        QCOMPARE(testdb::Peek(p.dbPath).value(objects), QStringLiteral("0"));
+        QCOMPARE(mf->model()->cardCount(), 0); // the list works all the same
+        // Agreed later: made, recorded and told; asked no more.
+        msg::script({msg::Answer::Yes});
+        mf->offerUpgrade();
+        QCOMPARE(asked(), (QStringList{question, QStringLiteral("Обновление базы данных:База данных обновлена.")}));
+        testdb::Peek peek(p.dbPath);
+        QCOMPARE(peek.value(objects), QStringLiteral("2"));
+        QCOMPARE(
+            peek.value(QStringLiteral("SELECT LIST(step, ',') FROM (SELECT step FROM zentrax_upgrades ORDER BY 1)")),
+            QStringLiteral("change_log,login_unique"));
+        mf->offerUpgrade();
+        QCOMPARE(asked(), QStringList());
+    }
+
     void startUpAndExit()
     {
         Program p;

@@ -232,9 +232,9 @@ private slots:
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 1);
     }
 
-    // A database that lets two users hold one login gets the rule at its first
-    // start, unless some login is held twice already: then it is told and
-    // nothing changes.
+    // A database that lets two users hold one login gets the rule with the
+    // upgrade, unless some login is held twice already: then it is told and
+    // that step waits; each step is made once and recorded.
     void upgradeOfAnOlderDatabase()
     {
         Db d;
@@ -243,12 +243,20 @@ private slots:
             testdb::addUser(d.path, QStringLiteral("X"), QString::fromUtf8(login), QString(), QStringLiteral("read"));
         d.s.IBDbase.close();
         d.s.IBDbase.open();
-        QCOMPARE(schema::upgrade(d.s.IBDbase), QStringList{QStringLiteral("ivan")});
+        QCOMPARE(schema::pendingUpgrade(d.s.IBDbase).size(), 1);
+        const schema::UpgradeReport first = schema::upgrade(d.s.IBDbase);
+        QCOMPARE(first.duplicates, QStringList{QStringLiteral("ivan")});
+        QVERIFY(first.text().contains(QStringLiteral("«ivan»")));
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'PERS_LOGIN_UNIQUE'")), 0);
         QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers")), 4);
+        QCOMPARE(schema::pendingUpgrade(d.s.IBDbase).size(), 1);
         testdb::exec(d.path, QStringLiteral("UPDATE pers SET login = 'ivan2' WHERE pk_id = 2"));
-        QCOMPARE(schema::upgrade(d.s.IBDbase), QStringList());
-        QCOMPARE(schema::upgrade(d.s.IBDbase), QStringList()); // once is enough
+        const schema::UpgradeReport second = schema::upgrade(d.s.IBDbase);
+        QVERIFY(second.complete());
+        QCOMPARE(second.done, QStringList{QStringLiteral("login_unique")});
+        QCOMPARE(schema::upgrade(d.s.IBDbase).done, QStringList()); // once is enough
+        QCOMPARE(schema::pendingUpgrade(d.s.IBDbase).size(), 0);
+        QCOMPARE(d.count(QStringLiteral("SELECT * FROM zentrax_upgrades WHERE step = 'login_unique'")), 2);
         QVERIFY_THROWS_EXCEPTION(db::DbError, testdb::addUser(d.path, QStringLiteral("Y"), QStringLiteral("petr"),
                                                               QString(), QStringLiteral("read")));
     }
