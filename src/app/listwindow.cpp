@@ -112,6 +112,10 @@ QStatusBar *statusPanels(QWidget *parent, QLabel **panels, const QString (&texts
         panels[i] = new QLabel(texts[i], bar);
         panels[i]->setObjectName(QStringLiteral("sBar%1").arg(i));
         panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        // The stated width, unless the text would be cut: the editors' 220
+        // and 170 pixels fit their key hints in a Windows font, and with a
+        // wider desktop font the first panel grows to its text, which must
+        // be read whole.
         const int textWidth = panels[i]->fontMetrics().horizontalAdvance(texts[i]) + 12;
         panels[i]->setFixedWidth(std::max(widths[i], textWidth));
         setAccessible(panels[i], texts[i].trimmed());
