@@ -196,6 +196,8 @@ SaveResult CardEditor::update(qint64 id, const CardChange &change, const CardBas
     for (int attempt = 0;; ++attempt) {
         QElapsedTimer took;
         took.start();
+        r = SaveResult{};
+        r.id = id;
         try {
             r.outcome = inOneUnit(m_db.IBTrans, [&] {
                 qint64 accountsRow = 0;
