@@ -143,15 +143,20 @@ QString CardEditor::finishPhoto(StagedPhoto &photo, bool committed, qint64 id, c
     return error + QStringLiteral("\rФотография не сохранена.");
 }
 
-SaveResult CardEditor::insert(const CardChange &change, qint64 userId, const QString &stamp, const CopyOptions &copy)
+StagedPhoto CardEditor::stageChosen(PhotoStore &photos, const CardChange &change, const CopyOptions &copy)
 {
+    if (change.photo.isEmpty())
+        return {};
     CopyOptions options = copy;
     if (options.scratchFolder.isEmpty())
         options.scratchFolder = m_scratchFolder;
+    return photos.stage(change.photo, options);
+}
+
+SaveResult CardEditor::insert(const CardChange &change, qint64 userId, const QString &stamp, const CopyOptions &copy)
+{
     PhotoStore photos(m_db, m_photoFolder);
-    StagedPhoto photo;
-    if (!change.photo.isEmpty())
-        photo = photos.stage(change.photo, options);
+    StagedPhoto photo = stageChosen(photos, change, copy);
     const bool commits = !m_db.IBTrans.inSavepoint();
     SaveResult r;
     try {
@@ -179,13 +184,8 @@ SaveResult CardEditor::insert(const CardChange &change, qint64 userId, const QSt
 SaveResult CardEditor::update(qint64 id, const CardChange &change, const CardBaseline &baseline, qint64 userId,
                               bool addRefValues, const CopyOptions &copy)
 {
-    CopyOptions options = copy;
-    if (options.scratchFolder.isEmpty())
-        options.scratchFolder = m_scratchFolder;
     PhotoStore photos(m_db, m_photoFolder);
-    StagedPhoto photo;
-    if (!change.photo.isEmpty())
-        photo = photos.stage(change.photo, options);
+    StagedPhoto photo = stageChosen(photos, change, copy);
     const bool commits = !m_db.IBTrans.inSavepoint();
     SaveResult r;
     r.id = id;

@@ -107,6 +107,8 @@ public:
 
 private:
     std::optional<CardBaseline> read(db::IBQuery &q, qint64 id, qint64 *accountsRow = nullptr);
+    // The chosen photo copied whole before the unit starts; empty when none was chosen.
+    StagedPhoto stageChosen(PhotoStore &photos, const CardChange &change, const CopyOptions &copy);
     // Puts the unit's photo in place, or holds it for the batch; a failure
     // after the commit sets the stored path back to `before`.
     QString finishPhoto(StagedPhoto &photo, bool committed, qint64 id, const QString &before);
