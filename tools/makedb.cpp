@@ -44,7 +44,10 @@ void printHelp()
                 "and without a lock folder of their own, for example:\n\n"
                 "  FIREBIRD=%s/firebird isql-fb -user SYSDBA -password tarvokilm PATH\n\n"
                 "They then share the lock folder %s with the program. Run otherwise,\n"
-                "they open the file as a second, separate engine and may damage it.\n",
+                "they open the file as a second, separate engine and may damage it.\n\n"
+                "A bulk load may keep the trigger base_changed on: the copies take its changes in.\n"
+                "Switched off and on again, it leaves a mark (trigger base_changed_guard) and\n"
+                "every running copy reads its cards anew.\n",
                 kUsage, qPrintable(QCoreApplication::applicationDirPath()),
                 qPrintable(QCoreApplication::applicationDirPath()), qPrintable(db::lockFolder()));
 }

@@ -125,12 +125,16 @@ SearchIndex::SearchIndex(SharedDb &db) : m_db(db)
 
 bool SearchIndex::prepare()
 {
-    if (m_ready || m_unusable)
+    // A database the index cannot serve is looked at again now and then: an
+    // administrator may upgrade it, a tool switch its log back on.
+    if (m_ready || (m_unusable && m_unusableSince.elapsed() < kRecheckMs))
         return m_ready;
     if (!checkDatabase()) {
         m_unusable = true;
+        m_unusableSince.start();
         return false;
     }
+    m_unusable = false;
     load();
     m_ready = true;
     return true;
@@ -337,9 +341,10 @@ void SearchIndex::syncOrThrow(bool settleDue)
         settle = q.asInt(QStringLiteral("oat"));
         const bool logged = q.asInt(QStringLiteral("logged")) > 0;
         q.close();
-        if (!logged) { // someone turned the log off: the list statement serves from now on
+        if (!logged) { // someone turned the log off: the list statement serves until it is back
             m_ready = false;
             m_unusable = true;
+            m_unusableSince.start();
             return;
         }
         // Fewer transactions than before: another database under the same

@@ -108,6 +108,8 @@ private:
     SharedDb &m_db;
     bool m_ready = false;
     bool m_unusable = false;
+    QElapsedTimer m_unusableSince;
+    static constexpr qint64 kRecheckMs = 60000;
     std::array<uint8_t, 256> m_upper{}; // the database's upper-casing, byte by byte
     std::vector<Slot> m_slots;
     // Card id -> slot: a table by id for the ids an identity column gives

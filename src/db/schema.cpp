@@ -163,6 +163,9 @@ const QList<UpgradeStep> &upgradeSteps()
                         "заводили")},
         {QStringLiteral("change_log"), QStringLiteral("журнал изменённых карточек (таблица и триггер)"),
          QStringLiteral("быстрый «Поиск с произвольной позиции» по памяти вместо чтения всей базы")},
+        {QStringLiteral("change_log_guard"),
+         QStringLiteral("отметка в журнале, когда его триггер выключают или включают (триггер на изменение схемы)"),
+         QStringLiteral("изменения, сделанные инструментами при выключенном журнале, тоже находятся поиском")},
     };
     return steps;
 }
@@ -176,6 +179,8 @@ QStringList objectsOf(const QString &step)
         return {QStringLiteral("PERS_LOGIN_UNIQUE")};
     if (step == QLatin1String("change_log"))
         return {QStringLiteral("BASE_CHANGES"), QStringLiteral("BASE_CHANGED")};
+    if (step == QLatin1String("change_log_guard"))
+        return {QStringLiteral("BASE_CHANGED_GUARD")};
     return {};
 }
 

@@ -134,6 +134,16 @@ BEGIN
     INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, OLD.pk_id);
 END;
 
+-- A tool that switches the log's trigger off, changes cards and switches it
+-- on again leaves changes no copy can see in the log: whenever the trigger
+-- is made, altered or dropped, a row without a card tells every copy to
+-- read its cards anew.
+CREATE TRIGGER base_changed_guard ACTIVE AFTER CREATE TRIGGER OR ALTER TRIGGER OR DROP TRIGGER AS
+BEGIN
+  IF (RDB$GET_CONTEXT('DDL_TRIGGER', 'OBJECT_NAME') = 'BASE_CHANGED') THEN
+    INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, NULL);
+END;
+
 -- The upgrades made to this database, a row a step: a database made by an
 -- older version gets what later ones add only when an administrator chooses
 -- to upgrade it.

@@ -405,6 +405,7 @@ void TMF::offerUpgrade()
             QStringLiteral("Обновление базы данных")))
         return;
     const schema::UpgradeReport report = schema::upgrade(db.IBDbase);
+    m_search.reset(); // made anew for the database as it is now
     if (report.complete())
         msg::show(this, QStringLiteral("База данных обновлена.\r") + report.text(),
                   QStringLiteral("Обновление базы данных"), msg::Buttons::Ok);
