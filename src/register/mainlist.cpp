@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "core/cardstore.h"
+#include "core/changewatch.h"
 #include "core/cardimport.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
@@ -47,6 +48,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -83,6 +85,8 @@ void TMF::FillList()
 {
     if (m_loggingIn || m_ctx.session.FirstActivation)
         return;
+    m_showingBirthdays = false;
+    watchColleagues();
     const ListFilter f = currentFilter();
     if (f.contains) {
         // "Any position": the index in memory answers without reading every
@@ -105,6 +109,52 @@ void TMF::FillList()
     }
     core::openList(db.iBase, f, currentSort());
     fillGrid(db.iBase, true);
+}
+
+void TMF::watchColleagues()
+{
+    // The log as it stands before the list is first read: whatever is
+    // committed from now on shows.
+    if (m_watch)
+        return;
+    m_watch = std::make_unique<core::ChangeWatch>(db);
+    try {
+        m_watch->look();
+    } catch (const db::DbError &) {
+        // Looked at again at the next tick.
+    }
+}
+
+void TMF::followColleagues()
+{
+    // Not while the list is being read, nor before anyone logged in.
+    if (m_loggingIn || m_ctx.session.FirstActivation || m_filling || m_ctx.session.SessionUser.id == -1 ||
+        !db.IBDbase.connected())
+        return;
+    if (!m_watch)
+        return; // made by the first fill
+    bool changed = false;
+    try {
+        changed = m_watch->look();
+    } catch (const db::DbError &) {
+        return; // a database gone away is told by the user's next action, not every second
+    }
+    if (!changed)
+        return;
+    const QString id = selectedId();
+    const int scroll = Grid->verticalScrollBar()->value();
+    if (m_showingBirthdays)
+        btDateClick();
+    else
+        FillList();
+    // The selected card stays selected where its row went; the view stays put.
+    for (int r = 0; !id.isEmpty() && r < m_model->rowCount(); ++r)
+        if (m_model->id(r) == id) {
+            selectRow(r);
+            m_wantedRow = m_clampedRow = r;
+            break;
+        }
+    Grid->verticalScrollBar()->setValue(scroll);
 }
 
 // Shows the index's first screen of rows at once and the rest from the event
@@ -371,6 +421,7 @@ void TMF::btDateClick()
 {
     if (m_loggingIn || m_ctx.session.FirstActivation)
         return;
+    m_showingBirthdays = true;
     db::IBQuery &q = db.iBase;
     core::openBirthdays(q, MonthBox->currentIndex() + 1);
     q.last();

@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "core/cardstore.h"
+#include "core/changewatch.h"
 #include "core/cardimport.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
@@ -91,6 +92,10 @@ TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
         }
     });
     keepUp->start(60 * 1000);
+    // The list follows what other writers commit, within about a second.
+    auto *live = new QTimer(this);
+    connect(live, &QTimer::timeout, this, [this] { guardedCall([this] { followColleagues(); }); });
+    live->start(1000);
     FormCreate();
 }
 

@@ -29,6 +29,7 @@ class QToolBar;
 class QToolButton;
 class ListModel;
 namespace core {
+class ChangeWatch;
 class ListFetch;
 class SearchIndex;
 } // namespace core
@@ -151,6 +152,10 @@ private:
     void keepWantedRow();
     void endFill();
     void growRow(int row, int height);
+    // Refills the list when another writer changed cards, keeping the
+    // selected card, the scroll position and the search boxes as they are.
+    void followColleagues();
+    void watchColleagues();
 
     Context &m_ctx;
     ListModel *m_model;
@@ -168,6 +173,8 @@ private:
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
     std::unique_ptr<core::SearchIndex> m_search; // "any position", made when first asked for
+    std::unique_ptr<core::ChangeWatch> m_watch;  // colleagues' changes, for the live list
+    bool m_showingBirthdays = false;             // the grid shows a month's birthdays, not the search
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

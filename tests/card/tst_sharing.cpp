@@ -9,6 +9,7 @@
 #include "register/mainwindow.h"
 #include "uitest.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -92,6 +93,45 @@ private slots:
         f.open();
         QCOMPARE(find<QComboBox>(f.rf, QStringLiteral("ed_post"))->currentText(), QStringLiteral("Директор"));
         f.rf->close();
+    }
+
+    // The list follows what another writer commits, without a keystroke:
+    // new, changed and deleted cards, in the search as in "any position";
+    // the selected card stays selected and the typed search stays.
+    void listFollowsColleagues()
+    {
+        Fixture f;
+        const qint64 own = f.p.addCard({{u"fam"_s, u"Яковлев"_s},
+                                        {u"work"_s, u"Р"_s},
+                                        {u"post"_s, u"П"_s},
+                                        {u"wmail"_s, u"m"_s},
+                                        {u"wtel"_s, u"t"_s}});
+        f.mf->FillList();
+        f.mf->selectRow(1);
+        QCOMPARE(f.mf->selectedId(), QString::number(own));
+        auto names = [&] {
+            QStringList out;
+            for (int r = 0; r < f.mf->model()->cardCount(); ++r)
+                out << f.mf->model()->cell(r, 1).trimmed();
+            return out;
+        };
+        f.p.exec(
+            QStringLiteral("INSERT INTO base (fam, work, post, wmail, wtel) VALUES ('Аарон', 'Р', 'П', 'm', 't')"));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), (QStringList{u"Аарон"_s, u"Общий"_s, u"Яковлев"_s}), 3000);
+        QCOMPARE(f.mf->selectedId(), QString::number(own)); // moved down a row with its card
+        f.p.exec(QStringLiteral("UPDATE base SET fam = 'Борисов' WHERE fam = 'Общий'"));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), (QStringList{u"Аарон"_s, u"Борисов"_s, u"Яковлев"_s}), 3000);
+        f.p.exec(QStringLiteral("DELETE FROM base WHERE fam = 'Аарон'"));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), (QStringList{u"Борисов"_s, u"Яковлев"_s}), 3000);
+        QCOMPARE(f.mf->selectedId(), QString::number(own));
+        // "Any position", with a search typed: the index follows too.
+        f.mf->check_pos->setChecked(true);
+        f.mf->ed_work->setText(QStringLiteral("р"));
+        QCOMPARE(names(), (QStringList{u"Борисов"_s, u"Яковлев"_s}));
+        f.p.exec(QStringLiteral(
+            "INSERT INTO base (fam, work, post, wmail, wtel) VALUES ('Вагин', 'ООО Рога', 'П', 'm', 't')"));
+        QTRY_COMPARE_WITH_TIMEOUT(names(), (QStringList{u"Борисов"_s, u"Вагин"_s, u"Яковлев"_s}), 3000);
+        QCOMPARE(f.mf->ed_work->text(), QStringLiteral("р"));
     }
 
     // Two desks on one card: fields only the colleague changed stay his,

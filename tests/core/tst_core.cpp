@@ -3,6 +3,7 @@
 
 #include "core/cardcheck.h"
 #include "core/cardstore.h"
+#include "core/changewatch.h"
 #include "core/contactlist.h"
 #include "core/listfetch.h"
 #include "core/logins.h"
@@ -537,6 +538,36 @@ private slots:
     // A card changed by another copy of the program, and one written by a
     // database tool bypassing the program, are found by the index at the next
     // search, in their place in the order; a deleted one is gone.
+    // The live list's watch: each commit by another writer is told once,
+    // also one of a transaction older than a change told before it; a
+    // database without the log says nothing.
+    void changesAreWatched()
+    {
+        Db d;
+        const qint64 a = testdb::addCard(d.path, {{u"fam"_s, u"А"_s}});
+        core::ChangeWatch watch(d.s);
+        QVERIFY(!watch.look()); // the first look takes the log as it stands
+        QVERIFY(!watch.look());
+        testdb::Peek slow(d.path); // began before the next change, committed after it
+        slow.q.setSql(QStringLiteral("UPDATE base SET fam = 'Медленный' WHERE pk_id = %1").arg(a));
+        slow.q.execute();
+        testdb::addCard(d.path, {{u"fam"_s, u"Б"_s}});
+        QVERIFY(watch.look());
+        QVERIFY(!watch.look());
+        slow.t.commit();
+        QVERIFY(watch.look());
+        testdb::exec(d.path, QStringLiteral("DELETE FROM base"));
+        QVERIFY(watch.look());
+        QVERIFY(!watch.look());
+
+        Db older;
+        testdb::exec(older.path, QStringLiteral("DROP TRIGGER base_changed_guard;\nDROP TRIGGER base_changed"));
+        testdb::exec(older.path, QStringLiteral("DROP TABLE base_changes"));
+        core::ChangeWatch none(older.s);
+        QVERIFY(!none.look());
+        QVERIFY(!none.watching());
+    }
+
     void indexFollowsEveryWriter()
     {
         Db d;

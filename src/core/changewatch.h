@@ -1,0 +1,44 @@
+#pragma once
+// Notices that cards were changed by anyone (another copy, the import, a
+// database tool) from the log of changed cards that the database's own
+// trigger writes, so that an open list can follow without a keystroke.
+
+#include "db/ibase.h"
+
+#include <QElapsedTimer>
+#include <set>
+#include <utility>
+
+struct SharedDb;
+
+namespace core {
+
+class ChangeWatch
+{
+public:
+    explicit ChangeWatch(SharedDb &db);
+
+    // True when changes were committed since the last look. The first look
+    // only takes the log as it stands. A database without the log (not
+    // upgraded) is looked at again now and then, and says nothing meanwhile;
+    // a database error is passed on.
+    bool look();
+    // Whether the database keeps the log that the watch reads.
+    bool watching() const { return m_logged; }
+
+private:
+    bool checkLog();
+
+    SharedDb &m_db;
+    db::IBQuery m_q;
+    bool m_started = false;
+    bool m_logged = false;
+    QElapsedTimer m_checkedAt; // when the log's presence was last looked at
+    // Changes of transactions from this one on may still come; the pairs
+    // (transaction, card) seen from it on are not told twice.
+    qint64 m_settled = 0;
+    std::set<std::pair<qint64, qint64>> m_seen;
+    QElapsedTimer m_settledAt;
+};
+
+} // namespace core
