@@ -384,9 +384,10 @@ bool TRF::saveNew()
 {
     const core::CardChange change = changeFromFields();
     core::CopyOptions copy;
-    const std::unique_ptr<QProgressDialog> progress = photoProgress(copy);
+    std::unique_ptr<QProgressDialog> progress = photoProgress(copy);
     const core::SaveResult r =
         editor().insert(change, m_ctx.session.SessionUser.id, makeStamp(m_ctx.session.SessionUser.id), copy);
+    progress.reset(); // gone before any message: its own timer would show it over one
     // From here on the card exists: should anything below fail, the card stays
     // open on it and a second save updates it instead of storing it twice.
     CardId = r.id;
@@ -409,8 +410,9 @@ bool TRF::saveEdit()
 {
     const core::CardChange change = changeFromFields();
     core::CopyOptions copy;
-    const std::unique_ptr<QProgressDialog> progress = photoProgress(copy);
+    std::unique_ptr<QProgressDialog> progress = photoProgress(copy);
     const core::SaveResult r = editor().update(CardId, change, m_baseline, m_ctx.session.SessionUser.id, true, copy);
+    progress.reset(); // gone before any question: its own timer would show it over one
     if (r.outcome == core::SaveResult::Outcome::Gone) {
         // Deleted by someone else meanwhile: nothing was stored, nothing is made again.
         msg::error(this, QStringLiteral("Запись не обнаружена, рекомендуется тестирование базы данных"));

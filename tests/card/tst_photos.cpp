@@ -15,6 +15,7 @@
 
 #include <QComboBox>
 #include <QImageReader>
+#include <QProgressDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
@@ -235,8 +236,15 @@ private slots:
         const QString mine = f.picture(QStringLiteral("mine.png"), Qt::green);
         filedlg::script({mine});
         f.click("sb_load");
+        // No copy's progress window is left to cover the question (its own
+        // timer would show it there, and it would take the mouse).
+        int progressWindows = -1;
+        msg::setObserver(
+            [&](const msg::Shown &) { progressWindows = int(f.rf->findChildren<QProgressDialog *>().size()); });
         msg::script({msg::Answer::No});
         f.click("tb_save");
+        msg::setObserver({});
+        QCOMPARE(progressWindows, 0);
         QVERIFY(f.shownTexts().contains(QStringLiteral("«Фотография»")));
         QCOMPARE(f.value(QStringLiteral("SELECT fpath FROM base")), colleagues);
         QVERIFY(f.rf->CardChanged);
