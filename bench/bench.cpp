@@ -19,6 +19,7 @@
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
+#include "core/indexbuild.h"
 #include "core/listfetch.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"
@@ -40,6 +41,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -292,6 +294,52 @@ int measure(const QString &folder, int reps)
         indexMb = double(index->memoryBytes()) / (1024.0 * 1024.0);
         std::fprintf(stderr, "  %-24s %8d cards, %.0f MB\n", "index", index->cards(), indexMb);
         steps << build;
+    }
+
+    // The same read beside the window's thread, as the main window makes it
+    // now: the longest gap between two turns of this thread's event loop
+    // (a timer every millisecond) while it runs, the hand-over of the new
+    // index and the end of the old one included. Read inline as above, the
+    // whole read is one stall.
+    {
+        Step stall{
+            QStringLiteral("any position: longest stall while the index is read"), QStringLiteral("index"), {}, {}, {}};
+        Step ready{QStringLiteral("any position: index ready beside the window"), QStringLiteral("index"), {}, {}, {}};
+        std::shared_ptr<core::OwnIndex> current;
+        for (int i = 0; i < std::max(1, reps / 5); ++i) {
+            std::atomic<bool> done{false};
+            std::shared_ptr<core::OwnIndex> built;
+            QElapsedTimer whole, gap;
+            whole.start();
+            gap.start();
+            double longest = 0;
+            {
+                core::IndexBuild b(db.IBDbase.databaseName,
+                                   [&](std::shared_ptr<core::OwnIndex> index, const QString &) {
+                                       built = std::move(index);
+                                       done = true;
+                                   });
+                QTimer tick;
+                QObject::connect(&tick, &QTimer::timeout, [&] {
+                    longest = std::max(longest, double(gap.nsecsElapsed()) / 1e6);
+                    gap.restart();
+                });
+                tick.start(1);
+                while (!done)
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            }
+            ready.program << double(whole.nsecsElapsed()) / 1e6;
+            if (!built) {
+                std::fprintf(stderr, "the index cannot serve this database\n");
+                return 1;
+            }
+            QElapsedTimer swap;
+            swap.start();
+            current = std::move(built); // the older one ends here, on this thread
+            longest = std::max(longest, double(swap.nsecsElapsed()) / 1e6);
+            stall.program << longest;
+        }
+        steps << stall << ready;
     }
 
     anyPositionSteps(QString());

@@ -1,4 +1,7 @@
 #include "searchindex.h"
+
+#include <QScopeGuard>
+#include <atomic>
 #include "commit.h"
 #include "contactlist.h"
 #include "listmodel.h"
@@ -95,6 +98,17 @@ std::string_view longestLiteral(const std::vector<uint8_t> &p)
 // Beyond this many changed cards at once (an import) the index is read anew:
 // each is placed in the orders by a few questions to the database.
 constexpr size_t kMostChangesApplied = 200;
+// Built beside the window, the index takes in only a few changes on the
+// window's thread (each costs a few queries); more are read anew beside it.
+constexpr size_t kMostChangesInBackground = 8;
+
+// Every state of every index has a number of its own: rows given out by one
+// index are never taken for another's.
+quint64 nextVersion()
+{
+    static std::atomic<quint64> versions{0};
+    return ++versions;
+}
 // How often a copy clears the log of rows no copy needs any more.
 constexpr qint64 kClearEveryMs = 10 * 60 * 1000;
 
@@ -127,7 +141,7 @@ bool SearchIndex::prepare()
 {
     // A database the index cannot serve is looked at again now and then: an
     // administrator may upgrade it, a tool switch its log back on.
-    if (m_ready || (m_unusable && m_unusableSince.elapsed() < kRecheckMs))
+    if (m_ready || (m_unusable && m_unusableSince.elapsed() < kRecheckMs) || !m_inline)
         return m_ready;
     if (!checkDatabase()) {
         m_unusable = true;
@@ -264,9 +278,36 @@ size_t SearchIndex::SlotOf::bytes() const
            m_sparse.size() * (sizeof(std::pair<qint32, uint32_t>) + 2 * sizeof(void *));
 }
 
+void SearchIndex::reload()
+{
+    if (m_inline) {
+        load();
+        return;
+    }
+    // Read anew beside the window: until then the statement answers.
+    m_ready = false;
+    m_wantsRebuild = true;
+    m_version = nextVersion();
+}
+
+bool SearchIndex::build(const std::atomic<bool> *cancel)
+{
+    m_cancel = cancel;
+    const auto reset = qScopeGuard([this] { m_cancel = nullptr; });
+    m_inline = true;
+    const bool ok = prepare();
+    if (ok)
+        for (int s = 0; s < 3; ++s) {
+            loadOrder(s);
+            positions(s);
+        }
+    m_inline = false;
+    return ok;
+}
+
 void SearchIndex::load()
 {
-    ++m_version;
+    m_version = nextVersion();
     m_slots.clear();
     m_slotOf.clear();
     m_rows.clear();
@@ -299,6 +340,8 @@ void SearchIndex::load()
         }
         if (q.fetchedAll())
             break;
+        if (m_cancel && m_cancel->load())
+            throw db::DbError(QStringLiteral("Чтение указателя прервано"));
         q.dropFetched();
         q.fetchMore(4096);
     }
@@ -310,8 +353,9 @@ void SearchIndex::sync(bool settle)
         syncOrThrow(settle);
     } catch (...) {
         // Half taken in, the index would lack cards for good: it is read anew
-        // at the next search instead.
+        // at the next search instead (beside the window when built there).
         m_ready = false;
+        m_wantsRebuild = !m_inline;
         throw;
     }
 }
@@ -350,7 +394,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
         // Fewer transactions than before: another database under the same
         // name (restored from a copy); nothing read so far holds.
         if (settle < m_settled) {
-            load();
+            reload();
             return;
         }
     }
@@ -386,7 +430,9 @@ void SearchIndex::syncOrThrow(bool settleDue)
         readLog(*sq);
     }
     if (cleared) {
-        load();
+        if (snapshot)
+            snapshot->commit();
+        reload();
         return;
     }
     if (settle >= 0) {
@@ -396,8 +442,8 @@ void SearchIndex::syncOrThrow(bool settleDue)
     }
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    if (changed.size() > kMostChangesApplied)
-        load();
+    if (changed.size() > (m_inline ? kMostChangesApplied : kMostChangesInBackground))
+        reload();
     else if (!changed.empty())
         refresh(changed, *sq);
     if (snapshot)
@@ -418,7 +464,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
 // found by the database's own comparison with the cards around it.
 void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
 {
-    ++m_version;
+    m_version = nextVersion();
     std::vector<uint32_t> old;
     for (qint32 id : ids)
         if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
@@ -492,6 +538,8 @@ void SearchIndex::loadOrder(int sort)
         }
         if (q.fetchedAll())
             break;
+        if (m_cancel && m_cancel->load())
+            throw db::DbError(QStringLiteral("Чтение указателя прервано"));
         q.dropFetched();
         q.fetchMore(8192);
     }
@@ -653,8 +701,13 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
     if (!m_ready)
         return std::nullopt;
     const int s = int(sort);
-    if (!m_orderLoaded[size_t(s)])
+    if (!m_orderLoaded[size_t(s)]) {
+        if (!m_inline) { // built beside the window with every order: read anew there
+            reload();
+            return std::nullopt;
+        }
         loadOrder(s);
+    }
     const std::vector<uint32_t> &pos = positions(s);
 
     // The box with the longest text of its own is looked through first.

@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -40,7 +41,15 @@ public:
     std::optional<std::vector<const char *>> find(const ListFilter &f, ListSort sort);
 
     // Loads the index unless it is loaded; false when it cannot serve here.
+    // An index built beside the window never loads here: see build().
     bool prepare();
+    // Reads the whole index with every order (beside the window's thread;
+    // `cancel` stops it between two pieces with a DbError), and from then
+    // on reads nothing whole on the thread that searches: what would need a
+    // full read (many changes, a cleared log) makes it wantsRebuild(), and
+    // find() gives nothing until a new one is built.
+    bool build(const std::atomic<bool> *cancel = nullptr);
+    bool wantsRebuild() const { return m_wantsRebuild; }
     bool ready() const { return m_ready; }
     // What the index holds, for the benchmark.
     size_t memoryBytes() const;
@@ -63,6 +72,8 @@ private:
     struct Cells;
     bool checkDatabase();
     void load();
+    // A full read, on this thread, or asked of a new build.
+    void reload();
 
 public:
     // Takes in what the database's log holds since the last look, and moves
@@ -108,6 +119,9 @@ private:
     SharedDb &m_db;
     bool m_ready = false;
     bool m_unusable = false;
+    bool m_inline = true; // loads on the thread that searches (false once built beside it)
+    bool m_wantsRebuild = false;
+    const std::atomic<bool> *m_cancel = nullptr;
     QElapsedTimer m_unusableSince;
     static constexpr qint64 kRecheckMs = 60000;
     std::array<uint8_t, 256> m_upper{}; // the database's upper-casing, byte by byte

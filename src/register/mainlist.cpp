@@ -22,6 +22,7 @@
 #include "core/contactlist.h"
 #include "core/exportcards.h"
 #include "core/refvalues.h"
+#include "core/indexbuild.h"
 #include "core/searchindex.h"
 #include "core/listfetch.h"
 #include "core/tempfolder.h"
@@ -88,27 +89,63 @@ void TMF::FillList()
     m_showingBirthdays = false;
     watchColleagues();
     const ListFilter f = currentFilter();
+    // The rows an older index gave out are shown no more from here on.
+    m_retired.reset();
     if (f.contains) {
         // "Any position": the index in memory answers without reading every
-        // card; it is read once, when the box is ticked first.
-        if (!m_search)
-            m_search = std::make_unique<core::SearchIndex>(db);
-        const bool loading = !m_search->ready();
-        if (loading)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        std::optional<std::vector<const char *>> rows;
-        const auto restore = qScopeGuard([loading] {
-            if (loading)
-                QApplication::restoreOverrideCursor();
-        });
-        rows = m_search->find(f, currentSort());
-        if (rows) {
-            showIndexRows(std::move(*rows));
-            return;
+        // card, once it has been read beside the window; the statement until then.
+        if (core::SearchIndex *index = searchIndex()) {
+            std::optional<std::vector<const char *>> rows;
+            try {
+                rows = index->find(f, currentSort());
+            } catch (const db::DbError &e) {
+                if (!e.fromEngine())
+                    throw; // a text that cannot be searched for, told as the statement would
+                // The index's own connection failed: the statement answers, a new index is read.
+                m_index.reset();
+            }
+            if (rows) {
+                showIndexRows(std::move(*rows));
+                return;
+            }
+            searchIndex(); // read anew beside the window, when it must be
         }
     }
     core::openList(db.iBase, f, currentSort());
     fillGrid(db.iBase, true);
+}
+
+core::SearchIndex *TMF::searchIndex()
+{
+    if (m_index && m_index->index.ready())
+        return &m_index->index;
+    // One that cannot serve any more goes; the rows it gave may still be on screen.
+    if (m_index)
+        m_retired = std::move(m_index);
+    // A database the index cannot serve (no log yet) is tried again a minute later.
+    constexpr qint64 kRetryMs = 60000;
+    if (!m_build && (!m_indexTried.isValid() || m_indexTried.elapsed() > kRetryMs || m_indexWorked)) {
+        m_indexTried.start();
+        m_build = std::make_unique<core::IndexBuild>(
+            db.IBDbase.databaseName, [this](std::shared_ptr<core::OwnIndex> index, const QString &) {
+                QMetaObject::invokeMethod(
+                    this, [this, index]() mutable { guardedCall([&] { indexBuilt(std::move(index)); }); },
+                    Qt::QueuedConnection);
+            });
+    }
+    return nullptr;
+}
+
+void TMF::indexBuilt(std::shared_ptr<core::OwnIndex> index)
+{
+    m_build.reset();
+    m_indexWorked = index != nullptr;
+    if (!index)
+        return;
+    m_retired = std::move(m_index);
+    m_index = std::move(index);
+    if (check_pos->isChecked() && !m_showingBirthdays && !m_loggingIn)
+        FillList(); // what the statement showed, now from the index
 }
 
 void TMF::watchColleagues()
@@ -161,7 +198,7 @@ void TMF::followColleagues()
 // loop; then the index looks whether it is still current (see settleIfDue).
 void TMF::showIndexRows(std::vector<const char *> rows)
 {
-    m_fetch->begin(std::move(rows), m_search->version());
+    m_fetch->begin(std::move(rows), m_index->index.version());
     showRows([&] { m_fetch->showFirst(); }, true);
     const quint64 generation = m_fillGeneration;
     QTimer::singleShot(0, this, [this, generation] {
@@ -169,7 +206,7 @@ void TMF::showIndexRows(std::vector<const char *> rows)
             if (generation != m_fillGeneration)
                 return; // another fill replaced this one
             finishFill();
-            if (m_search && m_search->settleIfDue())
+            if (m_index && m_index->index.settleIfDue())
                 FillList();
         });
     });
@@ -249,7 +286,7 @@ void TMF::finishFill()
 {
     if (!m_filling)
         return;
-    const bool kept = m_fetch->finish(m_search ? m_search->version() : 0);
+    const bool kept = m_fetch->finish(m_index ? m_index->index.version() : 0);
     endFill();
     if (!kept) {
         FillList();

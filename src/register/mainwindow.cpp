@@ -18,6 +18,7 @@
 #include "app/shell.h"
 #include "core/cardstore.h"
 #include "core/changewatch.h"
+#include "core/indexbuild.h"
 #include "core/cardimport.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
@@ -83,10 +84,10 @@ TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
     // change log, rather than reading every card at its next search.
     auto *keepUp = new QTimer(this);
     connect(keepUp, &QTimer::timeout, this, [this] {
-        if (!m_search || !m_search->ready())
+        if (!m_index || !m_index->index.ready())
             return;
         try {
-            m_search->sync();
+            m_index->index.sync();
         } catch (const db::DbError &) {
             // Told at the next search, if it lasts.
         }
@@ -410,7 +411,10 @@ void TMF::offerUpgrade()
             QStringLiteral("Обновление базы данных")))
         return;
     const schema::UpgradeReport report = schema::upgrade(db.IBDbase);
-    m_search.reset(); // made anew for the database as it is now
+    // Read anew for the database as it is now.
+    m_build.reset();
+    m_index.reset();
+    m_indexTried.invalidate();
     if (report.complete())
         msg::show(this, QStringLiteral("База данных обновлена.\r") + report.text(),
                   QStringLiteral("Обновление базы данных"), msg::Buttons::Ok);

@@ -30,7 +30,9 @@ class QToolButton;
 class ListModel;
 namespace core {
 class ChangeWatch;
+class IndexBuild;
 class ListFetch;
+struct OwnIndex;
 class SearchIndex;
 } // namespace core
 
@@ -156,6 +158,10 @@ private:
     // selected card, the scroll position and the search boxes as they are.
     void followColleagues();
     void watchColleagues();
+    // The index ready to search; nothing while it is read beside the window
+    // (a read is started when none runs) or cannot serve this database.
+    core::SearchIndex *searchIndex();
+    void indexBuilt(std::shared_ptr<core::OwnIndex> index);
 
     Context &m_ctx;
     ListModel *m_model;
@@ -172,9 +178,15 @@ private:
     QElapsedTimer m_fillTimer;
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
-    std::unique_ptr<core::SearchIndex> m_search; // "any position", made when first asked for
-    std::unique_ptr<core::ChangeWatch> m_watch;  // colleagues' changes, for the live list
-    bool m_showingBirthdays = false;             // the grid shows a month's birthdays, not the search
+    // "Any position": the index read beside the window (m_build), searched
+    // once ready; one it replaced stays while the list may show its rows.
+    std::shared_ptr<core::OwnIndex> m_index;
+    std::shared_ptr<core::OwnIndex> m_retired;
+    QElapsedTimer m_indexTried;                 // when a build was last started
+    bool m_indexWorked = false;                 // the last build gave an index
+    std::unique_ptr<core::IndexBuild> m_build;  // last: ended first, before what it reports to
+    std::unique_ptr<core::ChangeWatch> m_watch; // colleagues' changes, for the live list
+    bool m_showingBirthdays = false;            // the grid shows a month's birthdays, not the search
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

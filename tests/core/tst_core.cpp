@@ -4,6 +4,7 @@
 #include "core/cardcheck.h"
 #include "core/cardstore.h"
 #include "core/changewatch.h"
+#include "core/indexbuild.h"
 #include "core/contactlist.h"
 #include "core/listfetch.h"
 #include "core/logins.h"
@@ -19,6 +20,7 @@
 #include "testdb.h"
 
 #include <QtTest>
+#include <future>
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -566,6 +568,66 @@ private slots:
         core::ChangeWatch none(older.s);
         QVERIFY(!none.look());
         QVERIFY(!none.watching());
+    }
+
+    // The index read beside the window: ready with every order, the same
+    // rows as before, a few changes taken in on the searching thread, more
+    // (or a log switched off and on) asking for a new build instead of a
+    // stall; a database without the log gives none.
+    void indexBuiltBeside()
+    {
+        Db d;
+        testdb::addCards(d.path, 300, [](int i) {
+            return Cols{{u"fam"_s, QStringLiteral("Карт%1").arg(i, 3, 10, QLatin1Char('0'))},
+                        {u"work"_s, i % 3 ? u"ООО Ромашка"_s : u"АО Вектор"_s},
+                        {u"post"_s, u"П"_s},
+                        {u"wmail"_s, u"m"_s},
+                        {u"wtel"_s, u"t"_s}};
+        });
+        auto build = [](const QString &path) {
+            std::promise<std::shared_ptr<core::OwnIndex>> got;
+            core::IndexBuild b(
+                path, [&](std::shared_ptr<core::OwnIndex> index, const QString &) { got.set_value(std::move(index)); });
+            return got.get_future().get();
+        };
+        const std::shared_ptr<core::OwnIndex> own = build(d.path);
+        QVERIFY(own && own->index.ready());
+        auto count = [&](const QString &work, ListSort sort = ListSort::Name) {
+            ListFilter f;
+            f.work = work;
+            f.contains = true;
+            const auto rows = own->index.find(f, sort);
+            return rows ? int(rows->size()) : -1;
+        };
+        QCOMPARE(count(u"ромаш"_s), 200);
+        QCOMPARE(count(u"вектор"_s, ListSort::Post), 100); // every order was read with it
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET work = 'АО Вектор' WHERE fam IN ('Карт001', 'Карт002')"));
+        QCOMPARE(count(u"вектор"_s), 102);
+        QVERIFY(!own->index.wantsRebuild());
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET work = 'АО Вектор' WHERE fam < 'Карт030'"));
+        QCOMPARE(count(u"вектор"_s), -1); // the statement answers meanwhile
+        QVERIFY(own->index.wantsRebuild());
+        const std::shared_ptr<core::OwnIndex> again = build(d.path);
+        QVERIFY(again && again->index.ready());
+        ListFilter f;
+        f.work = u"вектор"_s;
+        f.contains = true;
+        QCOMPARE(int(again->index.find(f, ListSort::Name)->size()), 120); // every card below Карт030 now
+
+        // Switched off and on around a change: read anew too.
+        testdb::exec(d.path, QStringLiteral("ALTER TRIGGER base_changed INACTIVE;\n"
+                                            "UPDATE base SET work = 'АО Вектор' WHERE fam = 'Карт299';\n"
+                                            "ALTER TRIGGER base_changed ACTIVE"));
+        QVERIFY(!again->index.find(f, ListSort::Name));
+        QVERIFY(again->index.wantsRebuild());
+
+        Db older;
+        testdb::exec(older.path, QStringLiteral("DROP TRIGGER base_changed_guard;\nDROP TRIGGER base_changed"));
+        QVERIFY(!build(older.path));
+        // A build ended before it is done leaves nothing behind and does not hang.
+        {
+            core::IndexBuild cancelled(d.path, [](std::shared_ptr<core::OwnIndex>, const QString &) {});
+        }
     }
 
     void indexFollowsEveryWriter()
