@@ -1,6 +1,7 @@
 #include "cardimport.h"
 
 #include "cardediting.h"
+#include "duplicates.h"
 #include "commit.h"
 #include "photos.h"
 #include "refvalues.h"
@@ -111,6 +112,11 @@ bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
     m_problems.clear();
     if (!m_error.isEmpty())
         return false;
+    // The stored cards and the file's cards before each one, by the rule of
+    // probable duplicates: a phone's export read twice adds nothing.
+    DuplicateIndex alike;
+    for (auto &[id, keys] : storedPersonKeys(m_db))
+        alike.add(id, std::move(keys));
     for (int i = 0; i < total(); ++i) {
         if (progress && !progress(i, total()))
             return false;
@@ -120,8 +126,12 @@ bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
         const QString problem = checkCard(card);
         if (!problem.isEmpty())
             m_problems.insert(i, refusal(card, problem));
-        else if (looksStored(card))
-            m_duplicates.insert(i);
+        else {
+            PersonKeys keys = personKeys(card.card);
+            if (!alike.like(keys).isEmpty())
+                m_duplicates.insert(i);
+            alike.add(-1 - i, std::move(keys));
+        }
     }
     if (progress)
         progress(total(), total());
@@ -152,40 +162,6 @@ QString CardImport::checkCard(const CardData &card)
     return QString();
 }
 
-bool CardImport::looksStored(const CardData &card)
-{
-    const CardRecord &c = card.card;
-    const QString fam = c.value(QStringLiteral("fam")).trimmed(), name1 = c.value(QStringLiteral("name1")).trimmed(),
-                  name2 = c.value(QStringLiteral("name2")).trimmed();
-    if (fam.isEmpty() && name1.isEmpty() && name2.isEmpty())
-        return false;
-    QStringList mails;
-    for (const char *m : {"wmail", "hmail"})
-        if (const QString v = c.value(QLatin1String(m)).trimmed().toLower(); !v.isEmpty())
-            mails << v;
-    const QString bdate = c.value(QStringLiteral("bdate"));
-    const bool hasBdate = !bdate.trimmed().isEmpty() && bdate != emptyDate();
-    if (mails.isEmpty() && !hasBdate)
-        return false;
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(sql::selectSamePerson(fam.isEmpty(), name1.isEmpty(), name2.isEmpty()));
-    for (const auto &[param, value] : {std::pair{QStringLiteral("fam"), fam}, std::pair{QStringLiteral("name1"), name1},
-                                       std::pair{QStringLiteral("name2"), name2}})
-        if (q.hasParam(param))
-            q.setParam(param, cp1251::upper(value));
-    q.open();
-    for (; !q.eof(); q.next()) {
-        if (hasBdate && q.asText(QStringLiteral("bdate")) == bdate)
-            return true;
-        for (const char *m : {"wmail", "hmail"})
-            if (mails.contains(q.asText(QLatin1String(m)).trimmed().toLower()))
-                return true;
-    }
-    return false;
-}
-
 void CardImport::addRefValues(const CardRecord &card, const QSet<QString> &held, QStringList &added)
 {
     RefValues books(m_db);
@@ -209,8 +185,8 @@ QString CardImport::summary(const QString &fileName) const
 {
     const QLocale ru(QLocale::Russian);
     QString t = QStringLiteral("Файл «%1» (%2): карточек — %3.").arg(fileName, kind(), ru.toString(total()));
-    t += QStringLiteral("\rПохожи на уже сохранённые (те же фамилия, имя и отчество и та же дата рождения или тот же "
-                        "e-mail): %1.")
+    t += QStringLiteral("\rПохожи на уже сохранённые или на карточки выше в файле (то же имя и тот же телефон, "
+                        "e-mail или та же дата рождения): %1.")
              .arg(ru.toString(duplicates()));
     if (refusals() > 0)
         t += QStringLiteral("\rНе могут быть сохранены: %1 (причины будут в отчёте).").arg(ru.toString(refusals()));

@@ -56,8 +56,8 @@ public:
     QString kind() const { return m_file.kind; }
 
     int total() const { return int(m_file.cards.size()); }
-    // Cards that look like one already stored: the same surname, name and
-    // patronymic (letter case aside) with the same birthday or a common e-mail.
+    // Cards that look like one already stored, or like one before them in the
+    // file, by the rule of probable duplicates (core/duplicates.h).
     int duplicates() const { return int(m_duplicates.size()); }
     // Cards the database cannot hold as they are, or with nothing in them.
     int refusals() const { return int(m_problems.size()); }
@@ -74,7 +74,6 @@ public:
 
 private:
     QString checkCard(const CardData &card);
-    bool looksStored(const CardData &card);
     // Adds the card's work place, department and post to their books when
     // neither they nor the import (`held`: cards not committed yet) have
     // them; `added` receives the keys of the values it added.

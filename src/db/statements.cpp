@@ -197,17 +197,6 @@ QString deleteRef(Ref ref)
     return deletePost();
 }
 
-QString selectSamePerson(bool noFam, bool noName, bool noPatronymic)
-{
-    const auto term = [](const QString &column, bool empty) {
-        return empty ? QStringLiteral("COALESCE(%1, '') = ''").arg(column)
-                     : QStringLiteral("UPPER(%1 COLLATE PXW_CYRL) = ").arg(column) + boundText(column);
-    };
-    return QStringLiteral("SELECT bdate, wmail, hmail FROM base WHERE ") + term(QStringLiteral("fam"), noFam) +
-           QStringLiteral(" AND ") + term(QStringLiteral("name1"), noName) + QStringLiteral(" AND ") +
-           term(QStringLiteral("name2"), noPatronymic);
-}
-
 QString selectCardsWithAccounts(int count)
 {
     QStringList ids;

@@ -71,12 +71,6 @@ inline QString boundText(const QString &param)
     return QStringLiteral("CAST(:%1 AS VARCHAR(%2) CHARACTER SET WIN1251)").arg(param).arg(kLongestTypedText);
 }
 
-// The cards of one person, by surname, name and patronymic (:fam, :name1,
-// :name2, upper-cased) compared without regard to letter case; a part told
-// as empty (`noFam`, ...) matches an empty or missing one. Their birthdays
-// and e-mails, for telling whether an imported card is one of them.
-QString selectSamePerson(bool noFam, bool noName, bool noPatronymic);
-
 // The cards whose ids are bound as :id1 .. :idN (in no particular order):
 // their rows with the first accounts row of each (acc_id NULL when none).
 QString selectCardsWithAccounts(int count);

@@ -10,6 +10,7 @@
 #include "core/cardediting.h"
 #include "core/cardimport.h"
 #include "core/commit.h"
+#include "core/duplicates.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
@@ -542,6 +543,95 @@ private slots:
         QCOMPARE(again.clashes, QStringList());
         QCOMPARE(again.written.value(QStringLiteral("fam")),
                  clashes.contains(QStringLiteral("fam")) ? mine[0] : m.written.value(QStringLiteral("fam")));
+    }
+
+    // The rule of probable duplicates as a table: two cards written as
+    // "surname|name|patronymic|birthday|work phone|mobile|e-mail".
+    void duplicateRule_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<QString>("why"); // empty: not duplicates
+        const auto row = [](const char *name, const char *a, const char *b, const char *why) {
+            QTest::newRow(name) << QString::fromUtf8(a) << QString::fromUtf8(b) << QString::fromUtf8(why);
+        };
+        row("case, ё and е", "Иванов|Пётр|Сергеевич|||+7 916 111-22-33|", "ИВАНОВ|ПЕТР|СЕРГЕЕВИЧ||||", "");
+        row("case, ё and е, the same mobile", "Иванов|Пётр|Сергеевич|||+7 (916) 111-22-33|",
+            "ИВАНОВ|ПЕТР|сергеевич|||89161112233|", "тот же мобильный телефон");
+        row("swapped order, no patronymic", "Smith|John||||+79161112233|", "John|Smith|Petrovich|||9161112233|",
+            "тот же мобильный телефон");
+        row("a mobile and a work phone", "Петров-Водкин|Кузьма||15.03.1980|8 916 111 22 33||",
+            "Петров Водкин|Кузьма||||+7 916 111-22-33|", "тот же телефон");
+        row("birthday without a year on one side", "Сидорова|Анна||05.11.1975|||", "Сидорова|Анна||05.11.    |||",
+            "та же дата рождения");
+        row("birthday, different years", "Сидорова|Анна||05.11.1975|||", "Сидорова|Анна||05.11.1976|||", "");
+        row("e-mail in another letter case", "Ким|Ли|||||Li.Kim@Corp.ru", "Ким|Ли|||||li.kim@corp.ru", "тот же e-mail");
+        row("namesakes with nothing in common", "Иванов|Иван|Иванович|01.01.1970|111-22-33||a@x",
+            "Иванов|Иван|Иванович|02.02.1970|111-22-44||b@x", "");
+        row("different patronymics", "Иванов|Иван|Петрович|||+79161112233|", "Иванов|Иван|Павлович|||+79161112233|",
+            "");
+        row("a phone too short to tell", "Ли|Ан||||12-34|", "Ли|Ан||||12-34|", "");
+        row("no name at all", "||||||x@y", "||||||x@y", "");
+    }
+    void duplicateRule()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(QString, why);
+        auto card = [](const QString &text) {
+            const QStringList v = text.split(QLatin1Char('|'));
+            core::CardRecord r;
+            const char *cols[] = {"fam", "name1", "name2", "bdate", "wtel", "wmob", "wmail"};
+            for (int i = 0; i < 7; ++i)
+                r.values[QLatin1String(cols[i])] = v.value(i);
+            return core::personKeys(r);
+        };
+        QCOMPARE(core::duplicateReasonText(core::duplicateReasons(card(a), card(b))), why);
+        QCOMPARE(core::duplicateReasons(card(b), card(a)), core::duplicateReasons(card(a), card(b)));
+        // The index finds exactly what the rule finds.
+        core::DuplicateIndex index;
+        index.add(7, card(a));
+        QCOMPARE(index.like(card(b)).size(), why.isEmpty() ? 0 : 1);
+    }
+
+    // Groups across the stored cards are transitive (A like B by phone, B
+    // like C by e-mail: one group), namesakes apart; an import of the same
+    // cards again adds nothing, and two alike cards inside one file count
+    // as duplicates of each other.
+    void duplicateGroups()
+    {
+        Db d;
+        const auto add = [&](const QString &fam, const QString &name, const QString &mob, const QString &mail) {
+            return testdb::addCard(d.path, {{u"fam"_s, fam}, {u"name1"_s, name}, {u"hmob"_s, mob}, {u"hmail"_s, mail}});
+        };
+        const qint64 a = add(u"Орлов"_s, u"Олег"_s, u"+7 903 000-00-01"_s, QString());
+        const qint64 b = add(u"ОРЛОВ"_s, u"ОЛЕГ"_s, u"89030000001"_s, u"oleg@orlov.ru"_s);
+        const qint64 c = add(u"Олег"_s, u"Орлов"_s, QString(), u"OLEG@orlov.ru"_s);
+        add(u"Орлов"_s, u"Олег"_s, u"+7 903 999-99-99"_s, u"other@orlov.ru"_s); // a namesake
+        const qint64 e = add(u"Smith"_s, u"John"_s, u"+44 7700 900123"_s, QString());
+        const qint64 f = add(u"Smith"_s, u"John"_s, u"07700900123"_s, QString());
+        const QList<core::DuplicateGroup> groups = core::storedDuplicates(d.s);
+        QCOMPARE(groups.size(), 2);
+        QCOMPARE(groups[0].ids, (QList<qint64>{a, b, c}));
+        QCOMPARE(core::duplicateReasonText(groups[0].reasons), u"тот же мобильный телефон, тот же e-mail"_s);
+        QCOMPARE(groups[1].ids, (QList<qint64>{e, f}));
+
+        const QByteArray file = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Smith;John;;;\r\nFN:John Smith\r\n"
+                                "TEL;TYPE=CELL:+447700900123\r\nEND:VCARD\r\n"
+                                "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Doe;Jane;;;\r\nFN:Jane Doe\r\n"
+                                "TEL;TYPE=CELL:+1 202 555 0100\r\nEND:VCARD\r\n"
+                                "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Doe;Jane;;;\r\nFN:Jane Doe\r\n"
+                                "TEL;TYPE=WORK:12025550100\r\nEND:VCARD\r\n";
+        core::CardImport in = d.importer();
+        QVERIFY(in.readBytes(file));
+        QCOMPARE(in.total(), 3);
+        QCOMPARE(in.duplicates(), 2); // Smith as stored, the second Jane Doe as the first
+        const core::ImportReport report = in.store(false, 1);
+        QCOMPARE(report.stored, 1);
+        QCOMPARE(report.skipped, 2);
+        core::CardImport again = d.importer();
+        QVERIFY(again.readBytes(file));
+        QCOMPARE(again.duplicates(), 3); // a second run adds nothing
     }
 
     void otherWorkDuringImport_data()

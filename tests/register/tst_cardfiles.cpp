@@ -82,7 +82,7 @@ private slots:
         QVERIFY(!shown.isEmpty());
         QCOMPARE(shown[0].buttons, msg::Buttons::Choice);
         QVERIFY2(shown[0].text.contains(QStringLiteral("карточек — 2")), qPrintable(shown[0].text));
-        QVERIFY(shown[0].text.contains(QStringLiteral("e-mail): 1.")));
+        QVERIFY(shown[0].text.contains(QStringLiteral("дата рождения): 1.")));
         QCOMPARE(shown[0].choices, (QStringList{QStringLiteral("Пропустить похожие"), QStringLiteral("Добавить все"),
                                                 QStringLiteral("Отмена")}));
         QCOMPARE(f.mf->model()->cardCount(), cards);

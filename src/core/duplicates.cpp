@@ -1,0 +1,264 @@
+#include "duplicates.h"
+
+#include "db/cp1251.h"
+#include "db/shared.h"
+
+#include <QHash>
+#include <numeric>
+
+namespace core {
+
+QString duplicateReasonText(int reasons)
+{
+    QStringList out;
+    if (reasons & SameMobile)
+        out << QStringLiteral("тот же мобильный телефон");
+    else if (reasons & SamePhone)
+        out << QStringLiteral("тот же телефон");
+    if (reasons & SameBirthday)
+        out << QStringLiteral("та же дата рождения");
+    if (reasons & SameMail)
+        out << QStringLiteral("тот же e-mail");
+    return out.join(QStringLiteral(", "));
+}
+
+QString normalName(const QString &part)
+{
+    QString out;
+    const QString upper = cp1251::upper(part);
+    out.reserve(upper.size());
+    for (QChar c : upper) {
+        if (c.isSpace() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QChar(0x2010) || c == QChar(0x2013) ||
+            c == QChar(0x2014))
+            continue;
+        if (c == QChar(0x0401)) // Ё
+            c = QChar(0x0415);  // Е
+        out += c;
+    }
+    return out;
+}
+
+namespace {
+
+// The birthday of a stored date text: "DD.MM.YYYY", or without a year.
+void birthday(const QString &text, PersonKeys &k)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() < 2)
+        return;
+    bool okDay = false, okMonth = false, okYear = false;
+    const int day = parts[0].trimmed().toInt(&okDay), month = parts[1].trimmed().toInt(&okMonth);
+    if (!okDay || !okMonth || day < 1 || day > 31 || month < 1 || month > 12)
+        return;
+    k.day = day;
+    k.month = month;
+    if (parts.size() > 2) {
+        const int year = parts[2].trimmed().toInt(&okYear);
+        if (okYear && year > 0)
+            k.year = year;
+    }
+}
+
+// The number's last ten digits; nothing for a text with fewer than seven.
+qint64 phoneNumber(const QString &text)
+{
+    QString digits;
+    for (QChar c : text)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            digits += c;
+    if (digits.size() < 7)
+        return -1;
+    return digits.right(10).toLongLong();
+}
+
+// A 64-bit FNV-1a over the UTF-16 of a text, and a tag.
+uint64_t keyOf(const QString &text, uint64_t tag)
+{
+    uint64_t h = 1469598103934665603ULL ^ tag;
+    for (QChar c : text) {
+        h ^= c.unicode();
+        h *= 1099511628211ULL;
+    }
+    return h;
+}
+
+uint64_t mix(uint64_t a, uint64_t b)
+{
+    return a ^ (b + 0x9e3779b97f4a7c15ULL + (a << 6) + (a >> 2));
+}
+
+} // namespace
+
+PersonKeys personKeys(const CardRecord &card)
+{
+    PersonKeys k;
+    const QString fam = normalName(card.value(QStringLiteral("fam")));
+    const QString name1 = normalName(card.value(QStringLiteral("name1")));
+    if (!fam.isEmpty() || !name1.isEmpty())
+        k.name = std::min(fam + name1, name1 + fam);
+    k.patronymic = normalName(card.value(QStringLiteral("name2")));
+    birthday(card.value(QStringLiteral("bdate")), k);
+    for (const char *c : {"wtel", "htel", "wmob", "hmob"}) {
+        const qint64 n = phoneNumber(card.value(QLatin1String(c)));
+        if (n < 0)
+            continue;
+        const bool mob = c[1] == 'm';
+        bool merged = false;
+        for (size_t i = 0; i < k.phones.size(); ++i)
+            if (k.phones[i] == n) {
+                k.mobile[i] = k.mobile[i] && mob;
+                merged = true;
+            }
+        if (!merged) {
+            k.phones.push_back(n);
+            k.mobile.push_back(mob);
+        }
+    }
+    for (const char *c : {"wmail", "hmail"})
+        if (const QString m = card.value(QLatin1String(c)).trimmed().toLower(); !m.isEmpty() && !k.mails.contains(m))
+            k.mails << m;
+    return k;
+}
+
+int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
+{
+    if (!a.named() || a.name != b.name)
+        return 0;
+    if (!a.patronymic.isEmpty() && !b.patronymic.isEmpty() && a.patronymic != b.patronymic)
+        return 0;
+    int reasons = 0;
+    if (a.day && a.day == b.day && a.month == b.month && (!a.year || !b.year || a.year == b.year))
+        reasons |= SameBirthday;
+    for (size_t i = 0; i < a.phones.size(); ++i)
+        for (size_t j = 0; j < b.phones.size(); ++j)
+            if (a.phones[i] == b.phones[j])
+                reasons |= (a.mobile[i] && b.mobile[j]) ? (SamePhone | SameMobile) : SamePhone;
+    for (const QString &m : a.mails)
+        if (b.mails.contains(m))
+            reasons |= SameMail;
+    return reasons;
+}
+
+std::vector<uint64_t> DuplicateIndex::buckets(const PersonKeys &keys) const
+{
+    // The name with each thing that can make two cards one person: two cards
+    // that are alike share at least one of these.
+    std::vector<uint64_t> out;
+    if (!keys.named())
+        return out;
+    const uint64_t name = keyOf(keys.name, 1);
+    if (keys.day)
+        out.push_back(mix(name, uint64_t(keys.month * 32 + keys.day) << 8 | 2));
+    for (qint64 p : keys.phones)
+        out.push_back(mix(name, uint64_t(p) << 8 | 3));
+    for (const QString &m : keys.mails)
+        out.push_back(mix(name, keyOf(m, 4)));
+    return out;
+}
+
+void DuplicateIndex::add(qint64 id, PersonKeys keys)
+{
+    const uint32_t at = uint32_t(m_keys.size());
+    for (uint64_t b : buckets(keys)) {
+        std::vector<uint32_t> &v = m_byKey[b];
+        if (v.empty() || v.back() != at)
+            v.push_back(at);
+    }
+    m_ids.push_back(id);
+    m_keys.push_back(std::move(keys));
+}
+
+QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
+{
+    QList<QPair<qint64, int>> out;
+    std::vector<uint32_t> seen;
+    for (uint64_t b : buckets(keys)) {
+        const auto it = m_byKey.find(b);
+        if (it == m_byKey.end())
+            continue;
+        for (uint32_t at : it->second) {
+            if (std::find(seen.begin(), seen.end(), at) != seen.end())
+                continue;
+            seen.push_back(at);
+            if (const int r = duplicateReasons(keys, m_keys[at]))
+                out.append({m_ids[at], r});
+        }
+    }
+    return out;
+}
+
+QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards)
+{
+    // Each card meets the cards before it that are like it; alike cards are
+    // joined into one group (union-find over the cards' places).
+    std::vector<int> parent(size_t(cards.size()));
+    std::iota(parent.begin(), parent.end(), 0);
+    std::vector<int> reasons(size_t(cards.size()), 0);
+    auto root = [&](int i) {
+        while (parent[size_t(i)] != i)
+            i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+        return i;
+    };
+    QHash<qint64, int> place;
+    DuplicateIndex index;
+    for (int i = 0; i < cards.size(); ++i) {
+        for (const auto &[id, why] : index.like(cards[i].second)) {
+            const int a = root(i), b = root(place.value(id));
+            const int r = reasons[size_t(a)] | reasons[size_t(b)] | why;
+            parent[size_t(a)] = b;
+            reasons[size_t(b)] = r;
+        }
+        place.insert(cards[i].first, i);
+        index.add(cards[i].first, cards[i].second);
+    }
+    QHash<int, int> groupOf;
+    QList<DuplicateGroup> groups;
+    for (int i = 0; i < cards.size(); ++i) {
+        const int r = root(i);
+        if (r == i && reasons[size_t(r)] == 0)
+            continue; // alone
+        auto it = groupOf.find(r);
+        if (it == groupOf.end()) {
+            it = groupOf.insert(r, int(groups.size()));
+            groups.append({{}, reasons[size_t(r)]});
+        }
+        groups[*it].ids << cards[i].first;
+    }
+    for (DuplicateGroup &g : groups)
+        std::sort(g.ids.begin(), g.ids.end());
+    groups.removeIf([](const DuplicateGroup &g) { return g.ids.size() < 2; });
+    std::sort(groups.begin(), groups.end(),
+              [](const DuplicateGroup &a, const DuplicateGroup &b) { return a.ids.first() < b.ids.first(); });
+    return groups;
+}
+
+QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db)
+{
+    static const char *const columns[] = {"fam",  "name1", "name2", "bdate", "wtel",
+                                          "htel", "wmob",  "hmob",  "wmail", "hmail"};
+    QString select = QStringLiteral("SELECT pk_id");
+    for (const char *c : columns)
+        select += QStringLiteral(", ") + QLatin1String(c);
+    select += QStringLiteral(" FROM base");
+    QList<QPair<qint64, PersonKeys>> out;
+    db::IBQuery q(&db.IBDbase, &db.IBRead);
+    q.setSql(select);
+    q.open();
+    CardRecord card;
+    for (; !q.eof(); q.next()) {
+        for (const char *c : columns)
+            card.values[QLatin1String(c)] = q.asText(QLatin1String(c));
+        PersonKeys k = personKeys(card);
+        if (k.named())
+            out.append({q.asInt(QStringLiteral("pk_id")), std::move(k)});
+    }
+    q.close();
+    return out;
+}
+
+QList<DuplicateGroup> storedDuplicates(SharedDb &db)
+{
+    return duplicateGroups(storedPersonKeys(db));
+}
+
+} // namespace core

@@ -1,0 +1,84 @@
+#pragma once
+// Probable duplicates: two cards of one person. Their names agree once
+// normalised (letter case, ё and е, spaces, hyphens and dots; surname and
+// name also swapped; a patronymic missing on one side is no obstacle) and
+// they share a birthday (day and month, and the year where both have one),
+// a phone number (its last ten digits, in any of the four phone fields) or
+// an e-mail address (letter case aside). Namesakes with nothing else in
+// common are not duplicates; cards like one another form one group.
+
+#include "cardstore.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+struct SharedDb;
+
+namespace core {
+
+// Why cards were taken for one person.
+enum DuplicateReason : int {
+    SameBirthday = 1,
+    SamePhone = 2,
+    SameMobile = 4, // the number is a mobile on both
+    SameMail = 8,
+};
+// The reasons in Russian ("тот же мобильный телефон, та же дата рождения").
+QString duplicateReasonText(int reasons);
+
+// What of a card the rule compares, normalised.
+struct PersonKeys
+{
+    QString name;                     // surname and name joined, the smaller of both orders
+    QString patronymic;               // empty when the card has none
+    int day = 0, month = 0, year = 0; // the birthday; zero where unknown
+    std::vector<qint64> phones;       // last ten digits of each number
+    std::vector<bool> mobile;         // whether each number came from a mobile field
+    QStringList mails;                // lower case
+    bool named() const { return !name.isEmpty(); }
+};
+// A name's part as the rule compares it.
+QString normalName(const QString &part);
+PersonKeys personKeys(const CardRecord &card);
+// The reasons two cards are probable duplicates; 0 when they are not.
+int duplicateReasons(const PersonKeys &a, const PersonKeys &b);
+
+// Cards by their keys, for finding those like a given card without
+// comparing every pair: each card is filed under its name joined with each
+// number, address and birthday.
+class DuplicateIndex
+{
+public:
+    // Adds a card under `id` (any number the caller keeps apart).
+    void add(qint64 id, PersonKeys keys);
+    // The cards added so far that are like `keys`, each with its reasons.
+    QList<QPair<qint64, int>> like(const PersonKeys &keys) const;
+    int size() const { return int(m_keys.size()); }
+
+private:
+    std::vector<uint64_t> buckets(const PersonKeys &keys) const;
+
+    std::vector<qint64> m_ids;
+    std::vector<PersonKeys> m_keys;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> m_byKey;
+};
+
+struct DuplicateGroup
+{
+    QList<qint64> ids; // ascending
+    int reasons = 0;
+};
+// The groups among `cards` (id, card), each group's ids ascending, groups by
+// their first id.
+QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards);
+
+// Every group of probable duplicates in the database.
+QList<DuplicateGroup> storedDuplicates(SharedDb &db);
+// The rule's keys of every stored card, by id.
+QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db);
+
+} // namespace core
