@@ -3,9 +3,13 @@
 //
 //   zentrax-cards export [--format vcard|vcard3|csv] [--search TEXT] [OPTIONS] FILE
 //   zentrax-cards import [--skip-duplicates|--add-duplicates] [OPTIONS] FILE
+//   zentrax-cards duplicates [OPTIONS]
+//   zentrax-cards merge [OPTIONS] ID ID...
 //   OPTIONS: --database PATH  --user LOGIN   (the password: ZENTRAX_PASSWORD, or asked)
 
 #include "core/cardimport.h"
+#include "core/cardmerge.h"
+#include "core/duplicates.h"
 #include "core/contactlist.h"
 #include "core/dbpath.h"
 #include "core/exportcards.h"
@@ -29,6 +33,8 @@ namespace {
 const char *const kUsage =
     "Вызов: zentrax-cards export [--format vcard|vcard3|csv] [--search ТЕКСТ] [--database ПУТЬ] --user ЛОГИН ФАЙЛ\n"
     "       zentrax-cards import [--skip-duplicates|--add-duplicates] [--database ПУТЬ] --user ЛОГИН ФАЙЛ\n"
+    "       zentrax-cards duplicates [--database ПУТЬ] --user ЛОГИН\n"
+    "       zentrax-cards merge [--database ПУТЬ] --user ЛОГИН НОМЕР НОМЕР...\n"
     "       zentrax-cards --help\n";
 
 // Exit statuses.
@@ -47,9 +53,18 @@ void printHelp()
                 "        отчества; без него — все карточки): vCard 4.0 (--format vcard, так по\n"
                 "        умолчанию), vCard 3.0 для старых телефонов (vcard3) или CSV для таблиц (csv).\n"
                 "import  читает файл vCard (2.1, 3.0, 4.0) или CSV и сохраняет его карточки.\n"
-                "        Карточки, похожие на уже сохранённые (те же фамилия, имя и отчество и та же\n"
-                "        дата рождения или тот же e-mail), пропускаются (--skip-duplicates, так по\n"
-                "        умолчанию) или добавляются (--add-duplicates).\n\n"
+                "        Карточки, похожие на уже сохранённые или на карточки выше в файле (то же\n"
+                "        имя и тот же телефон, e-mail или та же дата рождения), пропускаются\n"
+                "        (--skip-duplicates, так по умолчанию) или добавляются (--add-duplicates).\n"
+                "duplicates  выводит группы вероятных дубликатов во всей базе: в первой строке\n"
+                "        группы — почему они похожи, затем по карточке в строке: её номер, табуляция,\n"
+                "        имя; между группами пустая строка.\n"
+                "merge   объединяет карточки с указанными номерами в первую, без вопросов: её\n"
+                "        непустые значения остаются, пустые поля заполняются из остальных по порядку,\n"
+                "        другие значения дописываются в «Прочее» как «Поле: значение»; аккаунты\n"
+                "        собираются в четыре места, фотография — первой карточки, иначе следующей;\n"
+                "        остальные карточки удаляются. Всё одной записью; если карточку группы\n"
+                "        только что изменил или удалил другой пользователь, ничего не меняется.\n\n"
                 "База данных — та, которую открывает программа (dbase.fdb или path.txt рядом с ней),\n"
                 "или --database ПУТЬ. Нужен пользователь с полным доступом; пароль берётся из\n"
                 "переменной ZENTRAX_PASSWORD, иначе спрашивается в терминале.\n"
@@ -119,6 +134,62 @@ core::Progress terminalProgress(const char *what)
     };
 }
 
+QString nameOf(const core::CardRecord &card)
+{
+    QStringList parts;
+    for (const char *c : {"fam", "name1", "name2"})
+        if (const QString v = card.value(QLatin1String(c)).trimmed(); !v.isEmpty())
+            parts << v;
+    return parts.join(QLatin1Char(' '));
+}
+
+int printDuplicates(SharedDb &db)
+{
+    const QList<core::DuplicateGroup> groups = core::storedDuplicates(db);
+    core::CardStore cards(db);
+    for (int g = 0; g < groups.size(); ++g) {
+        if (g > 0)
+            say(QString());
+        say(core::duplicateReasonText(groups[g].reasons));
+        for (qint64 id : groups[g].ids)
+            say(QString::number(id) + QLatin1Char('\t') + nameOf(cards.load(id).value_or(core::CardRecord{})));
+    }
+    return kDone;
+}
+
+int mergeCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, qint64 userId)
+{
+    core::CardEditor editor(db, photoFolder);
+    QList<QPair<qint64, core::CardBaseline>> loaded;
+    for (qint64 id : ids) {
+        const std::optional<core::CardBaseline> card = editor.load(id);
+        if (!card) {
+            fail(QStringLiteral("карточки № %1 нет в базе данных; ничего не изменено.").arg(id));
+            return kFailed;
+        }
+        loaded.append({id, *card});
+    }
+    QList<core::CardBaseline> others;
+    for (int i = 1; i < loaded.size(); ++i)
+        others << loaded[i].second;
+    const core::CardBaseline merged = core::mergeInto(loaded.first().second, others);
+    const core::SaveResult r = editor.mergeGroup(ids.first(), merged, loaded, userId);
+    if (r.outcome != core::SaveResult::Outcome::Stored) {
+        fail(r.outcome == core::SaveResult::Outcome::Clash
+                 ? QStringLiteral("карточку № %1 только что изменил другой пользователь; ничего не изменено.").arg(r.id)
+                 : QStringLiteral("карточку группы только что удалил другой пользователь; ничего не изменено."));
+        return kFailed;
+    }
+    QStringList rest;
+    for (int i = 1; i < ids.size(); ++i)
+        rest << QString::number(ids[i]);
+    say(QStringLiteral("Карточки № %1 объединены в карточку № %2 «%3».")
+            .arg(rest.join(QStringLiteral(", ")))
+            .arg(ids.first())
+            .arg(nameOf(merged.card)));
+    return kDone;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -131,11 +202,15 @@ int main(int argc, char **argv)
     }
     const QString command = args.value(0);
     const bool exporting = command == QLatin1String("export");
-    if (!exporting && command != QLatin1String("import"))
+    const bool listing = command == QLatin1String("duplicates"), merging = command == QLatin1String("merge");
+    if (!exporting && !listing && !merging && command != QLatin1String("import"))
         return usageError(command.isEmpty()
-                              ? QStringLiteral("не указана команда: export или import.")
-                              : QStringLiteral("неизвестная команда «%1»: нужна export или import.").arg(command));
+                              ? QStringLiteral("не указана команда: export, import, duplicates или merge.")
+                              : QStringLiteral("неизвестная команда «%1»: нужна export, import, "
+                                               "duplicates или merge.")
+                                    .arg(command));
     QString database, user, search, file;
+    QList<qint64> ids; // merge
     QString format = QStringLiteral("vcard");
     bool addDuplicates = false;
     for (int i = 1; i < args.size(); ++i) {
@@ -159,6 +234,15 @@ int main(int argc, char **argv)
             addDuplicates = true;
         else if (a.startsWith(QLatin1String("-")) && a.size() > 1)
             return usageError(QStringLiteral("команда %1 не знает параметра «%2».").arg(command, a));
+        else if (merging) {
+            bool ok = false;
+            const qint64 id = a.toLongLong(&ok);
+            if (!ok || id <= 0)
+                return usageError(QStringLiteral("«%1» — не номер карточки.").arg(a));
+            if (!ids.contains(id))
+                ids << id;
+        } else if (listing)
+            return usageError(QStringLiteral("команде duplicates не нужен «%1».").arg(a));
         else if (!file.isEmpty())
             return usageError(QStringLiteral("указано два файла: «%1» и «%2»; нужен один.").arg(file, a));
         else
@@ -171,7 +255,9 @@ int main(int argc, char **argv)
         cardFormat = core::CardFormat::Csv;
     else if (format != QLatin1String("vcard"))
         return usageError(QStringLiteral("неизвестный формат «%1»: нужен vcard, vcard3 или csv.").arg(format));
-    if (file.isEmpty())
+    if (merging && ids.size() < 2)
+        return usageError(QStringLiteral("для объединения нужны номера хотя бы двух разных карточек."));
+    if (file.isEmpty() && !listing && !merging)
         return usageError(exporting ? QStringLiteral("не указан файл, в который выгрузить карточки.")
                                     : QStringLiteral("не указан файл с карточками."));
     if (user.isEmpty())
@@ -221,6 +307,10 @@ int main(int argc, char **argv)
             return kFailed;
         }
         const QString photoFolder = folder + QStringLiteral("/files");
+        if (listing)
+            return printDuplicates(db);
+        if (merging)
+            return mergeCards(db, photoFolder, ids, who.id);
         if (exporting) {
             ListFilter filter;
             filter.name = search;

@@ -259,6 +259,57 @@ SaveResult CardEditor::update(qint64 id, const CardChange &change, const CardBas
     return r;
 }
 
+SaveResult CardEditor::mergeGroup(qint64 id, const CardBaseline &merged,
+                                  const QList<QPair<qint64, CardBaseline>> &loaded, qint64 userId)
+{
+    SaveResult r;
+    r.id = id;
+    QStringList goneFiles;
+    PhotoStore photos(m_db, m_photoFolder);
+    r.outcome = inOneUnit(m_db.IBTrans, [&] {
+        QString before;
+        for (const auto &[cardId, read] : loaded) {
+            const std::optional<CardBaseline> stored = this->read(m_db.iSQL, cardId);
+            if (!stored)
+                return SaveResult::Outcome::Gone;
+            if (stored->card.values != read.card.values || stored->card.fpath != read.card.fpath ||
+                stored->accounts != read.accounts) {
+                r.stored = *stored;
+                r.id = cardId;
+                return SaveResult::Outcome::Clash;
+            }
+            if (cardId == id)
+                before = stored->card.fpath;
+        }
+        CardStore cards(m_db);
+        if (!cards.write(id, merged.card, userId))
+            return SaveResult::Outcome::Gone;
+        if (merged.accounts) {
+            qint64 row = 0;
+            readAccountsRow(m_db.iSQL, id, &row);
+            if (row)
+                cards.updateAccounts(row, *merged.accounts);
+            else
+                cards.insertAccounts(id, *merged.accounts);
+        }
+        if (merged.card.fpath != before)
+            photos.setStoredPath(id, merged.card.fpath);
+        for (const auto &[cardId, read] : loaded) {
+            if (cardId == id)
+                continue;
+            cards.remove(cardId);
+            if (!read.card.fpath.isEmpty() && read.card.fpath != merged.card.fpath)
+                goneFiles << read.card.fpath;
+        }
+        r.stored = merged;
+        return SaveResult::Outcome::Stored;
+    });
+    if (r.outcome == SaveResult::Outcome::Stored)
+        for (const QString &f : goneFiles)
+            photos.removeIfUnnamed(f);
+    return r;
+}
+
 PhotoStore::Deleted CardEditor::deletePhoto(qint64 id, const QString &seen)
 {
     return PhotoStore(m_db, m_photoFolder).deleteFile(id, seen);

@@ -94,6 +94,14 @@ public:
     SaveResult update(qint64 id, const CardChange &change, const CardBaseline &baseline, qint64 userId,
                       bool addRefValues, const CopyOptions &copy = {});
 
+    // Stores `merged` as the card `id` and deletes the other cards of
+    // `loaded` (the group's cards as read, `id` among them) in one unit, but
+    // only while every card is still as read: a colleague's change (Clash,
+    // with his version) or deletion (Gone) stores nothing. The photo files
+    // of the cards deleted go once no card names them.
+    SaveResult mergeGroup(qint64 id, const CardBaseline &merged, const QList<QPair<qint64, CardBaseline>> &loaded,
+                          qint64 userId);
+
     // Empties the card's photo path and deletes the file, but only while the
     // card still names `seen`, the photo the user saw.
     PhotoStore::Deleted deletePhoto(qint64 id, const QString &seen);

@@ -403,6 +403,22 @@ QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &c
     return photo.fpath;
 }
 
+bool PhotoStore::removeIfUnnamed(const QString &fpath)
+{
+    db::IBQuery &q = reader();
+    q.close();
+    q.setSql(sql::countPhotoUsers());
+    q.setParam(QStringLiteral("fpath"), fpath);
+    q.open();
+    const bool named = q.asInt(QStringLiteral("n")) > 0;
+    q.close();
+    const PhotoLocation where = locatePhoto(m_folder, fpath);
+    if (named || where.state != PhotoLocation::Present)
+        return false;
+    const QFileInfo file(where.file);
+    return QFile::remove(QDir(QFileInfo(file.absolutePath()).canonicalFilePath()).filePath(file.fileName()));
+}
+
 PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId, const std::optional<QString> &seen)
 {
     std::optional<QString> fpath;

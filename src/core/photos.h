@@ -106,6 +106,10 @@ public:
     // running one, placed at once); returns the fpath.
     QString attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy = {});
 
+    // Deletes the photo file `fpath` names when no card names it any more
+    // (a card merged away); true when it went.
+    bool removeIfUnnamed(const QString &fpath);
+
     enum class Deleted { NoCard, Changed, Deleted, FileWasMissing, KeptForOtherCard, Outside, NotAFile };
     // Empties the card's fpath and deletes its photo file, unless another card
     // names the same file or the file cannot safely be deleted (it lies

@@ -125,6 +125,11 @@ QString updateAccounts()
                           "adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id");
 }
 
+QString countPhotoUsers()
+{
+    return QStringLiteral("SELECT COUNT(*) AS n FROM base WHERE fpath = :fpath");
+}
+
 QString selectPhotoPath()
 {
     return QStringLiteral("SELECT fpath FROM base WHERE pk_id = :pk_id");

@@ -79,5 +79,7 @@ QString selectCardsWithAccounts(int count);
 // with it as their stamp, or holding a photo in it (fpath starting with
 // :back, the folder and a backslash, or :slash, the folder and a slash).
 QString selectFolderUsers();
+// How many cards name the photo :fpath.
+QString countPhotoUsers();
 
 } // namespace sql

@@ -9,6 +9,7 @@
 #include "core/cardfile.h"
 #include "core/cardediting.h"
 #include "core/cardimport.h"
+#include "core/cardmerge.h"
 #include "core/commit.h"
 #include "core/duplicates.h"
 #include "core/cardstore.h"
@@ -762,6 +763,102 @@ private slots:
                  2);
         QVERIFY2(err.contains(QStringLiteral("неизвестный формат «pdf»")), qPrintable(err));
         QVERIFY(!QFile::exists(csv));
+
+        // The file imported twice: two groups of duplicates, a reason line
+        // and then "number<tab>name" lines, a blank line between groups.
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("duplicates")} + asAdmin, &out), 0);
+        const QStringList groups = out.trimmed().split(QStringLiteral("\n\n"));
+        QCOMPARE(groups.size(), 2);
+        QList<qint64> first;
+        for (const QString &line : groups[0].split(QLatin1Char('\n')).mid(1))
+            first << line.section(QLatin1Char('\t'), 0, 0).toLongLong();
+        QVERIFY2(!groups[0].section(QLatin1Char('\n'), 0, 0).contains(QLatin1Char('\t')), qPrintable(out));
+        QCOMPARE(first.size(), 2);
+        QVERIFY(groups[0].section(QLatin1Char('\n'), 1, 1).section(QLatin1Char('\t'), 1).size() > 1);
+        // Merged into the first: the other is gone; unknown numbers refuse and change nothing.
+        QCOMPARE(run(QStringLiteral("pw"),
+                     QStringList{QStringLiteral("merge")} + asAdmin +
+                         QStringList{QString::number(first[0]), QString::number(first[1])},
+                     &out),
+                 0);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 3);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base WHERE pk_id = %1").arg(first[0])), 1);
+        QCOMPARE(run(QStringLiteral("pw"),
+                     QStringList{QStringLiteral("merge")} + asAdmin + QStringList{u"1"_s, u"999"_s}, nullptr, &err),
+                 1);
+        QVERIFY2(err.contains(QStringLiteral("карточки № 999 нет")), qPrintable(err));
+        QCOMPARE(run(QStringLiteral("pw"), QStringList{QStringLiteral("merge")} + asAdmin + QStringList{u"1"_s}), 2);
+        QCOMPARE(run(QStringLiteral("pw"),
+                     QStringList{QStringLiteral("duplicates"), QStringLiteral("--user"), QStringLiteral("reader")}),
+                 1);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 3);
+    }
+
+    // A merge loses nothing: every value of every card is in the result or
+    // in "Прочее"; accounts beyond four slots too. Stored in one unit, and
+    // refused whole when a colleague changed a card of the group meanwhile;
+    // a merged-away card's photo goes unless the result names it.
+    void mergeLosesNothing()
+    {
+        Db d;
+        const qint64 a = testdb::addCard(d.path, {{u"fam"_s, u"Орлов"_s},
+                                                  {u"name1"_s, u"Олег"_s},
+                                                  {u"wtel"_s, u"111"_s},
+                                                  {u"other"_s, u"старое"_s},
+                                                  {u"smok"_s, u"0"_s}});
+        const qint64 b = testdb::addCard(d.path, {{u"fam"_s, u"Орлов"_s},
+                                                  {u"name1"_s, u"Олег"_s},
+                                                  {u"name2"_s, u"Ильич"_s},
+                                                  {u"wtel"_s, u"222"_s},
+                                                  {u"hmail"_s, u"o@x"_s},
+                                                  {u"rem"_s, u"заметка"_s},
+                                                  {u"smok"_s, u"1"_s},
+                                                  {u"fpath"_s, u"s\\b.png"_s}});
+        const qint64 c = testdb::addCard(d.path, {{u"fam"_s, u"Орлов"_s}, {u"fpath"_s, u"s\\c.png"_s}});
+        testdb::exec(d.path,
+                     QStringLiteral("INSERT INTO accounts (bs_fk, sn1, adr1, sn2, adr2, sn3, adr3, sn4, adr4) VALUES "
+                                    "(%1, 'VK', 'vk/1', 'QQ', 'qq/1', 'X', 'x/1', 'Y', 'y/1');\n"
+                                    "INSERT INTO accounts (bs_fk, sn1, adr1, sn2, adr2) VALUES "
+                                    "(%2, 'VK', 'vk/1', 'FB', 'fb/2')")
+                         .arg(b)
+                         .arg(c));
+        QDir().mkpath(d.photos + u"/s"_s);
+        for (const char *f : {"/s/b.png", "/s/c.png"}) {
+            QFile file(d.photos + QLatin1String(f));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1);
+        }
+        core::CardEditor editor(d.s, d.photos);
+        QList<QPair<qint64, core::CardBaseline>> loaded;
+        for (qint64 id : {a, b, c})
+            loaded.append({id, editor.load(id).value()});
+        const core::CardBaseline merged = core::mergeInto(loaded[0].second, {loaded[1].second, loaded[2].second});
+        const auto v = [&](const char *c) { return merged.card.value(QLatin1String(c)); };
+        QCOMPARE(v("wtel"), u"111"_s);
+        QCOMPARE(v("name2"), u"Ильич"_s);
+        QCOMPARE(v("hmail"), u"o@x"_s);
+        QCOMPARE(v("smok"), u"1"_s);
+        QCOMPARE(v("other"), u"старое\r\nТелефон (рабочий): 222\r\nАккаунт: FB fb/2"_s);
+        QCOMPARE(v("rem"), u"заметка"_s);
+        QCOMPARE(merged.card.fpath, u"s\\b.png"_s);
+        QCOMPARE(merged.accounts->address[0] + merged.accounts->address[1] + merged.accounts->address[2] +
+                     merged.accounts->address[3],
+                 u"vk/1qq/1x/1y/1"_s);
+
+        // A colleague's change to one card of the group: nothing is stored.
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET wmail = 'new@x' WHERE pk_id = %1").arg(c));
+        const core::SaveResult refused = editor.mergeGroup(a, merged, loaded, 1);
+        QCOMPARE(int(refused.outcome), int(core::SaveResult::Outcome::Clash));
+        QCOMPARE(refused.id, c);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 3);
+        QCOMPARE(d.value(QStringLiteral("SELECT wtel FROM base WHERE pk_id = %1").arg(a)), u"111"_s);
+        loaded[2].second = editor.load(c).value();
+        const core::CardBaseline again = core::mergeInto(loaded[0].second, {loaded[1].second, loaded[2].second});
+        QCOMPARE(int(editor.mergeGroup(a, again, loaded, 1).outcome), int(core::SaveResult::Outcome::Stored));
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 1);
+        QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM accounts")), 1);
+        QCOMPARE(d.value(QStringLiteral("SELECT wmail || '/' || fpath FROM base")), u"new@x/s\\b.png"_s);
+        QVERIFY(QFile::exists(d.photos + u"/s/b.png"_s));  // the merged card's photo
+        QVERIFY(!QFile::exists(d.photos + u"/s/c.png"_s)); // named by no card any more
     }
 };
 
