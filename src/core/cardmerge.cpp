@@ -37,14 +37,14 @@ bool emptySlot(const Accounts &a, int k)
 
 } // namespace
 
-CardBaseline mergeInto(const CardBaseline &first, const QList<CardBaseline> &others)
+CardBaseline mergeInto(const CardBaseline &first, const QList<CardBaseline> &others, const QHash<QString, int> &choice)
 {
     CardBaseline out = first;
     QString &other = out.card.values[QStringLiteral("other")];
     QString &rem = out.card.values[QStringLiteral("rem")];
     for (const CardBaseline &o : others) {
         for (const QString &c : cardColumns()) {
-            if (c == QLatin1String("other") || c == QLatin1String("rem"))
+            if (c == QLatin1String("other") || c == QLatin1String("rem") || choice.contains(c))
                 continue;
             const QString theirs = o.card.value(c);
             QString &mine = out.card.values[c];
@@ -59,6 +59,13 @@ CardBaseline mergeInto(const CardBaseline &first, const QList<CardBaseline> &oth
         addLine(rem, o.card.value(QStringLiteral("rem")));
         if (out.card.fpath.isEmpty())
             out.card.fpath = o.card.fpath;
+    }
+    for (auto it = choice.begin(); it != choice.end(); ++it) {
+        const CardBaseline &from = it.value() <= 0 ? first : others.value(it.value() - 1, first);
+        if (it.key() == QLatin1String("fpath"))
+            out.card.fpath = from.card.fpath;
+        else if (it.key() != QLatin1String("other") && it.key() != QLatin1String("rem"))
+            out.card.values[it.key()] = from.card.value(it.key());
     }
     // The accounts of every card, each once, into the four slots in order.
     QList<QPair<QString, QString>> accounts;

@@ -8,11 +8,17 @@
 
 #include "cardediting.h"
 
+#include <QHash>
 #include <QList>
 
 namespace core {
 
-CardBaseline mergeInto(const CardBaseline &first, const QList<CardBaseline> &others);
+//
+// With `choice` (a column, or "fpath" for the photo, to the place of the card
+// whose value the user picked: 0 the first, 1 the first of `others`, ...)
+// each column chosen takes that card's value and nothing else of it.
+CardBaseline mergeInto(const CardBaseline &first, const QList<CardBaseline> &others,
+                       const QHash<QString, int> &choice = {});
 
 // Whether `text` of the column counts as empty (an empty date, an unset flag).
 bool isEmptyValue(const QString &column, const QString &text);

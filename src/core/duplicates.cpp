@@ -1,7 +1,9 @@
 #include "duplicates.h"
 
 #include "db/cp1251.h"
+#include "commit.h"
 #include "db/shared.h"
+#include "db/statements.h"
 
 #include <QHash>
 #include <numeric>
@@ -187,7 +189,7 @@ QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
     return out;
 }
 
-QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards)
+QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards, const DistinctPairs &distinct)
 {
     // Each card meets the cards before it that are like it; alike cards are
     // joined into one group (union-find over the cards' places).
@@ -203,6 +205,8 @@ QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &ca
     DuplicateIndex index;
     for (int i = 0; i < cards.size(); ++i) {
         for (const auto &[id, why] : index.like(cards[i].second)) {
+            if (!distinct.empty() && distinct.count({std::min(id, cards[i].first), std::max(id, cards[i].first)}))
+                continue;
             const int a = root(i), b = root(place.value(id));
             const int r = reasons[size_t(a)] | reasons[size_t(b)] | why;
             parent[size_t(a)] = b;
@@ -258,7 +262,99 @@ QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db)
 
 QList<DuplicateGroup> storedDuplicates(SharedDb &db)
 {
-    return duplicateGroups(storedPersonKeys(db));
+    return duplicateGroups(storedPersonKeys(db), distinctPairs(db));
+}
+
+bool distinctMarksKept(SharedDb &db)
+{
+    db::IBQuery q(&db.IBDbase, &db.IBRead);
+    q.setSql(sql::countTables());
+    q.setParam(QStringLiteral("name"), QStringLiteral("ZENTRAX_DISTINCT"));
+    q.open();
+    const bool kept = q.asInt(QStringLiteral("n")) > 0;
+    q.close();
+    return kept;
+}
+
+DistinctPairs distinctPairs(SharedDb &db)
+{
+    DistinctPairs out;
+    if (!distinctMarksKept(db))
+        return out;
+    db::IBQuery q(&db.IBDbase, &db.IBRead);
+    q.setSql(sql::selectDistinct());
+    q.open();
+    for (; !q.eof(); q.next())
+        out.insert({q.asInt(0), q.asInt(1)});
+    q.close();
+    return out;
+}
+
+bool markDistinct(SharedDb &db, const QList<qint64> &ids)
+{
+    if (!distinctMarksKept(db))
+        return false;
+    inOneUnit(db.IBTrans, [&] {
+        db::IBQuery &q = db.iSQL;
+        q.close();
+        q.setSql(sql::insertDistinct());
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            for (qsizetype j = i + 1; j < ids.size(); ++j) {
+                const qint64 a = std::min(ids[i], ids[j]), b = std::max(ids[i], ids[j]);
+                q.setParam(QStringLiteral("a"), a);
+                q.setParam(QStringLiteral("b"), b);
+                q.setParam(QStringLiteral("a2"), a);
+                q.setParam(QStringLiteral("b2"), b);
+                q.execute();
+                q.close();
+            }
+    });
+    return true;
+}
+
+int forgetDistinct(SharedDb &db)
+{
+    if (!distinctMarksKept(db))
+        return -1;
+    return inOneCommit(db.IBTrans, [&] {
+        db::IBQuery &q = db.iSQL;
+        q.close();
+        q.setSql(sql::deleteDistinct());
+        q.execute();
+        const int n = int(q.rowsAffected());
+        q.close();
+        return n;
+    });
+}
+
+DuplicateSearch::DuplicateSearch(const QString &databasePath, Done done)
+{
+    m_thread = std::thread([databasePath, done = std::move(done)] {
+        QList<FoundGroup> found;
+        QString error;
+        try {
+            SharedDb db;
+            db.IBDbase.databaseName = databasePath;
+            db.IBDbase.open();
+            CardStore cards(db);
+            for (const DuplicateGroup &g : storedDuplicates(db)) {
+                FoundGroup f{g, {}};
+                for (qint64 id : g.ids)
+                    f.cards << cards.load(id).value_or(CardRecord{});
+                found << f;
+            }
+        } catch (const db::DbError &e) {
+            error = e.text();
+            found.clear();
+        }
+        done(found, error);
+    });
+}
+
+DuplicateSearch::~DuplicateSearch()
+{
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 } // namespace core

@@ -13,6 +13,9 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
+#include <thread>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -72,13 +75,50 @@ struct DuplicateGroup
     QList<qint64> ids; // ascending
     int reasons = 0;
 };
-// The groups among `cards` (id, card), each group's ids ascending, groups by
-// their first id.
-QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards);
+// Two cards told apart by a user, the smaller id first.
+using DistinctPairs = std::set<std::pair<qint64, qint64>>;
 
-// Every group of probable duplicates in the database.
+// The groups among `cards` (id, card), each group's ids ascending, groups by
+// their first id; two cards told apart are not joined by their likeness.
+QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards,
+                                      const DistinctPairs &distinct = {});
+
+// Every group of probable duplicates in the database, the cards told apart
+// kept apart.
 QList<DuplicateGroup> storedDuplicates(SharedDb &db);
+
+// The marks of cards told apart ("Не дубликаты"); they need the database's
+// upgrade: without its table there are none, and marking says false.
+bool distinctMarksKept(SharedDb &db);
+DistinctPairs distinctPairs(SharedDb &db);
+// Tells every two of `ids` apart, in one unit.
+bool markDistinct(SharedDb &db, const QList<qint64> &ids);
+// Forgets every mark; the number of pairs there were.
+int forgetDistinct(SharedDb &db);
 // The rule's keys of every stored card, by id.
 QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db);
+
+// The search of every group run beside the window's thread, on a connection
+// of its own, with the cards of each group read for showing.
+struct FoundGroup
+{
+    DuplicateGroup group;
+    QList<CardRecord> cards; // in the order of group.ids
+};
+
+class DuplicateSearch
+{
+public:
+    // Called on the search's thread when it ends: the groups, or the error.
+    using Done = std::function<void(const QList<FoundGroup> &groups, const QString &error)>;
+    DuplicateSearch(const QString &databasePath, Done done);
+    // Waits for a search still running.
+    ~DuplicateSearch();
+    DuplicateSearch(const DuplicateSearch &) = delete;
+    DuplicateSearch &operator=(const DuplicateSearch &) = delete;
+
+private:
+    std::thread m_thread;
+};
 
 } // namespace core

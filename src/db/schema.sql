@@ -144,6 +144,13 @@ BEGIN
     INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, NULL);
 END;
 
+-- Cards a user told apart ("Не дубликаты"): the duplicate search does not
+-- take these two for one person again. Each pair once, the smaller id first.
+CREATE TABLE zentrax_distinct (
+  card_a INTEGER NOT NULL,
+  card_b INTEGER NOT NULL
+);
+
 -- The upgrades made to this database, a row a step: a database made by an
 -- older version gets what later ones add only when an administrator chooses
 -- to upgrade it.

@@ -125,6 +125,27 @@ QString updateAccounts()
                           "adr3=:adr3, adr4=:adr4 WHERE pk_id=:pk_id");
 }
 
+QString countTables()
+{
+    return QStringLiteral("SELECT COUNT(*) AS n FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = :name");
+}
+
+QString selectDistinct()
+{
+    return QStringLiteral("SELECT card_a, card_b FROM zentrax_distinct");
+}
+
+QString insertDistinct()
+{
+    return QStringLiteral("INSERT INTO zentrax_distinct (card_a, card_b) SELECT :a, :b FROM RDB$DATABASE "
+                          "WHERE NOT EXISTS (SELECT 1 FROM zentrax_distinct WHERE card_a = :a2 AND card_b = :b2)");
+}
+
+QString deleteDistinct()
+{
+    return QStringLiteral("DELETE FROM zentrax_distinct");
+}
+
 QString countPhotoUsers()
 {
     return QStringLiteral("SELECT COUNT(*) AS n FROM base WHERE fpath = :fpath");

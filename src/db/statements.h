@@ -81,5 +81,11 @@ QString selectCardsWithAccounts(int count);
 QString selectFolderUsers();
 // How many cards name the photo :fpath.
 QString countPhotoUsers();
+// Whether the table :name (upper case) exists: a row with n = 1.
+QString countTables();
+// The pairs of cards told apart ("Не дубликаты"), and their marking.
+QString selectDistinct();
+QString insertDistinct(); // :a < :b
+QString deleteDistinct();
 
 } // namespace sql

@@ -5,6 +5,7 @@
 #include "app/loginwindow.h"
 #include "app/session.h"
 #include "card/cardwindow.h"
+#include "duplicates/duplicatewindows.h"
 #include "fragment/fragmentwindows.h"
 #include "refbooks/refbooks.h"
 #include "register/mainwindow.h"
@@ -28,7 +29,7 @@ void connectWindows(const Forms &f)
     // The start-up's login, and the other windows the commands open.
     QObject::connect(mf, &TMF::loginRequested, f.LF, [lf = f.LF] { guardedCall([lf] { lf->showModal(); }); });
     QObject::connect(mf, &TMF::showWindow, mf, [f](WindowId window) {
-        ModalWindow *const windows[] = {f.GF, f.DF, f.PF, f.UF, f.Abt}; // in the order of WindowId
+        ModalWindow *const windows[] = {f.GF, f.DF, f.PF, f.UF, f.Abt, f.DupF}; // in the order of WindowId
         guardedCall([&] { windows[int(window)]->showModal(); });
     });
     QObject::connect(card, &TRF::refValuesAdded, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
@@ -66,6 +67,12 @@ void connectWindows(const Forms &f)
             ef->close();
         });
     });
+    // A group of duplicates opens in the merge; a merge stored finds the
+    // groups anew and refills the list.
+    QObject::connect(f.DupF, &TDupF::mergeRequested, f.MrgF,
+                     [mrg = f.MrgF](const core::FoundGroup &group) { guardedCall([&] { mrg->open(group); }); });
+    QObject::connect(f.MrgF, &TMrgF::merged, f.DupF, [dup = f.DupF] { guardedCall([dup] { dup->merged(); }); });
+    QObject::connect(f.DupF, &TDupF::cardsMerged, mf, [mf] { guardedCall([mf] { mf->FillList(); }); });
     // Only the administrator sees the user management.
     QObject::connect(f.LF, &TLF::loggedIn, mf, [mf](const SessionUserT &user) {
         mf->setAdminMenuVisible(core::Users::isAdministrator(user.login));
@@ -93,6 +100,8 @@ Forms createForms(Session &session)
     f.EF1 = new TEF1(c, f.EF); // beside the selection window, not blocked by it
     f.UF = new TUF(c, mf);
     f.UF1 = new TUF1(c, mf);
+    f.DupF = new TDupF(c, mf);
+    f.MrgF = new TMrgF(c, f.DupF);
     connectWindows(f);
     return f;
 }

@@ -17,6 +17,8 @@ class TEF;
 class TEF1;
 class TUF;
 class TUF1;
+class TDupF;
+class TMrgF;
 struct Session;
 
 // The fourteen windows, each created once at start in a fixed order and
@@ -37,6 +39,8 @@ struct Forms
     TEF1 *EF1 = nullptr;
     TUF *UF = nullptr;
     TUF1 *UF1 = nullptr;
+    TDupF *DupF = nullptr; // the duplicates and their merge
+    TMrgF *MrgF = nullptr;
 };
 
 // Creates all windows in order (the main window first, which runs its

@@ -257,6 +257,13 @@ void TMF::ImportCards()
     msg::show(this, report.text(15), QStringLiteral("Импорт карточек"), msg::Buttons::Ok);
 }
 
+void TMF::N23Click()
+{
+    if (!checkFullRights(this, m_ctx.session.SessionUser))
+        return;
+    emit showWindow(WindowId::Duplicates);
+}
+
 void TMF::ExportCards()
 {
     finishFill();

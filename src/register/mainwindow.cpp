@@ -126,6 +126,8 @@ void TMF::buildMenu()
     N22 = act("N22", QStringLiteral("Экспорт карточек..."));
     mdb->addAction(N21);
     mdb->addAction(N22);
+    N23 = act("N23", QStringLiteral("Поиск дубликатов..."));
+    mdb->addAction(N23);
     mdb->addSeparator();
     mdb->addAction(N2);
     N19 = mdb->addSeparator();
@@ -164,6 +166,7 @@ void TMF::buildMenu()
     onSignal(N17, &QAction::triggered, this, [this] { N17Click(); });
     onSignal(N2, &QAction::triggered, this, [this] { N2Click(); });
     onSignal(N21, &QAction::triggered, this, [this] { ImportCards(); });
+    onSignal(N23, &QAction::triggered, this, [this] { N23Click(); });
     onSignal(N22, &QAction::triggered, this, [this] { ExportCards(); });
     onSignal(N20, &QAction::triggered, this, [this] { tb_exitClick(); });
     onSignal(N13, &QAction::triggered, this, [this] { N13Click(); });

@@ -95,6 +95,8 @@ public:
     // Cards in from a vCard or CSV file, and the list's cards out to one.
     void ImportCards();
     void ExportCards();
+    // "Поиск дубликатов...": the groups of probable duplicates across the database (full rights).
+    void N23Click();
     void tb_expClick();
 
     // The record id in column 0 of the selected row ("" for none).
@@ -125,6 +127,7 @@ public:
     QLabel *sBar[5];
     QAction *N4, *N15, *N3, *N17, *N2, *N19, *N20, *N13, *N14, *N18, *N6, *N7, *N8, *N10;
     QAction *N21, *N22; // import and export of cards
+    QAction *N23;       // the duplicates
 
 signals:
     // A command asks for the card: "new" (id 0), "edit" or "read" the card `id`.

@@ -5,12 +5,13 @@
 set -euo pipefail
 src="$1/src"
 declare -A allowed=(
-  [program]="about app card core db fragment refbooks register users"
+  [program]="about app card core db duplicates fragment refbooks register users"
   [register]="app core db printout"
   [card]="app core db pictures"
   [fragment]="app core pictures"
   [refbooks]="app core db"
   [users]="app core db"
+  [duplicates]="app core db"
   [about]="app"
   [app]="core db"
   [printout]="core pictures"
