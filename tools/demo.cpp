@@ -201,7 +201,9 @@ const QStringList &posts()
     return kPosts;
 }
 
-Card card(quint64 i)
+namespace {
+
+Card generated(quint64 i)
 {
     Rng r(i + 1);
     Card c;
@@ -249,6 +251,30 @@ Card card(quint64 i)
             }
         }
     }
+    return c;
+}
+
+} // namespace
+
+bool isPlantedDuplicate(quint64 i)
+{
+    return i % 25 == 12;
+}
+
+Card card(quint64 i)
+{
+    if (!isPlantedDuplicate(i))
+        return generated(i);
+    const Card was = generated(i - 1);
+    Card c = generated(i);
+    const auto typed = [](const QString &name) { return name.toUpper().replace(QChar(0x0401), QChar(0x0415)); };
+    c.fam = typed(was.fam);
+    c.name1 = typed(was.name1);
+    c.name2.clear();
+    c.wmob.clear();
+    c.hmob = was.wmob.isEmpty() ? was.hmob : was.wmob;
+    if (c.hmob.isEmpty())
+        c.wmail = was.wmail;
     return c;
 }
 

@@ -23,8 +23,17 @@ struct Card
     bool hasAccounts = false;
 };
 
+// What the demo set is made of changes with this number (a benchmark's
+// databases are made again).
+constexpr int kVersion = 2;
+
 // Card number `i` of the demo set: the same i always gives the same card.
+// Every 25th card (i % 25 == 12) is the person of the card before it once
+// more, as a colleague typed it: the name in capitals, ё as е, no
+// patronymic, the same mobile (or, without one, the same work e-mail) and
+// the rest of its own: the known duplicates of the set.
 Card card(quint64 i);
+bool isPlantedDuplicate(quint64 i);
 
 const QStringList &organizations();
 const QStringList &departments();
