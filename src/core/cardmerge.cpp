@@ -4,16 +4,21 @@
 
 namespace core {
 
+bool isFlagColumn(const QString &column)
+{
+    static const QStringList flags = {QStringLiteral("smok"), QStringLiteral("alc"),   QStringLiteral("fish"),
+                                      QStringLiteral("hunt"), QStringLiteral("paint"), QStringLiteral("art"),
+                                      QStringLiteral("mus"),  QStringLiteral("trav"),  QStringLiteral("cook"),
+                                      QStringLiteral("sport")};
+    return flags.contains(column);
+}
+
 bool isEmptyValue(const QString &column, const QString &text)
 {
     if (text.trimmed().isEmpty() || text == emptyDate())
         return true;
     // A flag "0" is no value: a habit ticked on any card is kept.
-    static const QStringList flags = {QStringLiteral("smok"), QStringLiteral("alc"),   QStringLiteral("fish"),
-                                      QStringLiteral("hunt"), QStringLiteral("paint"), QStringLiteral("art"),
-                                      QStringLiteral("mus"),  QStringLiteral("trav"),  QStringLiteral("cook"),
-                                      QStringLiteral("sport")};
-    return flags.contains(column) && text != QLatin1String("1");
+    return isFlagColumn(column) && text != QLatin1String("1");
 }
 
 namespace {

@@ -20,6 +20,8 @@ namespace core {
 CardBaseline mergeInto(const CardBaseline &first, const QList<CardBaseline> &others,
                        const QHash<QString, int> &choice = {});
 
+// Whether the column is one of the ten habit flags ("1" or "0").
+bool isFlagColumn(const QString &column);
 // Whether `text` of the column counts as empty (an empty date, an unset flag).
 bool isEmptyValue(const QString &column, const QString &text);
 

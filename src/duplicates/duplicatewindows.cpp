@@ -27,9 +27,17 @@ QString joinedNonEmpty(const core::CardRecord &card, std::initializer_list<const
 {
     QStringList parts;
     for (const char *c : columns)
-        if (const QString v = card.value(QLatin1String(c)).trimmed(); !core::isEmptyValue(QLatin1String(c), v))
-            parts << v;
+        if (const QString v = card.value(QLatin1String(c)); !core::isEmptyValue(QLatin1String(c), v))
+            parts << v.trimmed();
     return parts.join(separator);
+}
+
+QString shownValue(const QString &column, const QString &value)
+{
+    // A habit (a flag column) reads "да" or "нет"; an empty date reads nothing.
+    if (core::isFlagColumn(column))
+        return value == QLatin1String("1") ? QStringLiteral("да") : QStringLiteral("нет");
+    return core::isEmptyValue(column, value) ? QString() : value;
 }
 
 QPushButton *button(QWidget *parent, const char *name, const QString &text)
@@ -144,8 +152,11 @@ void TDupF::found(const QList<core::FoundGroup> &groups, const QString &error)
         }
         top->setExpanded(true);
     }
-    for (int c = 0; c < 4; ++c)
+    // Long work places are cut rather than push the phones and e-mails out of sight.
+    for (int c = 0; c < 4; ++c) {
         Tree->resizeColumnToContents(c);
+        Tree->setColumnWidth(c, std::min(Tree->columnWidth(c), c == 1 ? 280 : 220));
+    }
     if (Tree->topLevelItemCount() > 0)
         Tree->setCurrentItem(Tree->topLevelItem(0));
     const QString text =
@@ -300,7 +311,8 @@ void TMrgF::open(const core::FoundGroup &group)
         rowLabels << label;
         int ticked = -1;
         for (int c = 0; c < values.size(); ++c) {
-            auto *item = new QTableWidgetItem(values[c]);
+            // Shown as a person reads it: a habit as "да"/"нет", an empty date as nothing.
+            auto *item = new QTableWidgetItem(shownValue(column, values[c]));
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             if (ticked < 0 && !core::isEmptyValue(column, values[c]))
                 ticked = c;
@@ -323,6 +335,7 @@ void TMrgF::open(const core::FoundGroup &group)
     addRow(QStringLiteral("fpath"), QStringLiteral("Фотография"), photos);
     Table->setVerticalHeaderLabels(rowLabels);
     Table->resizeColumnsToContents();
+    Table->horizontalHeader()->setStretchLastSection(true);
     m_filling = false;
     if (Table->rowCount() > 0)
         Table->setCurrentCell(0, 0);

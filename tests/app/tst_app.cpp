@@ -316,7 +316,7 @@ private slots:
         // once run, holds it in use for the connection that dropped it.
         const QStringList older = {QStringLiteral("DROP TRIGGER base_changed_guard;\nDROP TRIGGER base_changed"),
                                    QStringLiteral("DROP TABLE base_changes;\nDROP INDEX pers_login_unique;\n"
-                                                  "DROP TABLE zentrax_upgrades")};
+                                                  "DROP TABLE zentrax_upgrades;\nDROP TABLE zentrax_distinct")};
         const QString objects = QStringLiteral(
             "SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME IN ('BASE_CHANGES', 'ZENTRAX_UPGRADES')");
         auto startAs = [&](Program &p, const QString &login) -> TMF * {
@@ -359,7 +359,7 @@ private slots:
         QCOMPARE(peek.value(objects), QStringLiteral("2"));
         QCOMPARE(
             peek.value(QStringLiteral("SELECT LIST(step, ',') FROM (SELECT step FROM zentrax_upgrades ORDER BY 1)")),
-            QStringLiteral("change_log,change_log_guard,login_unique"));
+            QStringLiteral("change_log,change_log_guard,distinct_cards,login_unique"));
         mf->offerUpgrade();
         QCOMPARE(asked(), QStringList());
     }
