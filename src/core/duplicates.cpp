@@ -6,6 +6,7 @@
 #include "db/statements.h"
 
 #include <QHash>
+#include <cstring>
 #include <numeric>
 
 namespace core {
@@ -91,17 +92,21 @@ uint64_t mix(uint64_t a, uint64_t b)
 
 } // namespace
 
-PersonKeys personKeys(const CardRecord &card)
+namespace {
+
+// The keys of a card whose column texts `value` gives.
+template <typename Value>
+PersonKeys keysOf(Value &&value)
 {
     PersonKeys k;
-    const QString fam = normalName(card.value(QStringLiteral("fam")));
-    const QString name1 = normalName(card.value(QStringLiteral("name1")));
+    const QString fam = normalName(value("fam"));
+    const QString name1 = normalName(value("name1"));
     if (!fam.isEmpty() || !name1.isEmpty())
         k.name = std::min(fam + name1, name1 + fam);
-    k.patronymic = normalName(card.value(QStringLiteral("name2")));
-    birthday(card.value(QStringLiteral("bdate")), k);
+    k.patronymic = normalName(value("name2"));
+    birthday(value("bdate"), k);
     for (const char *c : {"wtel", "htel", "wmob", "hmob"}) {
-        const qint64 n = phoneNumber(card.value(QLatin1String(c)));
+        const qint64 n = phoneNumber(value(c));
         if (n < 0)
             continue;
         const bool mob = c[1] == 'm';
@@ -117,9 +122,16 @@ PersonKeys personKeys(const CardRecord &card)
         }
     }
     for (const char *c : {"wmail", "hmail"})
-        if (const QString m = card.value(QLatin1String(c)).trimmed().toLower(); !m.isEmpty() && !k.mails.contains(m))
+        if (const QString m = value(c).trimmed().toLower(); !m.isEmpty() && !k.mails.contains(m))
             k.mails << m;
     return k;
+}
+
+} // namespace
+
+PersonKeys personKeys(const CardRecord &card)
+{
+    return keysOf([&](const char *c) { return card.value(QLatin1String(c)); });
 }
 
 int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
@@ -141,10 +153,12 @@ int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
     return reasons;
 }
 
-std::vector<uint64_t> DuplicateIndex::buckets(const PersonKeys &keys) const
+namespace {
+
+// The name with each thing that can make two cards one person: two cards
+// that are alike share at least one of these.
+std::vector<uint64_t> bucketsOf(const PersonKeys &keys)
 {
-    // The name with each thing that can make two cards one person: two cards
-    // that are alike share at least one of these.
     std::vector<uint64_t> out;
     if (!keys.named())
         return out;
@@ -156,6 +170,13 @@ std::vector<uint64_t> DuplicateIndex::buckets(const PersonKeys &keys) const
     for (const QString &m : keys.mails)
         out.push_back(mix(name, keyOf(m, 4)));
     return out;
+}
+
+} // namespace
+
+std::vector<uint64_t> DuplicateIndex::buckets(const PersonKeys &keys) const
+{
+    return bucketsOf(keys);
 }
 
 void DuplicateIndex::add(qint64 id, PersonKeys keys)
@@ -191,40 +212,54 @@ QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
 
 QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards, const DistinctPairs &distinct)
 {
-    // Each card meets the cards before it that are like it; alike cards are
-    // joined into one group (union-find over the cards' places).
-    std::vector<int> parent(size_t(cards.size()));
-    std::iota(parent.begin(), parent.end(), 0);
+    // Every card under each of its keys, sorted by key: cards that can be
+    // alike stand side by side, and only those are compared.
+    std::vector<std::pair<uint64_t, uint32_t>> keyed;
+    keyed.reserve(size_t(cards.size()) * 3);
+    for (qsizetype i = 0; i < cards.size(); ++i)
+        for (uint64_t b : bucketsOf(cards[i].second))
+            keyed.emplace_back(b, uint32_t(i));
+    std::sort(keyed.begin(), keyed.end());
+
+    // Alike cards are joined into one group (union-find over their places).
+    std::vector<uint32_t> parent(size_t(cards.size()));
+    std::iota(parent.begin(), parent.end(), 0u);
     std::vector<int> reasons(size_t(cards.size()), 0);
-    auto root = [&](int i) {
-        while (parent[size_t(i)] != i)
-            i = parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
+    auto root = [&](uint32_t i) {
+        while (parent[i] != i)
+            i = parent[i] = parent[parent[i]];
         return i;
     };
-    QHash<qint64, int> place;
-    DuplicateIndex index;
-    for (int i = 0; i < cards.size(); ++i) {
-        for (const auto &[id, why] : index.like(cards[i].second)) {
-            if (!distinct.empty() && distinct.count({std::min(id, cards[i].first), std::max(id, cards[i].first)}))
-                continue;
-            const int a = root(i), b = root(place.value(id));
-            const int r = reasons[size_t(a)] | reasons[size_t(b)] | why;
-            parent[size_t(a)] = b;
-            reasons[size_t(b)] = r;
-        }
-        place.insert(cards[i].first, i);
-        index.add(cards[i].first, cards[i].second);
+    for (size_t from = 0; from < keyed.size();) {
+        size_t to = from + 1;
+        while (to < keyed.size() && keyed[to].first == keyed[from].first)
+            ++to;
+        for (size_t x = from; x < to; ++x)
+            for (size_t y = x + 1; y < to; ++y) {
+                const uint32_t a = keyed[x].second, b = keyed[y].second;
+                const qint64 ia = cards[qsizetype(a)].first, ib = cards[qsizetype(b)].first;
+                if (a == b || (!distinct.empty() && distinct.count({std::min(ia, ib), std::max(ia, ib)})))
+                    continue;
+                const int why = duplicateReasons(cards[qsizetype(a)].second, cards[qsizetype(b)].second);
+                if (!why)
+                    continue;
+                const uint32_t ra = root(a), rb = root(b);
+                const int r = reasons[ra] | reasons[rb] | why;
+                parent[ra] = rb;
+                reasons[rb] = r;
+            }
+        from = to;
     }
-    QHash<int, int> groupOf;
+    QHash<uint32_t, int> groupOf;
     QList<DuplicateGroup> groups;
-    for (int i = 0; i < cards.size(); ++i) {
-        const int r = root(i);
-        if (r == i && reasons[size_t(r)] == 0)
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        const uint32_t r = root(uint32_t(i));
+        if (reasons[r] == 0)
             continue; // alone
         auto it = groupOf.find(r);
         if (it == groupOf.end()) {
             it = groupOf.insert(r, int(groups.size()));
-            groups.append({{}, reasons[size_t(r)]});
+            groups.append({{}, reasons[r]});
         }
         groups[*it].ids << cards[i].first;
     }
@@ -248,13 +283,15 @@ QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db)
     db::IBQuery q(&db.IBDbase, &db.IBRead);
     q.setSql(select);
     q.open();
-    CardRecord card;
     for (; !q.eof(); q.next()) {
-        for (const char *c : columns)
-            card.values[QLatin1String(c)] = q.asText(QLatin1String(c));
-        PersonKeys k = personKeys(card);
+        PersonKeys k = keysOf([&](const char *c) {
+            for (int i = 0; i < 10; ++i)
+                if (std::strcmp(columns[i], c) == 0)
+                    return q.asText(i + 1);
+            return QString();
+        });
         if (k.named())
-            out.append({q.asInt(QStringLiteral("pk_id")), std::move(k)});
+            out.append({q.asInt(0), std::move(k)});
     }
     q.close();
     return out;
