@@ -291,11 +291,13 @@ void TMrgF::open(const core::FoundGroup &group)
         return;
     }
     m_filling = true;
+    // Nothing of a group shown before stays: its rows go with their items.
     Table->clear();
+    Table->setRowCount(0);
     m_rowColumns.clear();
     QStringList headers;
     for (const auto &[id, card] : m_loaded)
-        headers << QStringLiteral("№ %1").arg(id);
+        headers << QStringLiteral("№ %1 %2").arg(id).arg(card.card.value(QStringLiteral("fam")).trimmed());
     Table->setColumnCount(int(m_loaded.size()));
     Table->setHorizontalHeaderLabels(headers);
     QStringList rowLabels;
@@ -312,7 +314,10 @@ void TMrgF::open(const core::FoundGroup &group)
         int ticked = -1;
         for (int c = 0; c < values.size(); ++c) {
             // Shown as a person reads it: a habit as "да"/"нет", an empty date as nothing.
-            auto *item = new QTableWidgetItem(shownValue(column, values[c]));
+            const QString shown = shownValue(column, values[c]);
+            auto *item = new QTableWidgetItem(shown);
+            // An empty value is read out as such, not as silence.
+            item->setData(Qt::AccessibleTextRole, shown.isEmpty() ? QStringLiteral("пусто") : shown);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
             if (ticked < 0 && !core::isEmptyValue(column, values[c]))
                 ticked = c;
@@ -361,7 +366,7 @@ void TMrgF::TableItemChanged(int row, int column)
 QHash<QString, int> TMrgF::choice() const
 {
     QHash<QString, int> out;
-    for (int r = 0; r < Table->rowCount(); ++r)
+    for (int r = 0; r < Table->rowCount() && r < m_rowColumns.size(); ++r)
         for (int c = 0; c < Table->columnCount(); ++c)
             if (Table->item(r, c) && Table->item(r, c)->checkState() == Qt::Checked)
                 out.insert(m_rowColumns[r], c);

@@ -58,6 +58,14 @@ private slots:
 
         // The merge of the first group: the work phone of the second card picked by keyboard.
         dup->Tree->setCurrentItem(dup->Tree->topLevelItem(0)->child(0));
+        // Opened and left once first: opened again, it shows the group alone.
+        int rowsFirst = -1;
+        uitest::whileModal([&] { dup->bt_merge->click(); },
+                           [&](QWidget *w) {
+                               rowsFirst = qobject_cast<TMrgF *>(w)->Table->rowCount();
+                               qobject_cast<TMrgF *>(w)->bt_cancel->click();
+                           });
+        QVERIFY(rowsFirst > 0);
         QStringList rows;
         uitest::whileModal([&] { dup->bt_merge->click(); },
                            [&](QWidget *w) {
@@ -76,6 +84,7 @@ private slots:
                                QCOMPARE(t->item(wtel, 1)->checkState(), Qt::Checked);
                                mrg->bt_ok->click();
                            });
+        QCOMPARE(int(rows.size()), rowsFirst);
         // Only the fields that differ are asked about.
         QVERIFY(rows.contains(QStringLiteral("E-mail (личный)")));
         QVERIFY(!rows.contains(QStringLiteral("Отдел")));
