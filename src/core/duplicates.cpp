@@ -65,13 +65,14 @@ void birthday(const QString &text, PersonKeys &k)
 // The number's last ten digits; nothing for a text with fewer than seven.
 qint64 phoneNumber(const QString &text)
 {
-    QString digits;
+    qint64 last = 0; // the last ten digits, as a number
+    int count = 0;
     for (QChar c : text)
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            digits += c;
-    if (digits.size() < 7)
-        return -1;
-    return digits.right(10).toLongLong();
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            last = (last * 10 + (c.unicode() - '0')) % 10000000000LL;
+            ++count;
+        }
+    return count < 7 ? -1 : last;
 }
 
 // A 64-bit FNV-1a over the UTF-16 of a text, and a tag.
@@ -111,14 +112,15 @@ PersonKeys keysOf(Value &&value)
             continue;
         const bool mob = c[1] == 'm';
         bool merged = false;
-        for (size_t i = 0; i < k.phones.size(); ++i)
-            if (k.phones[i] == n) {
-                k.mobile[i] = k.mobile[i] && mob;
+        for (int i = 0; i < k.phoneCount; ++i)
+            if (k.phones[size_t(i)] == n) {
+                k.mobile[size_t(i)] = k.mobile[size_t(i)] && mob;
                 merged = true;
             }
         if (!merged) {
-            k.phones.push_back(n);
-            k.mobile.push_back(mob);
+            k.phones[size_t(k.phoneCount)] = n;
+            k.mobile[size_t(k.phoneCount)] = mob;
+            ++k.phoneCount;
         }
     }
     for (const char *c : {"wmail", "hmail"})
@@ -143,8 +145,8 @@ int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
     int reasons = 0;
     if (a.day && a.day == b.day && a.month == b.month && (!a.year || !b.year || a.year == b.year))
         reasons |= SameBirthday;
-    for (size_t i = 0; i < a.phones.size(); ++i)
-        for (size_t j = 0; j < b.phones.size(); ++j)
+    for (size_t i = 0; i < size_t(a.phoneCount); ++i)
+        for (size_t j = 0; j < size_t(b.phoneCount); ++j)
             if (a.phones[i] == b.phones[j])
                 reasons |= (a.mobile[i] && b.mobile[j]) ? (SamePhone | SameMobile) : SamePhone;
     for (const QString &m : a.mails)
@@ -165,8 +167,8 @@ std::vector<uint64_t> bucketsOf(const PersonKeys &keys)
     const uint64_t name = keyOf(keys.name, 1);
     if (keys.day)
         out.push_back(mix(name, uint64_t(keys.month * 32 + keys.day) << 8 | 2));
-    for (qint64 p : keys.phones)
-        out.push_back(mix(name, uint64_t(p) << 8 | 3));
+    for (int i = 0; i < keys.phoneCount; ++i)
+        out.push_back(mix(name, uint64_t(keys.phones[size_t(i)]) << 8 | 3));
     for (const QString &m : keys.mails)
         out.push_back(mix(name, keyOf(m, 4)));
     return out;

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -39,9 +40,12 @@ struct PersonKeys
     QString name;                     // surname and name joined, the smaller of both orders
     QString patronymic;               // empty when the card has none
     int day = 0, month = 0, year = 0; // the birthday; zero where unknown
-    std::vector<qint64> phones;       // last ten digits of each number
-    std::vector<bool> mobile;         // whether each number came from a mobile field
-    QStringList mails;                // lower case
+    // The last ten digits of each number, each once; whether it came from a
+    // mobile field on this card. Four fields at most: no allocation a card.
+    std::array<qint64, 4> phones{};
+    std::array<bool, 4> mobile{};
+    int phoneCount = 0;
+    QStringList mails; // lower case
     bool named() const { return !name.isEmpty(); }
 };
 // A name's part as the rule compares it.

@@ -130,8 +130,10 @@ void TDupF::found(const QList<core::FoundGroup> &groups, const QString &error)
 {
     m_search.reset();
     m_busy->hide();
-    for (QPushButton *b : {bt_merge, bt_distinct, bt_find})
-        b->setEnabled(true);
+    bt_find->setEnabled(true);
+    // Nothing to merge or tell apart in an empty list.
+    for (QPushButton *b : {bt_merge, bt_distinct})
+        b->setEnabled(!groups.isEmpty());
     m_groups = groups;
     Tree->clear();
     for (int g = 0; g < groups.size(); ++g) {
