@@ -285,15 +285,22 @@ QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db)
     db::IBQuery q(&db.IBDbase, &db.IBRead);
     q.setSql(select);
     q.open();
-    for (; !q.eof(); q.next()) {
-        PersonKeys k = keysOf([&](const char *c) {
-            for (int i = 0; i < 10; ++i)
-                if (std::strcmp(columns[i], c) == 0)
-                    return q.asText(i + 1);
-            return QString();
-        });
-        if (k.named())
-            out.append({q.asInt(0), std::move(k)});
+    // Read in pieces: a million cards are never all in the query at once.
+    for (;;) {
+        for (int r = 0; r < q.recordCount(); ++r) {
+            PersonKeys k = keysOf([&](const char *c) {
+                for (int i = 0; i < 10; ++i)
+                    if (std::strcmp(columns[i], c) == 0)
+                        return q.textAt(r, i + 1);
+                return QString();
+            });
+            if (k.named())
+                out.append({q.intAt(r, 0), std::move(k)});
+        }
+        if (q.fetchedAll())
+            break;
+        q.dropFetched();
+        q.fetchMore(4096);
     }
     q.close();
     return out;
