@@ -429,15 +429,8 @@ PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId, const std::optional<QS
     // itself: a colleague's photo stored since the card was read is never
     // the one deleted, and should the unit fail (a colleague saving, a lost
     // connection), the photo is still there and still named.
-    inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        q.close();
-        q.setSql(sql::selectPhotoPath());
-        q.setParam(QStringLiteral("pk_id"), cardId);
-        q.open();
-        if (!q.eof())
-            fpath = q.asText(QStringLiteral("fpath"));
-        q.close();
+    inOneUnit(m_db.IBTrans, [&] {
+        fpath = storedPath(cardId); // read in the unit, which then writes
         if (!fpath)
             return;
         if (seen && *seen != *fpath) {

@@ -52,6 +52,14 @@ QString statementMaking(const QString &name)
     throw db::DbError(QStringLiteral("В схеме нет объекта %1").arg(name));
 }
 
+void record(db::IBQuery &q, const QString &step)
+{
+    q.close();
+    q.setSql(QStringLiteral("INSERT INTO zentrax_upgrades (step, done_at) VALUES (:step, CURRENT_TIMESTAMP)"));
+    q.setParam(QStringLiteral("step"), step);
+    q.execute();
+}
+
 void run(const QString &path, bool indexes)
 {
     db::IBDatabase d;
@@ -67,32 +75,19 @@ void run(const QString &path, bool indexes)
             q.execute();
             t.commit();
         }
+        // A new database has every step: recorded as made with it, once its
+        // last objects (the indexes and triggers) are there.
+        if (indexes) {
+            for (const UpgradeStep &step : upgradeSteps())
+                record(q, step.name);
+            q.close();
+            t.commit();
+        }
     }
     d.close();
 }
 
 } // namespace
-
-// A new database has every step: recorded as made with it.
-static void recordAll(const QString &path)
-{
-    db::IBDatabase d;
-    d.databaseName = path;
-    d.open();
-    db::IBTransaction t(&d);
-    {
-        db::IBQuery q(&d, &t);
-        for (const UpgradeStep &s : upgradeSteps()) {
-            q.close();
-            q.setSql(QStringLiteral("INSERT INTO zentrax_upgrades (step, done_at) VALUES (:step, CURRENT_TIMESTAMP)"));
-            q.setParam(QStringLiteral("step"), s.name);
-            q.execute();
-        }
-        q.close();
-        t.commit();
-    }
-    d.close();
-}
 
 void createDatabase(const QString &path, bool withIndexes)
 {
@@ -105,7 +100,6 @@ void createDatabase(const QString &path, bool withIndexes)
 void createIndexes(const QString &path)
 {
     run(path, true);
-    recordAll(path);
 }
 
 namespace {
@@ -194,14 +188,6 @@ bool objectExists(db::IBQuery &q, const QString &name)
                                     "SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = '%1' UNION ALL "
                                     "SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = '%1'")
                          .arg(name));
-}
-
-void record(db::IBQuery &q, const QString &step)
-{
-    q.close();
-    q.setSql(QStringLiteral("INSERT INTO zentrax_upgrades (step, done_at) VALUES (:step, CURRENT_TIMESTAMP)"));
-    q.setParam(QStringLiteral("step"), step);
-    q.execute();
 }
 
 } // namespace
