@@ -12,6 +12,7 @@ declare -A allowed=(
   [refbooks]="app core db"
   [users]="app core db"
   [duplicates]="app core db"
+  [carddav]="core db"
   [about]="app"
   [app]="core db"
   [printout]="core pictures"
