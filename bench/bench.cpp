@@ -20,8 +20,7 @@
 #include "core/contactlist.h"
 #include "core/duplicates.h"
 #include "core/exportcards.h"
-#include "core/indexbuild.h"
-#include "core/listfetch.h"
+#include "core/listservice.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"
 #include "core/searchindex.h"
@@ -147,45 +146,31 @@ int measure(const QString &folder, int reps)
     db.IBDbase.databaseName = folder + QStringLiteral("/dbase.fdb");
     db.IBDbase.open();
     // (no transaction held: the program holds none)
-    ListModel model;
-    core::ListFetch fetch(model);
+    // The list as the main window drives it; the statement answers "any
+    // position" until the index is measured below.
+    core::ListService list(db);
+    list.setIndexUsed(false);
+    list.setLive(true);
+    ListModel &model = list.model();
     bench::Engine engine(folder + QStringLiteral("/dbase.fdb"));
 
     QList<Step> steps;
-
-    // The "any position" search's index; until it is read, such a search
-    // runs the list statement, as the program did before it had one.
-    std::unique_ptr<core::SearchIndex> index;
     double indexMb = 0;
 
     // Fills the model with the list of `f`; returns the milliseconds to the
-    // whole list, `first` those to its first rows. "Any position" is answered
-    // by the index, once read, as the main window shows it: the first rows,
-    // then the rest; then, untimed, the index's look at the database's
-    // transactions, which the window takes after the list is shown.
+    // whole list, `first` those to its first rows (in the model when the
+    // search returns). Then, untimed, what the window's event loop runs after
+    // a list is shown (the index's look at the database's transactions).
     auto fillList = [&](const ListFilter &f, double *first) {
         QElapsedTimer t;
         t.start();
-        if (f.contains && index) {
-            std::vector<const char *> rows = *index->find(f, ListSort::Name);
-            fetch.begin(std::move(rows), index->version());
-            fetch.showFirst();
-            if (first)
-                *first = double(t.nsecsElapsed()) / 1e6;
-            fetch.finish(index->version());
-            const double ms = double(t.nsecsElapsed()) / 1e6;
-            index->settleIfDue();
-            return ms;
-        }
-        db::IBQuery &q = db.iBase;
-        core::openList(q, f, ListSort::Name);
-        fetch.begin(q);
-        fetch.showFirst();
+        list.search(f, ListSort::Name);
         if (first)
             *first = double(t.nsecsElapsed()) / 1e6;
-        while (fetch.next())
-            ;
-        return double(t.nsecsElapsed()) / 1e6;
+        list.finish();
+        const double ms = double(t.nsecsElapsed()) / 1e6;
+        QCoreApplication::processEvents();
+        return ms;
     };
 
     // `after`: a list shown untimed before each run (the clear button empties a narrowed search).
@@ -231,7 +216,7 @@ int measure(const QString &folder, int reps)
     {
         constexpr int kMonth = 5;
         Step count{QStringLiteral("birthday count"), QStringLiteral("birthday"), {}, {}, {}};
-        Step list{QStringLiteral("birthday list"), QStringLiteral("birthday"), {}, {}, {}};
+        Step shown{QStringLiteral("birthday list"), QStringLiteral("birthday"), {}, {}, {}};
         for (int i = 0; i < reps; ++i) {
             QElapsedTimer t;
             t.start();
@@ -240,16 +225,13 @@ int measure(const QString &folder, int reps)
             count.engine << engine.run(birthdayCountSql(kMonth), {}, false);
             count.stated << engine.run(likeOnlyBirthdayCountSql(kMonth), {}, true);
             t.restart();
-            db::IBQuery &q = db.iBase;
-            core::openBirthdays(q, kMonth);
-            q.last();
-            model.fill(q);
-            list.program << double(t.nsecsElapsed()) / 1e6;
-            list.engine << engine.run(birthdayListSql(kMonth), {}, false);
-            list.stated << engine.run(likeOnlyBirthdayListSql(kMonth), {}, true);
+            list.showBirthdays(kMonth);
+            shown.program << double(t.nsecsElapsed()) / 1e6;
+            shown.engine << engine.run(birthdayListSql(kMonth), {}, false);
+            shown.stated << engine.run(likeOnlyBirthdayListSql(kMonth), {}, true);
         }
         std::fprintf(stderr, "  %-24s %8d rows\n", "birthday list", model.cardCount());
-        steps << count << list;
+        steps << count << shown;
     }
 
     // "Any position": each box, a rare text (a handful of cards) and a common
@@ -277,76 +259,137 @@ int measure(const QString &folder, int reps)
     const double rssBefore = peakRssMb();
     anyPositionSteps(QStringLiteral(" [statement]"));
 
-    // The index read beside the window's thread, as the main window makes it
-    // now (before the read in place below, so that the two never take memory
-    // at once): the longest gap between two turns of this thread's event loop
-    // (a timer every millisecond) while it runs, the hand-over of the new
-    // index and the end of the old one included. Read in place, as below, the
-    // whole read is one stall.
-    {
-        Step stall{
-            QStringLiteral("any position: longest stall while the index is read"), QStringLiteral("index"), {}, {}, {}};
-        Step ready{QStringLiteral("any position: index ready beside the window"), QStringLiteral("index"), {}, {}, {}};
-        std::shared_ptr<core::OwnIndex> current;
-        for (int i = 0; i < std::max(1, reps / 5); ++i) {
-            std::atomic<bool> done{false};
-            std::shared_ptr<core::OwnIndex> built;
-            QElapsedTimer whole, gap;
-            whole.start();
-            gap.start();
-            double longest = 0;
-            {
-                core::IndexBuild b(db.IBDbase.databaseName,
-                                   [&](std::shared_ptr<core::OwnIndex> index, const QString &) {
-                                       built = std::move(index);
-                                       done = true;
-                                   });
-                QTimer tick;
-                QObject::connect(&tick, &QTimer::timeout, [&] {
-                    longest = std::max(longest, double(gap.nsecsElapsed()) / 1e6);
-                    gap.restart();
-                });
-                tick.start(1);
-                while (!done)
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            }
-            ready.program << double(whole.nsecsElapsed()) / 1e6;
-            if (!built) {
-                std::fprintf(stderr, "the index cannot serve this database\n");
-                return 1;
-            }
-            QElapsedTimer swap;
-            swap.start();
-            current = std::move(built); // the older one ends here, on this thread
-            longest = std::max(longest, double(swap.nsecsElapsed()) / 1e6);
-            stall.program << longest;
-        }
-        steps << stall << ready;
-    }
-
-    // The index, read as the main window reads it when the box is ticked
-    // first; read afresh a few times for the timing.
+    // The index read in place, on the thread that searches, as the program
+    // once read it when the box was first ticked: the whole read is one
+    // stall of the window. Made and let go before the list's own, so that
+    // the two never take memory at once.
     {
         Step build{QStringLiteral("any position: index read"), QStringLiteral("index"), {}, {}, {}};
         ListFilter any;
         any.contains = true;
         for (int i = 0; i < std::max(1, reps / 5); ++i) {
-            index.reset();
             QElapsedTimer t;
             t.start();
-            index = std::make_unique<core::SearchIndex>(db);
-            if (!index->find(any, ListSort::Name)) {
+            core::SearchIndex index(db);
+            if (!index.find(any, ListSort::Name)) {
                 std::fprintf(stderr, "the index cannot serve this database\n");
                 return 1;
             }
             build.program << double(t.nsecsElapsed()) / 1e6;
         }
-        indexMb = double(index->memoryBytes()) / (1024.0 * 1024.0);
-        std::fprintf(stderr, "  %-24s %8d cards, %.0f MB\n", "index", index->cards(), indexMb);
         steps << build;
     }
 
+    // The longest gap between two turns of this thread's event loop (a timer
+    // every millisecond) until `done` holds, processing events meanwhile.
+    auto longestStall = [](const std::function<bool()> &done, double *wholeMs = nullptr) {
+        QElapsedTimer whole, gap;
+        whole.start();
+        gap.start();
+        double longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, double(gap.nsecsElapsed()) / 1e6);
+            gap.restart();
+        });
+        tick.start(1);
+        while (!done())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        longest = std::max(longest, double(gap.nsecsElapsed()) / 1e6);
+        if (wholeMs)
+            *wholeMs = double(whole.nsecsElapsed()) / 1e6;
+        return longest;
+    };
+
+    // The index read beside the window's thread, as the list reads it at the
+    // first "any position" search: the statement answers meanwhile, then the
+    // list is searched again from the index; the hand-over included.
+    list.setIndexUsed(true);
+    const ListFilter lexs = contains(0, QStringLiteral("лекс"));
+    {
+        Step stall{
+            QStringLiteral("any position: longest stall while the index is read"), QStringLiteral("index"), {}, {}, {}};
+        Step ready{QStringLiteral("any position: index ready beside the window"), QStringLiteral("index"), {}, {}, {}};
+        for (int i = 0; i < std::max(1, reps / 5); ++i) {
+            list.forgetIndex();
+            double whole = 0;
+            list.search(lexs, ListSort::Name);
+            stall.program << longestStall([&] { return list.indexReady() && !list.filling(); }, &whole);
+            ready.program << whole;
+        }
+        if (!list.indexReady()) {
+            std::fprintf(stderr, "the index cannot serve this database\n");
+            return 1;
+        }
+        indexMb = double(list.indexBytes()) / (1024.0 * 1024.0);
+        std::fprintf(stderr, "  %-24s %.0f MB\n", "index", indexMb);
+        steps << stall << ready;
+    }
+
     anyPositionSteps(QString());
+
+    // Another copy commits changes of 1,000 cards: the list notices them by
+    // itself and catches up beside the window, then the next keystroke.
+    {
+        Step stall{QStringLiteral("any position: longest stall while catching up with 1,000 changes by another "
+                                  "connection"),
+                   QStringLiteral("index"),
+                   {},
+                   {},
+                   {}};
+        Step after{QStringLiteral("any position: keystroke after the catch-up"), QStringLiteral("index"), {}, {}, {}};
+        SharedDb other;
+        other.IBDbase.databaseName = db.IBDbase.databaseName;
+        other.IBDbase.open();
+        for (int i = 0; i < std::max(1, reps / 5); ++i) {
+            list.search(lexs, ListSort::Name);
+            list.finish();
+            bool noticed = false;
+            const auto c = QObject::connect(&list, &core::ListService::othersChanged, [&] { noticed = true; });
+            // The same values written again: the log takes every card in, the list's rows stay as they are.
+            other.iSQL.setSql(QStringLiteral("UPDATE base SET wtel = wtel WHERE pk_id BETWEEN :a AND :a + 999"));
+            other.iSQL.setParam(QStringLiteral("a"), qint64(1 + i * 1000));
+            other.iSQL.execute();
+            other.IBTrans.commit();
+            stall.program << longestStall([&] { return noticed && list.indexReady() && !list.filling(); });
+            QObject::disconnect(c);
+            QElapsedTimer t;
+            t.start();
+            list.search(lexs, ListSort::Name);
+            list.finish();
+            after.program << double(t.nsecsElapsed()) / 1e6;
+            QCoreApplication::processEvents();
+        }
+        steps << stall << after;
+
+        // A card another connection changes, from its commit to its row in
+        // the model, in a list narrowed to a surname's first letters.
+        Step live{QStringLiteral("live: a change by another connection shown"), QStringLiteral("live"), {}, {}, {}};
+        const ListFilter ivan{QStringLiteral("Иван"), {}, {}, {}, {}, false};
+        for (int i = 0; i < std::max(3, reps / 2); ++i) {
+            list.search(ivan, ListSort::Name);
+            list.finish();
+            const QString id = model.id(0);
+            const QString marker = QStringLiteral("Правка %1").arg(i);
+            other.iSQL.setSql(QStringLiteral("UPDATE base SET work = :w WHERE pk_id = :id"));
+            other.iSQL.setParam(QStringLiteral("w"), marker);
+            other.iSQL.setParam(QStringLiteral("id"), id.toLongLong());
+            other.iSQL.execute();
+            other.IBTrans.commit();
+            QElapsedTimer t;
+            t.start();
+            auto shown = [&] {
+                for (int r = 0; r < model.cardCount(); ++r)
+                    if (model.id(r) == id)
+                        return model.cell(r, 2) == marker;
+                return false;
+            };
+            while (!shown() && t.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            live.program << double(t.nsecsElapsed()) / 1e6;
+        }
+        steps << live;
+    }
 
     // Every group of probable duplicates across the database, as the
     // duplicate search finds them; each card the demo set planted as the

@@ -7,8 +7,8 @@
 // import's cards share commits, a short batch at a time (core::Batch). Reads
 // run on read-only read-committed transactions, which see colleagues'
 // commits at once and hold nothing back in the database: IBRead for single
-// reads (iRead, ibSelect), and IBList for the contact list alone, so that no
-// other statement, failed or not, can close the list while it still arrives.
+// reads (iRead, ibSelect). The contact list keeps a cursor and transaction
+// of its own (core::ListService).
 
 #include "ibase.h"
 
@@ -21,8 +21,6 @@ struct SharedDb
     db::IBDatabase IBDbase;
     db::IBTransaction IBTrans{&IBDbase};
     db::IBTransaction IBRead{&IBDbase, db::IBTransaction::Kind::Read};
-    db::IBTransaction IBList{&IBDbase, db::IBTransaction::Kind::Read};
-    db::IBQuery iBase{&IBDbase, &IBList};
     db::IBQuery iSQL{&IBDbase, &IBTrans};
     db::IBQuery iRead{&IBDbase, &IBRead};
     db::IBQuery ibSelect{&IBDbase, &IBRead};

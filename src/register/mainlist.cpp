@@ -17,14 +17,11 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "core/cardstore.h"
-#include "core/changewatch.h"
 #include "core/cardimport.h"
 #include "core/contactlist.h"
+#include "core/listservice.h"
 #include "core/exportcards.h"
 #include "core/refvalues.h"
-#include "core/indexbuild.h"
-#include "core/searchindex.h"
-#include "core/listfetch.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
 #include "printout/cardexport.h"
@@ -86,193 +83,67 @@ void TMF::FillList()
 {
     if (m_loggingIn || m_ctx.session.FirstActivation)
         return;
-    m_showingBirthdays = false;
-    watchColleagues();
-    const ListFilter f = currentFilter();
-    // The rows an older index gave out are shown no more from here on.
-    m_retired.reset();
-    if (f.contains) {
-        // "Any position": the index in memory answers without reading every
-        // card, once it has been read beside the window; the statement until then.
-        if (core::SearchIndex *index = searchIndex()) {
-            std::optional<std::vector<const char *>> rows;
-            try {
-                rows = index->find(f, currentSort());
-            } catch (const db::DbError &e) {
-                if (!e.fromEngine())
-                    throw; // a text that cannot be searched for, told as the statement would
-                // The index's own connection failed: the statement answers, a new index is read.
-                m_index.reset();
-            }
-            if (rows) {
-                showIndexRows(std::move(*rows));
-                return;
-            }
-            searchIndex(); // read anew beside the window, when it must be
+    m_list->setLive(true);
+    m_list->search(currentFilter(), currentSort());
+}
+
+void TMF::connectList()
+{
+    // The selected row number is kept across a refill, and selected once it arrives.
+    connect(m_list, &core::ListService::aboutToShow, this, [this](bool sameRows) {
+        m_noteRow = m_list->filling() ? m_wantedRow : selectedRow();
+        m_progress->hide();
+        m_noteHeights.clear();
+        if (sameRows) { // the birthday list keeps the rows' heights
+            const int n = std::min(m_model->rowCount(), 2000);
+            for (int r = 0; r < n; ++r)
+                m_noteHeights << Grid->rowHeight(r);
         }
-    }
-    core::openList(db.iBase, f, currentSort());
-    fillGrid(db.iBase, true);
-}
-
-core::SearchIndex *TMF::searchIndex()
-{
-    if (m_index && m_index->index.ready())
-        return &m_index->index;
-    // One that cannot serve any more goes; the rows it gave may still be on screen.
-    if (m_index)
-        m_retired = std::move(m_index);
-    // A database the index cannot serve (no log yet) is tried again a minute later.
-    constexpr qint64 kRetryMs = 60000;
-    if (!m_build && (!m_indexTried.isValid() || m_indexTried.elapsed() > kRetryMs || m_indexWorked)) {
-        m_indexTried.start();
-        m_build = std::make_unique<core::IndexBuild>(
-            db.IBDbase.databaseName, [this](std::shared_ptr<core::OwnIndex> index, const QString &) {
-                QMetaObject::invokeMethod(
-                    this, [this, index]() mutable { guardedCall([&] { indexBuilt(std::move(index)); }); },
-                    Qt::QueuedConnection);
-            });
-    }
-    return nullptr;
-}
-
-void TMF::indexBuilt(std::shared_ptr<core::OwnIndex> index)
-{
-    m_build.reset();
-    m_indexWorked = index != nullptr;
-    if (!index)
-        return;
-    m_retired = std::move(m_index);
-    m_index = std::move(index);
-    if (check_pos->isChecked() && !m_showingBirthdays && !m_loggingIn)
-        FillList(); // what the statement showed, now from the index
-}
-
-void TMF::watchColleagues()
-{
-    // The log as it stands before the list is first read: whatever is
-    // committed from now on shows.
-    if (m_watch)
-        return;
-    m_watch = std::make_unique<core::ChangeWatch>(db);
-    try {
-        m_watch->look();
-    } catch (const db::DbError &) {
-        // Looked at again at the next tick.
-    }
-}
-
-void TMF::followColleagues()
-{
-    // Not while the list is being read, nor before anyone logged in.
-    if (m_loggingIn || m_ctx.session.FirstActivation || m_filling || m_ctx.session.SessionUser.id == -1 ||
-        !db.IBDbase.connected())
-        return;
-    if (!m_watch)
-        return; // made by the first fill
-    bool changed = false;
-    try {
-        changed = m_watch->look();
-    } catch (const db::DbError &) {
-        return; // a database gone away is told by the user's next action, not every second
-    }
-    if (!changed)
-        return;
-    const QString id = selectedId();
-    const int scroll = Grid->verticalScrollBar()->value();
-    if (m_showingBirthdays)
-        btDateClick();
-    else
-        FillList();
-    // The selected card stays selected where its row went; the view stays put.
-    for (int r = 0; !id.isEmpty() && r < m_model->rowCount(); ++r)
-        if (m_model->id(r) == id) {
-            selectRow(r);
-            m_wantedRow = m_clampedRow = r;
-            break;
-        }
-    Grid->verticalScrollBar()->setValue(scroll);
-}
-
-// Shows the index's first screen of rows at once and the rest from the event
-// loop; then the index looks whether it is still current (see settleIfDue).
-void TMF::showIndexRows(std::vector<const char *> rows)
-{
-    m_fetch->begin(std::move(rows), m_index->index.version());
-    showRows([&] { m_fetch->showFirst(); }, true);
-    const quint64 generation = m_fillGeneration;
-    QTimer::singleShot(0, this, [this, generation] {
-        guardedCall([&] {
-            if (generation != m_fillGeneration)
-                return; // another fill replaced this one
-            finishFill();
-            if (m_index && m_index->index.settleIfDue())
-                FillList();
-        });
+        m_pendingHeights.clear();
     });
-}
-
-// Shows the first rows of the query at once; a long result follows in slices
-// from the event loop, so the window stays responsive.
-void TMF::fillGrid(db::IBQuery &q, bool resetHeights)
-{
-    m_fetch->begin(q);
-    showRows([&] { m_fetch->showFirst(); }, resetHeights);
-    if (!m_fetch->pending())
-        return;
-    m_fillTimer.start();
-    const quint64 generation = m_fillGeneration;
-    QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
-}
-
-void TMF::showRows(const std::function<void()> &fillModel, bool resetHeights)
-{
-    const int row = m_filling ? m_wantedRow : selectedRow();
-    ++m_fillGeneration;
-    m_progress->hide();
-    QList<int> heights;
-    if (!resetHeights) { // the birthday list keeps the rows' heights
-        const int n = std::min(m_model->rowCount(), 2000);
-        for (int r = 0; r < n; ++r)
-            heights << Grid->rowHeight(r);
-    }
-    m_pendingHeights.clear();
-    fillModel();
-    m_filling = m_fetch->pending();
-    for (int r : std::exchange(m_grownRows, {}))
-        if (r < m_model->rowCount())
-            Grid->setRowHeight(r, 18);
-    for (int r = 0; r < heights.size() && r < m_model->rowCount(); ++r)
-        if (heights[r] != 18) {
-            Grid->setRowHeight(r, heights[r]);
-            m_grownRows.append(r);
-        }
-    m_refillTimer.start();
-    m_wantedRow = std::max(row, 0);
-    m_clampedRow = std::min(m_wantedRow, m_model->rowCount() - 1);
-    selectRow(m_clampedRow);
-}
-
-void TMF::continueFill(quint64 generation)
-{
-    if (generation != m_fillGeneration || !m_filling)
-        return;
-    bool more = false;
-    {
-        // Whatever happens, the rows that arrived are shown and the wanted row kept.
-        const auto shown = qScopeGuard([&] {
-            keepWantedRow();
-            if (!more)
-                endFill();
-        });
-        more = m_fetch->next();
-    }
-    if (!more)
-        return;
-    if (m_fillTimer.elapsed() > 500 && !m_progress->isVisible())
-        m_progress->show();
-    m_progress->setToolTip(QStringLiteral("Загружено записей: %1").arg(m_model->cardCount()));
-    QTimer::singleShot(0, this, [this, generation] { guardedCall([&] { continueFill(generation); }); });
+    connect(m_list, &core::ListService::shown, this, [this] {
+        for (int r : std::exchange(m_grownRows, {}))
+            if (r < m_model->rowCount())
+                Grid->setRowHeight(r, 18);
+        for (int r = 0; r < m_noteHeights.size() && r < m_model->rowCount(); ++r)
+            if (m_noteHeights[r] != 18) {
+                Grid->setRowHeight(r, m_noteHeights[r]);
+                m_grownRows.append(r);
+            }
+        m_refillTimer.start();
+        m_wantedRow = std::max(m_noteRow, 0);
+        m_clampedRow = std::min(m_wantedRow, m_model->rowCount() - 1);
+        selectRow(m_clampedRow);
+    });
+    connect(m_list, &core::ListService::arriving, this, [this](int loaded, qint64 elapsedMs) {
+        keepWantedRow();
+        if (elapsedMs > 500 && !m_progress->isVisible())
+            m_progress->show();
+        m_progress->setToolTip(QStringLiteral("Загружено записей: %1").arg(loaded));
+    });
+    connect(m_list, &core::ListService::arrived, this, [this] {
+        keepWantedRow();
+        m_progress->hide();
+    });
+    connect(m_list, &core::ListService::failed, this,
+            [](std::exception_ptr e) { guardedCall([&] { std::rethrow_exception(e); }); });
+    // Colleagues' changes: the selected card stays selected where its row
+    // went, the view stays put, the boxes are not touched.
+    connect(m_list, &core::ListService::othersChanging, this, [this] {
+        m_othersId = selectedId();
+        m_othersScroll = Grid->verticalScrollBar()->value();
+    });
+    connect(m_list, &core::ListService::othersChanged, this, [this] {
+        if (m_list->showingBirthdays())
+            lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(m_model->cardCount()));
+        for (int r = 0; !m_othersId.isEmpty() && r < m_model->rowCount(); ++r)
+            if (m_model->id(r) == m_othersId) {
+                selectRow(r);
+                m_wantedRow = m_clampedRow = r;
+                break;
+            }
+        Grid->verticalScrollBar()->setValue(m_othersScroll);
+    });
 }
 
 void TMF::keepWantedRow()
@@ -282,24 +153,14 @@ void TMF::keepWantedRow()
         selectRow(m_clampedRow = m_wantedRow);
 }
 
-void TMF::finishFill()
+bool TMF::isFilling() const
 {
-    if (!m_filling)
-        return;
-    const bool kept = m_fetch->finish(m_index ? m_index->index.version() : 0);
-    endFill();
-    if (!kept) {
-        FillList();
-        return;
-    }
-    keepWantedRow();
+    return m_list->filling();
 }
 
-void TMF::endFill()
+void TMF::finishFill()
 {
-    m_fetch->end();
-    m_filling = false;
-    m_progress->hide();
+    m_list->finish();
 }
 
 int TMF::selectedRow() const
@@ -458,10 +319,7 @@ void TMF::btDateClick()
 {
     if (m_loggingIn || m_ctx.session.FirstActivation)
         return;
-    m_showingBirthdays = true;
-    db::IBQuery &q = db.iBase;
-    core::openBirthdays(q, MonthBox->currentIndex() + 1);
-    q.last();
-    lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(q.recordCount()));
-    fillGrid(q, false);
+    m_list->setLive(true);
+    const int n = m_list->showBirthdays(MonthBox->currentIndex() + 1);
+    lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(n));
 }

@@ -17,14 +17,11 @@
 #include "app/settings.h"
 #include "app/shell.h"
 #include "core/cardstore.h"
-#include "core/changewatch.h"
-#include "core/indexbuild.h"
+#include "core/listservice.h"
 #include "core/cardimport.h"
 #include "core/contactlist.h"
 #include "core/exportcards.h"
 #include "core/refvalues.h"
-#include "core/searchindex.h"
-#include "core/listfetch.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
 #include "printout/cardexport.h"
@@ -80,23 +77,7 @@ TMF::TMF(Session &session) : db(session.db), m_ctx(session.context)
     if (QScreen *s = screen())
         move(s->availableGeometry().center() - rect().center());
     onEndProgram = [] { QCoreApplication::exit(0); };
-    // A copy idle for long keeps its "any position" index current from the
-    // change log, rather than reading every card at its next search.
-    auto *keepUp = new QTimer(this);
-    connect(keepUp, &QTimer::timeout, this, [this] {
-        if (!m_index || !m_index->index.ready())
-            return;
-        try {
-            m_index->index.sync();
-        } catch (const db::DbError &) {
-            // Told at the next search, if it lasts.
-        }
-    });
-    keepUp->start(60 * 1000);
-    // The list follows what other writers commit, within about a second.
-    auto *live = new QTimer(this);
-    connect(live, &QTimer::timeout, this, [this] { guardedCall([this] { followColleagues(); }); });
-    live->start(1000);
+    connectList();
     FormCreate();
 }
 
@@ -310,8 +291,8 @@ void TMF::buildGrid()
     Grid = new QTableView(this);
     Grid->setObjectName(QStringLiteral("Grid"));
     setAccessible(Grid, QStringLiteral("Список карточек"));
-    m_model = new ListModel(this);
-    m_fetch = std::make_unique<core::ListFetch>(*m_model);
+    m_list = new core::ListService(db, this);
+    m_model = &m_list->model();
     Grid->setModel(m_model);
     Grid->setItemDelegate(new GridDelegate(this));
     setupRecordGrid(Grid, QColor(255, 255, 198), 3);
@@ -374,6 +355,7 @@ void TMF::FormActivate()
     if (!OpenDatabase())
         return;
     m_loggingIn = true;
+    m_list->setLive(false);
     emit loginRequested(); // answered at once: the login window, modal
     m_loggingIn = false;
     if (m_ctx.session.SessionUser.id == -1) {
@@ -415,9 +397,7 @@ void TMF::offerUpgrade()
         return;
     const schema::UpgradeReport report = schema::upgrade(db.IBDbase);
     // Read anew for the database as it is now.
-    m_build.reset();
-    m_index.reset();
-    m_indexTried.invalidate();
+    m_list->forgetIndex();
     if (report.complete())
         msg::show(this, QStringLiteral("База данных обновлена.\r") + report.text(),
                   QStringLiteral("Обновление базы данных"), msg::Buttons::Ok);

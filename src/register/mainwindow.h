@@ -29,11 +29,7 @@ class QToolBar;
 class QToolButton;
 class ListModel;
 namespace core {
-class ChangeWatch;
-class IndexBuild;
-class ListFetch;
-struct OwnIndex;
-class SearchIndex;
+class ListService;
 } // namespace core
 
 class TMF : public QMainWindow
@@ -108,7 +104,7 @@ public:
 
     ListModel *model() const { return m_model; }
     // A large list arrives in slices after its first rows are shown.
-    bool isFilling() const { return m_filling; }
+    bool isFilling() const;
     // Fetches the rest of a fill under way at once.
     void finishFill();
 
@@ -149,47 +145,28 @@ private:
     QWidget *buildFilterBand();
     void buildGrid();
     void buildStatusBar();
-    void fillGrid(db::IBQuery &q, bool resetHeights);
-    void showIndexRows(std::vector<const char *> rows);
-    // Shows the rows `fillModel` puts into the model, keeping the selected row.
-    void showRows(const std::function<void()> &fillModel, bool resetHeights);
-    void continueFill(quint64 generation);
+    // Shows what the list service gives: the selected row kept across a
+    // refill, the rows' heights, the progress of a long fill.
+    void connectList();
     void keepWantedRow();
-    void endFill();
     void growRow(int row, int height);
-    // Refills the list when another writer changed cards, keeping the
-    // selected card, the scroll position and the search boxes as they are.
-    void followColleagues();
-    void watchColleagues();
-    // The index ready to search; nothing while it is read beside the window
-    // (a read is started when none runs) or cannot serve this database.
-    core::SearchIndex *searchIndex();
-    void indexBuilt(std::shared_ptr<core::OwnIndex> index);
 
     Context &m_ctx;
     ListModel *m_model;
     QActionGroup *m_sortGroup;
     bool m_ended = false;
     QList<QPair<int, int>> m_pendingHeights;
-    QList<int> m_grownRows; // rows made taller than 18 pixels since the last refill
-    quint64 m_fillGeneration = 0;
-    bool m_filling = false;
-    bool m_loggingIn = false;                 // the login window is open
-    std::unique_ptr<core::ListFetch> m_fetch; // the list being read into the model
-    int m_wantedRow = 0;                      // the selected row number to keep across the refill
-    int m_clampedRow = 0;                     // where the selection stands until that row arrives
-    QElapsedTimer m_fillTimer;
+    QList<int> m_grownRows;      // rows made taller than 18 pixels since the last refill
+    bool m_loggingIn = false;    // the login window is open
+    core::ListService *m_list;   // the list: its rows, their fill, the index, colleagues' changes
+    int m_noteRow = 0;           // the selected row before a refill
+    QList<int> m_noteHeights;    // the rows' heights before a refill that keeps them
+    int m_wantedRow = 0;         // the selected row number to keep across the refill
+    int m_clampedRow = 0;        // where the selection stands until that row arrives
     QElapsedTimer m_refillTimer; // since the last refill
     QProgressBar *m_progress = nullptr;
-    // "Any position": the index read beside the window (m_build), searched
-    // once ready; one it replaced stays while the list may show its rows.
-    std::shared_ptr<core::OwnIndex> m_index;
-    std::shared_ptr<core::OwnIndex> m_retired;
-    QElapsedTimer m_indexTried;                 // when a build was last started
-    bool m_indexWorked = false;                 // the last build gave an index
-    std::unique_ptr<core::IndexBuild> m_build;  // last: ended first, before what it reports to
-    std::unique_ptr<core::ChangeWatch> m_watch; // colleagues' changes, for the live list
-    bool m_showingBirthdays = false;            // the grid shows a month's birthdays, not the search
+    QString m_othersId; // the selected card while colleagues' changes are read
+    int m_othersScroll = 0;
 };
 
 // Draws the list's cells through the main window's GridDrawCell.

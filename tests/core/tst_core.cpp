@@ -7,6 +7,7 @@
 #include "core/indexbuild.h"
 #include "core/contactlist.h"
 #include "core/listfetch.h"
+#include "core/listservice.h"
 #include "core/logins.h"
 #include "core/listmodel.h"
 #include "core/refvalues.h"
@@ -375,7 +376,7 @@ private slots:
         ListFilter f;
         f.tel = QString(9000, QLatin1Char('7'));
         try {
-            core::openList(d.s.iBase, f, ListSort::Name);
+            core::openList(d.s.iRead, f, ListSort::Name);
             QFAIL("a search text of 9000 characters was sent");
         } catch (const db::DbError &e) {
             QVERIFY2(e.text().startsWith(QStringLiteral("Текст для поиска слишком длинный")), qPrintable(e.text()));
@@ -389,12 +390,12 @@ private slots:
                                  {u"wtel"_s, u"7777"_s}});
         for (bool contains : {false, true}) {
             f.contains = contains;
-            core::openList(d.s.iBase, f, ListSort::Name);
-            QVERIFY(d.s.iBase.eof());
+            core::openList(d.s.iRead, f, ListSort::Name);
+            QVERIFY(d.s.iRead.eof());
         }
         f.tel = QStringLiteral("777");
-        core::openList(d.s.iBase, f, ListSort::Name);
-        QCOMPARE(d.s.iBase.asText(QStringLiteral("fam")), QStringLiteral("Длинный"));
+        core::openList(d.s.iRead, f, ListSort::Name);
+        QCOMPARE(d.s.iRead.asText(QStringLiteral("fam")), QStringLiteral("Длинный"));
     }
     // The list's fast forms find exactly the rows of the statement as first
     // written, in its order: the bound statement in every mode, and the
@@ -720,6 +721,83 @@ private slots:
         QCOMPARE(names(u"техно"_s).size(), 6);
     }
 
+    // The list as one service: the statement answers at once while the index
+    // is read beside it, and the index's answer then equals the statement's;
+    // another writer's changes (1,000 cards at once, a log switched off and
+    // on) reach the model by themselves, with no search typed.
+    void listServiceFollowsTheDatabase()
+    {
+        Db d;
+        testdb::addCards(d.path, 1200, [](int i) {
+            return Cols{{u"fam"_s, QStringLiteral("Карт%1").arg(i, 4, 10, QLatin1Char('0'))},
+                        {u"work"_s, i % 3 ? u"ООО Ромашка"_s : u"АО Вектор"_s},
+                        {u"post"_s, u"П"_s},
+                        {u"wmail"_s, u"m"_s},
+                        {u"wtel"_s, u"t"_s}};
+        });
+        core::ListService list(d.s);
+        list.setLive(true);
+        ListFilter f;
+        f.work = u"ромаш"_s;
+        f.contains = true;
+        auto shown = [&] {
+            QStringList names;
+            for (int r = 0; r < list.model().cardCount(); ++r)
+                names << list.model().cell(r, 1).trimmed();
+            return names;
+        };
+        auto stated = [&] {
+            db::IBQuery &q = d.s.iRead;
+            core::openList(q, f, ListSort::Name);
+            QStringList names;
+            for (; !q.eof(); q.next())
+                names << q.asText(QStringLiteral("fam")).trimmed();
+            q.close();
+            return names;
+        };
+        int followed = 0;
+        connect(&list, &core::ListService::othersChanged, this, [&] { ++followed; });
+
+        list.search(f, ListSort::Name);
+        QVERIFY(!list.indexReady()); // read beside meanwhile
+        list.finish();
+        QCOMPARE(shown().size(), 800);
+        QCOMPARE(shown(), stated());
+        QTRY_VERIFY(list.indexReady() && !list.filling());
+        QCOMPARE(shown(), stated()); // searched again, now from the index
+
+        SharedDb other; // another copy of the program
+        testdb::open(other, d.path);
+        other.iSQL.setSql(QStringLiteral(
+            "UPDATE base SET work = IIF(work = 'АО Вектор', 'ООО Ромашка', 'АО Вектор') WHERE pk_id <= 1000"));
+        other.iSQL.execute();
+        other.IBTrans.commit();
+        QTRY_COMPARE_WITH_TIMEOUT(followed, 1, 5000); // the service's own look
+        list.finish();
+        QCOMPARE(shown(), stated());
+        QVERIFY(shown().size() != 800);
+        QTRY_VERIFY(list.indexReady() && !list.filling()); // caught up beside the window
+        QCOMPARE(shown(), stated());
+
+        // A tool with the log switched off: the switch leaves a mark that is followed.
+        testdb::exec(d.path, QStringLiteral("ALTER TRIGGER base_changed INACTIVE;\n"
+                                            "UPDATE base SET work = 'Ромашково' WHERE fam = 'Карт1197';\n"
+                                            "ALTER TRIGGER base_changed ACTIVE"));
+        QTRY_COMPARE_WITH_TIMEOUT(followed, 2, 5000);
+        QTRY_VERIFY(list.indexReady() && !list.filling());
+        QVERIFY(shown().contains(u"Карт1197"_s));
+        QCOMPARE(shown(), stated());
+
+        // The birthdays shown follow too.
+        list.showBirthdays(3);
+        QCOMPARE(list.model().cardCount(), 0);
+        other.iSQL.setSql(QStringLiteral("UPDATE base SET bdate = '01.03.1980' WHERE fam = 'Карт0005'"));
+        other.iSQL.execute();
+        other.IBTrans.commit();
+        list.followChanges();
+        QCOMPARE(shown(), QStringList{u"Карт0005"_s});
+    }
+
     // The list as the main window reads it: the first screen at once, the
     // rest in slices or in one piece; a fill whose statement went away keeps
     // what arrived and says it is cut; index rows of an older index are dropped.
@@ -736,7 +814,7 @@ private slots:
         });
         ListModel model;
         core::ListFetch fetch(model);
-        db::IBQuery &q = d.s.iBase;
+        db::IBQuery &q = d.s.iRead;
         core::openList(q, ListFilter{}, ListSort::Name);
         fetch.begin(q);
         fetch.showFirst();
@@ -794,10 +872,10 @@ private slots:
         });
         QCOMPARE(core::countBirthdays(d.s.iRead, 3), 3);
         QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
-        core::openBirthdays(d.s.iBase, 3);
+        core::openBirthdays(d.s.iRead, 3);
         QStringList order;
-        for (; !d.s.iBase.eof(); d.s.iBase.next())
-            order << d.s.iBase.asText(QStringLiteral("bdate"));
+        for (; !d.s.iRead.eof(); d.s.iRead.next())
+            order << d.s.iRead.asText(QStringLiteral("bdate"));
         QCOMPARE(order, (QStringList{u"01.03.1985"_s, u"03.03.1970"_s, u"12.03.2001"_s}));
         QCOMPARE(core::countBirthdays(d.s.iRead, 4), 1);
         QCOMPARE(core::countBirthdays(d.s.iRead, 5), 0);

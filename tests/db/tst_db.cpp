@@ -832,9 +832,12 @@ private slots:
         });
         SharedDb idle;
         testdb::open(idle, path);
-        idle.iBase.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
-        idle.iBase.open(); // the list: its first row is in, the rest still to come
-        QVERIFY(!idle.iBase.fetchedAll());
+        // The list's cursor, on a read transaction of its own as the list keeps it.
+        db::IBTransaction listTrans(&idle.IBDbase, db::IBTransaction::Kind::Read);
+        db::IBQuery list(&idle.IBDbase, &listTrans);
+        list.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
+        list.open(); // the list: its first row is in, the rest still to come
+        QVERIFY(!list.fetchedAll());
         idle.ibSelect.setParam(QStringLiteral("pk_id"), qint64(1)); // and a card opened
         idle.ibSelect.open();
         idle.ibSelect.close();
@@ -856,8 +859,8 @@ private slots:
         busy.iRead.close();
         QVERIFY2(behind < 50, qPrintable(QStringLiteral("the oldest active transaction is %1 behind").arg(behind)));
         // The list still arrives whole.
-        idle.iBase.last();
-        QCOMPARE(idle.iBase.recordCount(), 3000);
+        list.last();
+        QCOMPARE(list.recordCount(), 3000);
     }
 
     // The lock folder is trusted only when it is a folder of this machine's

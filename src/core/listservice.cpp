@@ -1,0 +1,264 @@
+#include "listservice.h"
+
+#include "changewatch.h"
+#include "contactlist.h"
+#include "indexbuild.h"
+#include "listfetch.h"
+#include "listmodel.h"
+#include "searchindex.h"
+
+#include "db/shared.h"
+
+#include <QScopeGuard>
+
+namespace core {
+
+namespace {
+
+// A database the index cannot serve (no log yet) is tried again a minute later.
+constexpr qint64 kRetryIndexMs = 60000;
+// A copy idle for long keeps its index current from the change log, rather
+// than reading every card at its next search.
+constexpr int kKeepUpMs = 60000;
+
+} // namespace
+
+ListService::ListService(SharedDb &db, QObject *parent)
+    : QObject(parent), m_db(db), m_model(new ListModel(this)), m_listTrans(&db.IBDbase, db::IBTransaction::Kind::Read),
+      m_cursor(&db.IBDbase, &m_listTrans), m_fetch(std::make_unique<ListFetch>(*m_model))
+{
+    connect(&m_keepUp, &QTimer::timeout, this, [this] {
+        if (!m_index || !m_index->index.ready())
+            return;
+        try {
+            m_index->index.sync();
+        } catch (const db::DbError &) {
+            // Told at the next search, if it lasts.
+        }
+    });
+    m_keepUp.start(kKeepUpMs);
+    connect(&m_look, &QTimer::timeout, this, [this] { later([this] { followChanges(); }); });
+    m_look.start(kLookEveryMs);
+}
+
+ListService::~ListService() = default;
+
+template <typename F>
+void ListService::later(F &&work)
+{
+    try {
+        work();
+    } catch (...) {
+        emit failed(std::current_exception());
+    }
+}
+
+void ListService::search(const ListFilter &f, ListSort sort)
+{
+    m_filter = f;
+    m_sort = sort;
+    m_birthdays = false;
+    watch();
+    // The rows an older index gave out are shown no more from here on.
+    m_retired.reset();
+    if (f.contains && m_indexUsed) {
+        if (OwnIndex *own = searchIndex()) {
+            std::optional<std::vector<const char *>> rows;
+            try {
+                rows = own->index.find(f, sort);
+            } catch (const db::DbError &e) {
+                if (!e.fromEngine())
+                    throw; // a text that cannot be searched for, told as the statement would
+                // The index's own connection failed: the statement answers, a new index is read.
+                m_index.reset();
+            }
+            if (rows) {
+                showIndexRows(std::move(*rows));
+                return;
+            }
+            searchIndex(); // read anew beside the window, when it must be
+        }
+    }
+    openList(m_cursor, f, sort);
+    fillFromStatement(true);
+}
+
+int ListService::showBirthdays(int month)
+{
+    m_month = month;
+    m_birthdays = true;
+    watch();
+    m_retired.reset();
+    openBirthdays(m_cursor, month);
+    m_cursor.last();
+    const int count = m_cursor.recordCount();
+    fillFromStatement(false);
+    return count;
+}
+
+void ListService::refill()
+{
+    if (m_birthdays)
+        showBirthdays(m_month);
+    else
+        search(m_filter, m_sort);
+}
+
+OwnIndex *ListService::searchIndex()
+{
+    if (m_index && m_index->index.ready())
+        return m_index.get();
+    // One that cannot serve any more goes; the rows it gave may still be shown.
+    if (m_index)
+        m_retired = std::move(m_index);
+    if (!m_build && (!m_indexTried.isValid() || m_indexTried.elapsed() > kRetryIndexMs || m_indexWorked)) {
+        m_indexTried.start();
+        m_build = std::make_unique<IndexBuild>(m_db.IBDbase.databaseName, [this](std::shared_ptr<OwnIndex> index,
+                                                                                 const QString &) {
+            QMetaObject::invokeMethod(
+                this, [this, index]() mutable { later([&] { indexBuilt(std::move(index)); }); }, Qt::QueuedConnection);
+        });
+    }
+    return nullptr;
+}
+
+bool ListService::indexReady() const
+{
+    return m_index && m_index->index.ready();
+}
+
+size_t ListService::indexBytes() const
+{
+    return m_index ? m_index->index.memoryBytes() : 0;
+}
+
+void ListService::indexBuilt(std::shared_ptr<OwnIndex> index)
+{
+    m_build.reset();
+    m_indexWorked = index != nullptr;
+    if (!index)
+        return;
+    m_retired = std::move(m_index);
+    m_index = std::move(index);
+    if (m_filter.contains && !m_birthdays && m_live)
+        search(m_filter, m_sort); // what the statement showed, now from the index
+}
+
+void ListService::forgetIndex()
+{
+    m_build.reset();
+    m_index.reset();
+    m_indexTried.invalidate();
+}
+
+// The index's first screen of rows at once, the rest from the event loop;
+// then the index looks whether it is still current.
+void ListService::showIndexRows(std::vector<const char *> rows)
+{
+    m_fetch->begin(std::move(rows), m_index->index.version());
+    showRows([&] { m_fetch->showFirst(); }, false);
+    const quint64 generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation] {
+        later([&] {
+            if (generation != m_generation)
+                return; // another fill replaced this one
+            finish();
+            if (m_index && m_index->index.settleIfDue())
+                refill();
+        });
+    });
+}
+
+// The statement's first rows at once; a long result follows in slices from
+// the event loop, so the window stays responsive.
+void ListService::fillFromStatement(bool resetHeights)
+{
+    m_fetch->begin(m_cursor);
+    showRows([&] { m_fetch->showFirst(); }, !resetHeights);
+    if (!m_fetch->pending())
+        return;
+    m_fillTimer.start();
+    const quint64 generation = m_generation;
+    QTimer::singleShot(0, this, [this, generation] { later([&] { continueFill(generation); }); });
+}
+
+void ListService::showRows(const std::function<void()> &fillModel, bool sameRows)
+{
+    emit aboutToShow(sameRows);
+    ++m_generation;
+    fillModel();
+    m_filling = m_fetch->pending();
+    emit shown();
+    if (!m_filling)
+        emit arrived();
+}
+
+void ListService::continueFill(quint64 generation)
+{
+    if (generation != m_generation || !m_filling)
+        return;
+    bool more = false;
+    {
+        // Whatever happens, the rows that arrived are told.
+        const auto told = qScopeGuard([&] {
+            if (!more)
+                endFill();
+            else
+                emit arriving(m_model->cardCount(), m_fillTimer.elapsed());
+        });
+        more = m_fetch->next();
+    }
+    if (more)
+        QTimer::singleShot(0, this, [this, generation] { later([&] { continueFill(generation); }); });
+}
+
+void ListService::finish()
+{
+    if (!m_filling)
+        return;
+    const bool kept = m_fetch->finish(m_index ? m_index->index.version() : 0);
+    endFill();
+    if (!kept)
+        refill(); // the index changed under its rows: searched again
+}
+
+void ListService::endFill()
+{
+    m_fetch->end();
+    m_filling = false;
+    emit arrived();
+}
+
+void ListService::watch()
+{
+    // The log as it stands before the list is first read: whatever is
+    // committed from now on shows.
+    if (m_watch)
+        return;
+    m_watch = std::make_unique<ChangeWatch>(m_db);
+    try {
+        m_watch->look();
+    } catch (const db::DbError &) {
+        // Looked at again at the next tick.
+    }
+}
+
+void ListService::followChanges()
+{
+    // Not while the list is being read, nor before one was shown.
+    if (!m_live || m_filling || !m_watch || !m_db.IBDbase.connected())
+        return;
+    bool changed = false;
+    try {
+        changed = m_watch->look();
+    } catch (const db::DbError &) {
+        return; // a database gone away is told by the user's next action, not every second
+    }
+    if (!changed)
+        return;
+    emit othersChanging();
+    refill();
+    emit othersChanged();
+}
+
+} // namespace core

@@ -1,0 +1,132 @@
+#pragma once
+// The contact list as one use case: what the user typed, the "any position"
+// flag and the order go in; the rows come out in the model, with signals for
+// what the window shows around them. It owns the list's cursor, the fill in
+// slices, the "any position" index read beside the window's thread, and the
+// look at colleagues' changes that keeps an open list current without a
+// keystroke. QtCore only: the benchmark and the tests drive it as the main
+// window does.
+
+#include "liststatement.h"
+
+#include "db/ibase.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <exception>
+#include <memory>
+#include <vector>
+
+struct SharedDb;
+class ListModel;
+
+namespace core {
+
+class ChangeWatch;
+class IndexBuild;
+class ListFetch;
+struct OwnIndex;
+
+class ListService : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ListService(SharedDb &db, QObject *parent = nullptr);
+    ~ListService() override;
+
+    ListModel &model() { return *m_model; }
+
+    // The list for these texts: its first screen of rows is in the model when
+    // this returns, a long list follows from the event loop. "Any position"
+    // is answered by the index once it is read, by the statement until then.
+    // A text that cannot be searched for, or a failed read, throws DbError.
+    void search(const ListFilter &f, ListSort sort);
+    // A month's birthdays in place of the search; returns how many.
+    int showBirthdays(int month);
+    // The list shown (the search or the birthdays) read again.
+    void refill();
+    bool filling() const { return m_filling; }
+    bool showingBirthdays() const { return m_birthdays; }
+    // The rest of a fill under way, at once.
+    void finish();
+    // The index is read anew at the next "any position" search (the
+    // database was upgraded, or is another one).
+    void forgetIndex();
+    // Whether the index answers "any position" now (else the statement does).
+    bool indexReady() const;
+    // What the index holds in memory (none before it is read).
+    size_t indexBytes() const;
+    // Without the index, the statement answers every search (the benchmark
+    // measures the two side by side).
+    void setIndexUsed(bool used) { m_indexUsed = used; }
+    // Colleagues' changes are followed while the list is live (after the
+    // login, before the first search nothing is shown to follow).
+    void setLive(bool live) { m_live = live; }
+    // One look at the change log; refills the list when others committed
+    // changes. The timer calls it; tests call it to not wait.
+    void followChanges();
+    // How often colleagues' changes are looked for.
+    static constexpr int kLookEveryMs = 1000;
+
+signals:
+    // The model's rows are about to be replaced by a new list (`sameRows`:
+    // the birthdays' list, whose rows keep their heights).
+    void aboutToShow(bool sameRows);
+    // The first rows of the new list are in the model.
+    void shown();
+    // More rows of a long list arrived; `elapsedMs` since it began.
+    void arriving(int loaded, qint64 elapsedMs);
+    // The fill ended, every row in or cut short.
+    void arrived();
+    // Work from the event loop failed (a read cut short, a lost connection):
+    // the rows that arrived stay; the window tells the user.
+    void failed(std::exception_ptr error);
+    // Colleagues committed changes: the list is about to be read again, and
+    // then has been (the window keeps the selected card and the view).
+    void othersChanging();
+    void othersChanged();
+
+private:
+    void fillFromStatement(bool resetHeights);
+    void showIndexRows(std::vector<const char *> rows);
+    void showRows(const std::function<void()> &fillModel, bool sameRows);
+    void continueFill(quint64 generation);
+    void endFill();
+    void watch();
+    // The index ready to search; nothing while it is read beside the window
+    // (a read is started when none runs) or cannot serve this database.
+    OwnIndex *searchIndex();
+    void indexBuilt(std::shared_ptr<OwnIndex> index);
+    // Runs work from the event loop: its errors go to failed().
+    template <typename F>
+    void later(F &&work);
+
+    SharedDb &m_db;
+    ListModel *m_model;
+    // The list's own read transaction and cursor: no other statement, failed
+    // or not, can close the list while it still arrives.
+    db::IBTransaction m_listTrans;
+    db::IBQuery m_cursor;
+    std::unique_ptr<ListFetch> m_fetch;
+    ListFilter m_filter;
+    ListSort m_sort = ListSort::Name;
+    int m_month = 0;
+    bool m_birthdays = false;
+    bool m_live = false;
+    bool m_indexUsed = true;
+    bool m_filling = false;
+    quint64 m_generation = 0;
+    QElapsedTimer m_fillTimer;
+    // The index read beside the window (m_build), searched once ready; one it
+    // replaced stays while the model may show its rows.
+    std::shared_ptr<OwnIndex> m_index;
+    std::shared_ptr<OwnIndex> m_retired;
+    QElapsedTimer m_indexTried;          // when a build was last started
+    bool m_indexWorked = false;          // the last build gave an index
+    std::unique_ptr<IndexBuild> m_build; // ended before what it reports to
+    std::unique_ptr<ChangeWatch> m_watch;
+    QTimer m_keepUp, m_look;
+};
+
+} // namespace core
