@@ -45,9 +45,10 @@ void printHelp()
                 "  FIREBIRD=%s/firebird isql-fb -user SYSDBA -password tarvokilm PATH\n\n"
                 "They then share the lock folder %s with the program. Run otherwise,\n"
                 "they open the file as a second, separate engine and may damage it.\n\n"
-                "A bulk load may keep the trigger base_changed on: the copies take its changes in.\n"
-                "Switched off and on again, it leaves a mark (trigger base_changed_guard) and\n"
-                "every running copy reads its cards anew.\n",
+                "A bulk load may keep the trigger base_changed on: the open lists follow its\n"
+                "changes. Switched off and on again, it leaves a mark (trigger base_changed_guard)\n"
+                "and every running copy reads its cards anew; what the tool changes while it is\n"
+                "off shows only once it is on again, so switch it on as soon as the load is done.\n",
                 kUsage, qPrintable(QCoreApplication::applicationDirPath()),
                 qPrintable(QCoreApplication::applicationDirPath()), qPrintable(db::lockFolder()));
 }

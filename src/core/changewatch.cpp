@@ -29,6 +29,21 @@ bool ChangeWatch::checkLog()
     return found;
 }
 
+bool ChangeWatch::announced()
+{
+    if (m_announcedAt.isValid() && m_announcedAt.elapsed() < kRecheckLogMs)
+        return m_announced;
+    db::Closer closer{m_q};
+    m_q.close();
+    m_q.setSql(QStringLiteral("SELECT COUNT(*) AS n FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'BASE_CHANGES_POSTED' "
+                              "AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"));
+    m_q.open();
+    m_announced = m_q.asInt(QStringLiteral("n")) > 0;
+    m_q.close();
+    m_announcedAt.start();
+    return m_announced;
+}
+
 bool ChangeWatch::look()
 {
     if (!m_logged) {

@@ -25,6 +25,10 @@ public:
     bool look();
     // Whether the database keeps the log that the watch reads.
     bool watching() const { return m_logged; }
+    // Whether the database posts an event at each commit the log takes in
+    // (a database not upgraded yet does not: it must be looked at by turns).
+    // Looked for again now and then, as another copy may upgrade it.
+    bool announced();
 
 private:
     bool checkLog();
@@ -34,6 +38,8 @@ private:
     bool m_started = false;
     bool m_logged = false;
     QElapsedTimer m_checkedAt; // when the log's presence was last looked at
+    bool m_announced = false;
+    QElapsedTimer m_announcedAt; // when the event's trigger was last looked for
     // Changes of transactions from this one on may still come; the pairs
     // (transaction, card) seen from it on are not told twice.
     qint64 m_settled = 0;

@@ -7,6 +7,7 @@
 #include "listmodel.h"
 #include "searchindex.h"
 
+#include "db/events.h"
 #include "db/shared.h"
 
 #include <QScopeGuard>
@@ -20,6 +21,8 @@ constexpr qint64 kRetryIndexMs = 60000;
 // A copy idle for long keeps its index current from the change log, rather
 // than reading every card at its next search.
 constexpr int kKeepUpMs = 60000;
+// The event the log's trigger posts at each commit that changed cards.
+constexpr char kCardsChanged[] = "zentrax_cards";
 
 } // namespace
 
@@ -37,8 +40,8 @@ ListService::ListService(SharedDb &db, QObject *parent)
         }
     });
     m_keepUp.start(kKeepUpMs);
-    connect(&m_look, &QTimer::timeout, this, [this] { later([this] { followChanges(); }); });
-    m_look.start(kLookEveryMs);
+    connect(&m_look, &QTimer::timeout, this, [this] { later([this] { checkWatch(); }); });
+    m_look.start(kCheckEveryMs);
 }
 
 ListService::~ListService() = default;
@@ -236,6 +239,8 @@ void ListService::watch()
     if (m_watch)
         return;
     m_watch = std::make_unique<ChangeWatch>(m_db);
+    m_events = std::make_unique<db::EventWatch>(m_db.IBDbase, QByteArray(kCardsChanged));
+    armEvents();
     try {
         m_watch->look();
     } catch (const db::DbError &) {
@@ -243,11 +248,49 @@ void ListService::watch()
     }
 }
 
+void ListService::armEvents()
+{
+    // The news only goes to this thread: the look runs here, in turn.
+    m_events->arm([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_lookDue = true;
+                later([this] { followChanges(); });
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ListService::checkWatch()
+{
+    if (!m_watch || !m_db.IBDbase.connected())
+        return;
+    bool announced = false;
+    try {
+        announced = m_watch->announced();
+    } catch (const db::DbError &) {
+        return; // a database gone away is told by the user's next action, not every second
+    }
+    if (m_lookDue || !announced || !eventsArmed())
+        followChanges();
+}
+
+bool ListService::eventsArmed() const
+{
+    return m_events && m_events->armed();
+}
+
 void ListService::followChanges()
 {
-    // Not while the list is being read, nor before one was shown.
+    // Not while the list is being read, nor before one was shown: the
+    // next check looks then.
     if (!m_live || m_filling || !m_watch || !m_db.IBDbase.connected())
         return;
+    m_lookDue = false;
+    // Armed before the look, so that no commit falls between the two.
+    if (!m_events->armed())
+        armEvents();
     bool changed = false;
     try {
         changed = m_watch->look();

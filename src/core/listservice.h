@@ -20,6 +20,9 @@
 
 struct SharedDb;
 class ListModel;
+namespace db {
+class EventWatch;
+}
 
 namespace core {
 
@@ -64,10 +67,14 @@ public:
     // login, before the first search nothing is shown to follow).
     void setLive(bool live) { m_live = live; }
     // One look at the change log; refills the list when others committed
-    // changes. The timer calls it; tests call it to not wait.
+    // changes. The database's event calls it; tests call it to not wait.
     void followChanges();
-    // How often colleagues' changes are looked for.
-    static constexpr int kLookEveryMs = 1000;
+    // How often the watch is checked: an event missed while the list was
+    // read, a connection opened anew. Where the connection cannot deliver
+    // events, the log itself is looked at this often.
+    static constexpr int kCheckEveryMs = 1000;
+    // The watch on colleagues' commits is delivered by the database.
+    bool eventsArmed() const;
 
 signals:
     // The model's rows are about to be replaced by a new list (`sameRows`:
@@ -94,6 +101,10 @@ private:
     void continueFill(quint64 generation);
     void endFill();
     void watch();
+    void armEvents();
+    // The timer's turn: a look when an event is due, or when the database
+    // cannot tell (not upgraded, or the connection gets no events).
+    void checkWatch();
     // The index ready to search; nothing while it is read beside the window
     // (a read is started when none runs) or cannot serve this database.
     OwnIndex *searchIndex();
@@ -126,6 +137,8 @@ private:
     bool m_indexWorked = false;          // the last build gave an index
     std::unique_ptr<IndexBuild> m_build; // ended before what it reports to
     std::unique_ptr<ChangeWatch> m_watch;
+    std::unique_ptr<db::EventWatch> m_events;
+    bool m_lookDue = false; // an event came that no look has answered yet
     QTimer m_keepUp, m_look;
 };
 

@@ -1,6 +1,7 @@
 #include "searchindex.h"
 
 #include <QScopeGuard>
+#include <limits>
 #include <atomic>
 #include "commit.h"
 #include "contactlist.h"
@@ -109,6 +110,9 @@ quint64 nextVersion()
     static std::atomic<quint64> versions{0};
     return ++versions;
 }
+// The log's rows without a card (cleared rows, the log switched off and on)
+// among the pairs seen.
+constexpr qint32 kMarker = std::numeric_limits<qint32>::min();
 // How often a copy clears the log of rows no copy needs any more.
 constexpr qint64 kClearEveryMs = 10 * 60 * 1000;
 
@@ -328,6 +332,16 @@ void SearchIndex::load()
     m_settled = q.asInt(QStringLiteral("oat"));
     m_settledAt.start();
     q.close();
+    // What the log holds from the mark on is in the cards read below (a
+    // reader sees only what was committed): taken for seen, so that a
+    // transaction still running below it does not make the new index read
+    // anew what it has just read.
+    q.setSql(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) FROM base_changes WHERE txn >= :txn"));
+    q.setParam(QStringLiteral("txn"), m_settled);
+    q.open();
+    for (; !q.eof(); q.next())
+        m_seen.insert({q.asInt(0), q.asInt(2) ? kMarker : qint32(q.asInt(1))});
+    q.close();
 
     // Read in pieces: a million cards are never all in the query at once.
     q.setSql(QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base"));
@@ -408,8 +422,8 @@ void SearchIndex::syncOrThrow(bool settleDue)
         q.setParam(QStringLiteral("txn"), m_settled);
         q.open();
         for (; !q.eof(); q.next()) {
-            if (q.asInt(2)) { // rows of transactions below were cleared away
-                cleared |= q.asInt(0) > m_settled;
+            if (q.asInt(2)) { // rows of transactions below were cleared away (or the log was off)
+                cleared |= m_seen.insert({q.asInt(0), kMarker}).second && q.asInt(0) > m_settled;
                 continue;
             }
             const std::pair<qint64, qint32> change{q.asInt(0), qint32(q.asInt(1))};

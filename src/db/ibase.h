@@ -23,6 +23,7 @@ class IMetadataBuilder;
 class IBlob;
 class IXpbBuilder;
 class IProvider;
+class IEvents;
 } // namespace Firebird
 
 namespace db {

@@ -144,6 +144,14 @@ BEGIN
     INSERT INTO base_changes (txn, card) VALUES (CURRENT_TRANSACTION, NULL);
 END;
 
+-- Every row the log takes (a card changed, the log switched off and on,
+-- cleared rows) tells the open copies at its commit, so that their lists
+-- follow at once without asking the database over and over.
+CREATE TRIGGER base_changes_posted FOR base_changes AFTER INSERT AS
+BEGIN
+  POST_EVENT 'zentrax_cards';
+END;
+
 -- Cards a user told apart ("Не дубликаты"): the duplicate search does not
 -- take these two for one person again. Each pair once, the smaller id first.
 CREATE TABLE zentrax_distinct (

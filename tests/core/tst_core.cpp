@@ -622,6 +622,20 @@ private slots:
         QVERIFY(!again->index.find(f, ListSort::Name));
         QVERIFY(again->index.wantsRebuild());
 
+        // With a transaction left running below such changes, an index read
+        // anew takes what the log holds for read, and serves at once.
+        testdb::Peek running(d.path);
+        running.q.setSql(QStringLiteral("UPDATE base SET post = 'Р' WHERE fam = 'Карт298'"));
+        running.q.execute();
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET work = 'АО Вектор' WHERE fam < 'Карт060'"));
+        testdb::exec(d.path, QStringLiteral("ALTER TRIGGER base_changed INACTIVE;\nALTER TRIGGER base_changed ACTIVE"));
+        const std::shared_ptr<core::OwnIndex> fresh = build(d.path);
+        QVERIFY(fresh && fresh->index.ready());
+        const auto rows = fresh->index.find(f, ListSort::Name);
+        QVERIFY(rows && !fresh->index.wantsRebuild());
+        QCOMPARE(int(rows->size()), d.count(QStringLiteral("SELECT * FROM base WHERE work = 'АО Вектор'")));
+        running.t.rollback();
+
         Db older;
         testdb::exec(older.path, QStringLiteral("DROP TRIGGER base_changed_guard;\nDROP TRIGGER base_changed"));
         QVERIFY(!build(older.path));
@@ -651,7 +665,8 @@ private slots:
         schema::trimChangeLog(d.s.IBDbase); // nothing to trim, and nothing made
         QVERIFY(!core::SearchIndex(d.s).prepare());
         QCOMPARE(schema::upgrade(d.s.IBDbase).done,
-                 (QStringList{QStringLiteral("change_log"), QStringLiteral("change_log_guard")}));
+                 (QStringList{QStringLiteral("change_log"), QStringLiteral("change_log_guard"),
+                              QStringLiteral("change_events")}));
         // The start clears log rows no copy can need any more, and marks where.
         testdb::exec(d.path, QStringLiteral("INSERT INTO base_changes VALUES (-2000000, 1);\n"
                                             "INSERT INTO base_changes VALUES (-20, 2)"));
@@ -766,13 +781,15 @@ private slots:
         QTRY_VERIFY(list.indexReady() && !list.filling());
         QCOMPARE(shown(), stated()); // searched again, now from the index
 
+        // The database tells of commits: no look is made until it does.
+        QTRY_VERIFY(list.eventsArmed());
         SharedDb other; // another copy of the program
         testdb::open(other, d.path);
         other.iSQL.setSql(QStringLiteral(
             "UPDATE base SET work = IIF(work = 'АО Вектор', 'ООО Ромашка', 'АО Вектор') WHERE pk_id <= 1000"));
         other.iSQL.execute();
         other.IBTrans.commit();
-        QTRY_COMPARE_WITH_TIMEOUT(followed, 1, 5000); // the service's own look
+        QTRY_COMPARE_WITH_TIMEOUT(followed, 1, 5000);
         list.finish();
         QCOMPARE(shown(), stated());
         QVERIFY(shown().size() != 800);
