@@ -383,7 +383,7 @@ int measure(const QString &folder, int reps)
             list.search(ivan, ListSort::Name);
             list.finish();
             const QString id = model.id(0);
-            const QString marker = QStringLiteral("Правка %1").arg(i);
+            const QString marker = QStringLiteral("Правка %1.").arg(i);
             other.iSQL.setSql(QStringLiteral("UPDATE base SET work = :w WHERE pk_id = :id"));
             other.iSQL.setParam(QStringLiteral("w"), marker);
             other.iSQL.setParam(QStringLiteral("id"), id.toLongLong());
@@ -394,7 +394,7 @@ int measure(const QString &folder, int reps)
             auto shown = [&] {
                 for (int r = 0; r < model.cardCount(); ++r)
                     if (model.id(r) == id)
-                        return model.cell(r, 2) == marker;
+                        return model.cell(r, 2).startsWith(marker); // work, then the department
                 return false;
             };
             while (!shown() && t.elapsed() < 10000)

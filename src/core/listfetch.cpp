@@ -8,8 +8,10 @@
 namespace core {
 
 namespace {
-constexpr int kSlice = 2000; // rows a read asks for at once
-}
+// Rows a read asks for at once: few enough that a statement scanning for
+// rare matches hands back within the slice's time.
+constexpr int kSlice = 250;
+} // namespace
 
 QString ListFetch::cutText(int loaded)
 {
@@ -44,6 +46,8 @@ void ListFetch::showFirst()
         m_pending = !m_query->fetchedAll();
         if (!m_pending)
             m_query->close(); // the model holds every row: the list's reading ends
+        else
+            m_query->dropFetched(); // the model holds them: the reader lets go
         return;
     }
     m_model.fillEncoded(m_rows, kFirstRows);
@@ -73,6 +77,7 @@ bool ListFetch::next(int budgetMs)
         throw db::DbError(e.text() + cutText(m_model.cardCount()), e.fromEngine(), e.kind());
     }
     m_model.append(q);
+    q.dropFetched();
     if (q.fetchedAll())
         end();
     return m_pending;
@@ -91,9 +96,11 @@ bool ListFetch::finish(quint64 indexVersion)
         m_model.appendEncoded(rest, size_t(m_model.cardCount()));
         return true;
     }
-    if (m_query->isOpen()) {
-        m_query->last();
+    // In slices, each let go of once in the model: never the whole list twice.
+    while (m_query->isOpen() && !m_query->fetchedAll()) {
+        m_query->fetchMore(kSlice);
         m_model.append(*m_query);
+        m_query->dropFetched();
     }
     end();
     return true;

@@ -37,7 +37,7 @@ public:
     // false when every row is in. A failed read, or a statement closed
     // meanwhile (the connection was opened anew), throws a DbError that says
     // the list is cut and how many rows arrived; those stay in the model.
-    bool next(int budgetMs = 40);
+    bool next(int budgetMs = 30);
     // Everything still to come, at once. False when the index changed since
     // its rows were taken: they are dropped, and the list must be searched again.
     bool finish(quint64 indexVersion);

@@ -132,15 +132,15 @@ void ListModel::fill(const db::IBQuery &q)
 void ListModel::append(const db::IBQuery &q)
 {
     const int from = cardCount();
-    const int to = q.recordCount();
-    if (to <= from)
+    const int count = q.recordCount();
+    if (count == 0)
         return;
     if (from == 0) { // the empty row becomes a card
         fill(q);
         return;
     }
-    beginInsertRows(QModelIndex(), from, to - 1);
-    appendRows(q, from, to);
+    beginInsertRows(QModelIndex(), from, from + count - 1);
+    appendRows(q, 0, count);
     endInsertRows();
 }
 
@@ -152,7 +152,6 @@ void ListModel::appendRows(const db::IBQuery &q, int from, int to)
                          q.fieldIndex(QStringLiteral("dep")),   q.fieldIndex(QStringLiteral("post")),
                          q.fieldIndex(QStringLiteral("bdate")), q.fieldIndex(QStringLiteral("wtel")),
                          q.fieldIndex(QStringLiteral("wmail"))};
-    m_rowStart.reserve(size_t(to));
     std::vector<char> parts[10];
     std::vector<db::IBQuery::CellView> cells;
     for (int r = from; r < to; ++r) {

@@ -36,7 +36,9 @@ public:
     void fillEncoded(const std::vector<const char *> &rows, size_t count = SIZE_MAX);
     // Adds such rows from `from` on.
     void appendEncoded(const std::vector<const char *> &rows, size_t from);
-    // Adds the rows the query fetched since the last fill or append.
+    // Adds every row the query holds after the model's rows; the reader then
+    // lets go of them (IBQuery::dropFetched), so that a long list is never
+    // held twice.
     void append(const db::IBQuery &q);
     int cardCount() const { return int(m_rowStart.size()); }
 

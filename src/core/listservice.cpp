@@ -62,13 +62,18 @@ void ListService::search(const ListFilter &f, ListSort sort)
     m_sort = sort;
     m_birthdays = false;
     watch();
+    showSearch(false);
+}
+
+void ListService::showSearch(bool mayWait)
+{
     // The rows an older index gave out are shown no more from here on.
     m_retired.reset();
-    if (f.contains && m_indexUsed) {
+    if (m_filter.contains && m_indexUsed) {
         if (OwnIndex *own = searchIndex()) {
             std::optional<std::vector<const char *>> rows;
             try {
-                rows = own->index.find(f, sort);
+                rows = own->index.find(m_filter, m_sort);
             } catch (const db::DbError &e) {
                 if (!e.fromEngine())
                     throw; // a text that cannot be searched for, told as the statement would
@@ -81,8 +86,15 @@ void ListService::search(const ListFilter &f, ListSort sort)
             }
             searchIndex(); // read anew beside the window, when it must be
         }
+        // Colleagues' changes the index cannot take in at once are shown once
+        // it is read again beside the window: the statement's full scan would
+        // stall the window for what nobody typed.
+        if (mayWait && m_build) {
+            m_catchingUp = true;
+            return;
+        }
     }
-    openList(m_cursor, f, sort);
+    openList(m_cursor, m_filter, m_sort);
     fillFromStatement(true);
 }
 
@@ -104,7 +116,7 @@ void ListService::refill()
     if (m_birthdays)
         showBirthdays(m_month);
     else
-        search(m_filter, m_sort);
+        showSearch(false);
 }
 
 OwnIndex *ListService::searchIndex()
@@ -143,8 +155,15 @@ void ListService::indexBuilt(std::shared_ptr<OwnIndex> index)
         return;
     m_retired = std::move(m_index);
     m_index = std::move(index);
-    if (m_filter.contains && !m_birthdays && m_live)
-        search(m_filter, m_sort); // what the statement showed, now from the index
+    const bool catchingUp = std::exchange(m_catchingUp, false);
+    if (!m_filter.contains || m_birthdays || !m_live)
+        return;
+    // What the statement showed (or colleagues changed meanwhile), now from the index.
+    if (catchingUp)
+        emit othersChanging();
+    showSearch(false);
+    if (catchingUp)
+        emit othersChanged();
 }
 
 void ListService::forgetIndex()
@@ -300,7 +319,10 @@ void ListService::followChanges()
     if (!changed)
         return;
     emit othersChanging();
-    refill();
+    if (m_birthdays)
+        showBirthdays(m_month);
+    else
+        showSearch(true);
     emit othersChanged();
 }
 

@@ -95,6 +95,9 @@ signals:
     void othersChanged();
 
 private:
+    // The search as it stands; `mayWait`: colleagues' changes that the index
+    // takes in only by being read anew keep the list as it is until then.
+    void showSearch(bool mayWait);
     void fillFromStatement(bool resetHeights);
     void showIndexRows(std::vector<const char *> rows);
     void showRows(const std::function<void()> &fillModel, bool sameRows);
@@ -138,7 +141,8 @@ private:
     std::unique_ptr<IndexBuild> m_build; // ended before what it reports to
     std::unique_ptr<ChangeWatch> m_watch;
     std::unique_ptr<db::EventWatch> m_events;
-    bool m_lookDue = false; // an event came that no look has answered yet
+    bool m_lookDue = false;    // an event came that no look has answered yet
+    bool m_catchingUp = false; // colleagues' changes wait for the index read beside
     QTimer m_keepUp, m_look;
 };
 

@@ -22,6 +22,8 @@
 
 #include "app/paths.h"
 #include "core/cardstore.h"
+#include "core/listmodel.h"
+#include "core/listservice.h"
 #include "core/photos.h"
 #include "core/stamp.h"
 #include "printout/cardexport.h"
@@ -461,6 +463,40 @@ int save(const Options &o)
             .arg(t.elapsed()));
     g_journal.line(QStringLiteral("end"));
     return g_errors ? 1 : 0;
+}
+
+// A copy with its list open, as the main window keeps it: once the database
+// is set to tell it of commits (--ready is made then), it waits for the card
+// of --key, which another copy stores, to show in its list by itself.
+int live(const Options &o)
+{
+    Client c;
+    c.open(o);
+    core::ListService list(c.db);
+    list.setLive(true);
+    list.search(ListFilter{}, ListSort::Name);
+    list.finish();
+    QElapsedTimer t;
+    t.start();
+    while (!list.eventsArmed() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    const bool armed = list.eventsArmed();
+    QFile(o.get(QStringLiteral("ready"))).open(QIODevice::WriteOnly);
+    const QString name = QStringLiteral("Сергеевич ") + o.get(QStringLiteral("key"));
+    auto shown = [&] {
+        for (int r = 0; r < list.model().cardCount(); ++r)
+            if (list.model().cell(r, 1).contains(name))
+                return true;
+        return false;
+    };
+    t.restart();
+    while (!shown() && t.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    out(QStringLiteral("LIVE %1 after %2 ms, told by the database: %3")
+            .arg(shown() ? QStringLiteral("shown") : QStringLiteral("not shown"))
+            .arg(t.elapsed())
+            .arg(armed ? QStringLiteral("yes") : QStringLiteral("no")));
+    return shown() && armed ? 0 : 1;
 }
 
 // Inserts, updates and deletes cards of its own and saves the shared ones,
@@ -1071,6 +1107,8 @@ int main(int argc, char **argv)
             return unphoto(o);
         if (o.command == QLatin1String("reconnect"))
             return reconnect(o);
+        if (o.command == QLatin1String("live"))
+            return live(o);
     } catch (const db::DbError &e) {
         error(e.text());
         return 1;

@@ -251,6 +251,22 @@ else
 fi
 card() { awk -v k="$1" '$1 == "SEED" && $2 == k { print $3 }' "$work/out/seed.out"; }
 
+# A copy with its list open is told of another copy's commit by the
+# database and shows the new card without a keystroke.
+sig=$work/signals/live
+start_client live live --ready "$sig.ready" --key lv1
+if wait_file "$sig.ready" 60; then
+  start_client liveseed seed --key lv1
+  if wait_exit 40 "${pid[live]}" && status_of live; then
+    pass "an open list followed another copy's commit: $(grep '^LIVE' "$work/out/live.out")"
+  else
+    fail "an open list did not follow another copy's commit: $(cat "$work/out/live.out")"
+  fi
+  wait_exit 60 "${pid[liveseed]}" && status_of liveseed || fail "seeding lv1 failed: $(cat "$work/out/liveseed.out")"
+else
+  fail "the copy with its list open did not start: $(cat "$work/out/live.out")"
+fi
+
 # ------------------------------------------------------------------ two saves at once
 
 for round in 1 2 3; do

@@ -770,8 +770,8 @@ private slots:
             q.close();
             return names;
         };
-        int followed = 0;
-        connect(&list, &core::ListService::othersChanged, this, [&] { ++followed; });
+        QList<int> followed; // the rows shown each time colleagues' changes were followed
+        connect(&list, &core::ListService::othersChanged, this, [&] { followed << list.model().cardCount(); });
 
         list.search(f, ListSort::Name);
         QVERIFY(!list.indexReady()); // read beside meanwhile
@@ -789,18 +789,21 @@ private slots:
             "UPDATE base SET work = IIF(work = 'АО Вектор', 'ООО Ромашка', 'АО Вектор') WHERE pk_id <= 1000"));
         other.iSQL.execute();
         other.IBTrans.commit();
-        QTRY_COMPARE_WITH_TIMEOUT(followed, 1, 5000);
-        list.finish();
+        // Too many changes to take in at once: the list stays as it was (no
+        // statement scanning every card) until the index is read again
+        // beside the window, then shows them.
+        QTRY_COMPARE_WITH_TIMEOUT(followed.size(), 2, 5000);
+        QCOMPARE(followed.first(), 800);
+        QTRY_VERIFY(list.indexReady() && !list.filling());
         QCOMPARE(shown(), stated());
         QVERIFY(shown().size() != 800);
-        QTRY_VERIFY(list.indexReady() && !list.filling()); // caught up beside the window
-        QCOMPARE(shown(), stated());
 
         // A tool with the log switched off: the switch leaves a mark that is followed.
+        followed.clear();
         testdb::exec(d.path, QStringLiteral("ALTER TRIGGER base_changed INACTIVE;\n"
                                             "UPDATE base SET work = 'Ромашково' WHERE fam = 'Карт1197';\n"
                                             "ALTER TRIGGER base_changed ACTIVE"));
-        QTRY_COMPARE_WITH_TIMEOUT(followed, 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(followed.size(), 2, 5000);
         QTRY_VERIFY(list.indexReady() && !list.filling());
         QVERIFY(shown().contains(u"Карт1197"_s));
         QCOMPARE(shown(), stated());
