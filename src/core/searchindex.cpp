@@ -113,6 +113,8 @@ quint64 nextVersion()
 // The log's rows without a card (cleared rows, the log switched off and on)
 // among the pairs seen.
 constexpr qint32 kMarker = std::numeric_limits<qint32>::min();
+// What the two arenas of the index may hold together: 32-bit offsets.
+constexpr size_t kMostArenaBytes = size_t(UINT32_MAX) - 0x10000;
 // How often a copy clears the log of rows no copy needs any more.
 constexpr qint64 kClearEveryMs = 10 * 60 * 1000;
 
@@ -209,20 +211,26 @@ bool SearchIndex::checkDatabase()
 void SearchIndex::store(const Cells &cells)
 {
     const qint64 id = cells.id();
+    // The arenas are reached by 32-bit offsets: far beyond a million cards.
+    if (m_rows.size() + m_text.size() > kMostArenaBytes)
+        throw db::DbError(QStringLiteral("Слишком много карточек для указателя в памяти"));
     Slot s;
     s.id = qint32(id);
-    s.row = m_rows.size();
+    s.row = uint32_t(m_rows.size());
     char digits[24];
     const char *end = std::to_chars(digits, digits + sizeof digits, id).ptr;
     ListModel::encodeRow(m_rows, std::string_view(digits, size_t(end - digits)),
                          {cells.text(Fam), cells.text(Name1), cells.text(Name2), cells.text(Work), cells.text(Dep),
                           cells.text(Post), cells.text(Bdate), cells.text(Wtel), cells.text(Wmail)});
-    s.text = m_text.size();
+    s.text = uint32_t(m_text.size());
     for (int c = 0; c < kColumns; ++c) {
         const std::string_view t = cells.text(c);
         if (cells.null(c))
             s.nulls |= uint16_t(1u << c);
-        s.length[size_t(c)] = uint16_t(std::min<size_t>(t.size(), 0xFFFF));
+        // A column a tool made wider than the schema's: the statement answers.
+        if (t.size() > 0xFF)
+            throw db::DbError(QStringLiteral("Поле карточки длиннее, чем вмещает указатель в памяти"));
+        s.length[size_t(c)] = uint8_t(t.size());
         for (size_t i = 0; i < s.length[size_t(c)]; ++i)
             m_text.push_back(m_upper[uint8_t(t[i])]);
     }
@@ -235,7 +243,7 @@ void SearchIndex::store(const Cells &cells)
     }
     Slot &old = m_slots[at];
     m_garbage += ListModel::encodedSize(m_rows.data() + old.row);
-    for (uint16_t len : old.length)
+    for (uint8_t len : old.length)
         m_garbage += len;
     old = s;
 }
@@ -300,11 +308,16 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     const auto reset = qScopeGuard([this] { m_cancel = nullptr; });
     m_inline = true;
     const bool ok = prepare();
-    if (ok)
+    if (ok) {
         for (int s = 0; s < 3; ++s) {
             loadOrder(s);
             positions(s);
         }
+        // Read once and then changed little: what the growth left spare goes.
+        m_slots.shrink_to_fit();
+        m_rows.shrink_to_fit();
+        m_text.shrink_to_fit();
+    }
     m_inline = false;
     return ok;
 }
@@ -502,7 +515,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
             if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone) {
                 Slot &s = m_slots[at];
                 m_garbage += ListModel::encodedSize(m_rows.data() + s.row);
-                for (uint16_t len : s.length)
+                for (uint8_t len : s.length)
                     m_garbage += len;
                 s.live = false;
                 m_slotOf.erase(id);
@@ -639,12 +652,12 @@ void SearchIndex::compactIfWasteful()
         if (!s.live)
             continue;
         const size_t rowSize = ListModel::encodedSize(m_rows.data() + s.row);
-        const uint64_t row = rows.size();
+        const uint32_t row = uint32_t(rows.size());
         rows.insert(rows.end(), m_rows.begin() + qsizetype(s.row), m_rows.begin() + qsizetype(s.row + rowSize));
         size_t textSize = 0;
-        for (uint16_t len : s.length)
+        for (uint8_t len : s.length)
             textSize += len;
-        const uint64_t at = text.size();
+        const uint32_t at = uint32_t(text.size());
         text.insert(text.end(), m_text.begin() + qsizetype(s.text), m_text.begin() + qsizetype(s.text + textSize));
         s.row = row;
         s.text = at;

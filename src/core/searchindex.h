@@ -59,14 +59,16 @@ public:
     static constexpr int kColumns = 12;
 
 private:
+    // 28 bytes a card: offsets into the two arenas, the lengths of the
+    // searched columns (none is longer than 250 bytes in the schema).
     struct Slot
     {
         qint32 id = 0;      // pk_id
-        bool live = true;   // false for a card let go of
-        uint64_t row = 0;   // its row of the list in m_rows
-        uint64_t text = 0;  // its searched columns, upper-cased, back to back in m_text
+        uint32_t row = 0;   // its row of the list, from this offset of m_rows
+        uint32_t text = 0;  // its searched columns, upper-cased, back to back from this offset of m_text
         uint16_t nulls = 0; // bit c: searched column c is NULL
-        std::array<uint16_t, kColumns> length{};
+        bool live = true;   // false for a card let go of
+        std::array<uint8_t, kColumns> length{};
     };
 
     struct Cells;
