@@ -166,6 +166,10 @@ const QList<UpgradeStep> &upgradeSteps()
                         "каждую секунду")},
         {QStringLiteral("distinct_cards"), QStringLiteral("таблица карточек, отмеченных как «Не дубликаты»"),
          QStringLiteral("поиск дубликатов запоминает, какие похожие карточки — разные люди")},
+        {QStringLiteral("carddav"),
+         QStringLiteral("таблицы сервера CardDAV: изменения карточек для синхронизации (таблица и триггеры) и пароли "
+                        "устройств"),
+         QStringLiteral("телефоны и почтовые программы читают и изменяют карточки базы по CardDAV")},
     };
     return steps;
 }
@@ -185,6 +189,11 @@ QStringList objectsOf(const QString &step)
         return {QStringLiteral("BASE_CHANGES_POSTED")};
     if (step == QLatin1String("distinct_cards"))
         return {QStringLiteral("ZENTRAX_DISTINCT")};
+    if (step == QLatin1String("carddav"))
+        return {QStringLiteral("CARDDAV_CARDS"),        QStringLiteral("CARDDAV_CARDS_HREF"),
+                QStringLiteral("CARDDAV_CARDS_UID"),    QStringLiteral("CARDDAV_CARDS_TXN"),
+                QStringLiteral("CARDDAV_BASE_CHANGED"), QStringLiteral("CARDDAV_ACCOUNTS_CHANGED"),
+                QStringLiteral("CARDDAV_PASSWORDS"),    QStringLiteral("CARDDAV_PASSWORDS_LABEL")};
     return {};
 }
 
