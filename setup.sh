@@ -11,6 +11,8 @@ packages=(
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
+  # HTTP and TLS for the CardDAV server.
+  libmicrohttpd-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core
   # The Debian package: made by cpack with dpkg-shlibdeps, checked with
   # lintian, desktop-file-validate and appstreamcli.

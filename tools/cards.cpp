@@ -17,15 +17,13 @@
 #include "core/tempfolder.h"
 #include "db/ibase.h"
 #include "db/shared.h"
+#include "terminal.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
-#include <string>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -96,29 +94,6 @@ void fail(const QString &text)
     QString t = text;
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     std::fprintf(stderr, "zentrax-cards: %s\n", t.toUtf8().constData());
-}
-
-QString askPassword()
-{
-    if (qEnvironmentVariableIsSet("ZENTRAX_PASSWORD"))
-        return qEnvironmentVariable("ZENTRAX_PASSWORD");
-    if (!isatty(STDIN_FILENO))
-        return QString();
-    std::fputs("Пароль: ", stderr);
-    std::fflush(stderr);
-    termios old{};
-    const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
-    if (quiet) {
-        termios silent = old;
-        silent.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSANOW, &silent);
-    }
-    std::string line;
-    std::getline(std::cin, line);
-    if (quiet)
-        tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    std::fputs("\n", stderr);
-    return QString::fromLocal8Bit(line.c_str());
 }
 
 // The progress on the terminal, when there is one; false once Ctrl+C was pressed.
@@ -292,7 +267,7 @@ int main(int argc, char **argv)
         db.IBDbase.databaseName = database;
         db.IBDbase.open();
         core::LoggedUser who;
-        const QString password = askPassword();
+        const QString password = terminal::askPassword();
         const core::LoginResult login = core::Logins(db).check(user, password, &who);
         if (login != core::LoginResult::Ok || who.level != QLatin1String("full")) {
             fail(login == core::LoginResult::UnknownLogin
