@@ -11,8 +11,9 @@ packages=(
   firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
   firebird3.0-server
   libzip-dev libpugixml-dev libxlsxwriter-dev
-  # HTTP and TLS for the CardDAV server.
-  libmicrohttpd-dev
+  # HTTP and TLS for the CardDAV server; a real client and curl for its
+  # test, openssl for the test's certificate.
+  libmicrohttpd-dev vdirsyncer curl openssl
   xvfb xauth xdotool imagemagick fonts-dejavu-core
   # The Debian package: made by cpack with dpkg-shlibdeps, checked with
   # lintian, desktop-file-validate and appstreamcli.

@@ -223,6 +223,15 @@ bool isLoopback(const QString &address)
     return inet_pton(AF_INET6, text.constData(), a) == 1 && std::memcmp(a, one, 16) == 0;
 }
 
+sigset_t endingSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
 int serve(SharedDb &db, const Options &o)
 {
     const qsizetype colon = o.listen.lastIndexOf(QLatin1Char(':'));
@@ -252,14 +261,10 @@ int serve(SharedDb &db, const Options &o)
         http.certificatePem = cert.readAll();
         http.keyPem = key.readAll();
     }
-    // The signals that end the server wait for this thread alone: the
-    // library's thread (made after this) never takes them.
-    sigset_t ending;
-    sigemptyset(&ending);
-    sigaddset(&ending, SIGTERM);
-    sigaddset(&ending, SIGINT);
+    // The embedded engine, once loaded, takes SIGINT and SIGTERM on this
+    // thread for itself: they are blocked here again, for sigwait below.
+    const sigset_t ending = endingSignals();
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-
     davdb::DbBook book(db, QCoreApplication::applicationDirPath() + QStringLiteral("/files"));
     dav::Server server(book);
     dav::HttpServer listener(server, [](const QString &line) {
@@ -300,6 +305,13 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("неизвестная команда «%1».").arg(o->words.first()));
     if (!managing && o->listen.isEmpty())
         return usageError(QStringLiteral("не указан адрес: --listen АДРЕС:ПОРТ."));
+    // The signals that end the server wait for the main thread alone: every
+    // thread made from here on (the engine's, the HTTP library's) inherits
+    // the mask and never takes them.
+    if (!managing) {
+        const sigset_t ending = endingSignals();
+        pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    }
     SharedDb db;
     if (!openDatabase(db, *o, &problem)) {
         say(problem);
