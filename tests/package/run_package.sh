@@ -18,7 +18,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli debconf-set-selections \
-  Xvfb xdotool identify setpriv; do
+  Xvfb xdotool identify setpriv curl openssl python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (./setup.sh installs it)"; exit 77; }
 done
 if dpkg -s zentrax >/dev/null 2>&1 || [ -e "$prefix" ]; then
@@ -208,6 +208,45 @@ else
   fail "the installed program showed its login window"
   log "$work/program.log"
 fi
+
+# 3b. The CardDAV server's unit: installed, not enabled, its user in the
+#     database's group; its command started as that user, as systemd starts
+#     it, with settings of its own, answers on the port it was given and
+#     ends on SIGTERM.
+unit=/lib/systemd/system/zentrax-carddav.service
+check "the CardDAV server's unit is installed" test -f "$unit"
+check "the package enables nothing" test ! -e /etc/systemd/system/multi-user.target.wants/zentrax-carddav.service
+check "the server's user is in the group firebird: $(id -nG zentrax-carddav 2>&1)" \
+  grep -qw firebird <<<"$(id -nG zentrax-carddav 2>&1)"
+check "an example of the settings is at /etc/zentrax/carddav.conf" grep -q '^listen=' /etc/zentrax/carddav.conf
+mkdir -p "$work/dav"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/dav/key.pem" -out "$work/dav/cert.pem" -days 2 \
+  -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" >/dev/null 2>&1
+dav_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listen=127.0.0.1:%s\ncert=%s\nkey=%s\n' "$dav_port" "$work/dav/cert.pem" "$work/dav/key.pem" \
+  >"$work/dav/carddav.conf"
+chown -R zentrax-carddav "$work/dav"
+dav_exec=$(sed -n 's/^ExecStart=//p' "$unit" | sed "s|/etc/zentrax/carddav.conf|$work/dav/carddav.conf|")
+setpriv --reuid=zentrax-carddav --regid=firebird --init-groups $dav_exec >"$work/dav.log" 2>&1 &
+dav_pid=$!
+answered=
+for _ in $(seq 100); do
+  if [ "$(curl -s --cacert "$work/dav/cert.pem" -o /dev/null -w '%{http_code}' -X OPTIONS \
+    "https://127.0.0.1:$dav_port/")" = 200 ]; then
+    answered=1
+    break
+  fi
+  sleep 0.1
+done
+check "the installed CardDAV server answers on its port" test -n "$answered"
+kill -TERM "$dav_pid" 2>/dev/null
+if wait_exit "$dav_pid" 10; then
+  pass "SIGTERM ended the CardDAV server"
+else
+  fail "SIGTERM ended the CardDAV server"
+  kill -9 "$dav_pid" 2>/dev/null
+fi
+[ -n "$answered" ] || log "$work/dav.log"
 
 # 4. An upgrade to a newer version (the same package with a higher version
 #    number) keeps the database, a photo and the folders' rights.
