@@ -400,7 +400,7 @@ private slots:
     // The list's fast forms find exactly the rows of the statement as first
     // written, in its order: the bound statement in every mode, and the
     // in-memory index for "any position", over tricky data.
-    void fastFormsMatchStated()
+    void fastFormsMatchLiteral()
     {
         Db d;
         const QStringList words = {
@@ -476,7 +476,7 @@ private slots:
                     const QString key = sort == ListSort::Name   ? u"fam"_s
                                         : sort == ListSort::Work ? u"work"_s
                                                                  : u"post"_s;
-                    QHash<QString, QString> keyOf; // id -> sort key, from the stated statement
+                    QHash<QString, QString> keyOf; // id -> sort key, from the literal statement
                     // Rows in order, as (sort key, id); equal keys may come in any order.
                     auto ordered = [](QList<QPair<QString, QString>> rows) {
                         for (int i = 0; i < rows.size();) {
@@ -488,10 +488,10 @@ private slots:
                         }
                         return rows;
                     };
-                    auto run = [&](bool stated) {
+                    auto run = [&](bool literal) {
                         q.close();
-                        q.setSql(stated ? quotedPatternListSql(f, sort) : listSql(f, sort));
-                        if (!stated)
+                        q.setSql(literal ? quotedPatternListSql(f, sort) : listSql(f, sort));
+                        if (!literal)
                             bindList(q, f);
                         q.open();
                         q.last();
@@ -503,19 +503,19 @@ private slots:
                         }
                         return ordered(rows);
                     };
-                    const auto stated = run(true);
+                    const auto literal = run(true);
                     const auto bound = run(false);
-                    QVERIFY2(!stated.isEmpty() || f.name == u"ab_c"_s || f.tel == u"+7_"_s || f.name == u"овив"_s ||
+                    QVERIFY2(!literal.isEmpty() || f.name == u"ab_c"_s || f.tel == u"+7_"_s || f.name == u"овив"_s ||
                                  f.name == u"µ ї"_s,
                              qPrintable(f.name + f.work));
-                    QCOMPARE(bound, stated);
+                    QCOMPARE(bound, literal);
                     if (const auto rows = index.find(f, sort)) {
                         ListModel model;
                         model.fillEncoded(*rows);
                         QList<QPair<QString, QString>> found;
                         for (int r = 0; r < model.cardCount(); ++r)
                             found.append({keyOf.value(model.id(r), QStringLiteral("(not found)")), model.id(r)});
-                        QCOMPARE(ordered(found), stated);
+                        QCOMPARE(ordered(found), literal);
                         ++indexed;
                     }
                 }
@@ -533,7 +533,7 @@ private slots:
                          "INSERT INTO base (pk_id, fam, work, post, wtel) VALUES (-5, 'Иванов', 'Abc', 'ab_c', '12');\n"
                          "DELETE FROM base WHERE pk_id = 4"));
         q.close();
-        d.s.IBTrans.commit(); // the stated statement's snapshot moves on too
+        d.s.IBTrans.commit(); // the literal statement's snapshot moves on too
         compareAll();
         q.close();
     }
@@ -761,7 +761,7 @@ private slots:
                 names << list.model().cell(r, 1).trimmed();
             return names;
         };
-        auto stated = [&] {
+        auto literal = [&] {
             db::IBQuery &q = d.s.iRead;
             core::openList(q, f, ListSort::Name);
             QStringList names;
@@ -777,9 +777,9 @@ private slots:
         QVERIFY(!list.indexReady()); // read beside meanwhile
         list.finish();
         QCOMPARE(shown().size(), 800);
-        QCOMPARE(shown(), stated());
+        QCOMPARE(shown(), literal());
         QTRY_VERIFY(list.indexReady() && !list.filling());
-        QCOMPARE(shown(), stated()); // searched again, now from the index
+        QCOMPARE(shown(), literal()); // searched again, now from the index
 
         // The database tells of commits: no look is made until it does.
         QTRY_VERIFY(list.eventsArmed());
@@ -795,7 +795,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(followed.size(), 2, 5000);
         QCOMPARE(followed.first(), 800);
         QTRY_VERIFY(list.indexReady() && !list.filling());
-        QCOMPARE(shown(), stated());
+        QCOMPARE(shown(), literal());
         QVERIFY(shown().size() != 800);
 
         // A tool with the log switched off: the switch leaves a mark that is followed.
@@ -806,7 +806,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(followed.size(), 2, 5000);
         QTRY_VERIFY(list.indexReady() && !list.filling());
         QVERIFY(shown().contains(u"Карт1197"_s));
-        QCOMPARE(shown(), stated());
+        QCOMPARE(shown(), literal());
 
         // The birthdays shown follow too.
         list.showBirthdays(3);

@@ -348,12 +348,12 @@ private slots:
         const int w = ui.Grid->viewport()->width(); // the cells' room, without the scroll bar
         // A column that its header would not fit takes the room from the names' column.
         const double shares[] = {0, 0.22, 0.20, 0.19, 0.11, 0.10, 0.18};
-        int total = 0, stated = 0;
+        int total = 0, wanted = 0;
         for (int c = 1; c < ListModel::kColumns; ++c) {
             total += ui.Grid->columnWidth(c);
-            stated += int(w * shares[c]);
+            wanted += int(w * shares[c]);
         }
-        QCOMPARE(total, stated);
+        QCOMPARE(total, wanted);
         QCOMPARE(ui.Grid->columnWidth(6), int(w * 0.18));
         QCOMPARE(ui.Grid->columnWidth(2), int(w * 0.20));
         QVERIFY(ui.Grid->columnWidth(1) <= int(w * 0.22));
@@ -490,7 +490,7 @@ private slots:
         QCOMPARE(mf->model()->rowCount(), 1);
         QCOMPARE(monthPattern(5), QStringLiteral("%.05.%"));
 
-        // The statements the program runs find the same cards, in the same order, as the stated ones.
+        // The statements the program runs find the same cards, in the same order, as the literal ones.
         p.addCard({{u"fam"_s, u"Т1"_s}, {u"bdate"_s, u"  .05.    "_s}});
         p.addCard({{u"fam"_s, u"Т2"_s}, {u"bdate"_s, u"01.02.05.0"_s}});
         p.addCard({{u"fam"_s, u"Т3"_s}, {u"bdate"_s, u"ab.05.cdef"_s}});
@@ -516,12 +516,12 @@ private slots:
             return out;
         };
         for (int month = 1; month <= 12; ++month) {
-            QStringList stated = ids(likeOnlyBirthdayListSql(month));
-            QCOMPARE(ids(birthdayListSql(month)), stated);
+            QStringList literal = ids(likeOnlyBirthdayListSql(month));
+            QCOMPARE(ids(birthdayListSql(month)), literal);
             q.setSql(birthdayCountSql(month));
             q.open();
             q.last();
-            QCOMPARE(q.recordCount(), int(stated.size()));
+            QCOMPARE(q.recordCount(), int(literal.size()));
             q.close();
         }
         QCOMPARE(ids(birthdayListSql(5)).size(), 8); // every text holding ".05."
