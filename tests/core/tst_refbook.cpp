@@ -16,16 +16,7 @@ namespace {
 struct Db : testdb::SharedFixture
 {
     // Read through a connection of its own: only committed work shows.
-    QStringList values(const QString &table, const QString &column)
-    {
-        testdb::Peek peek(path);
-        peek.q.setSql(QStringLiteral("SELECT %1 FROM %2 ORDER BY pk_id").arg(column, table));
-        peek.q.open();
-        QStringList out;
-        for (; !peek.q.eof(); peek.q.next())
-            out << peek.q.asText(0);
-        return out;
-    }
+    QStringList values(const QString &table, const QString &column) { return testdb::Peek(path).column(table, column); }
 };
 
 const QStringList kOrganizations = {QStringLiteral("ООО \"РОМАШКА\""),

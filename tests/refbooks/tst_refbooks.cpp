@@ -57,13 +57,7 @@ struct Fixture
     }
     QStringList stored(const QString &table, const QString &column)
     {
-        testdb::Peek peek(p.dbPath);
-        peek.q.setSql(QStringLiteral("SELECT %1 FROM %2 ORDER BY pk_id").arg(column, table));
-        peek.q.open();
-        QStringList out;
-        for (; !peek.q.eof(); peek.q.next())
-            out << peek.q.asText(0);
-        return out;
+        return testdb::Peek(p.dbPath).column(table, column);
     }
 
     Program p;

@@ -146,6 +146,17 @@ QString Peek::value(const QString &select)
     return v;
 }
 
+QStringList Peek::column(const QString &table, const QString &name)
+{
+    q.setSql(QStringLiteral("SELECT %1 FROM %2 ORDER BY pk_id").arg(name, table));
+    q.open();
+    QStringList out;
+    for (; !q.eof(); q.next())
+        out << q.asText(0);
+    t.commit();
+    return out;
+}
+
 int Peek::count(const QString &select)
 {
     q.setSql(select);

@@ -6,6 +6,7 @@
 #include "db/shared.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -51,6 +52,8 @@ struct Peek
     db::IBQuery q{&d, &t};
     // First column of the first row of `select`, as text ("" when no row).
     QString value(const QString &select);
+    // The values of one column of a table, by the rows' pk_id.
+    QStringList column(const QString &table, const QString &name);
     int count(const QString &select);
 };
 
