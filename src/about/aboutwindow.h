@@ -16,7 +16,9 @@ public:
     TAbt(Context &context, QWidget *parent);
 
     void FormCreate();
+    // The web address clicked: the program's page opens in the browser.
     void Label5Click();
+    // The mail address clicked: a new letter to the developers opens.
     void Label4Click();
     void Label5MouseEnter();
     void Label5MouseLeave();

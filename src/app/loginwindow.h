@@ -17,7 +17,9 @@ public:
 
     void FormActivate() override;
     void FillLogins();
+    // "Ok": the login and password are checked; the window closes on success.
     void bt_loginClick();
+    // "Отмена": the window closes with no one logged in (at the start the program then ends).
     void bt_cancelClick();
 
 signals:

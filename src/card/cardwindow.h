@@ -43,28 +43,41 @@ public:
     void UnlockCard();
     void LoadCard();
     void LoadAccounts(qint64 id);
+    // "Редактирование": a card opened for reading becomes editable (full rights).
     void tb_editClick();
 
     // Saving.
     // Stores the card; false when nothing was stored (refused, or the record is gone).
     bool tb_saveClick();
+    // "Сохранить и выйти": stores the card and closes the window when stored.
     void BitBtn1Click();
     void SaveRefValues();
 
     // Change tracking, closing, keys, deletion.
+    // Any field of the card edited: the card is marked changed.
     void ed_famChange();
+    // An account's network or address edited: the accounts are saved too.
     void snd1Change();
     bool FormCloseQuery();
+    // "Закрыть": closes the card, asking first about unsaved changes.
     void ToolButton26Click();
+    // Enter in a field moves to the next one (a memo takes it as a new line).
     bool ed_famKeyPress(QWidget *w);
+    // F4 in a field: as "Редактирование".
     bool ed_famKeyDown(int key, Qt::KeyboardModifiers mods);
+    // "Удалить запись": deletes the card after asking (full rights, edit mode).
     void tb_delClick();
+    // "Печатная форма": the card printed into the workbook form and opened.
     void tb_expClick();
 
     // The photo.
+    // "Загрузить фотографию": a picture file becomes the card's photo.
     void sb_loadClick();
+    // "Загрузить фрагмент фотографии": a part of a picture, cut out in the fragment tool.
     void sb_pictClick();
+    // "Просмотр фотографии": the photo opened in the picture viewer.
     void sb_lookClick();
+    // "Удалить фотографию": the card's photo removed after asking.
     void sb_delClick();
     // Deletes the photo the card shows; false when a colleague changed it meanwhile.
     bool DeletePhotoFile(qint64 id);

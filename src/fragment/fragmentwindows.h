@@ -36,11 +36,17 @@ class TEF : public ModalWindow
 public:
     TEF(Context &context, QWidget *parent);
 
+    // "Открыть изображение": a picture file to cut a fragment from.
     void ToolButton2Click();
+    // The left button pressed on the picture starts a selection rectangle.
     void im1MouseDown(Qt::MouseButton button, QPoint at);
+    // Dragging draws the selection, kept inside the picture.
     void im1MouseMove(QPoint at);
+    // Released: the rectangle's part of the picture is shown as the fragment.
     void im1MouseUp(Qt::MouseButton button, QPoint at);
+    // "Закрыть": the selection window closes.
     void ToolButton6Click();
+    // The window closed: the picture and the selection are let go.
     void FormClose();
     void FormHide();
     void DrawRect();
@@ -80,7 +86,9 @@ public:
     void showFragment(const QImage &fragment, const QRect &selectionWindow);
     const QImage &fragment() const { return m_fragment; }
     void clearFragment();
+    // "Принять фрагмент": the fragment is saved and becomes the card's chosen photo.
     void ToolButton4Click();
+    // "Закрыть предпросмотр": the fragment window hides, nothing taken.
     void ToolButton6Click();
 
 signals:

@@ -50,11 +50,17 @@ public:
     void FormActivate() override;
     // The list again from the database for the search box's text.
     void FillGrid();
+    // The search box edited: the list narrows to the matching values.
     void SearchChange();
+    // The clear button: the search box emptied, the whole list shown.
     void sb_lookClick();
+    // The new-record button: the editor opens for a new value (full rights).
     void tb_newClick();
+    // The edit button: the editor opens for the selected value (full rights).
     void tb_editClick();
+    // The delete button: the selected value deleted after asking (full rights).
     void tb_delClick();
+    // The exit button: the list closes.
     void tb_exitClick();
     // F4 and F7, in the grid and in the search box; true when the key was used.
     bool PGridKeyDown(int key, Qt::KeyboardModifiers mods);
@@ -109,8 +115,11 @@ public:
     bool Modified = false;
 
     void FormActivate() override;
+    // The value edited: the editor marks it unsaved.
     void ValueChange();
+    // "Сохранить изменения": the value stored; the list shows it.
     void tb_saveClick();
+    // "Выход": the editor closes, asking first about an unsaved value.
     void tb_ExitClick();
     // Whether the editor may close now; asks when the value was changed.
     bool FormCloseQuery();

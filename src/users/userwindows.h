@@ -22,9 +22,13 @@ public:
     void FormCreate();
     void FormActivate() override;
     void FillGrid();
+    // The new-record button: the editor opens for a new user.
     void tb_newClick();
+    // The edit button: the editor opens for the selected user.
     void tb_editClick();
+    // The delete button: the selected user deleted after asking (never the administrator).
     void tb_delClick();
+    // The exit button: the list of users closes.
     void tb_exitClick();
     bool GridKeyDown(int key, Qt::KeyboardModifiers mods);
 
@@ -60,9 +64,12 @@ public:
     TUF1(Context &context, QWidget *parent);
 
     void FormActivate() override;
+    // A field of the user edited: the editor marks it unsaved.
     void fioChange();
     // Stores the user and closes; false when nothing was stored.
+    // "Сохранить изменения": the user stored; false when refused (told why).
     bool tb_saveClick();
+    // "Выход": the editor closes, asking first about unsaved changes.
     void tb_ExitClick();
     bool FormCloseQuery();
     bool fioKeyDown(QKeyEvent *k);
