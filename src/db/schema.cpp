@@ -167,8 +167,8 @@ const QList<UpgradeStep> &upgradeSteps()
         {QStringLiteral("distinct_cards"), QStringLiteral("таблица карточек, отмеченных как «Не дубликаты»"),
          QStringLiteral("поиск дубликатов запоминает, какие похожие карточки — разные люди")},
         {QStringLiteral("carddav"),
-         QStringLiteral("таблицы сервера CardDAV: изменения карточек для синхронизации (таблица и триггеры) и пароли "
-                        "устройств"),
+         QStringLiteral("таблицы сервера CardDAV: изменения карточек для синхронизации (таблица и триггеры), пароли "
+                        "устройств и адрес сервера"),
          QStringLiteral("телефоны и почтовые программы читают и изменяют карточки базы по CardDAV")},
     };
     return steps;
@@ -193,7 +193,8 @@ QStringList objectsOf(const QString &step)
         return {QStringLiteral("CARDDAV_CARDS"),        QStringLiteral("CARDDAV_CARDS_HREF"),
                 QStringLiteral("CARDDAV_CARDS_UID"),    QStringLiteral("CARDDAV_CARDS_TXN"),
                 QStringLiteral("CARDDAV_BASE_CHANGED"), QStringLiteral("CARDDAV_ACCOUNTS_CHANGED"),
-                QStringLiteral("CARDDAV_PASSWORDS"),    QStringLiteral("CARDDAV_PASSWORDS_LABEL")};
+                QStringLiteral("CARDDAV_PASSWORDS"),    QStringLiteral("CARDDAV_PASSWORDS_LABEL"),
+                QStringLiteral("CARDDAV_SETTINGS")};
     return {};
 }
 

@@ -220,3 +220,10 @@ CREATE TABLE carddav_passwords (
   used    TIMESTAMP
 );
 CREATE UNIQUE INDEX carddav_passwords_label ON carddav_passwords (pers_fk, label);
+
+-- The CardDAV server's settings that every copy of the program reads, by
+-- name: "address" is the server's address for phones and mail programs.
+CREATE TABLE carddav_settings (
+  name VARCHAR(40) CHARACTER SET WIN1251 NOT NULL PRIMARY KEY,
+  val  VARCHAR(400) CHARACTER SET WIN1251
+);

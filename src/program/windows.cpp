@@ -5,6 +5,7 @@
 #include "app/loginwindow.h"
 #include "app/session.h"
 #include "card/cardwindow.h"
+#include "devices/devicewindow.h"
 #include "duplicates/duplicatewindows.h"
 #include "fragment/fragmentwindows.h"
 #include "refbooks/refbooks.h"
@@ -29,7 +30,7 @@ void connectWindows(const Forms &f)
     // The start-up's login, and the other windows the commands open.
     QObject::connect(mf, &TMF::loginRequested, f.LF, [lf = f.LF] { guardedCall([lf] { lf->showModal(); }); });
     QObject::connect(mf, &TMF::showWindow, mf, [f](WindowId window) {
-        ModalWindow *const windows[] = {f.GF, f.DF, f.PF, f.UF, f.Abt, f.DupF}; // in the order of WindowId
+        ModalWindow *const windows[] = {f.GF, f.DF, f.PF, f.UF, f.Abt, f.DupF, f.DevF}; // in the order of WindowId
         guardedCall([&] { windows[int(window)]->showModal(); });
     });
     QObject::connect(card, &TRF::refValuesAdded, mf, [mf] { guardedCall([mf] { mf->FillRefLists(); }); });
@@ -102,6 +103,7 @@ Forms createForms(Session &session)
     f.UF1 = new TUF1(c, mf);
     f.DupF = new TDupF(c, mf);
     f.MrgF = new TMrgF(c, f.DupF);
+    f.DevF = new TDevF(c, mf);
     connectWindows(f);
     return f;
 }

@@ -19,10 +19,11 @@ class TUF;
 class TUF1;
 class TDupF;
 class TMrgF;
+class TDevF;
 struct Session;
 
-// The fourteen windows, each created once at start in a fixed order and
-// destroyed when the program ends.
+// The windows, each created once at start in a fixed order and destroyed
+// when the program ends.
 struct Forms
 {
     TMF *MF = nullptr;
@@ -41,6 +42,7 @@ struct Forms
     TUF1 *UF1 = nullptr;
     TDupF *DupF = nullptr; // the duplicates and their merge
     TMrgF *MrgF = nullptr;
+    TDevF *DevF = nullptr; // phones and mail programs
 };
 
 // Creates all windows in order (the main window first, which runs its

@@ -264,6 +264,12 @@ void TMF::N23Click()
     emit showWindow(WindowId::Duplicates);
 }
 
+void TMF::N24Click()
+{
+    // Each user manages his own device passwords: no rights asked.
+    emit showWindow(WindowId::Devices);
+}
+
 void TMF::ExportCards()
 {
     finishFill();

@@ -109,6 +109,8 @@ void TMF::buildMenu()
     mdb->addAction(N22);
     N23 = act("N23", QStringLiteral("Поиск дубликатов..."));
     mdb->addAction(N23);
+    N24 = act("N24", QStringLiteral("Телефоны и почта..."));
+    mdb->addAction(N24);
     mdb->addSeparator();
     mdb->addAction(N2);
     N19 = mdb->addSeparator();
@@ -148,6 +150,7 @@ void TMF::buildMenu()
     onSignal(N2, &QAction::triggered, this, [this] { N2Click(); });
     onSignal(N21, &QAction::triggered, this, [this] { ImportCards(); });
     onSignal(N23, &QAction::triggered, this, [this] { N23Click(); });
+    onSignal(N24, &QAction::triggered, this, [this] { N24Click(); });
     onSignal(N22, &QAction::triggered, this, [this] { ExportCards(); });
     onSignal(N20, &QAction::triggered, this, [this] { tb_exitClick(); });
     onSignal(N13, &QAction::triggered, this, [this] { N13Click(); });

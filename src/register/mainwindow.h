@@ -93,6 +93,8 @@ public:
     void ExportCards();
     // "Поиск дубликатов...": the groups of probable duplicates across the database (full rights).
     void N23Click();
+    // "Телефоны и почта...": the server's address and the user's own device passwords (every user).
+    void N24Click();
     void tb_expClick();
 
     // The record id in column 0 of the selected row ("" for none).
@@ -124,6 +126,7 @@ public:
     QAction *N4, *N15, *N3, *N17, *N2, *N19, *N20, *N13, *N14, *N18, *N6, *N7, *N8, *N10;
     QAction *N21, *N22; // import and export of cards
     QAction *N23;       // the duplicates
+    QAction *N24;       // phones and mail programs
 
 signals:
     // A command asks for the card: "new" (id 0), "edit" or "read" the card `id`.

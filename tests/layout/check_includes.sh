@@ -5,13 +5,14 @@
 set -euo pipefail
 src="$1/src"
 declare -A allowed=(
-  [program]="about app card core db duplicates fragment refbooks register users"
+  [program]="about app card core db devices duplicates fragment refbooks register users"
   [register]="app core db printout"
   [card]="app core db pictures"
   [fragment]="app core pictures"
   [refbooks]="app core db"
   [users]="app core db"
   [duplicates]="app core db"
+  [devices]="app carddav core db"
   [carddav]="core db"
   [about]="app"
   [app]="core db"

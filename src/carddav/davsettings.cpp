@@ -1,0 +1,96 @@
+#include "davsettings.h"
+
+#include "core/commit.h"
+#include "db/shared.h"
+#include "db/statements.h"
+
+#include <QUrl>
+#include <algorithm>
+
+namespace davdb {
+
+namespace {
+
+const QString kExample = QStringLiteral("https://zentrax.office.local:8443/");
+
+} // namespace
+
+bool DavSettings::tableExists(const QString &name)
+{
+    db::IBQuery q(&m_db.IBDbase, &m_db.IBRead);
+    q.setSql(sql::countTables());
+    q.setParam(QStringLiteral("name"), name);
+    q.open();
+    const bool found = q.asInt(QStringLiteral("n")) > 0;
+    q.close();
+    return found;
+}
+
+bool DavSettings::kept()
+{
+    return tableExists(QStringLiteral("CARDDAV_SETTINGS"));
+}
+
+bool DavSettings::passwordsKept()
+{
+    return tableExists(QStringLiteral("CARDDAV_PASSWORDS"));
+}
+
+QString DavSettings::address()
+{
+    if (!kept())
+        return {};
+    db::IBQuery &q = m_db.iRead;
+    db::Closer closer{q};
+    q.close();
+    q.setSql(QStringLiteral("SELECT val FROM carddav_settings WHERE name = 'address'"));
+    q.open();
+    return q.eof() ? QString() : q.asText(QStringLiteral("val")).trimmed();
+}
+
+QString DavSettings::addressProblem(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.size() > kLongestAddress)
+        return QStringLiteral("Адрес длиннее %1 знаков.").arg(kLongestAddress);
+    if (!t.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) &&
+        !t.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        return QStringLiteral("Адрес должен начинаться с https:// или http://, например %1").arg(kExample);
+    if (std::any_of(t.begin(), t.end(), [](QChar c) { return c.isSpace(); }))
+        return QStringLiteral("В адресе не может быть пробелов.");
+    const QUrl url(t, QUrl::StrictMode);
+    if (!url.isValid())
+        return QStringLiteral("Адрес записан с ошибкой; пример верного: %1").arg(kExample);
+    if (url.host().isEmpty())
+        return QStringLiteral("В адресе нет имени сервера, например %1").arg(kExample);
+    // Everybody sees the address: a login or password in it would be everybody's.
+    if (!url.userInfo().isEmpty())
+        return QStringLiteral("В адресе не должно быть логина или пароля: каждый входит со своими.");
+    return {};
+}
+
+void DavSettings::setAddress(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (!t.isEmpty())
+        if (const QString problem = addressProblem(t); !problem.isEmpty())
+            throw db::DbError(problem);
+    if (!kept())
+        throw db::DbError(QStringLiteral("Адрес сервера хранится в базе данных после её обновления: его предлагает "
+                                         "администратору вход в программу, или команда zentrax-makedb --upgrade."));
+    core::inOneCommit(m_db.IBTrans, [&] {
+        db::IBQuery &q = m_db.iSQL;
+        q.close();
+        if (t.isEmpty()) {
+            q.setSql(QStringLiteral("DELETE FROM carddav_settings WHERE name = 'address'"));
+        } else {
+            q.setSql(QStringLiteral("UPDATE OR INSERT INTO carddav_settings (name, val) VALUES ('address', :val) "
+                                    "MATCHING (name)"));
+            q.setParam(QStringLiteral("val"), t);
+        }
+        q.execute();
+        q.close();
+    });
+}
+
+} // namespace davdb
