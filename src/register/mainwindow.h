@@ -1,6 +1,7 @@
 #pragma once
-// The main window: the searchable list of cards, the birthday calendar and
-// the commands on cards. It owns the database connection and the start-up.
+// The main window: the searchable list of cards (shown from core::ListService),
+// the birthday calendar and the commands on cards; at its first activation it
+// opens the session's database and asks for the login.
 
 #include "app/context.h"
 #include "app/windowid.h"
@@ -59,32 +60,51 @@ public:
 
     // The list.
     void FillList();
+    // A search box edited (or "any position" ticked): the list is searched again.
     void ed_nameChange();
+    // "По имени": the list sorted by surname.
     void N6Click();
+    // "По месту работы": the list sorted by work place.
     void N7Click();
+    // "По должности": the list sorted by post.
     void N8Click();
+    // The clear button: every search box emptied, the whole list shown.
     void BitBtn1Click();
+    // The window resized: the columns share the list's width.
     void FormResize();
     void GridDrawCell(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index);
+    // Keys on the list: Enter opens the card for reading, F4 for editing, F7 a new one.
     bool GridKeyDown(int key, Qt::KeyboardModifiers mods);
+    // A row double-clicked: the card opens for reading.
     void GridDblClick();
     ListFilter currentFilter() const;
     ListSort currentSort() const;
 
     // Birthdays.
     void GetBirthDays();
+    // Another month chosen: the number of its birthdays is shown.
     void MonthBoxChange();
+    // "Дни рождения": the list shows the chosen month's birthdays.
     void btDateClick();
 
     // Commands.
+    // "Новая запись": the card window opens for a new card (full rights).
     void N4Click();
+    // "Редактирование": the selected card opens for editing (full rights).
     void N15Click();
+    // "Просмотр": the selected card opens for reading.
     void N3Click();
+    // "Удалить": the selected card deleted after asking (full rights).
     void N17Click();
+    // "Организации": the list of organizations opens.
     void N13Click();
+    // "Отделы": the list of departments opens.
     void N14Click();
+    // "Должности": the list of posts opens.
     void N18Click();
+    // "Управление пользователями": the users' list opens (the administrator).
     void N2Click();
+    // "О программе": the about window opens.
     void N10Click();
     void FillRefLists();
     void ExportCard(qint64 id);
@@ -95,6 +115,7 @@ public:
     void N23Click();
     // "Телефоны и почта...": the server's address and the user's own device passwords (every user).
     void N24Click();
+    // "Печатная форма": the selected card printed into the workbook form.
     void tb_expClick();
 
     // The record id in column 0 of the selected row ("" for none).
