@@ -687,7 +687,7 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
         QString exactNet[4], exactAdr[4];
         bool exactAccounts = false;
         for (qsizetype i = 0; i < row.size(); ++i) {
-            const QString &v = row[i];
+            const QString v = csv::asTyped(row[i]); // a formula's text, as our export wrote it
             if (v.trimmed().isEmpty())
                 continue;
             if (i >= cols.size()) {
@@ -1160,6 +1160,9 @@ QByteArray csvRowOf(const CardData &data)
         row << data.photoName
             << QStringLiteral("data:") + mediaTypeOf(pictureExtension(data.photo)) + QStringLiteral(";base64,") +
                    QString::fromLatin1(data.photo.toBase64());
+    // A text that a spreadsheet would run as a formula is written so that it stays text.
+    for (QString &cell : row)
+        cell = csv::neutralized(cell);
     return csv::record(row).toUtf8();
 }
 

@@ -113,4 +113,44 @@ QString record(const QStringList &fields, QChar separator)
     return out + QStringLiteral("\r\n");
 }
 
+namespace {
+
+// Whether a spreadsheet would take the text, past any apostrophes before
+// it, as a formula.
+bool formulaLike(const QString &cell)
+{
+    qsizetype i = 0;
+    while (i < cell.size() && cell[i] == QLatin1Char('\''))
+        ++i;
+    if (i == cell.size())
+        return false;
+    const QChar c = cell[i];
+    if (c == QLatin1Char('=') || c == QLatin1Char('@') || c == QLatin1Char('\t') || c == QLatin1Char('\r'))
+        return true;
+    if (c != QLatin1Char('+') && c != QLatin1Char('-'))
+        return false;
+    // A phone or a number: digits with spaces, brackets, dashes, dots and slashes.
+    bool digit = false;
+    for (qsizetype k = i + 1; k < cell.size(); ++k) {
+        const QChar d = cell[k];
+        if (d.isDigit())
+            digit = true;
+        else if (!QStringView(u" ()-./").contains(d))
+            return true;
+    }
+    return !digit;
+}
+
+} // namespace
+
+QString neutralized(const QString &cell)
+{
+    return formulaLike(cell) ? QLatin1Char('\'') + cell : cell;
+}
+
+QString asTyped(const QString &cell)
+{
+    return cell.startsWith(QLatin1Char('\'')) && formulaLike(cell.mid(1)) ? cell.mid(1) : cell;
+}
+
 } // namespace csv

@@ -29,4 +29,12 @@ QString field(const QString &text, QChar separator = QLatin1Char(','));
 // One record ending with CR LF.
 QString record(const QStringList &fields, QChar separator = QLatin1Char(','));
 
+// A cell a spreadsheet would run as a formula (=, +, -, @, a tab or a CR
+// first) with an apostrophe written before it, as the spreadsheets' own
+// guidance says; a phone or a plain number ("+7 (495) 123-45-67", "-5")
+// stays as it is.
+QString neutralized(const QString &cell);
+// The cell as it was before neutralized(): that apostrophe taken away.
+QString asTyped(const QString &cell);
+
 } // namespace csv

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace core {
@@ -119,6 +120,9 @@ ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<q
         file.cancelWriting();
         return report;
     };
+    // A device or a pipe in the file's place would be replaced by a new file.
+    if (const QFileInfo target(path); target.exists() && !target.isFile())
+        return failed(QStringLiteral("это не обычный файл (устройство, канал или папка)"));
     if (!file.open(QIODevice::WriteOnly))
         return failed(file.errorString());
     if (format == CardFormat::Csv && file.write(csvHeader()) < 0)

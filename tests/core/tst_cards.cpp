@@ -14,6 +14,7 @@
 #include "core/duplicates.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
+#include "core/csvtext.h"
 #include "core/exportcards.h"
 #include "core/photos.h"
 #include "core/refvalues.h"
@@ -31,6 +32,7 @@
 #include <QProcess>
 #include <QStringDecoder>
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -306,6 +308,62 @@ private slots:
         for (const QString &w : core::RefValues(dst.s).list(sql::Ref::Organization))
             book.insert(cp1251::upper(w));
         QCOMPARE(book, works);
+    }
+
+    // A CSV export never hands a spreadsheet a formula to run, yet reads
+    // back as typed; phones stay as they are. An export onto a pipe or a
+    // device is refused and leaves it be.
+    void csvFormulasStayText_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("formula") << u"=HYPERLINK(\"http://x\";\"1\")"_s << u"'=HYPERLINK(\"http://x\";\"1\")"_s;
+        QTest::newRow("at") << u"@SUM(A1)"_s << u"'@SUM(A1)"_s;
+        QTest::newRow("sum") << u"+1+1"_s << u"'+1+1"_s;
+        QTest::newRow("dde") << u"-2+3+cmd|' /C calc'!A0"_s << u"'-2+3+cmd|' /C calc'!A0"_s;
+        QTest::newRow("tab first") << u"\tx"_s << u"'\tx"_s;
+        QTest::newRow("phone") << u"+7 (495) 123-45-67"_s << u"+7 (495) 123-45-67"_s;
+        QTest::newRow("number") << u"-5"_s << u"-5"_s;
+        QTest::newRow("apostrophe kept") << u"'=x"_s << u"''=x"_s;
+        QTest::newRow("apostrophe, phone") << u"'+7 495"_s << u"'+7 495"_s;
+        QTest::newRow("plain") << u"O'Brien"_s << u"O'Brien"_s;
+    }
+    void csvFormulasStayText()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, written);
+        QCOMPARE(csv::neutralized(typed), written);
+        QCOMPARE(csv::asTyped(written), typed);
+
+        Db src;
+        const qint64 id = testdb::addCard(src.path, {{u"fam"_s, u"Формулов"_s},
+                                                     {u"name1"_s, typed},
+                                                     {u"wtel"_s, u"+7 (495) 000-00-01"_s},
+                                                     {u"post"_s, u"П"_s},
+                                                     {u"work"_s, u"Р"_s},
+                                                     {u"wmail"_s, u"m"_s}});
+        const QString file = src.dir.filePath(QStringLiteral("cards.csv"));
+        const core::ExportReport out = core::exportCards(src.s, src.photos, {id}, core::CardFormat::Csv, file);
+        QVERIFY2(out.complete(), qPrintable(out.text(file)));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.contains(csv::field(written).toUtf8()));
+        QVERIFY(bytes.contains("+7 (495) 000-00-01"));
+        Db dst;
+        core::CardImport in = dst.importer();
+        QVERIFY2(in.readBytes(bytes), qPrintable(in.error()));
+        QVERIFY(in.store(true, 5).complete());
+        const QList<qint64> copies = ids(dst);
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(stored(dst, copies.first()).card.value(u"name1"_s), typed);
+
+        const QString fifo = src.dir.filePath(QStringLiteral("pipe.csv"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const core::ExportReport refused = core::exportCards(src.s, src.photos, {id}, core::CardFormat::Csv, fifo);
+        QVERIFY(!refused.complete());
+        QVERIFY2(refused.error.contains(u"не обычный файл"_s), qPrintable(refused.error));
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
     }
 
     // Files as address books write them, read into the database field by
