@@ -289,7 +289,9 @@ int main(int argc, char **argv)
         if (exporting) {
             ListFilter filter;
             filter.name = search;
-            const QList<qint64> ids = core::listIds(db.iRead, filter, ListSort::Name);
+            // Without a search: every card, also those the list cannot show.
+            const QList<qint64> ids =
+                search.isEmpty() ? core::allIds(db.iRead) : core::listIds(db.iRead, filter, ListSort::Name);
             const core::ExportReport report =
                 core::exportCards(db, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт"));
             say(report.text(QFileInfo(file).absoluteFilePath()));

@@ -37,6 +37,19 @@ QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort)
     return ids;
 }
 
+QList<qint64> allIds(db::IBQuery &q)
+{
+    db::Closer closer{q};
+    q.close();
+    q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort::Name) +
+             QStringLiteral(", pk_id"));
+    q.open();
+    QList<qint64> ids;
+    for (; !q.eof(); q.next())
+        ids << q.asInt(0);
+    return ids;
+}
+
 void openBirthdays(db::IBQuery &q, int month)
 {
     q.close();

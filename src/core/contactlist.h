@@ -21,6 +21,9 @@ void openList(db::IBQuery &q, const ListFilter &f, ListSort sort);
 // The ids of the cards the list shows for the five boxes, in its order; `q`
 // is closed afterwards.
 QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort);
+// Every card of the database in the list's order by name, those the list
+// cannot show (a searched column left NULL by another tool) included.
+QList<qint64> allIds(db::IBQuery &q);
 // Runs the statement of the month's birthdays (1..12) on `q`, ordered by date text.
 void openBirthdays(db::IBQuery &q, int month);
 // The number of cards born in the month; `q` is closed afterwards.
