@@ -269,25 +269,20 @@ static QString folderOfPath(const QString &fpath)
     return cut > 0 ? fpath.left(cut) : QString();
 }
 
-QString PhotoStore::freeFolder(qint64 cardId, const QString &stamp)
+QStringList PhotoStore::folderCandidates(qint64 cardId, const QString &stamp, const std::optional<QString> &fpath)
 {
-    // Cards saved by one login in the same second share their stamp: the
+    // Cards saved by one login in the same second share their stamp: a
     // folder is taken only when no other card names it, else one of the
-    // card's own. A folder the card's photo already has to itself is kept.
+    // card's own. A folder the card's photo already has to itself comes first.
     const QString base = stamp.isEmpty() ? QString::number(cardId) : stamp;
     QStringList candidates;
-    if (const std::optional<QString> fpath = storedPath(cardId))
+    if (fpath)
         if (const QString current = folderOfPath(*fpath); !current.isEmpty())
             candidates << current;
     candidates << base << base + QLatin1Char('_') + QString::number(cardId);
     for (int i = 2; i <= 20; ++i)
         candidates << base + QLatin1Char('_') + QString::number(cardId) + QLatin1Char('_') + QString::number(i);
-    for (const QString &folder : candidates)
-        if (folderUsers(cardId, folder).isEmpty())
-            return folder;
-    throw db::DbError(QStringLiteral("Не найдено свободной папки для фотографии карточки: папки «%1» и следующие "
-                                     "заняты другими карточками.")
-                          .arg(candidates.value(1)));
+    return candidates;
 }
 
 StagedPhoto PhotoStore::stage(const QString &chosen, const CopyOptions &copy)
@@ -325,30 +320,64 @@ StagedPhoto PhotoStore::stage(const QString &chosen, const CopyOptions &copy)
 
 void PhotoStore::name(StagedPhoto &photo, qint64 cardId, const QString &stamp)
 {
-    const QString fpath = freeFolder(cardId, stamp) + QLatin1Char('\\') + photo.name;
-    const QString target = photoFile(m_folder, fpath);
-    if (target.isEmpty())
-        throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
-    // Checked before the path is stored: the database would cut it short.
-    const int longest = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
-    if (longest > 0 && fpath.size() > longest)
-        throw db::DbError(QStringLiteral("Имя файла фотографии слишком длинное: вместе с папкой карточки %1 знаков, "
-                                         "а база данных хранит не больше %2.\rПереименуйте файл и загрузите его снова.")
-                              .arg(fpath.size())
-                              .arg(longest));
-    const QString folder = QFileInfo(target).absolutePath();
-    if (!makeSharedFolder(folder))
-        throw db::DbError(
-            QStringLiteral("Не удалось создать папку «%1» для фотографии.").arg(QDir::toNativeSeparators(folder)));
-    // Never written through a link that leads out of the photo folder.
-    const PhotoLocation where = locatePhoto(m_folder, fpath);
-    if (where.state == PhotoLocation::Outside || !liesInside(m_folder, folder))
-        throw db::DbError(QStringLiteral("Папка «%1» для фотографии лежит вне папки фотографий «%2»: она заменена "
-                                         "ссылкой. Фотография не сохранена; сообщите об этом администратору.")
-                              .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(m_folder)));
-    setStoredPath(cardId, fpath);
-    photo.fpath = fpath;
-    photo.target = target;
+    const std::optional<QString> current = storedPath(cardId);
+    const QStringList candidates = folderCandidates(cardId, stamp, current);
+    for (const QString &candidate : candidates) {
+        if (!folderUsers(cardId, candidate).isEmpty())
+            continue;
+        const QString fpath = candidate + QLatin1Char('\\') + photo.name;
+        const QString target = photoFile(m_folder, fpath);
+        if (target.isEmpty())
+            throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
+        // Checked before the path is stored: the database would cut it short.
+        const int longest = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
+        if (longest > 0 && fpath.size() > longest)
+            throw db::DbError(
+                QStringLiteral("Имя файла фотографии слишком длинное: вместе с папкой карточки %1 знаков, а база "
+                               "данных хранит не больше %2.\rПереименуйте файл и загрузите его снова.")
+                    .arg(fpath.size())
+                    .arg(longest));
+        const QString folder = QFileInfo(target).absolutePath();
+        if (!makeSharedFolder(folder))
+            throw db::DbError(
+                QStringLiteral("Не удалось создать папку «%1» для фотографии.").arg(QDir::toNativeSeparators(folder)));
+        // Never written through a link that leads out of the photo folder.
+        const PhotoLocation where = locatePhoto(m_folder, fpath);
+        if (where.state == PhotoLocation::Outside || !liesInside(m_folder, folder))
+            throw db::DbError(
+                QStringLiteral("Папка «%1» для фотографии лежит вне папки фотографий «%2»: она заменена ссылкой. "
+                               "Фотография не сохранена; сообщите об этом администратору.")
+                    .arg(QDir::toNativeSeparators(folder), QDir::toNativeSeparators(m_folder)));
+        // The name is claimed by making the file: another copy storing the
+        // same name meanwhile (its cards not committed yet, so its path not
+        // seen above) finds it there and takes the next folder. The card's
+        // own photo file is replaced as it is.
+        bool reserved = false;
+        if (current != fpath) {
+            QFile claim(target);
+            if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+                    continue;
+                throw db::DbError(QStringLiteral("Не удалось создать файл «%1»: %2.")
+                                      .arg(QDir::toNativeSeparators(target), claim.errorString()));
+            }
+            reserved = true;
+        }
+        try {
+            setStoredPath(cardId, fpath);
+        } catch (...) {
+            if (reserved)
+                QFile::remove(target);
+            throw;
+        }
+        photo.fpath = fpath;
+        photo.target = target;
+        photo.reserved = reserved;
+        return;
+    }
+    throw db::DbError(QStringLiteral("Не найдено свободной папки для фотографии карточки: папки «%1» и следующие "
+                                     "заняты другими карточками.")
+                          .arg(candidates.value(current ? 1 : 0)));
 }
 
 QString PhotoStore::place(const StagedPhoto &photo)
@@ -386,6 +415,9 @@ void PhotoStore::discard(const StagedPhoto &photo)
 {
     if (!photo.staged.isEmpty())
         QFile::remove(photo.staged);
+    // The claim on the name goes too, while it is still the empty file it made.
+    if (photo.reserved && QFileInfo(photo.target).isFile() && QFileInfo(photo.target).size() == 0)
+        QFile::remove(photo.target);
 }
 
 QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &chosen, const CopyOptions &copy)

@@ -68,10 +68,11 @@ QString copyFileSafely(const QString &source, const QString &target, const CopyO
 // that fails changes no photo on disk.
 struct StagedPhoto
 {
-    QString name;   // the file name it is stored under
-    QString staged; // the complete copy
-    QString fpath;  // the stored path, once the unit chose its folder
-    QString target; // the native path that fpath names
+    QString name;          // the file name it is stored under
+    QString staged;        // the complete copy
+    QString fpath;         // the stored path, once the unit chose its folder
+    QString target;        // the native path that fpath names
+    bool reserved = false; // target made, empty, as this photo's claim on the name
     bool isEmpty() const { return staged.isEmpty(); }
 };
 
@@ -127,7 +128,8 @@ private:
     // The fpaths of the other cards that name `folder`: made with it as their
     // stamp, or with a photo in it (the stamp alone gives an empty text).
     QStringList folderUsers(qint64 cardId, const QString &folder);
-    QString freeFolder(qint64 cardId, const QString &stamp);
+    // The folders a card's photo may go into, the one it has first.
+    QStringList folderCandidates(qint64 cardId, const QString &stamp, const std::optional<QString> &fpath);
 
     SharedDb &m_db;
     QString m_folder;

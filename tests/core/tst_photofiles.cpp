@@ -1,6 +1,7 @@
 // A card's photo on disk and in the database, without any window.
 
 #include "core/cardstore.h"
+#include "core/commit.h"
 #include "core/photos.h"
 #include "db/shared.h"
 #include "testdb.h"
@@ -290,6 +291,57 @@ private slots:
         QCOMPARE(photos.deleteFile(a), core::PhotoStore::Deleted::KeptForOtherCard);
         QCOMPARE(photos.storedPath(a), std::optional<QString>(QString()));
         QCOMPARE(readFile(core::photoFile(folder, fpaths[b])), "PHOTO " + QByteArray::number(b));
+    }
+
+    // Two copies storing cards with one stamp at once, the first one's unit
+    // not committed yet (an import's batch): the second never writes over
+    // the first's file, and each card keeps its own picture. A unit given up
+    // leaves no claim behind.
+    void namesClaimedBeforeTheCommit()
+    {
+        testdb::SharedFixture d;
+        const QString stamp = QStringLiteral("1_02032026_040506");
+        const QString folder = d.dir.filePath(QStringLiteral("files"));
+        SharedDb other;
+        testdb::open(other, d.path);
+        core::PhotoStore mine(d.s, folder), theirs(other, folder);
+        const QString chosenA = d.dir.filePath(QStringLiteral("a.png")),
+                      chosenB = d.dir.filePath(QStringLiteral("b.png"));
+        writeFile(chosenA, "PHOTO A");
+        writeFile(chosenB, "PHOTO B");
+        std::optional<core::Batch> batch(std::in_place, d.s.IBTrans); // as an import holds its cards
+        core::StagedPhoto held = mine.stage(chosenA);
+        held.name = QStringLiteral("photo.png");
+        qint64 a = 0, b = 0;
+        batch->unit([&] {
+            a = core::CardStore(d.s).insert(blankCard(), 1, stamp, nullptr);
+            mine.name(held, a, stamp);
+        });
+        QCOMPARE(theirs.storedPath(a), std::nullopt); // not seen by the other copy yet
+        core::StagedPhoto second = theirs.stage(chosenB);
+        second.name = QStringLiteral("photo.png");
+        core::inOneCommit(other.IBTrans, [&] {
+            b = core::CardStore(other).insert(blankCard(), 1, stamp, nullptr);
+            theirs.name(second, b, stamp);
+        });
+        QVERIFY2(second.fpath != held.fpath, qPrintable(second.fpath));
+        QCOMPARE(theirs.place(second), QString());
+        batch->commit();
+        batch.reset();
+        QCOMPARE(mine.place(held), QString());
+        QCOMPARE(readFile(core::photoFile(folder, held.fpath)), QByteArray("PHOTO A"));
+        QCOMPARE(readFile(core::photoFile(folder, second.fpath)), QByteArray("PHOTO B"));
+
+        core::StagedPhoto dropped = mine.stage(chosenA);
+        dropped.name = QStringLiteral("other.png");
+        {
+            core::Batch given(d.s.IBTrans);
+            given.unit([&] { mine.name(dropped, a, stamp); });
+            QVERIFY(QFileInfo(dropped.target).isFile());
+        } // rolled back
+        core::PhotoStore::discard(dropped);
+        QVERIFY(!QFileInfo::exists(dropped.target));
+        QCOMPARE(mine.storedPath(a), std::optional<QString>(held.fpath));
     }
 };
 
