@@ -654,6 +654,29 @@ QString pairFamily(const QString &family)
     return QString();
 }
 
+// A control character (NUL and the like, not a tab or a line break) in a
+// field: such a field is left out, with a note.
+std::optional<char16_t> controlIn(const QString &v)
+{
+    for (QChar c : v)
+        if ((c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r') && c != QLatin1Char('\n')) ||
+            c.unicode() == 0x7F)
+            return c.unicode();
+    return std::nullopt;
+}
+
+// Whether the table's first row names at least one column this program knows.
+bool knownHeader(const QStringList &header)
+{
+    QStringList allNormalized;
+    for (const QString &h : header)
+        allNormalized << normalized(h);
+    for (const QString &h : header)
+        if (const Column::Kind k = classify(h, allNormalized).kind; k != Column::Other && k != Column::Ignore)
+            return true;
+    return false;
+}
+
 QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
 {
     QList<CardData> out;
@@ -690,6 +713,13 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
             const QString v = csv::asTyped(row[i]); // a formula's text, as our export wrote it
             if (v.trimmed().isEmpty())
                 continue;
+            if (const std::optional<char16_t> bad = controlIn(v)) {
+                problems << QStringLiteral("Строка %1, столбец %2: управляющий символ (код %3) — поле не сохранено.")
+                                .arg(t.lines[r])
+                                .arg(i + 1)
+                                .arg(int(*bad));
+                continue;
+            }
             if (i >= cols.size()) {
                 g.extra << QStringLiteral("Поле %1: ").arg(i + 1) + v.trimmed();
                 continue;
@@ -1179,12 +1209,19 @@ CardFile readCards(const QByteArray &bytes)
             out.cards << c;
         }
     } else {
-        const QString text = filetext::decodeFile(bytes);
+        const QString text = filetext::decodeFile(bytes, &out.problems);
         const csv::Table table = csv::parse(text);
         if (table.rows.size() < 1 || table.rows.first().size() < 2) {
             out.error =
                 QStringLiteral("Файл не похож ни на файл vCard (он начинается строкой BEGIN:VCARD), ни на "
                                "таблицу CSV (первая строка — названия столбцов через запятую или точку с запятой).");
+            return out;
+        }
+        if (!knownHeader(table.rows.first())) {
+            out.error = QStringLiteral("В первой строке таблицы CSV нет ни одного известного названия столбца "
+                                       "(«Фамилия», «Имя», «Телефон», «E-mail», «First Name», ...): карточки из неё "
+                                       "не прочитать. Проверьте, что первая строка — заголовок, а файл сохранён в "
+                                       "UTF-8 или Windows-1251.");
             return out;
         }
         out.kind = QStringLiteral("CSV");

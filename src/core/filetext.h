@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace filetext {
 
@@ -12,8 +13,10 @@ namespace filetext {
 // bytes are well-formed UTF-8, else Windows-1251.
 QString decode(const QByteArray &bytes, const QString &charset = QString());
 
-// A whole file: by its byte-order mark when it has one, else as decode()
-// without a name.
-QString decodeFile(const QByteArray &bytes);
+// A whole file: by its byte-order mark when it has one; UTF-16 without one
+// told by its zero bytes; UTF-8 when its bytes are UTF-8 but for a few
+// stray ones (each read as Windows-1251 and named in `notes` with its line);
+// else Windows-1251, which `notes` says.
+QString decodeFile(const QByteArray &bytes, QStringList *notes = nullptr);
 
 } // namespace filetext

@@ -310,6 +310,40 @@ private slots:
         QCOMPARE(book, works);
     }
 
+    // CSV files as other programs leave them: a UTF-8 file with one stray
+    // Windows byte stays UTF-8 (the byte named), UTF-16 without a mark is
+    // read as such, a field with a NUL is left out with a note, and a first
+    // row that names no known column is refused instead of giving nameless cards.
+    void csvEncodings()
+    {
+        const QByteArray header = "Фамилия,Имя,Прочее\r\n";
+        core::CardFile f = core::readCards(header + "Иванов,Пётр,O\x92"
+                                                    "Brien\r\n");
+        QVERIFY2(f.error.isEmpty(), qPrintable(f.error));
+        QCOMPARE(f.cards.size(), 1);
+        QCOMPARE(f.cards[0].card.value(u"fam"_s), u"Иванов"_s);
+        QVERIFY(f.cards[0].card.value(u"other"_s).contains(u"O\u2019Brien"_s));
+        QVERIFY2(f.problems.join(QLatin1Char('\n')).contains(u"Строка 2"_s), qPrintable(f.problems.join(u"; "_s)));
+
+        const QString text = QString::fromUtf8(header + "Петрова,Анна,\r\n");
+        QByteArray utf16(reinterpret_cast<const char *>(text.utf16()), text.size() * 2); // little-endian, no mark
+        f = core::readCards(utf16);
+        QVERIFY2(f.error.isEmpty(), qPrintable(f.error));
+        QCOMPARE(f.cards.size(), 1);
+        QCOMPARE(f.cards[0].card.value(u"fam"_s), u"Петрова"_s);
+
+        f = core::readCards(header + QByteArray("Сидоров,Ив\0ан,\r\n", 21));
+        QCOMPARE(f.cards.size(), 1);
+        QCOMPARE(f.cards[0].card.value(u"fam"_s), u"Сидоров"_s);
+        QCOMPARE(f.cards[0].card.value(u"name1"_s), QString());
+        QVERIFY2(f.problems.join(QLatin1Char('\n')).contains(u"управляющий символ"_s),
+                 qPrintable(f.problems.join(u"; "_s)));
+
+        f = core::readCards("Столбец А,Столбец Б\r\nx,y\r\n");
+        QVERIFY(f.cards.isEmpty());
+        QVERIFY2(f.error.contains(u"нет ни одного известного названия"_s), qPrintable(f.error));
+    }
+
     // A CSV export never hands a spreadsheet a formula to run, yet reads
     // back as typed; phones stay as they are. An export onto a pipe or a
     // device is refused and leaves it be.
