@@ -8,6 +8,7 @@
 #include "searchindex.h"
 
 #include "db/events.h"
+#include "db/schema.h"
 #include "db/shared.h"
 
 #include <QScopeGuard>
@@ -21,6 +22,8 @@ constexpr qint64 kRetryIndexMs = 60000;
 // A copy idle for long keeps its index current from the change log, rather
 // than reading every card at its next search.
 constexpr int kKeepUpMs = 60000;
+// How often the change log is trimmed (the start-up trims it too).
+constexpr int kTrimEveryMs = 10 * 60 * 1000;
 // The event the log's trigger posts at each commit that changed cards.
 constexpr char kCardsChanged[] = "zentrax_cards";
 
@@ -42,9 +45,32 @@ ListService::ListService(SharedDb &db, QObject *parent)
     m_keepUp.start(kKeepUpMs);
     connect(&m_look, &QTimer::timeout, this, [this] { later([this] { checkWatch(); }); });
     m_look.start(kCheckEveryMs);
+    connect(&m_trimTimer, &QTimer::timeout, this, [this] {
+        if (m_trimRunning || !m_watch)
+            return;
+        if (m_trim.joinable())
+            m_trim.join();
+        m_trimRunning = true;
+        m_trim = std::thread([this, path = m_db.IBDbase.databaseName] {
+            try {
+                db::IBDatabase d;
+                d.databaseName = path;
+                d.open();
+                schema::trimChangeLog(d);
+            } catch (const db::DbError &) {
+                // A database gone away or read-only: next time.
+            }
+            m_trimRunning = false;
+        });
+    });
+    m_trimTimer.start(kTrimEveryMs);
 }
 
-ListService::~ListService() = default;
+ListService::~ListService()
+{
+    if (m_trim.joinable())
+        m_trim.join();
+}
 
 template <typename F>
 void ListService::later(F &&work)
@@ -123,9 +149,13 @@ OwnIndex *ListService::searchIndex()
 {
     if (m_index && m_index->index.ready())
         return m_index.get();
-    // One that cannot serve any more goes; the rows it gave may still be shown.
-    if (m_index)
-        m_retired = std::move(m_index);
+    // One that cannot serve any more goes; kept while a fill still takes rows from it.
+    if (m_index) {
+        if (m_filling)
+            m_retired = std::move(m_index);
+        else
+            m_index.reset();
+    }
     if (!m_build && (!m_indexTried.isValid() || m_indexTried.elapsed() > kRetryIndexMs || m_indexWorked)) {
         m_indexTried.start();
         m_build = std::make_unique<IndexBuild>(m_db.IBDbase.databaseName, [this](std::shared_ptr<OwnIndex> index,
@@ -153,7 +183,8 @@ void ListService::indexBuilt(std::shared_ptr<OwnIndex> index)
     m_indexWorked = index != nullptr;
     if (!index)
         return;
-    m_retired = std::move(m_index);
+    if (m_filling)
+        m_retired = std::move(m_index); // its rows are still coming
     m_index = std::move(index);
     const bool catchingUp = std::exchange(m_catchingUp, false);
     if (!m_filter.contains || m_birthdays || !m_live)

@@ -14,8 +14,10 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <exception>
 #include <memory>
+#include <thread>
 #include <vector>
 
 struct SharedDb;
@@ -143,7 +145,11 @@ private:
     std::unique_ptr<db::EventWatch> m_events;
     bool m_lookDue = false;    // an event came that no look has answered yet
     bool m_catchingUp = false; // colleagues' changes wait for the index read beside
-    QTimer m_keepUp, m_look;
+    QTimer m_keepUp, m_look, m_trimTimer;
+    // Now and then the change log loses the rows no copy needs any more: a
+    // delete of perhaps many rows, on a connection and thread of its own.
+    std::thread m_trim;
+    std::atomic<bool> m_trimRunning{false};
 };
 
 } // namespace core

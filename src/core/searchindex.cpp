@@ -115,8 +115,6 @@ quint64 nextVersion()
 constexpr qint32 kMarker = std::numeric_limits<qint32>::min();
 // What the two arenas of the index may hold together: 32-bit offsets.
 constexpr size_t kMostArenaBytes = size_t(UINT32_MAX) - 0x10000;
-// How often a copy clears the log of rows no copy needs any more.
-constexpr qint64 kClearEveryMs = 10 * 60 * 1000;
 
 } // namespace
 
@@ -138,10 +136,7 @@ struct SearchIndex::Cells
     bool null(int column) const { return v[size_t(column + 1)].kind == 0; }
 };
 
-SearchIndex::SearchIndex(SharedDb &db) : m_db(db)
-{
-    m_clearedAt.start(); // the start-up has just cleared the log
-}
+SearchIndex::SearchIndex(SharedDb &db) : m_db(db) {}
 
 bool SearchIndex::prepare()
 {
@@ -475,16 +470,6 @@ void SearchIndex::syncOrThrow(bool settleDue)
         refresh(changed, *sq);
     if (snapshot)
         snapshot->commit();
-    // Now and then the log loses what no copy still needs, so that reading it
-    // stays cheap: a write, so never on a search's own way (the start-up clears it too).
-    if (settleDue && m_clearedAt.elapsed() > kClearEveryMs) {
-        m_clearedAt.start();
-        try {
-            inOneCommit(m_db.IBTrans, [&] { schema::clearChangeLog(m_db.iSQL); });
-        } catch (const db::DbError &) {
-            // A read-only file or a colleague clearing at the same time: next time.
-        }
-    }
 }
 
 // Reads the changed cards again: each takes its place in the orders anew,

@@ -162,7 +162,6 @@ private:
     std::set<std::pair<qint64, qint32>> m_seen;
     QElapsedTimer m_settledAt;
     quint64 m_version = 0;
-    QElapsedTimer m_clearedAt;
 };
 
 } // namespace core
