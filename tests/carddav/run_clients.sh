@@ -13,15 +13,7 @@ for tool in vdirsyncer curl openssl isql-fb python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (./setup.sh installs it)"; exit 77; }
 done
 
-passed=0
-failed=0
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-check() { # description, command...: one counted check
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 work=$(mktemp -d)
 server=
@@ -30,11 +22,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-  exit
-}
 
 db=$work/db.fdb
 sql() { # statements → the engine's answer, one value a line

@@ -15,15 +15,7 @@ client=${3:?no client}
 password=tarvokilm # the program connects as SYSDBA with this password
 case "$mode" in embedded | server) ;; *) echo "unknown mode $mode"; exit 2 ;; esac
 
-passed=0
-failed=0
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-  exit
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 # ------------------------------------------------------------------ the server
 

@@ -26,20 +26,7 @@ if dpkg -s zentrax >/dev/null 2>&1 || [ -e "$prefix" ]; then
   exit 77
 fi
 
-passed=0
-failed=0
-pass() { echo "ok: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-check() { # description, command...: one counted check
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
-  exit
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 work=$(mktemp -d)
 chmod 755 "$work" # the program's user reaches its own folders in here
