@@ -32,13 +32,19 @@ namespace {
 const QString kNotUpgraded = QStringLiteral("его предлагает администратору вход в программу, или команда "
                                             "zentrax-makedb --upgrade.");
 
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
+// A question's dialog: the text, the fields, then the two buttons at the right.
+void layQuestion(QDialog &d, QWidget *info, QLayout *fields, QPushButton *ok, QPushButton *cancel)
 {
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    setAccessible(b, QString(text).remove(QLatin1String("...")));
-    return b;
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto *v = new QVBoxLayout(&d);
+    v->addWidget(info);
+    v->addLayout(fields);
+    v->addLayout(buttons);
+    d.setTabOrder(ok, cancel);
+    d.resize(std::max(d.sizeHint().width(), 520), d.sizeHint().height());
 }
 
 QLabel *wrappedLabel(QWidget *parent, const char *name)
@@ -105,8 +111,8 @@ void showPasswordOnce(QWidget *owner, const QString &label, const QString &login
     ed->setFont(mono);
     ed->setMinimumWidth(QFontMetrics(mono).horizontalAdvance(password) + 24);
     auto *copied = wrappedLabel(&d, "lbCopied");
-    QPushButton *btCopy = button(&d, "btCopy", QStringLiteral("Копировать"));
-    QPushButton *btDone = button(&d, "btDone", QStringLiteral("Готово"));
+    QPushButton *btCopy = makePushButton(&d, "btCopy", QStringLiteral("Копировать"));
+    QPushButton *btDone = makePushButton(&d, "btDone", QStringLiteral("Готово"));
     btDone->setDefault(true); // Enter, once the password is typed in
 
     auto *row = new QHBoxLayout;
@@ -149,7 +155,7 @@ TDevF::TDevF(Context &context, QWidget *parent)
     edAddress = field(this, "edAddress", lbAddress);
     setAccessible(edAddress, QStringLiteral("Адрес сервера для телефонов и почтовых программ"));
     edAddress->setReadOnly(true);
-    btAddress = button(this, "btAddress", QStringLiteral("Изменить адрес..."));
+    btAddress = makePushButton(this, "btAddress", QStringLiteral("Изменить адрес..."));
     lbHint = wrappedLabel(this, "lbHint");
 
     lbList = new QLabel(QStringLiteral("Пароли устройств:"), this);
@@ -175,9 +181,9 @@ TDevF::TDevF(Context &context, QWidget *parent)
                   QStringLiteral("Delete — отозвать пароль, F7 — новый пароль"));
     lbCount = wrappedLabel(this, "lbCount");
 
-    btNew = button(this, "btNew", QStringLiteral("Новый пароль..."));
-    btRevoke = button(this, "btRevoke", QStringLiteral("Отозвать"));
-    btClose = button(this, "btClose", QStringLiteral("Закрыть"));
+    btNew = makePushButton(this, "btNew", QStringLiteral("Новый пароль..."));
+    btRevoke = makePushButton(this, "btRevoke", QStringLiteral("Отозвать"));
+    btClose = makePushButton(this, "btClose", QStringLiteral("Закрыть"));
 
     auto *top = new QGridLayout;
     top->addWidget(lbAddress, 0, 0);
@@ -338,8 +344,8 @@ void TDevF::btNewClick()
     auto *lbPass = new QLabel(QStringLiteral("Пароль входа в программу:"), &d);
     QLineEdit *edPass = field(&d, "edDesktopPassword", lbPass);
     edPass->setEchoMode(QLineEdit::Password);
-    QPushButton *ok = button(&d, "btOk", QStringLiteral("Создать"));
-    QPushButton *cancel = button(&d, "btCancel", QStringLiteral("Отмена"));
+    QPushButton *ok = makePushButton(&d, "btOk", QStringLiteral("Создать"));
+    QPushButton *cancel = makePushButton(&d, "btCancel", QStringLiteral("Отмена"));
 
     auto *grid = new QGridLayout;
     grid->addWidget(lbLabel, 0, 0);
@@ -347,18 +353,9 @@ void TDevF::btNewClick()
     grid->addWidget(lbPass, 1, 0);
     grid->addWidget(edPass, 1, 1);
     grid->setColumnStretch(1, 1);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto *v = new QVBoxLayout(&d);
-    v->addWidget(info);
-    v->addLayout(grid);
-    v->addLayout(buttons);
     d.setTabOrder(edLabel, edPass);
     d.setTabOrder(edPass, ok);
-    d.setTabOrder(ok, cancel);
-    d.resize(std::max(d.sizeHint().width(), 520), d.sizeHint().height());
+    layQuestion(d, info, grid, ok, cancel);
     edLabel->setFocus();
 
     // Enter moves from the name to the password, and from there creates.
@@ -446,22 +443,13 @@ void TDevF::btAddressClick()
     const QString current = settings.address();
     ed->setText(current.isEmpty() ? QStringLiteral("https://") : current);
     ed->setMaxLength(davdb::DavSettings::kLongestAddress);
-    QPushButton *ok = button(&d, "btOk", QStringLiteral("Сохранить"));
-    QPushButton *cancel = button(&d, "btCancel", QStringLiteral("Отмена"));
+    QPushButton *ok = makePushButton(&d, "btOk", QStringLiteral("Сохранить"));
+    QPushButton *cancel = makePushButton(&d, "btCancel", QStringLiteral("Отмена"));
     auto *row = new QHBoxLayout;
     row->addWidget(caption);
     row->addWidget(ed, 1);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    auto *v = new QVBoxLayout(&d);
-    v->addWidget(info);
-    v->addLayout(row);
-    v->addLayout(buttons);
     d.setTabOrder(ed, ok);
-    d.setTabOrder(ok, cancel);
-    d.resize(std::max(d.sizeHint().width(), 520), d.sizeHint().height());
+    layQuestion(d, info, row, ok, cancel);
     QObject::connect(ed, &QLineEdit::returnPressed, ok, &QPushButton::click);
     ed->setFocus();
     const bool stored = runUntilDone(

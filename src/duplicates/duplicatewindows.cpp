@@ -40,15 +40,6 @@ QString shownValue(const QString &column, const QString &value)
     return core::isEmptyValue(column, value) ? QString() : value;
 }
 
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    setAccessible(b, QString(text).remove(QLatin1String("...")));
-    return b;
-}
-
 } // namespace
 
 // ------------------------------------------------------------------ TDupF
@@ -69,11 +60,11 @@ TDupF::TDupF(Context &context, QWidget *parent) : ModalWindow(context, parent)
     Tree->header()->setStretchLastSection(true);
     setAccessible(Tree, QStringLiteral("Группы вероятных дубликатов"));
 
-    bt_merge = button(this, "bt_merge", QStringLiteral("Объединить..."));
-    bt_distinct = button(this, "bt_distinct", QStringLiteral("Не дубликаты"));
-    bt_forget = button(this, "bt_forget", QStringLiteral("Забыть отметки «Не дубликаты»"));
-    bt_find = button(this, "bt_find", QStringLiteral("Искать снова"));
-    bt_close = button(this, "bt_close", QStringLiteral("Закрыть"));
+    bt_merge = makePushButton(this, "bt_merge", QStringLiteral("Объединить..."));
+    bt_distinct = makePushButton(this, "bt_distinct", QStringLiteral("Не дубликаты"));
+    bt_forget = makePushButton(this, "bt_forget", QStringLiteral("Забыть отметки «Не дубликаты»"));
+    bt_find = makePushButton(this, "bt_find", QStringLiteral("Искать снова"));
+    bt_close = makePushButton(this, "bt_close", QStringLiteral("Закрыть"));
     auto *buttons = new QHBoxLayout;
     for (QPushButton *b : {bt_merge, bt_distinct, bt_forget, bt_find})
         buttons->addWidget(b);
@@ -257,8 +248,8 @@ TMrgF::TMrgF(Context &context, QWidget *parent) : ModalWindow(context, parent)
     Table->setTabKeyNavigation(false);
     setAccessible(Table, QStringLiteral("Поля карточек"));
     lb_info->setBuddy(Table);
-    bt_ok = button(this, "bt_ok", QStringLiteral("Объединить"));
-    bt_cancel = button(this, "bt_cancel", QStringLiteral("Отмена"));
+    bt_ok = makePushButton(this, "bt_ok", QStringLiteral("Объединить"));
+    bt_cancel = makePushButton(this, "bt_cancel", QStringLiteral("Отмена"));
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(bt_ok);
