@@ -11,6 +11,8 @@ namespace {
 // Rows a read asks for at once: few enough that a statement scanning for
 // rare matches hands back within the slice's time.
 constexpr int kSlice = 250;
+// Rows read between two looks at the clock while a slice is timed.
+constexpr int kStep = 16;
 } // namespace
 
 QString ListFetch::cutText(int loaded)
@@ -69,8 +71,10 @@ bool ListFetch::next(int budgetMs)
     QElapsedTimer slice;
     slice.start();
     try {
+        // In small steps: a rare match makes each row cost a long scan, and
+        // the slice must end near its time all the same.
         while (!q.fetchedAll() && slice.elapsed() < budgetMs)
-            q.fetchMore(kSlice);
+            q.fetchMore(kStep);
     } catch (const db::DbError &e) {
         m_model.append(q);
         end();

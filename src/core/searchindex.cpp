@@ -49,17 +49,19 @@ const QString &typedOf(const ListFilter &f, int group)
 }
 
 constexpr Column kSortColumn[3] = {Fam, Work, Post}; // by ListSort
+// The searched columns the list's row does not show, kept beside it.
+constexpr Column kExtra[4] = {Hmail, Htel, Wmob, Hmob};
 
 // LIKE as the database matches an upper-cased column: "%" any run of
 // characters, "_" any one, every other byte itself.
-bool like(const uint8_t *t, size_t n, const uint8_t *p, size_t m)
+bool like(const uint8_t *t, size_t n, const uint8_t *p, size_t m, const uint8_t *upper)
 {
     size_t i = 0, j = 0, star = SIZE_MAX, mark = 0;
     while (i < n) {
         if (j < m && p[j] == '%') {
             star = j++;
             mark = i;
-        } else if (j < m && (p[j] == '_' || p[j] == t[i])) {
+        } else if (j < m && (p[j] == '_' || p[j] == upper[t[i]])) {
             ++i;
             ++j;
         } else if (star != SIZE_MAX) {
@@ -72,6 +74,31 @@ bool like(const uint8_t *t, size_t n, const uint8_t *p, size_t m)
     while (j < m && p[j] == '%')
         ++j;
     return j == m;
+}
+
+// The bit a pair of upper-cased bytes sets in a box's signature.
+uint64_t pairBit(uint8_t a, uint8_t b)
+{
+    return uint64_t(1) << (((uint32_t(a) << 8 | b) * 0x9E3779B1u) >> 26);
+}
+
+// Whether the upper-cased bytes hold the (upper-cased) literal.
+bool containsUpper(const uint8_t *t, size_t n, std::string_view literal, const uint8_t *upper)
+{
+    const size_t m = literal.size();
+    if (m == 0)
+        return true;
+    const auto *lit = reinterpret_cast<const uint8_t *>(literal.data());
+    for (size_t i = 0; i + m <= n; ++i) {
+        if (upper[t[i]] != lit[0])
+            continue;
+        size_t k = 1;
+        while (k < m && upper[t[i + k]] == lit[k])
+            ++k;
+        if (k == m)
+            return true;
+    }
+    return false;
 }
 
 bool onlyPercents(const std::vector<uint8_t> &p)
@@ -226,21 +253,74 @@ void SearchIndex::store(const Cells &cells)
         if (t.size() > 0xFF)
             throw db::DbError(QStringLiteral("Поле карточки длиннее, чем вмещает указатель в памяти"));
         s.length[size_t(c)] = uint8_t(t.size());
-        for (size_t i = 0; i < s.length[size_t(c)]; ++i)
-            m_text.push_back(m_upper[uint8_t(t[i])]);
     }
-    const uint32_t at = m_slotOf.find(s.id);
+    for (Column c : kExtra) {
+        const std::string_view t = cells.text(c);
+        m_text.insert(m_text.end(), t.begin(), t.end());
+    }
+    // Each box's signature: a bit for every pair of neighbouring characters.
+    std::array<uint64_t, 5> signature{};
+    for (int g = 0; g < 5; ++g)
+        for (int c = kGroups[g].first; c < kGroups[g].end; ++c) {
+            const std::string_view t = cells.text(c);
+            for (size_t i = 1; i < t.size(); ++i)
+                signature[size_t(g)] |= pairBit(m_upper[uint8_t(t[i - 1])], m_upper[uint8_t(t[i])]);
+        }
+    uint32_t at = m_slotOf.find(s.id);
     if (at == SlotOf::kNone) {
-        m_slotOf.set(s.id, uint32_t(m_slots.size()));
+        at = uint32_t(m_slots.size());
+        m_slotOf.set(s.id, at);
         m_slots.push_back(s);
+        for (auto &sig : m_signature)
+            sig.push_back(0);
         ++m_live;
-        return;
+    } else {
+        Slot &old = m_slots[at];
+        m_garbage += bytesOf(old);
+        old = s;
     }
-    Slot &old = m_slots[at];
-    m_garbage += ListModel::encodedSize(m_rows.data() + old.row);
-    for (uint8_t len : old.length)
-        m_garbage += len;
-    old = s;
+    for (int g = 0; g < 5; ++g)
+        m_signature[size_t(g)][at] = signature[size_t(g)];
+}
+
+size_t SearchIndex::extraBytes(const Slot &s)
+{
+    size_t n = 0;
+    for (Column c : kExtra)
+        n += s.length[size_t(c)];
+    return n;
+}
+
+size_t SearchIndex::bytesOf(const Slot &s) const
+{
+    return ListModel::encodedSize(m_rows.data() + s.row) + extraBytes(s);
+}
+
+void SearchIndex::columns(const Slot &s, std::array<const uint8_t *, kColumns> &at) const
+{
+    // The row's cells: id, "fam name1 name2", "work dep", post, bdate, wtel, wmail.
+    std::array<const uint8_t *, ListModel::kColumns> cell;
+    const char *p = m_rows.data() + s.row;
+    for (auto &c : cell) {
+        uint16_t len;
+        std::memcpy(&len, p, 2);
+        c = reinterpret_cast<const uint8_t *>(p + 2);
+        p += 2 + len;
+    }
+    const auto &len = s.length;
+    at[Fam] = cell[1];
+    at[Name1] = at[Fam] + len[Fam] + 1;
+    at[Name2] = at[Name1] + len[Name1] + 1;
+    at[Work] = cell[2];
+    at[Dep] = at[Work] + len[Work] + 1;
+    at[Post] = cell[3];
+    at[Wtel] = cell[5];
+    at[Wmail] = cell[6];
+    const uint8_t *extra = m_text.data() + s.text;
+    for (Column c : kExtra) {
+        at[c] = extra;
+        extra += len[c];
+    }
 }
 
 uint32_t SearchIndex::SlotOf::find(qint32 id) const
@@ -310,6 +390,8 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
         }
         // Read once and then changed little: what the growth left spare goes.
         m_slots.shrink_to_fit();
+        for (auto &sig : m_signature)
+            sig.shrink_to_fit();
         m_rows.shrink_to_fit();
         m_text.shrink_to_fit();
     }
@@ -321,6 +403,8 @@ void SearchIndex::load()
 {
     m_version = nextVersion();
     m_slots.clear();
+    for (auto &sig : m_signature)
+        sig.clear();
     m_slotOf.clear();
     m_rows.clear();
     m_text.clear();
@@ -499,9 +583,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
         if (q.eof()) { // deleted
             if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone) {
                 Slot &s = m_slots[at];
-                m_garbage += ListModel::encodedSize(m_rows.data() + s.row);
-                for (uint8_t len : s.length)
-                    m_garbage += len;
+                m_garbage += bytesOf(s);
                 s.live = false;
                 m_slotOf.erase(id);
                 --m_live;
@@ -639,9 +721,7 @@ void SearchIndex::compactIfWasteful()
         const size_t rowSize = ListModel::encodedSize(m_rows.data() + s.row);
         const uint32_t row = uint32_t(rows.size());
         rows.insert(rows.end(), m_rows.begin() + qsizetype(s.row), m_rows.begin() + qsizetype(s.row + rowSize));
-        size_t textSize = 0;
-        for (uint8_t len : s.length)
-            textSize += len;
+        const size_t textSize = extraBytes(s);
         const uint32_t at = uint32_t(text.size());
         text.insert(text.end(), m_text.begin() + qsizetype(s.text), m_text.begin() + qsizetype(s.text + textSize));
         s.row = row;
@@ -660,31 +740,25 @@ SearchIndex::Pattern::Pattern(std::vector<uint8_t> bytes) : text(std::move(bytes
             std::none_of(text.begin() + 1, text.end() - 1, [](uint8_t c) { return c == '%' || c == '_'; });
 }
 
-bool SearchIndex::Pattern::matches(const uint8_t *t, size_t n) const
+bool SearchIndex::Pattern::matches(const uint8_t *t, size_t n, const uint8_t *upper) const
 {
     if (any)
         return true;
     if (plain)
-        return std::string_view(reinterpret_cast<const char *>(t), n)
-                   .find(std::string_view(reinterpret_cast<const char *>(text.data()) + 1, text.size() - 2)) !=
-               std::string_view::npos;
-    return like(t, n, text.data(), text.size());
+        return containsUpper(t, n, std::string_view(reinterpret_cast<const char *>(text.data()) + 1, text.size() - 2),
+                             upper);
+    return like(t, n, text.data(), text.size(), upper);
 }
 
-bool SearchIndex::matches(const Slot &s, const std::array<Pattern, 5> &patterns) const
+bool SearchIndex::matches(const Slot &s, const std::array<const uint8_t *, kColumns> &at,
+                          const std::array<Pattern, 5> &patterns) const
 {
-    const uint8_t *text = m_text.data() + s.text;
-    int column = 0;
     for (int g = 0; g < 5; ++g) {
         const Pattern &p = patterns[size_t(g)];
         bool hit = false;
-        for (; column < kGroups[g].end; ++column) {
-            const size_t len = s.length[size_t(column)];
-            // An empty box asks only that one of its columns is not NULL.
-            if (!hit && !(s.nulls & (1u << column)))
-                hit = p.matches(text, len);
-            text += len;
-        }
+        // An empty box asks only that one of its columns is not NULL.
+        for (int c = kGroups[g].first; !hit && c < kGroups[g].end; ++c)
+            hit = !(s.nulls & (1u << c)) && p.matches(at[size_t(c)], s.length[size_t(c)], m_upper.data());
         if (!hit)
             return false;
     }
@@ -732,23 +806,42 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
             first = g;
         }
     }
+    // The pairs of neighbouring characters each box's text needs: a card
+    // whose signature lacks one is passed over without reading its text.
+    std::array<uint64_t, 5> need{};
+    for (int g = 0; g < 5; ++g) {
+        const std::vector<uint8_t> &p = patterns[size_t(g)].text;
+        for (size_t i = 1; i < p.size(); ++i)
+            if (p[i - 1] != '%' && p[i - 1] != '_' && p[i] != '%' && p[i] != '_')
+                need[size_t(g)] |= pairBit(p[i - 1], p[i]);
+    }
+    std::vector<std::pair<const uint64_t *, uint64_t>> sieve;
+    if (first >= 0 && need[size_t(first)])
+        sieve.emplace_back(m_signature[size_t(first)].data(), need[size_t(first)]);
+    for (int g = 0; g < 5; ++g)
+        if (g != first && need[size_t(g)])
+            sieve.emplace_back(m_signature[size_t(g)].data(), need[size_t(g)]);
+
     // The cards found are marked at their place in the order, which then
     // gives them in that order without sorting them.
     std::vector<uint64_t> marked((m_order[size_t(s)].size() + 63) / 64);
-    const uint8_t *text = m_text.data();
+    std::array<const uint8_t *, kColumns> at;
     for (uint32_t i = 0; i < m_slots.size(); ++i) {
+        if (!std::all_of(sieve.begin(), sieve.end(),
+                         [i](const auto &b) { return (b.first[i] & b.second) == b.second; }))
+            continue;
         const Slot &sl = m_slots[i];
         if (!sl.live || pos[i] == UINT32_MAX)
             continue;
+        columns(sl, at);
         if (first >= 0) {
-            size_t from = 0, len = 0;
-            for (int c = 0; c < kGroups[first].end; ++c)
-                (c < kGroups[first].first ? from : len) += sl.length[size_t(c)];
-            const std::string_view span(reinterpret_cast<const char *>(text + sl.text + from), len);
-            if (span.find(literal) == std::string_view::npos)
+            bool found = false;
+            for (int c = kGroups[first].first; !found && c < kGroups[first].end; ++c)
+                found = containsUpper(at[size_t(c)], sl.length[size_t(c)], literal, m_upper.data());
+            if (!found)
                 continue;
         }
-        if (matches(sl, patterns))
+        if (matches(sl, at, patterns))
             marked[pos[i] / 64] |= uint64_t(1) << (pos[i] % 64);
     }
     const std::vector<uint32_t> &order = m_order[size_t(s)];
@@ -762,6 +855,8 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
 size_t SearchIndex::memoryBytes() const
 {
     size_t n = m_slots.capacity() * sizeof(Slot) + m_rows.capacity() + m_text.capacity() + m_slotOf.bytes();
+    for (const auto &sig : m_signature)
+        n += sig.capacity() * sizeof(uint64_t);
     for (int s = 0; s < 3; ++s)
         n += (m_order[size_t(s)].capacity() + m_position[size_t(s)].capacity()) * sizeof(uint32_t);
     return n;

@@ -1,9 +1,10 @@
 #pragma once
 // The contact list's search "from any position" without reading every card.
-// The columns the five boxes search are kept in this program's memory,
-// upper-cased as the database upper-cases them, with each card's row of the
-// list and its place in each of the list's orders (as the database orders
-// them). They are kept current through the log of changed cards that the
+// The columns the five boxes search are kept in this program's memory, once:
+// those the list shows inside the card's row of the list, the others beside
+// it, all as stored and upper-cased as the database upper-cases them while
+// they are compared; with each card's place in each of the list's orders (as
+// the database orders them). They are kept current through the log of changed cards that the
 // database's own trigger writes for whatever program changes a card, so a
 // colleague's save, or a change made with a database tool, shows at the next
 // search as it does in the list's statement.
@@ -65,7 +66,7 @@ private:
     {
         qint32 id = 0;      // pk_id
         uint32_t row = 0;   // its row of the list, from this offset of m_rows
-        uint32_t text = 0;  // its searched columns, upper-cased, back to back from this offset of m_text
+        uint32_t text = 0;  // the searched columns the row lacks, back to back from this offset of m_text
         uint16_t nulls = 0; // bit c: searched column c is NULL
         bool live = true;   // false for a card let go of
         std::array<uint8_t, kColumns> length{};
@@ -112,11 +113,18 @@ private:
     {
         Pattern() = default;
         explicit Pattern(std::vector<uint8_t> bytes);
-        bool matches(const uint8_t *t, size_t n) const;
+        // Whether the column's bytes, upper-cased by `upper`, match.
+        bool matches(const uint8_t *t, size_t n, const uint8_t *upper) const;
         std::vector<uint8_t> text;
         bool any = true, plain = false;
     };
-    bool matches(const Slot &s, const std::array<Pattern, 5> &patterns) const;
+    bool matches(const Slot &s, const std::array<const uint8_t *, kColumns> &at,
+                 const std::array<Pattern, 5> &patterns) const;
+    // The bytes the slot's card holds in the two arenas.
+    size_t bytesOf(const Slot &s) const;
+    static size_t extraBytes(const Slot &s);
+    // Where each searched column of the slot's card starts.
+    void columns(const Slot &s, std::array<const uint8_t *, kColumns> &at) const;
 
     SharedDb &m_db;
     bool m_ready = false;
@@ -146,8 +154,11 @@ private:
         size_t m_count = 0;
     };
     SlotOf m_slotOf;
-    std::vector<char> m_rows;
-    std::vector<uint8_t> m_text;
+    std::vector<char> m_rows;    // the rows of the list, in the list model's form
+    std::vector<uint8_t> m_text; // the searched columns no row shows
+    // Per box, per slot: a bit for each pair of neighbouring characters its
+    // columns hold (upper-cased), hashed into 64.
+    std::array<std::vector<uint64_t>, 5> m_signature;
     size_t m_garbage = 0; // bytes of m_rows and m_text no slot uses any more
     int m_live = 0;
     // Per order (name, work place, post): the slots in the database's order,
