@@ -31,7 +31,7 @@ void ListFetch::begin(db::IBQuery &q)
     m_pending = false;
 }
 
-void ListFetch::begin(std::vector<const char *> rows, quint64 version)
+void ListFetch::begin(std::vector<const char *> rows, quint64 version, bool more)
 {
     if (m_query)
         m_query->close(); // a fill under way is replaced
@@ -39,6 +39,13 @@ void ListFetch::begin(std::vector<const char *> rows, quint64 version)
     m_rows = std::move(rows);
     m_version = version;
     m_pending = false;
+    m_wantsRest = more;
+}
+
+void ListFetch::extend(const std::vector<const char *> &more)
+{
+    m_rows.insert(m_rows.end(), more.begin(), more.end());
+    m_wantsRest = false;
 }
 
 void ListFetch::showFirst()
@@ -53,7 +60,7 @@ void ListFetch::showFirst()
         return;
     }
     m_model.fillEncoded(m_rows, kFirstRows);
-    m_pending = m_rows.size() > size_t(kFirstRows);
+    m_pending = m_rows.size() > size_t(kFirstRows) || m_wantsRest;
     if (!m_pending)
         m_rows.clear();
 }
@@ -113,6 +120,7 @@ bool ListFetch::finish(quint64 indexVersion)
 void ListFetch::end()
 {
     m_pending = false;
+    m_wantsRest = false;
     m_rows.clear();
     if (m_query && m_query->fetchedAll())
         m_query->close(); // the model holds every row: the list's reading ends

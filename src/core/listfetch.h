@@ -27,7 +27,11 @@ public:
     void begin(db::IBQuery &q);
     // A fill from the search index's rows, which stay valid while the index
     // is at `version`. A statement's fill under way is replaced.
-    void begin(std::vector<const char *> rows, quint64 version);
+    // `more`: the index has further rows to give after these (see extend).
+    void begin(std::vector<const char *> rows, quint64 version, bool more = false);
+    // The index's further rows, after those it gave first.
+    void extend(const std::vector<const char *> &more);
+    bool wantsRest() const { return m_wantsRest; }
     // Puts the first rows into the model, in place of what it held.
     void showFirst();
     // Rows are still to come after those in the model.
@@ -53,6 +57,7 @@ private:
     std::vector<const char *> m_rows; // the index's rows, while some are still to show
     quint64 m_version = 0;
     bool m_pending = false;
+    bool m_wantsRest = false;
 };
 
 } // namespace core

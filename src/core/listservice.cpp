@@ -99,7 +99,7 @@ void ListService::showSearch(bool mayWait)
         if (OwnIndex *own = searchIndex()) {
             std::optional<std::vector<const char *>> rows;
             try {
-                rows = own->index.find(m_filter, m_sort);
+                rows = own->index.find(m_filter, m_sort, ListFetch::kFirstRows);
             } catch (const db::DbError &e) {
                 if (!e.fromEngine())
                     throw; // a text that cannot be searched for, told as the statement would
@@ -208,7 +208,7 @@ void ListService::forgetIndex()
 // then the index looks whether it is still current.
 void ListService::showIndexRows(std::vector<const char *> rows)
 {
-    m_fetch->begin(std::move(rows), m_index->index.version());
+    m_fetch->begin(std::move(rows), m_index->index.version(), m_index->index.hasRest());
     showRows([&] { m_fetch->showFirst(); }, false);
     const quint64 generation = m_generation;
     QTimer::singleShot(0, this, [this, generation] {
@@ -269,6 +269,16 @@ void ListService::finish()
 {
     if (!m_filling)
         return;
+    if (m_fetch->wantsRest()) {
+        // The index gave the first screen alone; the rest from the same index.
+        std::optional<std::vector<const char *>> more = m_index ? m_index->index.rest() : std::nullopt;
+        if (!more) {
+            endFill();
+            refill(); // the index changed meanwhile: searched again
+            return;
+        }
+        m_fetch->extend(*more);
+    }
     const bool kept = m_fetch->finish(m_index ? m_index->index.version() : 0);
     endFill();
     if (!kept)

@@ -20,6 +20,10 @@
 namespace core {
 namespace {
 
+// The cards the walk for a first screen looks at before it gives up and
+// looks at every card instead.
+constexpr size_t kMostWalked = 20000;
+
 // The columns read for a card: its id, the searched columns in the order of
 // the five boxes' groups, then the one the list shows besides.
 const QString kColumnsRead =
@@ -765,8 +769,9 @@ bool SearchIndex::matches(const Slot &s, const std::array<const uint8_t *, kColu
     return true;
 }
 
-std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, ListSort sort)
+std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, ListSort sort, size_t firstRows)
 {
+    m_rest.reset();
     if (!f.contains)
         return std::nullopt;
     checkTyped(f);
@@ -794,62 +799,98 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
         }
         loadOrder(s);
     }
-    const std::vector<uint32_t> &pos = positions(s);
+    positions(s);
 
+    Search q;
+    q.patterns = std::move(patterns);
+    q.sort = s;
     // The box with the longest text of its own is looked through first.
-    int first = -1;
-    std::string_view literal;
     for (int g = 0; g < 5; ++g) {
-        const std::string_view l = longestLiteral(patterns[size_t(g)].text);
-        if (l.size() > literal.size()) {
-            literal = l;
-            first = g;
+        const std::string_view l = longestLiteral(q.patterns[size_t(g)].text);
+        if (l.size() > q.literal.size()) {
+            q.literal = std::string(l);
+            q.first = g;
         }
     }
     // The pairs of neighbouring characters each box's text needs: a card
     // whose signature lacks one is passed over without reading its text.
     std::array<uint64_t, 5> need{};
     for (int g = 0; g < 5; ++g) {
-        const std::vector<uint8_t> &p = patterns[size_t(g)].text;
+        const std::vector<uint8_t> &p = q.patterns[size_t(g)].text;
         for (size_t i = 1; i < p.size(); ++i)
             if (p[i - 1] != '%' && p[i - 1] != '_' && p[i] != '%' && p[i] != '_')
                 need[size_t(g)] |= pairBit(p[i - 1], p[i]);
     }
-    std::vector<std::pair<const uint64_t *, uint64_t>> sieve;
-    if (first >= 0 && need[size_t(first)])
-        sieve.emplace_back(m_signature[size_t(first)].data(), need[size_t(first)]);
+    if (q.first >= 0 && need[size_t(q.first)])
+        q.sieve.emplace_back(q.first, need[size_t(q.first)]);
     for (int g = 0; g < 5; ++g)
-        if (g != first && need[size_t(g)])
-            sieve.emplace_back(m_signature[size_t(g)].data(), need[size_t(g)]);
+        if (g != q.first && need[size_t(g)])
+            q.sieve.emplace_back(g, need[size_t(g)]);
 
+    // The first rows by walking the order until enough are found: a common
+    // text fills the screen after a few thousand cards. The rest, or a text
+    // too rare for that, by a look at every card.
+    if (firstRows != SIZE_MAX) {
+        const std::vector<uint32_t> &order = m_order[size_t(s)];
+        const size_t most = std::min(order.size(), kMostWalked);
+        std::vector<const char *> rows;
+        size_t k = 0;
+        for (; k < most && rows.size() < firstRows; ++k)
+            if (hit(order[k], q))
+                rows.push_back(m_rows.data() + m_slots[order[k]].row);
+        if (k == order.size())
+            return rows;
+        if (rows.size() == firstRows) {
+            m_rest = Rest{std::move(q), uint32_t(k), m_version};
+            return rows;
+        }
+    }
+    return scan(q, 0);
+}
+
+bool SearchIndex::hit(uint32_t i, const Search &q) const
+{
+    for (const auto &[g, bits] : q.sieve)
+        if ((m_signature[size_t(g)][i] & bits) != bits)
+            return false;
+    const Slot &sl = m_slots[i];
+    if (!sl.live)
+        return false;
+    std::array<const uint8_t *, kColumns> at;
+    columns(sl, at);
+    if (q.first >= 0) {
+        bool found = false;
+        for (int c = kGroups[q.first].first; !found && c < kGroups[q.first].end; ++c)
+            found = containsUpper(at[size_t(c)], sl.length[size_t(c)], q.literal, m_upper.data());
+        if (!found)
+            return false;
+    }
+    return matches(sl, at, q.patterns);
+}
+
+std::vector<const char *> SearchIndex::scan(const Search &q, uint32_t from)
+{
+    const std::vector<uint32_t> &pos = positions(q.sort);
+    const std::vector<uint32_t> &order = m_order[size_t(q.sort)];
     // The cards found are marked at their place in the order, which then
     // gives them in that order without sorting them.
-    std::vector<uint64_t> marked((m_order[size_t(s)].size() + 63) / 64);
-    std::array<const uint8_t *, kColumns> at;
-    for (uint32_t i = 0; i < m_slots.size(); ++i) {
-        if (!std::all_of(sieve.begin(), sieve.end(),
-                         [i](const auto &b) { return (b.first[i] & b.second) == b.second; }))
-            continue;
-        const Slot &sl = m_slots[i];
-        if (!sl.live || pos[i] == UINT32_MAX)
-            continue;
-        columns(sl, at);
-        if (first >= 0) {
-            bool found = false;
-            for (int c = kGroups[first].first; !found && c < kGroups[first].end; ++c)
-                found = containsUpper(at[size_t(c)], sl.length[size_t(c)], literal, m_upper.data());
-            if (!found)
-                continue;
-        }
-        if (matches(sl, at, patterns))
+    std::vector<uint64_t> marked((order.size() + 63) / 64);
+    for (uint32_t i = 0; i < m_slots.size(); ++i)
+        if (pos[i] != UINT32_MAX && pos[i] >= from && hit(i, q))
             marked[pos[i] / 64] |= uint64_t(1) << (pos[i] % 64);
-    }
-    const std::vector<uint32_t> &order = m_order[size_t(s)];
     std::vector<const char *> rows;
     for (size_t w = 0; w < marked.size(); ++w)
         for (uint64_t bits = marked[w]; bits; bits &= bits - 1)
             rows.push_back(m_rows.data() + m_slots[order[w * 64 + size_t(std::countr_zero(bits))]].row);
     return rows;
+}
+
+std::optional<std::vector<const char *>> SearchIndex::rest()
+{
+    std::optional<Rest> r = std::exchange(m_rest, std::nullopt);
+    if (!r || r->version != m_version || !m_ready)
+        return std::nullopt;
+    return scan(r->search, r->from);
 }
 
 size_t SearchIndex::memoryBytes() const

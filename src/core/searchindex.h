@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -39,7 +40,14 @@ public:
     // log yet, or compares text in a way the index does not follow): the
     // list's statement then runs instead. A text that cannot be searched for
     // throws a DbError saying why, as the statement does.
-    std::optional<std::vector<const char *>> find(const ListFilter &f, ListSort sort);
+    // With `firstRows`, the first that many may come alone, found quickly
+    // by walking the order: rest() then gives the others.
+    std::optional<std::vector<const char *>> find(const ListFilter &f, ListSort sort, size_t firstRows = SIZE_MAX);
+    // The rows after those the last find() gave, while the index is as it
+    // was then; nothing when none are left to give or it has changed since
+    // (the search must run again).
+    std::optional<std::vector<const char *>> rest();
+    bool hasRest() const { return m_rest.has_value(); }
 
     // Loads the index unless it is loaded; false when it cannot serve here.
     // An index built beside the window never loads here: see build().
@@ -118,6 +126,25 @@ private:
         std::vector<uint8_t> text;
         bool any = true, plain = false;
     };
+    // A search's patterns and how cards are passed over quickly.
+    struct Search
+    {
+        std::array<Pattern, 5> patterns;
+        int sort = 0;
+        int first = -1;                              // the box whose own text is the longest
+        std::string literal;                         // that text, looked for first
+        std::vector<std::pair<int, uint64_t>> sieve; // box, signature bits its text needs
+    };
+    struct Rest
+    {
+        Search search;
+        uint32_t from = 0; // the first place in the order not given yet
+        quint64 version = 0;
+    };
+    bool hit(uint32_t slot, const Search &q) const;
+    // The rows of the cards found from place `from` of the order on.
+    std::vector<const char *> scan(const Search &q, uint32_t from);
+    std::optional<Rest> m_rest;
     bool matches(const Slot &s, const std::array<const uint8_t *, kColumns> &at,
                  const std::array<Pattern, 5> &patterns) const;
     // The bytes the slot's card holds in the two arenas.

@@ -509,13 +509,28 @@ private slots:
                                  f.name == u"µ ї"_s,
                              qPrintable(f.name + f.work));
                     QCOMPARE(bound, literal);
-                    if (const auto rows = index.find(f, sort)) {
+                    auto fromIndex = [&](size_t firstRows) -> std::optional<QList<QPair<QString, QString>>> {
+                        auto rows = index.find(f, sort, firstRows);
+                        if (!rows)
+                            return std::nullopt;
+                        // A first screen found by walking the order, then the rest.
+                        if (index.hasRest()) {
+                            const auto more = index.rest();
+                            if (!more)
+                                return std::nullopt;
+                            rows->insert(rows->end(), more->begin(), more->end());
+                        }
                         ListModel model;
                         model.fillEncoded(*rows);
                         QList<QPair<QString, QString>> found;
                         for (int r = 0; r < model.cardCount(); ++r)
                             found.append({keyOf.value(model.id(r), QStringLiteral("(not found)")), model.id(r)});
-                        QCOMPARE(ordered(found), literal);
+                        return ordered(found);
+                    };
+                    if (const auto found = fromIndex(SIZE_MAX)) {
+                        QCOMPARE(*found, literal);
+                        for (size_t firstRows : {size_t(1), size_t(7)})
+                            QCOMPARE(fromIndex(firstRows).value(), literal);
                         ++indexed;
                     }
                 }
