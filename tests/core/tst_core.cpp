@@ -767,6 +767,10 @@ private slots:
         });
         core::ListService list(d.s);
         list.setLive(true);
+        d.s.iRead.setSql(QStringLiteral("SELECT CURRENT_CONNECTION FROM RDB$DATABASE"));
+        d.s.iRead.open();
+        const qint64 listConnection = d.s.iRead.asInt(0);
+        d.s.iRead.close();
         ListFilter f;
         f.work = u"ромаш"_s;
         f.contains = true;
@@ -822,6 +826,42 @@ private slots:
         QTRY_VERIFY(list.indexReady() && !list.filling());
         QVERIFY(shown().contains(u"Карт1197"_s));
         QCOMPARE(shown(), literal());
+
+        // The index's own connection ended by an administrator, after its
+        // read and during one: the statement answers meanwhile, the rows are
+        // right all along, and the user is told of nothing.
+        int failures = 0;
+        connect(&list, &core::ListService::failed, this, [&] { ++failures; });
+        auto endOtherConnections = [&] {
+            other.iSQL.setSql(QStringLiteral("DELETE FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 AND "
+                                             "MON$ATTACHMENT_ID NOT IN (CURRENT_CONNECTION, :list)"));
+            other.iSQL.setParam(QStringLiteral("list"), listConnection);
+            other.iSQL.execute();
+            other.IBTrans.commit();
+        };
+        endOtherConnections();
+        list.search(f, ListSort::Name);
+        QVERIFY(!list.indexReady()); // let go of when its read failed
+        list.finish();
+        QCOMPARE(shown(), literal());
+        QTRY_VERIFY(list.indexReady() && !list.filling()); // read anew on a connection of its own
+        list.search(f, ListSort::Name);
+        list.finish();
+        QCOMPARE(shown(), literal());
+        list.forgetIndex();
+        list.search(f, ListSort::Name);
+        for (int i = 0; i < 30 && !list.indexReady(); ++i) {
+            endOtherConnections();
+            QTest::qWait(5);
+        }
+        list.search(f, ListSort::Name);
+        list.finish();
+        QCOMPARE(shown(), literal());
+        list.forgetIndex(); // tried again at once, rather than a minute later
+        list.search(f, ListSort::Name);
+        QTRY_VERIFY(list.indexReady() && !list.filling());
+        QCOMPARE(shown(), literal());
+        QCOMPARE(failures, 0);
 
         // The birthdays shown follow too.
         list.showBirthdays(3);
