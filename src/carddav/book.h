@@ -114,6 +114,15 @@ public:
     // The user of that login and password, none when they do not match. Slow
     // and in constant time; `peer` (the client's address) for growing delays.
     virtual std::optional<User> authenticate(const QString &login, const QString &password, const QString &peer) = 0;
+    // How long to wait before that login's password is checked, after wrong
+    // ones for it or from that address. The network side waits it without
+    // holding up other clients' requests.
+    virtual qint64 loginDelayMs(const QString &login, const QString &peer)
+    {
+        Q_UNUSED(login);
+        Q_UNUSED(peer);
+        return 0;
+    }
     // Read at every request that needs them: a level changed on the desk
     // holds from the next request.
     virtual Rights rights(const User &user) = 0;

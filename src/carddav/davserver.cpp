@@ -72,6 +72,14 @@ Response quotedEtagReply(int status, const QByteArray &etag)
 
 } // namespace
 
+qint64 Server::waitBefore(const QByteArray &authorization, const QString &peer)
+{
+    QString login, password;
+    if (!basicCredentials(authorization, login, password))
+        return 0;
+    return m_book.loginDelayMs(login, peer);
+}
+
 Response Server::handle(const Request &request)
 {
     const QString &path = request.path;

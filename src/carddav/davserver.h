@@ -22,6 +22,10 @@ public:
     explicit Server(Book &book) : m_book(book) {}
 
     Response handle(const Request &request);
+    // How long to hold a request before it is handled: after wrong passwords
+    // for its login or from its address. Never for one without credentials
+    // (every client's first request).
+    qint64 waitBefore(const QByteArray &authorization, const QString &peer);
 
 private:
     struct Call

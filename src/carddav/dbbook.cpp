@@ -24,7 +24,6 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
-#include <QThread>
 #include <QVariant>
 
 namespace davdb {
@@ -453,10 +452,13 @@ DbBook::DbBook(SharedDb &db, const QString &photoFolder, const QString &scratchF
 
 DbBook::~DbBook() = default;
 
+qint64 DbBook::loginDelayMs(const QString &login, const QString &peer)
+{
+    return m_throttle.delayMs(login, peer);
+}
+
 std::optional<dav::User> DbBook::authenticate(const QString &login, const QString &password, const QString &peer)
 {
-    if (const qint64 wait = m_throttle.delayMs(login, peer); wait > 0)
-        QThread::msleep(static_cast<unsigned long>(wait));
     const std::optional<qint64> id = m_passwords.authenticate(login, password);
     if (!id) {
         m_throttle.failed(login, peer);

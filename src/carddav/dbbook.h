@@ -42,6 +42,7 @@ public:
     ~DbBook() override;
 
     std::optional<dav::User> authenticate(const QString &login, const QString &password, const QString &peer) override;
+    qint64 loginDelayMs(const QString &login, const QString &peer) override;
     dav::Rights rights(const dav::User &user) override;
 
     QString syncToken() override;

@@ -16,6 +16,7 @@ struct HttpServer::Exchange
     QByteArray body;
     bool tooLarge = false;
     bool answered = false;
+    bool held = false; // set aside once already before its answer
 };
 
 namespace {
@@ -122,6 +123,15 @@ MHD_Result onRequest(void *cls, MHD_Connection *c, const char *url, const char *
     }
     if (x->answered)
         return MHD_YES;
+    // After wrong passwords the request waits set aside: the other clients'
+    // requests go on meanwhile.
+    if (!x->held) {
+        x->held = true;
+        const char *auth = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+        if (const qint64 wait = server->waitBefore(QByteArray(auth ? auth : ""), peerOf(c));
+            wait > 0 && server->setAside(c, wait))
+            return MHD_YES;
+    }
     x->answered = true;
     if (x->tooLarge)
         return plainAnswer(c, 413, QByteArrayLiteral("Request body too large\n"));
@@ -186,6 +196,40 @@ Response HttpServer::answerOf(const Request &request)
     return m_server.handle(request);
 }
 
+qint64 HttpServer::waitBefore(const QByteArray &authorization, const QString &peer)
+{
+    return m_server.waitBefore(authorization, peer);
+}
+
+bool HttpServer::setAside(MHD_Connection *c, qint64 ms)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_stopping)
+        return false;
+    MHD_suspend_connection(c);
+    m_due.emplace(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), c);
+    m_changed.notify_one();
+    return true;
+}
+
+void HttpServer::wakeDue()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        if (m_due.empty()) {
+            m_changed.wait(lock);
+            continue;
+        }
+        if (m_changed.wait_until(lock, m_due.begin()->first) == std::cv_status::timeout) {
+            const auto now = std::chrono::steady_clock::now();
+            while (!m_due.empty() && m_due.begin()->first <= now) {
+                MHD_resume_connection(m_due.begin()->second);
+                m_due.erase(m_due.begin());
+            }
+        }
+    }
+}
+
 void HttpServer::note(const QString &line)
 {
     if (m_log)
@@ -197,7 +241,7 @@ bool HttpServer::start(const HttpOptions &o, QString *error)
     stop();
     sockaddr_storage address{};
     socklen_t length = 0;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ERROR_LOG;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ERROR_LOG | MHD_ALLOW_SUSPEND_RESUME;
     if (auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
         inet_pton(AF_INET, o.address.constData(), &v4->sin_addr)) {
         v4->sin_family = AF_INET;
@@ -239,11 +283,29 @@ bool HttpServer::start(const HttpOptions &o, QString *error)
                      .arg(o.port);
         return false;
     }
+    m_stopping = false;
+    m_waker = std::thread([this] { wakeDue(); });
     return true;
 }
 
 void HttpServer::stop()
 {
+    if (m_waker.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            m_changed.notify_one();
+        }
+        m_waker.join();
+    }
+    // The library ends only connections it is serving: those set aside are
+    // taken up first.
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &[due, c] : m_due)
+            MHD_resume_connection(c);
+        m_due.clear();
+    }
     if (m_daemon)
         MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;

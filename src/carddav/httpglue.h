@@ -3,15 +3,22 @@
 // TLS, the limits per address and the timeouts; each request goes whole to
 // dav::Server, and its answer is sent piece by piece as it is made. One
 // thread of the library serves every connection, so the book is only ever
-// called from that thread, one call at a time.
+// called from that thread, one call at a time. A request held back after
+// wrong passwords is set aside meanwhile, not waited for on that thread.
 
 #include "davserver.h"
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
 
 struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace dav {
 
@@ -45,12 +52,25 @@ public:
     // arrives, its answer, a line for the log.
     struct Exchange;
     Response answerOf(const Request &request);
+    qint64 waitBefore(const QByteArray &authorization, const QString &peer);
+    // Sets the connection aside and takes it up again after `ms`; false
+    // while the server stops (the request is then answered at once).
+    bool setAside(MHD_Connection *c, qint64 ms);
     void note(const QString &line);
 
 private:
     Server &m_server;
     std::function<void(const QString &)> m_log;
     MHD_Daemon *m_daemon = nullptr;
+
+    // The connections set aside, by when they are due, and the thread that
+    // takes them up again.
+    void wakeDue();
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::multimap<std::chrono::steady_clock::time_point, MHD_Connection *> m_due;
+    bool m_stopping = false;
+    std::thread m_waker;
 };
 
 } // namespace dav

@@ -50,6 +50,8 @@ public:
             return std::nullopt;
         return dav::User{login, login.toUpper(), 1};
     }
+    QMap<QString, qint64> delays; // login -> wait before its password is checked
+    qint64 loginDelayMs(const QString &login, const QString &) override { return delays.value(login); }
     dav::Rights rights(const dav::User &user) override { return users.value(user.login, dav::Rights::ReadOnly); }
 
     QString syncToken() override { return epoch + u'.' + QString::number(revision); }

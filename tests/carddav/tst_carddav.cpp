@@ -2,10 +2,17 @@
 // properties, reports, writes and their refusals, and long answers streamed.
 
 #include "carddav/davserver.h"
+#include "carddav/httpglue.h"
 #include "davcheck.h"
 #include "fakebook.h"
 
 #include <QtTest>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +43,26 @@ QByteArray multigetBody(const QStringList &hrefs, const QByteArray &addressData 
     for (const QString &h : hrefs)
         body += "<d:href>" + h.toUtf8() + "</d:href>";
     return body + "</card:addressbook-multiget>";
+}
+
+// One request over a connection of its own to the server on this machine;
+// the whole answer, read until the server closes.
+QByteArray exchange(quint16 port, const QByteArray &request)
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QByteArray answer;
+    if (::connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        ::send(s, request.constData(), size_t(request.size()), 0) == request.size()) {
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(s, buf, sizeof buf, 0)) > 0;)
+            answer.append(buf, qsizetype(n));
+    }
+    ::close(s);
+    return answer;
 }
 
 QByteArray syncBody(const QString &token)
@@ -611,6 +638,45 @@ private slots:
     }
 
     // What the server does not do, answered so that clients go on.
+    // A request held back after wrong passwords waits aside: another
+    // client's request meanwhile is answered first, and the held one is
+    // answered in full when its wait is over.
+    void heldRequestHoldsNoOneElse()
+    {
+        m_book->delays.insert(u"bob"_s, 2000);
+        dav::HttpServer http(*m_server);
+        QString error;
+        QVERIFY2(http.start(dav::HttpOptions{}, &error), qPrintable(error));
+        auto propfindAs = [](const QString &login) {
+            return "PROPFIND /dav/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\nDepth: 0\r\nContent-Length: 0\r\n"
+                   "Authorization: " +
+                   basic(login, "pw-"_L1 + login) + "\r\n\r\n";
+        };
+        std::atomic<int> finished{0};
+        QByteArray held, other;
+        int heldAt = 0, otherAt = 0;
+        std::thread slow([&] {
+            held = exchange(http.port(), propfindAs(u"bob"_s));
+            heldAt = ++finished;
+        });
+        QTest::qWait(300); // bob's request is set aside by now
+        std::thread quick([&] {
+            other = exchange(http.port(), propfindAs(u"alice"_s));
+            otherAt = ++finished;
+        });
+        quick.join();
+        slow.join();
+        QVERIFY2(other.startsWith("HTTP/1.1 207"), other.left(80).constData());
+        QVERIFY2(held.startsWith("HTTP/1.1 207"), held.left(80).constData());
+        QCOMPARE(otherAt, 1);
+        QCOMPARE(heldAt, 2);
+        // Stopped while a request waits aside: it ends, nothing hangs.
+        std::thread again([&] { held = exchange(http.port(), propfindAs(u"bob"_s)); });
+        QTest::qWait(300);
+        http.stop();
+        again.join();
+    }
+
     void harmlessAnswers()
     {
         const QByteArray unknownCollation =
