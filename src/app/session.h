@@ -30,7 +30,8 @@ struct Session
 
     SharedDb db;
     SessionUserT SessionUser;
-    QString CardMode;    // "new", "edit" or "read"
+    // Named like its type: the type is spelt ::CardMode within the struct.
+    ::CardMode CardMode = ::CardMode::New;
     QString PhotoFolder; // program folder + "/files", set once the database is open
     bool FirstActivation = false;
     bool RefreshOnActivate = false;

@@ -1,7 +1,12 @@
 #pragma once
-// The logged-in user, as the session keeps it.
+// What the session keeps of the run: the logged-in user and the card
+// window's mode.
 
 #include <QString>
+
+// How the card window shows its card: a new card being filled in, a stored
+// card open for editing, or one open for reading only.
+enum class CardMode { New, Edit, Read };
 
 struct SessionUserT
 {

@@ -48,7 +48,7 @@ static const QString kDeleteRefused =
 
 void TRF::sb_loadClick()
 {
-    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode == QLatin1String("read")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode == CardMode::Read) {
         msg::error(this, kLoadRefused);
         return;
     }
@@ -67,7 +67,7 @@ void TRF::sb_loadClick()
 
 void TRF::sb_pictClick()
 {
-    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode == QLatin1String("read")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode == CardMode::Read) {
         msg::error(this, kLoadRefused);
         return;
     }
@@ -99,7 +99,7 @@ void TRF::sb_lookClick()
 
 void TRF::sb_delClick()
 {
-    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode != QLatin1String("edit")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode != CardMode::Edit) {
         msg::error(this, kDeleteRefused);
         return;
     }

@@ -66,13 +66,13 @@ void TRF::setCaption(const QString &mode)
     setWindowTitle(mode);
 }
 
-void TRF::setOpening(const QString &mode, qint64 id)
+void TRF::setOpening(CardMode mode, qint64 id)
 {
     m_ctx.session.CardMode = mode;
-    CardId = mode == QLatin1String("new") ? 0 : id;
+    CardId = mode == CardMode::New ? 0 : id;
 }
 
-void TRF::open(const QString &mode, qint64 id)
+void TRF::open(CardMode mode, qint64 id)
 {
     setOpening(mode, id);
     showModal();
@@ -82,21 +82,25 @@ void TRF::FormActivate()
 {
     StoredPhoto.clear();
     PendingPhoto.clear();
-    if (m_ctx.session.CardMode == QLatin1String("new")) {
+    switch (m_ctx.session.CardMode) {
+    case CardMode::New:
         UnlockCard();
         ClearCard();
         setCaption(QStringLiteral("Новая запись"));
         ShowAccountCombos();
-    } else if (m_ctx.session.CardMode == QLatin1String("edit")) {
+        break;
+    case CardMode::Edit:
         ShowAccountCombos();
         UnlockCard();
         LoadCard();
         setCaption(QStringLiteral("Редактирование"));
-    } else if (m_ctx.session.CardMode == QLatin1String("read")) {
+        break;
+    case CardMode::Read:
         ShowAccountLabels();
         LockCard();
         LoadCard();
         setCaption(QStringLiteral("Просмотр"));
+        break;
     }
     CardChanged = false;
     AccountsChanged = false;
@@ -302,12 +306,12 @@ void TRF::showStored(const core::CardBaseline &stored)
 
 void TRF::tb_editClick()
 {
-    if (m_ctx.session.CardMode != QLatin1String("read") || !m_ctx.session.SessionUser.fullRights()) {
+    if (m_ctx.session.CardMode != CardMode::Read || !m_ctx.session.SessionUser.fullRights()) {
         msg::error(this, QStringLiteral("Переключение в режим редактирования доступно только из режима просмотра "
                                         "с правами полного доступа"));
         return;
     }
-    m_ctx.session.CardMode = QStringLiteral("edit");
+    m_ctx.session.CardMode = CardMode::Edit;
     FormActivate();
 }
 
@@ -391,7 +395,7 @@ bool TRF::saveNew()
     // From here on the card exists: should anything below fail, the card stays
     // open on it and a second save updates it instead of storing it twice.
     CardId = r.id;
-    m_ctx.session.CardMode = QStringLiteral("edit");
+    m_ctx.session.CardMode = CardMode::Edit;
     m_baseline = r.stored;
     StoredPhoto = r.stored.card.fpath;
     PendingPhoto.clear();
@@ -482,14 +486,14 @@ bool TRF::tb_saveClick()
                                         "с полными правами"));
         return false;
     }
-    if (m_ctx.session.CardMode != QLatin1String("new") && m_ctx.session.CardMode != QLatin1String("edit"))
+    if (m_ctx.session.CardMode == CardMode::Read)
         return false;
     const bool accountsWere = AccountsChanged;
     bool stored = false;
     m_reloaded = false;
     try {
-        checkValues(m_ctx.session.CardMode == QLatin1String("new"));
-        stored = m_ctx.session.CardMode == QLatin1String("new") ? saveNew() : saveEdit();
+        checkValues(m_ctx.session.CardMode == CardMode::New);
+        stored = m_ctx.session.CardMode == CardMode::New ? saveNew() : saveEdit();
     } catch (...) {
         // Nothing is lost without a question: the card stays marked as changed.
         AccountsChanged = AccountsChanged || accountsWere;
@@ -519,7 +523,7 @@ void TRF::BitBtn1Click()
             return;
         }
     }
-    if (m_ctx.session.CardMode != QLatin1String("new") || isVisible())
+    if (m_ctx.session.CardMode != CardMode::New || isVisible())
         close();
 }
 
@@ -622,7 +626,7 @@ bool TRF::eventFilter(QObject *watched, QEvent *event)
 
 void TRF::tb_delClick()
 {
-    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode != QLatin1String("edit")) {
+    if (!m_ctx.session.SessionUser.fullRights() || m_ctx.session.CardMode != CardMode::Edit) {
         msg::error(this, QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа"));
         return;
     }
@@ -640,7 +644,7 @@ void TRF::tb_delClick()
 
 void TRF::tb_expClick()
 {
-    if (m_ctx.session.CardMode == QLatin1String("new")) {
+    if (m_ctx.session.CardMode == CardMode::New) {
         msg::error(this, QStringLiteral("Печатная форма доступна только в режиме просмотра или редактирования"));
         return;
     }

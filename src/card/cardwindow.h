@@ -1,8 +1,9 @@
 #pragma once
 // The person card: one record of Base with its accounts and photo, shown in
-// one of three modes ("new", "edit", "read"), saved, tracked for changes.
+// one of three modes (new, edit, read), saved, tracked for changes.
 
 #include "app/modalwindow.h"
+#include "app/state.h"
 #include "core/cardcheck.h"
 #include "core/cardediting.h"
 #include "db/statements.h"
@@ -28,11 +29,10 @@ class TRF : public ModalWindow
 public:
     TRF(Context &context, QWidget *parent);
 
-    // Shows the card modally in `mode` ("new", "edit", "read") for the card
-    // `id` (unused for a new one).
-    void open(const QString &mode, qint64 id);
+    // Shows the card modally in `mode` for the card `id` (unused for a new one).
+    void open(CardMode mode, qint64 id);
     // What open sets before the card is shown.
-    void setOpening(const QString &mode, qint64 id);
+    void setOpening(CardMode mode, qint64 id);
     // The card's set-up, when it opens and when it shows the stored card again.
     void FormActivate() override;
     void ClearCard();

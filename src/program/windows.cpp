@@ -23,7 +23,7 @@ void connectWindows(const Forms &f)
     TRF *card = f.RF;
     // The list's commands open the card; a card saved or deleted refills the list at once.
     QObject::connect(mf, &TMF::openCard, card,
-                     [card](const QString &mode, qint64 id) { guardedCall([&] { card->open(mode, id); }); });
+                     [card](CardMode mode, qint64 id) { guardedCall([&] { card->open(mode, id); }); });
     QObject::connect(card, &TRF::cardStored, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
     QObject::connect(mf, &TMF::refItemsRead, card,
                      [card](sql::Ref ref, const QStringList &values) { card->setRefItems(ref, values); });

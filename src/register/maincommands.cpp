@@ -62,7 +62,7 @@ void TMF::N4Click()
 {
     if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    emit openCard(QStringLiteral("new"), 0);
+    emit openCard(CardMode::New, 0);
 }
 
 void TMF::N15Click()
@@ -71,14 +71,14 @@ void TMF::N15Click()
         return;
     if (!checkFullRights(this, m_ctx.session.SessionUser))
         return;
-    emit openCard(QStringLiteral("edit"), selectedId().toLongLong());
+    emit openCard(CardMode::Edit, selectedId().toLongLong());
 }
 
 void TMF::N3Click()
 {
     if (selectedId().isEmpty())
         return;
-    emit openCard(QStringLiteral("read"), selectedId().toLongLong());
+    emit openCard(CardMode::Read, selectedId().toLongLong());
 }
 
 void TMF::N17Click()

@@ -4,6 +4,7 @@
 // opens the session's database and asks for the login.
 
 #include "app/context.h"
+#include "app/state.h"
 #include "app/windowid.h"
 #include "core/liststatement.h"
 #include "db/shared.h"
@@ -150,8 +151,8 @@ public:
     QAction *N24;       // phones and mail programs
 
 signals:
-    // A command asks for the card: "new" (id 0), "edit" or "read" the card `id`.
-    void openCard(const QString &mode, qint64 id);
+    // A command asks for the card: a new one (id 0), or the card `id` to edit or read.
+    void openCard(CardMode mode, qint64 id);
     // The start-up asks for the login (answered before the emit returns).
     void loginRequested();
     // A command asks for another window.

@@ -102,7 +102,7 @@ struct Fixture
         ui = CardControls(rf);
     }
     // Opens the card as the main window does, for the list row showing `id`.
-    void open(const QString &mode, qint64 id = 0)
+    void open(CardMode mode, qint64 id = 0)
     {
         mf->db.IBTrans.commit(); // see what the test wrote meanwhile
         mf->FillList();
@@ -157,7 +157,7 @@ private slots:
     void newCardWithOnlyASurname()
     {
         Fixture f;
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Новая запись"));
         QVERIFY(!f.rf->CardChanged);
         QCOMPARE(f.ui.snd[0]->currentText(), QStringLiteral("1 ..."));
@@ -200,7 +200,7 @@ private slots:
                                                            {u"fdt"_s, u"9"_s},
                                                            {u"fpath"_s, u""_s},
                                                            {u"ldt"_s, u"9"_s}}));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         QVERIFY(f.ui.ch_smok->isChecked());
         QVERIFY(!f.ui.ch_alc->isChecked() && !f.ui.ch_fish->isChecked() && !f.ui.ch_hunt->isChecked() &&
@@ -254,7 +254,7 @@ private slots:
     {
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Счетов"_s));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         QCOMPARE(f.ui.snd[1]->currentText(), QStringLiteral("2 ..."));
         f.ui.sn_[1]->setText(QStringLiteral("https://vk.com/id1"));
         QVERIFY(f.rf->CardChanged && f.rf->AccountsChanged);
@@ -279,12 +279,12 @@ private slots:
         // Read mode: labels, placeholder for an empty network, empty box in edit mode.
         f.p.exec(QStringLiteral("UPDATE accounts SET sn2 = ''"));
         f.rf->close();
-        f.open(QStringLiteral("read"), id);
+        f.open(CardMode::Read, id);
         QVERIFY(f.ui.sn[0]->isVisible() && !f.ui.snd[0]->isVisible());
         QCOMPARE(f.ui.sn[0]->text(), QStringLiteral("VK"));
         QCOMPARE(f.ui.sn[1]->text(), QStringLiteral("2 ..."));
         f.rf->close();
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         QCOMPARE(f.ui.snd[1]->currentText(), QString());
         f.rf->close();
     }
@@ -298,7 +298,7 @@ private slots:
         for (int sec = 0; sec < 5; ++sec)
             f.p.addCard({{u"fam"_s, u"Приманка"_s}, {u"sysinfo"_s, makeStamp(1, now.addSecs(sec))}});
         for (const char *who : {"Первый", "Второй"}) {
-            f.open(QStringLiteral("new"));
+            f.open(CardMode::New);
             f.ui.ed_fam->setText(QString::fromUtf8(who));
             f.ui.sn_[0]->setText(QStringLiteral("page of ") + QString::fromUtf8(who));
             f.ui.tb_save->click();
@@ -317,7 +317,7 @@ private slots:
         Fixture f;
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('ООО «Ёлка»')"));
         const qint64 id = f.p.addCard(listed(u"Реф"_s));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ed_work->setEditText(QStringLiteral("ооо «ёлка»")); // differs only in case
         f.ui.ed_dep->setEditText(QStringLiteral("Отдел д'Артаньяна"));
         f.ui.ed_post->setEditText(QStringLiteral("Инженер"));
@@ -345,7 +345,7 @@ private slots:
     {
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Ключев"_s, {{u"name1"_s, u"Иван"_s}}));
-        f.open(QStringLiteral("read"), id);
+        f.open(CardMode::Read, id);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Просмотр"));
         QVERIFY(f.ui.ed_fam->isReadOnly());
         QVERIFY(!f.ui.ed_work->isEnabled());
@@ -363,9 +363,9 @@ private slots:
         f.mf->db.IBTrans.commit();
         find<QLineEdit>(f.mf, QStringLiteral("ed_name"))->setText(QStringLiteral("нет такого"));
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4, Qt::AltModifier); // Alt+F4 is not ours
-        QCOMPARE(f.p.session->CardMode, QStringLiteral("read"));
+        QCOMPARE(f.p.session->CardMode, CardMode::Read);
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
-        QCOMPARE(f.p.session->CardMode, QStringLiteral("edit"));
+        QCOMPARE(f.p.session->CardMode, CardMode::Edit);
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование"));
         QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Пётр"));
         QVERIFY(!f.ui.ed_fam->isReadOnly() && f.ui.ch_smok->isEnabled());
@@ -388,7 +388,7 @@ private slots:
         msg::script({msg::Answer::No});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         f.ui.tb_edit->click();
         f.ui.tb_exp->click();
         f.ui.tb_del->click();
@@ -405,9 +405,9 @@ private slots:
     {
         Fixture f(QStringLiteral("read"));
         const qint64 id = f.p.addCard(listed(u"Чтецов"_s));
-        f.open(QStringLiteral("read"), id);
+        f.open(CardMode::Read, id);
         QTest::keyClick(f.ui.ed_fam, Qt::Key_F4);
-        QCOMPARE(f.p.session->CardMode, QStringLiteral("read"));
+        QCOMPARE(f.p.session->CardMode, CardMode::Read);
         QVERIFY(f.ui.ed_fam->isReadOnly());
         f.ui.tb_save->click();
         QCOMPARE(
@@ -425,12 +425,12 @@ private slots:
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Закрытов"_s));
         // Unchanged: closes without a question.
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ToolButton26->click();
         QVERIFY(!f.rf->isVisible());
         QVERIFY(msg::shown().isEmpty());
         // A habit box counts; "(!)" is appended once.
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ch_fish->click();
         f.ui.ed_fam->setText(QStringLiteral("Иной"));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Редактирование(!)"));
@@ -442,20 +442,20 @@ private slots:
         QCOMPARE(msg::shown().first().buttons, msg::Buttons::YesNo);
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Закрытов"));
         // Yes stores and closes, in edit and in new mode.
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ed_fam->setText(QStringLiteral("Иной"));
         msg::script({msg::Answer::Yes});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.value(QStringLiteral("SELECT fam FROM base")), QStringLiteral("Иной"));
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         f.ui.ed_fam->setText(QStringLiteral("Новенький"));
         msg::script({msg::Answer::Yes});
         f.rf->close();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Новенький'")), 1);
         // No in new mode stores nothing.
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         f.ui.ed_fam->setText(QStringLiteral("Брошенный"));
         f.ui.ed_work->setEditText(QStringLiteral("Фирма нового"));
         msg::script({msg::Answer::No});
@@ -463,19 +463,19 @@ private slots:
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Брошенный'")), 0);
         // A new card's work place does not enter the reference list (only an edited card's does).
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         f.ui.ed_fam->setText(QStringLiteral("Сохранённый"));
         f.ui.ed_work->setEditText(QStringLiteral("Фирма нового"));
         f.ui.tb_save->click();
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base WHERE fam = 'Сохранённый'")), 1);
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM organization WHERE org = 'Фирма нового'")), 0);
         // Save and exit on an unchanged new card stores nothing.
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         f.ui.BitBtn1->click();
         QVERIFY(!f.rf->isVisible());
         QCOMPARE(f.count(QStringLiteral("SELECT * FROM base")), 3);
         // Save and exit on a changed edit card stores and closes.
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ed_name2->setText(QStringLiteral("Отч"));
         f.ui.BitBtn1->click();
         QVERIFY(!f.rf->isVisible());
@@ -485,7 +485,7 @@ private slots:
     void badValuesAreStoredExactlyOrRefusedWhole()
     {
         Fixture f;
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         QString note;
         while (note.size() < 5000)
             note += QStringLiteral("Заметка с 'кавычкой' и \"двойной\"\n");
@@ -502,7 +502,7 @@ private slots:
         for (const auto &[field, value] : {std::pair{QStringLiteral("ed_name1"), QStringLiteral("Zoë 日本")},
                                            std::pair{QStringLiteral("ed_fam"), QString(500, QLatin1Char('x'))},
                                            std::pair{QStringLiteral("sn_3"), QStringLiteral("☺")}}) {
-            f.open(QStringLiteral("new"));
+            f.open(CardMode::New);
             find<QLineEdit>(f.rf, field)->setText(value);
             f.ui.sn_[0]->setText(QStringLiteral("acc"));
             f.ui.tb_save->click();
@@ -526,7 +526,7 @@ private slots:
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Ошибкин"_s));
         f.p.exec(QStringLiteral("ALTER TABLE base ADD CONSTRAINT no_boom CHECK (fam IS NULL OR fam <> 'boom')"));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ed_fam->setText(QStringLiteral("boom"));
         f.ui.sn_[0]->setText(QStringLiteral("a"));
         msg::script({msg::Answer::Yes});
@@ -560,7 +560,7 @@ private slots:
                                        {u"wtel"_s, u"t"_s}});
         f.mf->db.IBTrans.commit(); // see what the test wrote
         f.mf->FillRefLists();
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         auto *work = find<QComboBox>(f.rf, QStringLiteral("ed_work"));
         QCOMPARE(work->count(), 2);
         for (int i = 0; i < 4; ++i)
@@ -589,7 +589,7 @@ private slots:
                                        {u"work"_s, u"Р"_s},
                                        {u"wmail"_s, mail},
                                        {u"wtel"_s, u"t"_s}});
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         auto *wmail = find<QLineEdit>(f.rf, QStringLiteral("ed_wmail"));
         QCOMPARE(wmail->text(), mail);
         QCOMPARE(wmail->cursorPosition(), 0);
@@ -613,7 +613,7 @@ private slots:
         const qint64 id = f.p.addCard(listed(u"Ивановы"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fam = 'Ива' || ASCII_CHAR(152) || 'нов'"));
         const QString stored = QStringLiteral("Ива") + QChar(0xF798) + QStringLiteral("нов");
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         auto *fam = find<QLineEdit>(f.rf, QStringLiteral("ed_fam"));
         QCOMPARE(fam->text(), stored);
         find<QLineEdit>(f.rf, QStringLiteral("ed_ps"))->setText(QStringLiteral("4510"));
@@ -638,7 +638,7 @@ private slots:
     {
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Курилов"_s));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         auto *smok = find<QCheckBox>(f.rf, QStringLiteral("ch_smok"));
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(smok);
         QVERIFY(iface && iface->actionInterface());
@@ -657,7 +657,7 @@ private slots:
     {
         Fixture f;
         f.p.exec(QStringLiteral("ALTER TABLE accounts ADD CONSTRAINT no_bad CHECK (adr1 IS NULL OR adr1 <> 'bad')"));
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         typeText(find<QLineEdit>(f.rf, QStringLiteral("ed_fam")), QStringLiteral("Новиков"));
         find<QLineEdit>(f.rf, QStringLiteral("sn_1"))->setText(QStringLiteral("bad"));
         find<QToolButton>(f.rf, QStringLiteral("tb_save"))->click();
@@ -676,7 +676,7 @@ private slots:
     {
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Исчезнувший"_s, {{u"name1"_s, u"Имя"_s}}));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.p.exec(QStringLiteral("DELETE FROM base"));
         f.mf->db.IBTrans.commit();
         f.ui.ed_work->setEditText(QStringLiteral("Фирма-призрак"));
@@ -690,7 +690,7 @@ private slots:
         f.rf->close();
         // Opening a card that is gone shows empty fields, not the previous card's.
         const qint64 other = f.p.addCard(listed(u"Второй"_s, {{u"name1"_s, u"Полный"_s}}));
-        f.open(QStringLiteral("edit"), other);
+        f.open(CardMode::Edit, other);
         QCOMPARE(f.ui.ed_name1->text(), QStringLiteral("Полный"));
         f.p.exec(QStringLiteral("DELETE FROM base"));
         f.mf->db.IBTrans.commit();
@@ -705,7 +705,7 @@ private slots:
         Fixture f;
         const qint64 id = f.p.addCard(listed(u"Удалёнкин"_s));
         f.p.exec(QStringLiteral("INSERT INTO accounts (bs_fk, sn1) VALUES (%1, 'VK')").arg(id));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.ui.ed_fam->setText(QStringLiteral("изменён, не сохранён"));
         msg::script({msg::Answer::No});
         f.ui.tb_del->click();

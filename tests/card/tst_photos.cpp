@@ -45,7 +45,7 @@ struct Fixture
         mf = p.mf;
         rf = uitest::forms(mf).RF;
     }
-    void open(const QString &mode, qint64 id = 0)
+    void open(CardMode mode, qint64 id = 0)
     {
         mf->db.IBTrans.commit();
         mf->FillList();
@@ -164,7 +164,7 @@ private slots:
     {
         Fixture f;
         const QString first = f.picture(QStringLiteral("Фото Иванова 1.png"), Qt::red);
-        f.open(QStringLiteral("new"));
+        f.open(CardMode::New);
         find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Новиков"));
         filedlg::script({first});
         f.click("sb_load");
@@ -181,7 +181,7 @@ private slots:
 
         // Edit mode: viewing opens the stored file; a second picture of the same name replaces it.
         const qint64 id = f.value(QStringLiteral("SELECT pk_id FROM base")).toLongLong();
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         QCOMPARE(f.rf->StoredPhoto, stamp + QStringLiteral("\\Фото Иванова 1.png"));
         f.click("sb_look");
         QCOMPARE(shell::takeOpened(), QList<QUrl>{QUrl::fromLocalFile(QDir::toNativeSeparators(stored))});
@@ -222,7 +222,7 @@ private slots:
         QVERIFY(QFile::copy(f.picture(QStringLiteral("p1.png"), Qt::red), folder + u"p1.png"_s));
         QVERIFY(QFile::copy(f.picture(QStringLiteral("p2.png"), Qt::blue), folder + u"p2.png"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\p1.png'"));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\p2.png'")); // the colleague's photo
         const QString colleagues = QStringLiteral("1_01012026_101010\\p2.png");
         // Deleting what this desk shows: the question of the clash, and the colleague's file stays.
@@ -280,7 +280,7 @@ private slots:
         QVERIFY(
             QFile::copy(f.picture(QStringLiteral("a.png"), Qt::red), f.p.folder + u"/files/1_01012026_101010/a.png"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         find<QLineEdit>(f.rf, QStringLiteral("ed_fam"))->setText(QStringLiteral("Изменён"));
         msg::script({msg::Answer::No});
         f.click("sb_del");
@@ -302,7 +302,7 @@ private slots:
         // A stored path whose file is gone: emptied all the same, and told.
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\gone.png'"));
         f.rf->close();
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         msg::takeShown();
         f.click("sb_look");
         QCOMPARE(f.shownTexts(), QStringLiteral("Файл не найден!"));
@@ -315,35 +315,29 @@ private slots:
     void rightsAndModes_data()
     {
         QTest::addColumn<QString>("level");
-        QTest::addColumn<QString>("mode");
+        QTest::addColumn<CardMode>("mode");
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("message");
         const QString load =
             QStringLiteral("Фотографии загружаются в режиме редактирования или новой записи с полными правами");
         const QString del = QStringLiteral("Удаление проводится в режиме редактирования с правами полного доступа");
-        for (const char *mode : {"new", "edit", "read"}) {
-            QTest::addRow("read rights, %s, load", mode) << "read" << mode << "sb_load" << load;
-            QTest::addRow("read rights, %s, fragment", mode) << "read" << mode << "sb_pict" << load;
-            QTest::addRow("read rights, %s, delete", mode) << "read" << mode << "sb_del" << del;
+        const std::pair<const char *, CardMode> modes[] = {
+            {"new", CardMode::New}, {"edit", CardMode::Edit}, {"read", CardMode::Read}};
+        for (const auto &[name, mode] : modes) {
+            QTest::addRow("read rights, %s, load", name) << "read" << mode << "sb_load" << load;
+            QTest::addRow("read rights, %s, fragment", name) << "read" << mode << "sb_pict" << load;
+            QTest::addRow("read rights, %s, delete", name) << "read" << mode << "sb_del" << del;
         }
-        QTest::newRow("full rights, read, load") << "full"
-                                                 << "read"
-                                                 << "sb_load" << load;
-        QTest::newRow("full rights, read, fragment") << "full"
-                                                     << "read"
-                                                     << "sb_pict" << load;
-        QTest::newRow("full rights, read, delete") << "full"
-                                                   << "read"
-                                                   << "sb_del" << del;
-        QTest::newRow("full rights, new, delete") << "full"
-                                                  << "new"
-                                                  << "sb_del" << del;
+        QTest::newRow("full rights, read, load") << "full" << CardMode::Read << "sb_load" << load;
+        QTest::newRow("full rights, read, fragment") << "full" << CardMode::Read << "sb_pict" << load;
+        QTest::newRow("full rights, read, delete") << "full" << CardMode::Read << "sb_del" << del;
+        QTest::newRow("full rights, new, delete") << "full" << CardMode::New << "sb_del" << del;
     }
 
     void rightsAndModes()
     {
         QFETCH(QString, level);
-        QFETCH(QString, mode);
+        QFETCH(CardMode, mode);
         QFETCH(QString, button);
         QFETCH(QString, message);
         Fixture f(level);
@@ -368,7 +362,7 @@ private slots:
         t.write("это не картинка");
         t.close();
         const qint64 id = f.card(QStringLiteral("Битов"));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         filedlg::script({notPicture});
         f.click("sb_load");
         QVERIFY(f.shownTexts().startsWith(QStringLiteral("Не удалось загрузить фотографию")));
@@ -393,7 +387,7 @@ private slots:
         cut.write(png.left(png.size() / 3));
         cut.close();
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\cut.png'"));
-        f.open(QStringLiteral("read"), id);
+        f.open(CardMode::Read, id);
         QVERIFY(f.shownTexts().startsWith(QStringLiteral("Не удалось загрузить фотографию")));
         QCOMPARE(f.rf->windowTitle(), QStringLiteral("Просмотр"));
         QCOMPARE(find<QLabel>(f.rf, QStringLiteral("sn1"))->text(), QStringLiteral("1 ..."));
@@ -401,7 +395,7 @@ private slots:
         // A stored path that leads outside the photo folder is not opened.
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '..\\..\\whole.png'"));
         f.rf->close();
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         QVERIFY(f.shownTexts().contains(QStringLiteral("ведёт за пределы папки фотографий")));
         f.click("sb_look");
         QVERIFY(f.shownTexts().contains(QStringLiteral("ведёт за пределы папки фотографий")));
@@ -421,7 +415,7 @@ private slots:
             QFile::link(f.p.root.filePath(QStringLiteral("elsewhere")), f.p.folder + u"/files/1_01012026_101010"_s));
         f.p.exec(QStringLiteral("UPDATE base SET fpath = '1_01012026_101010\\a.png'"));
         const QString path = QDir::toNativeSeparators(f.p.folder + u"/files/1_01012026_101010/a.png"_s);
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         QString told = f.shownTexts();
         QVERIFY2(told.contains(QStringLiteral("лежит вне папки фотографий")) && told.contains(path), qPrintable(told));
         f.click("sb_look");
@@ -466,7 +460,7 @@ private slots:
         });
         QElapsedTimer took;
         took.start();
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         const QString opening = f.shownTexts();
         f.click("sb_look");
         const QString viewing = f.shownTexts();
@@ -518,7 +512,7 @@ private slots:
                 QFile::link(victim,
                             planted + u"/"_s + makeStamp(1, QDateTime::currentDateTime().addSecs(s)) + u".jpg"_s);
         }
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         f.acceptFragment();
         const QString written = f.rf->PendingPhoto;
         QVERIFY2(!written.isEmpty() && QImageReader(written).canRead(), qPrintable(written + f.shownTexts()));
@@ -538,7 +532,7 @@ private slots:
     {
         Fixture f;
         const qint64 id = f.card(QStringLiteral("Фрагментов"));
-        f.open(QStringLiteral("edit"), id);
+        f.open(CardMode::Edit, id);
         TEF *ef = uitest::forms(f.mf).EF;
         TEF1 *ef1 = uitest::forms(f.mf).EF1;
         // A picture whose every pixel differs from its neighbours.

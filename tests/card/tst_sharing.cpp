@@ -42,7 +42,7 @@ struct Fixture
     void open()
     {
         mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
-        rf->setOpening(QStringLiteral("edit"), id);
+        rf->setOpening(CardMode::Edit, id);
         msg::takeShown();
         rf->FormActivate();
         rf->show();

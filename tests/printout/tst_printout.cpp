@@ -762,7 +762,7 @@ private slots:
         f.p.mf->FillList();
         f.p.mf->selectRow(int(uitest::listColumn(f.p.mf, 0).indexOf(QString::number(id))));
         TRF *rf = uitest::forms(f.p.mf).RF;
-        rf->setOpening(QStringLiteral("edit"), id);
+        rf->setOpening(CardMode::Edit, id);
         rf->FormActivate();
         rf->show();
         find<QLineEdit>(rf, u"ed_fam"_s)->setText(u"Новый"_s);

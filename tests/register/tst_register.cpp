@@ -338,7 +338,7 @@ private slots:
         // List keys lead to the commands; Alt+F4 is left to the window manager.
         ui.Grid->setFocus();
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_Return); }), QStringList{u"TRF"_s});
-        QCOMPARE(p.session->CardMode, QStringLiteral("read"));
+        QCOMPARE(p.session->CardMode, CardMode::Read);
         QCOMPARE(uitest::whileModal([&] { mf->GridDblClick(); }), QStringList{u"TRF"_s});
         msg::takeShown();
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList());
@@ -348,9 +348,9 @@ private slots:
         QCOMPARE(msg::takeShown().first().text, QStringLiteral("Недостаточно прав"));
         p.session->SessionUser.level = QStringLiteral("full");
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F4); }), QStringList{u"TRF"_s});
-        QCOMPARE(p.session->CardMode, QStringLiteral("edit"));
+        QCOMPARE(p.session->CardMode, CardMode::Edit);
         QCOMPARE(uitest::whileModal([&] { QTest::keyClick(ui.Grid, Qt::Key_F7); }), QStringList{u"TRF"_s});
-        QCOMPARE(p.session->CardMode, QStringLiteral("new"));
+        QCOMPARE(p.session->CardMode, CardMode::New);
 
         // Column shares follow the grid's width.
         mf->resize(1000, 700);
