@@ -34,7 +34,6 @@ struct Session
     ::CardMode CardMode = ::CardMode::New;
     QString PhotoFolder; // program folder + "/files", set once the database is open
     bool FirstActivation = false;
-    bool RefreshOnActivate = false;
     const QString programFolder;
     Context context{db, *this};
 

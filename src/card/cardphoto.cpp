@@ -113,7 +113,6 @@ void TRF::sb_delClick()
         return;
     if (!DeletePhotoFile(CardId))
         return;
-    m_ctx.session.RefreshOnActivate = true;
     FormActivate(); // loaded again: the default picture, unsaved changes dropped
 }
 

@@ -402,7 +402,6 @@ bool TRF::saveNew()
     setCaption(QStringLiteral("Редактирование"));
     AccountsChanged = false;
     CardChanged = false;
-    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
     if (!r.photoProblem.isEmpty())
         msg::error(this, QStringLiteral("Карточка сохранена без фотографии.\r") + r.photoProblem);
@@ -434,7 +433,6 @@ bool TRF::saveEdit()
     setCaption(QStringLiteral("Редактирование"));
     if (r.orgAdded)
         emit refValuesAdded();
-    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
     if (!r.photoProblem.isEmpty())
         msg::error(this, QStringLiteral("Карточка сохранена, фотография осталась прежней.\r") + r.photoProblem);
@@ -444,7 +442,6 @@ bool TRF::saveEdit()
 void TRF::listOutdated()
 {
     // The row of a card that is gone leaves the main list.
-    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
 }
 
@@ -637,7 +634,6 @@ void TRF::tb_delClick()
     core::CardStore(m_ctx.db).remove(CardId);
     // Nothing is left to ask about: the card is gone.
     CardChanged = false;
-    m_ctx.session.RefreshOnActivate = true;
     emit cardStored();
     close();
 }

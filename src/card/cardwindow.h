@@ -100,7 +100,7 @@ public:
     void setRefItems(sql::Ref ref, const QStringList &values);
 
 signals:
-    // A card was saved or deleted (RefreshOnActivate is set): the list is refilled.
+    // A card was saved or deleted, or found gone: the main list is refilled.
     void cardStored();
     // A saved card added an organization to its reference book.
     void refValuesAdded();

@@ -24,7 +24,7 @@ void connectWindows(const Forms &f)
     // The list's commands open the card; a card saved or deleted refills the list at once.
     QObject::connect(mf, &TMF::openCard, card,
                      [card](CardMode mode, qint64 id) { guardedCall([&] { card->open(mode, id); }); });
-    QObject::connect(card, &TRF::cardStored, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
+    QObject::connect(card, &TRF::cardStored, mf, [mf] { guardedCall([mf] { mf->FillList(); }); });
     QObject::connect(mf, &TMF::refItemsRead, card,
                      [card](sql::Ref ref, const QStringList &values) { card->setRefItems(ref, values); });
     // The start-up's login, and the other windows the commands open.

@@ -347,13 +347,9 @@ void TMF::FormCreate()
 
 void TMF::FormActivate()
 {
-    if (!m_ctx.session.FirstActivation) {
-        if (m_ctx.session.RefreshOnActivate)
-            FillList();
+    if (!m_ctx.session.FirstActivation)
         return;
-    }
     m_ctx.session.FirstActivation = false;
-    m_ctx.session.RefreshOnActivate = false;
     LoadSettings(m_ctx.session.SessionUser);
     if (!OpenDatabase())
         return;

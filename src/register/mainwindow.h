@@ -47,6 +47,7 @@ public:
 
     // Start-up and exit.
     void FormCreate();
+    // The start-up, once: the settings, the database, the login, the list.
     void FormActivate();
     bool OpenDatabase();
     // At an administrator's login: a database made by an older version is
@@ -60,6 +61,9 @@ public:
     std::function<void()> onEndProgram;
 
     // The list.
+    // Fills the list anew for the search boxes and the sort order: every
+    // refill goes through here, such as a card stored or deleted in the card
+    // window or cards merged. Nothing until the start-up has run.
     void FillList();
     // A search box edited (or "any position" ticked): the list is searched again.
     void ed_nameChange();
