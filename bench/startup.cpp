@@ -8,7 +8,7 @@
 #include <firebird/Interface.h>
 
 #include "app/application.h"
-#include "program/windows.h"
+#include "program/windowset.h"
 #include "app/loginwindow.h"
 #include "app/paths.h"
 #include "app/session.h"

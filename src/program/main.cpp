@@ -1,4 +1,4 @@
-#include "windows.h"
+#include "windowset.h"
 
 #include "app/application.h"
 #include "app/icons.h"

@@ -1,8 +1,7 @@
 // Start-up, settings, finding the database, login and exit.
 
 #include "app/filedialog.h"
-#include "program/windows.h"
-#include "program/windows.h"
+#include "program/windowset.h"
 #include "app/icons.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"

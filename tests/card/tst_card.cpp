@@ -1,6 +1,6 @@
 // The person card: modes, loading, saving, change tracking, closing, keys, deletion.
 
-#include "program/windows.h"
+#include "program/windowset.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "card/cardwindow.h"

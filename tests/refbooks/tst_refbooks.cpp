@@ -1,7 +1,7 @@
 // The reference books' list windows and value editors, driven as a user
 // drives them: buttons, keys, typed text and the answers to their questions.
 
-#include "program/windows.h"
+#include "program/windowset.h"
 #include "app/messages.h"
 #include "app/session.h"
 #include "card/cardwindow.h"

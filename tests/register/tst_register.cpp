@@ -1,6 +1,6 @@
 // The main window's list: search, sort, keys, birthdays and the commands on cards.
 
-#include "program/windows.h"
+#include "program/windowset.h"
 #include "app/loginwindow.h"
 #include "app/messages.h"
 #include "app/session.h"

@@ -1,7 +1,7 @@
 #include "uitest.h"
 
 #include "app/context.h"
-#include "program/windows.h"
+#include "program/windowset.h"
 #include "app/messages.h"
 #include "app/filedialog.h"
 #include "app/paths.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "program/windows.h"
+#include "program/windowset.h"
 // A program folder, a settings folder and the program's windows for one test.
 
 #include "testdb.h"

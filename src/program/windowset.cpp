@@ -1,4 +1,4 @@
-#include "windows.h"
+#include "windowset.h"
 
 #include "about/aboutwindow.h"
 #include "app/application.h"
