@@ -11,6 +11,7 @@
 #include "core/listmodel.h"
 #include "fragment/fragmentwindows.h"
 #include "register/mainwindow.h"
+#include "cardfixture.h"
 #include "uitest.h"
 
 #include <QComboBox>
@@ -35,29 +36,11 @@ using uitest::Program;
 
 namespace {
 
-struct Fixture
+// The shared fixture with the photo's helpers.
+struct Fixture : cardtest::CardFixture
 {
-    explicit Fixture(const QString &level = QStringLiteral("full"))
-    {
-        p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), level);
-        p.createWindows();
-        p.loginDirect(QStringLiteral("ivanov"), level);
-        mf = p.mf;
-        rf = uitest::forms(mf).RF;
-    }
-    void open(CardMode mode, qint64 id = 0)
-    {
-        mf->db.IBTrans.commit();
-        mf->FillList();
-        if (id)
-            mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
-        rf->setOpening(mode, mf->selectedId().toLongLong());
-        msg::takeShown();
-        rf->FormActivate();
-        rf->show();
-    }
+    using CardFixture::CardFixture;
     void click(const char *button) { find<QToolButton>(rf, QLatin1String(button))->click(); }
-    QString value(const QString &select) { return testdb::Peek(p.dbPath).value(select); }
     // A picture file of its own colour.
     QString picture(const QString &name, QColor colour, QSize size = QSize(40, 30))
     {
@@ -69,13 +52,7 @@ struct Fixture
     }
     qint64 card(const QString &fam)
     {
-        return p.addCard({{u"fam"_s, fam},
-                          {u"post"_s, u"П"_s},
-                          {u"work"_s, u"Р"_s},
-                          {u"wmail"_s, u"m"_s},
-                          {u"wtel"_s, u"t"_s},
-                          {u"sysinfo"_s, u"1_01012026_101010"_s},
-                          {u"fpath"_s, u""_s}});
+        return p.addCard(cardtest::listed(fam, {{u"sysinfo"_s, u"1_01012026_101010"_s}, {u"fpath"_s, u""_s}}));
     }
     // Cuts a fragment out of a picture in the fragment tool and accepts it.
     void acceptFragment()
@@ -89,17 +66,8 @@ struct Fixture
         QTest::mouseRelease(im1, Qt::LeftButton, {}, QPoint(50, 40));
         find<QToolButton>(uitest::forms(mf).EF1, QStringLiteral("ToolButton4"))->click();
     }
-    QString shownTexts()
-    {
-        QStringList t;
-        for (const auto &s : msg::takeShown())
-            t << s.text;
-        return t.join(QLatin1Char('|'));
-    }
-
-    Program p;
-    TMF *mf = nullptr;
-    TRF *rf = nullptr;
+    // The texts of the messages shown since the last look, taken.
+    QString shownTexts() { return uitest::texts().join(QLatin1Char('|')); }
 };
 
 QByteArray readAll(const QString &path)

@@ -7,6 +7,7 @@
 #include "card/cardwindow.h"
 #include "core/listmodel.h"
 #include "register/mainwindow.h"
+#include "cardfixture.h"
 #include "uitest.h"
 
 #include <QCheckBox>
@@ -23,33 +24,18 @@ using uitest::Program;
 
 namespace {
 
-struct Fixture
+// The shared fixture on one card that colleagues change too, open for editing.
+struct Fixture : cardtest::CardFixture
 {
     Fixture()
     {
-        p.addUser(QStringLiteral("Иванов"), QStringLiteral("ivanov"), QStringLiteral("x"), QStringLiteral("full"));
-        id = p.addCard({{u"fam"_s, u"Общий"_s},
-                        {u"post"_s, u"Инженер"_s},
-                        {u"work"_s, u"Р"_s},
-                        {u"wmail"_s, u"m"_s},
-                        {u"wtel"_s, u"t"_s}});
-        p.createWindows();
-        p.loginDirect(QStringLiteral("ivanov"));
-        mf = p.mf;
-        rf = uitest::forms(mf).RF;
+        id = p.addCard(cardtest::listed(u"Общий"_s));
+        mf->db.IBTrans.commit();
         mf->FillList();
     }
-    void open()
-    {
-        mf->selectRow(int(uitest::listColumn(mf, 0).indexOf(QString::number(id))));
-        rf->setOpening(CardMode::Edit, id);
-        msg::takeShown();
-        rf->FormActivate();
-        rf->show();
-    }
+    void open() { CardFixture::open(CardMode::Edit, id); }
     QLineEdit *edit(const char *name) { return find<QLineEdit>(rf, QLatin1String(name)); }
     void save() { find<QToolButton>(rf, QStringLiteral("tb_save"))->click(); }
-    QString value(const QString &select) { return testdb::Peek(p.dbPath).value(select); }
     QStringList shown()
     {
         QStringList t;
@@ -58,10 +44,7 @@ struct Fixture
         return t;
     }
 
-    Program p;
     qint64 id = 0;
-    TMF *mf = nullptr;
-    TRF *rf = nullptr;
 };
 
 const QString kConflict = QStringLiteral("Внимание!:Карточку только что изменил другой пользователь, или он как раз "
@@ -79,11 +62,7 @@ private slots:
     {
         Fixture f;
         QCOMPARE(f.mf->model()->cardCount(), 1);
-        f.p.addCard({{u"fam"_s, u"Новенький"_s},
-                     {u"post"_s, u"П"_s},
-                     {u"work"_s, u"Р"_s},
-                     {u"wmail"_s, u"m"_s},
-                     {u"wtel"_s, u"t"_s}});
+        f.p.addCard(cardtest::listed(u"Новенький"_s));
         f.p.exec(QStringLiteral("INSERT INTO organization (org) VALUES ('АО Коллега');\n"
                                 "UPDATE base SET post = 'Директор' WHERE fam = 'Общий'"));
         f.mf->BitBtn1Click(); // the clear button refills the list
@@ -101,11 +80,7 @@ private slots:
     void listFollowsColleagues()
     {
         Fixture f;
-        const qint64 own = f.p.addCard({{u"fam"_s, u"Яковлев"_s},
-                                        {u"work"_s, u"Р"_s},
-                                        {u"post"_s, u"П"_s},
-                                        {u"wmail"_s, u"m"_s},
-                                        {u"wtel"_s, u"t"_s}});
+        const qint64 own = f.p.addCard(cardtest::listed(u"Яковлев"_s));
         f.mf->FillList();
         f.mf->selectRow(1);
         QCOMPARE(f.mf->selectedId(), QString::number(own));

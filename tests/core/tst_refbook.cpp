@@ -13,11 +13,7 @@ using core::RefRow;
 
 namespace {
 
-struct Db : testdb::SharedFixture
-{
-    // Read through a connection of its own: only committed work shows.
-    QStringList values(const QString &table, const QString &column) { return testdb::Peek(path).column(table, column); }
-};
+using Db = testdb::SharedFixture;
 
 const QStringList kOrganizations = {QStringLiteral("ООО \"РОМАШКА\""),
                                     QStringLiteral("АО Вектор"),

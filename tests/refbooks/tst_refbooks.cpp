@@ -55,10 +55,6 @@ struct Fixture
         w->FormActivate();
         w->show();
     }
-    QStringList stored(const QString &table, const QString &column)
-    {
-        return testdb::Peek(p.dbPath).column(table, column);
-    }
 
     Program p;
     TMF *mf = nullptr;
@@ -146,7 +142,7 @@ private slots:
             QCOMPARE(s.buttons, msg::Buttons::Ok);
             QCOMPARE(s.owner.data(), static_cast<QWidget *>(w));
         }
-        QCOMPARE(f.stored(u"department"_s, u"dep"_s), stored);
+        QCOMPARE(testdb::values(f.p.dbPath, u"department"_s, u"dep"_s), stored);
         const QStringList editor = uitest::whileModal([&] { QTest::keyClick(w->PGrid, Qt::Key_F7); });
         QCOMPARE(editor, level == u"full"_s ? QStringList{u"TDF1"_s} : QStringList{});
         QCOMPARE(texts(), level == u"full"_s ? QStringList{} : QStringList{kNoRights});
@@ -237,8 +233,8 @@ private slots:
         const QStringList kept = yes ? QStringList{u"Бухгалтер"_s, u"Водитель"_s, u"Юрист"_s}
                                      : QStringList{u"Бухгалтер"_s, u"Водитель"_s, u"Инженер"_s, u"Юрист"_s};
         QCOMPARE(rows(w), kept);
-        QCOMPARE(f.stored(u"post"_s, u"post"_s).size(), kept.size());
-        QCOMPARE(f.stored(u"post"_s, u"post"_s).contains(u"Инженер"_s), !yes);
+        QCOMPARE(testdb::values(f.p.dbPath, u"post"_s, u"post"_s).size(), kept.size());
+        QCOMPARE(testdb::values(f.p.dbPath, u"post"_s, u"post"_s).contains(u"Инженер"_s), !yes);
         // The card's list is not reloaded by a delete.
         QVERIFY(items(find<QComboBox>(f.forms->RF, u"ed_post"_s)).contains(u"Инженер"_s));
     }
@@ -378,7 +374,7 @@ private slots:
         QTest::keyClick(e->valueBox, Qt::Key_Escape);
         QVERIFY(!e->isVisible());
         QCOMPARE(texts(), QStringList{kCloseQuestion});
-        QCOMPARE(f.stored(u"post"_s, u"post"_s), QStringList{u"Инженер"_s});
+        QCOMPARE(testdb::values(f.p.dbPath, u"post"_s, u"post"_s), QStringList{u"Инженер"_s});
 
         // Blanks alone are a value; Yes to the question stores it.
         openEditor(true);
@@ -387,7 +383,7 @@ private slots:
         msg::script({msg::Answer::Yes});
         e->tb_Exit->click();
         QVERIFY(!e->isVisible());
-        QCOMPARE(f.stored(u"post"_s, u"post"_s), (QStringList{u"Инженер"_s, u"  "_s}));
+        QCOMPARE(testdb::values(f.p.dbPath, u"post"_s, u"post"_s), (QStringList{u"Инженер"_s, u"  "_s}));
         QCOMPARE(rows(w), (QStringList{u"  "_s, u"Инженер"_s}));
         QCOMPARE(w->currentValue(), QStringLiteral("  "));
         QCOMPARE(items(find<QComboBox>(f.forms->RF, u"ed_post"_s)), (QStringList{u"Инженер"_s, u"  "_s}));
@@ -419,7 +415,7 @@ private slots:
         QCOMPARE(told[0], kCloseQuestion);
         QCOMPARE(e->valueBox->text(), tooLong);
         QCOMPARE(e->windowTitle(), QStringLiteral("Редактирование(!)"));
-        QCOMPARE(f.stored(u"organization"_s, u"org"_s), QStringList{u"АО Вектор"_s});
+        QCOMPARE(testdb::values(f.p.dbPath, u"organization"_s, u"org"_s), QStringList{u"АО Вектор"_s});
 
         // Deleted meanwhile: the value is offered as a new one, not dropped.
         e->valueBox->setText(QStringLiteral("АО Вектор-2"));
@@ -428,7 +424,7 @@ private slots:
         e->tb_save->click();
         QVERIFY(!e->isVisible());
         QCOMPARE(texts().size(), 1);
-        QCOMPARE(f.stored(u"organization"_s, u"org"_s), QStringList{u"АО Вектор-2"_s});
+        QCOMPARE(testdb::values(f.p.dbPath, u"organization"_s, u"org"_s), QStringList{u"АО Вектор-2"_s});
         QCOMPARE(rows(w), QStringList{u"АО Вектор-2"_s});
     }
 
@@ -486,7 +482,7 @@ private slots:
         QCOMPARE(outer, QStringList{u"TPF"_s});
         QCOMPARE(inner, (QStringList{u"TPF1"_s, u"TPF1"_s, u"TPF1"_s}));
         QCOMPARE(texts(), QStringList{kCloseQuestion});
-        QCOMPARE(f.stored(u"post"_s, u"post"_s), (QStringList{u"Инженер"_s, u"Техник-2"_s}));
+        QCOMPARE(testdb::values(f.p.dbPath, u"post"_s, u"post"_s), (QStringList{u"Инженер"_s, u"Техник-2"_s}));
         QCOMPARE(items(find<QComboBox>(f.forms->RF, u"ed_post"_s)), (QStringList{u"Инженер"_s, u"Техник-2"_s}));
     }
 };

@@ -115,6 +115,11 @@ void open(SharedDb &s, const QString &path)
     s.IBDbase.open();
 }
 
+QStringList values(const QString &path, const QString &table, const QString &column)
+{
+    return Peek(path).column(table, column);
+}
+
 SharedFixture::SharedFixture()
 {
     path = freshDatabase(dir.path());

@@ -32,6 +32,10 @@ qint64 addCard(const QString &path, const QList<QPair<QString, QString>> &column
 // Opens the program's shared objects on the database file at `path`.
 void open(SharedDb &s, const QString &path);
 
+// The values of one column of a table in the file at `path`, by the rows'
+// pk_id, read through a connection of its own: only committed work shows.
+QStringList values(const QString &path, const QString &table, const QString &column);
+
 // A fresh database file opened through the program's shared query objects.
 struct SharedFixture
 {
@@ -41,6 +45,10 @@ struct SharedFixture
     SharedDb s;
     int count(const QString &select) const;
     QString value(const QString &select) const;
+    QStringList values(const QString &table, const QString &column) const
+    {
+        return testdb::values(path, table, column);
+    }
 };
 
 // A connection of its own, for checking what a test stored.
