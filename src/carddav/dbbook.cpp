@@ -5,6 +5,7 @@
 
 #include "core/cardcheck.h"
 #include "core/cardediting.h"
+#include "core/cardfields.h"
 #include "core/cardfile.h"
 #include "core/commit.h"
 #include "core/photos.h"

@@ -1,5 +1,5 @@
 #include "cardcheck.h"
-#include "cardfile.h"
+#include "cardfields.h"
 
 #include "db/columns.h"
 #include "db/cp1251.h"

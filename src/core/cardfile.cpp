@@ -1,5 +1,6 @@
 #include "cardfile.h"
 
+#include "cardfields.h"
 #include "csvtext.h"
 #include "filetext.h"
 #include "vcard.h"
@@ -13,29 +14,6 @@ namespace core {
 
 namespace {
 
-const QString kEmptyDate = QStringLiteral("  .  .    ");
-
-const QStringList &flagColumns()
-{
-    static const QStringList c = {QStringLiteral("smok"), QStringLiteral("alc"),   QStringLiteral("fish"),
-                                  QStringLiteral("hunt"), QStringLiteral("paint"), QStringLiteral("art"),
-                                  QStringLiteral("mus"),  QStringLiteral("trav"),  QStringLiteral("cook"),
-                                  QStringLiteral("sport")};
-    return c;
-}
-
-bool isDateColumn(const QString &c)
-{
-    return c == QLatin1String("bdate") || c == QLatin1String("pdate1") || c == QLatin1String("pdate2") ||
-           c == QLatin1String("vdate1") || c == QLatin1String("vdate2");
-}
-
-QString accountLabel(bool network, int k)
-{
-    return (network ? QStringLiteral("Сеть %1") : QStringLiteral("Адрес %1")).arg(k + 1);
-}
-
-const QString kPhotoNameLabel = QStringLiteral("Файл фотографии");
 const QString kPhotoLabel = QStringLiteral("Фотография");
 
 QString mediaTypeOf(const QString &extension)
@@ -424,7 +402,7 @@ CardData fromVCard(const vcard::Card &vc)
                                               : QStringList{QStringLiteral("vs"), QStringLiteral("vnum"),
                                                             QStringLiteral("vdate1"), QStringLiteral("vdate2")};
             for (int i = 0; i < 4; ++i)
-                setValue(g.card, cols[i], i < 2 ? c.value(i) : (c.value(i).isEmpty() ? kEmptyDate : c.value(i)));
+                setValue(g.card, cols[i], i < 2 ? c.value(i) : (c.value(i).isEmpty() ? emptyDate() : c.value(i)));
         } else if (n == QLatin1String("X-ZENTRAX-HABITS")) {
             for (const QString &h : vcard::components(p.value, QLatin1Char(',')))
                 if (flagColumns().contains(h.trimmed().toLower()))
@@ -526,7 +504,7 @@ Column classify(const QString &header, const QStringList &allNormalized)
         if (h == normalized(accountLabel(false, k)))
             return as(Column::AccountAddress, k);
     }
-    if (h == normalized(kPhotoNameLabel))
+    if (h == normalized(photoNameLabel()))
         return as(Column::PhotoName);
     if (h == normalized(kPhotoLabel) || h == QLatin1String("photo"))
         return as(Column::Photo);
@@ -883,77 +861,6 @@ QString paramValue(QString v)
 
 // ------------------------------------------------------------------ public
 
-const QString &emptyDate()
-{
-    return kEmptyDate;
-}
-
-const QList<CardField> &cardFields()
-{
-    static const QList<CardField> fields = {
-        {QStringLiteral("fam"), QStringLiteral("Фамилия")},
-        {QStringLiteral("name1"), QStringLiteral("Имя")},
-        {QStringLiteral("name2"), QStringLiteral("Отчество")},
-        {QStringLiteral("work"), QStringLiteral("Место работы")},
-        {QStringLiteral("dep"), QStringLiteral("Отдел")},
-        {QStringLiteral("post"), QStringLiteral("Должность")},
-        {QStringLiteral("bdate"), QStringLiteral("Дата рождения")},
-        {QStringLiteral("wtel"), QStringLiteral("Телефон (рабочий)")},
-        {QStringLiteral("htel"), QStringLiteral("Телефон (личный)")},
-        {QStringLiteral("wmob"), QStringLiteral("Мобильный (рабочий)")},
-        {QStringLiteral("hmob"), QStringLiteral("Мобильный (личный)")},
-        {QStringLiteral("wmail"), QStringLiteral("E-mail (рабочий)")},
-        {QStringLiteral("hmail"), QStringLiteral("E-mail (личный)")},
-        {QStringLiteral("wskype"), QStringLiteral("Skype (рабочий)")},
-        {QStringLiteral("hskype"), QStringLiteral("Skype (личный)")},
-        {QStringLiteral("ps"), QStringLiteral("Паспорт: серия")},
-        {QStringLiteral("pnum"), QStringLiteral("Паспорт: номер")},
-        {QStringLiteral("pdate1"), QStringLiteral("Паспорт: дата выдачи")},
-        {QStringLiteral("pdate2"), QStringLiteral("Паспорт: действителен до")},
-        {QStringLiteral("vs"), QStringLiteral("Виза: серия")},
-        {QStringLiteral("vnum"), QStringLiteral("Виза: номер")},
-        {QStringLiteral("vdate1"), QStringLiteral("Виза: дата выдачи")},
-        {QStringLiteral("vdate2"), QStringLiteral("Виза: действительна до")},
-        {QStringLiteral("smok"), QStringLiteral("Курение")},
-        {QStringLiteral("alc"), QStringLiteral("Алкоголь")},
-        {QStringLiteral("fish"), QStringLiteral("Рыбалка")},
-        {QStringLiteral("hunt"), QStringLiteral("Охота")},
-        {QStringLiteral("paint"), QStringLiteral("Живопись")},
-        {QStringLiteral("art"), QStringLiteral("Искусство")},
-        {QStringLiteral("mus"), QStringLiteral("Музыка")},
-        {QStringLiteral("trav"), QStringLiteral("Туризм")},
-        {QStringLiteral("cook"), QStringLiteral("Кулинария")},
-        {QStringLiteral("sport"), QStringLiteral("Спорт")},
-        {QStringLiteral("other"), QStringLiteral("Прочее")},
-        {QStringLiteral("rem"), QStringLiteral("Примечания")},
-    };
-    return fields;
-}
-
-QString fieldLabel(const QString &column)
-{
-    for (const CardField &f : cardFields())
-        if (f.column == column)
-            return f.label;
-    for (int k = 0; k < 4; ++k) {
-        if (column == QStringLiteral("sn%1").arg(k + 1))
-            return accountLabel(true, k);
-        if (column == QStringLiteral("adr%1").arg(k + 1))
-            return accountLabel(false, k);
-    }
-    if (column == QLatin1String("fpath"))
-        return kPhotoNameLabel;
-    return column;
-}
-
-CardRecord emptyCard()
-{
-    CardRecord r;
-    for (const QString &c : cardColumns())
-        r.values.insert(c, isDateColumn(c) ? kEmptyDate : flagColumns().contains(c) ? QStringLiteral("0") : QString());
-    return r;
-}
-
 QString CardData::name() const
 {
     const QString n = joined(
@@ -1003,8 +910,8 @@ QString reportLines(const QStringList &lines, int limit)
 QString storedDate(const QString &text)
 {
     const QString t = text.trimmed();
-    if (t.isEmpty() || text == kEmptyDate)
-        return kEmptyDate;
+    if (t.isEmpty() || text == emptyDate())
+        return emptyDate();
     static const QRegularExpression dmy(QStringLiteral("^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"));
     static const QRegularExpression dm(QStringLiteral("^(\\d{1,2})\\.(\\d{1,2})\\.?$"));
     static const QRegularExpression iso(QStringLiteral("^(\\d{4})-?(\\d{2})-?(\\d{2})(T.*)?$"));
@@ -1028,7 +935,7 @@ QString storedDate(const QString &text)
             std::swap(month, day);
         out = dateOf(m.captured(3).toInt(), month, day, &ok);
     } else if (zeros.match(t).hasMatch())
-        return kEmptyDate; // "0.0.00": a date left empty
+        return emptyDate(); // "0.0.00": a date left empty
     return ok ? out : t;
 }
 
@@ -1067,7 +974,7 @@ QByteArray vcardOf(const CardData &data, CardFormat format)
                                       QStringLiteral("--") + QString(mmdd).remove(QLatin1Char('-')));
         else // the form older phones know: a year that stands for none
             out += vcard::contentLine(QStringLiteral("BDAY;X-APPLE-OMIT-YEAR=1604"), QStringLiteral("1604-") + mmdd);
-    } else if (!bdate.trimmed().isEmpty() && bdate != kEmptyDate) {
+    } else if (!bdate.trimmed().isEmpty() && bdate != emptyDate()) {
         out += vcard::contentLine(QStringLiteral("X-ZENTRAX-BDATE"), esc(bdate));
     }
     const struct
@@ -1130,7 +1037,7 @@ QByteArray vcardOf(const CardData &data, CardFormat format)
         bool any = false;
         for (const QString &col : cols) {
             QString value = c.value(col);
-            if (isDateColumn(col) && value == kEmptyDate)
+            if (isDateColumn(col) && value == emptyDate())
                 value.clear();
             any = any || !value.isEmpty();
             parts << esc(value);
@@ -1163,7 +1070,7 @@ QByteArray csvHeader()
         h << f.label;
     for (int k = 0; k < 4; ++k)
         h << accountLabel(true, k) << accountLabel(false, k);
-    h << kPhotoNameLabel << kPhotoLabel;
+    h << photoNameLabel() << kPhotoLabel;
     return QByteArray("\xEF\xBB\xBF") + csv::record(h).toUtf8();
 }
 
@@ -1174,7 +1081,7 @@ QByteArray csvRowOf(const CardData &data)
         const QString v = data.card.value(f.column);
         if (flagColumns().contains(f.column))
             row << yesNo(v);
-        else if (isDateColumn(f.column) && v == kEmptyDate)
+        else if (isDateColumn(f.column) && v == emptyDate())
             row << QString();
         else if (const auto md = isDateColumn(f.column) ? dayWithoutYear(v) : std::nullopt)
             row << v.left(5);

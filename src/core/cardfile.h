@@ -39,19 +39,6 @@ struct CardData
     bool isEmpty() const;
 };
 
-// The columns a card stores, with the names the user knows them by (the card
-// window's fields, the CSV file's header).
-struct CardField
-{
-    QString column;
-    QString label;
-};
-const QList<CardField> &cardFields();
-QString fieldLabel(const QString &column);
-// A card with every column empty in its stored form.
-CardRecord emptyCard();
-const QString &emptyDate();
-
 // A picture's kind from its first bytes: the file extension (jpg, png, gif,
 // bmp, webp, tif), empty when it is none of these.
 QString pictureExtension(const QByteArray &bytes);

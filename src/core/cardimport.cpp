@@ -1,6 +1,7 @@
 #include "cardimport.h"
 
 #include "cardediting.h"
+#include "cardfields.h"
 #include "duplicates.h"
 #include "commit.h"
 #include "photos.h"

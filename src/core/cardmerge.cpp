@@ -1,6 +1,6 @@
 #include "cardmerge.h"
 
-#include "cardfile.h"
+#include "cardfields.h"
 
 namespace core {
 

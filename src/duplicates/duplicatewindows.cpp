@@ -5,7 +5,7 @@
 #include "app/context.h"
 #include "app/messages.h"
 #include "app/session.h"
-#include "core/cardfile.h"
+#include "core/cardfields.h"
 #include "core/cardmerge.h"
 #include "db/shared.h"
 

@@ -8,6 +8,7 @@
 
 #include "core/cardfile.h"
 #include "core/cardediting.h"
+#include "core/cardfields.h"
 #include "core/cardimport.h"
 #include "core/cardmerge.h"
 #include "core/commit.h"
