@@ -15,11 +15,11 @@
 
 #include <firebird/Interface.h>
 
-#include "core/cardimport.h"
+#include "cardfiles/cardimport.h"
+#include "cardfiles/exportcards.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
 #include "core/duplicates.h"
-#include "core/exportcards.h"
 #include "core/listservice.h"
 #include "core/listmodel.h"
 #include "core/liststatement.h"

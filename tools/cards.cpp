@@ -7,12 +7,12 @@
 //   zentrax-cards merge [OPTIONS] ID ID...
 //   OPTIONS: --database PATH  --user LOGIN   (the password: ZENTRAX_PASSWORD, or asked)
 
-#include "core/cardimport.h"
+#include "cardfiles/cardimport.h"
+#include "cardfiles/exportcards.h"
 #include "core/cardmerge.h"
 #include "core/duplicates.h"
 #include "core/contactlist.h"
 #include "core/dbpath.h"
-#include "core/exportcards.h"
 #include "core/logins.h"
 #include "core/tempfolder.h"
 #include "db/ibase.h"

@@ -2,7 +2,7 @@
 // The picture-open dialog: the platform's file dialog with a preview of the
 // chosen picture, behind one call that tests answer from a script.
 
-#include "core/cardfile.h"
+#include "cardfiles/cardfile.h"
 
 #include <QString>
 #include <QStringList>

@@ -3,16 +3,16 @@
 #include "davtypes.h"
 #include "synctoken.h"
 
+#include "cardfiles/cardfile.h"
+#include "cardfiles/vcard.h"
 #include "core/cardcheck.h"
 #include "core/cardediting.h"
 #include "core/cardfields.h"
-#include "core/cardfile.h"
 #include "core/commit.h"
 #include "core/photos.h"
 #include "core/refvalues.h"
 #include "core/safefiles.h"
 #include "core/stamp.h"
-#include "core/vcard.h"
 #include "db/shared.h"
 
 #include <QBuffer>

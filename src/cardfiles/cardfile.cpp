@@ -1,9 +1,10 @@
 #include "cardfile.h"
 
-#include "cardfields.h"
 #include "csvtext.h"
 #include "filetext.h"
 #include "vcard.h"
+
+#include "core/cardfields.h"
 
 #include <QDate>
 #include <QHash>

@@ -8,7 +8,7 @@
 // the card has no field for (an address, a fax, a third e-mail) is kept in
 // the card's "Прочее" as "label: value" lines: nothing read is dropped.
 
-#include "cardstore.h"
+#include "core/cardstore.h"
 
 #include <QByteArray>
 #include <QList>

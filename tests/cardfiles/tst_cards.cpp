@@ -6,17 +6,17 @@
 // other work runs in units of its own meanwhile, and a peer library reads
 // what the program writes.
 
-#include "core/cardfile.h"
+#include "cardfiles/cardfile.h"
+#include "cardfiles/cardimport.h"
+#include "cardfiles/csvtext.h"
+#include "cardfiles/exportcards.h"
 #include "core/cardediting.h"
 #include "core/cardfields.h"
-#include "core/cardimport.h"
 #include "core/cardmerge.h"
 #include "core/commit.h"
 #include "core/duplicates.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
-#include "core/csvtext.h"
-#include "core/exportcards.h"
 #include "core/photos.h"
 #include "core/refvalues.h"
 #include "db/cp1251.h"

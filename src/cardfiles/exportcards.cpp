@@ -1,8 +1,7 @@
 #include "exportcards.h"
 
-#include "photos.h"
-#include "safefiles.h"
-
+#include "core/photos.h"
+#include "core/safefiles.h"
 #include "db/shared.h"
 #include "db/statements.h"
 

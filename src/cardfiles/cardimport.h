@@ -5,8 +5,9 @@
 // and new reference values) or not at all, until the file ends or the user
 // cancels.
 
-#include "cardcheck.h"
 #include "cardfile.h"
+
+#include "core/cardcheck.h"
 
 #include <QHash>
 #include <QSet>
