@@ -88,8 +88,7 @@ size_t ListModel::encodedSize(const char *row)
 void ListModel::fillEncoded(const std::vector<const char *> &rows, size_t count)
 {
     beginResetModel();
-    m_data.clear();
-    m_rowStart.clear();
+    clearRows();
     copyEncoded(rows, 0, std::min(count, rows.size()));
     endResetModel();
 }
@@ -105,26 +104,22 @@ void ListModel::appendEncoded(const std::vector<const char *> &rows, size_t from
 
 void ListModel::copyEncoded(const std::vector<const char *> &rows, size_t from, size_t to)
 {
-    m_rowStart.reserve(m_rowStart.size() + (to - from));
-    // Sized once: tens of thousands of rows are copied without moving them again.
-    std::vector<size_t> sizes(to - from);
-    size_t total = m_data.size();
+    m_row.reserve(m_row.size() + (to - from));
     for (size_t i = from; i < to; ++i)
-        total += sizes[i - from] = encodedSize(rows[i]);
-    size_t at = m_data.size();
-    m_data.resize(total);
-    for (size_t i = from; i < to; ++i) {
-        m_rowStart.push_back(at);
-        std::memcpy(m_data.data() + at, rows[i], sizes[i - from]);
-        at += sizes[i - from];
-    }
+        m_row.push_back(m_data.append(rows[i], encodedSize(rows[i])));
+}
+
+void ListModel::clearRows()
+{
+    m_data.clear();
+    m_row.clear();
+    m_row.shrink_to_fit(); // a short list after a long one lets the long one go
 }
 
 void ListModel::fill(const db::IBQuery &q)
 {
     beginResetModel();
-    m_data.clear();
-    m_rowStart.clear();
+    clearRows();
     appendRows(q, 0, q.recordCount());
     endResetModel();
 }
@@ -164,16 +159,17 @@ void ListModel::appendRows(const db::IBQuery &q, int from, int to)
         Columns c;
         for (int i = 0; i < 9; ++i)
             c[size_t(i)] = text(parts[i], cols[i]);
-        m_rowStart.push_back(m_data.size());
-        encodeRow(m_data, text(parts[9], id), c);
+        m_scratch.clear();
+        encodeRow(m_scratch, text(parts[9], id), c);
+        m_row.push_back(m_data.append(m_scratch.data(), m_scratch.size()));
     }
 }
 
 QString ListModel::cell(int row, int col) const
 {
-    if (row < 0 || size_t(row) >= m_rowStart.size() || col < 0 || col >= kColumns)
+    if (row < 0 || size_t(row) >= m_row.size() || col < 0 || col >= kColumns)
         return QString();
-    const char *p = m_data.data() + m_rowStart[size_t(row)];
+    const char *p = m_data.at(m_row[size_t(row)]);
     for (int i = 0;; ++i) {
         uint16_t len;
         std::memcpy(&len, p, 2);

@@ -3,6 +3,8 @@
 // (CP1251 bytes), so that a million cards fit in memory and the grid only
 // decodes the cells it draws.
 
+#include "arena.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 #include <array>
@@ -40,7 +42,7 @@ public:
     // lets go of them (IBQuery::dropFetched), so that a long list is never
     // held twice.
     void append(const db::IBQuery &q);
-    int cardCount() const { return int(m_rowStart.size()); }
+    int cardCount() const { return int(m_row.size()); }
 
     // The record id of a row (column 0), empty for the empty row.
     QString id(int row) const { return cell(row, 0); }
@@ -57,6 +59,8 @@ private:
     void appendRows(const db::IBQuery &q, int from, int to);
     void copyEncoded(const std::vector<const char *> &rows, size_t from, size_t to);
 
-    std::vector<char> m_data; // per row: seven cells of [u16 length][bytes]
-    std::vector<uint64_t> m_rowStart;
+    void clearRows();
+    core::Arena m_data; // per row: seven cells of [u16 length][bytes]
+    std::vector<uint32_t> m_row;
+    std::vector<char> m_scratch;
 };

@@ -144,8 +144,6 @@ quint64 nextVersion()
 // The log's rows without a card (cleared rows, the log switched off and on)
 // among the pairs seen.
 constexpr qint32 kMarker = std::numeric_limits<qint32>::min();
-// What the two arenas of the index may hold together: 32-bit offsets.
-constexpr size_t kMostArenaBytes = size_t(UINT32_MAX) - 0x10000;
 
 } // namespace
 
@@ -237,18 +235,14 @@ bool SearchIndex::checkDatabase()
 void SearchIndex::store(const Cells &cells)
 {
     const qint64 id = cells.id();
-    // The arenas are reached by 32-bit offsets: far beyond a million cards.
-    if (m_rows.size() + m_text.size() > kMostArenaBytes)
-        throw db::DbError(QStringLiteral("Слишком много карточек для указателя в памяти"));
     Slot s;
     s.id = qint32(id);
-    s.row = uint32_t(m_rows.size());
     char digits[24];
     const char *end = std::to_chars(digits, digits + sizeof digits, id).ptr;
-    ListModel::encodeRow(m_rows, std::string_view(digits, size_t(end - digits)),
+    m_scratch.clear();
+    ListModel::encodeRow(m_scratch, std::string_view(digits, size_t(end - digits)),
                          {cells.text(Fam), cells.text(Name1), cells.text(Name2), cells.text(Work), cells.text(Dep),
                           cells.text(Post), cells.text(Bdate), cells.text(Wtel), cells.text(Wmail)});
-    s.text = uint32_t(m_text.size());
     for (int c = 0; c < kColumns; ++c) {
         const std::string_view t = cells.text(c);
         if (cells.null(c))
@@ -260,7 +254,13 @@ void SearchIndex::store(const Cells &cells)
     }
     for (Column c : kExtra) {
         const std::string_view t = cells.text(c);
-        m_text.insert(m_text.end(), t.begin(), t.end());
+        m_scratch.insert(m_scratch.end(), t.begin(), t.end());
+    }
+    // Reached by 32-bit references: far beyond a million cards.
+    try {
+        s.row = m_arena.append(m_scratch.data(), m_scratch.size());
+    } catch (const std::length_error &) {
+        throw db::DbError(QStringLiteral("Слишком много карточек для указателя в памяти"));
     }
     // Each box's signature: a bit for every pair of neighbouring characters.
     std::array<uint64_t, 5> signature{};
@@ -297,14 +297,14 @@ size_t SearchIndex::extraBytes(const Slot &s)
 
 size_t SearchIndex::bytesOf(const Slot &s) const
 {
-    return ListModel::encodedSize(m_rows.data() + s.row) + extraBytes(s);
+    return ListModel::encodedSize(m_arena.at(s.row)) + extraBytes(s);
 }
 
 void SearchIndex::columns(const Slot &s, std::array<const uint8_t *, kColumns> &at) const
 {
     // The row's cells: id, "fam name1 name2", "work dep", post, bdate, wtel, wmail.
     std::array<const uint8_t *, ListModel::kColumns> cell;
-    const char *p = m_rows.data() + s.row;
+    const char *p = m_arena.at(s.row);
     for (auto &c : cell) {
         uint16_t len;
         std::memcpy(&len, p, 2);
@@ -320,7 +320,7 @@ void SearchIndex::columns(const Slot &s, std::array<const uint8_t *, kColumns> &
     at[Post] = cell[3];
     at[Wtel] = cell[5];
     at[Wmail] = cell[6];
-    const uint8_t *extra = m_text.data() + s.text;
+    const auto *extra = reinterpret_cast<const uint8_t *>(p); // right after the row
     for (Column c : kExtra) {
         at[c] = extra;
         extra += len[c];
@@ -396,8 +396,6 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
         m_slots.shrink_to_fit();
         for (auto &sig : m_signature)
             sig.shrink_to_fit();
-        m_rows.shrink_to_fit();
-        m_text.shrink_to_fit();
     }
     m_inline = false;
     return ok;
@@ -410,8 +408,7 @@ void SearchIndex::load()
     for (auto &sig : m_signature)
         sig.clear();
     m_slotOf.clear();
-    m_rows.clear();
-    m_text.clear();
+    m_arena.clear();
     m_garbage = 0;
     m_live = 0;
     m_orderLoaded = {};
@@ -714,25 +711,13 @@ const std::vector<uint32_t> &SearchIndex::positions(int sort)
 // Once half of what the index holds is old versions, it is written anew.
 void SearchIndex::compactIfWasteful()
 {
-    if (m_garbage < (m_rows.size() + m_text.size()) / 2)
+    if (m_garbage < m_arena.used() / 2)
         return;
-    std::vector<char> rows;
-    std::vector<uint8_t> text;
-    rows.reserve(m_rows.size() - std::min(m_rows.size(), m_garbage));
-    for (Slot &s : m_slots) {
-        if (!s.live)
-            continue;
-        const size_t rowSize = ListModel::encodedSize(m_rows.data() + s.row);
-        const uint32_t row = uint32_t(rows.size());
-        rows.insert(rows.end(), m_rows.begin() + qsizetype(s.row), m_rows.begin() + qsizetype(s.row + rowSize));
-        const size_t textSize = extraBytes(s);
-        const uint32_t at = uint32_t(text.size());
-        text.insert(text.end(), m_text.begin() + qsizetype(s.text), m_text.begin() + qsizetype(s.text + textSize));
-        s.row = row;
-        s.text = at;
-    }
-    m_rows.swap(rows);
-    m_text.swap(text);
+    Arena fresh;
+    for (Slot &s : m_slots)
+        if (s.live)
+            s.row = fresh.append(m_arena.at(s.row), bytesOf(s));
+    m_arena.swap(fresh);
     m_garbage = 0;
 }
 
@@ -837,7 +822,7 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
         size_t k = 0;
         for (; k < most && rows.size() < firstRows; ++k)
             if (hit(order[k], q))
-                rows.push_back(m_rows.data() + m_slots[order[k]].row);
+                rows.push_back(m_arena.at(m_slots[order[k]].row));
         if (k == order.size())
             return rows;
         if (rows.size() == firstRows) {
@@ -881,7 +866,7 @@ std::vector<const char *> SearchIndex::scan(const Search &q, uint32_t from)
     std::vector<const char *> rows;
     for (size_t w = 0; w < marked.size(); ++w)
         for (uint64_t bits = marked[w]; bits; bits &= bits - 1)
-            rows.push_back(m_rows.data() + m_slots[order[w * 64 + size_t(std::countr_zero(bits))]].row);
+            rows.push_back(m_arena.at(m_slots[order[w * 64 + size_t(std::countr_zero(bits))]].row));
     return rows;
 }
 
@@ -895,7 +880,7 @@ std::optional<std::vector<const char *>> SearchIndex::rest()
 
 size_t SearchIndex::memoryBytes() const
 {
-    size_t n = m_slots.capacity() * sizeof(Slot) + m_rows.capacity() + m_text.capacity() + m_slotOf.bytes();
+    size_t n = m_slots.capacity() * sizeof(Slot) + m_arena.bytes() + m_slotOf.bytes();
     for (const auto &sig : m_signature)
         n += sig.capacity() * sizeof(uint64_t);
     for (int s = 0; s < 3; ++s)

@@ -9,6 +9,7 @@
 // colleague's save, or a change made with a database tool, shows at the next
 // search as it does in the list's statement.
 
+#include "arena.h"
 #include "liststatement.h"
 
 #include <QElapsedTimer>
@@ -68,13 +69,12 @@ public:
     static constexpr int kColumns = 12;
 
 private:
-    // 28 bytes a card: offsets into the two arenas, the lengths of the
-    // searched columns (none is longer than 250 bytes in the schema).
+    // 24 bytes a card: where it is kept, the lengths of the searched
+    // columns (none is longer than 250 bytes in the schema).
     struct Slot
     {
         qint32 id = 0;      // pk_id
-        uint32_t row = 0;   // its row of the list, from this offset of m_rows
-        uint32_t text = 0;  // the searched columns the row lacks, back to back from this offset of m_text
+        uint32_t row = 0;   // in m_arena: its row of the list, then the searched columns the row lacks
         uint16_t nulls = 0; // bit c: searched column c is NULL
         bool live = true;   // false for a card let go of
         std::array<uint8_t, kColumns> length{};
@@ -181,12 +181,12 @@ private:
         size_t m_count = 0;
     };
     SlotOf m_slotOf;
-    std::vector<char> m_rows;    // the rows of the list, in the list model's form
-    std::vector<uint8_t> m_text; // the searched columns no row shows
+    Arena m_arena; // per card: its row in the list model's form, the searched columns the row lacks
+    std::vector<char> m_scratch;
     // Per box, per slot: a bit for each pair of neighbouring characters its
     // columns hold (upper-cased), hashed into 64.
     std::array<std::vector<uint64_t>, 5> m_signature;
-    size_t m_garbage = 0; // bytes of m_rows and m_text no slot uses any more
+    size_t m_garbage = 0; // bytes of m_arena no slot uses any more
     int m_live = 0;
     // Per order (name, work place, post): the slots in the database's order,
     // and each slot's position in it.

@@ -1,6 +1,7 @@
 // The rules of cards, accounts, reference values, logins and the contact
 // list, against real database files and without any window.
 
+#include "core/arena.h"
 #include "core/cardcheck.h"
 #include "core/cardstore.h"
 #include "core/changewatch.h"
@@ -871,6 +872,27 @@ private slots:
         other.IBTrans.commit();
         list.followChanges();
         QCOMPARE(shown(), QStringList{u"Карт0005"_s});
+    }
+
+    // Pieces kept in chunks read back whole, wherever a chunk ends; one
+    // larger than a chunk is refused rather than cut.
+    void arenaKeepsPieces()
+    {
+        core::Arena arena;
+        std::vector<std::pair<uint32_t, std::string>> kept;
+        size_t total = 0;
+        for (int i = 0; total < 3 * core::Arena::kChunk + 12345; ++i) {
+            const size_t n = (i % 7 == 0) ? 0 : size_t(i * 7919) % 70000;
+            const std::string piece(n, char('a' + i % 26));
+            kept.emplace_back(arena.append(piece.data(), piece.size()), piece);
+            total += n;
+        }
+        QVERIFY(arena.bytes() >= 4 * core::Arena::kChunk);
+        for (const auto &[ref, piece] : kept)
+            QVERIFY(std::string_view(arena.at(ref), piece.size()) == piece);
+        QVERIFY_THROWS_EXCEPTION(std::length_error, arena.append(nullptr, core::Arena::kLargestPiece + 1));
+        arena.clear();
+        QCOMPARE(arena.bytes(), size_t(0));
     }
 
     // The list as the main window reads it: the first screen at once, the
