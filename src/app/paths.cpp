@@ -39,9 +39,9 @@ bool processRunning(qint64 pid)
 #endif
 }
 
-bool makeSharedFolder(const QString &folder)
+bool makeSharedFolder(const QString &folder, bool sticky)
 {
-    return core::makeSharedFolder(folder);
+    return core::makeSharedFolder(folder, sticky);
 }
 
 QString settingsFile()

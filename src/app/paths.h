@@ -20,7 +20,7 @@ bool processRunning(qint64 pid);
 // Makes a folder with its missing parents; the folders it makes are open to
 // the program's group (copies of several users share the program folder)
 // and closed to everybody else.
-bool makeSharedFolder(const QString &folder);
+bool makeSharedFolder(const QString &folder, bool sticky = false);
 
 // zentrax.ini: in APPDATA when that is set, else in the user's configuration folder.
 QString settingsFile();

@@ -57,6 +57,8 @@ Session::Opened Session::OpenDatabase(QWidget *owner)
     // Nothing of the schema changes here: that is the administrator's choice.
     schema::trimChangeLog(db.IBDbase);
     PhotoFolder = paths::join(folder, QStringLiteral("files"));
-    paths::makeSharedFolder(PhotoFolder);
+    // Sticky: a user may not rename a colleague's photo folder (and put a
+    // link in its place while that colleague saves into it).
+    paths::makeSharedFolder(PhotoFolder, true);
     return Opened::Yes;
 }

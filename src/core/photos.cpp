@@ -391,8 +391,9 @@ QString PhotoStore::place(const StagedPhoto &photo)
         return QStringLiteral("Папка фотографии «%1» лежит вне папки фотографий.")
             .arg(QDir::toNativeSeparators(QFileInfo(photo.target).absolutePath()));
     }
-    bool crossDevice = false;
-    QString error = replaceFile(photo.staged, photo.target, &crossDevice);
+    // Moved through the folders as they are then, never through a link that
+    // took a folder's place after the check above.
+    QString error = moveBelow(photo.staged, m_folder, photo.target);
     if (error.isEmpty()) {
 #ifdef Q_OS_UNIX
         // The group of the photo's folder, so that the program's other users may read it.
@@ -402,13 +403,9 @@ QString PhotoStore::place(const StagedPhoto &photo)
 #endif
         return QString();
     }
-    if (crossDevice)
-        error = copyFileSafely(photo.staged, photo.target);
     discard(photo);
-    if (!error.isEmpty() && !crossDevice)
-        error = QStringLiteral("Не удалось поместить фотографию в «%1»: %2")
-                    .arg(QDir::toNativeSeparators(photo.target), error);
-    return error;
+    return QStringLiteral("Не удалось поместить фотографию в «%1»: %2.")
+        .arg(QDir::toNativeSeparators(photo.target), error);
 }
 
 void PhotoStore::discard(const StagedPhoto &photo)

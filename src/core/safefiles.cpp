@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QStringList>
 
 #ifdef Q_OS_UNIX
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -219,6 +221,76 @@ QString replaceFile(const QString &from, const QString &to, bool *crossDevice)
     if (QFile::rename(from, to))
         return QString();
     return QStringLiteral("файл не переименовывается");
+#endif
+}
+
+QString moveBelow(const QString &from, const QString &root, const QString &target)
+{
+    const QFileInfo t(target);
+    const QString relative = QDir(root).relativeFilePath(t.absolutePath());
+    const QStringList parts = relative == QLatin1String(".") ? QStringList() : relative.split(QLatin1Char('/'));
+    if (t.fileName().isEmpty() || parts.contains(QLatin1String("..")) || QDir::isAbsolutePath(relative))
+        return QStringLiteral("файл должен лежать в папке «%1»").arg(QDir::toNativeSeparators(root));
+#ifdef Q_OS_UNIX
+    int dir = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return systemError(errno);
+    const auto closeDir = qScopeGuard([&dir] { ::close(dir); });
+    for (const QString &part : parts) {
+        const int next =
+            ::openat(dir, QFile::encodeName(part).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0)
+            return errno == ELOOP || errno == ENOTDIR
+                       ? QStringLiteral("папка «%1» заменена ссылкой или файлом").arg(part)
+                       : systemError(errno);
+        ::close(dir);
+        dir = next;
+    }
+    const QByteArray name = QFile::encodeName(t.fileName());
+    if (::renameat(AT_FDCWD, QFile::encodeName(from).constData(), dir, name.constData()) == 0)
+        return QString();
+    if (errno != EXDEV)
+        return systemError(errno);
+    // Another file system: copied beside the target, then renamed over it.
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return systemError(errno);
+    const auto closeIn = qScopeGuard([in] { ::close(in); });
+    const QByteArray partial = "." + name + ".part";
+    ::unlinkat(dir, partial.constData(), 0);
+    const int out = ::openat(dir, partial.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
+    if (out < 0)
+        return systemError(errno);
+    bool written = true;
+    char buf[64 * 1024];
+    for (ssize_t n; written && (n = ::read(in, buf, sizeof buf)) != 0;) {
+        if (n < 0) {
+            written = errno == EINTR;
+            continue;
+        }
+        for (ssize_t done = 0; written && done < n;) {
+            const ssize_t w = ::write(out, buf + done, size_t(n - done));
+            written = w > 0 || (w < 0 && errno == EINTR);
+            done += std::max<ssize_t>(w, 0);
+        }
+    }
+    const int error = written ? 0 : errno;
+    written = written && ::fsync(out) == 0;
+    ::close(out);
+    if (!written || ::renameat(dir, partial.constData(), dir, name.constData()) != 0) {
+        const int why = error ? error : errno;
+        ::unlinkat(dir, partial.constData(), 0);
+        return systemError(why);
+    }
+    ::unlink(QFile::encodeName(from).constData());
+    return QString();
+#else
+    Q_UNUSED(parts);
+    bool crossDevice = false;
+    QString error = replaceFile(from, target, &crossDevice);
+    if (crossDevice && (error = copyFileSafely(from, target)).isEmpty())
+        QFile::remove(from);
+    return error;
 #endif
 }
 

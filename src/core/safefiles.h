@@ -49,4 +49,11 @@ QString replaceFile(const QString &from, const QString &to, bool *crossDevice = 
 // followed; a folder that is itself a link is left alone.
 bool removeTree(const QString &folder);
 
+// Moves the file `from` to `target`, which lies in a folder below `root`
+// (its own or one of its subfolders). Each folder below `root` is entered
+// through the folder before it and never through a link, so a folder
+// swapped for a link after it was checked is refused rather than written
+// through. Copies across file systems. Empty on success, else why not.
+QString moveBelow(const QString &from, const QString &root, const QString &target);
+
 } // namespace core

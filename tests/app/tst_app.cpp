@@ -216,11 +216,12 @@ private slots:
             QCOMPARE(p.session->PhotoFolder, p.folder + QStringLiteral("/files"));
             QVERIFY(QFileInfo(p.session->PhotoFolder).isDir());
             // Copies of the program's users store photos there (the group
-            // "firebird" when there is one); other accounts have no way in.
+            // "firebird" when there is one); other accounts have no way in,
+            // and no user renames another's photo folder (sticky).
 #ifdef Q_OS_UNIX
             struct stat st;
             QVERIFY(::stat(QFile::encodeName(p.session->PhotoFolder).constData(), &st) == 0);
-            QCOMPARE(st.st_mode & 07777, mode_t(02770));
+            QCOMPARE(st.st_mode & 07777, mode_t(03770));
             if (const struct group *g = ::getgrnam("firebird"))
                 QCOMPARE(st.st_gid, g->gr_gid);
 #endif

@@ -1,5 +1,6 @@
 // The program's own files: the settings file zentrax.ini and the temp folder.
 
+#include "core/safefiles.h"
 #include "core/settingsfile.h"
 #include "core/tempfolder.h"
 
@@ -21,6 +22,7 @@
 #endif
 
 using core::LoginSettings;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -283,6 +285,55 @@ private slots:
         QVERIFY(!why.isEmpty()); // the system's reason, for the user's message
         QCOMPARE(readBytes(path), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("zentrax.ini")});
+#endif
+    }
+
+    // A file moved below a folder reaches its place only through real
+    // folders: one swapped for a link is refused and the link's target
+    // stays untouched; across file systems it is copied whole.
+    void movingBelowAFolder_data()
+    {
+        QTest::addColumn<QString>("sourceFolder"); // empty: beside the root
+        QTest::addColumn<QString>("target");       // below the root
+        QTest::addColumn<bool>("moved");
+        QTest::newRow("own folder") << QString() << u"photos/a/p.jpg"_s << true;
+        QTest::newRow("the root itself") << QString() << u"photos/p.jpg"_s << true;
+        QTest::newRow("a folder that is a link") << QString() << u"photos/link/p.jpg"_s << false;
+        QTest::newRow("a link deeper down") << QString() << u"photos/a/deeplink/p.jpg"_s << false;
+        QTest::newRow("outside the root") << QString() << u"outside/p.jpg"_s << false;
+        if (QFileInfo(u"/dev/shm"_s).isWritable())
+            QTest::newRow("from another file system") << u"/dev/shm"_s << u"photos/a/p.jpg"_s << true;
+    }
+    void movingBelowAFolder()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs symbolic links");
+#else
+        QFETCH(QString, sourceFolder);
+        QFETCH(QString, target);
+        QFETCH(bool, moved);
+        QTemporaryDir root;
+        QDir r(root.path());
+        QVERIFY(r.mkpath(u"photos/a"_s) && r.mkpath(u"outside"_s));
+        QVERIFY(QFile::link(r.filePath(u"outside"_s), r.filePath(u"photos/link"_s)));
+        QVERIFY(QFile::link(r.filePath(u"outside"_s), r.filePath(u"photos/a/deeplink"_s)));
+        QTemporaryDir elsewhere(sourceFolder.isEmpty() ? QDir::tempPath() + u"/src-XXXXXX"_s
+                                                       : sourceFolder + u"/src-XXXXXX"_s);
+        const QString from = QDir(elsewhere.path()).filePath(u"staged.jpg"_s);
+        QVERIFY(writeBytes(from, "picture"));
+        const QString error = core::moveBelow(from, r.filePath(u"photos"_s), r.filePath(target));
+        QCOMPARE(error.isEmpty(), moved);
+        QCOMPARE(QFileInfo::exists(r.filePath(target)), moved);
+        QCOMPARE(QFileInfo::exists(from), !moved);
+        QVERIFY(!QFileInfo::exists(r.filePath(u"outside/p.jpg"_s)) || target == u"outside/p.jpg"_s);
+        QVERIFY(QDir(r.filePath(u"outside"_s)).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        if (moved) {
+            QFile f(r.filePath(target));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("picture"));
+            QVERIFY(
+                QDir(QFileInfo(r.filePath(target)).absolutePath()).entryList({u".*.part"_s}, QDir::Hidden).isEmpty());
+        }
 #endif
     }
 

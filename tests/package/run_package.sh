@@ -83,7 +83,7 @@ in_tgz() { grep -qE "^$1 .* $top/$2/?( -> .*)?$" "$work/tgz.list"; }
 check "the archive holds the program" in_tgz '-rwxr-xr-x' zentrax
 check "the archive holds the printout's template" in_tgz '-rw-r--r--' Forms/form.xlsx
 check "the archive links the engine" in_tgz 'lrwxrwxrwx' firebird/plugins/libEngine12.so
-check "the archive's files/ is open to the group, set-group-ID" in_tgz 'drwxrws---' files
+check "the archive's files/ is open to the group, set-group-ID, sticky" in_tgz 'drwxrws--T' files
 check "the archive's temp/ is open to the group, set-group-ID, sticky" in_tgz 'drwxrws--T' temp
 check "the Debian package holds no files/ or temp/" \
   bash -c "! dpkg-deb -c '$deb' | grep -qE ' \\./opt/zentrax/(files|temp)/'"
@@ -104,8 +104,8 @@ pass "the package installed"
 log "$work/install.log"
 check "the database was made beside the program, for the group firebird: $(mode_group "$prefix/dbase.fdb")" \
   test "$(mode_group "$prefix/dbase.fdb")" = "660 firebird"
-check "files/ is the group's, set-group-ID: $(mode_group "$prefix/files")" \
-  test "$(mode_group "$prefix/files")" = "2770 firebird"
+check "files/ is the group's, set-group-ID, sticky: $(mode_group "$prefix/files")" \
+  test "$(mode_group "$prefix/files")" = "3770 firebird"
 check "temp/ is the group's, set-group-ID, sticky: $(mode_group "$prefix/temp")" \
   test "$(mode_group "$prefix/temp")" = "3770 firebird"
 entry=$desktop_dir/applications/zentrax.desktop
@@ -238,6 +238,7 @@ fi
 # 4. An upgrade to a newer version (the same package with a higher version
 #    number) keeps the database, a photo and the folders' rights.
 install -d -o nobody -g firebird -m 2770 "$prefix/files/1"
+chmod -t "$prefix/files" # as an older version left it
 cp "$prefix/Forms/foto.png" "$prefix/files/1/photo.png"
 db_sum=$(sum "$prefix/dbase.fdb")
 [ -n "$db_sum" ] || db_sum="no database"
@@ -255,7 +256,7 @@ else
 fi
 check "the upgrade kept the database" test "$(sum "$prefix/dbase.fdb")" = "$db_sum"
 check "the upgrade kept the photo" test -f "$prefix/files/1/photo.png"
-check "the upgrade kept the rights of files/" test "$(mode_group "$prefix/files")" = "2770 firebird"
+check "the upgrade made files/ sticky, its group kept" test "$(mode_group "$prefix/files")" = "3770 firebird"
 check "the upgrade wrote no path.txt" test ! -e "$prefix/path.txt"
 
 # 5. A desk of an office network: the database on the server, in path.txt.
