@@ -18,7 +18,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <cstdio>
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -193,6 +197,13 @@ int main(int argc, char **argv)
         }
         QFile::remove(path);
     }
+    // Root (the package at install) makes a new database with locks of its
+    // own: a lock folder that other users may write is never root's.
+    QTemporaryDir privateLocks;
+#ifdef Q_OS_UNIX
+    if (::geteuid() == 0 && !onServer && qEnvironmentVariableIsEmpty("FIREBIRD_LOCK") && privateLocks.isValid())
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(privateLocks.path()));
+#endif
     db::prepareEngine(QCoreApplication::applicationDirPath());
     try {
         QElapsedTimer timer;

@@ -49,6 +49,14 @@ void IBDatabase::open()
 {
     if (m_att)
         return;
+    // The engine of this process keeps its locks in that folder: refused
+    // when it is unsafe (a program's own check at start-up says so first).
+    if (!isServerPath(databaseName)) {
+        const QString folder = lockFolder();
+        if (!folder.isEmpty() && QFileInfo::exists(folder))
+            if (const QString problem = lockFolderProblem(folder); !problem.isEmpty())
+                throw DbError(problem);
+    }
     Guard::run(this, [&] {
         Status st;
         const auto dpb = makeDpb(userName, password, false);

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <cstring>
 #ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -115,6 +117,29 @@ uid_t engineUser()
     return p ? p->pw_uid : uid_t(-1);
 }
 
+// An entry the engine does not make: a link (which the engine would follow
+// to a file of the link maker's choosing), a pipe, a device. Its name, or
+// nothing.
+QString strangeEntry(const QByteArray &folder)
+{
+    DIR *d = ::opendir(folder.constData());
+    if (!d)
+        return QString();
+    QString found;
+    while (const dirent *e = ::readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+            !S_ISDIR(st.st_mode)) {
+            found = QFile::decodeName(e->d_name);
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
 } // namespace
 #endif
 
@@ -150,6 +175,12 @@ QString lockFolderProblem(const QString &folder)
         return QStringLiteral("Папка блокировок базы данных «%1» открыта для записи всем пользователям компьютера. "
                               "Пользоваться ею небезопасно.")
                    .arg(shown) +
+               fix;
+    if (const QString entry = strangeEntry(path); !entry.isEmpty())
+        return QStringLiteral("В папке блокировок базы данных «%1» лежит «%2» — ссылка или особый файл, каких движок "
+                              "базы данных не создаёт: её мог подложить другой пользователь. Пользоваться папкой "
+                              "небезопасно.")
+                   .arg(shown, entry) +
                fix;
     if (::access(path.constData(), R_OK | W_OK | X_OK) != 0)
         return QStringLiteral("Нет доступа к папке блокировок базы данных «%1».\rКаждый пользователь компьютера, "

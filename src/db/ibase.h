@@ -105,8 +105,10 @@ QString lockFolder();
 
 // Why the engine cannot safely use its lock folder on this machine: missing
 // and not to be made, a link, owned by an account outside the engine's group,
-// writable by others, not writable by this user, or with too little room left
-// (the engine crashes on a full one). Empty when it can. In Russian.
+// writable by others, holding a link or a special file, not writable by this
+// user, or with too little room left (the engine crashes on a full one).
+// Empty when it can. In Russian. A connection to a database file refuses
+// such a folder.
 QString lockFolderProblem(const QString &folder);
 
 // Rewrites ":name" parameters to positional ones ("?"), skipping quoted text

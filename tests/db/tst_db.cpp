@@ -885,6 +885,12 @@ private slots:
                                         << "создал другой пользователь";
         QTest::newRow("full") << "full"
                               << "не осталось места";
+        QTest::newRow("the engine's files") << "files"
+                                            << "";
+        QTest::newRow("a link planted inside") << "planted link"
+                                               << "«fb_lock_1» — ссылка или особый файл";
+        QTest::newRow("a pipe planted inside") << "planted pipe"
+                                               << "«fb_lock_1» — ссылка или особый файл";
     }
     void lockFolderProblems()
     {
@@ -919,7 +925,26 @@ private slots:
             QVERIFY(fill.open(QIODevice::WriteOnly));
             fill.write(QByteArray(900 * 1024, 'x'));
         }
+        // What the engine keeps there, and what another user could plant
+        // under its names for the engine to follow.
+        if (kind == QLatin1String("files") || kind.startsWith(QLatin1String("planted"))) {
+            QFile lockFile(folder + QStringLiteral("/fb12_monitor_00fe01"));
+            QVERIFY(lockFile.open(QIODevice::WriteOnly));
+        }
+        const QByteArray planted = QFile::encodeName(folder + QStringLiteral("/fb_lock_1"));
+        if (kind == QLatin1String("planted link"))
+            QVERIFY(QFile::link(root.filePath(QStringLiteral("victim")), folder + QStringLiteral("/fb_lock_1")));
+        if (kind == QLatin1String("planted pipe"))
+            QCOMPARE(::mkfifo(planted.constData(), 0660), 0);
         const QString problem = db::lockFolderProblem(folder);
+        if (kind == QLatin1String("planted link")) { // and no database file is opened with it
+            const QByteArray saved = qgetenv("FIREBIRD_LOCK");
+            qputenv("FIREBIRD_LOCK", QFile::encodeName(folder));
+            db::IBDatabase d;
+            d.databaseName = root.filePath(QStringLiteral("dbase.fdb"));
+            QVERIFY_THROWS_EXCEPTION(db::DbError, d.open());
+            qputenv("FIREBIRD_LOCK", saved);
+        }
         if (mounted)
             QProcess::execute(QStringLiteral("umount"), {folder});
         if (said.isEmpty())
