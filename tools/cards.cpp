@@ -22,8 +22,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -40,8 +44,66 @@ constexpr int kDone = 0;   // every card stored or exported
 constexpr int kFailed = 1; // cards refused, the export not written, no login, ...
 constexpr int kUsageError = 2;
 constexpr int kSkipped = 3; // every card stored except those skipped as already stored, as asked
+constexpr int kStopped = 4; // ended by Ctrl+C, SIGTERM or SIGHUP before the end
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The signal that asked the tool to end (0: none yet), and whether the work
+// under way stops by itself between two cards when asked.
+std::atomic<int> g_stopSignal{0};
+std::atomic<bool> g_stopsBetweenCards{false};
+
+sigset_t endingSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, sig);
+    return set;
+}
+
+// Ctrl+C, SIGTERM and SIGHUP are blocked in every thread from the start (the
+// engine's threads, made later, inherit the mask, and its own handlers never
+// run) and taken here, on a thread of the tool's own. While an import or an
+// export runs, the signal only asks it to stop between two cards: the cards
+// kept so far are committed, each whole. At any other moment (the password
+// asked, the database opened), or at a second signal, the tool ends at once:
+// nothing of its own is held then.
+void takeEndingSignals()
+{
+    const sigset_t ending = endingSignals();
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    std::thread([ending] {
+        for (;;) {
+            // The engine unblocks the signals on the threads it runs on:
+            // blocked again before each wait.
+            pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+            int sig = 0;
+            if (sigwait(&ending, &sig) != 0)
+                continue;
+            int none = 0;
+            if (g_stopsBetweenCards && g_stopSignal.compare_exchange_strong(none, sig))
+                continue;
+            terminal::restore();
+            std::fprintf(stderr, "\nzentrax-cards: остановлено (%s).\n", sigabbrev_np(sig));
+            std::_Exit(kStopped);
+        }
+    }).detach();
+}
+
+// Runs `work` as an import or export that a signal stops between two cards.
+template <typename F>
+auto stoppable(F &&work)
+{
+    g_stopsBetweenCards = true;
+    auto result = work();
+    g_stopsBetweenCards = false;
+    return result;
+}
+
+QString stopSignalName()
+{
+    const int sig = g_stopSignal;
+    return sig == SIGINT ? QStringLiteral("Ctrl+C") : QStringLiteral("SIG") + QString::fromLatin1(sigabbrev_np(sig));
+}
 
 void printHelp()
 {
@@ -66,10 +128,12 @@ void printHelp()
                 "База данных — та, которую открывает программа (dbase.fdb или path.txt рядом с ней),\n"
                 "или --database ПУТЬ. Нужен пользователь с полным доступом; пароль берётся из\n"
                 "переменной ZENTRAX_PASSWORD, иначе спрашивается в терминале.\n"
-                "Ctrl+C прерывает импорт между двумя карточками: сохранённые остаются, каждая целиком.\n\n"
+                "Ctrl+C, SIGTERM и SIGHUP останавливают импорт между двумя карточками: сохранённые\n"
+                "остаются, каждая целиком; экспорт тогда не записывает файл.\n\n"
                 "Код завершения: 0 — все карточки сохранены или выгружены; 3 — сохранены все, кроме\n"
                 "пропущенных как уже сохранённые; 1 — какая-то карточка не сохранена или файл не\n"
-                "записан; 2 — ошибка в вызове. Отчёт выводится на стандартный вывод.\n",
+                "записан; 2 — ошибка в вызове; 4 — остановлен сигналом. Отчёт выводится на\n"
+                "стандартный вывод.\n",
                 kUsage);
 }
 
@@ -105,7 +169,7 @@ core::Progress terminalProgress(const char *what)
             std::fprintf(stderr, "\r%s: %d / %d", what, done, total);
         if (shown && done == total)
             std::fputs("\n", stderr);
-        return g_interrupted == 0;
+        return g_stopSignal == 0;
     };
 }
 
@@ -169,6 +233,7 @@ int mergeCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &id
 
 int main(int argc, char **argv)
 {
+    takeEndingSignals();
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
@@ -260,8 +325,6 @@ int main(int argc, char **argv)
             return kFailed;
         }
     }
-    std::signal(SIGINT, [](int) { g_interrupted = 1; });
-
     try {
         SharedDb db;
         db.IBDbase.databaseName = database;
@@ -292,24 +355,42 @@ int main(int argc, char **argv)
             // Without a search: every card, also those the list cannot show.
             const QList<qint64> ids =
                 search.isEmpty() ? core::allIds(db.iRead) : core::listIds(db.iRead, filter, ListSort::Name);
-            const core::ExportReport report =
-                core::exportCards(db, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт"));
+            const core::ExportReport report = stoppable(
+                [&] { return core::exportCards(db, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт")); });
             say(report.text(QFileInfo(file).absoluteFilePath()));
+            if (report.cancelled && g_stopSignal != 0) {
+                fail(QStringLiteral("экспорт остановлен (%1), файл %2 не записан.").arg(stopSignalName(), file));
+                return kStopped;
+            }
             return report.complete() ? kDone : kFailed;
         }
         core::ScratchFolder scratch;
         scratch.make(folder + QStringLiteral("/temp"), core::scratchFolderName());
         core::CardImport import(db, photoFolder, scratch.path());
-        if (!import.read(file, terminalProgress("Проверка"))) {
-            fail(import.error().isEmpty() ? QStringLiteral("проверка прервана, ничего не сохранено.") : import.error());
+        if (!stoppable([&] { return import.read(file, terminalProgress("Проверка")); })) {
             scratch.remove();
+            if (g_stopSignal != 0) {
+                fail(QStringLiteral("проверка файла %1 остановлена (%2): ничего не сохранено.")
+                         .arg(file, stopSignalName()));
+                return kStopped;
+            }
+            fail(import.error().isEmpty() ? QStringLiteral("проверка прервана, ничего не сохранено.") : import.error());
             return kFailed;
         }
         say(import.summary(QFileInfo(file).fileName()));
-        const core::ImportReport report = import.store(addDuplicates, who.id, terminalProgress("Импорт"));
+        const core::ImportReport report =
+            stoppable([&] { return import.store(addDuplicates, who.id, terminalProgress("Импорт")); });
         scratch.remove();
         say(QString());
         say(report.text());
+        if (report.cancelled && g_stopSignal != 0) {
+            fail(QStringLiteral("импорт файла %1 остановлен (%2): сохранено карточек: %3, каждая целиком; "
+                                "не тронуто: %4.")
+                     .arg(file, stopSignalName())
+                     .arg(report.stored)
+                     .arg(report.notReached));
+            return kStopped;
+        }
         if (!report.complete())
             return kFailed;
         return report.skipped > 0 ? kSkipped : kDone;

@@ -1,5 +1,6 @@
 #include "terminal.h"
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -7,6 +8,12 @@
 #include <unistd.h>
 
 namespace terminal {
+
+namespace {
+// The terminal's settings while a question has its echo turned off.
+termios g_old{};
+std::atomic<bool> g_silent{false};
+} // namespace
 
 QString askPassword()
 {
@@ -16,19 +23,22 @@ QString askPassword()
         return QString();
     std::fputs("Пароль: ", stderr);
     std::fflush(stderr);
-    termios old{};
-    const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
-    if (quiet) {
-        termios silent = old;
+    if (tcgetattr(STDIN_FILENO, &g_old) == 0) {
+        termios silent = g_old;
         silent.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+        g_silent = tcsetattr(STDIN_FILENO, TCSANOW, &silent) == 0;
     }
     std::string line;
     std::getline(std::cin, line);
-    if (quiet)
-        tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    restore();
     std::fputs("\n", stderr);
     return QString::fromLocal8Bit(line.c_str());
+}
+
+void restore()
+{
+    if (g_silent.exchange(false))
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_old);
 }
 
 } // namespace terminal

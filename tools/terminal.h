@@ -9,4 +9,8 @@ namespace terminal {
 // terminal without echo; empty when there is no terminal to ask on.
 QString askPassword();
 
+// Gives the terminal its echo back if a password question took it away and
+// has not returned it yet (the tool ends while asking).
+void restore();
+
 } // namespace terminal
