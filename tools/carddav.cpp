@@ -6,6 +6,7 @@
 #include "carddav/davserver.h"
 #include "carddav/httpglue.h"
 #include "core/dbpath.h"
+#include "db/engineerrors.h"
 #include "db/ibase.h"
 #include "db/schema.h"
 #include "db/shared.h"
@@ -181,7 +182,12 @@ int passwords(SharedDb &db, const Options &o)
         if (verb == QLatin1String("add")) {
             if (o.label.trimmed().isEmpty())
                 return usageError(QStringLiteral("не указано название устройства: --label НАЗВАНИЕ."));
-            const QString made = store.add(o.user, terminal::askPassword(), o.label.trimmed());
+            const std::optional<QString> password = terminal::askPassword();
+            if (!password) {
+                say(terminal::noPasswordText());
+                return kFailed;
+            }
+            const QString made = store.add(o.user, *password, o.label.trimmed());
             std::printf("Пароль устройства «%s» пользователя %s (показывается один раз):\n%s\n",
                         o.label.trimmed().toUtf8().constData(), o.user.toUtf8().constData(), made.toUtf8().constData());
             return 0;
@@ -291,6 +297,7 @@ int serve(SharedDb &db, const Options &o)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    db::setWindowAdvice(false);
     const QStringList args = QCoreApplication::arguments();
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
         printHelp();

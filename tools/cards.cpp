@@ -15,6 +15,7 @@
 #include "core/dbpath.h"
 #include "core/logins.h"
 #include "core/tempfolder.h"
+#include "db/engineerrors.h"
 #include "db/ibase.h"
 #include "db/shared.h"
 #include "terminal.h"
@@ -22,11 +23,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -182,6 +186,50 @@ QString nameOf(const core::CardRecord &card)
     return parts.join(QLatin1Char(' '));
 }
 
+// The sentence for a file the export could not write: the reason in Russian,
+// the file named, and that nothing of it changed.
+QString notWritten(const QString &file, const QString &why)
+{
+    return QStringLiteral("не удалось записать файл «%1»: %2. Файл не изменён.").arg(file, why);
+}
+
+// Why the export cannot write `file`, found before any card is read: the
+// texts of the file classes are the system's, in English. Empty when
+// nothing stands in the way (a device or a pipe the export refuses itself).
+QString targetProblem(const QString &file)
+{
+    const QFileInfo target(file);
+    const QString folder = target.absolutePath();
+    if (target.isDir())
+        return QStringLiteral("это папка, а не файл");
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("папки «%1» нет").arg(folder);
+    if (target.isFile() && ::access(QFile::encodeName(target.absoluteFilePath()).constData(), W_OK) != 0)
+        return QStringLiteral("нет права изменять этот файл");
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("нет права создавать файлы в папке «%1»").arg(folder);
+    return QString();
+}
+
+// Why writing `file` failed once begun, told from the state of its disk and
+// of this process (the file's own error is gone with its unfinished copy).
+QString writeProblem(const QString &file)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+    struct statvfs disk = {};
+    if (::statvfs(folder.constData(), &disk) == 0) {
+        if (disk.f_flag & ST_RDONLY)
+            return QStringLiteral("диск доступен только для чтения");
+        if (quint64(disk.f_bavail) * disk.f_frsize < (quint64(1) << 20))
+            return QStringLiteral("на диске не осталось места");
+    }
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        return QStringLiteral("файл вышел больше, чем разрешено этому процессу (ulimit -f %1)")
+            .arg(quint64(limit.rlim_cur) / 1024);
+    return QStringLiteral("ошибка записи на диск");
+}
+
 int printDuplicates(SharedDb &db)
 {
     const QList<core::DuplicateGroup> groups = core::storedDuplicates(db);
@@ -235,6 +283,7 @@ int main(int argc, char **argv)
 {
     takeEndingSignals();
     QCoreApplication app(argc, argv);
+    db::setWindowAdvice(false);
     const QStringList args = app.arguments().mid(1);
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
         printHelp();
@@ -330,8 +379,12 @@ int main(int argc, char **argv)
         db.IBDbase.databaseName = database;
         db.IBDbase.open();
         core::LoggedUser who;
-        const QString password = terminal::askPassword();
-        const core::LoginResult login = core::Logins(db).check(user, password, &who);
+        const std::optional<QString> password = terminal::askPassword();
+        if (!password) {
+            fail(terminal::noPasswordText());
+            return kFailed;
+        }
+        const core::LoginResult login = core::Logins(db).check(user, *password, &who);
         if (login != core::LoginResult::Ok || who.level != QLatin1String("full")) {
             fail(login == core::LoginResult::UnknownLogin
                      ? QStringLiteral("пользователя %1 нет в базе данных.").arg(user)
@@ -355,8 +408,20 @@ int main(int argc, char **argv)
             // Without a search: every card, also those the list cannot show.
             const QList<qint64> ids =
                 search.isEmpty() ? core::allIds(db.iRead) : core::listIds(db.iRead, filter, ListSort::Name);
+            if (const QString problem = targetProblem(file); !problem.isEmpty()) {
+                fail(notWritten(file, problem));
+                return kFailed;
+            }
             const core::ExportReport report = stoppable(
                 [&] { return core::exportCards(db, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт")); });
+            // A reason given by the file classes (the system's words, in
+            // English) is told again from what the tool finds.
+            static const QRegularExpression latin(QStringLiteral("[A-Za-z]{2,}[ ,.:]+[A-Za-z]{2,}"));
+            if (!report.error.isEmpty() &&
+                latin.match(QString(report.error).remove(QDir::toNativeSeparators(file))).hasMatch()) {
+                fail(notWritten(file, writeProblem(file)));
+                return kFailed;
+            }
             say(report.text(QFileInfo(file).absoluteFilePath()));
             if (report.cancelled && g_stopSignal != 0) {
                 fail(QStringLiteral("экспорт остановлен (%1), файл %2 не записан.").arg(stopSignalName(), file));
@@ -395,7 +460,7 @@ int main(int argc, char **argv)
             return kFailed;
         return report.skipped > 0 ? kSkipped : kDone;
     } catch (const db::DbError &e) {
-        fail(e.text());
+        fail(QStringLiteral("база данных %1: %2").arg(database, e.text()));
         return kFailed;
     }
 }

@@ -15,12 +15,12 @@ termios g_old{};
 std::atomic<bool> g_silent{false};
 } // namespace
 
-QString askPassword()
+std::optional<QString> askPassword()
 {
     if (qEnvironmentVariableIsSet("ZENTRAX_PASSWORD"))
         return qEnvironmentVariable("ZENTRAX_PASSWORD");
     if (!isatty(STDIN_FILENO))
-        return QString();
+        return std::nullopt;
     std::fputs("Пароль: ", stderr);
     std::fflush(stderr);
     if (tcgetattr(STDIN_FILENO, &g_old) == 0) {
@@ -33,6 +33,12 @@ QString askPassword()
     restore();
     std::fputs("\n", stderr);
     return QString::fromLocal8Bit(line.c_str());
+}
+
+QString noPasswordText()
+{
+    return QStringLiteral("пароль не задан, а спросить его негде: стандартный ввод — не терминал. "
+                          "Задайте пароль в переменной ZENTRAX_PASSWORD.");
 }
 
 void restore()

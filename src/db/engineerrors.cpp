@@ -21,6 +21,8 @@ bool StatusCodes::hasUnix(long errnoValue) const
 
 namespace {
 
+bool g_windowAdvice = true;
+
 bool any(const StatusCodes &codes, std::initializer_list<long> list)
 {
     return std::any_of(list.begin(), list.end(), [&](long c) { return codes.has(c); });
@@ -32,6 +34,16 @@ QString withDetail(const QString &russian, const QString &engineText)
 }
 
 } // namespace
+
+void setWindowAdvice(bool on)
+{
+    g_windowAdvice = on;
+}
+
+bool windowAdvice()
+{
+    return g_windowAdvice;
+}
 
 DbError engineError(const StatusCodes &codes, const QString &engineText)
 {
@@ -45,16 +57,19 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
     if (codes.hasUnix(ENOSPC))
         return DbError(withDetail(QStringLiteral("На диске с базой данных не осталось места, поэтому изменения не "
                                                  "записаны.\rОсвободите место на этом диске (или попросите об этом "
-                                                 "администратора) и повторите действие: введённые данные остались "
-                                                 "на экране."),
+                                                 "администратора) и повторите действие") +
+                                      (g_windowAdvice ? QStringLiteral(": введённые данные остались на экране.")
+                                                      : QStringLiteral(".")),
                                   engineText),
                        true);
     if (codes.has(isc_io_write_err))
         return DbError(withDetail(QStringLiteral("Файл базы данных не удалось записать: скорее всего, на его диске не "
                                                  "осталось места (или диск стал доступен только для чтения).\r"
-                                                 "Изменения не записаны, введённые данные остались на экране. "
-                                                 "Освободите место на диске (или попросите об этом администратора) "
-                                                 "и повторите действие."),
+                                                 "Изменения не записаны") +
+                                      (g_windowAdvice ? QStringLiteral(", введённые данные остались на экране. ")
+                                                      : QStringLiteral(". ")) +
+                                      QStringLiteral("Освободите место на диске (или попросите об этом "
+                                                     "администратора) и повторите действие."),
                                   engineText),
                        true);
     if (codes.has(isc_lock_dir_access))
@@ -80,10 +95,19 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
                                                  "восстановить из резервной копии."),
                                   engineText),
                        true);
+    // A check of the engine itself failed on what it read: a damaged file,
+    // or one replaced under the running engine.
+    if (codes.has(isc_bug_check))
+        return DbError(withDetail(QStringLiteral("База данных повреждена или файл был заменён, пока с ним "
+                                                 "работали: восстановите копию."),
+                                  engineText),
+                       true);
     // The program connects again at the user's next action.
-    const QString again = QStringLiteral("\rВведённые и не сохранённые данные остались на экране. Программа снова "
-                                         "подключится к базе данных при следующем действии: повторите его, когда "
-                                         "база данных будет доступна.");
+    const QString again = g_windowAdvice
+                              ? QStringLiteral("\rВведённые и не сохранённые данные остались на экране. Программа "
+                                               "снова подключится к базе данных при следующем действии: повторите "
+                                               "его, когда база данных будет доступна.")
+                              : QStringLiteral("\rПовторите действие, когда база данных будет доступна.");
     if (any(codes, {isc_network_error, isc_net_connect_err, isc_net_connect_listen_err}))
         return DbError(withDetail(QStringLiteral("Сервер базы данных недоступен по сети. Проверьте подключение к "
                                                  "сети и то, что сервер базы данных запущен (об этом можно спросить "

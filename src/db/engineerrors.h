@@ -19,6 +19,13 @@ struct StatusCodes
     bool hasUnix(long errnoValue) const;
 };
 
+// Whether the texts of errors advise as the program's windows do: the data
+// typed stays on the screen, the program connects again at the next action
+// (so by default). The command-line tools turn it off: nothing of theirs is
+// on a screen, and their texts say only what happened and what to do.
+void setWindowAdvice(bool on);
+bool windowAdvice();
+
 // The error to throw for a failed engine call: `engineText` is the engine's
 // own message, `codes` its status.
 DbError engineError(const StatusCodes &codes, const QString &engineText);

@@ -2,6 +2,7 @@
 
 #include "db/columns.h"
 #include "db/cp1251.h"
+#include "db/engineerrors.h"
 #include "db/ibase.h"
 #include "db/shared.h"
 #include "db/statements.h"
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
+#include <firebird/Interface.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -819,6 +821,36 @@ private slots:
         holder.closeWriteChannel();
         holder.waitForFinished(10000);
         QVERIFY2(text.contains(said) && text.contains(QStringLiteral("Сообщение базы данных:")), qPrintable(text));
+    }
+
+    // Each engine failure is told in Russian, with the engine's text kept as a
+    // detail; the advice about data left on the screen is the windows' only:
+    // the command-line tools turn it off.
+    void engineStatusTold_data()
+    {
+        QTest::addColumn<long>("code");
+        QTest::addColumn<bool>("windows");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("internal consistency check") << long(isc_bug_check) << true << "База данных повреждена";
+        QTest::newRow("consistency check in a tool") << long(isc_bug_check) << false << "восстановите копию";
+        QTest::newRow("connection lost in a window") << long(isc_conn_lost) << true << "остались на экране";
+        QTest::newRow("connection lost in a tool") << long(isc_conn_lost) << false << "Соединение с базой данных";
+        QTest::newRow("write failed in a tool") << long(isc_io_write_err) << false << "Изменения не записаны";
+    }
+    void engineStatusTold()
+    {
+        QFETCH(long, code);
+        QFETCH(bool, windows);
+        QFETCH(QString, said);
+        db::StatusCodes codes;
+        codes.items = {{isc_arg_gds, code}};
+        db::setWindowAdvice(windows);
+        const QString text = db::engineError(codes, u"internal Firebird consistency check"_s).text();
+        db::setWindowAdvice(true);
+        QVERIFY2(text.contains(said), qPrintable(text));
+        QVERIFY2(text.at(0).script() == QChar::Script_Cyrillic, qPrintable(text));
+        QVERIFY2(text.contains(u"Сообщение базы данных:\rinternal Firebird consistency check"_s), qPrintable(text));
+        QVERIFY2(windows || !text.contains(u"на экране"_s), qPrintable(text));
     }
 
     // A reading copy left idle with its list half fetched holds nothing back:
