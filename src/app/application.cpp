@@ -10,19 +10,31 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
 
-// Only tells the event loop: a signal may arrive inside the database engine.
-void onTerminationSignal(int)
+sigset_t terminationSignals()
 {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, sig);
+    return set;
 }
 } // namespace
 #endif
+
+void blockTerminationSignals()
+{
+#ifdef Q_OS_UNIX
+    const sigset_t set = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+#endif
+}
 
 void watchTerminationSignals(std::function<void()> end)
 {
@@ -36,11 +48,19 @@ void watchTerminationSignals(std::function<void()> end)
         }
         end();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
+    std::thread([] {
+        const sigset_t set = terminationSignals();
+        for (;;) {
+            // Blocked again before each wait, should a library have
+            // unblocked them on this thread.
+            pthread_sigmask(SIG_BLOCK, &set, nullptr);
+            int sig = 0;
+            if (sigwait(&set, &sig) != 0)
+                continue;
+            const char c = 1;
+            [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+        }
+    }).detach();
 #else
     Q_UNUSED(end);
 #endif
