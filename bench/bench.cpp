@@ -3,6 +3,7 @@
 // cards also the export of every card to vCard and CSV and their import.
 //
 //   zentrax-bench --cache DIR --out FILE SIZE...   (bench/run calls this)
+//   zentrax-bench --parse N    card files of N and 2N lines read, the times compared
 //
 // The list and the birthdays run through the core, as the main window runs
 // them; each size runs in a child process of its own, so that its peak memory
@@ -685,6 +686,95 @@ int parent(const QString &cache, const QString &out, const QStringList &sizeArgs
     return 0;
 }
 
+// ------------------------------------------------------------- card parsing
+
+// Files of one shape at size `n`: the file at 2n is twice as long and
+// should take twice the time to read, not four times.
+struct Shape
+{
+    const char *name;
+    QByteArray (*file)(int n);
+};
+
+// A 2.1 note in quoted-printable after a long parameter, its value in n
+// lines joined by soft line breaks.
+QByteArray softBreaks(int n)
+{
+    QByteArray f = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Иванов;Иван\r\nNOTE;X-LABEL=";
+    f += QByteArray(20 * n, 'x');
+    f += ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
+    for (int i = 0; i < n; ++i)
+        f += "=D0=97=D0=B0=D0=BC=D0=B5=D1=82=D0=BA=D0=B0 =D0=BE =D0=B2=D1=81=D1=82=D1=80=D0=B5=D1=87=D0=B5=\r\n";
+    f += "=D0=BA=D0=BE=D0=BD=D0=B5=D1=86\r\nEND:VCARD\r\n";
+    return f;
+}
+
+// One card with n e-mails of its own.
+QByteArray manyMails(int n)
+{
+    QByteArray f = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Петров;Пётр\r\n";
+    for (int i = 0; i < n; ++i)
+        f += "EMAIL;TYPE=INTERNET:person" + QByteArray::number(i) + "@example.ru\r\n";
+    f += "END:VCARD\r\n";
+    return f;
+}
+
+// One card with n web addresses of its own.
+QByteArray manyUrls(int n)
+{
+    QByteArray f = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Сидоров;Сидор\r\n";
+    for (int i = 0; i < n; ++i)
+        f += "URL:https://example.ru/page" + QByteArray::number(i) + "\r\n";
+    f += "END:VCARD\r\n";
+    return f;
+}
+
+// A CSV table of one wide row: n stray Windows-1251 bytes on one line of
+// UTF-8 text.
+QByteArray csvStrayBytes(int n)
+{
+    QByteArray f = "Фамилия,Имя,Прочее\r\nИванов,Иван,";
+    for (int i = 0; i < n; ++i)
+        f += "Пётр Петрович O\x92"
+             "Brien ещё немного текста по-русски, ";
+    return f + "\r\n";
+}
+
+// The fastest of three reads of `bytes`, in milliseconds.
+double readMs(const QByteArray &bytes)
+{
+    double best = -1;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer t;
+        t.start();
+        const core::CardFile f = core::readCards(bytes);
+        const double ms = double(t.nsecsElapsed()) / 1e6;
+        if (f.cards.size() != 1)
+            std::fprintf(stderr, "  (read %d cards, not 1)\n", int(f.cards.size()));
+        best = best < 0 ? ms : std::min(best, ms);
+    }
+    return best;
+}
+
+// Each shape read at a size and at twice that size: the ratio of the times
+// is about 2 when reading takes time in proportion to the file.
+int parsing(int n)
+{
+    const Shape shapes[] = {{"quoted-printable soft breaks after a long parameter", softBreaks},
+                            {"a card with many e-mails", manyMails},
+                            {"a card with many web addresses", manyUrls},
+                            {"CSV: many stray bytes on one line", csvStrayBytes}};
+    std::printf("%-52s %10s %10s %10s %10s %6s\n", "shape", "bytes", "ms", "bytes x2", "ms x2", "ratio");
+    for (const Shape &s : shapes) {
+        const QByteArray once = s.file(n), twice = s.file(2 * n);
+        const double a = readMs(once), b = readMs(twice);
+        std::printf("%-52s %10lld %10.1f %10lld %10.1f %6.2f\n", s.name, qlonglong(once.size()), a,
+                    qlonglong(twice.size()), b, a > 0 ? b / a : 0.0);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -708,9 +798,14 @@ int main(int argc, char **argv)
     const QCommandLineOption transferIn(QStringLiteral("transfer"),
                                         QStringLiteral("time the export and import in this folder"),
                                         QStringLiteral("folder"));
-    parser.addOptions({cache, out, measureIn, reps, transferIn});
+    const QCommandLineOption parse(QStringLiteral("parse"),
+                                   QStringLiteral("time the reading of card files of n and 2n lines"),
+                                   QStringLiteral("n"));
+    parser.addOptions({cache, out, measureIn, reps, transferIn, parse});
     parser.addHelpOption();
     parser.process(app);
+    if (parser.isSet(parse))
+        return parsing(parser.value(parse).toInt());
     if (parser.isSet(transferIn))
         return bench::runReported([&] { return transfer(parser.value(transferIn)); });
     if (parser.isSet(measureIn))

@@ -9,6 +9,7 @@
 
 #include <QDate>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 
 namespace core {
@@ -27,7 +28,7 @@ QString noYear(int month, int day)
 // no room, and no equal value, becomes a line of "Прочее".
 void place(QString &work, QString &home, const QList<Entry> &entries, const QString &what, QStringList &extra)
 {
-    QStringList placed;
+    QSet<QString> placed; // a card may hold thousands: looked up, never searched
     for (bool marked : {true, false})
         for (const Entry &e : entries) {
             const QString v = e.value.trimmed();
@@ -43,7 +44,7 @@ void place(QString &work, QString &home, const QList<Entry> &entries, const QStr
                 *slot = e.value;
             else
                 extra << what + sideText(e.side) + QStringLiteral(": ") + v;
-            placed << v;
+            placed.insert(v);
         }
 }
 
@@ -159,11 +160,11 @@ CardData finish(Gathered &g)
         col("fam") = g.fullName.trimmed();
 
     // The accounts: the exact row when the file has it; else the networks found.
-    QStringList taken;
+    QSet<QString> taken;
     if (g.exactAccounts) {
         out.accounts = g.exactAccounts;
         for (int k = 0; k < 4; ++k)
-            taken << g.exactAccounts->address[k].trimmed();
+            taken.insert(g.exactAccounts->address[k].trimmed());
     }
     Accounts found;
     int used = 0;
@@ -171,7 +172,7 @@ CardData finish(Gathered &g)
         const QString a = address.trimmed();
         if (a.isEmpty() || taken.contains(a))
             continue;
-        taken << a;
+        taken.insert(a);
         if (!g.exactAccounts && used < 4) {
             found.network[used] = net;
             found.address[used] = address;

@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace core {
 
@@ -88,7 +89,7 @@ Side sideOfHeader(const QString &h)
     return Side::None;
 }
 
-Column classify(const QString &header, const QStringList &allNormalized)
+Column classify(const QString &header, const QSet<QString> &allNormalized)
 {
     Column c;
     c.header = header.trimmed();
@@ -255,9 +256,9 @@ std::optional<char16_t> controlIn(const QString &v)
 // Whether the table's first row names at least one column this program knows.
 bool knownHeader(const QStringList &header)
 {
-    QStringList allNormalized;
+    QSet<QString> allNormalized;
     for (const QString &h : header)
-        allNormalized << normalized(h);
+        allNormalized.insert(normalized(h));
     for (const QString &h : header)
         if (const Column::Kind k = classify(h, allNormalized).kind; k != Column::Other && k != Column::Ignore)
             return true;
@@ -269,9 +270,9 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
     QList<CardData> out;
     if (t.rows.isEmpty())
         return out;
-    QStringList allNormalized;
+    QSet<QString> allNormalized;
     for (const QString &h : t.rows.first())
-        allNormalized << normalized(h);
+        allNormalized.insert(normalized(h));
     QList<Column> cols;
     for (const QString &h : t.rows.first())
         cols << classify(h, allNormalized);

@@ -132,16 +132,17 @@ QString decodeFile(const QByteArray &bytes, QStringList *notes)
     // UTF-8 all the same, those bytes read as Windows-1251, each named.
     if (wide > 0 && qsizetype(stray.size()) * 20 <= wide + qsizetype(stray.size())) {
         QString out;
-        qsizetype from = 0, line = 1, lineStart = 0;
+        // The lines are counted on from the last stray byte, not from its line's start.
+        qsizetype from = 0, line = 1, lineStart = 0, counted = 0;
         int told = 0;
         for (qsizetype at : stray) {
             out += QString::fromUtf8(bytes.constData() + from, at - from);
             const QString ch = cp1251::decode(bytes.mid(at, 1));
             out += ch;
-            for (qsizetype k = lineStart; k < at; ++k)
-                if (bytes[k] == '\n') {
+            for (; counted < at; ++counted)
+                if (bytes[counted] == '\n') {
                     ++line;
-                    lineStart = k + 1;
+                    lineStart = counted + 1;
                 }
             if (notes && told++ < kNotesShown)
                 *notes << QStringLiteral("Строка %1, байт %2 от начала строки: 0x%3 — не UTF-8; прочитан как «%4».")

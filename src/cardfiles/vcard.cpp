@@ -199,11 +199,35 @@ bool splitLine(const QByteArray &line, bool v4, Raw &out)
     return true;
 }
 
-bool isQuotedPrintableLine(const QByteArray &line)
+// Whether a logical line, growing at its end as its soft line breaks and
+// folds are joined, names QUOTED-PRINTABLE before its colon. The line is
+// looked at once: each call goes on from where the last one stopped, so
+// that a long parameter before many soft line breaks is not read again
+// for each of them.
+class QuotedPrintableHead
 {
-    const qsizetype colon = unquoted(line, ':');
-    return colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE");
-}
+public:
+    bool in(const QByteArray &line)
+    {
+        if (m_colon < 0) {
+            for (; m_scanned < line.size(); ++m_scanned) {
+                const char c = line[m_scanned];
+                if (c == '"') {
+                    m_quoted = !m_quoted;
+                } else if (c == ':' && !m_quoted) {
+                    m_colon = m_scanned;
+                    m_yes = m_colon > 0 && line.left(m_colon).toUpper().contains("QUOTED-PRINTABLE");
+                    break;
+                }
+            }
+        }
+        return m_yes;
+    }
+
+private:
+    qsizetype m_scanned = 0, m_colon = -1;
+    bool m_quoted = false, m_yes = false;
+};
 
 bool blank(const QByteArray &line)
 {
@@ -262,8 +286,9 @@ Parsed parse(const QByteArray &data)
         const int lineNo = int(i + 1);
         QByteArray line = lines[i++];
         // Soft line breaks of quoted-printable values, then folded lines.
+        QuotedPrintableHead head;
         for (;;) {
-            if (line.endsWith('=') && i < n && isQuotedPrintableLine(line)) {
+            if (line.endsWith('=') && i < n && head.in(line)) {
                 line.chop(1);
                 line += lines[i++];
                 continue;

@@ -499,6 +499,59 @@ private slots:
         QCOMPARE(d.count(QStringLiteral("SELECT pk_id FROM base")), 2);
     }
 
+    // Files far longer than an address book writes read to the same card as
+    // short ones: a quoted-printable note of thousands of soft line breaks
+    // after a long parameter, a card of thousands of e-mails or web
+    // addresses, a CSV field of thousands of quotes.
+    void longInputs_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("begins");
+        QTest::addColumn<QString>("ends");
+        QTest::addColumn<int>("lines");
+        const int n = 3000;
+        QByteArray qp = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Иванов;Иван\r\nNOTE;X-LABEL=" + QByteArray(20 * n, 'x') +
+                        ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
+        for (int i = 0; i < n; ++i)
+            qp += "=D0=90=D0=91 " + QByteArray::number(i) + "=\r\n";
+        qp += "=D0=92\r\nEND:VCARD\r\n";
+        QTest::newRow("soft line breaks") << qp << u"rem"_s << u"АБ 0АБ 1АБ 2"_s << u"АБ 2999В"_s << 1;
+        QByteArray mails = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Иванов;Иван\r\n";
+        QByteArray urls = mails;
+        for (int i = 0; i < n; ++i) {
+            mails += "EMAIL;TYPE=INTERNET:p" + QByteArray::number(i) + "@example.ru\r\n";
+            urls += "URL:https://example.ru/" + QByteArray::number(i) + "\r\n";
+        }
+        mails += "END:VCARD\r\n";
+        urls += "END:VCARD\r\n";
+        // The first two in the card's fields, the rest in "Прочее", each once.
+        QTest::newRow("e-mails") << mails << u"other"_s << u"E-mail: p2@example.ru"_s << u"E-mail: p2999@example.ru"_s
+                                 << n - 2;
+        QTest::newRow("web addresses") << urls << u"other"_s << u"Сайт: https://example.ru/4"_s
+                                       << u"Сайт: https://example.ru/2999"_s << n - 4;
+        QTest::newRow("CSV quotes") << "Фамилия,Имя,Прочее\r\nИванов,Иван,a" + QByteArray(n, '"') + "z\r\n"
+                                    << u"other"_s << u"a\"\"\""_s << u"\"z"_s << 1;
+    }
+    void longInputs()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, column);
+        QFETCH(QString, begins);
+        QFETCH(QString, ends);
+        QFETCH(int, lines);
+        const core::CardFile f = core::readCards(file);
+        QVERIFY2(f.error.isEmpty(), qPrintable(f.error));
+        QCOMPARE(f.cards.size(), 1);
+        const core::CardRecord &c = f.cards[0].card;
+        QCOMPARE(c.value(u"fam"_s), u"Иванов"_s);
+        QCOMPARE(c.value(u"name1"_s), u"Иван"_s);
+        const QString value = c.value(column);
+        QVERIFY2(value.startsWith(begins), qPrintable(value.left(80)));
+        QVERIFY2(value.endsWith(ends), qPrintable(value.right(80)));
+        QCOMPARE(value.count(u"\r\n"_s) + 1, lines);
+    }
+
     // A second import of the same file finds every card stored by the first.
     void secondImportFindsAll()
     {
