@@ -153,6 +153,17 @@ QString CardImport::checkCard(const CardData &card)
 {
     if (card.isEmpty())
         return QStringLiteral("в карточке нет ни имени, ни других данных.");
+    const QLocale ru(QLocale::Russian);
+    for (const char *column : {"rem", "other"}) {
+        const qsizetype length = card.card.value(QLatin1String(column)).size();
+        if (length > kLongestMemo)
+            return QStringLiteral("текст в поле «%1» слишком длинный: %2 знаков, а программа принимает не больше %3 "
+                                  "(1 МБ).")
+                .arg(fieldLabel(QLatin1String(column)), ru.toString(length), ru.toString(kLongestMemo));
+    }
+    if (card.photo.size() > kLargestPhoto)
+        return QStringLiteral("фотография слишком большая: %1 байт, а программа принимает не больше %2 (%3 МБ).")
+            .arg(ru.toString(card.photo.size()), ru.toString(kLargestPhoto), ru.toString(kLargestPhoto >> 20));
     // Values from a file go in as they came: the card counts as unedited.
     QString problem = m_checks.cardProblem(card.card, cardColumns(), &card.card, fieldLabel);
     if (problem.isEmpty() && card.accounts)

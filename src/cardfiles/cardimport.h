@@ -21,6 +21,13 @@ namespace core {
 
 class CardEditor;
 
+// The longest "Примечания" or "Прочее" a file's card may bring: 1 MB of
+// text (as many characters, a byte each as stored). Longer, it is no note
+// a person wrote but a file pasted in, and the card window would crawl over it.
+inline constexpr qsizetype kLongestMemo = qsizetype(1) << 20;
+// The largest photo a file's card may bring, in bytes.
+inline constexpr qsizetype kLargestPhoto = qsizetype(20) << 20;
+
 // Told how far the work is (`done` of `total`); a false answer cancels it.
 using Progress = std::function<bool(int done, int total)>;
 

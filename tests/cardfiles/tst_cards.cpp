@@ -552,6 +552,50 @@ private slots:
         QCOMPARE(value.count(u"\r\n"_s) + 1, lines);
     }
 
+    // A card whose note or "Прочее" is longer than a megabyte of text, or
+    // whose photo is larger than the program takes, is refused with its
+    // name and why; the card after it is stored all the same.
+    void limits_data()
+    {
+        QTest::addColumn<QByteArray>("property");
+        QTest::addColumn<QString>("refusal");
+        const auto text = [](const char *name, qsizetype length) {
+            return QByteArray(name) + ':' + QString(length, QChar(u'м')).toUtf8() + "\r\n";
+        };
+        const auto photo = [](qsizetype size) {
+            return "PHOTO;ENCODING=b;TYPE=JPEG:" + jpegBytes(size).toBase64() + "\r\n";
+        };
+        const QLocale ru(QLocale::Russian);
+        const QString over = ru.toString(core::kLongestMemo + 1);
+        const QString memo = u"текст в поле «Примечания» слишком длинный: %1 знаков"_s.arg(over);
+        const QString other = u"текст в поле «Прочее» слишком длинный: %1 знаков"_s.arg(over);
+        const QString large = u"фотография слишком большая: %1 байт"_s.arg(ru.toString(core::kLargestPhoto + 1));
+        QTest::newRow("note at the cap") << text("NOTE", core::kLongestMemo) << QString();
+        QTest::newRow("note over it") << text("NOTE", core::kLongestMemo + 1) << memo;
+        QTest::newRow("other at the cap") << text("X-ZENTRAX-OTHER", core::kLongestMemo) << QString();
+        QTest::newRow("other over it") << text("X-ZENTRAX-OTHER", core::kLongestMemo + 1) << other;
+        QTest::newRow("photo at the cap") << photo(core::kLargestPhoto) << QString();
+        QTest::newRow("photo over it") << photo(core::kLargestPhoto + 1) << large;
+    }
+    void limits()
+    {
+        QFETCH(QByteArray, property);
+        QFETCH(QString, refusal);
+        const QByteArray file = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Большой;Борис\r\n" + property +
+                                "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Следующий;Карл\r\nEND:VCARD\r\n";
+        Db d;
+        core::CardImport in = d.importer();
+        QVERIFY2(in.readBytes(file), qPrintable(in.error()));
+        const core::ImportReport report = in.store(false, 1);
+        QCOMPARE(report.stored, refusal.isEmpty() ? 2 : 1);
+        QCOMPARE(report.refused.size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty())
+            QVERIFY2(report.refused[0].startsWith(u"карточка № 1 «Большой Борис» (строка 1): "_s + refusal),
+                     qPrintable(report.refused[0]));
+        const QList<qint64> stored_ = ids(d);
+        QCOMPARE(stored(d, stored_.last()).card.value(u"fam"_s), u"Следующий"_s);
+    }
+
     // A second import of the same file finds every card stored by the first.
     void secondImportFindsAll()
     {
