@@ -49,6 +49,8 @@ QString pictureExtension(const QByteArray &bytes);
 QByteArray vcardOf(const CardData &card, CardFormat format);
 // The start of a CSV file: the byte-order mark and the header row.
 QByteArray csvHeader();
+// A card as a CSV row, without its photo (a spreadsheet's cell cannot hold
+// one); a photo column of an older file is read all the same.
 QByteArray csvRowOf(const CardData &card);
 
 // ------------------------------------------------------------------ reading

@@ -476,7 +476,8 @@ QByteArray csvHeader()
         h << f.label;
     for (int k = 0; k < 4; ++k)
         h << accountLabel(true, k) << accountLabel(false, k);
-    h << photoNameLabel() << kPhotoLabel;
+    // No photo: a whole picture in one cell is more than a spreadsheet's
+    // cell holds, and a table saved back by one would come back without it.
     return QByteArray("\xEF\xBB\xBF") + csv::record(h).toUtf8();
 }
 
@@ -497,12 +498,6 @@ QByteArray csvRowOf(const CardData &data)
     for (int k = 0; k < 4; ++k)
         row << (data.accounts ? data.accounts->network[k] : QString())
             << (data.accounts ? data.accounts->address[k] : QString());
-    if (data.photo.isEmpty())
-        row << QString() << QString();
-    else
-        row << data.photoName
-            << QStringLiteral("data:") + cardmap::mediaTypeOf(pictureExtension(data.photo)) +
-                   QStringLiteral(";base64,") + QString::fromLatin1(data.photo.toBase64());
     // A text that a spreadsheet would run as a formula is written so that it stays text.
     for (QString &cell : row)
         cell = csv::neutralized(cell);

@@ -45,7 +45,9 @@ void readPhoto(CardData &card, const QString &photoFolder, const QString &fpath)
     card.photoName = QString(fpath).replace(QLatin1Char('/'), QLatin1Char('\\')).section(QLatin1Char('\\'), -1);
 }
 
-CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, const QString &photoFolder)
+// A card read from its row; its photo too when `withPhoto`.
+CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, const QString &photoFolder,
+                bool withPhoto)
 {
     CardData c;
     for (const QString &name : cardColumns())
@@ -60,12 +62,13 @@ CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, c
         }
         c.accounts = a;
     }
-    readPhoto(c, photoFolder, c.card.fpath);
+    if (withPhoto)
+        readPhoto(c, photoFolder, c.card.fpath);
     return c;
 }
 
-// Reads the cards of `ids` (at most kSlice) by their id.
-QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids)
+// Reads the cards of `ids` (at most kSlice) by their id, with their photos when `withPhotos`.
+QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, bool withPhotos)
 {
     db::IBQuery &q = db.iRead;
     db::Closer closer{q};
@@ -84,7 +87,7 @@ QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, cons
     const int idCol = q.fieldIndex(QStringLiteral("pk_id"));
     QHash<qint64, CardData> out;
     for (int r = 0; r < q.recordCount(); ++r)
-        out.insert(q.intAt(r, idCol), cardOf(q, r, col, photoFolder));
+        out.insert(q.intAt(r, idCol), cardOf(q, r, col, photoFolder, withPhotos));
     return out;
 }
 
@@ -101,6 +104,10 @@ QString ExportReport::text(const QString &path, int limit) const
         QStringLiteral("Выгружено карточек: %1.\rФайл: %2").arg(ru.toString(written), QDir::toNativeSeparators(path));
     if (gone > 0)
         t += QStringLiteral("\rУдалены другим пользователем во время выгрузки: %1.").arg(ru.toString(gone));
+    if (photosLeftOut > 0)
+        t += QStringLiteral("\r\rФотографии в CSV не сохраняются (карточек с фотографией: %1): для них выберите "
+                            "vCard.")
+                 .arg(ru.toString(photosLeftOut));
     if (!notes.isEmpty()) {
         t += QStringLiteral("\r\rЗамечания:\r") + reportLines(notes, limit);
     }
@@ -128,7 +135,8 @@ ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<q
         return failed(file.errorString());
     for (qsizetype from = 0; from < ids.size(); from += kSlice) {
         const QList<qint64> slice = ids.mid(from, kSlice);
-        const QHash<qint64, CardData> cards = readSlice(db, photoFolder, slice);
+        // CSV holds no photos: they are not read.
+        const QHash<qint64, CardData> cards = readSlice(db, photoFolder, slice, format != CardFormat::Csv);
         for (qsizetype i = 0; i < slice.size(); ++i) {
             if (progress && !progress(int(from + i), report.total)) {
                 report.cancelled = true;
@@ -146,6 +154,8 @@ ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<q
             if (file.write(bytes) != bytes.size())
                 return failed(file.errorString());
             ++report.written;
+            if (format == CardFormat::Csv && !card.card.fpath.trimmed().isEmpty())
+                ++report.photosLeftOut;
             for (const QString &note : card.notes)
                 report.notes << QStringLiteral("«%1»: %2").arg(card.name(), note);
         }

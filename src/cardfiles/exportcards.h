@@ -17,10 +17,11 @@ namespace core {
 
 struct ExportReport
 {
-    int total = 0;     // cards asked for
-    int written = 0;   // cards in the file
-    int gone = 0;      // deleted by a colleague meanwhile
-    QStringList notes; // cards written without their photo, and why
+    int total = 0;         // cards asked for
+    int written = 0;       // cards in the file
+    int gone = 0;          // deleted by a colleague meanwhile
+    QStringList notes;     // cards written without their photo, and why
+    int photosLeftOut = 0; // cards with a photo written to CSV, which holds none
     bool cancelled = false;
     QString error; // why no file was written
 

@@ -268,7 +268,12 @@ private slots:
         const QByteArray bytes = f.readAll();
         if (format == QLatin1String("csv")) {
             QVERIFY(bytes.startsWith("\xEF\xBB\xBF\xD0\xA4"));
+            // No photo in a CSV file (a spreadsheet's cell cannot hold one), and the report says so.
+            QVERIFY(!bytes.contains("base64") && !bytes.contains(jpegBytes(3000).toBase64().left(40)));
+            QVERIFY2(out.text(file).contains(u"Фотографии в CSV не сохраняются"_s), qPrintable(out.text(file)));
+            QVERIFY(out.photosLeftOut > 0);
         } else {
+            QCOMPARE(out.photosLeftOut, 0);
             // Folded at 75 octets, never inside a character.
             for (const QByteArray &line : bytes.split('\n')) {
                 QVERIFY2(line.size() <= 76, line.constData());
@@ -300,8 +305,12 @@ private slots:
             QCOMPARE(b.accounts.has_value(), a.accounts.has_value());
             if (a.accounts)
                 QVERIFY(*b.accounts == *a.accounts);
-            QCOMPARE(b.photo, a.photo);
-            QCOMPARE(b.photoName, a.photoName);
+            if (format == QLatin1String("csv")) {
+                QVERIFY(b.photo.isEmpty());
+            } else {
+                QCOMPARE(b.photo, a.photo);
+                QCOMPARE(b.photoName, a.photoName);
+            }
             if (!a.card.value(QStringLiteral("work")).isEmpty())
                 works.insert(cp1251::upper(a.card.value(QStringLiteral("work"))));
         }
@@ -343,6 +352,19 @@ private slots:
         f = core::readCards("Столбец А,Столбец Б\r\nx,y\r\n");
         QVERIFY(f.cards.isEmpty());
         QVERIFY2(f.error.contains(u"нет ни одного известного названия"_s), qPrintable(f.error));
+    }
+
+    // A CSV file written before photos were left out still gives its photos.
+    void olderCsvPhoto()
+    {
+        const QByteArray photo = jpegBytes(2500);
+        const core::CardFile f = core::readCards("Фамилия,Имя,Файл фотографии,Фотография\r\nИванов,Иван,лицо.jpg,\""
+                                                 "data:image/jpeg;base64," +
+                                                 photo.toBase64() + "\"\r\n");
+        QVERIFY2(f.error.isEmpty(), qPrintable(f.error));
+        QCOMPARE(f.cards.size(), 1);
+        QCOMPARE(f.cards[0].photo, photo);
+        QCOMPARE(f.cards[0].photoName, u"лицо.jpg"_s);
     }
 
     // A CSV export never hands a spreadsheet a formula to run, yet reads
