@@ -297,13 +297,17 @@ CardFile readCards(const QByteArray &bytes)
         out.kind = QStringLiteral("vCard");
         const vcard::Parsed parsed = vcard::parse(bytes);
         out.problems = parsed.problems;
+        out.encoding = parsed.encoding;
         for (const vcard::Card &vc : parsed.cards) {
             CardData c = cardmap::fromVCard(vc);
             c.line = vc.line;
             out.cards << c;
         }
     } else {
-        const QString text = filetext::decodeFile(bytes, &out.problems);
+        QString taken;
+        const QString text = filetext::decodeFile(bytes, &out.problems, &taken);
+        if (taken != QLatin1String("UTF-8"))
+            out.encoding = taken;
         const csv::Table table = csv::parse(text);
         if (table.rows.size() < 1 || table.rows.first().size() < 2) {
             out.error =

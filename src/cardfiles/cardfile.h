@@ -63,6 +63,9 @@ struct CardFile
     // Why nothing could be read (empty when the file was read).
     QString error;
     QString kind; // "vCard", "CSV"
+    // The encoding the file was read in when it was not UTF-8 ("Windows-1251",
+    // "UTF-16"): told before storing, so that a wrong guess is seen in time.
+    QString encoding;
 };
 
 // Every card of a vCard or CSV file's bytes, the kind told by the content.

@@ -196,6 +196,13 @@ QString CardImport::summary(const QString &fileName) const
 {
     const QLocale ru(QLocale::Russian);
     QString t = QStringLiteral("Файл «%1» (%2): карточек — %3.").arg(fileName, kind(), ru.toString(total()));
+    if (!encoding().isEmpty() && total() > 0) {
+        QString first = m_file.cards.first().name();
+        if (first.size() > 60)
+            first = first.left(59) + QChar(0x2026);
+        t += QStringLiteral("\rФайл прочитан в кодировке %1. Первая карточка: %2.")
+                 .arg(encoding(), first.isEmpty() ? QStringLiteral("без имени") : QStringLiteral("«%1»").arg(first));
+    }
     t += QStringLiteral("\rПохожи на уже сохранённые или на карточки выше в файле (то же имя и тот же телефон, "
                         "e-mail или та же дата рождения): %1.")
              .arg(ru.toString(duplicates()));

@@ -62,6 +62,8 @@ public:
     bool readBytes(const QByteArray &bytes, const Progress &progress = {});
     QString error() const { return m_error; }
     QString kind() const { return m_file.kind; }
+    // The encoding the file was read in when not UTF-8, else empty.
+    QString encoding() const { return m_file.encoding; }
 
     int total() const { return int(m_file.cards.size()); }
     // Cards that look like one already stored, or like one before them in the
@@ -70,7 +72,9 @@ public:
     // Cards the database cannot hold as they are, or with nothing in them.
     int refusals() const { return int(m_problems.size()); }
 
-    // The question before anything is stored: what the file holds.
+    // The question before anything is stored: what the file holds; for a
+    // file not in UTF-8, the encoding taken and the first card's name, so
+    // that a wrong guess shows before it is stored.
     QString summary(const QString &fileName) const;
 
     // Stores the cards as `userId` (cards that look stored only when

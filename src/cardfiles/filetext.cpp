@@ -10,34 +10,52 @@ namespace filetext {
 
 namespace {
 
+// Tells `taken` the encoding, when asked.
+void tell(QString *taken, const QString &name)
+{
+    if (taken)
+        *taken = name;
+}
+
 // UTF-8 when the bytes are well-formed UTF-8, else Windows-1251; decoded once.
-QString utf8Or1251(const QByteArray &bytes)
+QString utf8Or1251(const QByteArray &bytes, QString *taken)
 {
     QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString s = d.decode(bytes);
-    return d.hasError() ? cp1251::decode(bytes) : s;
+    if (!d.hasError()) {
+        tell(taken, QStringLiteral("UTF-8"));
+        return s;
+    }
+    tell(taken, QLatin1String(kWindows1251));
+    return cp1251::decode(bytes);
 }
 
 } // namespace
 
-QString decode(const QByteArray &bytes, const QString &charset)
+QString decode(const QByteArray &bytes, const QString &charset, QString *taken)
 {
     const QString name = charset.trimmed().toUpper();
     if (name == QLatin1String("WINDOWS-1251") || name == QLatin1String("CP1251") || name == QLatin1String("WIN1251") ||
-        name == QLatin1String("CP-1251"))
+        name == QLatin1String("CP-1251")) {
+        tell(taken, QLatin1String(kWindows1251));
         return cp1251::decode(bytes);
-    if (name == QLatin1String("ISO-8859-1") || name == QLatin1String("LATIN1"))
+    }
+    if (name == QLatin1String("ISO-8859-1") || name == QLatin1String("LATIN1")) {
+        tell(taken, QStringLiteral("ISO-8859-1"));
         return QString::fromLatin1(bytes);
+    }
     if (!name.isEmpty() && name != QLatin1String("UTF-8") && name != QLatin1String("UTF8") &&
         name != QLatin1String("US-ASCII") && name != QLatin1String("ASCII")) {
         QStringDecoder d(name.toLatin1().constData());
         if (d.isValid()) {
             const QString s = d.decode(bytes);
-            if (!d.hasError())
+            if (!d.hasError()) {
+                tell(taken, charset.trimmed());
                 return s;
+            }
         }
     }
-    return utf8Or1251(bytes);
+    return utf8Or1251(bytes, taken);
 }
 
 namespace {
@@ -99,16 +117,19 @@ constexpr int kNotesShown = 10;
 
 } // namespace
 
-QString decodeFile(const QByteArray &bytes, QStringList *notes)
+QString decodeFile(const QByteArray &bytes, QStringList *notes, QString *taken)
 {
+    tell(taken, QStringLiteral("UTF-8"));
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.mid(3));
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        tell(taken, QStringLiteral("UTF-16"));
         QStringDecoder d(QStringDecoder::Utf16);
         return d.decode(bytes);
     }
     if (const int side = utf16Side(bytes); side >= 0) {
         QStringDecoder d(side == 0 ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        tell(taken, QStringLiteral("UTF-16"));
         if (notes)
             *notes << QStringLiteral("Файл прочитан в кодировке UTF-16 (без метки порядка байтов).");
         return d.decode(bytes);
@@ -159,6 +180,7 @@ QString decodeFile(const QByteArray &bytes, QStringList *notes)
     }
     if (notes)
         *notes << QStringLiteral("Файл прочитан в кодировке Windows-1251 (он не в UTF-8).");
+    tell(taken, QLatin1String(kWindows1251));
     return cp1251::decode(bytes);
 }
 

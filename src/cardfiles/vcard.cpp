@@ -112,18 +112,23 @@ struct Raw
     bool base64 = false;
 };
 
-void decodeValue(Raw &r)
+// Decodes the property's value; true when it names no character set and,
+// not being UTF-8, was read as Windows-1251.
+bool decodeValue(Raw &r)
 {
     Property &p = r.property;
     if (r.base64) {
         p.binary = base64(r.bytes);
-        return;
+        return false;
     }
     QByteArray bytes = r.bytes;
     const QStringList encoding = p.paramValues(QStringLiteral("ENCODING"));
     if (!encoding.isEmpty() && encoding.first().compare(QLatin1String("QUOTED-PRINTABLE"), Qt::CaseInsensitive) == 0)
         bytes = quotedPrintable(bytes);
-    p.value = filetext::decode(bytes, p.paramValues(QStringLiteral("CHARSET")).value(0));
+    const QString charset = p.paramValues(QStringLiteral("CHARSET")).value(0);
+    QString taken;
+    p.value = filetext::decode(bytes, charset, &taken);
+    const bool guessed = charset.isEmpty() && taken == QLatin1String(filetext::kWindows1251);
     // data:[<media type>][;base64],<data>
     static const QStringList binaryNames = {QStringLiteral("PHOTO"), QStringLiteral("LOGO")};
     if (binaryNames.contains(p.name) && p.value.startsWith(QLatin1String("data:"), Qt::CaseInsensitive)) {
@@ -138,6 +143,7 @@ void decodeValue(Raw &r)
             p.value.clear();
         }
     }
+    return guessed;
 }
 
 bool isEncodingWord(const QString &upper)
@@ -274,7 +280,8 @@ Parsed parse(const QByteArray &data)
     int strayFrom = 0; // first line of text outside the cards not told yet
     auto endCard = [&] {
         for (Raw &r : raws) {
-            decodeValue(r);
+            if (decodeValue(r))
+                out.encoding = QLatin1String(filetext::kWindows1251);
             card.properties.append(std::move(r.property));
         }
         raws.clear();

@@ -43,6 +43,9 @@ struct Parsed
     QList<Card> cards;
     // Text outside any card, a card never ended: told in Russian with its line.
     QStringList problems;
+    // "Windows-1251" when text that names no character set was not UTF-8
+    // and was read as Windows-1251; empty when it was all UTF-8.
+    QString encoding;
 };
 
 // Whether the data look like vCards (a BEGIN:VCARD line before anything else of substance).

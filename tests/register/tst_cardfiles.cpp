@@ -6,11 +6,13 @@
 #include "app/filedialog.h"
 #include "core/listmodel.h"
 #include "core/refvalues.h"
+#include "db/cp1251.h"
 #include "register/mainwindow.h"
 #include "uitest.h"
 
 #include <QAction>
 #include <QFile>
+#include <QStringEncoder>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -95,6 +97,48 @@ private slots:
         // The added card's work place went into its book; a skipped card's did not.
         QCOMPARE(core::RefValues(f.mf->db).contains(sql::Ref::Organization, QStringLiteral("АО «Техносфера»")),
                  answer == 1);
+    }
+
+    // A file not in UTF-8 is named with the encoding taken and its first
+    // card before anything is stored, so that a wrong guess is seen in time.
+    void importNamesEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("told");
+        const QString csv = u"Фамилия;Имя\r\nСмирнов;Олег\r\nОрлова;Ольга\r\n"_s;
+        QByteArray cp1251;
+        QVERIFY(cp1251::encode(csv, cp1251));
+        QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+        const QString first = u" Первая карточка: «Смирнов Олег»."_s;
+        QTest::newRow("Windows-1251") << cp1251 << u"Файл прочитан в кодировке Windows-1251."_s + first;
+        QTest::newRow("UTF-16") << QByteArray(utf16.encode(csv)) << u"Файл прочитан в кодировке UTF-16."_s + first;
+        QTest::newRow("UTF-8") << csv.toUtf8() << QString();
+        QByteArray vcard;
+        QVERIFY(cp1251::encode(u"BEGIN:VCARD\r\nVERSION:2.1\r\nN:Смирнов;Олег\r\nEND:VCARD\r\n"_s, vcard));
+        QTest::newRow("vCard in Windows-1251") << vcard << u"Файл прочитан в кодировке Windows-1251."_s + first;
+    }
+    void importNamesEncoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, told);
+        Fixture f;
+        const QString path = f.p.root.filePath(QStringLiteral("cards.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        filedlg::script({path});
+        msg::scriptChoices({1}); // cancel
+        f.trigger("N21");
+        const QList<msg::Shown> shown = msg::takeShown();
+        QCOMPARE(shown.size(), 1);
+        // The question as it was, the encoding said after the figures.
+        QVERIFY2(shown[0].text.startsWith(u"Файл «cards.txt»"_s), qPrintable(shown[0].text));
+        QVERIFY2(shown[0].text.endsWith(u"Сохранить карточки в базе данных?"_s), qPrintable(shown[0].text));
+        if (told.isEmpty())
+            QVERIFY2(!shown[0].text.contains(u"кодировке"_s), qPrintable(shown[0].text));
+        else
+            QVERIFY2(shown[0].text.contains(told), qPrintable(shown[0].text));
+        QCOMPARE(f.mf->model()->cardCount(), 2);
     }
 
     // Importing is for users with full rights, as a new card is.
