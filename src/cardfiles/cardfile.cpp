@@ -290,15 +290,24 @@ QString storedDate(const QString &text)
     return ok ? out : t;
 }
 
-CardFile readCards(const QByteArray &bytes)
+CardFile readCards(const QByteArray &bytes, const std::atomic_bool *cancel)
 {
     CardFile out;
+    const auto stopped = [&] {
+        if (!cancel || !cancel->load(std::memory_order_relaxed))
+            return false;
+        out.cancelled = true;
+        out.cards.clear();
+        return true;
+    };
     if (vcard::looksLikeVCard(bytes)) {
         out.kind = QStringLiteral("vCard");
-        const vcard::Parsed parsed = vcard::parse(bytes);
+        const vcard::Parsed parsed = vcard::parse(bytes, cancel);
         out.problems = parsed.problems;
         out.encoding = parsed.encoding;
         for (const vcard::Card &vc : parsed.cards) {
+            if (stopped())
+                return out;
             CardData c = cardmap::fromVCard(vc);
             c.line = vc.line;
             out.cards << c;
@@ -308,7 +317,9 @@ CardFile readCards(const QByteArray &bytes)
         const QString text = filetext::decodeFile(bytes, &out.problems, &taken);
         if (taken != QLatin1String("UTF-8"))
             out.encoding = taken;
-        const csv::Table table = csv::parse(text);
+        const csv::Table table = csv::parse(text, cancel);
+        if (stopped())
+            return out;
         if (table.rows.size() < 1 || table.rows.first().size() < 2) {
             out.error =
                 QStringLiteral("Файл не похож ни на файл vCard (он начинается строкой BEGIN:VCARD), ни на "
@@ -323,8 +334,10 @@ CardFile readCards(const QByteArray &bytes)
             return out;
         }
         out.kind = QStringLiteral("CSV");
-        out.cards = cardmap::fromCsv(table, out.problems);
+        out.cards = cardmap::fromCsv(table, out.problems, cancel);
     }
+    if (stopped())
+        return out;
     for (qsizetype i = 0; i < out.cards.size(); ++i)
         out.cards[i].number = int(i + 1);
     return out;

@@ -14,6 +14,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <optional>
 
 namespace core {
@@ -66,10 +67,14 @@ struct CardFile
     // The encoding the file was read in when it was not UTF-8 ("Windows-1251",
     // "UTF-16"): told before storing, so that a wrong guess is seen in time.
     QString encoding;
+    bool cancelled = false; // the reading was stopped: no cards
 };
 
 // Every card of a vCard or CSV file's bytes, the kind told by the content.
-CardFile readCards(const QByteArray &bytes);
+// It needs no database and may run on a thread of its own: `cancel`, when
+// given, may be set from another thread to stop it between two lines or
+// cards (the file comes back `cancelled`, without cards).
+CardFile readCards(const QByteArray &bytes, const std::atomic_bool *cancel = nullptr);
 
 // A date as a person writes it (15.03.1980, 1980-03-15, 19800315, 3/15/1980,
 // --03-15, 15.03) in the stored form; a text that is no date stays as it is.

@@ -81,36 +81,47 @@ CardImport::CardImport(SharedDb &db, const QString &photoFolder, const QString &
 
 bool CardImport::read(const QString &path, const Progress &progress)
 {
+    return check(load(path), progress);
+}
+
+CardFile CardImport::load(const QString &path, const std::atomic_bool *cancel)
+{
+    CardFile out;
     QFile f;
     QString why;
     if (!openRegularFile(f, path, &why)) {
-        m_error = QStringLiteral("Не удалось открыть файл «%1»: %2.").arg(QDir::toNativeSeparators(path), why);
-        return false;
+        out.error = QStringLiteral("Не удалось открыть файл «%1»: %2.").arg(QDir::toNativeSeparators(path), why);
+        return out;
     }
     if (f.size() > kLongestFile) {
-        m_error = QStringLiteral("Файл «%1» слишком велик (%2 МБ): программа читает файлы карточек до %3 МБ. "
-                                 "Разделите его на части.")
-                      .arg(QDir::toNativeSeparators(path))
-                      .arg(f.size() >> 20)
-                      .arg(kLongestFile >> 20);
-        return false;
+        out.error = QStringLiteral("Файл «%1» слишком велик (%2 МБ): программа читает файлы карточек до %3 МБ. "
+                                   "Разделите его на части.")
+                        .arg(QDir::toNativeSeparators(path))
+                        .arg(f.size() >> 20)
+                        .arg(kLongestFile >> 20);
+        return out;
     }
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) {
-        m_error =
+        out.error =
             QStringLiteral("Не удалось прочитать файл «%1»: %2.").arg(QDir::toNativeSeparators(path), f.errorString());
-        return false;
+        return out;
     }
-    return readBytes(bytes, progress);
+    return readCards(bytes, cancel);
 }
 
 bool CardImport::readBytes(const QByteArray &bytes, const Progress &progress)
 {
-    m_file = readCards(bytes);
+    return check(readCards(bytes), progress);
+}
+
+bool CardImport::check(CardFile file, const Progress &progress)
+{
+    m_file = std::move(file);
     m_error = m_file.error;
     m_duplicates.clear();
     m_problems.clear();
-    if (!m_error.isEmpty())
+    if (!m_error.isEmpty() || m_file.cancelled)
         return false;
     // The stored cards and the file's cards before each one, by the rule of
     // probable duplicates: a phone's export read twice adds nothing.

@@ -60,6 +60,16 @@ public:
     bool read(const QString &path, const Progress &progress = {});
     // The same for a file's bytes already in memory.
     bool readBytes(const QByteArray &bytes, const Progress &progress = {});
+
+    // The first half of read(): the file read into cards, without the
+    // database, so that it may run on a thread of its own. Why it could not
+    // be read is in the file's `error`; a `cancel` set from another thread
+    // stops it (the file comes back `cancelled`).
+    static CardFile load(const QString &path, const std::atomic_bool *cancel = nullptr);
+    // The second half: the cards `load` read checked against the database.
+    // False when the file could not be read (error() says why), was cancelled,
+    // or the check was cancelled.
+    bool check(CardFile file, const Progress &progress = {});
     QString error() const { return m_error; }
     QString kind() const { return m_file.kind; }
     // The encoding the file was read in when not UTF-8, else empty.

@@ -16,6 +16,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <optional>
 
 namespace core::cardmap {
@@ -82,7 +83,8 @@ CardData fromVCard(const vcard::Card &vc);
 // knows (csvmap.cpp).
 bool knownHeader(const QStringList &header);
 // Every card of a CSV table whose first row is its header (csvmap.cpp);
-// what cannot be taken is told in `problems`.
-QList<CardData> fromCsv(const csv::Table &t, QStringList &problems);
+// what cannot be taken is told in `problems`. A `cancel` set stops it
+// between two rows.
+QList<CardData> fromCsv(const csv::Table &t, QStringList &problems, const std::atomic_bool *cancel = nullptr);
 
 } // namespace core::cardmap

@@ -265,7 +265,7 @@ bool knownHeader(const QStringList &header)
     return false;
 }
 
-QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
+QList<CardData> fromCsv(const csv::Table &t, QStringList &problems, const std::atomic_bool *cancel)
 {
     QList<CardData> out;
     if (t.rows.isEmpty())
@@ -282,6 +282,8 @@ QList<CardData> fromCsv(const csv::Table &t, QStringList &problems)
         monthColumn = monthColumn || c.kind == Column::BirthMonth;
 
     for (qsizetype r = 1; r < t.rows.size(); ++r) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return out;
         const QStringList &row = t.rows[r];
         if (row.size() > cols.size() && !row.mid(cols.size()).join(QString()).trimmed().isEmpty())
             problems << QStringLiteral(

@@ -25,7 +25,7 @@ QChar separatorOf(const QString &text)
     return QLatin1Char(',');
 }
 
-Table parse(const QString &text)
+Table parse(const QString &text, const std::atomic_bool *cancel)
 {
     Table t;
     const QChar sep = separatorOf(text);
@@ -77,6 +77,10 @@ Table parse(const QString &text)
             endRow();
             ++line;
             rowLine = line;
+            if (cancel && cancel->load(std::memory_order_relaxed)) {
+                t.cancelled = true;
+                return t;
+            }
         } else if (wasQuoted) {
             if (!c.isSpace())
                 cur += c; // text after a closing quote: kept, as spreadsheet programs do

@@ -7,21 +7,24 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 
 namespace csv {
 
 struct Table
 {
     QList<QStringList> rows;
-    QList<int> lines; // the line each row begins on, from 1
+    QList<int> lines;       // the line each row begins on, from 1
+    bool cancelled = false; // stopped by the caller: the rows read so far, no more
 };
 
 // The separator of the table's first record: the one of comma, semicolon and
 // tab that stands there most often outside quotes (a comma when none does).
 QChar separatorOf(const QString &text);
 // Every record of the text; a record's line breaks inside quotes are kept
-// as they were written. Blank lines are no records.
-Table parse(const QString &text);
+// as they were written. Blank lines are no records. `cancel`, when given,
+// may be set from another thread: the reading stops at the next record.
+Table parse(const QString &text, const std::atomic_bool *cancel = nullptr);
 
 // One field, quoted when it holds the separator, a quote, a line break or
 // white space at either end.

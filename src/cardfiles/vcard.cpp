@@ -268,7 +268,7 @@ bool looksLikeVCard(const QByteArray &data)
     return false;
 }
 
-Parsed parse(const QByteArray &data)
+Parsed parse(const QByteArray &data, const std::atomic_bool *cancel)
 {
     Parsed out;
     const QList<QByteArray> lines = physicalLines(data);
@@ -290,6 +290,10 @@ Parsed parse(const QByteArray &data)
         inCard = false;
     };
     for (qsizetype i = 0; i < n;) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            out.cancelled = true;
+            return out;
+        }
         const int lineNo = int(i + 1);
         QByteArray line = lines[i++];
         // Soft line breaks of quoted-printable values, then folded lines.

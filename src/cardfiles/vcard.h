@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 
 namespace vcard {
 
@@ -46,12 +47,14 @@ struct Parsed
     // "Windows-1251" when text that names no character set was not UTF-8
     // and was read as Windows-1251; empty when it was all UTF-8.
     QString encoding;
+    bool cancelled = false; // stopped by the caller: the cards read so far, no more
 };
 
 // Whether the data look like vCards (a BEGIN:VCARD line before anything else of substance).
 bool looksLikeVCard(const QByteArray &data);
-// Reads every card of a file's bytes.
-Parsed parse(const QByteArray &data);
+// Reads every card of a file's bytes. `cancel`, when given, may be set from
+// another thread: the reading stops at the next line.
+Parsed parse(const QByteArray &data, const std::atomic_bool *cancel = nullptr);
 
 // A text value with its escapes undone: \n and \N a line break (CR LF, as
 // stored), \, \; \: \\ the character itself.

@@ -34,6 +34,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -54,7 +55,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QScopeGuard>
+#include <atomic>
+#include <functional>
 #include <limits>
+#include <thread>
 
 // ---------------------------------------------------------------- commands
 
@@ -201,6 +205,31 @@ public:
     void setCounting(const QString &label) { m_label = label; }
     void close() { m_dialog.close(); }
 
+    // Shown at once, with no figures and its Cancel, while `work` runs on a
+    // thread of its own; the window's events go on meanwhile. `cancel` is
+    // set when the user cancels, and the wait ends then (the work should
+    // stop soon: it is joined). False when cancelled.
+    bool runBeside(const QString &label, std::atomic_bool &cancel, const std::function<void()> &work)
+    {
+        m_dialog.setRange(0, 0);
+        m_dialog.setLabelText(label);
+        m_dialog.show();
+        QEventLoop loop;
+        const QMetaObject::Connection cancelled =
+            QObject::connect(&m_dialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
+        std::thread worker([&] {
+            work();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        QObject::disconnect(cancelled);
+        if (m_dialog.wasCanceled())
+            cancel = true;
+        worker.join();
+        m_dialog.setRange(0, 1);
+        return !m_dialog.wasCanceled();
+    }
+
 private:
     QProgressDialog m_dialog;
     QElapsedTimer m_shownAt;
@@ -218,8 +247,16 @@ void TMF::ImportCards()
         return;
     core::CardImport import(db, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder());
     CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."), QStringLiteral("Импорт карточек"));
+    // The file is read beside the window's thread (a large one takes a
+    // while), the progress up from the start and its Cancel stopping the
+    // reading; the cards are then checked against the database here.
+    std::atomic_bool cancel = false;
+    core::CardFile file;
+    if (!progress.runBeside(QStringLiteral("Чтение файла..."), cancel,
+                            [&] { file = core::CardImport::load(path, &cancel); }))
+        return;
     progress.setCounting(QStringLiteral("Проверка карточек файла: %1 из %2"));
-    const bool read = import.read(path, progress.callback());
+    const bool read = import.check(std::move(file), progress.callback());
     progress.close();
     if (!read) {
         if (!import.error().isEmpty())

@@ -574,6 +574,36 @@ private slots:
         QCOMPARE(value.count(u"\r\n"_s) + 1, lines);
     }
 
+    // A reading cancelled from another thread stops with no cards, and the
+    // import then neither checks nor stores anything; one not cancelled reads all.
+    void cancelledReading_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QByteArray vcard, csv = "Фамилия,Имя\r\n";
+        for (int i = 0; i < 50; ++i) {
+            vcard += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Карточка" + QByteArray::number(i) + ";Имя\r\nEND:VCARD\r\n";
+            csv += "Карточка" + QByteArray::number(i) + ",Имя\r\n";
+        }
+        QTest::newRow("vCard") << vcard;
+        QTest::newRow("CSV") << csv;
+    }
+    void cancelledReading()
+    {
+        QFETCH(QByteArray, file);
+        const std::atomic_bool goOn = false, stop = true;
+        QCOMPARE(core::readCards(file, &goOn).cards.size(), 50);
+        core::CardFile f = core::readCards(file, &stop);
+        QVERIFY(f.cancelled);
+        QVERIFY(f.cards.isEmpty());
+        Db d;
+        core::CardImport in = d.importer();
+        QVERIFY(!in.check(f));
+        QCOMPARE(in.error(), QString());
+        QCOMPARE(in.total(), 0);
+        QVERIFY(in.check(core::readCards(file, &goOn)));
+        QCOMPARE(in.total(), 50);
+    }
+
     // A card whose note or "Прочее" is longer than a megabyte of text, or
     // whose photo is larger than the program takes, is refused with its
     // name and why; the card after it is stored all the same.

@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QFile>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QStringEncoder>
 #include <QtTest>
 
@@ -138,6 +140,35 @@ private slots:
             QVERIFY2(!shown[0].text.contains(u"кодировке"_s), qPrintable(shown[0].text));
         else
             QVERIFY2(shown[0].text.contains(told), qPrintable(shown[0].text));
+        QCOMPARE(f.mf->model()->cardCount(), 2);
+    }
+
+    // A file is read with the progress window up from the start: its Cancel
+    // stops the reading, and nothing is asked or stored.
+    void importReadingCancelled()
+    {
+        Fixture f;
+        const QString path = f.p.root.filePath(QStringLiteral("many.vcf"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        // Long enough to be read for a good while after the window shows.
+        for (int i = 0; i < 200000; ++i)
+            file.write("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Карточка" + QByteArray::number(i) +
+                       ";Имя\r\nEMAIL:a@b.ru\r\nEND:VCARD\r\n");
+        file.close();
+        filedlg::script({path});
+        QString label;
+        const QStringList modal =
+            uitest::whileModal([&] { f.trigger("N21"); },
+                               [&](QWidget *w) {
+                                   auto *progress = qobject_cast<QProgressDialog *>(w);
+                                   QVERIFY(progress);
+                                   label = progress->labelText();
+                                   find<QPushButton>(progress, QStringLiteral("CardsProgressCancel"))->click();
+                               });
+        QCOMPARE(modal, QStringList{QStringLiteral("QProgressDialog")});
+        QCOMPARE(label, QStringLiteral("Чтение файла..."));
+        QCOMPARE(msg::takeShown().size(), 0);
         QCOMPARE(f.mf->model()->cardCount(), 2);
     }
 
