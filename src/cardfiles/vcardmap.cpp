@@ -171,7 +171,10 @@ CardData fromVCard(const vcard::Card &vc)
             for (int i = 0; i < 4; ++i)
                 setValue(g.card, cols[i], i < 2 ? c.value(i) : (c.value(i).isEmpty() ? emptyDate() : c.value(i)));
         } else if (n == QLatin1String("X-ZENTRAX-HABITS")) {
-            for (const QString &h : vcard::components(p.value, QLatin1Char(',')))
+            // A client that keeps the property as one text writes it back
+            // with its commas escaped ("mus\,trav"); no habit has a comma.
+            for (const QString &h : vcard::components(
+                     QString(p.value).replace(QStringLiteral("\\,"), QStringLiteral(",")), QLatin1Char(',')))
                 if (flagColumns().contains(h.trimmed().toLower()))
                     setValue(g.card, h.trimmed().toLower(), QStringLiteral("1"));
         } else if (n == QLatin1String("X-ZENTRAX-OTHER")) {

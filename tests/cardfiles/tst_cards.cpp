@@ -429,8 +429,9 @@ private slots:
     void handWritten_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char *n : {"v21_phone.vcf", "v30_address_book.vcf", "v40_folded.vcf", "csv_english_pairs.csv",
-                              "csv_russian_1251.csv", "csv_birth_parts.csv", "refused.vcf", "photo_names.vcf"})
+        for (const char *n :
+             {"v21_phone.vcf", "v30_address_book.vcf", "v40_folded.vcf", "csv_english_pairs.csv",
+              "csv_russian_1251.csv", "csv_birth_parts.csv", "refused.vcf", "photo_names.vcf", "v30_client_saved.vcf"})
             QTest::newRow(n) << QString::fromLatin1(n);
     }
     void handWritten()
