@@ -14,6 +14,9 @@ packages=(
   # HTTP and TLS for the CardDAV server; a real client and curl for its
   # test, openssl for the test's certificate.
   libmicrohttpd-dev vdirsyncer curl openssl
+  # Evolution's CardDAV backend, driven from Python on a private session bus,
+  # for the test under a second real client.
+  evolution-data-server gir1.2-ebook-1.2 gir1.2-ebookcontacts-1.2 gir1.2-edataserver-1.2 python3-gi dbus
   xvfb xauth xdotool imagemagick fonts-dejavu-core
   # The Debian package: made by cpack with dpkg-shlibdeps, checked with
   # lintian, desktop-file-validate and appstreamcli.
