@@ -522,11 +522,33 @@ void DbBook::clearTombstones()
     });
 }
 
+qint64 DbBook::tokenStartNow(const DbMoment &now)
+{
+    // Every transaction still running is not older than the last start, so
+    // its changes come after either token alike.
+    if (m_tokenStart >= 0 && m_tokenEpoch == now.epoch && m_tokenStart <= now.oldestActive) {
+        db::IBQuery &q = m_db.iRead;
+        db::Closer closer{q};
+        q.close();
+        q.setSql(QStringLiteral("SELECT FIRST 1 1 FROM carddav_cards WHERE txn >= :txn"));
+        q.setParam(QStringLiteral("txn"), m_tokenStart);
+        q.open();
+        const bool changed = !q.eof();
+        q.close();
+        if (!changed)
+            return m_tokenStart;
+    }
+    m_tokenStart = now.oldestActive;
+    m_tokenEpoch = now.epoch;
+    return m_tokenStart;
+}
+
 QString DbBook::syncToken()
 {
-    const DbMoment now = readMoment(m_db.IBDbase);
+    DbMoment now = readMoment(m_db.IBDbase);
     m_epoch = now.epoch;
     tidy();
+    now.oldestActive = tokenStartNow(now);
     return tokenOf(now);
 }
 
@@ -544,7 +566,9 @@ std::optional<dav::Book::Changes> DbBook::changesSince(const QString &token)
     if (!since)
         return std::nullopt;
     tidy();
-    return Changes{tokenOf(now), std::make_unique<ChangeCursor>(m_db, now.epoch, *since)};
+    DbMoment from = now;
+    from.oldestActive = tokenStartNow(now);
+    return Changes{tokenOf(from), std::make_unique<ChangeCursor>(m_db, now.epoch, *since)};
 }
 
 std::optional<dav::FetchedCard> DbBook::get(const QString &href, dav::Version version)

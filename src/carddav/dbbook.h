@@ -13,6 +13,7 @@
 
 #include "book.h"
 #include "devicepasswords.h"
+#include "synctoken.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -82,6 +83,13 @@ private:
     LoginThrottle m_throttle;
     QString m_epoch;
     QElapsedTimer m_tidied;
+    // The transaction the last token started from, and its database's epoch.
+    qint64 m_tokenStart = -1;
+    QString m_tokenEpoch;
+    // Where a new token starts: the last one's start while no change has
+    // committed since (clients compare the token, the CTag, to know whether
+    // to list anything), else the oldest transaction still running.
+    qint64 tokenStartNow(const DbMoment &now);
 };
 
 } // namespace davdb

@@ -214,6 +214,16 @@ private slots:
         held.t.commit();
         QVERIFY(changed(*o.book, t1).contains(href(late)));
         QVERIFY(changed(*o.book, t0).contains(href(late)));
+
+        // With nothing changed the token stays as it was, so that a client
+        // comparing it lists nothing; a change, even by a tool, moves it.
+        const QString quiet = o.book->syncToken();
+        o.sql(u"SELECT COUNT(*) FROM base"_s); // other transactions, no change
+        QCOMPARE(o.book->syncToken(), quiet);
+        QCOMPARE(o.book->changesSince(quiet)->token, quiet);
+        o.sql(u"UPDATE base SET wtel = '3' WHERE pk_id = %1"_s.arg(early));
+        QVERIFY(o.book->syncToken() != quiet);
+        QCOMPARE(changed(*o.book, quiet), (QMap<QString, bool>{{href(early), false}}));
     }
 
     // Tokens live in the database, not in the server: a new book on the same
