@@ -388,10 +388,9 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     m_inline = true;
     const bool ok = prepare();
     if (ok) {
-        for (int s = 0; s < 3; ++s) {
+        for (int s = 0; s < 3; ++s)
             loadOrder(s);
-            positions(s);
-        }
+        positions(int(ListSort::Name)); // the list's usual order; another's when first searched in
         // Read once and then changed little: what the growth left spare goes.
         m_slots.shrink_to_fit();
         for (auto &sig : m_signature)
@@ -699,6 +698,12 @@ const std::vector<uint32_t> &SearchIndex::positions(int sort)
 {
     std::vector<uint32_t> &pos = m_position[size_t(sort)];
     if (!m_positionValid[size_t(sort)]) {
+        // Kept for one order at a time: 4 bytes a card each.
+        for (int other = 0; other < 3; ++other)
+            if (other != sort) {
+                m_position[size_t(other)] = {};
+                m_positionValid[size_t(other)] = false;
+            }
         pos.assign(m_slots.size(), UINT32_MAX);
         const std::vector<uint32_t> &order = m_order[size_t(sort)];
         for (size_t i = 0; i < order.size(); ++i)
