@@ -272,10 +272,16 @@ std::optional<qint64> DevicePasswords::authenticate(const QString &login, const 
 
 qint64 LoginThrottle::delayMs(const QString &login, const QString &peer)
 {
-    const int n = std::max(countOf(QStringLiteral("l:") + login), countOf(QStringLiteral("a:") + peer));
+    const QString byLogin = QStringLiteral("l:") + login, byAddress = QStringLiteral("a:") + peer;
+    const int n = std::max(countOf(byLogin), countOf(byAddress));
     if (n == 0)
         return 0;
-    return std::min(kLongestMs, kFirstMs << std::min(n - 1, 16));
+    const qint64 wait = std::min(kLongestMs, kFirstMs << std::min(n - 1, 16));
+    const qint64 now = m_clock.elapsed();
+    const qint64 turn = std::max({now, m_turn.value(byLogin), m_turn.value(byAddress)}) + wait;
+    m_turn.insert(byLogin, turn);
+    m_turn.insert(byAddress, turn);
+    return turn - now;
 }
 
 int LoginThrottle::countOf(const QString &key)
@@ -292,9 +298,12 @@ int LoginThrottle::countOf(const QString &key)
 
 void LoginThrottle::failed(const QString &login, const QString &peer)
 {
-    if (m_failures.size() > 10000) // many addresses: forgotten ones go
+    if (m_failures.size() > 10000) { // many addresses: forgotten ones go
         for (auto i = m_failures.begin(); i != m_failures.end();)
             i = i->last.elapsed() >= kForgetMs ? m_failures.erase(i) : std::next(i);
+        for (auto i = m_turn.begin(); i != m_turn.end();)
+            i = *i < m_clock.elapsed() ? m_turn.erase(i) : std::next(i);
+    }
     for (const QString &key : {QStringLiteral("l:") + login, QStringLiteral("a:") + peer}) {
         const int before = countOf(key);
         Failures &f = m_failures[key];
@@ -307,6 +316,8 @@ void LoginThrottle::succeeded(const QString &login, const QString &peer)
 {
     m_failures.remove(QStringLiteral("l:") + login);
     m_failures.remove(QStringLiteral("a:") + peer);
+    m_turn.remove(QStringLiteral("l:") + login);
+    m_turn.remove(QStringLiteral("a:") + peer);
 }
 
 } // namespace davdb

@@ -77,7 +77,8 @@ private:
 };
 
 // The growing wait before a login is checked, after wrong passwords for that
-// login or from that address: a guesser gets a few tries a minute.
+// login or from that address: a guesser gets a few tries a minute. Guesses
+// sent at once wait in turn, each its full wait after the one before.
 class LoginThrottle
 {
 public:
@@ -86,6 +87,7 @@ public:
     // Failures are forgotten this long after the last one.
     static constexpr qint64 kForgetMs = 15 * 60 * 1000;
 
+    LoginThrottle() { m_clock.start(); }
     qint64 delayMs(const QString &login, const QString &peer);
     void failed(const QString &login, const QString &peer);
     void succeeded(const QString &login, const QString &peer);
@@ -98,6 +100,8 @@ private:
     };
     int countOf(const QString &key);
     QHash<QString, Failures> m_failures; // "l:" login or "a:" address
+    QHash<QString, qint64> m_turn;       // the key's next check may come then (ms of m_clock)
+    QElapsedTimer m_clock;
 };
 
 } // namespace davdb

@@ -442,12 +442,21 @@ private slots:
         QCOMPARE(t.delayMs(u"alice"_s, u"a2"_s), 250); // the login, from anywhere
         QCOMPARE(t.delayMs(u"bob"_s, u"a1"_s), 250);   // the address, for any login
         QCOMPARE(t.delayMs(u"bob"_s, u"a2"_s), 0);
-        for (int i = 0; i < 3; ++i)
+        t.succeeded(u"alice"_s, u"a1"_s);
+        t.succeeded(u"bob"_s, u"a1"_s);
+        for (int i = 0; i < 4; ++i)
             t.failed(u"alice"_s, u"a1"_s);
-        QCOMPARE(t.delayMs(u"alice"_s, u"a1"_s), 2000);
+        // Guesses sent at once wait in turn: each its full wait after the last.
+        const qint64 first = t.delayMs(u"alice"_s, u"a1"_s);
+        QVERIFY(first > 1900 && first <= 2000);
+        const qint64 second = t.delayMs(u"alice"_s, u"a9"_s); // the same login from elsewhere
+        QVERIFY(second > 3900 && second <= 4000);
         for (int i = 0; i < 20; ++i)
             t.failed(u"alice"_s, u"a1"_s);
-        QCOMPARE(t.delayMs(u"alice"_s, u"a1"_s), davdb::LoginThrottle::kLongestMs);
+        t.succeeded(u"alice"_s, u"a1"_s); // the right password ends the queue
+        for (int i = 0; i < 20; ++i)
+            t.failed(u"carol"_s, u"a3"_s);
+        QCOMPARE(t.delayMs(u"carol"_s, u"a3"_s), davdb::LoginThrottle::kLongestMs);
         t.succeeded(u"alice"_s, u"a1"_s);
         QCOMPARE(t.delayMs(u"alice"_s, u"a1"_s), 0);
     }
