@@ -239,6 +239,10 @@ void HttpServer::note(const QString &line)
 bool HttpServer::start(const HttpOptions &o, QString *error)
 {
     stop();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = false;
+    }
     sockaddr_storage address{};
     socklen_t length = 0;
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ERROR_LOG | MHD_ALLOW_SUSPEND_RESUME;
@@ -283,7 +287,6 @@ bool HttpServer::start(const HttpOptions &o, QString *error)
                      .arg(o.port);
         return false;
     }
-    m_stopping = false;
     m_waker = std::thread([this] { wakeDue(); });
     return true;
 }

@@ -8,10 +8,10 @@
 namespace core {
 
 namespace {
-// Rows a read asks for at once: few enough that a statement scanning for
-// rare matches hands back within the slice's time.
+// Rows read at once when the rest of a list is read without a clock.
 constexpr int kSlice = 250;
-// Rows read between two looks at the clock while a slice is timed.
+// Rows read between two looks at the clock while a slice is timed: few
+// enough that a statement scanning for rare matches hands back in time.
 constexpr int kStep = 16;
 } // namespace
 
@@ -25,6 +25,7 @@ QString ListFetch::cutText(int loaded)
 void ListFetch::begin(db::IBQuery &q)
 {
     m_rows.clear();
+    m_wantsRest = false;
     m_query = &q;
     if (q.recordCount() < kFirstRows)
         q.fetchMore(kFirstRows - q.recordCount());

@@ -147,7 +147,7 @@ private:
     std::optional<Rest> m_rest;
     bool matches(const Slot &s, const std::array<const uint8_t *, kColumns> &at,
                  const std::array<Pattern, 5> &patterns) const;
-    // The bytes the slot's card holds in the two arenas.
+    // The bytes the slot's card holds in the arena.
     size_t bytesOf(const Slot &s) const;
     static size_t extraBytes(const Slot &s);
     // Where each searched column of the slot's card starts.

@@ -58,6 +58,7 @@
 #include <atomic>
 #include <functional>
 #include <limits>
+#include <exception>
 #include <thread>
 
 // ---------------------------------------------------------------- commands
@@ -217,8 +218,15 @@ public:
         QEventLoop loop;
         const QMetaObject::Connection cancelled =
             QObject::connect(&m_dialog, &QProgressDialog::canceled, &loop, &QEventLoop::quit);
+        // What the work throws (a file too large for memory) is thrown here,
+        // on the window's thread, where it is told as before.
+        std::exception_ptr failure;
         std::thread worker([&] {
-            work();
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
             QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         });
         loop.exec();
@@ -227,6 +235,8 @@ public:
             cancel = true;
         worker.join();
         m_dialog.setRange(0, 1);
+        if (failure)
+            std::rethrow_exception(failure);
         return !m_dialog.wasCanceled();
     }
 
