@@ -16,6 +16,8 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 namespace core {
 namespace {
@@ -386,10 +388,42 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     m_cancel = cancel;
     const auto reset = qScopeGuard([this] { m_cancel = nullptr; });
     m_inline = true;
-    const bool ok = prepare();
-    if (ok) {
+    // The three orders are read while the cards are, each on a connection
+    // of its own (the database sorts each for seconds at a million cards).
+    // They start once the log's mark is set: what they miss, or hold in an
+    // older place, committed after it and comes with the log.
+    std::atomic<bool> stop{false};
+    std::array<std::vector<qint32>, 3> ids;
+    std::array<std::exception_ptr, 3> failed;
+    std::vector<std::thread> readers;
+    m_marked = [&] {
         for (int s = 0; s < 3; ++s)
-            loadOrder(s);
+            readers.emplace_back([&, s] {
+                try {
+                    readOrder(s, ids[size_t(s)], stop);
+                } catch (...) {
+                    failed[size_t(s)] = std::current_exception();
+                }
+            });
+    };
+    auto joined = qScopeGuard([&] {
+        m_marked = nullptr;
+        stop = true;
+        for (std::thread &r : readers)
+            r.join();
+    });
+    const bool ok = prepare();
+    joined.dismiss();
+    m_marked = nullptr;
+    stop = !ok;
+    for (std::thread &r : readers)
+        r.join();
+    if (ok) {
+        for (const std::exception_ptr &e : failed)
+            if (e)
+                std::rethrow_exception(e);
+        for (int s = 0; s < 3; ++s)
+            placeOrder(s, ids[size_t(s)]);
         positions(int(ListSort::Name)); // the list's usual order; another's when first searched in
         // Read once and then changed little: what the growth left spare goes.
         m_slots.shrink_to_fit();
@@ -434,6 +468,8 @@ void SearchIndex::load()
     for (; !q.eof(); q.next())
         m_seen.insert({q.asInt(0), q.asInt(2) ? kMarker : qint32(q.asInt(1))});
     q.close();
+    if (m_marked)
+        m_marked();
 
     // Read in pieces: a million cards are never all in the query at once.
     q.setSql(QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base"));
@@ -608,6 +644,49 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
                       std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
                       p.null[size_t(sort)], q);
     compactIfWasteful();
+}
+
+void SearchIndex::readOrder(int sort, std::vector<qint32> &ids, const std::atomic<bool> &stop) const
+{
+    db::IBDatabase d;
+    d.databaseName = m_db.IBDbase.databaseName;
+    d.userName = m_db.IBDbase.userName;
+    d.password = m_db.IBDbase.password;
+    d.open();
+    db::IBTransaction t(&d, db::IBTransaction::Kind::Read);
+    db::IBQuery q(&d, &t);
+    q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort(sort)));
+    q.open();
+    std::vector<db::IBQuery::CellView> cells;
+    for (;;) {
+        for (int r = 0; r < q.recordCount(); ++r) {
+            q.rowView(r, cells);
+            qint64 id = 0;
+            std::memcpy(&id, cells[0].data, 8);
+            ids.push_back(qint32(id));
+        }
+        if (q.fetchedAll())
+            break;
+        if (stop.load() || (m_cancel && m_cancel->load()))
+            return;
+        q.dropFetched();
+        q.fetchMore(8192);
+    }
+    q.close();
+    t.commit();
+}
+
+void SearchIndex::placeOrder(int sort, const std::vector<qint32> &ids)
+{
+    std::vector<uint32_t> &order = m_order[size_t(sort)];
+    order.clear();
+    order.reserve(size_t(m_live));
+    // A card stored after the index was read comes with the log.
+    for (qint32 id : ids)
+        if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
+            order.push_back(at);
+    m_orderLoaded[size_t(sort)] = true;
+    m_positionValid[size_t(sort)] = false;
 }
 
 void SearchIndex::loadOrder(int sort)

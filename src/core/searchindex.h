@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -109,6 +110,11 @@ private:
     // slot or in place of its older one.
     void store(const Cells &cells);
     void loadOrder(int sort);
+    // An order's card ids as the database sorts them, read on a connection
+    // of its own (beside the cards' read); then taken in.
+    void readOrder(int sort, std::vector<qint32> &ids, const std::atomic<bool> &stop) const;
+    void placeOrder(int sort, const std::vector<qint32> &ids);
+    std::function<void()> m_marked; // told once a read has set the log's mark
     // Puts the slot into the order where the database would sort its key.
     void place(int sort, uint32_t slot, std::string_view key, bool keyNull, db::IBQuery &q);
     // Takes the slots out of every order, in one pass.
