@@ -245,8 +245,9 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     m_cancel = cancel;
     const auto reset = qScopeGuard([this] { m_cancel = nullptr; });
     m_inline = true;
-    // The three orders are read while the cards are, each on a connection
-    // of its own (the database sorts each for seconds at a million cards).
+    // The three orders are read while the cards are, beside them on
+    // connections of their own (the database sorts each for seconds at a
+    // million cards).
     // They start once the log's mark is set: what they miss, or hold in an
     // older place, committed after it and comes with the log.
     std::atomic<bool> stop{false};
@@ -254,14 +255,18 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     std::array<std::exception_ptr, 3> failed;
     std::vector<std::thread> readers;
     m_marked = [&] {
-        for (int s = 0; s < 3; ++s)
-            readers.emplace_back([&, s] {
+        // One after the other: three sorts at once would hold three sorts'
+        // memory.
+        readers.emplace_back([&] {
+            for (int s = 0; s < 3 && !stop; ++s) {
                 try {
                     readOrder(s, ids[size_t(s)], stop);
                 } catch (...) {
                     failed[size_t(s)] = std::current_exception();
+                    return;
                 }
-            });
+            }
+        });
     };
     auto joined = qScopeGuard([&] {
         m_marked = nullptr;
