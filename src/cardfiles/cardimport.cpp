@@ -267,6 +267,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
     };
     auto commit = [&](int next) {
         try {
+            m_db.IBDbase.checkFileUnchanged();
             batch.commit();
         } catch (const db::DbError &e) {
             stop(e.text());
@@ -308,13 +309,18 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         }
         QStringList refs;
         try {
+            // A batch's transaction, once begun, writes on into a file put
+            // aside under it: looked at before each card.
+            m_db.IBDbase.checkFileUnchanged();
             batch.unit([&] {
                 addRefValues(card.card, heldRefs, refs);
                 // Last in the unit: once it returns, the unit holds its photo.
                 insertCard(cards, userId, card, pictures);
             });
         } catch (const db::DbError &e) {
-            if (e.connectionLost() || batch.lost()) {
+            // Gone or replaced, the database takes no further card: the
+            // rest are not tried one by one.
+            if (e.connectionLost() || e.fileReplaced() || batch.lost()) {
                 stop(e.text());
                 break;
             }

@@ -114,7 +114,8 @@ void IBDatabase::checkFileUnchanged() const
                            : QStringLiteral("Файл базы данных «%1» удалён, перемещён или заменён другим файлом, пока "
                                             "с ним работали, поэтому изменения не записаны.\rСообщите "
                                             "администратору; после восстановления файла повторите действие."))
-                          .arg(QDir::toNativeSeparators(databaseName)));
+                          .arg(QDir::toNativeSeparators(databaseName)),
+                      false, DbError::Kind::FileReplaced);
 #endif
 }
 

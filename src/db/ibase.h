@@ -62,6 +62,9 @@ public:
         Conflict,
         // A unique index refused a second row with the same key.
         DuplicateKey,
+        // The database file was deleted, moved or replaced under the
+        // connection: nothing more is written through it.
+        FileReplaced,
     };
     explicit DbError(const QString &text, bool fromEngine = false, Kind kind = Kind::Other)
         : std::runtime_error(text.toStdString()), m_text(text), m_engine(fromEngine), m_kind(kind)
@@ -72,6 +75,7 @@ public:
     bool fromEngine() const { return m_engine; }
     Kind kind() const { return m_kind; }
     bool connectionLost() const { return m_kind == Kind::ConnectionLost; }
+    bool fileReplaced() const { return m_kind == Kind::FileReplaced; }
     bool conflict() const { return m_kind == Kind::Conflict; }
 
 private:

@@ -936,6 +936,32 @@ private slots:
         QCOMPARE(photoFiles(d), stored_);
     }
 
+    // The database file replaced under a running import (a copy put back
+    // by an administrator): the import stops at the first card it cannot
+    // store, rather than refusing every card left one by one.
+    void databaseReplacedDuringImport()
+    {
+        Db d;
+        core::CardImport in = d.importer();
+        QVERIFY(in.readBytes(photoCards(10)));
+        bool replaced = false;
+        const core::ImportReport report = in.store(false, 1, [&](int done, int) {
+            if (done == 4) {
+                const QString copy = d.path + QStringLiteral(".copy");
+                replaced = QFile::copy(d.path, copy) &&
+                           ::rename(QFile::encodeName(copy).constData(), QFile::encodeName(d.path).constData()) == 0;
+            }
+            return true;
+        });
+        QVERIFY(replaced);
+        QVERIFY2(report.stopped.contains(QStringLiteral("заменён")), qPrintable(report.text()));
+        QVERIFY2(report.refused.isEmpty(), qPrintable(report.text()));
+        QVERIFY(report.stored < 10 && report.notReached == 10 - report.stored);
+        // Nothing is told as stored that the file now in place lacks.
+        testdb::Peek now(d.path);
+        QCOMPARE(now.count(QStringLiteral("SELECT pk_id FROM base")), report.stored);
+    }
+
     // zentrax-cards: a user with full rights exports and imports, photos
     // into the program folder's stamp folders; the exit status tells whether
     // every card was stored, or some skipped as asked.
