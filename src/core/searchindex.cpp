@@ -351,15 +351,9 @@ void SearchIndex::load()
     }
 }
 
-void SearchIndex::readOrder(int sort, std::vector<qint32> &ids, const std::atomic<bool> &stop) const
+bool SearchIndex::readOrderIds(db::IBQuery &q, int sort, std::vector<qint32> &ids, const std::atomic<bool> *stop) const
 {
-    db::IBDatabase d;
-    d.databaseName = m_db.IBDbase.databaseName;
-    d.userName = m_db.IBDbase.userName;
-    d.password = m_db.IBDbase.password;
-    d.open();
-    db::IBTransaction t(&d, db::IBTransaction::Kind::Read);
-    db::IBQuery q(&d, &t);
+    q.close();
     q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort(sort)));
     q.open();
     std::vector<db::IBQuery::CellView> cells;
@@ -372,13 +366,26 @@ void SearchIndex::readOrder(int sort, std::vector<qint32> &ids, const std::atomi
         }
         if (q.fetchedAll())
             break;
-        if (stop.load() || (m_cancel && m_cancel->load()))
-            return;
+        if ((stop && stop->load()) || (m_cancel && m_cancel->load()))
+            return false;
         q.dropFetched();
         q.fetchMore(8192);
     }
     q.close();
-    t.commit();
+    return true;
+}
+
+void SearchIndex::readOrder(int sort, std::vector<qint32> &ids, const std::atomic<bool> &stop) const
+{
+    db::IBDatabase d;
+    d.databaseName = m_db.IBDbase.databaseName;
+    d.userName = m_db.IBDbase.userName;
+    d.password = m_db.IBDbase.password;
+    d.open();
+    db::IBTransaction t(&d, db::IBTransaction::Kind::Read);
+    db::IBQuery q(&d, &t);
+    if (readOrderIds(q, sort, ids, &stop))
+        t.commit();
 }
 
 void SearchIndex::placeOrder(int sort, const std::vector<qint32> &ids)
@@ -398,33 +405,10 @@ void SearchIndex::loadOrder(int sort)
 {
     db::IBQuery &q = m_db.iRead;
     db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort(sort)));
-    q.open();
-    std::vector<uint32_t> &order = m_order[size_t(sort)];
-    order.clear();
-    order.reserve(size_t(m_live));
-    std::vector<db::IBQuery::CellView> cells;
-    for (;;) {
-        for (int r = 0; r < q.recordCount(); ++r) {
-            q.rowView(r, cells);
-            qint64 id = 0;
-            std::memcpy(&id, cells[0].data, 8);
-            // A card stored after the index was read comes with the log.
-            if (const uint32_t at = m_slotOf.find(qint32(id)); at != SlotOf::kNone)
-                order.push_back(at);
-        }
-        if (q.fetchedAll())
-            break;
-        if (m_cancel && m_cancel->load())
-            throw db::DbError(QStringLiteral("Чтение указателя прервано"));
-        q.dropFetched();
-        q.fetchMore(8192);
-    }
-    m_orderLoaded[size_t(sort)] = true;
-    m_positionValid[size_t(sort)] = false;
-    // Cards the order lacks (stored meanwhile) wait in the log; those the
-    // index lacks are not in the order either.
+    std::vector<qint32> ids;
+    if (!readOrderIds(q, sort, ids, nullptr))
+        throw db::DbError(QStringLiteral("Чтение указателя прервано"));
+    placeOrder(sort, ids);
 }
 
 const std::vector<uint32_t> &SearchIndex::positions(int sort)

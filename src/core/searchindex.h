@@ -113,6 +113,8 @@ private:
     // An order's card ids as the database sorts them, read on a connection
     // of its own (beside the cards' read); then taken in.
     void readOrder(int sort, std::vector<qint32> &ids, const std::atomic<bool> &stop) const;
+    // The ids through `q`; false when told to stop first.
+    bool readOrderIds(db::IBQuery &q, int sort, std::vector<qint32> &ids, const std::atomic<bool> *stop) const;
     void placeOrder(int sort, const std::vector<qint32> &ids);
     std::function<void()> m_marked; // told once a read has set the log's mark
     // Puts the slot into the order where the database would sort its key.
