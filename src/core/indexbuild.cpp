@@ -10,6 +10,7 @@ IndexBuild::IndexBuild(const QString &path, Done done)
         bool built = false;
         try {
             own->db.IBDbase.databaseName = path;
+            own->db.IBDbase.cachePages = SearchIndex::kCachePages;
             own->db.IBDbase.open();
             built = own->index.build(&m_cancel);
         } catch (const db::DbError &e) {

@@ -381,6 +381,7 @@ void SearchIndex::readOrder(int sort, std::vector<qint32> &ids, const std::atomi
     d.databaseName = m_db.IBDbase.databaseName;
     d.userName = m_db.IBDbase.userName;
     d.password = m_db.IBDbase.password;
+    d.cachePages = kCachePages;
     d.open();
     db::IBTransaction t(&d, db::IBTransaction::Kind::Read);
     db::IBQuery q(&d, &t);

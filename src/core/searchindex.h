@@ -36,6 +36,11 @@ class SearchIndex
 public:
     explicit SearchIndex(SharedDb &db);
 
+    // Pages cached by the connections that read the index: they read the
+    // whole table once and then single cards, so a bigger cache would only
+    // hold pages never read again (16 KB each, in every copy's memory).
+    static constexpr int kCachePages = 256;
+
     // The list's rows for a search with "any position" ticked, in the list's
     // order, each in the list model's form (valid until the next call);
     // nothing when the index cannot serve this database (it has no change

@@ -29,7 +29,8 @@ IBDatabase::~IBDatabase()
         t->m_db = nullptr;
 }
 
-static std::vector<unsigned char> makeDpb(const QString &user, const QString &password, bool create)
+static std::vector<unsigned char> makeDpb(const QString &user, const QString &password, bool create,
+                                          int cachePages = 0)
 {
     Status st;
     EngineRef<IXpbBuilder> dpb(master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0));
@@ -37,6 +38,8 @@ static std::vector<unsigned char> makeDpb(const QString &user, const QString &pa
     dpb->insertString(&st, isc_dpb_password, password.toUtf8().constData());
     dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1251");
     dpb->insertInt(&st, isc_dpb_sql_dialect, 3);
+    if (cachePages > 0)
+        dpb->insertInt(&st, isc_dpb_num_buffers, cachePages);
     if (create) {
         dpb->insertString(&st, isc_dpb_set_db_charset, "WIN1251");
         dpb->insertInt(&st, isc_dpb_page_size, 16384);
@@ -59,7 +62,7 @@ void IBDatabase::open()
     }
     Guard::run(this, [&] {
         Status st;
-        const auto dpb = makeDpb(userName, password, false);
+        const auto dpb = makeDpb(userName, password, false, cachePages);
         EngineRef<IProvider> prov(master()->getDispatcher());
         m_att.reset(
             prov->attachDatabase(&st, QFile::encodeName(databaseName).constData(), unsigned(dpb.size()), dpb.data()));

@@ -137,6 +137,10 @@ public:
     QString databaseName;
     QString userName = QStringLiteral("sysdba");
     QString password = QStringLiteral("tarvokilm");
+    // Pages this connection keeps in its own cache; 0 takes the engine's
+    // setting. Each connection has a cache of its own, so one that reads the
+    // whole database once (the index's) keeps a small one.
+    int cachePages = 0;
 
     // The connection always talks WIN1251 in SQL dialect 3.
     void open();
