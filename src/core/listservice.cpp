@@ -43,7 +43,10 @@ ListService::ListService(SharedDb &db, QObject *parent)
         }
     });
     m_keepUp.start(kKeepUpMs);
-    connect(&m_look, &QTimer::timeout, this, [this] { later([this] { checkWatch(); }); });
+    connect(&m_look, &QTimer::timeout, this, [this] {
+        keepLockRoom();
+        later([this] { checkWatch(); });
+    });
     m_look.start(kCheckEveryMs);
     connect(&m_trimTimer, &QTimer::timeout, this, [this] {
         if (m_trimRunning || !m_watch)
@@ -158,6 +161,12 @@ OwnIndex *ListService::searchIndex()
     }
     if (!m_build && (!m_indexTried.isValid() || m_indexTried.elapsed() > kRetryIndexMs || m_indexWorked)) {
         m_indexTried.start();
+        // Reading the index makes the engine's lock table grow: not where
+        // the lock folder has no room for it (the statement answers).
+        if (!db::isServerPath(m_db.IBDbase.databaseName) && !db::lockFolderProblem(db::lockFolder()).isEmpty()) {
+            m_indexWorked = false;
+            return nullptr;
+        }
         m_build = std::make_unique<IndexBuild>(m_db.IBDbase.databaseName, [this](std::shared_ptr<OwnIndex> index,
                                                                                  const QString &) {
             QMetaObject::invokeMethod(
@@ -320,6 +329,19 @@ void ListService::armEvents()
             },
             Qt::QueuedConnection);
     });
+}
+
+void ListService::keepLockRoom()
+{
+    if (db::isServerPath(m_db.IBDbase.databaseName))
+        return;
+    const QString problem = db::reserveLockRoom(db::lockFolder());
+    if (problem.isEmpty()) {
+        m_roomTold = false;
+        return;
+    }
+    if (!std::exchange(m_roomTold, true))
+        emit failed(std::make_exception_ptr(db::DbError(problem)));
 }
 
 void ListService::checkWatch()

@@ -107,6 +107,9 @@ private:
     void endFill();
     void watch();
     void armEvents();
+    // Gives the engine's tables in the lock folder their room on the disk as
+    // they grow; tells once when the disk is full.
+    void keepLockRoom();
     // The timer's turn: a look when an event is due, or when the database
     // cannot tell (not upgraded, or the connection gets no events).
     void checkWatch();
@@ -143,6 +146,7 @@ private:
     std::unique_ptr<IndexBuild> m_build; // ended before what it reports to
     std::unique_ptr<ChangeWatch> m_watch;
     std::unique_ptr<db::EventWatch> m_events;
+    bool m_roomTold = false;   // the lock folder's lack of room was told
     bool m_lookDue = false;    // an event came that no look has answered yet
     bool m_catchingUp = false; // colleagues' changes wait for the index read beside
     QTimer m_keepUp, m_look, m_trimTimer;

@@ -29,8 +29,7 @@ IBDatabase::~IBDatabase()
         t->m_db = nullptr;
 }
 
-static std::vector<unsigned char> makeDpb(const QString &user, const QString &password, bool create,
-                                          int cachePages = 0)
+static std::vector<unsigned char> makeDpb(const QString &user, const QString &password, bool create, int cachePages = 0)
 {
     Status st;
     EngineRef<IXpbBuilder> dpb(master()->getUtilInterface()->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0));
@@ -69,6 +68,11 @@ void IBDatabase::open()
     });
     m_lost = false;
     m_fileKnown = false;
+    if (!isServerPath(databaseName))
+        if (const QString problem = reserveLockRoom(lockFolder()); !problem.isEmpty()) {
+            close();
+            throw DbError(problem);
+        }
 #ifdef Q_OS_UNIX
     struct stat st;
     if (!isServerPath(databaseName) && ::stat(QFile::encodeName(databaseName).constData(), &st) == 0) {

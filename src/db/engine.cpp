@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstring>
 #ifdef Q_OS_UNIX
 #include <dirent.h>
@@ -198,6 +199,46 @@ QString lockFolderProblem(const QString &folder)
                 .arg(room / 1024)
                 .arg(kLockRoomBytes / (1024 * 1024));
     }
+#else
+    Q_UNUSED(folder);
+#endif
+    return QString();
+}
+
+QString reserveLockRoom(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    if (folder.isEmpty())
+        return QString();
+    const QByteArray path = QFile::encodeName(folder);
+    DIR *d = ::opendir(path.constData());
+    if (!d)
+        return QString();
+    int failure = 0;
+    while (const dirent *e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, "fb", 2) != 0)
+            continue;
+        // Opened without following links and without blocking on a pipe: a
+        // planted entry is refused by the folder's check, never written.
+        const int fd = ::openat(::dirfd(d), e->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue; // another user's private file, or one just removed
+        struct stat st;
+        // Files with all their blocks (most, after the first look) cost one fstat.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            quint64(st.st_blocks) * 512 < quint64(st.st_size)) {
+            const int rc = ::posix_fallocate(fd, 0, st.st_size);
+            if (rc == ENOSPC || rc == EDQUOT)
+                failure = rc;
+        }
+        ::close(fd);
+    }
+    ::closedir(d);
+    if (failure)
+        return QStringLiteral("В папке блокировок базы данных «%1» кончилось место, и движок базы данных не может "
+                              "дальше работать с файлом безопасно.\rОсвободите место на этом диске (обычно это "
+                              "временная папка /tmp) и запустите программу снова.")
+            .arg(QDir::toNativeSeparators(folder));
 #else
     Q_UNUSED(folder);
 #endif

@@ -115,6 +115,15 @@ QString lockFolder();
 // such a folder.
 QString lockFolderProblem(const QString &folder);
 
+// The engine maps its lock, event and monitoring tables from files in the
+// lock folder and makes them longer with ftruncate, which takes no room on
+// the disk: when that disk fills up later, the engine's first touch of such
+// a page ends the process (SIGBUS, unsaved work lost). Gives every such file
+// its room on the disk now, so that a disk filling up afterwards can only
+// hurt the tables' growth. Why that failed, in Russian; empty when it did
+// not (or where the engine keeps no such files).
+QString reserveLockRoom(const QString &folder);
+
 // Rewrites ":name" parameters to positional ones ("?"), skipping quoted text
 // and comments; `names` receives the name of each position, upper-cased.
 QString toPositional(const QString &sql, QStringList *names);

@@ -989,6 +989,40 @@ private slots:
         else
             QVERIFY2(problem.contains(said) && problem.contains(folder), qPrintable(problem));
     }
+
+    // A lock folder whose disk a colleague fills after the program started:
+    // the engine's tables there got their room on the disk when the
+    // connections opened, so reading every card through each goes on
+    // instead of the engine killing the process at its next page there.
+    void lockFolderFillingUp()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to mount a small file system");
+        QTemporaryDir dir;
+        const QString path = testdb::freshDatabase(dir.path());
+        constexpr int kCards = 20000; // some 1,500 pages, each held by a lock of every connection caching it
+        testdb::addCards(path, kCards, [](int i) {
+            const QString wide(240, u'ж');
+            return QList<QPair<QString, QString>>{
+                {u"fam"_s, QString::number(i)}, {u"work"_s, wide}, {u"dep"_s, wide}, {u"post"_s, wide}};
+        });
+        const QString locks = dir.filePath(u"locks"_s);
+        QVERIFY(QDir().mkpath(locks));
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        // A mount of its own: gone with the child, whatever becomes of it.
+        child.start(u"unshare"_s, {u"-m"_s, u"sh"_s, u"-c"_s,
+                                   u"mount -t tmpfs -o size=20m tmpfs \"$1\" || exit 99; mkdir -m 0700 \"$1/fb\" && "
+                                   u"FIREBIRD_LOCK=\"$1/fb\" exec \"$2\" \"$3\""_s,
+                                   u"sh"_s, locks, QStringLiteral(LOCKROOM_CHILD), path});
+        QVERIFY(child.waitForFinished(180000));
+        const QString out = QString::fromUtf8(child.readAll()).trimmed();
+        if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 99)
+            QSKIP("cannot mount a small file system here");
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit, "the engine killed the process");
+        QVERIFY2(child.exitCode() == 0, qPrintable(out));
+        QCOMPARE(out, QString::number(4 * kCards));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDb)
