@@ -72,6 +72,15 @@ DbError engineError(const StatusCodes &codes, const QString &engineText)
                                                      "администратора) и повторите действие."),
                                   engineText),
                        true);
+    // A file cut short or overwritten in place under the engine (cp over it).
+    if (codes.has(isc_io_read_err))
+        return DbError(withDetail(QStringLiteral("Файл базы данных не удалось прочитать: он повреждён, укорочен или "
+                                                 "заменён другим файлом, пока с ним работали (или его диск стал "
+                                                 "недоступен).\rНичего не сохраняйте, закройте программу и сообщите "
+                                                 "администратору: базу данных нужно проверить (gfix) или "
+                                                 "восстановить из резервной копии."),
+                                  engineText),
+                       true);
     if (codes.has(isc_lock_dir_access))
         return DbError(withDetail(QStringLiteral("Нет доступа к папке блокировок базы данных «%1».\rКаждый "
                                                  "пользователь компьютера, работающий с общей базой данных, должен "
