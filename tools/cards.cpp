@@ -13,6 +13,7 @@
 #include "core/duplicates.h"
 #include "core/contactlist.h"
 #include "core/dbpath.h"
+#include "core/ending.h"
 #include "core/logins.h"
 #include "core/tempfolder.h"
 #include "db/engineerrors.h"
@@ -28,10 +29,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -55,42 +54,28 @@ constexpr int kStopped = 4; // ended by Ctrl+C, SIGTERM or SIGHUP before the end
 std::atomic<int> g_stopSignal{0};
 std::atomic<bool> g_stopsBetweenCards{false};
 
-sigset_t endingSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&set, sig);
-    return set;
-}
-
 // Ctrl+C, SIGTERM and SIGHUP are blocked in every thread from the start (the
 // engine's threads, made later, inherit the mask, and its own handlers never
-// run) and taken here, on a thread of the tool's own. While an import or an
-// export runs, the signal only asks it to stop between two cards: the cards
-// kept so far are committed, each whole. At any other moment (the password
-// asked, the database opened), or at a second signal, the tool ends at once:
+// run) and taken on a thread of the tool's own. While an import or an export
+// runs, the signal only asks it to stop between two cards: the cards kept so
+// far are committed, each whole. At any other moment (the password asked,
+// the database opened), or at a second signal, the tool ends at once:
 // nothing of its own is held then.
 void takeEndingSignals()
 {
-    const sigset_t ending = endingSignals();
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    std::thread([ending] {
-        for (;;) {
-            // The engine unblocks the signals on the threads it runs on:
-            // blocked again before each wait.
-            pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-            int sig = 0;
-            if (sigwait(&ending, &sig) != 0)
-                continue;
-            int none = 0;
-            if (g_stopsBetweenCards && g_stopSignal.compare_exchange_strong(none, sig))
-                continue;
-            terminal::restore();
-            std::fprintf(stderr, "\nzentrax-cards: остановлено (%s).\n", sigabbrev_np(sig));
-            std::_Exit(kStopped);
+    core::blockEndingSignals();
+    core::takeEndingSignals([](int sig) {
+        int none = 0;
+        if (g_stopsBetweenCards && g_stopSignal.compare_exchange_strong(none, sig)) {
+            // The work stops at the next card; should the engine hold it up
+            // (a database file replaced under it), the tool ends all the same.
+            core::endWithin(core::kEngineEndMs, kStopped);
+            return;
         }
-    }).detach();
+        terminal::restore();
+        std::fprintf(stderr, "\nzentrax-cards: остановлено (%s).\n", sigabbrev_np(sig));
+        std::_Exit(kStopped);
+    });
 }
 
 // Runs `work` as an import or export that a signal stops between two cards.
@@ -376,6 +361,12 @@ int main(int argc, char **argv)
     }
     try {
         SharedDb db;
+        // Set as the work ends, before the engine lets go of the database: it
+        // may never do so when the file was replaced or damaged under it.
+        struct EngineDeadline
+        {
+            ~EngineDeadline() { core::endWithin(core::kEngineEndMs, kFailed); }
+        } deadline;
         db.IBDbase.databaseName = database;
         db.IBDbase.open();
         core::LoggedUser who;

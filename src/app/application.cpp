@@ -1,6 +1,7 @@
 #include "application.h"
 #include "messages.h"
 
+#include "core/ending.h"
 #include "db/ibase.h"
 
 #include <QCoreApplication>
@@ -8,33 +9,13 @@
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
-#include <csignal>
 #include <fcntl.h>
-#include <pthread.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
-
-sigset_t terminationSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&set, sig);
-    return set;
-}
 } // namespace
 #endif
-
-void blockTerminationSignals()
-{
-#ifdef Q_OS_UNIX
-    const sigset_t set = terminationSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-#endif
-}
 
 void watchTerminationSignals(std::function<void()> end)
 {
@@ -48,19 +29,12 @@ void watchTerminationSignals(std::function<void()> end)
         }
         end();
     });
-    std::thread([] {
-        const sigset_t set = terminationSignals();
-        for (;;) {
-            // Blocked again before each wait, should a library have
-            // unblocked them on this thread.
-            pthread_sigmask(SIG_BLOCK, &set, nullptr);
-            int sig = 0;
-            if (sigwait(&set, &sig) != 0)
-                continue;
-            const char c = 1;
-            [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-        }
-    }).detach();
+    core::takeEndingSignals([](int) {
+        // Should the event loop be stuck in the engine, the program still ends.
+        core::endWithin(core::kEngineEndMs, 1);
+        const char c = 1;
+        [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+    });
 #else
     Q_UNUSED(end);
 #endif

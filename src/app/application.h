@@ -11,17 +11,12 @@ public:
     bool notify(QObject *receiver, QEvent *event) override;
 };
 
-// Blocks the termination requests (SIGTERM, SIGINT, SIGHUP) in the calling
-// thread. Called first in main, before any thread starts: every thread made
-// later (Qt's, the database engine's) inherits the mask, so none of them, nor
-// a handler the engine installs, takes a request meant for the program.
-void blockTerminationSignals();
-
 // A termination request runs `end` from the event loop, never in the middle
 // of a call into the database engine, whose shared lock table a process ended
 // inside it would leave locked for the other copies: a thread of its own
 // waits for the requests and tells the event loop. Set once, at start, after
-// blockTerminationSignals().
+// core::blockEndingSignals(). Should the engine never let go (a database
+// file replaced under it), the program ends a few seconds later all the same.
 void watchTerminationSignals(std::function<void()> end);
 
 // Shows the error being handled (call inside a catch block).

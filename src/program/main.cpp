@@ -5,6 +5,7 @@
 #include "app/paths.h"
 #include "app/session.h"
 
+#include "core/ending.h"
 #include "db/ibase.h"
 #include "register/mainwindow.h"
 
@@ -48,7 +49,7 @@ void endProgram(TMF *mf, Session &session)
 
 int main(int argc, char **argv)
 {
-    blockTerminationSignals();
+    core::blockEndingSignals();
     ZApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zentrax"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.2"));
@@ -70,6 +71,10 @@ int main(int argc, char **argv)
     // The start-up sequence runs once the main window is on the screen.
     QTimer::singleShot(0, mf, [mf] { guardedCall([mf] { mf->FormActivate(); }); });
     const int rc = app.exec();
+    // The windows are closed and every change committed: the engine gets a
+    // few seconds to let go of the database, which it may never do when the
+    // file was replaced or damaged under it.
+    core::endWithin(core::kEngineEndMs, rc);
     destroyForms(forms);
     return rc;
 }

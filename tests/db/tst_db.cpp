@@ -836,6 +836,7 @@ private slots:
         QTest::newRow("connection lost in a window") << long(isc_conn_lost) << true << "остались на экране";
         QTest::newRow("connection lost in a tool") << long(isc_conn_lost) << false << "Соединение с базой данных";
         QTest::newRow("write failed in a tool") << long(isc_io_write_err) << false << "Изменения не записаны";
+        QTest::newRow("file cut short under the engine") << long(isc_io_read_err) << true << "не удалось прочитать";
     }
     void engineStatusTold()
     {
@@ -1013,8 +1014,8 @@ private slots:
         // A mount of its own: gone with the child, whatever becomes of it.
         child.start(u"unshare"_s, {u"-m"_s, u"sh"_s, u"-c"_s,
                                    u"mount -t tmpfs -o size=20m tmpfs \"$1\" || exit 99; mkdir -m 0700 \"$1/fb\" && "
-                                   u"FIREBIRD_LOCK=\"$1/fb\" exec \"$2\" \"$3\""_s,
-                                   u"sh"_s, locks, QStringLiteral(LOCKROOM_CHILD), path});
+                                   u"FIREBIRD_LOCK=\"$1/fb\" exec \"$2\" fill-locks \"$3\""_s,
+                                   u"sh"_s, locks, QStringLiteral(ENGINE_CHILD), path});
         QVERIFY(child.waitForFinished(180000));
         const QString out = QString::fromUtf8(child.readAll()).trimmed();
         if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 99)
@@ -1022,6 +1023,43 @@ private slots:
         QVERIFY2(child.exitStatus() == QProcess::NormalExit, "the engine killed the process");
         QVERIFY2(child.exitCode() == 0, qPrintable(out));
         QCOMPARE(out, QString::number(4 * kCards));
+    }
+
+    // A database file overwritten in place under a running program: the
+    // engine's next read fails (told in Russian), and the engine may then
+    // never let go of the file; the process still ends within its deadline.
+    void overwrittenFileStillEnds()
+    {
+        QTemporaryDir dir;
+        const QString path = testdb::freshDatabase(dir.path());
+        const QString other = testdb::freshDatabase(dir.path(), u"other.fdb"_s);
+        testdb::addCards(path, 300, [](int i) {
+            return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}};
+        });
+        testdb::addCards(other, 3000, [](int i) {
+            return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}, {u"work"_s, QString(200, u'ж')}};
+        });
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        // A lock folder of its own: what an engine ended this way leaves there goes with the test's folder.
+        const QString locks = dir.filePath(u"locks"_s);
+        QVERIFY(QDir().mkpath(locks));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"FIREBIRD_LOCK"_s, locks);
+        child.setProcessEnvironment(env);
+        QElapsedTimer t;
+        t.start();
+        child.start(QStringLiteral(ENGINE_CHILD), {u"overwrite"_s, path, other});
+        const bool ended = child.waitForFinished(60000);
+        const QString out = QString::fromUtf8(child.readAll());
+        if (!ended)
+            child.kill();
+        QVERIFY2(ended, "the process waited for the engine past its deadline");
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit, qPrintable(out));
+        QVERIFY2(out.startsWith(u"База данных повреждена или файл был заменён"_s), qPrintable(out));
+        // 0: the engine let go by itself; 7: the deadline ended it.
+        QVERIFY2(child.exitCode() == 0 || child.exitCode() == 7, qPrintable(out));
+        QVERIFY2(t.elapsed() < 30000, qPrintable(out));
     }
 };
 
