@@ -4,6 +4,7 @@
 #include "cp1251.h"
 #include "ibase_p.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -141,6 +142,35 @@ QString strangeEntry(const QByteArray &folder)
     return found;
 }
 
+// Accounts of people (uid 1000 and up: not root, not the engine's or
+// another service's system account) that may add entries to a folder of
+// `st`: its owner, the members of its group, or everyone. One name, "все",
+// or nothing.
+QString peopleWhoMayWrite(const struct stat &st)
+{
+    constexpr uid_t kFirstPerson = 1000;
+    if (st.st_mode & S_IWOTH)
+        return QStringLiteral("все пользователи");
+    if ((st.st_mode & S_IWUSR) && st.st_uid >= kFirstPerson)
+        if (const struct passwd *p = ::getpwuid(st.st_uid))
+            return QString::fromLocal8Bit(p->pw_name);
+    if (!(st.st_mode & S_IWGRP))
+        return QString();
+    if (const struct group *g = ::getgrgid(st.st_gid))
+        for (char **member = g->gr_mem; member && *member; ++member)
+            if (const struct passwd *p = ::getpwnam(*member); p && p->pw_uid >= kFirstPerson)
+                return QString::fromLocal8Bit(p->pw_name);
+    QString found;
+    ::setpwent();
+    while (const struct passwd *p = ::getpwent())
+        if (p->pw_gid == st.st_gid && p->pw_uid >= kFirstPerson) {
+            found = QString::fromLocal8Bit(p->pw_name);
+            break;
+        }
+    ::endpwent();
+    return found;
+}
+
 } // namespace
 #endif
 
@@ -199,6 +229,16 @@ QString lockFolderProblem(const QString &folder)
                 .arg(room / 1024)
                 .arg(kLockRoomBytes / (1024 * 1024));
     }
+    // Root's engine follows whatever those people plant there under the
+    // lock files' names (a link to a file of theirs, or of root's).
+    if (::geteuid() == 0)
+        if (const QString who = peopleWhoMayWrite(st); !who.isEmpty())
+            return QStringLiteral("Программа запущена от имени root, а в папку блокировок базы данных «%1» могут "
+                                  "писать и другие (%2). Движок базы данных, работающий от имени root, пошёл бы по "
+                                  "подложенным туда ссылкам и испортил бы файлы, на которые они указывают.\r"
+                                  "Запустите программу от имени обычного пользователя из группы firebird (например: "
+                                  "sudo -u ИМЯ %3).")
+                .arg(shown, who, QCoreApplication::applicationFilePath());
 #else
     Q_UNUSED(folder);
 #endif

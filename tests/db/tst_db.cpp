@@ -904,8 +904,10 @@ private slots:
         QTest::addColumn<QString>("said"); // empty: usable
         QTest::newRow("sound") << "sound"
                                << "";
-        QTest::newRow("sticky and open to all") << "sticky"
-                                                << "";
+        // Usable by a user; root's engine would follow what anybody plants there.
+        QTest::newRow("sticky and open to all") << "sticky" << (::geteuid() == 0 ? "от имени root" : "");
+        QTest::newRow("a person in its group, root using it") << "person"
+                                                              << "от имени root";
         QTest::newRow("missing") << "missing"
                                  << "не удалось создать";
         QTest::newRow("a link") << "link"
@@ -947,6 +949,15 @@ private slots:
             QCOMPARE(::chmod(native.constData(), 0777), 0);
         if (kind == QLatin1String("foreign") && (::geteuid() != 0 || ::chown(native.constData(), 65534, 65534) != 0))
             QSKIP("needs root to give the folder to another account");
+        // A second account, a person's, whose own group the folder is given to.
+        const QString person = u"zentraxlock"_s;
+        if (kind == QLatin1String("person")) {
+            if (::geteuid() != 0)
+                QSKIP("needs root to add an account");
+            QProcess::execute(u"userdel"_s, {person});
+            QCOMPARE(QProcess::execute(u"useradd"_s, {u"-K"_s, u"UID_MIN=1000"_s, u"-U"_s, person}), 0);
+            QVERIFY(QProcess::execute(u"chgrp"_s, {person, folder}) == 0 && ::chmod(native.constData(), 02770) == 0);
+        }
         bool mounted = false;
         if (kind == QLatin1String("full")) {
             mounted = QProcess::execute(QStringLiteral("mount"),
@@ -985,6 +996,8 @@ private slots:
         }
         if (mounted)
             QProcess::execute(QStringLiteral("umount"), {folder});
+        if (kind == QLatin1String("person"))
+            QProcess::execute(u"userdel"_s, {person});
         if (said.isEmpty())
             QVERIFY2(problem.isEmpty(), qPrintable(problem));
         else
