@@ -47,6 +47,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -59,15 +60,28 @@ double percentile(QList<double> v, double p)
     return v[i];
 }
 
-double peakRssMb()
+// A line of /proc/self/status in MB: "VmHWM:" the peak resident memory, "VmRSS:" the present.
+double statusMb(const char *key)
 {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return 0;
+    const qsizetype n = qsizetype(std::strlen(key));
     for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(key))
+            return line.mid(n).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return 0;
+}
+
+double peakRssMb()
+{
+    return statusMb("VmHWM:");
+}
+
+// Where the memory went, step by step, on stderr beside the steps' rows.
+void tellMemory(const char *after)
+{
+    std::fprintf(stderr, "  %-24s resident %.0f MB, peak %.0f MB\n", after, statusMb("VmRSS:"), peakRssMb());
 }
 
 struct Step
@@ -259,8 +273,10 @@ int measure(const QString &folder, int reps)
         listStep(QStringLiteral("common: name contains ова") + suffix, QStringLiteral("any"),
                  contains(0, QStringLiteral("ова")));
     };
+    tellMemory("memory: lists");
     const double rssBefore = peakRssMb();
     anyPositionSteps(QStringLiteral(" [statement]"));
+    tellMemory("memory: statement");
 
     // The index read in place, on the thread that searches, as the program
     // once read it when the box was first ticked: the whole read is one
@@ -282,6 +298,7 @@ int measure(const QString &folder, int reps)
         }
         steps << build;
     }
+    tellMemory("memory: index in place");
 
     // The longest gap between two turns of this thread's event loop (a timer
     // every millisecond) until `done` holds, processing events meanwhile.
@@ -333,6 +350,7 @@ int measure(const QString &folder, int reps)
         std::fprintf(stderr, "  %-24s %.0f MB\n", "index", indexMb);
         steps << stall << ready;
     }
+    tellMemory("memory: index beside");
 
     anyPositionSteps(QString());
 
@@ -406,6 +424,7 @@ int measure(const QString &folder, int reps)
         }
         steps << live;
     }
+    tellMemory("memory: catch-up, live");
 
     // Every group of probable duplicates across the database, as the
     // duplicate search finds them; each card the demo set planted as the
@@ -446,6 +465,7 @@ int measure(const QString &folder, int reps)
         }
         steps << dup;
     }
+    tellMemory("memory: duplicates");
 
     const double rss = peakRssMb();
     steps << saveSteps(folder, reps >= 15 ? 100 : 40);
