@@ -11,6 +11,7 @@ for tool in Xvfb xdotool; do
 done
 
 . "$(dirname "$0")/../support/checks.sh"
+. "$(dirname "$0")/../support/windows.sh"
 
 work=$(mktemp -d)
 xvfb=
@@ -80,41 +81,6 @@ make_folder() {
 start() { # folder, log name
   "${program_env[@]}" "$1/zentrax" >"$work/$2.log" 2>&1 &
   pid=$!
-}
-
-# Prints the id of a visible window whose title matches; fails when none
-# appears in time.
-wait_window() { # title pattern, seconds
-  local ids
-  for _ in $(seq 1 $(( $2 * 10 ))); do
-    ids=$(xdotool search --onlyvisible --name "$1" 2>/dev/null)
-    if [ -n "$ids" ]; then
-      echo "${ids%%$'\n'*}"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-
-visible() { # window id
-  xdotool search --onlyvisible --name '.*' 2>/dev/null | grep -qx "$1"
-}
-
-wait_gone() { # window id, seconds
-  for _ in $(seq 1 $(( $2 * 10 ))); do
-    visible "$1" || return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-wait_exit() { # pid, seconds
-  for _ in $(seq 1 $(( $2 * 10 ))); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 # There is no window manager: give the window the keyboard focus directly.

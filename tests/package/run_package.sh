@@ -27,6 +27,7 @@ if dpkg -s zentrax >/dev/null 2>&1 || [ -e "$prefix" ]; then
 fi
 
 . "$(dirname "$0")/../support/checks.sh"
+. "$(dirname "$0")/../support/windows.sh"
 
 work=$(mktemp -d)
 chmod 755 "$work" # the program's user reaches its own folders in here
@@ -142,33 +143,6 @@ chown nobody "$user_home"
 as_user=(setpriv --reuid=nobody --regid=nogroup --groups="$(getent group firebird | cut -d: -f3)"
   env -i PATH=/usr/bin:/bin HOME="$user_home" APPDATA="$user_home" DISPLAY="$DISPLAY" LC_ALL=C.UTF-8
   QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=0 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus")
-
-wait_window() { # title pattern, seconds
-  local ids
-  for _ in $(seq 1 $(($2 * 10))); do
-    ids=$(xdotool search --onlyvisible --name "$1" 2>/dev/null)
-    if [ -n "$ids" ]; then
-      echo "${ids%%$'\n'*}"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-wait_gone() { # window id, seconds
-  for _ in $(seq 1 $(($2 * 10))); do
-    xdotool search --onlyvisible --name '.*' 2>/dev/null | grep -qx "$1" || return 0
-    sleep 0.1
-  done
-  return 1
-}
-wait_exit() { # pid, seconds
-  for _ in $(seq 1 $(($2 * 10))); do
-    kill -0 "$1" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 "${as_user[@]}" "$exec_line" >"$work/program.log" 2>&1 &
 pid=$!
