@@ -1,9 +1,40 @@
 #include "arena.h"
 
+#include <QtGlobal>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
+#ifdef Q_OS_UNIX
+#include <sys/mman.h>
+#endif
+
 namespace core {
+
+namespace {
+
+char *newChunk()
+{
+#ifdef Q_OS_UNIX
+    void *p = ::mmap(nullptr, Arena::kChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    return static_cast<char *>(p);
+#else
+    return new char[Arena::kChunk];
+#endif
+}
+
+} // namespace
+
+void Arena::ChunkEnd::operator()(char *chunk) const
+{
+#ifdef Q_OS_UNIX
+    ::munmap(chunk, kChunk);
+#else
+    delete[] chunk;
+#endif
+}
 
 char *Arena::place(size_t n, uint32_t &ref)
 {
@@ -13,7 +44,8 @@ char *Arena::place(size_t n, uint32_t &ref)
     if (m_chunks.empty() || m_used + n > kChunk || m_used == kChunk) {
         if (m_chunks.size() == kMostChunks)
             throw std::length_error("arena full");
-        m_chunks.push_back(std::make_unique_for_overwrite<char[]>(kChunk));
+        std::unique_ptr<char[], ChunkEnd> chunk(newChunk());
+        m_chunks.push_back(std::move(chunk));
         m_used = 0;
     }
     ref = uint32_t(((m_chunks.size() - 1) << kChunkBits) | m_used);

@@ -2,7 +2,10 @@
 // Bytes kept back to back in chunks of a megabyte, each piece reached by a
 // 32-bit reference. A growing vector would copy everything it holds at each
 // doubling, and for a moment hold it twice: a million rows of the list would
-// need twice their memory just to grow. Chunks never move.
+// need twice their memory just to grow. Chunks never move. They are mapped
+// from the system directly, so that an arena let go of (an index read anew,
+// a list filled again) gives its memory back at once, whichever thread made
+// it: freed to the allocator, it would stay with that thread's heap.
 
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +37,11 @@ public:
     void swap(Arena &other) noexcept;
 
 private:
-    std::vector<std::unique_ptr<char[]>> m_chunks;
+    struct ChunkEnd
+    {
+        void operator()(char *chunk) const;
+    };
+    std::vector<std::unique_ptr<char[], ChunkEnd>> m_chunks;
     size_t m_used = kChunk; // in the last chunk: full before the first
 };
 

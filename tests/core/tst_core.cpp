@@ -23,6 +23,7 @@
 
 #include <QtTest>
 #include <future>
+#include <thread>
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -893,6 +894,33 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::length_error, arena.append(nullptr, core::Arena::kLargestPiece + 1));
         arena.clear();
         QCOMPARE(arena.bytes(), size_t(0));
+
+        // An arena filled on another thread (as the index is read) gives its
+        // memory back to the system when let go of, even after the allocator
+        // learned from earlier large blocks to keep such blocks for itself.
+        auto residentMb = [] {
+            QFile f(u"/proc/self/status"_s);
+            if (!f.open(QIODevice::ReadOnly))
+                return -1.0;
+            for (const QByteArray &line : f.readAll().split('\n'))
+                if (line.startsWith("VmRSS:"))
+                    return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+            return -1.0;
+        };
+        for (int round = 0; round < 2; ++round) {
+            const double before = residentMb();
+            if (before < 0)
+                QSKIP("no /proc/self/status here");
+            core::Arena big;
+            std::thread([&big] {
+                const std::string piece(60000, 'x');
+                while (big.bytes() < 128 * core::Arena::kChunk)
+                    big.append(piece.data(), piece.size());
+            }).join();
+            QVERIFY(residentMb() > before + 100);
+            big.clear();
+            QVERIFY2(residentMb() < before + 16, qPrintable(u"%1 MB kept of 128"_s.arg(residentMb() - before)));
+        }
     }
 
     // The list as the main window reads it: the first screen at once, the
