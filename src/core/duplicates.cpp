@@ -75,15 +75,18 @@ qint64 phoneNumber(const QString &text)
     return count < 7 ? -1 : last;
 }
 
-// A 64-bit FNV-1a over the UTF-16 of a text, and a tag.
-uint64_t keyOf(const QString &text, uint64_t tag)
+// A text's fingerprint, a 64-bit FNV-1a over its UTF-16; 0 only for the
+// empty text.
+uint64_t fingerprint(const QString &text)
 {
-    uint64_t h = 1469598103934665603ULL ^ tag;
+    if (text.isEmpty())
+        return 0;
+    uint64_t h = 1469598103934665603ULL;
     for (QChar c : text) {
         h ^= c.unicode();
         h *= 1099511628211ULL;
     }
-    return h;
+    return h ? h : 1;
 }
 
 uint64_t mix(uint64_t a, uint64_t b)
@@ -103,8 +106,8 @@ PersonKeys keysOf(Value &&value)
     const QString fam = normalName(value("fam"));
     const QString name1 = normalName(value("name1"));
     if (!fam.isEmpty() || !name1.isEmpty())
-        k.name = std::min(fam + name1, name1 + fam);
-    k.patronymic = normalName(value("name2"));
+        k.name = fingerprint(std::min(fam + name1, name1 + fam));
+    k.patronymic = fingerprint(normalName(value("name2")));
     birthday(value("bdate"), k);
     for (const char *c : {"wtel", "htel", "wmob", "hmob"}) {
         const qint64 n = phoneNumber(value(c));
@@ -124,8 +127,8 @@ PersonKeys keysOf(Value &&value)
         }
     }
     for (const char *c : {"wmail", "hmail"})
-        if (const QString m = value(c).trimmed().toLower(); !m.isEmpty() && !k.mails.contains(m))
-            k.mails << m;
+        if (const uint64_t m = fingerprint(value(c).trimmed().toLower()); m && (k.mailCount == 0 || k.mails[0] != m))
+            k.mails[size_t(k.mailCount++)] = m;
     return k;
 }
 
@@ -140,7 +143,7 @@ int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
 {
     if (!a.named() || a.name != b.name)
         return 0;
-    if (!a.patronymic.isEmpty() && !b.patronymic.isEmpty() && a.patronymic != b.patronymic)
+    if (a.patronymic && b.patronymic && a.patronymic != b.patronymic)
         return 0;
     int reasons = 0;
     if (a.day && a.day == b.day && a.month == b.month && (!a.year || !b.year || a.year == b.year))
@@ -149,9 +152,10 @@ int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
         for (size_t j = 0; j < size_t(b.phoneCount); ++j)
             if (a.phones[i] == b.phones[j])
                 reasons |= (a.mobile[i] && b.mobile[j]) ? (SamePhone | SameMobile) : SamePhone;
-    for (const QString &m : a.mails)
-        if (b.mails.contains(m))
-            reasons |= SameMail;
+    for (int i = 0; i < a.mailCount; ++i)
+        for (int j = 0; j < b.mailCount; ++j)
+            if (a.mails[size_t(i)] == b.mails[size_t(j)])
+                reasons |= SameMail;
     return reasons;
 }
 
@@ -164,13 +168,13 @@ std::vector<uint64_t> bucketsOf(const PersonKeys &keys)
     std::vector<uint64_t> out;
     if (!keys.named())
         return out;
-    const uint64_t name = keyOf(keys.name, 1);
+    const uint64_t name = keys.name;
     if (keys.day)
         out.push_back(mix(name, uint64_t(keys.month * 32 + keys.day) << 8 | 2));
     for (int i = 0; i < keys.phoneCount; ++i)
         out.push_back(mix(name, uint64_t(keys.phones[size_t(i)]) << 8 | 3));
-    for (const QString &m : keys.mails)
-        out.push_back(mix(name, keyOf(m, 4)));
+    for (int i = 0; i < keys.mailCount; ++i)
+        out.push_back(mix(name, keys.mails[size_t(i)] ^ 4));
     return out;
 }
 

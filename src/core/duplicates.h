@@ -34,19 +34,23 @@ enum DuplicateReason : int {
 // The reasons in Russian ("тот же мобильный телефон, та же дата рождения").
 QString duplicateReasonText(int reasons);
 
-// What of a card the rule compares, normalised.
+// What of a card the rule compares, normalised. Texts are kept as 64-bit
+// fingerprints of their normal forms (the rule only asks whether two are
+// equal): the duplicate search holds one for every card of the database,
+// some 90 bytes each.
 struct PersonKeys
 {
-    QString name;                     // surname and name joined, the smaller of both orders
-    QString patronymic;               // empty when the card has none
+    uint64_t name = 0;                // surname and name joined, the smaller of both orders; 0: none
+    uint64_t patronymic = 0;          // 0 when the card has none
     int day = 0, month = 0, year = 0; // the birthday; zero where unknown
     // The last ten digits of each number, each once; whether it came from a
     // mobile field on this card. Four fields at most: no allocation a card.
     std::array<qint64, 4> phones{};
     std::array<bool, 4> mobile{};
     int phoneCount = 0;
-    QStringList mails; // lower case
-    bool named() const { return !name.isEmpty(); }
+    std::array<uint64_t, 2> mails{}; // lower case, each once
+    int mailCount = 0;
+    bool named() const { return name != 0; }
 };
 // A name's part as the rule compares it.
 QString normalName(const QString &part);
