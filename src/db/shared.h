@@ -9,7 +9,12 @@
 // commits at once and hold nothing back in the database: IBRead for single
 // reads (iRead, ibSelect). The contact list keeps a cursor and transaction
 // of its own (core::ListService).
+//
+// The services of the core do not pick among these: they go through
+// `access`, which runs their reads, units and batches on the same two
+// transactions with statements of its own.
 
+#include "access.h"
 #include "ibase.h"
 
 #include <QString>
@@ -32,4 +37,5 @@ struct SharedDb
     db::IBQuery ibDel4{&IBDbase, &IBTrans};
     db::IBQuery ibDel5{&IBDbase, &IBTrans};
     db::IBQuery ibDel6{&IBDbase, &IBTrans};
+    db::Access access{IBDbase, IBTrans, IBRead};
 };
