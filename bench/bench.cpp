@@ -121,7 +121,7 @@ QList<Step> saveSteps(const QString &folder, int saves)
     SharedDb db;
     db.IBDbase.databaseName = path;
     db.IBDbase.open();
-    core::CardStore store(db);
+    core::CardStore store(db.access);
     const qint64 id = 1;
     std::optional<core::CardRecord> loaded = store.load(id);
     if (!loaded)
@@ -435,7 +435,7 @@ int measure(const QString &folder, int reps)
         for (int i = 0; i < std::max(1, reps / 5); ++i) {
             QElapsedTimer t;
             t.start();
-            groups = core::storedDuplicates(db);
+            groups = core::storedDuplicates(db.access);
             dup.program << double(t.nsecsElapsed()) / 1e6;
         }
         QList<qint64> ids;
@@ -507,7 +507,7 @@ int transfer(const QString &folder)
         const QString file = tmp.filePath(QLatin1String(k.file));
         t.start();
         const core::ExportReport out =
-            core::exportCards(src, tmp.filePath(QStringLiteral("files")), ids, k.format, file);
+            core::exportCards(src.access, tmp.filePath(QStringLiteral("files")), ids, k.format, file);
         steps << Step{QStringLiteral("export %1 (%2 cards)").arg(QLatin1String(k.name)).arg(out.written),
                       QStringLiteral("transfer"),
                       {double(t.nsecsElapsed()) / 1e6},
@@ -525,7 +525,7 @@ int transfer(const QString &folder)
         dst.IBDbase.databaseName = empty;
         dst.IBDbase.open();
         QDir().mkpath(tmp.filePath(QStringLiteral("temp")));
-        core::CardImport in(dst, tmp.filePath(QStringLiteral("files")), tmp.filePath(QStringLiteral("temp")));
+        core::CardImport in(dst.access, tmp.filePath(QStringLiteral("files")), tmp.filePath(QStringLiteral("temp")));
         t.start();
         if (!in.read(tmp.filePath(QLatin1String(k.file)))) {
             std::fprintf(stderr, "import: %s\n", qPrintable(in.error()));

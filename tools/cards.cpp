@@ -217,8 +217,8 @@ QString writeProblem(const QString &file)
 
 int printDuplicates(SharedDb &db)
 {
-    const QList<core::DuplicateGroup> groups = core::storedDuplicates(db);
-    core::CardStore cards(db);
+    const QList<core::DuplicateGroup> groups = core::storedDuplicates(db.access);
+    core::CardStore cards(db.access);
     for (int g = 0; g < groups.size(); ++g) {
         if (g > 0)
             say(QString());
@@ -231,7 +231,7 @@ int printDuplicates(SharedDb &db)
 
 int mergeCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, qint64 userId)
 {
-    core::CardEditor editor(db, photoFolder);
+    core::CardEditor editor(db.access, photoFolder);
     QList<QPair<qint64, core::CardBaseline>> loaded;
     for (qint64 id : ids) {
         const std::optional<core::CardBaseline> card = editor.load(id);
@@ -375,7 +375,7 @@ int main(int argc, char **argv)
             fail(terminal::noPasswordText());
             return kFailed;
         }
-        const core::LoginResult login = core::Logins(db).check(user, *password, &who);
+        const core::LoginResult login = core::Logins(db.access).check(user, *password, &who);
         if (login != core::LoginResult::Ok || who.level != QLatin1String("full")) {
             fail(login == core::LoginResult::UnknownLogin
                      ? QStringLiteral("пользователя %1 нет в базе данных.").arg(user)
@@ -403,8 +403,9 @@ int main(int argc, char **argv)
                 fail(notWritten(file, problem));
                 return kFailed;
             }
-            const core::ExportReport report = stoppable(
-                [&] { return core::exportCards(db, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт")); });
+            const core::ExportReport report = stoppable([&] {
+                return core::exportCards(db.access, photoFolder, ids, cardFormat, file, terminalProgress("Экспорт"));
+            });
             // A reason given by the file classes (the system's words, in
             // English) is told again from what the tool finds.
             static const QRegularExpression latin(QStringLiteral("[A-Za-z]{2,}[ ,.:]+[A-Za-z]{2,}"));
@@ -422,7 +423,7 @@ int main(int argc, char **argv)
         }
         core::ScratchFolder scratch;
         scratch.make(folder + QStringLiteral("/temp"), core::scratchFolderName());
-        core::CardImport import(db, photoFolder, scratch.path());
+        core::CardImport import(db.access, photoFolder, scratch.path());
         if (!stoppable([&] { return import.read(file, terminalProgress("Проверка")); })) {
             scratch.remove();
             if (g_stopSignal != 0) {

@@ -84,7 +84,7 @@ TLF::TLF(Context &context, QWidget *parent) : ModalWindow(context, parent)
 
 void TLF::FillLogins()
 {
-    const QStringList logins = core::Logins(m_ctx.db).all();
+    const QStringList logins = core::Logins(m_ctx.db.access).all();
     const QString shown = PBox->currentText();
     PBox->clear();
     PBox->addItems(logins);
@@ -113,7 +113,7 @@ void TLF::bt_loginClick()
 {
     const QString login = PBox->currentText();
     core::LoggedUser user;
-    switch (core::Logins(m_ctx.db).check(login, ed_pass->text(), &user)) {
+    switch (core::Logins(m_ctx.db.access).check(login, ed_pass->text(), &user)) {
     case core::LoginResult::UnknownLogin:
         msg::error(this, QStringLiteral("Пользователь с данным логином не зарегистрирован!"));
         PBox->setFocus();

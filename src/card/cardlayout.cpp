@@ -47,7 +47,7 @@ const QStringList kNetworks = {QStringLiteral("WeChat"),  QStringLiteral("QQ"), 
 
 } // namespace
 
-TRF::TRF(Context &context, QWidget *parent) : ModalWindow(context, parent), m_checks(context.db.iRead)
+TRF::TRF(Context &context, QWidget *parent) : ModalWindow(context, parent), m_checks(context.db.access)
 {
     setObjectName(QStringLiteral("TRF"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |

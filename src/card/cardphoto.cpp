@@ -85,7 +85,8 @@ void TRF::sb_lookClick()
 {
     if (StoredPhoto.isEmpty())
         return;
-    const std::optional<QString> fpath = core::PhotoStore(m_ctx.db, m_ctx.session.PhotoFolder).storedPath(CardId);
+    const std::optional<QString> fpath =
+        core::PhotoStore(m_ctx.db.access, m_ctx.session.PhotoFolder).storedPath(CardId);
     if (!fpath)
         return;
     const core::PhotoLocation photo = core::locatePhoto(m_ctx.session.PhotoFolder, *fpath);

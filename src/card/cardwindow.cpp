@@ -238,7 +238,7 @@ bool TRF::showPicture(const QString &path)
 core::CardEditor TRF::editor()
 {
     // The scratch folder is made only for a photo on its way in.
-    return core::CardEditor(m_ctx.db, m_ctx.session.PhotoFolder,
+    return core::CardEditor(m_ctx.db.access, m_ctx.session.PhotoFolder,
                             PendingPhoto.isEmpty() ? QString() : m_ctx.session.tempFolder());
 }
 
@@ -370,7 +370,7 @@ void TRF::setRefItems(sql::Ref ref, const QStringList &values)
 
 void TRF::SaveRefValues()
 {
-    if (core::RefValues(m_ctx.db).save(ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()))
+    if (core::RefValues(m_ctx.db.access).save(ed_work->currentText(), ed_dep->currentText(), ed_post->currentText()))
         emit refValuesAdded();
 }
 
@@ -631,7 +631,7 @@ void TRF::tb_delClick()
                        QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                        QStringLiteral("Удаление")))
         return;
-    core::CardStore(m_ctx.db).remove(CardId);
+    core::CardStore(m_ctx.db.access).remove(CardId);
     // Nothing is left to ask about: the card is gone.
     CardChanged = false;
     emit cardStored();

@@ -387,14 +387,14 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
         props.uid.isEmpty() ? QString(href).remove(QRegularExpression(QStringLiteral("\\.vcf$"))) : props.uid;
     if (storedName(uid).size() > kLongestName)
         return {dav::PutResult::BadCard, {}, QStringLiteral("UID too long")};
-    core::CardChecks checks(m_db.iRead);
+    core::CardChecks checks(m_db.access);
     QString problem = checks.cardProblem(card.card, core::cardColumns(), nullptr, core::fieldLabel);
     if (problem.isEmpty() && card.accounts)
         problem = checks.accountsProblem(*card.accounts);
     if (!problem.isEmpty())
         return {dav::PutResult::BadCard, {}, problem.section(u'\r', 0, 0)};
 
-    core::CardEditor editor(m_db, m_photoFolder, m_scratchFolder);
+    core::CardEditor editor(m_db.access, m_photoFolder, m_scratchFolder);
     core::CardChange change;
     change.card = card.card;
     change.accounts = card.accounts;
@@ -424,10 +424,10 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
                     {{QStringLiteral("id"), at.card}});
                 run(q, QStringLiteral("UPDATE accounts SET bs_fk = bs_fk WHERE bs_fk = :id"),
                     {{QStringLiteral("id"), at.card}});
-                const std::optional<core::CardRecord> stored = core::readCardRow(q, at.card);
+                const std::optional<core::CardRecord> stored = core::readCardRow(m_db.access, at.card);
                 if (!stored)
                     return {dav::PutResult::PreconditionFailed, {}, {}};
-                baseline = core::CardBaseline{*stored, core::readAccountsRow(q, at.card)};
+                baseline = core::CardBaseline{*stored, core::readAccountsRow(m_db.access, at.card)};
                 if (!props.ownProperties)
                     for (const QString &c : ownPropertyColumns())
                         change.card.values[c] = baseline->card.value(c);
@@ -476,9 +476,9 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
                 {{QStringLiteral("href"), storedName(href)},
                  {QStringLiteral("uid"), storedName(uid)},
                  {QStringLiteral("card"), r.id}});
-            core::RefValues(m_db).save(change.card.value(QStringLiteral("work")),
-                                       change.card.value(QStringLiteral("dep")),
-                                       change.card.value(QStringLiteral("post")));
+            core::RefValues(m_db.access)
+                .save(change.card.value(QStringLiteral("work")), change.card.value(QStringLiteral("dep")),
+                      change.card.value(QStringLiteral("post")));
             return {dav::PutResult::Created, {}, {}};
         });
     } catch (...) {
@@ -503,7 +503,7 @@ dav::RemoveResult DbBook::remove(const QString &href, const dav::Conditions &con
                 continue;
             // As after a merge: the file goes once no card names it.
             if (*r == dav::RemoveResult::Deleted && !photo.isEmpty())
-                core::PhotoStore(m_db, m_photoFolder).removeIfUnnamed(photo);
+                core::PhotoStore(m_db.access, m_photoFolder).removeIfUnnamed(photo);
             return *r;
         } catch (const db::DbError &e) {
             if (!e.conflict())
@@ -525,8 +525,8 @@ std::optional<dav::RemoveResult> DbBook::removeOnce(const QString &href, const d
         const QByteArray current = etagOf(epoch(), at.txn);
         if (!conditions.hold(&current))
             return dav::RemoveResult::PreconditionFailed;
-        photo = core::PhotoStore(m_db, m_photoFolder).storedPath(at.card).value_or(QString());
-        core::CardStore(m_db).remove(at.card);
+        photo = core::PhotoStore(m_db.access, m_photoFolder).storedPath(at.card).value_or(QString());
+        core::CardStore(m_db.access).remove(at.card);
         return dav::RemoveResult::Deleted;
     });
 }

@@ -95,7 +95,7 @@ std::optional<qint64> DevicePasswords::userOf(const QString &login)
 QString DevicePasswords::add(const QString &login, const QString &desktopPassword, const QString &label)
 {
     core::LoggedUser user;
-    if (core::Logins(m_db).check(login, desktopPassword, &user) != core::LoginResult::Ok)
+    if (core::Logins(m_db.access).check(login, desktopPassword, &user) != core::LoginResult::Ok)
         throw db::DbError(QStringLiteral("Неверный логин или пароль."));
     const QString name = label.trimmed();
     if (name.isEmpty())

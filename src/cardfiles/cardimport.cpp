@@ -3,14 +3,13 @@
 #include "core/cardediting.h"
 #include "core/cardfields.h"
 #include "core/duplicates.h"
-#include "core/commit.h"
 #include "core/photos.h"
 #include "core/refvalues.h"
 #include "core/safefiles.h"
 #include "core/stamp.h"
+#include "db/access.h"
 #include "db/columns.h"
 #include "db/cp1251.h"
-#include "db/shared.h"
 #include "db/statements.h"
 
 #include <QDir>
@@ -74,8 +73,8 @@ QString ImportReport::text(int limit) const
     return t;
 }
 
-CardImport::CardImport(SharedDb &db, const QString &photoFolder, const QString &scratchFolder)
-    : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder), m_checks(db.iRead)
+CardImport::CardImport(db::Access &db, const QString &photoFolder, const QString &scratchFolder)
+    : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder), m_checks(db)
 {
 }
 
@@ -193,8 +192,8 @@ void CardImport::addRefValues(const CardRecord &card, const QSet<QString> &held,
         if (value.trimmed().isEmpty())
             continue;
         const QString key = QString::number(i) + QLatin1Char(':') + cp1251::upper(value);
-        // Values added by cards the batch holds are not seen by the read
-        // transaction yet: they are known from the import's own lists.
+        // Values this import has added or met already are known from its
+        // own lists, without a read.
         if (m_knownRefs.contains(key) || held.contains(key) || added.contains(key))
             continue;
         if (!books.contains(sql::kRefs[i], value))
@@ -242,7 +241,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
     // holds them) and its reference values are held here, and the report as
     // it stood after the last commit is kept: a batch that is lost takes the
     // report back there.
-    Batch batch(m_db.IBTrans);
+    db::Batch batch(m_db);
     QSet<QString> heldRefs;
     ImportReport kept = report;
     int keptUpTo = 0; // the first card after the last commit
@@ -267,7 +266,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
     };
     auto commit = [&](int next) {
         try {
-            m_db.IBDbase.checkFileUnchanged();
+            m_db.checkFileUnchanged();
             batch.commit();
         } catch (const db::DbError &e) {
             stop(e.text());
@@ -311,7 +310,7 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
         try {
             // A batch's transaction, once begun, writes on into a file put
             // aside under it: looked at before each card.
-            m_db.IBDbase.checkFileUnchanged();
+            m_db.checkFileUnchanged();
             batch.unit([&] {
                 addRefValues(card.card, heldRefs, refs);
                 // Last in the unit: once it returns, the unit holds its photo.

@@ -15,7 +15,9 @@
 #include <QStringList>
 #include <functional>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -53,7 +55,7 @@ class CardImport
 public:
     // Photos go into `photoFolder` as the card window stores them; the
     // decoded pictures pass through `scratchFolder` on their way.
-    CardImport(SharedDb &db, const QString &photoFolder, const QString &scratchFolder);
+    CardImport(db::Access &db, const QString &photoFolder, const QString &scratchFolder);
 
     // Reads the file and checks each card against the database. False when
     // the file cannot be read as cards (error() says why) or the check was cancelled.
@@ -106,7 +108,7 @@ private:
     void insertCard(CardEditor &cards, qint64 userId, const CardData &card, const QString &pictures);
     QString refusal(const CardData &card, const QString &reason) const;
 
-    SharedDb &m_db;
+    db::Access &m_db;
     QString m_photoFolder, m_scratchFolder;
     CardChecks m_checks;
     CardFile m_file;

@@ -2,7 +2,7 @@
 
 #include "core/photos.h"
 #include "core/safefiles.h"
-#include "db/shared.h"
+#include "db/access.h"
 #include "db/statements.h"
 
 #include <QDir>
@@ -46,19 +46,18 @@ void readPhoto(CardData &card, const QString &photoFolder, const QString &fpath)
 }
 
 // A card read from its row; its photo too when `withPhoto`.
-CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, const QString &photoFolder,
-                bool withPhoto)
+CardData cardOf(const db::Rows &rows, const QHash<QString, int> &col, const QString &photoFolder, bool withPhoto)
 {
     CardData c;
     for (const QString &name : cardColumns())
-        c.card.values.insert(name, q.textAt(row, col.value(name)));
-    c.card.sysinfo = q.textAt(row, col.value(QStringLiteral("sysinfo")));
-    c.card.fpath = q.textAt(row, col.value(QStringLiteral("fpath")));
-    if (!q.textAt(row, col.value(QStringLiteral("acc_id"))).isEmpty()) {
+        c.card.values.insert(name, rows.text(col.value(name)));
+    c.card.sysinfo = rows.text(col.value(QStringLiteral("sysinfo")));
+    c.card.fpath = rows.text(col.value(QStringLiteral("fpath")));
+    if (!rows.text(col.value(QStringLiteral("acc_id"))).isEmpty()) {
         Accounts a;
         for (int k = 0; k < 4; ++k) {
-            a.network[k] = q.textAt(row, col.value(QStringLiteral("sn%1").arg(k + 1)));
-            a.address[k] = q.textAt(row, col.value(QStringLiteral("adr%1").arg(k + 1)));
+            a.network[k] = rows.text(col.value(QStringLiteral("sn%1").arg(k + 1)));
+            a.address[k] = rows.text(col.value(QStringLiteral("adr%1").arg(k + 1)));
         }
         c.accounts = a;
     }
@@ -68,26 +67,24 @@ CardData cardOf(const db::IBQuery &q, int row, const QHash<QString, int> &col, c
 }
 
 // Reads the cards of `ids` (at most kSlice) by their id, with their photos when `withPhotos`.
-QHash<qint64, CardData> readSlice(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, bool withPhotos)
+QHash<qint64, CardData> readSlice(db::Access &db, const QString &photoFolder, const QList<qint64> &ids, bool withPhotos)
 {
-    db::IBQuery &q = db.iRead;
-    db::Closer closer{q};
-    q.setSql(sql::selectCardsWithAccounts(kSlice)); // prepared once: the same text keeps its statement
+    db::Binds binds;
     for (int i = 0; i < kSlice; ++i)
-        q.setParam(QStringLiteral("id%1").arg(i + 1), i < ids.size() ? ids[i] : qint64(-1));
-    q.open();
-    q.last();
+        binds.emplace_back(QStringLiteral("id%1").arg(i + 1), i < ids.size() ? ids[i] : qint64(-1));
+    // The same text every time: prepared once.
+    db::Rows rows = db.read(sql::selectCardsWithAccounts(kSlice), binds);
     QHash<QString, int> col;
     for (const QString &name :
          cardColumns() + QStringList{QStringLiteral("sysinfo"), QStringLiteral("fpath"), QStringLiteral("acc_id"),
                                      QStringLiteral("sn1"), QStringLiteral("sn2"), QStringLiteral("sn3"),
                                      QStringLiteral("sn4"), QStringLiteral("adr1"), QStringLiteral("adr2"),
                                      QStringLiteral("adr3"), QStringLiteral("adr4")})
-        col.insert(name, q.fieldIndex(name));
-    const int idCol = q.fieldIndex(QStringLiteral("pk_id"));
+        col.insert(name, rows.column(name));
+    const int idCol = rows.column(QStringLiteral("pk_id"));
     QHash<qint64, CardData> out;
-    for (int r = 0; r < q.recordCount(); ++r)
-        out.insert(q.intAt(r, idCol), cardOf(q, r, col, photoFolder, withPhotos));
+    while (rows.next())
+        out.insert(rows.number(idCol), cardOf(rows, col, photoFolder, withPhotos));
     return out;
 }
 
@@ -114,7 +111,7 @@ QString ExportReport::text(const QString &path, int limit) const
     return t;
 }
 
-ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
+ExportReport exportCards(db::Access &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
                          const QString &path, const Progress &progress)
 {
     ExportReport report;

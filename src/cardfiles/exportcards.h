@@ -11,7 +11,9 @@
 #include <QString>
 #include <QStringList>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -31,7 +33,7 @@ struct ExportReport
 };
 
 // The cards of `ids` (the list's, in its order) written to `path` in `format`.
-ExportReport exportCards(SharedDb &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
+ExportReport exportCards(db::Access &db, const QString &photoFolder, const QList<qint64> &ids, CardFormat format,
                          const QString &path, const Progress &progress = {});
 
 } // namespace core

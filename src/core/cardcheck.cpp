@@ -12,7 +12,7 @@ int CardChecks::length(const QString &table, const QString &column)
     const QString name = table.toUpper();
     auto it = m_lengths.find(name);
     if (it == m_lengths.end()) // the program never changes its schema while it runs
-        it = m_lengths.insert(name, db::textColumnLengths(m_read, name));
+        it = m_lengths.insert(name, db::textColumnLengths(m_db, name));
     return it->value(column.toUpper());
 }
 

@@ -12,7 +12,7 @@
 #include <functional>
 
 namespace db {
-class IBQuery;
+class Access;
 }
 
 namespace core {
@@ -20,8 +20,8 @@ namespace core {
 class CardChecks
 {
 public:
-    // The columns' declared lengths are read through `read` once, when first needed.
-    explicit CardChecks(db::IBQuery &read) : m_read(read) {}
+    // The columns' declared lengths are read once, when first needed.
+    explicit CardChecks(db::Access &db) : m_db(db) {}
 
     using Labels = std::function<QString(const QString &column)>;
 
@@ -40,7 +40,7 @@ public:
     int length(const QString &table, const QString &column);
 
 private:
-    db::IBQuery &m_read;
+    db::Access &m_db;
     QHash<QString, QHash<QString, int>> m_lengths;
 };
 

@@ -1,8 +1,8 @@
 #include "cardediting.h"
 
-#include "commit.h"
 #include "refvalues.h"
-#include "db/shared.h"
+
+#include "db/access.h"
 
 #include <QElapsedTimer>
 
@@ -90,18 +90,18 @@ CardBaseline acceptClashes(const CardChange &mine, const CardBaseline &baseline,
     return out;
 }
 
-CardEditor::CardEditor(SharedDb &db, const QString &photoFolder, const QString &scratchFolder)
+CardEditor::CardEditor(db::Access &db, const QString &photoFolder, const QString &scratchFolder)
     : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder)
 {
 }
 
-std::optional<CardBaseline> CardEditor::read(db::IBQuery &q, qint64 id, qint64 *accountsRow)
+std::optional<CardBaseline> CardEditor::read(qint64 id, qint64 *accountsRow)
 {
     std::optional<CardBaseline> out;
-    if (std::optional<CardRecord> card = readCardRow(q, id)) {
+    if (std::optional<CardRecord> card = readCardRow(m_db, id)) {
         out.emplace();
         out->card = *card;
-        out->accounts = readAccountsRow(q, id, accountsRow);
+        out->accounts = readAccountsRow(m_db, id, accountsRow);
     }
     return out;
 }
@@ -109,14 +109,7 @@ std::optional<CardBaseline> CardEditor::read(db::IBQuery &q, qint64 id, qint64 *
 std::optional<CardBaseline> CardEditor::load(qint64 id)
 {
     // Row and accounts in one snapshot, so that they agree with each other.
-    std::optional<CardBaseline> out;
-    db::IBTransaction snapshot(&m_db.IBDbase, db::IBTransaction::Kind::Snapshot);
-    {
-        db::IBQuery q(&m_db.IBDbase, &snapshot);
-        out = read(q, id);
-    }
-    snapshot.commit();
-    return out;
+    return m_db.snapshot([&] { return read(id); });
 }
 
 QString CardEditor::finishPhoto(StagedPhoto &photo, bool committed, qint64 id, const QString &before)
@@ -134,7 +127,7 @@ QString CardEditor::finishPhoto(StagedPhoto &photo, bool committed, qint64 id, c
     // The card must not name a file that is not there: its path goes back,
     // unless someone has stored another one meanwhile.
     try {
-        inOneCommit(m_db.IBTrans, [&] {
+        m_db.unit([&] {
             if (photos.storedPath(id) == photo.fpath)
                 photos.setStoredPath(id, before);
         });
@@ -157,10 +150,10 @@ SaveResult CardEditor::insert(const CardChange &change, qint64 userId, const QSt
 {
     PhotoStore photos(m_db, m_photoFolder);
     StagedPhoto photo = stageChosen(photos, change, copy);
-    const bool commits = !m_db.IBTrans.inSavepoint();
+    const bool commits = !m_db.inUnit();
     SaveResult r;
     try {
-        r.id = inOneUnit(m_db.IBTrans, [&] {
+        r.id = m_db.unit([&] {
             const qint64 id =
                 CardStore(m_db).insert(change.card, userId, stamp, change.accounts ? &*change.accounts : nullptr);
             if (!photo.isEmpty())
@@ -186,7 +179,7 @@ SaveResult CardEditor::update(qint64 id, const CardChange &change, const CardBas
 {
     PhotoStore photos(m_db, m_photoFolder);
     StagedPhoto photo = stageChosen(photos, change, copy);
-    const bool commits = !m_db.IBTrans.inSavepoint();
+    const bool commits = !m_db.inUnit();
     SaveResult r;
     r.id = id;
     // A colleague who commits between this unit's snapshot and its update
@@ -199,9 +192,9 @@ SaveResult CardEditor::update(qint64 id, const CardChange &change, const CardBas
         r = SaveResult{};
         r.id = id;
         try {
-            r.outcome = inOneUnit(m_db.IBTrans, [&] {
+            r.outcome = m_db.unit([&] {
                 qint64 accountsRow = 0;
-                const std::optional<CardBaseline> stored = read(m_db.iSQL, id, &accountsRow);
+                const std::optional<CardBaseline> stored = read(id, &accountsRow);
                 if (!stored)
                     return SaveResult::Outcome::Gone;
                 const CardMerge merge = mergeCard(change, baseline, *stored);
@@ -266,10 +259,10 @@ SaveResult CardEditor::mergeGroup(qint64 id, const CardBaseline &merged,
     r.id = id;
     QStringList goneFiles;
     PhotoStore photos(m_db, m_photoFolder);
-    r.outcome = inOneUnit(m_db.IBTrans, [&] {
+    r.outcome = m_db.unit([&] {
         QString before;
         for (const auto &[cardId, read] : loaded) {
-            const std::optional<CardBaseline> stored = this->read(m_db.iSQL, cardId);
+            const std::optional<CardBaseline> stored = this->read(cardId);
             if (!stored)
                 return SaveResult::Outcome::Gone;
             if (stored->card.values != read.card.values || stored->card.fpath != read.card.fpath ||
@@ -286,7 +279,7 @@ SaveResult CardEditor::mergeGroup(qint64 id, const CardBaseline &merged,
             return SaveResult::Outcome::Gone;
         if (merged.accounts) {
             qint64 row = 0;
-            readAccountsRow(m_db.iSQL, id, &row);
+            readAccountsRow(m_db, id, &row);
             if (row)
                 cards.updateAccounts(row, *merged.accounts);
             else

@@ -14,7 +14,9 @@
 #include <optional>
 #include <vector>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -78,7 +80,7 @@ class CardEditor
 {
 public:
     // Photos go into `photoFolder`; on their way they pass through `scratchFolder`.
-    CardEditor(SharedDb &db, const QString &photoFolder, const QString &scratchFolder = QString());
+    CardEditor(db::Access &db, const QString &photoFolder, const QString &scratchFolder = QString());
 
     // The card's fields, accounts and photo path, read together; nothing when
     // the card does not exist.
@@ -114,14 +116,14 @@ public:
     void discardHeld();
 
 private:
-    std::optional<CardBaseline> read(db::IBQuery &q, qint64 id, qint64 *accountsRow = nullptr);
+    std::optional<CardBaseline> read(qint64 id, qint64 *accountsRow = nullptr);
     // The chosen photo copied whole before the unit starts; empty when none was chosen.
     StagedPhoto stageChosen(PhotoStore &photos, const CardChange &change, const CopyOptions &copy);
     // Puts the unit's photo in place, or holds it for the batch; a failure
     // after the commit sets the stored path back to `before`.
     QString finishPhoto(StagedPhoto &photo, bool committed, qint64 id, const QString &before);
 
-    SharedDb &m_db;
+    db::Access &m_db;
     QString m_photoFolder, m_scratchFolder;
     std::vector<StagedPhoto> m_held;
 };

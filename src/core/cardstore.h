@@ -1,15 +1,14 @@
 #pragma once
 // A person card in the database: its row of Base and its accounts row, read,
-// inserted, updated and deleted through the shared query objects.
+// inserted, updated and deleted.
 
 #include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-struct SharedDb;
 namespace db {
-class IBQuery;
+class Access;
 }
 
 namespace core {
@@ -37,26 +36,26 @@ struct CardRecord
 // The columns a card edits, in the order of the update statement.
 const QStringList &cardColumns();
 
-// Read through `q`, which is closed again: the card's row; its first
-// accounts row, with that row's id in `rowId` (0 when it has none).
-std::optional<CardRecord> readCardRow(db::IBQuery &q, qint64 id);
-std::optional<Accounts> readAccountsRow(db::IBQuery &q, qint64 cardId, qint64 *rowId = nullptr);
+// The card's row; its first accounts row, with that row's id in `rowId` (0
+// when it has none). Inside a unit they are read as the unit sees them.
+std::optional<CardRecord> readCardRow(db::Access &db, qint64 id);
+std::optional<Accounts> readAccountsRow(db::Access &db, qint64 cardId, qint64 *rowId = nullptr);
 
 class CardStore
 {
 public:
-    explicit CardStore(SharedDb &db) : m_db(db) {}
+    explicit CardStore(db::Access &db) : m_db(db) {}
 
-    // The card's row (ibSelect); nothing when it does not exist.
+    // The card's row; nothing when it does not exist.
     std::optional<CardRecord> load(qint64 id);
     // The card's first accounts row; nothing when it has none.
     std::optional<Accounts> loadAccounts(qint64 id);
 
-    // Stores a new card (ibInsert, its id read back with RETURNING) with
+    // Stores a new card (its id read back with RETURNING) with
     // `userId` as creator and last editor, and its accounts when given, in
     // one commit: a card is stored whole or not at all. Returns its id.
     qint64 insert(const CardRecord &card, qint64 userId, const QString &stamp, const Accounts *accounts);
-    // Stores an edited card (ibUpdate) and, when given, its accounts (the
+    // Stores an edited card and, when given, its accounts (the
     // card's accounts row updated, or inserted if it has none) in one commit,
     // but only while the stored card is still the one `loaded` holds (and its
     // stored accounts still `loadedAccounts`, when accounts are written):
@@ -68,7 +67,7 @@ public:
     // The update statement alone, as part of the unit that runs: false when
     // the card no longer exists.
     bool write(qint64 id, const CardRecord &card, qint64 userId);
-    // Deletes the card's accounts (ibDel6), then the card (ibDel), in one commit.
+    // Deletes the card's accounts, then the card, in one commit.
     void remove(qint64 id);
 
     // The accounts row's statements, run inside a save.
@@ -76,9 +75,7 @@ public:
     void updateAccounts(qint64 accountsId, const Accounts &accounts);
 
 private:
-    void bindCard(bool insert, const CardRecord &card, qint64 userId);
-
-    SharedDb &m_db;
+    db::Access &m_db;
 };
 
 } // namespace core

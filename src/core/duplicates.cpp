@@ -1,8 +1,7 @@
 #include "duplicates.h"
 
+#include "db/access.h"
 #include "db/cp1251.h"
-#include "commit.h"
-#include "db/shared.h"
 #include "db/statements.h"
 
 #include <QHash>
@@ -277,7 +276,7 @@ QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &ca
     return groups;
 }
 
-QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db)
+QList<QPair<qint64, PersonKeys>> storedPersonKeys(db::Access &db)
 {
     static const char *const columns[] = {"fam",  "name1", "name2", "bdate", "wtel",
                                           "htel", "wmob",  "hmob",  "wmail", "hmail"};
@@ -286,95 +285,65 @@ QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db)
         select += QStringLiteral(", ") + QLatin1String(c);
     select += QStringLiteral(" FROM base");
     QList<QPair<qint64, PersonKeys>> out;
-    db::IBQuery q(&db.IBDbase, &db.IBRead);
-    q.setSql(select);
-    q.open();
-    // Read in pieces: a million cards are never all in the query at once.
-    for (;;) {
-        for (int r = 0; r < q.recordCount(); ++r) {
-            PersonKeys k = keysOf([&](const char *c) {
-                for (int i = 0; i < 10; ++i)
-                    if (std::strcmp(columns[i], c) == 0)
-                        return q.textAt(r, i + 1);
-                return QString();
-            });
-            if (k.named())
-                out.append({q.intAt(r, 0), std::move(k)});
-        }
-        if (q.fetchedAll())
-            break;
-        q.dropFetched();
-        q.fetchMore(4096);
+    // The rows go by in pieces: a million cards are never all in memory at once.
+    db::Rows rows = db.read(select);
+    while (rows.next()) {
+        PersonKeys k = keysOf([&](const char *c) {
+            for (int i = 0; i < 10; ++i)
+                if (std::strcmp(columns[i], c) == 0)
+                    return rows.text(i + 1);
+            return QString();
+        });
+        if (k.named())
+            out.append({rows.number(0), std::move(k)});
     }
-    q.close();
     return out;
 }
 
-QList<DuplicateGroup> storedDuplicates(SharedDb &db)
+QList<DuplicateGroup> storedDuplicates(db::Access &db)
 {
     return duplicateGroups(storedPersonKeys(db), distinctPairs(db));
 }
 
-bool distinctMarksKept(SharedDb &db)
+bool distinctMarksKept(db::Access &db)
 {
-    db::IBQuery q(&db.IBDbase, &db.IBRead);
-    q.setSql(sql::countTables());
-    q.setParam(QStringLiteral("name"), QStringLiteral("ZENTRAX_DISTINCT"));
-    q.open();
-    const bool kept = q.asInt(QStringLiteral("n")) > 0;
-    q.close();
-    return kept;
+    db::Rows rows = db.read(sql::countTables(), {{QStringLiteral("name"), QStringLiteral("ZENTRAX_DISTINCT")}});
+    return rows.next() && rows.number(QStringLiteral("n")) > 0;
 }
 
-DistinctPairs distinctPairs(SharedDb &db)
+DistinctPairs distinctPairs(db::Access &db)
 {
     DistinctPairs out;
     if (!distinctMarksKept(db))
         return out;
-    db::IBQuery q(&db.IBDbase, &db.IBRead);
-    q.setSql(sql::selectDistinct());
-    q.open();
-    for (; !q.eof(); q.next())
-        out.insert({q.asInt(0), q.asInt(1)});
-    q.close();
+    db::Rows rows = db.read(sql::selectDistinct());
+    while (rows.next())
+        out.insert({rows.number(0), rows.number(1)});
     return out;
 }
 
-bool markDistinct(SharedDb &db, const QList<qint64> &ids)
+bool markDistinct(db::Access &db, const QList<qint64> &ids)
 {
     if (!distinctMarksKept(db))
         return false;
-    inOneUnit(db.IBTrans, [&] {
-        db::IBQuery &q = db.iSQL;
-        q.close();
-        q.setSql(sql::insertDistinct());
+    db.unit([&] {
         for (qsizetype i = 0; i < ids.size(); ++i)
             for (qsizetype j = i + 1; j < ids.size(); ++j) {
                 const qint64 a = std::min(ids[i], ids[j]), b = std::max(ids[i], ids[j]);
-                q.setParam(QStringLiteral("a"), a);
-                q.setParam(QStringLiteral("b"), b);
-                q.setParam(QStringLiteral("a2"), a);
-                q.setParam(QStringLiteral("b2"), b);
-                q.execute();
-                q.close();
+                db.write(sql::insertDistinct(), {{QStringLiteral("a"), a},
+                                                 {QStringLiteral("b"), b},
+                                                 {QStringLiteral("a2"), a},
+                                                 {QStringLiteral("b2"), b}});
             }
     });
     return true;
 }
 
-int forgetDistinct(SharedDb &db)
+int forgetDistinct(db::Access &db)
 {
     if (!distinctMarksKept(db))
         return -1;
-    return inOneCommit(db.IBTrans, [&] {
-        db::IBQuery &q = db.iSQL;
-        q.close();
-        q.setSql(sql::deleteDistinct());
-        q.execute();
-        const int n = int(q.rowsAffected());
-        q.close();
-        return n;
-    });
+    return db.unit([&] { return int(db.write(sql::deleteDistinct()).affected()); });
 }
 
 DuplicateSearch::DuplicateSearch(const QString &databasePath, Done done)
@@ -383,9 +352,12 @@ DuplicateSearch::DuplicateSearch(const QString &databasePath, Done done)
         QList<FoundGroup> found;
         QString error;
         try {
-            SharedDb db;
-            db.IBDbase.databaseName = databasePath;
-            db.IBDbase.open();
+            db::IBDatabase connection;
+            connection.databaseName = databasePath;
+            connection.open();
+            db::IBTransaction write(&connection);
+            db::IBTransaction read(&connection, db::IBTransaction::Kind::Read);
+            db::Access db(connection, write, read);
             CardStore cards(db);
             for (const DuplicateGroup &g : storedDuplicates(db)) {
                 FoundGroup f{g, {}};

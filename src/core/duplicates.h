@@ -20,7 +20,9 @@
 #include <unordered_map>
 #include <vector>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -93,18 +95,18 @@ QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &ca
 
 // Every group of probable duplicates in the database, the cards told apart
 // kept apart.
-QList<DuplicateGroup> storedDuplicates(SharedDb &db);
+QList<DuplicateGroup> storedDuplicates(db::Access &db);
 
 // The marks of cards told apart ("Не дубликаты"); they need the database's
 // upgrade: without its table there are none, and marking says false.
-bool distinctMarksKept(SharedDb &db);
-DistinctPairs distinctPairs(SharedDb &db);
+bool distinctMarksKept(db::Access &db);
+DistinctPairs distinctPairs(db::Access &db);
 // Tells every two of `ids` apart, in one unit.
-bool markDistinct(SharedDb &db, const QList<qint64> &ids);
+bool markDistinct(db::Access &db, const QList<qint64> &ids);
 // Forgets every mark; the number of pairs there were.
-int forgetDistinct(SharedDb &db);
+int forgetDistinct(db::Access &db);
 // The rule's keys of every stored card, by id.
-QList<QPair<qint64, PersonKeys>> storedPersonKeys(SharedDb &db);
+QList<QPair<qint64, PersonKeys>> storedPersonKeys(db::Access &db);
 
 // The search of every group run beside the window's thread, on a connection
 // of its own, with the cards of each group read for showing.

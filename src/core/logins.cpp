@@ -1,22 +1,20 @@
 #include "logins.h"
 #include "typedtext.h"
 
-#include "db/shared.h"
+#include "db/access.h"
 #include "db/statements.h"
+
+#include <optional>
 
 namespace core {
 
 QStringList Logins::all()
 {
-    db::IBQuery &q = m_db.iRead;
-    q.close();
-    q.setSql(sql::selectLogins());
-    q.open();
+    db::Rows rows = m_db.read(sql::selectLogins());
     QStringList out;
-    const int col = q.fieldIndex(QStringLiteral("Login"));
-    for (; !q.eof(); q.next())
-        out << q.asText(col);
-    q.close();
+    const int col = rows.column(QStringLiteral("Login"));
+    while (rows.next())
+        out << rows.text(col);
     return out;
 }
 
@@ -25,22 +23,23 @@ LoginResult Logins::check(const QString &login, const QString &password, LoggedU
     const QString problem = typedTextProblem(login, TypedUse::Login);
     if (!problem.isEmpty())
         throw db::DbError(problem);
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(sql::selectUserByLogin());
-    q.setParam(QStringLiteral("login"), login);
-    q.open();
-    q.last();
-    if (q.recordCount() == 0)
-        return LoginResult::UnknownLogin;
-    if (q.asText(QStringLiteral("Pass")) != password)
-        return LoginResult::WrongPassword;
-    if (user) {
-        user->fullName = q.asText(QStringLiteral("FIO"));
-        user->id = q.asInt(QStringLiteral("pk_id"));
-        user->level = q.asText(QStringLiteral("level"));
+    // The last row found decides.
+    std::optional<LoggedUser> found;
+    QString pass;
+    db::Rows rows = m_db.read(sql::selectUserByLogin(), {{QStringLiteral("login"), login}});
+    while (rows.next()) {
+        found.emplace();
+        found->fullName = rows.text(QStringLiteral("FIO"));
+        found->id = rows.number(QStringLiteral("pk_id"));
+        found->level = rows.text(QStringLiteral("level"));
+        pass = rows.text(QStringLiteral("Pass"));
     }
+    if (!found)
+        return LoginResult::UnknownLogin;
+    if (pass != password)
+        return LoginResult::WrongPassword;
+    if (user)
+        *user = *found;
     return LoginResult::Ok;
 }
 

@@ -4,7 +4,9 @@
 #include <QString>
 #include <QStringList>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -20,7 +22,7 @@ enum class LoginResult { Ok, UnknownLogin, WrongPassword };
 class Logins
 {
 public:
-    explicit Logins(SharedDb &db) : m_db(db) {}
+    explicit Logins(db::Access &db) : m_db(db) {}
 
     // Every login, in the order the database gives them (empty ones too).
     QStringList all();
@@ -31,7 +33,7 @@ public:
     LoginResult check(const QString &login, const QString &password, LoggedUser *user);
 
 private:
-    SharedDb &m_db;
+    db::Access &m_db;
 };
 
 } // namespace core

@@ -1,10 +1,9 @@
 #include "photos.h"
 
+#include "db/access.h"
 #include "db/columns.h"
 #include "db/cp1251.h"
-#include "db/shared.h"
 #include "db/statements.h"
-#include "commit.h"
 #include "safefiles.h"
 
 #include <QDir>
@@ -202,63 +201,36 @@ QString copyFileSafely(const QString &source, const QString &target, const CopyO
     return failed(QStringLiteral("файл не записывается"));
 }
 
-db::IBQuery &PhotoStore::reader()
-{
-    return m_db.IBTrans.inSavepoint() ? m_db.iSQL : m_db.iRead;
-}
-
 std::optional<QString> PhotoStore::storedPath(qint64 cardId)
 {
-    db::IBQuery &q = reader();
-    q.close();
-    q.setSql(sql::selectPhotoPath());
-    q.setParam(QStringLiteral("pk_id"), cardId);
-    q.open();
-    std::optional<QString> out;
-    if (!q.eof())
-        out = q.asText(QStringLiteral("fpath"));
-    q.close();
-    return out;
+    db::Rows rows = m_db.read(sql::selectPhotoPath(), {{QStringLiteral("pk_id"), cardId}});
+    if (!rows.next())
+        return std::nullopt;
+    return rows.text(QStringLiteral("fpath"));
 }
 
 QString PhotoStore::stamp(qint64 cardId)
 {
-    db::IBQuery &q = m_db.iRead;
-    q.close();
-    q.setSql(sql::selectStamp());
-    q.setParam(QStringLiteral("pk_id"), cardId);
-    q.open();
-    const QString s = q.eof() ? QString() : q.asText(QStringLiteral("sysinfo"));
-    q.close();
-    return s;
+    db::Rows rows = m_db.read(sql::selectStamp(), {{QStringLiteral("pk_id"), cardId}});
+    return rows.next() ? rows.text(QStringLiteral("sysinfo")) : QString();
 }
 
 void PhotoStore::setStoredPath(qint64 cardId, const QString &fpath)
 {
-    inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        q.close();
-        q.setSql(sql::updatePhotoPath());
-        q.setParam(QStringLiteral("fpath"), fpath);
-        q.setParam(QStringLiteral("pk_id"), cardId);
-        q.execute();
+    m_db.unit([&] {
+        m_db.write(sql::updatePhotoPath(), {{QStringLiteral("fpath"), fpath}, {QStringLiteral("pk_id"), cardId}});
     });
 }
 
 QStringList PhotoStore::folderUsers(qint64 cardId, const QString &folder)
 {
-    db::IBQuery &q = reader();
-    q.close();
-    q.setSql(sql::selectFolderUsers());
-    q.setParam(QStringLiteral("pk_id"), cardId);
-    q.setParam(QStringLiteral("folder"), folder);
-    q.setParam(QStringLiteral("back"), folder + QLatin1Char('\\'));
-    q.setParam(QStringLiteral("slash"), folder + QLatin1Char('/'));
-    q.open();
+    db::Rows rows = m_db.read(sql::selectFolderUsers(), {{QStringLiteral("pk_id"), cardId},
+                                                         {QStringLiteral("folder"), folder},
+                                                         {QStringLiteral("back"), folder + QLatin1Char('\\')},
+                                                         {QStringLiteral("slash"), folder + QLatin1Char('/')}});
     QStringList out;
-    for (; !q.eof(); q.next())
-        out << q.asText(QStringLiteral("fpath"));
-    q.close();
+    while (rows.next())
+        out << rows.text(QStringLiteral("fpath"));
     return out;
 }
 
@@ -330,7 +302,7 @@ void PhotoStore::name(StagedPhoto &photo, qint64 cardId, const QString &stamp)
         if (target.isEmpty())
             throw db::DbError(QStringLiteral("Фотографию нельзя сохранить под именем «%1».").arg(fpath));
         // Checked before the path is stored: the database would cut it short.
-        const int longest = db::textColumnLengths(m_db.iRead, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
+        const int longest = db::textColumnLengths(m_db, QStringLiteral("BASE")).value(QStringLiteral("FPATH"));
         if (longest > 0 && fpath.size() > longest)
             throw db::DbError(
                 QStringLiteral("Имя файла фотографии слишком длинное: вместе с папкой карточки %1 знаков, а база "
@@ -421,7 +393,7 @@ QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &c
 {
     StagedPhoto photo = stage(chosen, copy);
     try {
-        inOneCommit(m_db.IBTrans, [&] { name(photo, cardId, stamp); });
+        m_db.unit([&] { name(photo, cardId, stamp); });
     } catch (...) {
         discard(photo);
         throw;
@@ -434,13 +406,11 @@ QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &c
 
 bool PhotoStore::removeIfUnnamed(const QString &fpath)
 {
-    db::IBQuery &q = reader();
-    q.close();
-    q.setSql(sql::countPhotoUsers());
-    q.setParam(QStringLiteral("fpath"), fpath);
-    q.open();
-    const bool named = q.asInt(QStringLiteral("n")) > 0;
-    q.close();
+    bool named = false;
+    {
+        db::Rows rows = m_db.read(sql::countPhotoUsers(), {{QStringLiteral("fpath"), fpath}});
+        named = rows.next() && rows.number(QStringLiteral("n")) > 0;
+    }
     const PhotoLocation where = locatePhoto(m_folder, fpath);
     if (named || where.state != PhotoLocation::Present)
         return false;
@@ -458,7 +428,7 @@ PhotoStore::Deleted PhotoStore::deleteFile(qint64 cardId, const std::optional<QS
     // itself: a colleague's photo stored since the card was read is never
     // the one deleted, and should the unit fail (a colleague saving, a lost
     // connection), the photo is still there and still named.
-    inOneUnit(m_db.IBTrans, [&] {
+    m_db.unit([&] {
         fpath = storedPath(cardId); // read in the unit, which then writes
         if (!fpath)
             return;

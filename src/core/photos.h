@@ -9,9 +9,8 @@
 #include <functional>
 #include <optional>
 
-struct SharedDb;
 namespace db {
-class IBQuery;
+class Access;
 }
 
 namespace core {
@@ -79,7 +78,7 @@ struct StagedPhoto
 class PhotoStore
 {
 public:
-    PhotoStore(SharedDb &db, const QString &photoFolder) : m_db(db), m_folder(photoFolder) {}
+    PhotoStore(db::Access &db, const QString &photoFolder) : m_db(db), m_folder(photoFolder) {}
 
     // The card's fpath; nothing when the card does not exist.
     std::optional<QString> storedPath(qint64 cardId);
@@ -120,18 +119,15 @@ public:
     Deleted deleteFile(qint64 cardId, const std::optional<QString> &seen = std::nullopt);
 
 private:
-    // The query for reads: the read transaction's; inside a batch's unit the
-    // unit's own, the one that sees the cards the batch has not committed yet
-    // (cards stored in the same second share a stamp, and so a folder).
-    db::IBQuery &reader();
-    // Reads.
     // The fpaths of the other cards that name `folder`: made with it as their
     // stamp, or with a photo in it (the stamp alone gives an empty text).
+    // Inside a batch's unit the cards the batch has not committed yet count
+    // too (cards stored in the same second share a stamp, and so a folder).
     QStringList folderUsers(qint64 cardId, const QString &folder);
     // The folders a card's photo may go into, the one it has first.
     QStringList folderCandidates(qint64 cardId, const QString &stamp, const std::optional<QString> &fpath);
 
-    SharedDb &m_db;
+    db::Access &m_db;
     QString m_folder;
 };
 

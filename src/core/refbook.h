@@ -8,7 +8,9 @@
 #include <QList>
 #include <QString>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -22,7 +24,7 @@ struct RefRow
 class RefBook
 {
 public:
-    RefBook(SharedDb &db, sql::Ref ref) : m_db(db), m_ref(ref) {}
+    RefBook(db::Access &db, sql::Ref ref) : m_db(db), m_ref(ref) {}
 
     // "%", the text upper-cased by the Windows-1251 rules, "%": the value
     // contains the text anywhere, without regard to case. "%" and "_" typed
@@ -43,11 +45,10 @@ public:
     // Conflict, nothing stored). False when no row has that id any more
     // (deleted meanwhile).
     bool update(qint64 id, const QString &value, const QString &loaded);
-    // Through the main window's delete query of the book.
     void remove(qint64 id);
 
 private:
-    SharedDb &m_db;
+    db::Access &m_db;
     sql::Ref m_ref;
 };
 

@@ -1,39 +1,27 @@
 #include "refvalues.h"
 
+#include "db/access.h"
 #include "db/cp1251.h"
-#include "db/shared.h"
 #include "refbook.h"
 
 namespace core {
 
 QStringList RefValues::list(sql::Ref ref)
 {
-    db::IBQuery &q = m_db.iRead;
-    q.close();
-    q.setSql(sql::selectRefAll(ref));
-    q.open();
+    db::Rows rows = m_db.read(sql::selectRefAll(ref));
     QStringList out;
-    const int col = q.fieldIndex(QLatin1String(sql::refTable(ref).column));
-    for (; !q.eof(); q.next()) {
-        const QString v = q.asText(col);
+    const int col = rows.column(QLatin1String(sql::refTable(ref).column));
+    while (rows.next()) {
+        const QString v = rows.text(col);
         if (!v.isEmpty())
             out << v;
     }
-    q.close();
     return out;
 }
 
 bool RefValues::contains(sql::Ref ref, const QString &text)
 {
-    db::IBQuery &q = m_db.iRead;
-    q.close();
-    q.setSql(sql::selectRefExact(ref));
-    q.setParam(QStringLiteral("v"), cp1251::upper(text));
-    q.open();
-    q.last();
-    const bool found = q.recordCount() > 0;
-    q.close();
-    return found;
+    return m_db.read(sql::selectRefExact(ref), {{QStringLiteral("v"), cp1251::upper(text)}}).next();
 }
 
 void RefValues::add(sql::Ref ref, const QString &text)

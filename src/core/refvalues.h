@@ -8,14 +8,16 @@
 #include <QString>
 #include <QStringList>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
 class RefValues
 {
 public:
-    explicit RefValues(SharedDb &db) : m_db(db) {}
+    explicit RefValues(db::Access &db) : m_db(db) {}
 
     // The book's values that are not empty, in the order the database gives them.
     QStringList list(sql::Ref ref);
@@ -29,7 +31,7 @@ public:
     bool save(const QString &work, const QString &dep, const QString &post);
 
 private:
-    SharedDb &m_db;
+    db::Access &m_db;
 };
 
 } // namespace core

@@ -1,8 +1,7 @@
 #include "users.h"
-#include "commit.h"
 
+#include "db/access.h"
 #include "db/columns.h"
-#include "db/shared.h"
 #include "db/statements.h"
 
 namespace core {
@@ -24,54 +23,49 @@ QString levelOfIndex(int index)
 
 namespace {
 
-UserRecord readRow(const db::IBQuery &q)
+UserRecord readRow(const db::Rows &rows)
 {
     UserRecord u;
-    u.id = q.asInt(QStringLiteral("pk_id"));
-    u.fio = q.asText(QStringLiteral("fio"));
-    u.login = q.asText(QStringLiteral("login"));
-    u.pass = q.asText(QStringLiteral("pass"));
-    u.level = q.asText(QStringLiteral("level"));
+    u.id = rows.number(QStringLiteral("pk_id"));
+    u.fio = rows.text(QStringLiteral("fio"));
+    u.login = rows.text(QStringLiteral("login"));
+    u.pass = rows.text(QStringLiteral("pass"));
+    u.level = rows.text(QStringLiteral("level"));
     return u;
+}
+
+// The four columns of the insert and the update.
+db::Binds userBinds(const UserRecord &user)
+{
+    return {{QStringLiteral("fio"), user.fio},
+            {QStringLiteral("login"), user.login},
+            {QStringLiteral("pass"), user.pass},
+            {QStringLiteral("level"), user.level}};
 }
 
 } // namespace
 
 QList<UserRecord> Users::list()
 {
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(sql::selectUsers());
-    q.open();
+    db::Rows rows = m_db.read(sql::selectUsers());
     QList<UserRecord> out;
-    for (; !q.eof(); q.next())
-        out << readRow(q);
+    while (rows.next())
+        out << readRow(rows);
     return out;
 }
 
+// Inside a unit that writes, read in the unit (its check).
 std::optional<UserRecord> Users::load(qint64 id)
 {
-    return select(id, false);
-}
-
-// On the read transaction, or inside a unit that writes (its check).
-std::optional<UserRecord> Users::select(qint64 id, bool inWrite)
-{
-    db::IBQuery &q = inWrite ? m_db.iSQL : m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(sql::selectUser());
-    q.setParam(QStringLiteral("pk_id"), id);
-    q.open();
-    if (q.eof())
+    db::Rows rows = m_db.read(sql::selectUser(), {{QStringLiteral("pk_id"), id}});
+    if (!rows.next())
         return std::nullopt;
-    return readRow(q);
+    return readRow(rows);
 }
 
 QString Users::problem(const UserRecord &user)
 {
-    const QHash<QString, int> lengths = db::textColumnLengths(m_db.iRead, QStringLiteral("PERS"));
+    const QHash<QString, int> lengths = db::textColumnLengths(m_db, QStringLiteral("PERS"));
     const struct
     {
         const char *column;
@@ -91,20 +85,16 @@ QString Users::problem(const UserRecord &user)
 
     // The login is looked up as the login window does, and it takes the last
     // row found: a second holder would lock the first one out.
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(sql::selectUserByLogin());
-    q.setParam(QStringLiteral("login"), user.login);
-    q.open();
     qint64 holder = -1;
     QString holderName;
-    for (; !q.eof(); q.next()) {
-        if (q.asInt(QStringLiteral("pk_id")) != user.id) {
-            holder = q.asInt(QStringLiteral("pk_id"));
-            holderName = q.asText(QStringLiteral("fio"));
-            break;
-        }
+    {
+        db::Rows rows = m_db.read(sql::selectUserByLogin(), {{QStringLiteral("login"), user.login}});
+        while (rows.next())
+            if (rows.number(QStringLiteral("pk_id")) != user.id) {
+                holder = rows.number(QStringLiteral("pk_id"));
+                holderName = rows.text(QStringLiteral("fio"));
+                break;
+            }
     }
     if (holder < 0)
         return QString();
@@ -121,15 +111,6 @@ void Users::refuseProblem(const UserRecord &user)
     const QString p = problem(user);
     if (!p.isEmpty())
         throw db::DbError(p);
-}
-
-// The four columns of the insert and the update.
-static void bindUser(db::IBQuery &q, const UserRecord &user)
-{
-    q.setParam(QStringLiteral("fio"), user.fio);
-    q.setParam(QStringLiteral("login"), user.login);
-    q.setParam(QStringLiteral("pass"), user.pass);
-    q.setParam(QStringLiteral("level"), user.level);
 }
 
 // A second holder of a login, refused by the database itself (two
@@ -153,16 +134,7 @@ static void refusingDuplicateLogin(Users &users, const UserRecord &user, F &&wri
 void Users::insert(const UserRecord &user)
 {
     refuseProblem(user);
-    refusingDuplicateLogin(*this, user, [&] {
-        inOneCommit(m_db.IBTrans, [&] {
-            db::IBQuery &q = m_db.iSQL;
-            db::Closer closer{q};
-            q.close();
-            q.setSql(sql::insertUser());
-            bindUser(q, user);
-            q.execute();
-        });
-    });
+    refusingDuplicateLogin(*this, user, [&] { m_db.unit([&] { m_db.write(sql::insertUser(), userBinds(user)); }); });
 }
 
 static const QString kAdminStays = QStringLiteral("Имя, логин и уровень доступа администратора («admin») не "
@@ -173,8 +145,8 @@ bool Users::update(const UserRecord &user, const UserRecord &loaded)
     refuseProblem(user);
     bool found = false;
     refusingDuplicateLogin(*this, user, [&] {
-        found = inOneCommit(m_db.IBTrans, [&] {
-            const std::optional<UserRecord> stored = select(user.id, true);
+        found = m_db.unit([&] {
+            const std::optional<UserRecord> stored = load(user.id);
             if (!stored)
                 return false;
             if (*stored != loaded)
@@ -187,14 +159,9 @@ bool Users::update(const UserRecord &user, const UserRecord &loaded)
                     throw db::DbError(kAdminStays);
                 written.level = stored->level;
             }
-            db::IBQuery &q = m_db.iSQL;
-            db::Closer closer{q};
-            q.close();
-            q.setSql(sql::updateUser());
-            bindUser(q, written);
-            q.setParam(QStringLiteral("pk_id"), user.id);
-            q.execute();
-            return q.rowsAffected() > 0;
+            db::Binds binds = userBinds(written);
+            binds.emplace_back(QStringLiteral("pk_id"), user.id);
+            return m_db.write(sql::updateUser(), binds).affected() > 0;
         });
     });
     return found;
@@ -202,15 +169,12 @@ bool Users::update(const UserRecord &user, const UserRecord &loaded)
 
 void Users::remove(qint64 id)
 {
-    inOneCommit(m_db.IBTrans, [&] {
-        const std::optional<UserRecord> stored = select(id, true);
+    m_db.unit([&] {
+        const std::optional<UserRecord> stored = load(id);
         if (stored && isAdministrator(stored->login))
             throw db::DbError(QStringLiteral("Администратора («admin») удалить нельзя: без него некому будет "
                                              "управлять пользователями."));
-        db::IBQuery &q = m_db.ibDel5;
-        q.close();
-        q.setParam(QStringLiteral("pk_id"), id);
-        q.execute();
+        m_db.write(sql::deleteUser(), {{QStringLiteral("pk_id"), id}});
     });
 }
 

@@ -6,7 +6,9 @@
 #include <QString>
 #include <optional>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
@@ -29,7 +31,7 @@ QString levelOfIndex(int index);
 class Users
 {
 public:
-    explicit Users(SharedDb &db) : m_db(db) {}
+    explicit Users(db::Access &db) : m_db(db) {}
 
     // Every user, ordered by full name in Cyrillic alphabetical order.
     QList<UserRecord> list();
@@ -55,9 +57,8 @@ public:
 
 private:
     void refuseProblem(const UserRecord &user);
-    std::optional<UserRecord> select(qint64 id, bool inWrite);
 
-    SharedDb &m_db;
+    db::Access &m_db;
 };
 
 } // namespace core

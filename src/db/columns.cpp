@@ -1,27 +1,24 @@
 #include "columns.h"
 
 #include "cp1251.h"
-#include "ibase.h"
+#include "access.h"
 
 #include <QLocale>
 
 namespace db {
 
-QHash<QString, int> textColumnLengths(IBQuery &q, const QString &table)
+QHash<QString, int> textColumnLengths(Access &db, const QString &table)
 {
     QHash<QString, int> out;
-    q.close();
-    q.setSql(QStringLiteral("SELECT TRIM(rf.RDB$FIELD_NAME) AS col, f.RDB$CHARACTER_LENGTH AS len, "
-                            "f.RDB$FIELD_TYPE AS ftype FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f "
-                            "ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE WHERE rf.RDB$RELATION_NAME = :t"));
-    q.setParam(QStringLiteral("t"), table.toUpper());
-    q.open();
-    for (; !q.eof(); q.next()) {
-        const qint64 type = q.asInt(QStringLiteral("ftype"));
+    Rows rows = db.read(QStringLiteral("SELECT TRIM(rf.RDB$FIELD_NAME) AS col, f.RDB$CHARACTER_LENGTH AS len, "
+                                       "f.RDB$FIELD_TYPE AS ftype FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f "
+                                       "ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE WHERE rf.RDB$RELATION_NAME = :t"),
+                        {{QStringLiteral("t"), table.toUpper()}});
+    while (rows.next()) {
+        const qint64 type = rows.number(QStringLiteral("ftype"));
         if (type == 14 || type == 37) // CHAR, VARCHAR
-            out.insert(q.asText(QStringLiteral("col")), int(q.asInt(QStringLiteral("len"))));
+            out.insert(rows.text(QStringLiteral("col")), int(rows.number(QStringLiteral("len"))));
     }
-    q.close();
     return out;
 }
 

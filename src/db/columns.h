@@ -3,11 +3,11 @@
 #include <QString>
 
 namespace db {
-class IBQuery;
+class Access;
 
 // The declared length, in characters, of each CHAR or VARCHAR column of a
 // table, by upper-cased column name (BLOB and number columns are absent).
-QHash<QString, int> textColumnLengths(IBQuery &q, const QString &table);
+QHash<QString, int> textColumnLengths(Access &db, const QString &table);
 
 // Why a value cannot be stored in a column of `maxLength` characters (0: no
 // limit), or an empty text when it can. `field` names the field for the user.

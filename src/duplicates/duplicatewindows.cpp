@@ -186,7 +186,7 @@ void TDupF::bt_distinctClick()
         msg::error(this, QStringLiteral("Выберите группу карточек"));
         return;
     }
-    if (!core::markDistinct(m_ctx.db, m_groups[g].group.ids)) {
+    if (!core::markDistinct(m_ctx.db.access, m_groups[g].group.ids)) {
         msg::error(this, QStringLiteral("Отметки «Не дубликаты» хранятся в базе данных после её обновления: "
                                         "его предлагает администратору вход в программу, или команда "
                                         "zentrax-makedb --upgrade."));
@@ -206,7 +206,7 @@ void TDupF::bt_forgetClick()
                                       "находиться как вероятные дубликаты."),
                        QStringLiteral("Внимание!")))
         return;
-    if (core::forgetDistinct(m_ctx.db) < 0) {
+    if (core::forgetDistinct(m_ctx.db.access) < 0) {
         msg::error(this, QStringLiteral("В этой базе данных нет отметок «Не дубликаты»."));
         return;
     }
@@ -274,7 +274,7 @@ void TMrgF::open(const core::FoundGroup &group)
 {
     // Read again as they are now: the merge compares with this when it stores.
     m_loaded.clear();
-    core::CardEditor editor(m_ctx.db, m_ctx.session.PhotoFolder);
+    core::CardEditor editor(m_ctx.db.access, m_ctx.session.PhotoFolder);
     for (qint64 id : group.group.ids)
         if (std::optional<core::CardBaseline> card = editor.load(id))
             m_loaded.append({id, *card});
@@ -376,7 +376,7 @@ void TMrgF::bt_okClick()
     for (qsizetype i = 1; i < m_loaded.size(); ++i)
         others << m_loaded[i].second;
     const core::CardBaseline result = core::mergeInto(m_loaded.first().second, others, choice());
-    core::CardEditor editor(m_ctx.db, m_ctx.session.PhotoFolder);
+    core::CardEditor editor(m_ctx.db.access, m_ctx.session.PhotoFolder);
     const core::SaveResult r =
         editor.mergeGroup(m_loaded.first().first, result, m_loaded, m_ctx.session.SessionUser.id);
     if (r.outcome != core::SaveResult::Outcome::Stored) {

@@ -246,7 +246,7 @@ void RefListWindow::FillGrid()
 {
     const int row = currentRow();
     // A text the database cannot compare is refused here; the list stays.
-    m_model->setRows(core::RefBook(m_ctx.db, m_kind.ref).find(searchBox->text()));
+    m_model->setRows(core::RefBook(m_ctx.db.access, m_kind.ref).find(searchBox->text()));
     selectRow(std::min(row, m_model->rowCount() - 1));
 }
 
@@ -286,7 +286,7 @@ void RefListWindow::tb_delClick()
     if (msg::askYesNo(this,
                       QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжить ?"),
                       QStringLiteral("Удаление")))
-        core::RefBook(m_ctx.db, m_kind.ref).remove(id.toLongLong());
+        core::RefBook(m_ctx.db.access, m_kind.ref).remove(id.toLongLong());
     FillGrid();
 }
 
@@ -464,7 +464,7 @@ bool RefEditWindow::store()
     const QString value = valueBox->text();
     if (!core::RefBook::storable(value))
         return false;
-    core::RefBook book(m_ctx.db, m_kind.ref);
+    core::RefBook book(m_ctx.db.access, m_kind.ref);
     const QString problem = book.valueProblem(m_kind.name, value);
     if (!problem.isEmpty())
         throw db::DbError(problem);

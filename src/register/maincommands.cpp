@@ -96,7 +96,7 @@ void TMF::N17Click()
     if (msg::askYesNo(this,
                       QStringLiteral("Внимание! Запись будет удалена без возможности восстановления, продолжать ?"),
                       QStringLiteral("Удаление"))) {
-        core::CardStore(db).remove(idText.toLongLong());
+        core::CardStore(db.access).remove(idText.toLongLong());
     }
     FillList();
 }
@@ -138,7 +138,7 @@ void TMF::tb_expClick()
 // in the desktop's spreadsheet program.
 void TMF::ExportCard(qint64 id)
 {
-    core::CardStore store(db);
+    core::CardStore store(db.access);
     const std::optional<core::CardRecord> card = store.load(id);
     if (!card) {
         QWidget *owner = QApplication::activeModalWidget();
@@ -158,7 +158,7 @@ void TMF::ExportCard(qint64 id)
 
 void TMF::FillRefLists()
 {
-    core::RefValues values(db);
+    core::RefValues values(db.access);
     for (sql::Ref ref : sql::kRefs)
         emit refItemsRead(ref, values.list(ref));
 }
@@ -255,7 +255,7 @@ void TMF::ImportCards()
     const QString path = filedlg::openCards(this);
     if (path.isEmpty())
         return;
-    core::CardImport import(db, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder());
+    core::CardImport import(db.access, m_ctx.session.PhotoFolder, m_ctx.session.tempFolder());
     CardsProgress progress(this, QStringLiteral("Проверка карточек файла..."), QStringLiteral("Импорт карточек"));
     // The file is read beside the window's thread (a large one takes a
     // while), the progress up from the start and its Cancel stopping the
@@ -351,7 +351,7 @@ void TMF::ExportCards()
     {
         CardsProgress progress(this, QStringLiteral("Экспорт карточек..."), QStringLiteral("Экспорт карточек"));
         progress.setCounting(QStringLiteral("Экспорт карточек: %1 из %2"));
-        report = core::exportCards(db, m_ctx.session.PhotoFolder, ids, format, target.path, progress.callback());
+        report = core::exportCards(db.access, m_ctx.session.PhotoFolder, ids, format, target.path, progress.callback());
     }
     if (!report.error.isEmpty())
         msg::error(this, report.error);

@@ -99,7 +99,7 @@ void TUF::FormActivate()
 
 void TUF::FillGrid()
 {
-    const QList<core::UserRecord> users = core::Users(m_ctx.db).list();
+    const QList<core::UserRecord> users = core::Users(m_ctx.db.access).list();
     const int row = currentRow();
     m_model->removeRows(0, m_model->rowCount());
     for (const core::UserRecord &u : users) {
@@ -154,7 +154,7 @@ void TUF::tb_delClick()
     if (msg::askYesNo(
             this, QStringLiteral("Внимание! Пользователь будет удален без возможности восстановления, продолжить ?"),
             QStringLiteral("Удаление")))
-        core::Users(m_ctx.db).remove(id.toLongLong());
+        core::Users(m_ctx.db.access).remove(id.toLongLong());
     FillGrid();
 }
 
@@ -250,7 +250,7 @@ void TUF1::FormActivate()
         for (QWidget *w : {static_cast<QWidget *>(fio), static_cast<QWidget *>(login), static_cast<QWidget *>(level)})
             w->setEnabled(true);
     } else {
-        const std::optional<core::UserRecord> u = core::Users(m_ctx.db).load(EditedId);
+        const std::optional<core::UserRecord> u = core::Users(m_ctx.db.access).load(EditedId);
         if (!u) {
             // Deleted meanwhile (by another copy of the program): nothing to edit.
             m_missing = true;
@@ -312,7 +312,7 @@ bool TUF1::tb_saveClick()
     u.login = login->text();
     u.pass = pass->text();
     u.level = core::levelOfIndex(level->currentIndex());
-    core::Users users(m_ctx.db);
+    core::Users users(m_ctx.db.access);
     if (NewRecord) {
         users.insert(u);
     } else if (!users.update(u, m_loaded)) {

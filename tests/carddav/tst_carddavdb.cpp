@@ -181,7 +181,7 @@ private slots:
         const QString token = o.book->syncToken();
         QVERIFY(changed(*o.book, token).isEmpty());
 
-        core::CardEditor editor(o.f.s, o.photos.path());
+        core::CardEditor editor(o.f.s.access, o.photos.path());
         const std::optional<core::CardBaseline> base = editor.load(id);
         QVERIFY(base);
         core::CardChange change{base->card, {}, {}};

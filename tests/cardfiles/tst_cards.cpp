@@ -13,7 +13,7 @@
 #include "core/cardediting.h"
 #include "core/cardfields.h"
 #include "core/cardmerge.h"
-#include "core/commit.h"
+#include "db/access.h"
 #include "core/duplicates.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
@@ -51,7 +51,7 @@ struct Db : testdb::SharedFixture
         QDir().mkpath(photos);
         QDir().mkpath(scratch);
     }
-    core::CardImport importer() { return core::CardImport(s, photos, scratch); }
+    core::CardImport importer() { return core::CardImport(s.access, photos, scratch); }
 };
 
 // A stored card, read as the card window reads it, with its photo's bytes.
@@ -65,7 +65,7 @@ struct Stored
 
 Stored stored(Db &d, qint64 id)
 {
-    core::CardStore store(d.s);
+    core::CardStore store(d.s.access);
     Stored out;
     out.card = store.load(id).value();
     out.accounts = store.loadAccounts(id);
@@ -105,14 +105,14 @@ void attach(Db &d, qint64 id, const QByteArray &bytes, const QString &name)
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
     f.close();
-    core::PhotoStore(d.s, d.photos).attach(id, core::PhotoStore(d.s, d.photos).stamp(id), file);
+    core::PhotoStore(d.s.access, d.photos).attach(id, core::PhotoStore(d.s.access, d.photos).stamp(id), file);
 }
 
 // The demo cards and a few that test every escape, form and limit.
 void fillSource(Db &d)
 {
     demo::addCards(d.s.IBDbase, d.s.IBTrans, 40, 1);
-    core::CardStore store(d.s);
+    core::CardStore store(d.s.access);
     core::CardRecord odd = core::emptyCard();
     auto set = [&odd](const char *c, const QString &v) { odd.values[QLatin1String(c)] = v; };
     set("fam", QStringLiteral("О'Брайен; \"Тест\", \\слэш"));
@@ -259,7 +259,7 @@ private slots:
         const QList<qint64> order = core::listIds(src.s.iRead, ListFilter{}, ListSort::Name);
         QCOMPARE(order.size(), 42);
         const QString file = src.dir.filePath(QStringLiteral("cards.out"));
-        const core::ExportReport out = core::exportCards(src.s, src.photos, order, formatOf(format), file);
+        const core::ExportReport out = core::exportCards(src.s.access, src.photos, order, formatOf(format), file);
         QVERIFY2(out.complete(), qPrintable(out.text(file)));
         QCOMPARE(out.written, 42);
 
@@ -315,7 +315,7 @@ private slots:
                 works.insert(cp1251::upper(a.card.value(QStringLiteral("work"))));
         }
         QSet<QString> book;
-        for (const QString &w : core::RefValues(dst.s).list(sql::Ref::Organization))
+        for (const QString &w : core::RefValues(dst.s.access).list(sql::Ref::Organization))
             book.insert(cp1251::upper(w));
         QCOMPARE(book, works);
     }
@@ -400,7 +400,7 @@ private slots:
                                                      {u"work"_s, u"Р"_s},
                                                      {u"wmail"_s, u"m"_s}});
         const QString file = src.dir.filePath(QStringLiteral("cards.csv"));
-        const core::ExportReport out = core::exportCards(src.s, src.photos, {id}, core::CardFormat::Csv, file);
+        const core::ExportReport out = core::exportCards(src.s.access, src.photos, {id}, core::CardFormat::Csv, file);
         QVERIFY2(out.complete(), qPrintable(out.text(file)));
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -417,7 +417,8 @@ private slots:
 
         const QString fifo = src.dir.filePath(QStringLiteral("pipe.csv"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        const core::ExportReport refused = core::exportCards(src.s, src.photos, {id}, core::CardFormat::Csv, fifo);
+        const core::ExportReport refused =
+            core::exportCards(src.s.access, src.photos, {id}, core::CardFormat::Csv, fifo);
         QVERIFY(!refused.complete());
         QVERIFY2(refused.error.contains(u"не обычный файл"_s), qPrintable(refused.error));
         QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
@@ -506,7 +507,7 @@ private slots:
         r.values[QStringLiteral("name2")] = QStringLiteral("Иванович");
         r.values[QStringLiteral("bdate")] = QStringLiteral("01.02.1970");
         r.values[QStringLiteral("wmail")] = QStringLiteral("ivan@corp.ru");
-        core::CardStore(d.s).insert(r, 1, QStringLiteral("1_1"), nullptr);
+        core::CardStore(d.s.access).insert(r, 1, QStringLiteral("1_1"), nullptr);
         const QByteArray file = (card + QStringLiteral("END:VCARD\r\n")).toUtf8();
         core::CardImport in = d.importer();
         QVERIFY(in.readBytes(file));
@@ -680,7 +681,7 @@ private slots:
             QCOMPARE(s.card.value(QStringLiteral("fam")), QStringLiteral("Карточка%1").arg(i));
             QCOMPARE(s.photo, jpegBytes(2000 + i));
         }
-        QCOMPARE(core::RefValues(d.s).list(sql::Ref::Organization).size(), 4);
+        QCOMPARE(core::RefValues(d.s.access).list(sql::Ref::Organization).size(), 4);
         QCOMPARE(photoFiles(d), 4);
         QVERIFY(QDir(d.scratch).entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
     }
@@ -711,7 +712,7 @@ private slots:
             QCOMPARE(s.photo, jpegBytes(2000 + i));
         }
         QCOMPARE(photoFiles(d), 4);
-        QCOMPARE(core::RefValues(d.s).list(sql::Ref::Organization).size(), 4);
+        QCOMPARE(core::RefValues(d.s.access).list(sql::Ref::Organization).size(), 4);
     }
 
     // While the import shows its progress the program's other work goes on
@@ -854,7 +855,7 @@ private slots:
         add(u"Орлов"_s, u"Олег"_s, u"+7 903 999-99-99"_s, u"other@orlov.ru"_s); // a namesake
         const qint64 e = add(u"Smith"_s, u"John"_s, u"+44 7700 900123"_s, QString());
         const qint64 f = add(u"Smith"_s, u"John"_s, u"07700900123"_s, QString());
-        const QList<core::DuplicateGroup> groups = core::storedDuplicates(d.s);
+        const QList<core::DuplicateGroup> groups = core::storedDuplicates(d.s.access);
         QCOMPARE(groups.size(), 2);
         QCOMPARE(groups[0].ids, (QList<qint64>{a, b, c}));
         QCOMPARE(core::duplicateReasonText(groups[0].reasons), u"тот же мобильный телефон, тот же e-mail"_s);
@@ -900,7 +901,7 @@ private slots:
         d.s.iRead.close();
         core::CardImport in = d.importer();
         QVERIFY(in.readBytes(photoCards(10)));
-        core::CardStore store(d.s);
+        core::CardStore store(d.s.access);
         QString saveError;
         int seenAtSave = -1;
         const core::ImportReport report = in.store(false, 1, [&](int done, int) {
@@ -920,7 +921,7 @@ private slots:
                 testdb::exec(
                     d.path, QStringLiteral("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1").arg(connection));
                 if (atCommit)
-                    QTest::qSleep(int(core::Batch::kLongestMs) + 100);
+                    QTest::qSleep(int(db::Batch::kLongestMs) + 100);
             }
             return true;
         });
@@ -1103,7 +1104,7 @@ private slots:
             QFile file(d.photos + QLatin1String(f));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("x") == 1);
         }
-        core::CardEditor editor(d.s, d.photos);
+        core::CardEditor editor(d.s.access, d.photos);
         QList<QPair<qint64, core::CardBaseline>> loaded;
         for (qint64 id : {a, b, c})
             loaded.append({id, editor.load(id).value()});

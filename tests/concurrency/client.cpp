@@ -222,7 +222,7 @@ QString differs(const core::Accounts &got, const QString &key, const QString &ve
 struct Client
 {
     SharedDb db;
-    core::CardStore store{db};
+    core::CardStore store{db.access};
     qint64 conflicts = 0;
     QString program; // the built program's folder: Forms/form.xlsx for printouts
     QString photos;  // the office's photo folder (files/ beside path.txt)
@@ -409,32 +409,32 @@ int hold(const Options &o)
         QString key;
         const qint64 n = c.counterOf(id, &key) + 1;
         g_journal.line(QStringLiteral("begin shared %1 %2 %3 %4").arg(id).arg(ver).arg(user).arg(n));
-        // The card's own update statement, as CardStore binds it.
-        db::IBQuery &upd = c.db.ibUpdate;
-        const core::CardRecord card = cardOf(key, ver, n);
-        for (const QString &col : core::cardColumns())
-            upd.setParam(col, card.value(col));
-        upd.setParam(QStringLiteral("ldt"), user);
-        upd.setParam(QStringLiteral("pk_id"), id);
-        upd.execute();
-        if (upd.rowsAffected() != 1)
-            throw db::DbError(QStringLiteral("the update touched %1 rows").arg(upd.rowsAffected()));
-        db::IBQuery &q = c.db.iSQL;
-        q.setSql(sql::selectAccountsId());
-        q.setParam(QStringLiteral("bs_fk"), id);
-        q.open();
-        if (q.eof())
-            throw db::DbError(QStringLiteral("card %1 has no accounts").arg(id));
-        const qint64 accId = q.asInt(QStringLiteral("pk_id"));
-        q.close();
-        c.store.updateAccounts(accId, accountsOf(key, ver));
-        c.expectWhole(key, ver);
-        touch(o.get(QStringLiteral("ready")));
-        if (!waitForFile(o.get(QStringLiteral("release")), 120)) {
-            c.db.IBTrans.rollback();
-            throw db::DbError(QStringLiteral("not released within 120 s"));
-        }
-        c.db.IBTrans.commit();
+        // One unit, which ends (and commits) only once released.
+        c.db.access.unit([&] {
+            // The card's own update statement, as CardStore binds it.
+            db::IBQuery &upd = c.db.ibUpdate;
+            const core::CardRecord card = cardOf(key, ver, n);
+            for (const QString &col : core::cardColumns())
+                upd.setParam(col, card.value(col));
+            upd.setParam(QStringLiteral("ldt"), user);
+            upd.setParam(QStringLiteral("pk_id"), id);
+            upd.execute();
+            if (upd.rowsAffected() != 1)
+                throw db::DbError(QStringLiteral("the update touched %1 rows").arg(upd.rowsAffected()));
+            db::IBQuery &q = c.db.iSQL;
+            q.setSql(sql::selectAccountsId());
+            q.setParam(QStringLiteral("bs_fk"), id);
+            q.open();
+            if (q.eof())
+                throw db::DbError(QStringLiteral("card %1 has no accounts").arg(id));
+            const qint64 accId = q.asInt(QStringLiteral("pk_id"));
+            q.close();
+            c.store.updateAccounts(accId, accountsOf(key, ver));
+            c.expectWhole(key, ver);
+            touch(o.get(QStringLiteral("ready")));
+            if (!waitForFile(o.get(QStringLiteral("release")), 120))
+                throw db::DbError(QStringLiteral("not released within 120 s"));
+        });
         g_journal.line(QStringLiteral("done shared %1 %2 %3 %4").arg(id).arg(ver).arg(user).arg(n));
         out(QStringLiteral("RESULT committed"));
         g_journal.line(QStringLiteral("end"));
@@ -656,7 +656,7 @@ int photo(const Options &o)
     const core::Accounts acc = accountsOf(key, key);
     const qint64 id = c.store.insert(cardOf(key, key, 0), user, stamp, &acc);
     const QString fpath =
-        core::PhotoStore(c.db, c.photos).attach(id, stamp, o.get(QStringLiteral("image")), {c.scratch, {}});
+        core::PhotoStore(c.db.access, c.photos).attach(id, stamp, o.get(QStringLiteral("image")), {c.scratch, {}});
     out(QStringLiteral("PHOTO %1 %2 %3").arg(id).arg(stamp, fpath));
     return g_errors ? 1 : 0;
 }
@@ -704,7 +704,7 @@ int unphoto(const Options &o)
 {
     Client c;
     c.open(o);
-    const auto result = core::PhotoStore(c.db, c.photos).deleteFile(o.num(QStringLiteral("card")));
+    const auto result = core::PhotoStore(c.db.access, c.photos).deleteFile(o.num(QStringLiteral("card")));
     out(QStringLiteral("UNPHOTO %1").arg(int(result)));
     return result == core::PhotoStore::Deleted::Deleted ? 0 : 1;
 }

@@ -76,7 +76,7 @@ private slots:
     void cardLifecycle()
     {
         Db d;
-        core::CardStore store(d.s);
+        core::CardStore store(d.s.access);
         core::CardRecord r = record(QStringLiteral("Иванов"), QStringLiteral("АО Вектор"));
         r.values[QStringLiteral("other")] = QStringLiteral("строка 1\r\nстрока\u00A02");
         const core::Accounts acc = accounts(QStringLiteral("VK"));
@@ -125,7 +125,7 @@ private slots:
     void saveMeetsAColleaguesChange()
     {
         Db d;
-        core::CardStore store(d.s);
+        core::CardStore store(d.s.access);
         const core::Accounts acc = accounts(QStringLiteral("VK"));
         const qint64 id = store.insert(record(QStringLiteral("Общий")), 1, QStringLiteral("s"), &acc);
         const core::CardRecord loaded = *store.load(id);
@@ -176,7 +176,7 @@ private slots:
     void saveIsAllOrNothing()
     {
         Db d;
-        core::CardStore store(d.s);
+        core::CardStore store(d.s.access);
         core::Accounts tooLong = accounts(QStringLiteral("VK"));
         tooLong.address[3] = QString(5000, QLatin1Char('x')); // longer than the column: the engine refuses it
         QVERIFY_THROWS_EXCEPTION(db::DbError,
@@ -200,7 +200,7 @@ private slots:
     void deletionIsAllOrNothing()
     {
         Db d;
-        core::CardStore store(d.s);
+        core::CardStore store(d.s.access);
         const core::Accounts acc = accounts(QStringLiteral("VK"));
         const qint64 id = store.insert(record(QStringLiteral("Вечный")), 1, QStringLiteral("s"), &acc);
         testdb::exec(d.path, QStringLiteral("CREATE EXCEPTION keep_card 'kept';\n"
@@ -223,7 +223,7 @@ private slots:
                                             "EXCEPTION no_commit; END"));
         d.s.IBDbase.close(); // a connection reads the database's triggers when it opens
         d.s.IBDbase.open();
-        core::CardStore store(d.s);
+        core::CardStore store(d.s.access);
         const qint64 id = store.insert(record(QStringLiteral("Прежний")), 1, QStringLiteral("s"), nullptr);
         const core::Accounts acc = accounts(QStringLiteral("VK"));
         QVERIFY_THROWS_EXCEPTION(db::DbError,
@@ -242,7 +242,7 @@ private slots:
     void cardValueChecks()
     {
         Db d;
-        core::CardChecks checks(d.s.iRead);
+        core::CardChecks checks(d.s.access);
         const QString fam = QStringLiteral("fam");
         const auto label = [](const QString &) { return QStringLiteral("Фамилия"); };
         const auto problem = [&](const QString &value, const core::CardRecord *loaded) {
@@ -281,7 +281,7 @@ private slots:
                                             "INSERT INTO organization (org) VALUES ('');\n"
                                             "INSERT INTO organization (org) VALUES ('АО Вектор');\n"
                                             "INSERT INTO post (post) VALUES ('Инженер')"));
-        core::RefValues refs(d.s);
+        core::RefValues refs(d.s.access);
         QCOMPARE(refs.list(sql::Ref::Organization),
                  (QStringList{QStringLiteral("ООО \"Ромашка\""), QStringLiteral("АО Вектор")}));
         QVERIFY(refs.contains(sql::Ref::Organization, QStringLiteral("ао вектор")));
@@ -345,7 +345,7 @@ private slots:
         QFETCH(QString, password);
         QFETCH(int, result);
         QFETCH(QString, fio);
-        core::Logins logins(d->s);
+        core::Logins logins(d->s.access);
         QCOMPARE(logins.all().size(), 4);
         core::LoggedUser user;
         QCOMPARE(int(logins.check(login, password, &user)), result);
@@ -368,7 +368,7 @@ private slots:
         QVERIFY2(longText.startsWith(QStringLiteral("Текст для поиска слишком длинный")), qPrintable(longText));
 
         Db d;
-        core::Logins logins(d.s);
+        core::Logins logins(d.s.access);
         try {
             logins.check(QString(100000, QLatin1Char('a')), QString(), nullptr);
             QFAIL("a login of 100000 characters was sent");
@@ -712,7 +712,7 @@ private slots:
 
         SharedDb other; // another copy of the program
         testdb::open(other, d.path);
-        core::CardStore colleague(other);
+        core::CardStore colleague(other.access);
         core::CardRecord card;
         for (const QString &c : core::cardColumns())
             card.values.insert(c, QString());

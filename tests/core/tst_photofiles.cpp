@@ -1,7 +1,7 @@
 // A card's photo on disk and in the database, without any window.
 
 #include "core/cardstore.h"
-#include "core/commit.h"
+#include "db/access.h"
 #include "core/photos.h"
 #include "db/shared.h"
 #include "testdb.h"
@@ -178,9 +178,9 @@ private slots:
         const QString &path = d.path;
         const QTemporaryDir &dir = d.dir;
         const core::CardRecord r = blankCard();
-        const qint64 id = core::CardStore(s).insert(r, 1, QStringLiteral("1_02032026_040506"), nullptr);
+        const qint64 id = core::CardStore(s.access).insert(r, 1, QStringLiteral("1_02032026_040506"), nullptr);
         const QString folder = dir.filePath(QStringLiteral("files"));
-        core::PhotoStore photos(s, folder);
+        core::PhotoStore photos(s.access, folder);
         QCOMPARE(photos.stamp(id), QStringLiteral("1_02032026_040506"));
         QCOMPARE(photos.storedPath(id), std::optional<QString>(QString()));
         QCOMPARE(photos.storedPath(id + 1), std::nullopt);
@@ -255,10 +255,10 @@ private slots:
         const QTemporaryDir &dir = d.dir;
         const core::CardRecord r = blankCard();
         const QString stamp = QStringLiteral("1_02032026_040506");
-        const qint64 a = core::CardStore(s).insert(r, 1, stamp, nullptr);
-        const qint64 b = core::CardStore(s).insert(r, 1, stamp, nullptr);
+        const qint64 a = core::CardStore(s.access).insert(r, 1, stamp, nullptr);
+        const qint64 b = core::CardStore(s.access).insert(r, 1, stamp, nullptr);
         const QString folder = dir.filePath(QStringLiteral("files"));
-        core::PhotoStore photos(s, folder);
+        core::PhotoStore photos(s.access, folder);
         const QString chosen = dir.filePath(QStringLiteral("фото.jpg"));
         QHash<qint64, QString> fpaths;
         for (qint64 id : {a, b}) {
@@ -304,24 +304,24 @@ private slots:
         const QString folder = d.dir.filePath(QStringLiteral("files"));
         SharedDb other;
         testdb::open(other, d.path);
-        core::PhotoStore mine(d.s, folder), theirs(other, folder);
+        core::PhotoStore mine(d.s.access, folder), theirs(other.access, folder);
         const QString chosenA = d.dir.filePath(QStringLiteral("a.png")),
                       chosenB = d.dir.filePath(QStringLiteral("b.png"));
         writeFile(chosenA, "PHOTO A");
         writeFile(chosenB, "PHOTO B");
-        std::optional<core::Batch> batch(std::in_place, d.s.IBTrans); // as an import holds its cards
+        std::optional<db::Batch> batch(std::in_place, d.s.access); // as an import holds its cards
         core::StagedPhoto held = mine.stage(chosenA);
         held.name = QStringLiteral("photo.png");
         qint64 a = 0, b = 0;
         batch->unit([&] {
-            a = core::CardStore(d.s).insert(blankCard(), 1, stamp, nullptr);
+            a = core::CardStore(d.s.access).insert(blankCard(), 1, stamp, nullptr);
             mine.name(held, a, stamp);
         });
         QCOMPARE(theirs.storedPath(a), std::nullopt); // not seen by the other copy yet
         core::StagedPhoto second = theirs.stage(chosenB);
         second.name = QStringLiteral("photo.png");
-        core::inOneCommit(other.IBTrans, [&] {
-            b = core::CardStore(other).insert(blankCard(), 1, stamp, nullptr);
+        other.access.unit([&] {
+            b = core::CardStore(other.access).insert(blankCard(), 1, stamp, nullptr);
             theirs.name(second, b, stamp);
         });
         QVERIFY2(second.fpath != held.fpath, qPrintable(second.fpath));
@@ -335,7 +335,7 @@ private slots:
         core::StagedPhoto dropped = mine.stage(chosenA);
         dropped.name = QStringLiteral("other.png");
         {
-            core::Batch given(d.s.IBTrans);
+            db::Batch given(d.s.access);
             given.unit([&] { mine.name(dropped, a, stamp); });
             QVERIFY(QFileInfo(dropped.target).isFile());
         } // rolled back

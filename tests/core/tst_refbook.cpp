@@ -68,14 +68,14 @@ private slots:
             inserts << QStringLiteral("INSERT INTO organization (org) VALUES ('%1')")
                            .arg(QString(v).replace(u"'"_s, u"''"_s));
         testdb::exec(d.path, inserts.join(QStringLiteral(";\n")));
-        const QList<RefRow> rows = RefBook(d.s, sql::Ref::Organization).find(text);
+        const QList<RefRow> rows = RefBook(d.s.access, sql::Ref::Organization).find(text);
         QCOMPARE(valuesOf(rows), found);
         // Each row carries the id of its own value.
         for (const RefRow &r : rows)
             QCOMPARE(kOrganizations.indexOf(r.value) + 1, r.id);
         QVERIFY(!d.s.iRead.isOpen() && !d.s.IBTrans.active()); // nothing left open, nothing written
         // The other books are not searched.
-        QVERIFY(RefBook(d.s, sql::Ref::Post).find(text).isEmpty());
+        QVERIFY(RefBook(d.s.access, sql::Ref::Post).find(text).isEmpty());
     }
 
     // Every change is committed at once, as typed, in its own book only.
@@ -85,7 +85,7 @@ private slots:
         testdb::exec(d.path, QStringLiteral("INSERT INTO post (post) VALUES ('Инженер');\n"
                                             "INSERT INTO department (dep) VALUES ('Бухгалтерия');\n"
                                             "INSERT INTO organization (org) VALUES ('АО Вектор')"));
-        RefBook posts(d.s, sql::Ref::Post);
+        RefBook posts(d.s.access, sql::Ref::Post);
         posts.insert(QStringLiteral("  "));
         posts.insert(QStringLiteral("O'Neil \"старший\""));
         posts.insert(QStringLiteral("инженер"));
@@ -99,11 +99,11 @@ private slots:
         QCOMPARE(d.values(u"post"_s, u"post"_s).size(), 4);
 
         // Each book deletes through its own query: id 1 goes from that book alone.
-        RefBook(d.s, sql::Ref::Department).remove(1);
+        RefBook(d.s.access, sql::Ref::Department).remove(1);
         QCOMPARE(d.values(u"department"_s, u"dep"_s), QStringList{});
         QCOMPARE(d.values(u"post"_s, u"post"_s).size(), 4);
         QCOMPARE(d.values(u"organization"_s, u"org"_s), QStringList{u"АО Вектор"_s});
-        RefBook(d.s, sql::Ref::Organization).remove(1);
+        RefBook(d.s.access, sql::Ref::Organization).remove(1);
         QCOMPARE(d.values(u"organization"_s, u"org"_s), QStringList{});
         posts.remove(3);
         QCOMPARE(d.values(u"post"_s, u"post"_s), (QStringList{u"Главный инженер "_s, u"  "_s, u"инженер"_s}));
@@ -115,7 +115,7 @@ private slots:
     void refusalsLeaveNothing()
     {
         Db d;
-        RefBook deps(d.s, sql::Ref::Department);
+        RefBook deps(d.s.access, sql::Ref::Department);
         QVERIFY_THROWS_EXCEPTION(db::DbError, deps.find(QStringLiteral("отд\U0001F600")));
         QVERIFY(!d.s.IBTrans.active());
         const QString tooLong(401, QChar(0x0416));

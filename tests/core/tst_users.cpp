@@ -74,7 +74,7 @@ private slots:
         for (const char *fio : {"Яковлев", "Ёлкин", "андреев", "Борисов", "Ершов", "Жуков"})
             testdb::addUser(d.path, QString::fromUtf8(fio), QString::fromUtf8(fio) + QStringLiteral("_login"),
                             QString(), QStringLiteral("full"));
-        const QList<core::UserRecord> users = core::Users(d.s).list();
+        const QList<core::UserRecord> users = core::Users(d.s.access).list();
         QStringList order;
         for (const auto &u : users)
             order << u.fio;
@@ -89,7 +89,7 @@ private slots:
     void lifecycle()
     {
         Db d;
-        core::Users users(d.s);
+        core::Users users(d.s.access);
         core::UserRecord u{-1, QStringLiteral("Петров Пётр"), QStringLiteral("petrov"), QString(),
                            QStringLiteral("read")};
         users.insert(u);
@@ -154,13 +154,13 @@ private slots:
         testdb::addUser(d.path, QStringLiteral("Иванов"), QStringLiteral("ivan"), QStringLiteral("iv"),
                         QStringLiteral("read"));
         const qint64 ivan = d.value(QStringLiteral("SELECT pk_id FROM pers WHERE login = 'ivan'")).toLongLong();
-        core::Users users(d.s);
+        core::Users users(d.s.access);
         const core::UserRecord u = user(QStringLiteral("Новый"), login, editIvan ? ivan : -1);
 
         // The login window's own look-up, before the change.
         core::LoggedUser found;
         const bool foundOther =
-            core::Logins(d.s).check(login, QStringLiteral("?"), &found) != core::LoginResult::UnknownLogin;
+            core::Logins(d.s.access).check(login, QStringLiteral("?"), &found) != core::LoginResult::UnknownLogin;
         QCOMPARE(foundOther && !(editIvan && login == QLatin1String("ivan")), refused);
 
         const QString before = d.value(QStringLiteral("SELECT LIST(pk_id || login || fio, ',') FROM pers"));
@@ -177,7 +177,7 @@ private slots:
             QCOMPARE(d.count(QStringLiteral("SELECT * FROM pers WHERE fio = 'Новый'")), 1);
         }
         // The administrator still logs in as himself.
-        QCOMPARE(core::Logins(d.s).check(QStringLiteral("admin"), QStringLiteral("adm"), &found),
+        QCOMPARE(core::Logins(d.s.access).check(QStringLiteral("admin"), QStringLiteral("adm"), &found),
                  core::LoginResult::Ok);
         QCOMPARE(found.fullName, QStringLiteral("Администратор"));
     }
@@ -190,7 +190,7 @@ private slots:
         // A level written by another program, which the editor shows as full.
         testdb::addUser(d.path, QStringLiteral("Администратор"), QStringLiteral("admin"), QStringLiteral("adm"),
                         QStringLiteral("FULL"));
-        core::Users users(d.s);
+        core::Users users(d.s.access);
         const core::UserRecord admin = *users.load(1);
         for (auto change : {&core::UserRecord::login, &core::UserRecord::fio, &core::UserRecord::level}) {
             core::UserRecord u = admin;
@@ -214,7 +214,7 @@ private slots:
         Db d;
         SharedDb other; // a second copy of the program
         testdb::open(other, d.path);
-        core::Users mine(d.s), theirs(other);
+        core::Users mine(d.s.access), theirs(other.access);
         QString refused;
         std::thread colleague;
         d.s.IBTrans.beforeCommit = [&] {

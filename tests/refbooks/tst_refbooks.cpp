@@ -220,7 +220,7 @@ private slots:
         f.open(w);
         w->selectRow(1);
         // Stored meanwhile without a refill: it shows only when the list is read again.
-        core::RefBook(f.mf->db, sql::Ref::Post).insert(QStringLiteral("Бухгалтер"));
+        core::RefBook(f.mf->db.access, sql::Ref::Post).insert(QStringLiteral("Бухгалтер"));
         msg::script({yes ? msg::Answer::Yes : msg::Answer::No});
         QTest::keyClick(w->PGrid, Qt::Key_Delete); // no key of its own
         w->tb_del->click();
@@ -419,7 +419,7 @@ private slots:
 
         // Deleted meanwhile: the value is offered as a new one, not dropped.
         e->valueBox->setText(QStringLiteral("АО Вектор-2"));
-        core::RefBook(f.mf->db, sql::Ref::Organization).remove(1);
+        core::RefBook(f.mf->db.access, sql::Ref::Organization).remove(1);
         msg::script({msg::Answer::Yes});
         e->tb_save->click();
         QVERIFY(!e->isVisible());

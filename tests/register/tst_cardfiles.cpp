@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown[1].text.contains(QStringLiteral("Сохранено: %1.").arg(cards - 2)), qPrintable(shown[1].text));
         // The added card's work place went into its book; a skipped card's did not.
-        QCOMPARE(core::RefValues(f.mf->db).contains(sql::Ref::Organization, QStringLiteral("АО «Техносфера»")),
+        QCOMPARE(core::RefValues(f.mf->db.access).contains(sql::Ref::Organization, QStringLiteral("АО «Техносфера»")),
                  answer == 1);
     }
 

@@ -428,7 +428,7 @@ private slots:
         // Saves and failed statements elsewhere leave a fill under way alone: the list arrives whole.
         mf->FillList();
         QVERIFY(mf->isFilling());
-        core::RefValues(mf->db).add(sql::Ref::Post, QStringLiteral("Новая"));
+        core::RefValues(mf->db.access).add(sql::Ref::Post, QStringLiteral("Новая"));
         mf->db.iSQL.setSql(QStringLiteral("INSERT INTO nosuchtable (x) VALUES (1)"));
         QVERIFY_THROWS_EXCEPTION(db::DbError, mf->db.iSQL.execute());
         QVERIFY(mf->isFilling());
