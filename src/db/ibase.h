@@ -218,7 +218,7 @@ public:
     Kind kind() const { return m_kind; }
     IBDatabase *database() const { return m_db; } // null once the database is gone
 
-    // A savepoint, for many units of work in one transaction (core::Batch):
+    // A savepoint, for many units of work in one transaction (db::Batch):
     // the work after it can be undone alone while the transaction goes on.
     // One at a time. Sets it, starting the transaction when needed.
     void setSavepoint();

@@ -11,15 +11,15 @@ const QStringList &baseInsertColumns();
 // Columns that an update of a card rewrites, in order.
 const QStringList &baseUpdateColumns();
 
-QString selectCard();         // ibSelect
-QString updateCard();         // ibUpdate
-QString insertCard();         // ibInsert (reads back the new pk_id)
-QString deleteCard();         // ibDel
-QString deletePost();         // ibDel2
-QString deleteDepartment();   // ibDel3
-QString deleteOrganization(); // ibDel4
-QString deleteUser();         // ibDel5
-QString deleteAccounts();     // ibDel6
+QString selectCard();
+QString updateCard();
+QString insertCard(); // reads back the new pk_id
+QString deleteCard();
+QString deletePost();
+QString deleteDepartment();
+QString deleteOrganization();
+QString deleteUser();
+QString deleteAccounts();
 
 QString selectLogins();
 // The user look-up by login; the login is bound as :login.

@@ -412,7 +412,8 @@ int hold(const Options &o)
         // One unit, which ends (and commits) only once released.
         c.db.access.unit([&] {
             // The card's own update statement, as CardStore binds it.
-            db::IBQuery &upd = c.db.ibUpdate;
+            db::IBQuery upd(&c.db.IBDbase, &c.db.IBTrans);
+            upd.setSql(sql::updateCard());
             const core::CardRecord card = cardOf(key, ver, n);
             for (const QString &col : core::cardColumns())
                 upd.setParam(col, card.value(col));

@@ -270,14 +270,16 @@ private slots:
         QVERIFY(id > 0);
         s.IBTrans.commit();
 
-        s.ibSelect.setParam(QStringLiteral("pk_id"), id);
-        s.ibSelect.open();
-        QCOMPARE(s.ibSelect.asText(QStringLiteral("rem")), note);
-        QCOMPARE(s.ibSelect.asText(QStringLiteral("fam")), QStringLiteral("Д'Артаньян"));
-        QCOMPARE(s.ibSelect.asInt(QStringLiteral("fdt")), 7);
-        QCOMPARE(s.ibSelect.asText(QStringLiteral("fdt")), QStringLiteral("7"));
-        QCOMPARE(s.ibSelect.asText(QStringLiteral("other")), QString()); // NULL blob
-        QCOMPARE(s.ibSelect.asInt(QStringLiteral("ldt")), 0);            // NULL integer
+        db::IBQuery select(&s.IBDbase, &s.IBRead);
+        select.setSql(sql::selectCard());
+        select.setParam(QStringLiteral("pk_id"), id);
+        select.open();
+        QCOMPARE(select.asText(QStringLiteral("rem")), note);
+        QCOMPARE(select.asText(QStringLiteral("fam")), QStringLiteral("Д'Артаньян"));
+        QCOMPARE(select.asInt(QStringLiteral("fdt")), 7);
+        QCOMPARE(select.asText(QStringLiteral("fdt")), QStringLiteral("7"));
+        QCOMPARE(select.asText(QStringLiteral("other")), QString()); // NULL blob
+        QCOMPARE(select.asInt(QStringLiteral("ldt")), 0);            // NULL integer
         s.IBTrans.commit();
 
         // Text outside CP1251 is refused before anything is written.
@@ -374,12 +376,13 @@ private slots:
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, 'first')"));
         s.iSQL.execute();
-        s.ibUpdate.setSql(statement);
-        s.ibUpdate.setParam(QStringLiteral("v"), value);
+        db::IBQuery failing(&s.IBDbase, &s.IBTrans);
+        failing.setSql(statement);
+        failing.setParam(QStringLiteral("v"), value);
         if (select)
-            QVERIFY_THROWS_EXCEPTION(DbError, s.ibUpdate.open());
+            QVERIFY_THROWS_EXCEPTION(DbError, failing.open());
         else
-            QVERIFY_THROWS_EXCEPTION(DbError, s.ibUpdate.execute());
+            QVERIFY_THROWS_EXCEPTION(DbError, failing.execute());
         QVERIFY(!s.IBTrans.active());
 
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (2, 'second')"));
@@ -437,10 +440,12 @@ private slots:
         s.iSQL.execute();
         const qint64 id = s.iSQL.asInt(QStringLiteral("pk_id"));
         s.IBTrans.commit();
-        s.ibSelect.setParam(QStringLiteral("pk_id"), id);
-        s.ibSelect.open();
-        QCOMPARE(s.ibSelect.asText(QStringLiteral("rem")), note);
-        s.ibSelect.close();
+        db::IBQuery select(&s.IBDbase, &s.IBRead);
+        select.setSql(sql::selectCard());
+        select.setParam(QStringLiteral("pk_id"), id);
+        select.open();
+        QCOMPARE(select.asText(QStringLiteral("rem")), note);
+        select.close();
     }
 
     // A statement with RETURNING yields its row only when it touched one;
@@ -582,10 +587,12 @@ private slots:
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("f.fdb"));
         SharedDb s;
         testdb::open(s, path);
-        for (db::IBQuery *q : {&s.ibDel, &s.ibDel2, &s.ibDel3, &s.ibDel4, &s.ibDel5, &s.ibDel6}) {
-            const QString name = q->paramNames().value(0);
-            q->setParam(name, qint64(1));
-            q->execute();
+        for (const QString &statement : {sql::deleteCard(), sql::deletePost(), sql::deleteDepartment(),
+                                         sql::deleteOrganization(), sql::deleteUser(), sql::deleteAccounts()}) {
+            db::IBQuery q(&s.IBDbase, &s.IBTrans);
+            q.setSql(statement);
+            q.setParam(q.paramNames().value(0), qint64(1));
+            q.execute();
         }
         s.IBTrans.commit();
         s.IBDbase.close();
@@ -871,9 +878,7 @@ private slots:
         list.setSql(QStringLiteral("SELECT pk_id, fam FROM base"));
         list.open(); // the list: its first row is in, the rest still to come
         QVERIFY(!list.fetchedAll());
-        idle.ibSelect.setParam(QStringLiteral("pk_id"), qint64(1)); // and a card opened
-        idle.ibSelect.open();
-        idle.ibSelect.close();
+        idle.access.read(sql::selectCard(), {{QStringLiteral("pk_id"), qint64(1)}}).next(); // and a card opened
 
         SharedDb busy;
 
