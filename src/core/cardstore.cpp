@@ -33,6 +33,7 @@ CardRecord readCard(const db::Rows &rows)
 db::Binds cardBinds(bool insert, const CardRecord &card, qint64 userId)
 {
     db::Binds binds;
+    binds.reserve(size_t(cardColumns().size()) + 5);
     for (const QString &c : cardColumns())
         binds.emplace_back(c, card.value(c));
     binds.emplace_back(QStringLiteral("ldt"), userId);

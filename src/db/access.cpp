@@ -131,8 +131,7 @@ Rows Access::take(IBTransaction &on, const QString &sql, const Binds &binds)
     found->used = ++m_uses;
     Rows rows(*found); // lent from here on, whatever fails below
     IBQuery &q = found->query;
-    for (const QString &name : q.paramNames())
-        q.setParamNull(name);
+    q.clearParams();
     for (const Bind &b : binds) {
         if (b.kind == Bind::Kind::Text)
             q.setParam(b.name, b.text);

@@ -276,6 +276,7 @@ public:
     void setParam(const QString &name, qint64 value);
     void setParam(const QString &name, const char *value) { setParam(name, QString::fromUtf8(value)); }
     void setParamNull(const QString &name);
+    void clearParams(); // every parameter back to NULL
     bool hasParam(const QString &name) const;
     QString paramText(const QString &name) const; // as bound (an integer as its digits)
     QStringList paramNames() const;

@@ -204,6 +204,12 @@ void IBQuery::setParamNull(const QString &name)
     p->isNull = true;
 }
 
+void IBQuery::clearParams()
+{
+    for (auto &p : m_params)
+        p->isNull = true;
+}
+
 void IBQuery::ensureTransaction()
 {
     if (!m_db || (!m_db->attachment() && !m_db->m_lost))

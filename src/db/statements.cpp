@@ -34,23 +34,31 @@ QString selectCard()
     return QStringLiteral("SELECT  * FROM Base WHERE pk_id = :pk_id");
 }
 
+// The two texts built from the column lists are built once: every save asks
+// for its statement by its text.
 QString updateCard()
 {
-    QStringList sets;
-    for (const QString &c : baseUpdateColumns())
-        sets << c + QStringLiteral("=:") + c;
-    return QStringLiteral("UPDATE Base SET ") + sets.join(QStringLiteral(", ")) +
-           QStringLiteral(" WHERE pk_id =:pk_id");
+    static const QString text = [] {
+        QStringList sets;
+        for (const QString &c : baseUpdateColumns())
+            sets << c + QStringLiteral("=:") + c;
+        return QStringLiteral("UPDATE Base SET ") + sets.join(QStringLiteral(", ")) +
+               QStringLiteral(" WHERE pk_id =:pk_id");
+    }();
+    return text;
 }
 
 QString insertCard()
 {
-    const QStringList &cols = baseInsertColumns();
-    QStringList params;
-    for (const QString &c : cols)
-        params << QStringLiteral(":") + c;
-    return QStringLiteral("INSERT INTO Base (") + cols.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
-           params.join(QStringLiteral(", ")) + QStringLiteral(") RETURNING pk_id");
+    static const QString text = [] {
+        const QStringList &cols = baseInsertColumns();
+        QStringList params;
+        for (const QString &c : cols)
+            params << QStringLiteral(":") + c;
+        return QStringLiteral("INSERT INTO Base (") + cols.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+               params.join(QStringLiteral(", ")) + QStringLiteral(") RETURNING pk_id");
+    }();
+    return text;
 }
 
 QString deleteCard()
