@@ -335,6 +335,8 @@ ImportReport CardImport::store(bool addDuplicates, qint64 userId, const Progress
     if (i == total())
         commit(i);
     QDir(pictures).removeRecursively();
+    // Each claim became a photo or went with its card's batch.
+    PhotoStore::forgetClaims(scratch);
     if (progress && !report.cancelled)
         progress(total(), total());
     return report;

@@ -287,6 +287,8 @@ StagedPhoto PhotoStore::stage(const QString &chosen, const CopyOptions &copy)
         throw db::DbError(error);
     }
     photo.staged = staged;
+    if (folder != m_folder)
+        photo.scratch = folder;
     return photo;
 }
 
@@ -334,6 +336,7 @@ void PhotoStore::name(StagedPhoto &photo, qint64 cardId, const QString &stamp)
                                       .arg(QDir::toNativeSeparators(target), claim.errorString()));
             }
             reserved = true;
+            noteClaim(photo.scratch, fpath);
         }
         try {
             setStoredPath(cardId, fpath);
@@ -402,6 +405,45 @@ QString PhotoStore::attach(qint64 cardId, const QString &stamp, const QString &c
     if (!error.isEmpty())
         throw db::DbError(error);
     return photo.fpath;
+}
+
+namespace {
+
+const char kClaims[] = "claims";
+
+} // namespace
+
+void PhotoStore::noteClaim(const QString &scratchFolder, const QString &fpath)
+{
+    if (scratchFolder.isEmpty())
+        return;
+    QFile list(QDir(scratchFolder).filePath(QLatin1String(kClaims)));
+    // Written at once: the process may be killed right after.
+    if (list.open(QIODevice::WriteOnly | QIODevice::Append))
+        list.write((fpath + QLatin1Char('\n')).toUtf8());
+}
+
+void PhotoStore::forgetClaims(const QString &scratchFolder)
+{
+    if (!scratchFolder.isEmpty())
+        QFile::remove(QDir(scratchFolder).filePath(QLatin1String(kClaims)));
+}
+
+int PhotoStore::releaseClaims(const QString &scratchFolder)
+{
+    QFile list(QDir(scratchFolder).filePath(QLatin1String(kClaims)));
+    if (QFileInfo(list.fileName()).isSymLink() || !list.open(QIODevice::ReadOnly))
+        return 0;
+    int released = 0;
+    for (const QByteArray &line : list.readAll().split('\n')) {
+        const QString fpath = QString::fromUtf8(line);
+        const PhotoLocation where = locatePhoto(m_folder, fpath);
+        // Only the empty file the claim made: a photo placed there stays.
+        if (fpath.isEmpty() || where.state != PhotoLocation::Present || QFileInfo(where.file).size() != 0)
+            continue;
+        released += removeIfUnnamed(fpath) ? 1 : 0;
+    }
+    return released;
 }
 
 bool PhotoStore::removeIfUnnamed(const QString &fpath)

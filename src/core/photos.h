@@ -72,6 +72,7 @@ struct StagedPhoto
     QString fpath;         // the stored path, once the unit chose its folder
     QString target;        // the native path that fpath names
     bool reserved = false; // target made, empty, as this photo's claim on the name
+    QString scratch;       // the copy's scratch folder it was staged in; empty: the photo folder
     bool isEmpty() const { return staged.isEmpty(); }
 };
 
@@ -110,6 +111,16 @@ public:
     // (a card merged away); true when it went.
     bool removeIfUnnamed(const QString &fpath);
 
+    // The names a copy claimed in the photo folder (the empty files name()
+    // makes) are listed in its scratch folder as they are made. A copy killed
+    // before its cards committed (an import's batch) leaves such empty files
+    // that no card names; the clean-up of its scratch folder removes them
+    // here. A claim that became a photo, or that a card names, stays.
+    // Returns how many went.
+    int releaseClaims(const QString &scratchFolder);
+    // Every claim listed there was settled (its photo placed or discarded).
+    static void forgetClaims(const QString &scratchFolder);
+
     enum class Deleted { NoCard, Changed, Deleted, FileWasMissing, KeptForOtherCard, Outside, NotAFile };
     // Empties the card's fpath and deletes its photo file, unless another card
     // names the same file or the file cannot safely be deleted (it lies
@@ -119,6 +130,8 @@ public:
     Deleted deleteFile(qint64 cardId, const std::optional<QString> &seen = std::nullopt);
 
 private:
+    // Lists a claimed name in the scratch folder (nothing without one).
+    static void noteClaim(const QString &scratchFolder, const QString &fpath);
     // The fpaths of the other cards that name `folder`: made with it as their
     // stamp, or with a photo in it (the stamp alone gives an empty text).
     // Inside a batch's unit the cards the batch has not committed yet count

@@ -160,7 +160,7 @@ void ScratchFolder::remove()
     release();
 }
 
-Scratch removeIfEnded(const QString &folder)
+Scratch removeIfEnded(const QString &folder, const std::function<bool(const QString &folder)> &beforeRemoval)
 {
 #ifdef Q_OS_UNIX
     const QString clean = QDir::cleanPath(folder);
@@ -173,11 +173,16 @@ Scratch removeIfEnded(const QString &folder)
     const int lock = lockFolder(clean, false);
     if (lock < 0)
         return Scratch::InUse;
+    if (beforeRemoval && !beforeRemoval(clean)) {
+        ::close(lock);
+        return Scratch::InUse;
+    }
     removeTree(clean);
     ::close(lock);
     return Scratch::Removed;
 #else
     Q_UNUSED(folder);
+    Q_UNUSED(beforeRemoval);
     return Scratch::NoLock;
 #endif
 }

@@ -3,6 +3,7 @@
 // running copy, removed when the copy ends.
 
 #include <QString>
+#include <functional>
 
 namespace core {
 
@@ -50,6 +51,8 @@ enum class Scratch { Removed, InUse, NoLock };
 // Another copy's scratch folder: removed with everything in it (links removed,
 // never followed) when its lock can be taken, that is when that copy has
 // ended. NoLock: a folder without a lock file (made by an older version).
-Scratch removeIfEnded(const QString &folder);
+// `beforeRemoval`, when given, runs with the lock held and may keep the
+// folder for a later clean-up by answering false (InUse then).
+Scratch removeIfEnded(const QString &folder, const std::function<bool(const QString &folder)> &beforeRemoval = {});
 
 } // namespace core

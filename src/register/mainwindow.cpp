@@ -22,6 +22,7 @@
 #include "core/listservice.h"
 #include "core/contactlist.h"
 #include "core/refvalues.h"
+#include "core/photos.h"
 #include "core/tempfolder.h"
 #include "core/users.h"
 #include "printout/cardexport.h"
@@ -436,8 +437,20 @@ void TMF::ClearTemp()
     // runs are known by the host name and a process that no longer runs.
     const QString own = paths::tempFolderName();
     const QString host = own.left(own.lastIndexOf(QLatin1Char('-')) + 1);
+    // Names an ended copy claimed in the photo folder and never filled (its
+    // import killed before the cards committed) go with its folder; kept for
+    // a later clean-up while the database cannot say which a card names.
+    core::PhotoStore photos(m_ctx.db.access, m_ctx.session.PhotoFolder);
+    auto releaseClaims = [&photos](const QString &folder) {
+        try {
+            photos.releaseClaims(folder);
+            return true;
+        } catch (const db::DbError &) {
+            return false;
+        }
+    };
     for (const QFileInfo &f : QDir(temp).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
-        if (core::removeIfEnded(f.absoluteFilePath()) != core::Scratch::NoLock)
+        if (core::removeIfEnded(f.absoluteFilePath(), releaseClaims) != core::Scratch::NoLock)
             continue;
         bool ok = false;
         const qint64 pid = f.fileName().mid(host.size()).toLongLong(&ok);

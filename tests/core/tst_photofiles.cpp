@@ -3,6 +3,7 @@
 #include "core/cardstore.h"
 #include "db/access.h"
 #include "core/photos.h"
+#include "core/tempfolder.h"
 #include "db/shared.h"
 #include "testdb.h"
 
@@ -342,6 +343,71 @@ private slots:
         core::PhotoStore::discard(dropped);
         QVERIFY(!QFileInfo::exists(dropped.target));
         QCOMPARE(mine.storedPath(a), std::optional<QString>(held.fpath));
+    }
+
+    // An import killed before its batch committed leaves the empty files
+    // that claimed its photos' names; the clean-up of its scratch folder
+    // removes those no card names, and keeps placed photos and the claims
+    // of cards that did commit.
+    void claimsOfAKilledImport()
+    {
+        testdb::SharedFixture d;
+        const QString folder = d.dir.filePath(QStringLiteral("files"));
+        const QString scratch = d.dir.filePath(QStringLiteral("scratch"));
+        QVERIFY(QDir().mkpath(scratch));
+        core::PhotoStore photos(d.s.access, folder);
+        const QString chosen = d.dir.filePath(QStringLiteral("a.png"));
+        writeFile(chosen, "PHOTO");
+        core::CopyOptions copy;
+        copy.scratchFolder = scratch;
+        auto stageAs = [&](const QString &name) {
+            core::StagedPhoto p = photos.stage(chosen, copy);
+            p.name = name;
+            return p;
+        };
+        core::StagedPhoto placed = stageAs(QStringLiteral("placed.png")), named = stageAs(QStringLiteral("named.png")),
+                          lost = stageAs(QStringLiteral("lost.png"));
+        qint64 a = 0, b = 0;
+        {
+            db::Batch batch(d.s.access);
+            batch.unit([&] {
+                a = core::CardStore(d.s.access).insert(blankCard(), 1, QStringLiteral("1_01012026_010101"), nullptr);
+                photos.name(placed, a, QStringLiteral("1_01012026_010101"));
+                b = core::CardStore(d.s.access).insert(blankCard(), 1, QStringLiteral("1_01012026_020202"), nullptr);
+                photos.name(named, b, QStringLiteral("1_01012026_020202"));
+            });
+            batch.commit();
+        }
+        QCOMPARE(photos.place(placed), QString()); // `named` is killed before its place
+        {
+            db::Batch batch(d.s.access);
+            batch.unit([&] {
+                const qint64 c =
+                    core::CardStore(d.s.access).insert(blankCard(), 1, QStringLiteral("1_01012026_030303"), nullptr);
+                photos.name(lost, c, QStringLiteral("1_01012026_030303"));
+            });
+        } // killed: rolled back, never discarded
+        const QString lostFile = core::photoFile(folder, lost.fpath);
+        QVERIFY(QFileInfo(lostFile).isFile());
+
+        QCOMPARE(photos.releaseClaims(scratch), 1);
+        QVERIFY(!QFileInfo::exists(lostFile));
+        QCOMPARE(readFile(core::photoFile(folder, placed.fpath)), QByteArray("PHOTO"));
+        QVERIFY(QFileInfo(core::photoFile(folder, named.fpath)).isFile()); // a card names it
+        QCOMPARE(photos.releaseClaims(d.dir.filePath(QStringLiteral("none"))), 0);
+
+        // The clean-up runs it with the ended copy's folder locked, and
+        // keeps the folder when the database cannot answer.
+        QString endedPath;
+        {
+            core::ScratchFolder ended; // the copy ends: its lock goes, its folder stays
+            QVERIFY(ended.make(d.dir.filePath(QStringLiteral("temp")), QStringLiteral("desk-1")));
+            endedPath = ended.path();
+        }
+        QCOMPARE(core::removeIfEnded(endedPath, [](const QString &) { return false; }), core::Scratch::InUse);
+        QVERIFY(QFileInfo(endedPath).isDir());
+        QCOMPARE(core::removeIfEnded(endedPath, [](const QString &) { return true; }), core::Scratch::Removed);
+        QVERIFY(!QFileInfo::exists(endedPath));
     }
 };
 
