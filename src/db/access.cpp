@@ -85,6 +85,13 @@ qint64 Rows::number(const QString &name) const
     return number(indexOf(name));
 }
 
+void Rows::cells(std::vector<IBQuery::CellView> &out) const
+{
+    out.clear();
+    if (m_statement)
+        m_statement->query.rowView(m_row, out);
+}
+
 qint64 Rows::affected() const
 {
     return m_statement ? m_statement->query.rowsAffected() : 0;

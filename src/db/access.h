@@ -63,6 +63,10 @@ public:
     QString text(const QString &name) const;
     qint64 number(int column) const;
     qint64 number(const QString &name) const;
+    // The current row's cells as they arrived, NULL told apart from an
+    // empty text, without a copy: valid until the next call of next(). None
+    // before the first row or after the last.
+    void cells(std::vector<IBQuery::CellView> &out) const;
     // The rows a write changed.
     qint64 affected() const;
 
@@ -128,6 +132,16 @@ private:
     int m_snapshots = 0;
     std::vector<std::unique_ptr<Rows::Statement>> m_statements;
     quint64 m_uses = 0;
+};
+
+// What a service that also reads long results on its own is handed: the
+// connection, on which it opens transactions and cursors of its own (rows
+// viewed in place, fetched in pieces, never going through the door), and the
+// door for its short reads.
+struct Link
+{
+    IBDatabase &connection;
+    Access &access;
 };
 
 // Many small units (an import's cards) sharing commits: each unit runs inside

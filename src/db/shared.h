@@ -24,4 +24,8 @@ struct SharedDb
     db::IBQuery iSQL{&IBDbase, &IBTrans};
     db::IBQuery iRead{&IBDbase, &IBRead};
     db::Access access{IBDbase, IBTrans, IBRead};
+
+    // The connection and its door, for the services that read long results
+    // on transactions of their own (the contact list, its index).
+    operator db::Link() { return {IBDbase, access}; }
 };

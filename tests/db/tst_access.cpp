@@ -7,6 +7,7 @@
 #include "testdb.h"
 
 #include <QtTest>
+#include <cstring>
 
 namespace {
 
@@ -59,6 +60,39 @@ private slots:
         }
         QCOMPARE(outer, n);
         QCOMPARE(inner, 7 * n);
+    }
+
+    // A row's cells in place, as stored: NULL apart from an empty text, the
+    // bytes of a Cyrillic text, an integer; past the first piece of rows
+    // too, and none before the first row or after the last.
+    void cellsInPlace()
+    {
+        testdb::SharedFixture d;
+        db::Access &db = d.s.access;
+        addPosts(db, 300);
+        std::vector<db::IBQuery::CellView> cells;
+        db::Rows rows = db.read(QStringLiteral("SELECT pk_id, post, CAST(NULL AS VARCHAR(5)), '', 'Ёж' "
+                                               "FROM post ORDER BY pk_id"));
+        rows.cells(cells);
+        QVERIFY(cells.empty());
+        int n = 0;
+        while (rows.next()) {
+            ++n;
+            rows.cells(cells);
+            QCOMPARE(cells.size(), size_t(5));
+            QCOMPARE(int(cells[0].kind), 2);
+            qint64 id = 0;
+            std::memcpy(&id, cells[0].data, 8);
+            QCOMPARE(id, rows.number(0));
+            QCOMPARE(QByteArray(cells[1].data, qsizetype(cells[1].length)), QByteArray::number(n));
+            QCOMPARE(int(cells[2].kind), 0);
+            QCOMPARE(int(cells[3].kind), 1);
+            QCOMPARE(cells[3].length, 0u);
+            QCOMPARE(QByteArray(cells[4].data, qsizetype(cells[4].length)), QByteArray("\xa8\xe6"));
+        }
+        QCOMPARE(n, 300);
+        rows.cells(cells);
+        QVERIFY(cells.empty());
     }
 
     // Inside a unit reads see its writes; nobody else does before it ends.
