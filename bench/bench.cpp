@@ -237,7 +237,7 @@ int measure(const QString &folder, int reps)
         for (int i = 0; i < reps; ++i) {
             QElapsedTimer t;
             t.start();
-            core::countBirthdays(db.iRead, kMonth);
+            core::countBirthdays(db.access, kMonth);
             count.program << double(t.nsecsElapsed()) / 1e6;
             count.engine << engine.run(birthdayCountSql(kMonth), {}, false);
             count.literal << engine.run(likeOnlyBirthdayCountSql(kMonth), {}, true);
@@ -497,7 +497,7 @@ int transfer(const QString &folder)
     src.IBDbase.open();
     QList<Step> steps;
     QElapsedTimer t;
-    const QList<qint64> ids = core::listIds(src.iRead, ListFilter{}, ListSort::Name);
+    const QList<qint64> ids = core::listIds(src.access, ListFilter{}, ListSort::Name);
     const struct
     {
         const char *name, *file;

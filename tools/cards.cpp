@@ -398,7 +398,7 @@ int main(int argc, char **argv)
             filter.name = search;
             // Without a search: every card, also those the list cannot show.
             const QList<qint64> ids =
-                search.isEmpty() ? core::allIds(db.iRead) : core::listIds(db.iRead, filter, ListSort::Name);
+                search.isEmpty() ? core::allIds(db.access) : core::listIds(db.access, filter, ListSort::Name);
             if (const QString problem = targetProblem(file); !problem.isEmpty()) {
                 fail(notWritten(file, problem));
                 return kFailed;

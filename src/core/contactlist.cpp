@@ -1,6 +1,7 @@
 #include "contactlist.h"
 #include "typedtext.h"
 
+#include "db/access.h"
 #include "db/ibase.h"
 
 namespace core {
@@ -23,30 +24,22 @@ void openList(db::IBQuery &q, const ListFilter &f, ListSort sort)
     q.open();
 }
 
-QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort)
+QList<qint64> listIds(db::Access &db, const ListFilter &f, ListSort sort)
 {
     checkTyped(f);
-    db::Closer closer{q};
-    q.close();
-    q.setSql(listSql(f, sort, "pk_id"));
-    bindList(q, f);
-    q.open();
     QList<qint64> ids;
-    for (; !q.eof(); q.next())
-        ids << q.asInt(0);
+    for (db::Rows rows = db.read(listSql(f, sort, "pk_id"), listBinds(f)); rows.next();)
+        ids << rows.number(0);
     return ids;
 }
 
-QList<qint64> allIds(db::IBQuery &q)
+QList<qint64> allIds(db::Access &db)
 {
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort::Name) +
-             QStringLiteral(", pk_id"));
-    q.open();
     QList<qint64> ids;
-    for (; !q.eof(); q.next())
-        ids << q.asInt(0);
+    for (db::Rows rows = db.read(QStringLiteral("SELECT pk_id FROM base ORDER BY ") + sortExpression(ListSort::Name) +
+                                 QStringLiteral(", pk_id"));
+         rows.next();)
+        ids << rows.number(0);
     return ids;
 }
 
@@ -57,14 +50,11 @@ void openBirthdays(db::IBQuery &q, int month)
     q.open();
 }
 
-int countBirthdays(db::IBQuery &q, int month)
+int countBirthdays(db::Access &db, int month)
 {
-    q.close();
-    q.setSql(birthdayCountSql(month));
-    q.open();
-    q.last();
-    const int n = q.recordCount();
-    q.close();
+    int n = 0;
+    for (db::Rows rows = db.read(birthdayCountSql(month)); rows.next();)
+        ++n;
     return n;
 }
 

@@ -6,8 +6,9 @@
 #include <QList>
 
 namespace db {
+class Access;
 class IBQuery;
-}
+} // namespace db
 
 namespace core {
 
@@ -18,15 +19,14 @@ void checkTyped(const ListFilter &f);
 // then stands on its first row with the rest still to fetch. A typed text
 // that cannot be searched for throws a DbError saying why, before anything runs.
 void openList(db::IBQuery &q, const ListFilter &f, ListSort sort);
-// The ids of the cards the list shows for the five boxes, in its order; `q`
-// is closed afterwards.
-QList<qint64> listIds(db::IBQuery &q, const ListFilter &f, ListSort sort);
+// The ids of the cards the list shows for the five boxes, in its order.
+QList<qint64> listIds(db::Access &db, const ListFilter &f, ListSort sort);
 // Every card of the database in the list's order by name, those the list
 // cannot show (a searched column left NULL by another tool) included.
-QList<qint64> allIds(db::IBQuery &q);
+QList<qint64> allIds(db::Access &db);
 // Runs the statement of the month's birthdays (1..12) on `q`, ordered by date text.
 void openBirthdays(db::IBQuery &q, int month);
-// The number of cards born in the month; `q` is closed afterwards.
-int countBirthdays(db::IBQuery &q, int month);
+// The number of cards born in the month.
+int countBirthdays(db::Access &db, int month);
 
 } // namespace core

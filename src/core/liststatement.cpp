@@ -1,5 +1,6 @@
 #include "liststatement.h"
 
+#include "db/access.h"
 #include "db/cp1251.h"
 #include "db/ibase.h"
 #include "db/statements.h"
@@ -84,6 +85,21 @@ QString indexedPrefix(const QString &pattern)
     return prefix.size() <= kLongestIndexedPrefix ? prefix : QString();
 }
 
+// How the statement tests a box's columns against its pattern: which of the
+// box's two parameters (the pattern, its indexed beginning) it holds follows.
+enum class Test { NotNull, Like, Starting, StartingAndLike };
+
+Test testOf(const QString &pattern)
+{
+    if (onlyPercents(pattern))
+        return Test::NotNull;
+    const QString prefix = indexedPrefix(pattern);
+    if (prefix.isEmpty())
+        return Test::Like;
+    // The pattern is the prefix and one "%" exactly when the text has no wildcard of its own.
+    return prefix.size() == pattern.size() - 1 ? Test::Starting : Test::StartingAndLike;
+}
+
 } // namespace
 
 QString listSql(const ListFilter &f, ListSort sort, const char *columns)
@@ -94,22 +110,26 @@ QString listSql(const ListFilter &f, ListSort sort, const char *columns)
         const QString pattern = listPattern(typedText(f, g.box), f.contains);
         const QString p = sql::boundText(QLatin1String("p_") + QLatin1String(g.box));
         const QString s = sql::boundText(QLatin1String("s_") + QLatin1String(g.box));
-        const QString prefix = indexedPrefix(pattern);
-        // The pattern is the prefix and one "%" exactly when the text has no wildcard of its own.
-        const bool prefixOnly = !prefix.isEmpty() && prefix.size() == pattern.size() - 1;
-        scanned = scanned || (prefix.isEmpty() && !onlyPercents(pattern));
+        const Test test = testOf(pattern);
+        scanned = scanned || test == Test::Like;
         QStringList terms;
         for (const QString &c : g.columns) {
             const QString upper = QStringLiteral("UPPER(%1 COLLATE PXW_CYRL)").arg(c);
-            if (onlyPercents(pattern))
+            switch (test) {
+            case Test::NotNull:
                 terms << c + QStringLiteral(" IS NOT NULL");
-            else if (prefix.isEmpty())
+                break;
+            case Test::Like:
                 terms << upper + QStringLiteral(" LIKE ") + p;
-            else if (prefixOnly)
+                break;
+            case Test::Starting:
                 terms << upper + QStringLiteral(" STARTING WITH ") + s;
-            else
+                break;
+            case Test::StartingAndLike:
                 terms << QStringLiteral("(") + upper + QStringLiteral(" STARTING WITH ") + s + QStringLiteral(" AND ") +
                              upper + QStringLiteral(" LIKE ") + p + QStringLiteral(")");
+                break;
+            }
         }
         parts << QStringLiteral("(") + terms.join(QStringLiteral(" OR ")) + QStringLiteral(")");
     }
@@ -126,17 +146,24 @@ QString listSql(const ListFilter &f, ListSort sort, const char *columns)
            order;
 }
 
-void bindList(db::IBQuery &q, const ListFilter &f)
+db::Binds listBinds(const ListFilter &f)
 {
+    db::Binds binds;
     for (const Group &g : groups()) {
         const QString pattern = listPattern(typedText(f, g.box), f.contains);
-        const QString p = QLatin1String("p_") + QLatin1String(g.box);
-        const QString s = QLatin1String("s_") + QLatin1String(g.box);
-        if (q.hasParam(p))
-            q.setParam(p, pattern);
-        if (q.hasParam(s))
-            q.setParam(s, indexedPrefix(pattern));
+        const Test test = testOf(pattern);
+        if (test == Test::Like || test == Test::StartingAndLike)
+            binds.emplace_back(QLatin1String("p_") + QLatin1String(g.box), pattern);
+        if (test == Test::Starting || test == Test::StartingAndLike)
+            binds.emplace_back(QLatin1String("s_") + QLatin1String(g.box), indexedPrefix(pattern));
     }
+    return binds;
+}
+
+void bindList(db::IBQuery &q, const ListFilter &f)
+{
+    for (const db::Bind &b : listBinds(f))
+        q.setParam(b.name, b.text);
 }
 
 QString monthPattern(int month)

@@ -2,10 +2,13 @@
 // The contact list's search and sort statements.
 
 #include <QString>
+#include <vector>
 
 namespace db {
 class IBQuery;
-}
+struct Bind;
+using Binds = std::vector<Bind>;
+} // namespace db
 
 struct ListFilter
 {
@@ -28,6 +31,8 @@ QString listPattern(const QString &typed, bool contains);
 // WITH on its literal beginning.
 // The columns read are `columns` (the list's own by default).
 QString listSql(const ListFilter &f, ListSort sort, const char *columns = nullptr);
+// The values of the parameters that statement holds, and no others.
+db::Binds listBinds(const ListFilter &f);
 void bindList(db::IBQuery &q, const ListFilter &f);
 
 // The literal beginning of an upper-cased pattern, before its first wildcard.

@@ -306,7 +306,7 @@ void TMF::GridDblClick()
 
 void TMF::GetBirthDays()
 {
-    const int n = core::countBirthdays(db.iRead, MonthBox->currentIndex() + 1);
+    const int n = core::countBirthdays(db.access, MonthBox->currentIndex() + 1);
     lb_bdate->setText(QStringLiteral("Дни рождения - ") + QString::number(n));
 }
 

@@ -256,7 +256,7 @@ private slots:
         QFETCH(QString, format);
         Db src;
         fillSource(src);
-        const QList<qint64> order = core::listIds(src.s.iRead, ListFilter{}, ListSort::Name);
+        const QList<qint64> order = core::listIds(src.s.access, ListFilter{}, ListSort::Name);
         QCOMPARE(order.size(), 42);
         const QString file = src.dir.filePath(QStringLiteral("cards.out"));
         const core::ExportReport out = core::exportCards(src.s.access, src.photos, order, formatOf(format), file);
