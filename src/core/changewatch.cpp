@@ -1,8 +1,9 @@
 #include "changewatch.h"
 
-#include "db/shared.h"
+#include "db/access.h"
 
 #include <limits>
+#include <optional>
 
 namespace core {
 
@@ -15,16 +16,13 @@ constexpr qint64 kRecheckLogMs = 60000;
 
 } // namespace
 
-ChangeWatch::ChangeWatch(SharedDb &db) : m_db(db), m_q(&db.IBDbase, &db.IBRead) {}
+ChangeWatch::ChangeWatch(db::Access &db) : m_db(db) {}
 
 bool ChangeWatch::checkLog()
 {
-    db::Closer closer{m_q};
-    m_q.close();
-    m_q.setSql(QStringLiteral("SELECT COUNT(*) AS n FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'BASE_CHANGES'"));
-    m_q.open();
-    const bool found = m_q.asInt(QStringLiteral("n")) > 0;
-    m_q.close();
+    db::Rows rows =
+        m_db.read(QStringLiteral("SELECT COUNT(*) AS n FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'BASE_CHANGES'"));
+    const bool found = rows.next() && rows.number(0) > 0;
     m_checkedAt.start();
     return found;
 }
@@ -33,13 +31,9 @@ bool ChangeWatch::announced()
 {
     if (m_announcedAt.isValid() && m_announcedAt.elapsed() < kRecheckLogMs)
         return m_announced;
-    db::Closer closer{m_q};
-    m_q.close();
-    m_q.setSql(QStringLiteral("SELECT COUNT(*) AS n FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'BASE_CHANGES_POSTED' "
-                              "AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"));
-    m_q.open();
-    m_announced = m_q.asInt(QStringLiteral("n")) > 0;
-    m_q.close();
+    db::Rows rows = m_db.read(QStringLiteral("SELECT COUNT(*) AS n FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = "
+                                             "'BASE_CHANGES_POSTED' AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"));
+    m_announced = rows.next() && rows.number(0) > 0;
     m_announcedAt.start();
     return m_announced;
 }
@@ -54,15 +48,15 @@ bool ChangeWatch::look()
             return false;
         m_started = false;
     }
-    db::Closer closer{m_q};
     if (!m_started || m_settledAt.elapsed() >= kSettleEveryMs) {
         // Transactions older than the oldest one running have all committed
         // or gone: their rows are in, and need not be remembered.
-        m_q.close();
-        m_q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
-        m_q.open();
-        const qint64 settle = m_q.asInt(QStringLiteral("oat"));
-        m_q.close();
+        qint64 settle = 0;
+        {
+            db::Rows rows = m_db.read(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
+            if (rows.next())
+                settle = rows.number(0);
+        }
         m_settledAt.start();
         if (m_started && settle < m_settled) { // another database under the same name
             m_started = false;
@@ -72,12 +66,11 @@ bool ChangeWatch::look()
         m_settled = std::max(m_started ? m_settled : settle, settle);
         m_seen.erase(m_seen.begin(), m_seen.lower_bound({m_settled, std::numeric_limits<qint64>::min()}));
     }
-    m_q.close();
-    m_q.setSql(QStringLiteral("SELECT txn, COALESCE(card, -1) AS card FROM base_changes WHERE txn >= :txn"));
-    m_q.setParam(QStringLiteral("txn"), m_settled);
-    bool changed = false;
+    std::optional<db::Rows> rows;
     try {
-        m_q.open();
+        rows.emplace(
+            m_db.read(QStringLiteral("SELECT txn, COALESCE(card, -1) AS card FROM base_changes WHERE txn >= :txn"),
+                      {{QStringLiteral("txn"), m_settled}}));
     } catch (const db::DbError &e) {
         if (!e.fromEngine() || e.connectionLost())
             throw;
@@ -85,9 +78,10 @@ bool ChangeWatch::look()
         m_checkedAt.start();
         return false;
     }
-    for (; !m_q.eof(); m_q.next())
-        changed |= m_seen.insert({m_q.asInt(0), m_q.asInt(1)}).second;
-    m_q.close();
+    bool changed = false;
+    while (rows->next())
+        changed |= m_seen.insert({rows->number(0), rows->number(1)}).second;
+    rows.reset();
     const bool tell = m_started && changed;
     m_started = true;
     return tell;

@@ -3,20 +3,20 @@
 // database tool) from the log of changed cards that the database's own
 // trigger writes, so that an open list can follow without a keystroke.
 
-#include "db/ibase.h"
-
 #include <QElapsedTimer>
 #include <set>
 #include <utility>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace core {
 
 class ChangeWatch
 {
 public:
-    explicit ChangeWatch(SharedDb &db);
+    explicit ChangeWatch(db::Access &db);
 
     // True when changes were committed since the last look. The first look
     // only takes the log as it stands. A database without the log (not
@@ -33,8 +33,7 @@ public:
 private:
     bool checkLog();
 
-    SharedDb &m_db;
-    db::IBQuery m_q;
+    db::Access &m_db;
     bool m_started = false;
     bool m_logged = false;
     QElapsedTimer m_checkedAt; // when the log's presence was last looked at

@@ -9,9 +9,9 @@ IndexBuild::IndexBuild(const QString &path, Done done)
         QString error;
         bool built = false;
         try {
-            own->db.IBDbase.databaseName = path;
-            own->db.IBDbase.cachePages = SearchIndex::kCachePages;
-            own->db.IBDbase.open();
+            own->connection.databaseName = path;
+            own->connection.cachePages = SearchIndex::kCachePages;
+            own->connection.open();
             built = own->index.build(&m_cancel);
         } catch (const db::DbError &e) {
             error = e.text();

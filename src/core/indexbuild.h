@@ -4,7 +4,8 @@
 // answers until it is ready.
 
 #include "searchindex.h"
-#include "db/shared.h"
+
+#include "db/access.h"
 
 #include <QString>
 #include <atomic>
@@ -14,12 +15,17 @@
 
 namespace core {
 
-// An index with the connection it reads the database through. Built on one
-// thread, then searched on the window's (never both at once).
+// An index with the connection it reads the database through, and the door
+// on it for the index's short reads (it writes nothing: the write transaction
+// the door asks for is never started). Built on one thread, then searched on
+// the window's (never both at once).
 struct OwnIndex
 {
-    SharedDb db;
-    SearchIndex index{db};
+    db::IBDatabase connection;
+    db::IBTransaction writes{&connection};
+    db::IBTransaction reads{&connection, db::IBTransaction::Kind::Read};
+    db::Access access{connection, writes, reads};
+    SearchIndex index{db::Link{connection, access}};
 };
 
 class IndexBuild

@@ -7,9 +7,9 @@
 #include "listmodel.h"
 #include "searchindex.h"
 
+#include "db/access.h"
 #include "db/events.h"
 #include "db/schema.h"
-#include "db/shared.h"
 
 #include <QScopeGuard>
 
@@ -29,9 +29,10 @@ constexpr char kCardsChanged[] = "zentrax_cards";
 
 } // namespace
 
-ListService::ListService(SharedDb &db, QObject *parent)
-    : QObject(parent), m_db(db), m_model(new ListModel(this)), m_listTrans(&db.IBDbase, db::IBTransaction::Kind::Read),
-      m_cursor(&db.IBDbase, &m_listTrans), m_fetch(std::make_unique<ListFetch>(*m_model))
+ListService::ListService(db::Link db, QObject *parent)
+    : QObject(parent), m_connection(db.connection), m_access(db.access), m_model(new ListModel(this)),
+      m_listTrans(&db.connection, db::IBTransaction::Kind::Read), m_cursor(&db.connection, &m_listTrans),
+      m_fetch(std::make_unique<ListFetch>(*m_model))
 {
     connect(&m_keepUp, &QTimer::timeout, this, [this] {
         if (!m_index || !m_index->index.ready())
@@ -54,7 +55,7 @@ ListService::ListService(SharedDb &db, QObject *parent)
         if (m_trim.joinable())
             m_trim.join();
         m_trimRunning = true;
-        m_trim = std::thread([this, path = m_db.IBDbase.databaseName] {
+        m_trim = std::thread([this, path = m_connection.databaseName] {
             try {
                 db::IBDatabase d;
                 d.databaseName = path;
@@ -163,11 +164,11 @@ OwnIndex *ListService::searchIndex()
         m_indexTried.start();
         // Reading the index makes the engine's lock table grow: not where
         // the lock folder has no room for it (the statement answers).
-        if (!db::isServerPath(m_db.IBDbase.databaseName) && !db::lockFolderProblem(db::lockFolder()).isEmpty()) {
+        if (!db::isServerPath(m_connection.databaseName) && !db::lockFolderProblem(db::lockFolder()).isEmpty()) {
             m_indexWorked = false;
             return nullptr;
         }
-        m_build = std::make_unique<IndexBuild>(m_db.IBDbase.databaseName, [this](std::shared_ptr<OwnIndex> index,
+        m_build = std::make_unique<IndexBuild>(m_connection.databaseName, [this](std::shared_ptr<OwnIndex> index,
                                                                                  const QString &) {
             QMetaObject::invokeMethod(
                 this, [this, index]() mutable { later([&] { indexBuilt(std::move(index)); }); }, Qt::QueuedConnection);
@@ -307,8 +308,8 @@ void ListService::watch()
     // committed from now on shows.
     if (m_watch)
         return;
-    m_watch = std::make_unique<ChangeWatch>(m_db);
-    m_events = std::make_unique<db::EventWatch>(m_db.IBDbase, QByteArray(kCardsChanged));
+    m_watch = std::make_unique<ChangeWatch>(m_access);
+    m_events = std::make_unique<db::EventWatch>(m_connection, QByteArray(kCardsChanged));
     armEvents();
     try {
         m_watch->look();
@@ -333,7 +334,7 @@ void ListService::armEvents()
 
 void ListService::keepLockRoom()
 {
-    if (db::isServerPath(m_db.IBDbase.databaseName))
+    if (db::isServerPath(m_connection.databaseName))
         return;
     const QString problem = db::reserveLockRoom(db::lockFolder());
     if (problem.isEmpty()) {
@@ -346,7 +347,7 @@ void ListService::keepLockRoom()
 
 void ListService::checkWatch()
 {
-    if (!m_watch || !m_db.IBDbase.connected())
+    if (!m_watch || !m_connection.connected())
         return;
     bool announced = false;
     try {
@@ -367,7 +368,7 @@ void ListService::followChanges()
 {
     // Not while the list is being read, nor before one was shown: the
     // next check looks then.
-    if (!m_live || m_filling || !m_watch || !m_db.IBDbase.connected())
+    if (!m_live || m_filling || !m_watch || !m_connection.connected())
         return;
     m_lookDue = false;
     // Armed before the look, so that no commit falls between the two.

@@ -20,11 +20,12 @@
 #include <thread>
 #include <vector>
 
-struct SharedDb;
 class ListModel;
 namespace db {
+class Access;
 class EventWatch;
-}
+struct Link;
+} // namespace db
 
 namespace core {
 
@@ -37,7 +38,9 @@ class ListService : public QObject
 {
     Q_OBJECT
 public:
-    explicit ListService(SharedDb &db, QObject *parent = nullptr);
+    // The list's cursor and transaction, and the watch on commits, are its
+    // own on the connection; the look at the change log goes through the door.
+    explicit ListService(db::Link db, QObject *parent = nullptr);
     ~ListService() override;
 
     ListModel &model() { return *m_model; }
@@ -121,7 +124,8 @@ private:
     template <typename F>
     void later(F &&work);
 
-    SharedDb &m_db;
+    db::IBDatabase &m_connection;
+    db::Access &m_access;
     ListModel *m_model;
     // The list's own read transaction and cursor: no other statement, failed
     // or not, can close the list while it still arrives.

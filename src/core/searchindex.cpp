@@ -8,9 +8,9 @@
 #include "contactlist.h"
 #include "listmodel.h"
 
+#include "db/access.h"
 #include "db/cp1251.h"
 #include "db/schema.h"
-#include "db/shared.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -24,7 +24,7 @@ namespace core {
 
 using namespace indexdetail;
 
-SearchIndex::SearchIndex(SharedDb &db) : m_db(db) {}
+SearchIndex::SearchIndex(db::Link db) : m_connection(db.connection), m_db(db.access) {}
 
 bool SearchIndex::prepare()
 {
@@ -48,40 +48,35 @@ bool SearchIndex::prepare()
 // byte by byte, as it does with the collation the list uses.
 bool SearchIndex::checkDatabase()
 {
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' "
-                            "AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"));
-    q.open();
-    if (q.eof())
+    if (!m_db.read(QStringLiteral("SELECT 1 FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' "
+                                  "AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0"))
+             .next())
         return false;
-    q.close();
 
     QByteArray all;
     for (int b = 1; b < 256; ++b)
         all.append(char(b));
-    q.setSql(QStringLiteral("SELECT UPPER(CAST(:s AS VARCHAR(255) CHARACTER SET WIN1251) COLLATE PXW_CYRL) AS u "
-                            "FROM RDB$DATABASE"));
-    q.setParam(QStringLiteral("s"), cp1251::decode(all));
-    q.open();
     QByteArray upper;
-    if (!cp1251::encode(q.asText(QStringLiteral("u")), upper) || upper.size() != 255)
-        return false;
-    q.close();
+    {
+        db::Rows rows =
+            m_db.read(QStringLiteral("SELECT UPPER(CAST(:s AS VARCHAR(255) CHARACTER SET WIN1251) COLLATE PXW_CYRL) "
+                                     "AS u FROM RDB$DATABASE"),
+                      {{QStringLiteral("s"), cp1251::decode(all)}});
+        if (!rows.next() || !cp1251::encode(rows.text(0), upper) || upper.size() != 255)
+            return false;
+    }
     for (int b = 1; b < 256; ++b)
         m_upper[size_t(b)] = uint8_t(upper[b - 1]);
 
     // Every pair (text byte, pattern byte) that LIKE takes for equal.
-    q.setSql(QStringLiteral(
-        "WITH RECURSIVE n (i) AS (SELECT 1 FROM RDB$DATABASE UNION ALL SELECT i + 1 FROM n WHERE i < 255) "
-        "SELECT a.i AS t, b.i AS p FROM n a CROSS JOIN n b WHERE b.i NOT IN (37, 95) AND "
-        "UPPER(CAST(ASCII_CHAR(a.i) AS VARCHAR(1) CHARACTER SET WIN1251) COLLATE PXW_CYRL) LIKE "
-        "CAST(ASCII_CHAR(b.i) AS VARCHAR(1) CHARACTER SET WIN1251)"));
-    q.open();
     std::set<std::pair<int, int>> found;
-    for (; !q.eof(); q.next())
-        found.insert({int(q.asInt(0)), int(q.asInt(1))});
+    for (db::Rows rows = m_db.read(QStringLiteral(
+             "WITH RECURSIVE n (i) AS (SELECT 1 FROM RDB$DATABASE UNION ALL SELECT i + 1 FROM n WHERE i < 255) "
+             "SELECT a.i AS t, b.i AS p FROM n a CROSS JOIN n b WHERE b.i NOT IN (37, 95) AND "
+             "UPPER(CAST(ASCII_CHAR(a.i) AS VARCHAR(1) CHARACTER SET WIN1251) COLLATE PXW_CYRL) LIKE "
+             "CAST(ASCII_CHAR(b.i) AS VARCHAR(1) CHARACTER SET WIN1251)"));
+         rows.next();)
+        found.insert({int(rows.number(0)), int(rows.number(1))});
     std::set<std::pair<int, int>> expected;
     for (int t = 1; t < 256; ++t) {
         const uint8_t u = m_upper[size_t(t)];
@@ -310,30 +305,29 @@ void SearchIndex::load()
     m_positionValid = {};
     m_seen.clear();
 
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
     // Transactions older than the oldest one still running have ended: what
     // they changed shows in the cards read now, the rest in the log later.
-    q.close();
-    q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
-    q.open();
-    m_settled = q.asInt(QStringLiteral("oat"));
+    {
+        db::Rows rows = m_db.read(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
+        m_settled = rows.next() ? rows.number(0) : 0;
+    }
     m_settledAt.start();
-    q.close();
     // What the log holds from the mark on is in the cards read below (a
     // reader sees only what was committed): taken for seen, so that a
     // transaction still running below it does not make the new index read
     // anew what it has just read.
-    q.setSql(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) FROM base_changes WHERE txn >= :txn"));
-    q.setParam(QStringLiteral("txn"), m_settled);
-    q.open();
-    for (; !q.eof(); q.next())
-        m_seen.insert({q.asInt(0), q.asInt(2) ? kMarker : qint32(q.asInt(1))});
-    q.close();
+    for (db::Rows rows =
+             m_db.read(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) FROM base_changes WHERE txn >= :txn"),
+                       {{QStringLiteral("txn"), m_settled}});
+         rows.next();)
+        m_seen.insert({rows.number(0), rows.number(2) ? kMarker : qint32(rows.number(1))});
     if (m_marked)
         m_marked();
 
     // Read in pieces: a million cards are never all in the query at once.
+    // On a transaction and cursor of its own, each row viewed where it arrived.
+    db::IBTransaction t(&m_connection, db::IBTransaction::Kind::Read);
+    db::IBQuery q(&m_connection, &t);
     q.setSql(QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base"));
     q.open();
     Cells cells;
@@ -349,6 +343,8 @@ void SearchIndex::load()
         q.dropFetched();
         q.fetchMore(4096);
     }
+    q.close();
+    t.commit();
 }
 
 bool SearchIndex::readOrderIds(db::IBQuery &q, int sort, std::vector<qint32> &ids, const std::atomic<bool> *stop) const
@@ -378,9 +374,9 @@ bool SearchIndex::readOrderIds(db::IBQuery &q, int sort, std::vector<qint32> &id
 void SearchIndex::readOrder(int sort, std::vector<qint32> &ids, const std::atomic<bool> &stop) const
 {
     db::IBDatabase d;
-    d.databaseName = m_db.IBDbase.databaseName;
-    d.userName = m_db.IBDbase.userName;
-    d.password = m_db.IBDbase.password;
+    d.databaseName = m_connection.databaseName;
+    d.userName = m_connection.userName;
+    d.password = m_connection.password;
     d.cachePages = kCachePages;
     d.open();
     db::IBTransaction t(&d, db::IBTransaction::Kind::Read);
@@ -404,11 +400,12 @@ void SearchIndex::placeOrder(int sort, const std::vector<qint32> &ids)
 
 void SearchIndex::loadOrder(int sort)
 {
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
+    db::IBTransaction t(&m_connection, db::IBTransaction::Kind::Read);
+    db::IBQuery q(&m_connection, &t);
     std::vector<qint32> ids;
     if (!readOrderIds(q, sort, ids, nullptr))
         throw db::DbError(QStringLiteral("Чтение указателя прервано"));
+    t.commit();
     placeOrder(sort, ids);
 }
 

@@ -24,17 +24,22 @@
 #include <unordered_map>
 #include <vector>
 
-struct SharedDb;
 namespace db {
+class Access;
+class IBDatabase;
 class IBQuery;
-}
+struct Link;
+} // namespace db
 
 namespace core {
 
 class SearchIndex
 {
 public:
-    explicit SearchIndex(SharedDb &db);
+    // Short reads (the log, the monitoring tables, a changed card) go through
+    // the door; the read of every card and of an order's ids, a million rows
+    // viewed in place, on transactions of its own on the connection.
+    explicit SearchIndex(db::Link db);
 
     // Pages cached by the connections that read the index: they read the
     // whole table once and then single cards, so a bigger cache would only
@@ -109,8 +114,8 @@ public:
 private:
     void syncOrThrow(bool settle);
     // Takes the changed cards in again, reading them (and the cards their
-    // places are found by) through `q`.
-    void refresh(const std::vector<qint32> &ids, db::IBQuery &q);
+    // places are found by) in the door's snapshot that the log was read in.
+    void refresh(const std::vector<qint32> &ids);
     // Stores the card a statement over the read columns stands on, in a new
     // slot or in place of its older one.
     void store(const Cells &cells);
@@ -123,7 +128,7 @@ private:
     void placeOrder(int sort, const std::vector<qint32> &ids);
     std::function<void()> m_marked; // told once a read has set the log's mark
     // Puts the slot into the order where the database would sort its key.
-    void place(int sort, uint32_t slot, std::string_view key, bool keyNull, db::IBQuery &q);
+    void place(int sort, uint32_t slot, std::string_view key, bool keyNull);
     // Takes the slots out of every order, in one pass.
     void unplace(const std::vector<uint32_t> &gone);
     const std::vector<uint32_t> &positions(int sort);
@@ -166,7 +171,8 @@ private:
     // Where each searched column of the slot's card starts.
     void columns(const Slot &s, std::array<const uint8_t *, kColumns> &at) const;
 
-    SharedDb &m_db;
+    db::IBDatabase &m_connection;
+    db::Access &m_db;
     bool m_ready = false;
     bool m_unusable = false;
     bool m_inline = true; // loads on the thread that searches (false once built beside it)

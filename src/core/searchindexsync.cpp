@@ -3,11 +3,10 @@
 
 #include "searchindex_p.h"
 
+#include "db/access.h"
 #include "db/cp1251.h"
-#include "db/shared.h"
 
 #include <QByteArray>
-#include <optional>
 
 namespace core {
 
@@ -41,16 +40,17 @@ void SearchIndex::syncOrThrow(bool settleDue)
     // it is read before the log, so every older one is in what is read.
     qint64 settle = -1;
     if (settleDue && m_settledAt.elapsed() > 2000) {
-        db::IBQuery &q = m_db.iRead;
-        db::Closer closer{q};
-        q.close();
-        q.setSql(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat, (SELECT COUNT(*) FROM RDB$TRIGGERS "
-                                "WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0) "
-                                "AS logged FROM MON$DATABASE"));
-        q.open();
-        settle = q.asInt(QStringLiteral("oat"));
-        const bool logged = q.asInt(QStringLiteral("logged")) > 0;
-        q.close();
+        bool logged = false;
+        {
+            db::Rows rows = m_db.read(
+                QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat, (SELECT COUNT(*) FROM RDB$TRIGGERS "
+                               "WHERE RDB$TRIGGER_NAME = 'BASE_CHANGED' AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0) "
+                               "AS logged FROM MON$DATABASE"));
+            if (rows.next()) {
+                settle = rows.number(0);
+                logged = rows.number(1) > 0;
+            }
+        }
         if (!logged) { // someone turned the log off: the list statement serves until it is back
             m_ready = false;
             m_unusable = true;
@@ -66,59 +66,60 @@ void SearchIndex::syncOrThrow(bool settleDue)
     }
     std::vector<qint32> changed;
     bool cleared = false;
-    auto readLog = [&](db::IBQuery &q) {
-        db::Closer closer{q};
-        q.close();
-        q.setSql(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared FROM base_changes "
-                                "WHERE txn >= :txn"));
-        q.setParam(QStringLiteral("txn"), m_settled);
-        q.open();
-        for (; !q.eof(); q.next()) {
-            if (q.asInt(2)) { // rows of transactions below were cleared away (or the log was off)
-                cleared |= m_seen.insert({q.asInt(0), kMarker}).second && q.asInt(0) > m_settled;
+    auto readLog = [&] {
+        for (db::Rows rows = m_db.read(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared "
+                                                      "FROM base_changes WHERE txn >= :txn"),
+                                       {{QStringLiteral("txn"), m_settled}});
+             rows.next();) {
+            if (rows.number(2)) { // rows of transactions below were cleared away (or the log was off)
+                cleared |= m_seen.insert({rows.number(0), kMarker}).second && rows.number(0) > m_settled;
                 continue;
             }
-            const std::pair<qint64, qint32> change{q.asInt(0), qint32(q.asInt(1))};
+            const std::pair<qint64, qint32> change{rows.number(0), qint32(rows.number(1))};
             if (m_seen.insert(change).second)
                 changed.push_back(change.second);
         }
-        q.close();
     };
-    // Most searches find the log as it was: one cheap read. Changes are
-    // taken in within one snapshot, in which the log, the changed cards and
-    // the cards they are compared with to find their places agree.
-    readLog(m_db.iRead);
-    std::optional<db::IBTransaction> snapshot;
-    std::optional<db::IBQuery> sq;
-    if (!changed.empty() && !cleared) {
-        snapshot.emplace(&m_db.IBDbase, db::IBTransaction::Kind::Snapshot);
-        sq.emplace(&m_db.IBDbase, &*snapshot);
-        readLog(*sq);
-    }
+    auto settled = [&] {
+        if (settle >= 0) {
+            m_settled = settle;
+            m_settledAt.start();
+            m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
+        }
+    };
+    // Most searches find the log as it was: one cheap read, outside any
+    // snapshot.
+    readLog();
     if (cleared) {
-        if (snapshot)
-            snapshot->commit();
         reload();
         return;
     }
-    if (settle >= 0) {
-        m_settled = settle;
-        m_settledAt.start();
-        m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
+    if (changed.empty()) {
+        settled();
+        return;
     }
-    std::sort(changed.begin(), changed.end());
-    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    if (changed.size() > (m_inline ? kMostChangesApplied : kMostChangesInBackground))
+    // Changes are taken in within one snapshot, in which the log, the
+    // changed cards and the cards they are compared with to find their
+    // places agree.
+    const bool taken = m_db.snapshot([&] {
+        readLog();
+        if (cleared)
+            return false;
+        settled();
+        std::sort(changed.begin(), changed.end());
+        changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+        if (changed.size() > (m_inline ? kMostChangesApplied : kMostChangesInBackground))
+            return false;
+        refresh(changed);
+        return true;
+    });
+    if (!taken)
         reload();
-    else if (!changed.empty())
-        refresh(changed, *sq);
-    if (snapshot)
-        snapshot->commit();
 }
 
 // Reads the changed cards again: each takes its place in the orders anew,
 // found by the database's own comparison with the cards around it.
-void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
+void SearchIndex::refresh(const std::vector<qint32> &ids)
 {
     m_version = nextVersion();
     std::vector<uint32_t> old;
@@ -126,7 +127,6 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
         if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
             old.push_back(at);
     unplace(old);
-    db::Closer closer{q};
     struct Placed
     {
         uint32_t slot;
@@ -135,12 +135,10 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
     };
     std::vector<Placed> placed;
     Cells cells;
+    const QString card = QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base WHERE pk_id = :id");
     for (qint32 id : ids) {
-        q.close();
-        q.setSql(QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base WHERE pk_id = :id"));
-        q.setParam(QStringLiteral("id"), qint64(id));
-        q.open();
-        if (q.eof()) { // deleted
+        db::Rows rows = m_db.read(card, {{QStringLiteral("id"), qint64(id)}});
+        if (!rows.next()) { // deleted
             if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone) {
                 Slot &s = m_slots[at];
                 m_garbage += bytesOf(s);
@@ -150,7 +148,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
             }
             continue;
         }
-        q.rowView(0, cells.v);
+        rows.cells(cells.v);
         store(cells);
         Placed p{m_slotOf.find(id), {}, {}};
         for (int sort = 0; sort < 3; ++sort) {
@@ -160,13 +158,12 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, db::IBQuery &q)
         }
         placed.push_back(p);
     }
-    q.close();
     for (const Placed &p : placed)
         for (int sort = 0; sort < 3; ++sort)
             if (m_orderLoaded[size_t(sort)])
                 place(sort, p.slot,
                       std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
-                      p.null[size_t(sort)], q);
+                      p.null[size_t(sort)]);
     compactIfWasteful();
 }
 
@@ -185,33 +182,27 @@ void SearchIndex::unplace(const std::vector<uint32_t> &gone)
     }
 }
 
-void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyNull, db::IBQuery &q)
+void SearchIndex::place(int sort, uint32_t slot, std::string_view key, bool keyNull)
 {
     std::vector<uint32_t> &order = m_order[size_t(sort)];
-    db::Closer closer{q};
     const QString column = QLatin1String(kSortColumn[sort] == Fam    ? "fam"
                                          : kSortColumn[sort] == Work ? "work"
                                                                      : "post");
-    q.close();
-    q.setSql(QStringLiteral("SELECT IIF(b.%1 IS NULL, 1, 0) AS othernull, "
-                            "IIF(CAST(:v AS VARCHAR(8000) CHARACTER SET WIN1251) COLLATE PXW_CYRL < "
-                            "b.%1 COLLATE PXW_CYRL, 1, 0) AS before FROM base b WHERE b.pk_id = :id")
-                 .arg(column));
-    const QString value = cp1251::decode(key.data(), qsizetype(key.size()));
+    const QString compare = QStringLiteral("SELECT IIF(b.%1 IS NULL, 1, 0) AS othernull, "
+                                           "IIF(CAST(:v AS VARCHAR(8000) CHARACTER SET WIN1251) COLLATE PXW_CYRL < "
+                                           "b.%1 COLLATE PXW_CYRL, 1, 0) AS before FROM base b WHERE b.pk_id = :id")
+                                .arg(column);
+    const db::Bind value = keyNull ? db::Bind::null(QStringLiteral("v"))
+                                   : db::Bind(QStringLiteral("v"), cp1251::decode(key.data(), qsizetype(key.size())));
     // The first card this one sorts before; cards of an equal key stay first.
     size_t lo = 0, hi = order.size();
     while (lo < hi) {
         const size_t mid = (lo + hi) / 2;
-        q.close();
-        if (keyNull)
-            q.setParamNull(QStringLiteral("v"));
-        else
-            q.setParam(QStringLiteral("v"), value);
-        q.setParam(QStringLiteral("id"), qint64(m_slots[order[mid]].id));
-        q.open();
+        db::Rows rows = m_db.read(compare, {value, {QStringLiteral("id"), qint64(m_slots[order[mid]].id)}});
         // A card deleted meanwhile counts as sorting before (it leaves with the log).
-        const bool otherNull = !q.eof() && q.asInt(0) == 1;
-        const bool before = !q.eof() && (keyNull ? !otherNull : (!otherNull && q.asInt(1) == 1));
+        const bool there = rows.next();
+        const bool otherNull = there && rows.number(0) == 1;
+        const bool before = there && (keyNull ? !otherNull : (!otherNull && rows.number(1) == 1));
         if (before)
             hi = mid;
         else

@@ -565,7 +565,7 @@ private slots:
     {
         Db d;
         const qint64 a = testdb::addCard(d.path, {{u"fam"_s, u"А"_s}});
-        core::ChangeWatch watch(d.s);
+        core::ChangeWatch watch(d.s.access);
         QVERIFY(!watch.look()); // the first look takes the log as it stands
         QVERIFY(!watch.look());
         testdb::Peek slow(d.path); // began before the next change, committed after it
@@ -583,7 +583,7 @@ private slots:
         Db older;
         testdb::exec(older.path, QStringLiteral("DROP TRIGGER base_changed_guard;\nDROP TRIGGER base_changed"));
         testdb::exec(older.path, QStringLiteral("DROP TABLE base_changes"));
-        core::ChangeWatch none(older.s);
+        core::ChangeWatch none(older.s.access);
         QVERIFY(!none.look());
         QVERIFY(!none.watching());
     }
@@ -709,6 +709,13 @@ private slots:
         };
         QCOMPARE(names(u"ромаш"_s).size(), 50);
         QCOMPARE(names(u"техно"_s), QStringList());
+        // A window's shared query, open meanwhile, keeps its place whatever
+        // the index reads and takes in.
+        db::IBQuery &window = d.s.iRead;
+        window.setSql(QStringLiteral("SELECT fam FROM base ORDER BY fam"));
+        window.open();
+        window.next();
+        const QString windowRow = window.asText(0);
 
         SharedDb other; // another copy of the program
         testdb::open(other, d.path);
@@ -751,6 +758,11 @@ private slots:
                                             "ALTER TRIGGER base_changed ACTIVE;\n"
                                             "INSERT INTO base_changes VALUES (1000000000000, NULL)"));
         QCOMPARE(names(u"техно"_s).size(), 6);
+        QVERIFY(window.isOpen());
+        QCOMPARE(window.asText(0), windowRow);
+        window.next();
+        QCOMPARE(window.asText(0), QStringLiteral("Карт02"));
+        window.close();
     }
 
     // The list as one service: the statement answers at once while the index
