@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #ifdef Q_OS_UNIX
 #include <dirent.h>
 #include <fcntl.h>
@@ -254,9 +255,20 @@ QString reserveLockRoom(const QString &folder)
     DIR *d = ::opendir(path.constData());
     if (!d)
         return QString();
+    // The files this process's engine has mapped, where the system tells:
+    // not the tables of other databases, nor those a killed process left.
+    std::set<QByteArray> mapped;
+    bool mapsKnown = false;
+    if (QFile maps(QStringLiteral("/proc/self/maps")); maps.open(QIODevice::ReadOnly)) {
+        mapsKnown = true;
+        const QByteArray prefix = path + '/';
+        for (const QByteArray &line : maps.readAll().split('\n'))
+            if (const qsizetype at = line.indexOf(prefix); at >= 0)
+                mapped.insert(line.mid(at + prefix.size()).trimmed());
+    }
     int failure = 0;
     while (const dirent *e = ::readdir(d)) {
-        if (std::strncmp(e->d_name, "fb", 2) != 0)
+        if (std::strncmp(e->d_name, "fb", 2) != 0 || (mapsKnown && !mapped.count(QByteArray(e->d_name))))
             continue;
         // Opened without following links and without blocking on a pipe: a
         // planted entry is refused by the folder's check, never written.

@@ -119,9 +119,9 @@ QString lockFolderProblem(const QString &folder);
 // lock folder and makes them longer with ftruncate, which takes no room on
 // the disk: when that disk fills up later, the engine's first touch of such
 // a page ends the process (SIGBUS, unsaved work lost). Gives every such file
-// its room on the disk now, so that a disk filling up afterwards can only
-// hurt the tables' growth. Why that failed, in Russian; empty when it did
-// not (or where the engine keeps no such files).
+// this process's engine uses its room on the disk now, so that a disk filling
+// up afterwards can only hurt the tables' growth. Why that failed, in
+// Russian; empty when it did not (or where the engine keeps no such files).
 QString reserveLockRoom(const QString &folder);
 
 // Rewrites ":name" parameters to positional ones ("?"), skipping quoted text
