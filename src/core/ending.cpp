@@ -14,6 +14,10 @@
 
 namespace core {
 
+namespace {
+std::atomic<bool> g_endingAsked{false};
+} // namespace
+
 #ifdef Q_OS_UNIX
 namespace {
 
@@ -47,13 +51,20 @@ void takeEndingSignals(std::function<void(int sig)> take)
             // blocked again before each wait.
             pthread_sigmask(SIG_BLOCK, &set, nullptr);
             int sig = 0;
-            if (sigwait(&set, &sig) == 0)
+            if (sigwait(&set, &sig) == 0) {
+                g_endingAsked = true;
                 take(sig);
+            }
         }
     }).detach();
 #else
     Q_UNUSED(take);
 #endif
+}
+
+bool endingAsked()
+{
+    return g_endingAsked;
 }
 
 void endWithin(int ms, int code)

@@ -17,6 +17,10 @@ void blockEndingSignals();
 // with each signal's number. Set once, after blockEndingSignals().
 void takeEndingSignals(std::function<void(int sig)> take);
 
+// True once a termination request has been taken: work cut short by it is
+// told on stderr (the session's log), as no window is left to show it.
+bool endingAsked();
+
 // Ends the process with `code` once `ms` have passed, unless it ended by
 // itself before. Called when the program's own work is over (or asked to
 // end): the engine detaching from a database file replaced or damaged under

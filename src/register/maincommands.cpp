@@ -20,6 +20,7 @@
 #include "cardfiles/exportcards.h"
 #include "core/cardstore.h"
 #include "core/contactlist.h"
+#include "core/ending.h"
 #include "core/refvalues.h"
 #include "core/searchindex.h"
 #include "core/listfetch.h"
@@ -56,6 +57,7 @@
 #include <QVBoxLayout>
 #include <QScopeGuard>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <exception>
@@ -298,6 +300,12 @@ void TMF::ImportCards()
         CardsProgress storing(this, QStringLiteral("Импорт карточек..."), QStringLiteral("Импорт карточек"));
         storing.setCounting(QStringLiteral("Импорт карточек: %1 из %2"));
         report = import.store(addDuplicates, m_ctx.session.SessionUser.id, storing.callback());
+    }
+    if (core::endingAsked()) {
+        // Ended by a termination request (a log-out): the report goes to the
+        // session's log, since the program closes without showing it.
+        std::fprintf(stderr, "%s\n", qUtf8Printable(report.text(15).replace(QLatin1Char('\r'), QLatin1Char('\n'))));
+        return;
     }
     FillRefLists();
     FillList();

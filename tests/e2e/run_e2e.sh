@@ -267,7 +267,112 @@ else
   kill -9 "$pid" 2>/dev/null
 fi
 
-# 5. A desk: no database beside the program, path.txt written by the database
+# 5. A termination request during an import: the import stops between two
+#    cards, the batch it holds is committed rather than rolled back, and the
+#    program ends normally. The card file is a demo database's, exported.
+count() { # database → its cards, as a committed reader sees them
+  printf 'SET LIST ON;\nSELECT COUNT(*) AS n FROM base;\n' |
+    FIREBIRD=$program_dir/firebird isql-fb -q -user SYSDBA -password tarvokilm "$1" 2>/dev/null |
+    awk '$1 == "N" { print $2 }'
+}
+# A card a line, from the id after `first` on: names, phones, the count of
+# its accounts; sorted.
+cards_of() { # database, first id
+  printf "SELECT '@' || COALESCE(fam, '') || '|' || COALESCE(name1, '') || '|' || COALESCE(name2, '') || '|' ||
+    COALESCE(wtel, '') || '|' || COALESCE(wmob, '') || '|' ||
+    (SELECT COUNT(*) FROM accounts a WHERE a.bs_fk = b.pk_id) FROM base b WHERE pk_id > %d;\n" "$2" |
+    FIREBIRD=$program_dir/firebird isql-fb -q -ch UTF8 -user SYSDBA -password tarvokilm "$1" 2>/dev/null |
+    sed -n 's/^@//p' | sed 's/ *$//' | LC_ALL=C sort
+}
+if command -v isql-fb >/dev/null; then
+  total=10000
+  "$program_dir/zentrax-makedb" --demo $total "$work/source.fdb" >>"$work/makedb.log" 2>&1 &&
+    ZENTRAX_PASSWORD=admin "$program_dir/zentrax-cards" export --database "$work/source.fdb" --user admin \
+      "$work/cards.vcf" >"$work/export.log" 2>&1
+  check "a file of $total cards was made" test -s "$work/cards.vcf"
+  before=$(count "$dir/dbase.fdb")
+  first=$(printf 'SET LIST ON;\nSELECT MAX(pk_id) AS n FROM base;\n' |
+    FIREBIRD=$program_dir/firebird isql-fb -q -user SYSDBA -password tarvokilm "$dir/dbase.fdb" 2>/dev/null |
+    awk '$1 == "N" { print $2 }')
+  start "$dir" import
+  if main=$(wait_window "^Zentrax 1.0.2$" 15) && login=$(wait_window "^Укажите регистрационные данные$" 15); then
+    focus "$login"
+    xdotool type --delay 20 "pa ss"
+    xdotool key Return Return
+    wait_gone "$login" 10
+    sleep 1
+    # "База данных", then its fifth item, "Импорт карточек...".
+    xdotool mousemove --window "$main" 50 8 click 1
+    sleep 0.5
+    xdotool key Down Down Down Down Down Return
+    if dialog=$(wait_window "^Импорт карточек$" 10); then
+      focus "$dialog"
+      xdotool type --delay 20 "$work/cards.vcf"
+      xdotool key Return
+      # The file is read and checked under a progress window; then comes the
+      # question, a window of the same title. Return there keeps the similar
+      # cards out and starts storing.
+      wait_gone "$dialog" 10
+      progress=$(wait_window "^Импорт карточек$" 10)
+      question=
+      for _ in $(seq 1 600); do
+        question=$(xdotool search --onlyvisible --name "^Импорт карточек$" 2>/dev/null | grep -vx "${progress:-none}")
+        [ -n "$question" ] && break
+        sleep 0.1
+      done
+      if [ -n "$question" ]; then
+        focus "$question"
+        xdotool key Return
+        seen=$before
+        for _ in $(seq 1 600); do
+          seen=$(count "$dir/dbase.fdb")
+          [ "${seen:-0}" -gt "$before" ] && break
+          kill -0 "$pid" 2>/dev/null || break
+          sleep 0.1
+        done
+        kill -TERM "$pid"
+        if wait_exit "$pid" 15; then
+          wait "$pid"
+          status=$?
+          check "SIGTERM during the import ended the program normally (status $status)" test "$status" -eq 0
+        else
+          fail "SIGTERM during the import ended the program"
+          show_log import
+          kill -9 "$pid" 2>/dev/null
+        fi
+        stored=$(count "$dir/dbase.fdb")
+        check "the import was stopped before its end ($before before, $seen seen at the signal, $stored after)" \
+          test "${seen:-0}" -gt "$before" -a "${stored:-0}" -lt $((before + total))
+        # The report goes to the log, as the window is gone: its count is
+        # what the database holds, the held batch among it.
+        said=$(sed -n 's/^Сохранено: \(.*\)\.$/\1/p' "$work/import.log" | tr -cd 0-9)
+        check "the report in the log tells the cards stored ($said): $(tr '\n' ' ' <"$work/import.log")" \
+          test "$(( before + ${said:-0} ))" = "${stored:-x}" -a -n "$said"
+        # Every card stored whole: each imported card, with its phones and
+        # its count of social accounts, is one of the file's.
+        cards_of "$dir/dbase.fdb" "$first" >"$work/stored.txt"
+        cards_of "$work/source.fdb" 0 >"$work/source.txt"
+        check "every stored card is whole, as in the file ($(comm -23 "$work/stored.txt" "$work/source.txt" | head -n 3))" \
+          test -s "$work/stored.txt" -a -z "$(comm -23 "$work/stored.txt" "$work/source.txt")"
+      else
+        fail "the import's question appeared"
+        show_log import
+        kill -9 "$pid" 2>/dev/null
+      fi
+    else
+      fail "the import's file dialog opened"
+      kill -9 "$pid" 2>/dev/null
+    fi
+  else
+    fail "the login window appeared for the import"
+    show_log import
+    kill -9 "$pid" 2>/dev/null
+  fi
+else
+  echo "SKIP: the import's termination needs isql-fb"
+fi
+
+# 6. A desk: no database beside the program, path.txt written by the database
 #    maker names the one in another folder; the program opens it.
 desk=$(make_folder desk)
 cp "$program_dir/zentrax-makedb" "$desk/"
