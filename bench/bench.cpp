@@ -821,9 +821,14 @@ int main(int argc, char **argv)
     const QCommandLineOption parse(QStringLiteral("parse"),
                                    QStringLiteral("time the reading of card files of n and 2n lines"),
                                    QStringLiteral("n"));
-    parser.addOptions({cache, out, measureIn, reps, transferIn, parse});
+    // The bare engine's process (see engine.h).
+    const QCommandLineOption engineFor(
+        QStringLiteral("engine"), QStringLiteral("serve the bare engine on this database"), QStringLiteral("file"));
+    parser.addOptions({cache, out, measureIn, reps, transferIn, parse, engineFor});
     parser.addHelpOption();
     parser.process(app);
+    if (parser.isSet(engineFor))
+        return bench::serveEngine(parser.value(engineFor));
     if (parser.isSet(parse))
         return parsing(parser.value(parse).toInt());
     if (parser.isSet(transferIn))
