@@ -125,8 +125,7 @@ bool CardImport::check(CardFile file, const Progress &progress)
     // The stored cards and the file's cards before each one, by the rule of
     // probable duplicates: a phone's export read twice adds nothing.
     DuplicateIndex alike;
-    for (auto &[id, keys] : storedPersonKeys(m_db))
-        alike.add(id, std::move(keys));
+    alike.addAll(storedPersonKeys(m_db));
     for (int i = 0; i < total(); ++i) {
         if (progress && !progress(i, total()))
             return false;

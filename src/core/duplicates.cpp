@@ -52,12 +52,12 @@ void birthday(const QString &text, PersonKeys &k)
     const int day = parts[0].trimmed().toInt(&okDay), month = parts[1].trimmed().toInt(&okMonth);
     if (!okDay || !okMonth || day < 1 || day > 31 || month < 1 || month > 12)
         return;
-    k.day = day;
-    k.month = month;
+    k.day = uint8_t(day);
+    k.month = uint8_t(month);
     if (parts.size() > 2) {
         const int year = parts[2].trimmed().toInt(&okYear);
         if (okYear && year > 0)
-            k.year = year;
+            k.year = uint16_t(std::min(year, 65535));
     }
 }
 
@@ -116,18 +116,20 @@ PersonKeys keysOf(Value &&value)
         bool merged = false;
         for (int i = 0; i < k.phoneCount; ++i)
             if (k.phones[size_t(i)] == n) {
-                k.mobile[size_t(i)] = k.mobile[size_t(i)] && mob;
+                if (!mob)
+                    k.mobile &= uint8_t(~(1u << i));
                 merged = true;
             }
         if (!merged) {
-            k.phones[size_t(k.phoneCount)] = n;
-            k.mobile[size_t(k.phoneCount)] = mob;
+            k.phones[k.phoneCount] = n;
+            if (mob)
+                k.mobile |= uint8_t(1u << k.phoneCount);
             ++k.phoneCount;
         }
     }
     for (const char *c : {"wmail", "hmail"})
         if (const uint64_t m = fingerprint(value(c).trimmed().toLower()); m && (k.mailCount == 0 || k.mails[0] != m))
-            k.mails[size_t(k.mailCount++)] = m;
+            k.mails[k.mailCount++] = m;
     return k;
 }
 
@@ -147,10 +149,10 @@ int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
     int reasons = 0;
     if (a.day && a.day == b.day && a.month == b.month && (!a.year || !b.year || a.year == b.year))
         reasons |= SameBirthday;
-    for (size_t i = 0; i < size_t(a.phoneCount); ++i)
-        for (size_t j = 0; j < size_t(b.phoneCount); ++j)
-            if (a.phones[i] == b.phones[j])
-                reasons |= (a.mobile[i] && b.mobile[j]) ? (SamePhone | SameMobile) : SamePhone;
+    for (int i = 0; i < a.phoneCount; ++i)
+        for (int j = 0; j < b.phoneCount; ++j)
+            if (a.phones[size_t(i)] == b.phones[size_t(j)])
+                reasons |= (a.mobile >> i & b.mobile >> j & 1) ? (SamePhone | SameMobile) : SamePhone;
     for (int i = 0; i < a.mailCount; ++i)
         for (int j = 0; j < b.mailCount; ++j)
             if (a.mails[size_t(i)] == b.mails[size_t(j)])
@@ -161,56 +163,77 @@ int duplicateReasons(const PersonKeys &a, const PersonKeys &b)
 namespace {
 
 // The name with each thing that can make two cards one person: two cards
-// that are alike share at least one of these.
-std::vector<uint64_t> bucketsOf(const PersonKeys &keys)
+// that are alike share at least one of these. A birthday, four numbers and
+// two addresses at most.
+struct Buckets
 {
-    std::vector<uint64_t> out;
+    std::array<uint64_t, 7> key{};
+    int count = 0;
+    const uint64_t *begin() const { return key.data(); }
+    const uint64_t *end() const { return key.data() + count; }
+};
+
+Buckets bucketsOf(const PersonKeys &keys)
+{
+    Buckets out;
     if (!keys.named())
         return out;
     const uint64_t name = keys.name;
     if (keys.day)
-        out.push_back(mix(name, uint64_t(keys.month * 32 + keys.day) << 8 | 2));
+        out.key[size_t(out.count++)] = mix(name, uint64_t(keys.month * 32 + keys.day) << 8 | 2);
     for (int i = 0; i < keys.phoneCount; ++i)
-        out.push_back(mix(name, uint64_t(keys.phones[size_t(i)]) << 8 | 3));
+        out.key[size_t(out.count++)] = mix(name, uint64_t(keys.phones[size_t(i)]) << 8 | 3);
     for (int i = 0; i < keys.mailCount; ++i)
-        out.push_back(mix(name, keys.mails[size_t(i)] ^ 4));
+        out.key[size_t(out.count++)] = mix(name, keys.mails[size_t(i)] ^ 4);
     return out;
 }
 
 } // namespace
 
-std::vector<uint64_t> DuplicateIndex::buckets(const PersonKeys &keys) const
-{
-    return bucketsOf(keys);
-}
-
 void DuplicateIndex::add(qint64 id, PersonKeys keys)
 {
-    const uint32_t at = uint32_t(m_keys.size());
-    for (uint64_t b : buckets(keys)) {
+    const uint32_t at = uint32_t(m_cards.size());
+    for (uint64_t b : bucketsOf(keys)) {
         std::vector<uint32_t> &v = m_byKey[b];
         if (v.empty() || v.back() != at)
             v.push_back(at);
     }
-    m_ids.push_back(id);
-    m_keys.push_back(std::move(keys));
+    m_cards.append({id, keys});
+}
+
+void DuplicateIndex::addAll(QList<QPair<qint64, PersonKeys>> cards)
+{
+    Q_ASSERT(m_cards.isEmpty());
+    m_cards = std::move(cards);
+    size_t count = 0;
+    for (const auto &card : std::as_const(m_cards))
+        count += size_t(bucketsOf(card.second).count);
+    m_sorted.reserve(count);
+    for (qsizetype at = 0; at < m_cards.size(); ++at)
+        for (uint64_t b : bucketsOf(m_cards[at].second))
+            m_sorted.push_back({b, uint32_t(at)});
+    std::sort(m_sorted.begin(), m_sorted.end());
 }
 
 QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
 {
     QList<QPair<qint64, int>> out;
     std::vector<uint32_t> seen;
-    for (uint64_t b : buckets(keys)) {
-        const auto it = m_byKey.find(b);
-        if (it == m_byKey.end())
-            continue;
-        for (uint32_t at : it->second) {
-            if (std::find(seen.begin(), seen.end(), at) != seen.end())
-                continue;
-            seen.push_back(at);
-            if (const int r = duplicateReasons(keys, m_keys[at]))
-                out.append({m_ids[at], r});
-        }
+    const auto compare = [&](uint32_t at) {
+        if (std::find(seen.begin(), seen.end(), at) != seen.end())
+            return;
+        seen.push_back(at);
+        const auto &[id, other] = m_cards[at];
+        if (const int r = duplicateReasons(keys, other))
+            out.append({id, r});
+    };
+    for (uint64_t b : bucketsOf(keys)) {
+        for (auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), Filed{b, 0});
+             it != m_sorted.end() && it->key == b; ++it)
+            compare(it->at);
+        if (const auto it = m_byKey.find(b); it != m_byKey.end())
+            for (uint32_t at : it->second)
+                compare(at);
     }
     return out;
 }
@@ -218,12 +241,23 @@ QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
 QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards, const DistinctPairs &distinct)
 {
     // Every card under each of its keys, sorted by key: cards that can be
-    // alike stand side by side, and only those are compared.
-    std::vector<std::pair<uint64_t, uint32_t>> keyed;
-    keyed.reserve(size_t(cards.size()) * 3);
+    // alike stand side by side, and only those are compared. A key is kept
+    // as 32 bits of its fingerprint, so that a million cards' keys take 8
+    // bytes each; two keys that share those bits only add a comparison, as
+    // the rule itself decides. Sized exactly: no doubling of a large array.
+    struct Keyed
+    {
+        uint32_t key, at;
+        bool operator<(const Keyed &o) const { return key != o.key ? key < o.key : at < o.at; }
+    };
+    size_t count = 0;
+    for (const auto &card : cards)
+        count += size_t(bucketsOf(card.second).count);
+    std::vector<Keyed> keyed;
+    keyed.reserve(count);
     for (qsizetype i = 0; i < cards.size(); ++i)
         for (uint64_t b : bucketsOf(cards[i].second))
-            keyed.emplace_back(b, uint32_t(i));
+            keyed.push_back({uint32_t(b ^ (b >> 32)), uint32_t(i)});
     std::sort(keyed.begin(), keyed.end());
 
     // Alike cards are joined into one group (union-find over their places).
@@ -237,11 +271,11 @@ QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &ca
     };
     for (size_t from = 0; from < keyed.size();) {
         size_t to = from + 1;
-        while (to < keyed.size() && keyed[to].first == keyed[from].first)
+        while (to < keyed.size() && keyed[to].key == keyed[from].key)
             ++to;
         for (size_t x = from; x < to; ++x)
             for (size_t y = x + 1; y < to; ++y) {
-                const uint32_t a = keyed[x].second, b = keyed[y].second;
+                const uint32_t a = keyed[x].at, b = keyed[y].at;
                 const qint64 ia = cards[qsizetype(a)].first, ib = cards[qsizetype(b)].first;
                 if (a == b || (!distinct.empty() && distinct.count({std::min(ia, ib), std::max(ia, ib)})))
                     continue;
@@ -285,7 +319,14 @@ QList<QPair<qint64, PersonKeys>> storedPersonKeys(db::Access &db)
         select += QStringLiteral(", ") + QLatin1String(c);
     select += QStringLiteral(" FROM base");
     QList<QPair<qint64, PersonKeys>> out;
-    // The rows go by in pieces: a million cards are never all in memory at once.
+    // Sized once from the count (a million cards' keys are 80 MB, and growing
+    // by doubling would hold them twice for a moment); the rows then go by in
+    // pieces, never all in memory at once.
+    {
+        db::Rows count = db.read(QStringLiteral("SELECT COUNT(*) FROM base"));
+        if (count.next())
+            out.reserve(qsizetype(count.number(0)));
+    }
     db::Rows rows = db.read(select);
     while (rows.next()) {
         PersonKeys k = keysOf([&](const char *c) {
