@@ -160,6 +160,9 @@ const QList<UpgradeStep> &upgradeSteps()
         {QStringLiteral("change_log_guard"),
          QStringLiteral("отметка в журнале, когда его триггер выключают или включают (триггер на изменение схемы)"),
          QStringLiteral("изменения, сделанные инструментами при выключенном журнале, тоже находятся поиском")},
+        {QStringLiteral("change_log_index"), QStringLiteral("индекс журнала изменённых карточек"),
+         QStringLiteral("«Поиск с произвольной позиции» читает из журнала только новые изменения, а не весь журнал "
+                        "на каждую нажатую клавишу")},
         {QStringLiteral("change_events"),
          QStringLiteral("оповещение открытых копий программы о каждом изменении карточек (триггер журнала)"),
          QStringLiteral("список у всех пользователей обновляется сразу после сохранения карточки, без опроса базы "
@@ -185,6 +188,8 @@ QStringList objectsOf(const QString &step)
         return {QStringLiteral("BASE_CHANGES"), QStringLiteral("BASE_CHANGED")};
     if (step == QLatin1String("change_log_guard"))
         return {QStringLiteral("BASE_CHANGED_GUARD")};
+    if (step == QLatin1String("change_log_index"))
+        return {QStringLiteral("BASE_CHANGES_TXN")};
     if (step == QLatin1String("change_events"))
         return {QStringLiteral("BASE_CHANGES_POSTED")};
     if (step == QLatin1String("distinct_cards"))

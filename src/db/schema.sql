@@ -113,13 +113,15 @@ CREATE INDEX base_bmonth ON base COMPUTED BY (CASE WHEN bdate SIMILAR TO '[0-9 ]
 -- Every change of a card that the list shows or searches, by whatever program
 -- made it: copies of this program keep their in-memory "any position" search
 -- current from it. The writer's transaction number tells a reader which
--- changes it may not see yet (those of transactions still running). It has no
--- index, which would cost every save a second page written: copies keep it
--- short instead.
+-- changes it may not see yet (those of transactions still running).
 CREATE TABLE base_changes (
   txn  BIGINT NOT NULL,
   card INTEGER -- NULL: the rows of older transactions were cleared away
 );
+-- Each search and each look at colleagues' changes reads the rows from a
+-- transaction on; the log keeps the last 20,000 transactions' rows (an import
+-- alone leaves one a card), so without the index every keystroke read them all.
+CREATE INDEX base_changes_txn ON base_changes (txn);
 CREATE TRIGGER base_changed FOR base AFTER INSERT OR UPDATE OR DELETE AS
 BEGIN
   IF (NOT UPDATING OR NEW.pk_id IS DISTINCT FROM OLD.pk_id OR NEW.fam IS DISTINCT FROM OLD.fam

@@ -359,7 +359,7 @@ private slots:
         QCOMPARE(peek.value(objects), QStringLiteral("2"));
         QCOMPARE(
             peek.value(QStringLiteral("SELECT LIST(step, ',') FROM (SELECT step FROM zentrax_upgrades ORDER BY 1)")),
-            QStringLiteral("change_events,change_log,change_log_guard,distinct_cards,login_unique"));
+            QStringLiteral("change_events,change_log,change_log_guard,change_log_index,distinct_cards,login_unique"));
         mf->offerUpgrade();
         QCOMPARE(asked(), QStringList());
     }
