@@ -177,7 +177,7 @@ int passwords(SharedDb &db, const Options &o)
     const QString verb = o.words.value(1);
     if (o.user.isEmpty())
         return usageError(QStringLiteral("не указан пользователь: --user ЛОГИН."));
-    davdb::DevicePasswords store(db);
+    davdb::DevicePasswords store(db.access);
     try {
         if (verb == QLatin1String("add")) {
             if (o.label.trimmed().isEmpty())

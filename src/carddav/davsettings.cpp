@@ -1,7 +1,6 @@
 #include "davsettings.h"
 
-#include "core/commit.h"
-#include "db/shared.h"
+#include "db/access.h"
 #include "db/statements.h"
 
 #include <QUrl>
@@ -17,13 +16,8 @@ const QString kExample = QStringLiteral("https://zentrax.office.local:8443/");
 
 bool DavSettings::tableExists(const QString &name)
 {
-    db::IBQuery q(&m_db.IBDbase, &m_db.IBRead);
-    q.setSql(sql::countTables());
-    q.setParam(QStringLiteral("name"), name);
-    q.open();
-    const bool found = q.asInt(QStringLiteral("n")) > 0;
-    q.close();
-    return found;
+    db::Rows rows = m_db.read(sql::countTables(), {{QStringLiteral("name"), name}});
+    return rows.next() && rows.number(QStringLiteral("n")) > 0;
 }
 
 bool DavSettings::kept()
@@ -40,12 +34,8 @@ QString DavSettings::address()
 {
     if (!kept())
         return {};
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT val FROM carddav_settings WHERE name = 'address'"));
-    q.open();
-    return q.eof() ? QString() : q.asText(QStringLiteral("val")).trimmed();
+    db::Rows rows = m_db.read(QStringLiteral("SELECT val FROM carddav_settings WHERE name = 'address'"));
+    return rows.next() ? rows.text(QStringLiteral("val")).trimmed() : QString();
 }
 
 QString DavSettings::addressProblem(const QString &text)
@@ -78,18 +68,13 @@ void DavSettings::setAddress(const QString &text)
     if (!kept())
         throw db::DbError(QStringLiteral("Адрес сервера хранится в базе данных после её обновления: его предлагает "
                                          "администратору вход в программу, или команда zentrax-makedb --upgrade."));
-    core::inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        q.close();
-        if (t.isEmpty()) {
-            q.setSql(QStringLiteral("DELETE FROM carddav_settings WHERE name = 'address'"));
-        } else {
-            q.setSql(QStringLiteral("UPDATE OR INSERT INTO carddav_settings (name, val) VALUES ('address', :val) "
-                                    "MATCHING (name)"));
-            q.setParam(QStringLiteral("val"), t);
-        }
-        q.execute();
-        q.close();
+    m_db.unit([&] {
+        if (t.isEmpty())
+            m_db.write(QStringLiteral("DELETE FROM carddav_settings WHERE name = 'address'"));
+        else
+            m_db.write(QStringLiteral("UPDATE OR INSERT INTO carddav_settings (name, val) VALUES ('address', :val) "
+                                      "MATCHING (name)"),
+                       {{QStringLiteral("val"), t}});
     });
 }
 

@@ -5,7 +5,9 @@
 
 #include <QString>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace davdb {
 
@@ -14,7 +16,7 @@ class DavSettings
 public:
     static constexpr int kLongestAddress = 400;
 
-    explicit DavSettings(SharedDb &db) : m_db(db) {}
+    explicit DavSettings(db::Access &db) : m_db(db) {}
 
     // Whether the database keeps the settings (it has been upgraded).
     bool kept();
@@ -35,7 +37,7 @@ public:
 private:
     bool tableExists(const QString &name);
 
-    SharedDb &m_db;
+    db::Access &m_db;
 };
 
 } // namespace davdb

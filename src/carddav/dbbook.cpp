@@ -9,12 +9,11 @@
 #include "core/cardcheck.h"
 #include "core/cardediting.h"
 #include "core/cardfields.h"
-#include "core/commit.h"
 #include "core/photos.h"
 #include "core/refvalues.h"
 #include "core/safefiles.h"
 #include "core/stamp.h"
-#include "db/shared.h"
+#include "db/access.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -24,7 +23,6 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QVariant>
 
 namespace davdb {
 
@@ -113,8 +111,9 @@ QByteArray servedPhoto(const QString &file)
 
 // ------------------------------------------------------------------ the book
 
-DbBook::DbBook(SharedDb &db, const QString &photoFolder, const QString &scratchFolder, int passwordRounds)
-    : m_db(db), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder), m_passwords(db, passwordRounds)
+DbBook::DbBook(db::Link db, const QString &photoFolder, const QString &scratchFolder, int passwordRounds)
+    : m_connection(db.connection), m_db(db.access), m_photoFolder(photoFolder), m_scratchFolder(scratchFolder),
+      m_passwords(db.access, passwordRounds)
 {
     if (m_scratchFolder.isEmpty() || !QFileInfo(m_scratchFolder).isDir()) {
         m_ownScratch = std::make_unique<QTemporaryDir>();
@@ -137,33 +136,24 @@ std::optional<dav::User> DbBook::authenticate(const QString &login, const QStrin
         return std::nullopt;
     }
     m_throttle.succeeded(login, peer);
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT fio FROM pers WHERE pk_id = :id"));
-    q.setParam(QStringLiteral("id"), *id);
-    q.open();
-    if (q.eof())
+    db::Rows rows = m_db.read(QStringLiteral("SELECT fio FROM pers WHERE pk_id = :id"), {{QStringLiteral("id"), *id}});
+    if (!rows.next())
         return std::nullopt;
-    return dav::User{login, q.asText(0), *id};
+    return dav::User{login, rows.text(0), *id};
 }
 
 dav::Rights DbBook::rights(const dav::User &user)
 {
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT level FROM pers WHERE pk_id = :id"));
-    q.setParam(QStringLiteral("id"), user.id);
-    q.open();
+    db::Rows rows =
+        m_db.read(QStringLiteral("SELECT level FROM pers WHERE pk_id = :id"), {{QStringLiteral("id"), user.id}});
     // As the desk has it: only "full" may change cards.
-    return !q.eof() && q.asText(0) == QLatin1String("full") ? dav::Rights::Full : dav::Rights::ReadOnly;
+    return rows.next() && rows.text(0) == QLatin1String("full") ? dav::Rights::Full : dav::Rights::ReadOnly;
 }
 
 QString DbBook::epoch()
 {
     if (m_epoch.isEmpty())
-        m_epoch = readMoment(m_db.IBDbase).epoch;
+        m_epoch = readMoment(m_connection).epoch;
     return m_epoch;
 }
 
@@ -182,14 +172,10 @@ void DbBook::tidy()
 
 void DbBook::clearTombstones()
 {
-    core::inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        q.close();
-        q.setSql(QStringLiteral("DELETE FROM carddav_cards c WHERE c.deleted < DATEADD(%1 DAY TO CURRENT_TIMESTAMP) "
-                                "AND NOT EXISTS (SELECT 1 FROM base b WHERE b.pk_id = c.card)")
-                     .arg(-kTombstoneDays));
-        q.execute();
-        q.close();
+    m_db.unit([&] {
+        m_db.write(QStringLiteral("DELETE FROM carddav_cards c WHERE c.deleted < DATEADD(%1 DAY TO CURRENT_TIMESTAMP) "
+                                  "AND NOT EXISTS (SELECT 1 FROM base b WHERE b.pk_id = c.card)")
+                       .arg(-kTombstoneDays));
     });
 }
 
@@ -198,14 +184,9 @@ qint64 DbBook::tokenStartNow(const DbMoment &now)
     // Every transaction still running is not older than the last start, so
     // its changes come after either token alike.
     if (m_tokenStart >= 0 && m_tokenEpoch == now.epoch && m_tokenStart <= now.oldestActive) {
-        db::IBQuery &q = m_db.iRead;
-        db::Closer closer{q};
-        q.close();
-        q.setSql(QStringLiteral("SELECT FIRST 1 1 FROM carddav_cards WHERE txn >= :txn"));
-        q.setParam(QStringLiteral("txn"), m_tokenStart);
-        q.open();
-        const bool changed = !q.eof();
-        q.close();
+        const bool changed = m_db.read(QStringLiteral("SELECT FIRST 1 1 FROM carddav_cards WHERE txn >= :txn"),
+                                       {{QStringLiteral("txn"), m_tokenStart}})
+                                 .next();
         if (!changed)
             return m_tokenStart;
     }
@@ -216,7 +197,7 @@ qint64 DbBook::tokenStartNow(const DbMoment &now)
 
 QString DbBook::syncToken()
 {
-    DbMoment now = readMoment(m_db.IBDbase);
+    DbMoment now = readMoment(m_connection);
     m_epoch = now.epoch;
     tidy();
     now.oldestActive = tokenStartNow(now);
@@ -225,13 +206,13 @@ QString DbBook::syncToken()
 
 std::unique_ptr<dav::Cursor<dav::Member>> DbBook::members()
 {
-    return memberCursor(m_db, epoch());
+    return memberCursor(m_connection, epoch());
 }
 
 std::optional<dav::Book::Changes> DbBook::changesSince(const QString &token)
 {
     // The new token before the listing: what commits meanwhile is in both.
-    const DbMoment now = readMoment(m_db.IBDbase);
+    const DbMoment now = readMoment(m_connection);
     m_epoch = now.epoch;
     const std::optional<qint64> since = tokenStart(token, now);
     if (!since)
@@ -239,7 +220,7 @@ std::optional<dav::Book::Changes> DbBook::changesSince(const QString &token)
     tidy();
     DbMoment from = now;
     from.oldestActive = tokenStartNow(now);
-    return Changes{tokenOf(from), changeCursor(m_db, now.epoch, *since)};
+    return Changes{tokenOf(from), changeCursor(m_connection, now.epoch, *since)};
 }
 
 std::optional<dav::FetchedCard> DbBook::get(const QString &href, dav::Version version)
@@ -253,12 +234,12 @@ std::optional<dav::FetchedCard> DbBook::get(const QString &href, dav::Version ve
 std::unique_ptr<dav::Cursor<dav::FetchedCard>> DbBook::cards(const QStringList &hrefs, dav::Version version,
                                                              bool withText)
 {
-    return namedCardsCursor(m_db, m_photoFolder, epoch(), hrefs, version, withText);
+    return namedCardsCursor(m_connection, m_photoFolder, epoch(), hrefs, version, withText);
 }
 
 std::unique_ptr<dav::Cursor<dav::FetchedCard>> DbBook::allCards(dav::Version version)
 {
-    return allCardsCursor(m_db, m_photoFolder, epoch(), version);
+    return allCardsCursor(m_connection, m_photoFolder, epoch(), version);
 }
 
 // ------------------------------------------------------------------ writing
@@ -274,77 +255,54 @@ struct Located
     qint64 txn = 0;         // the card's last change (0: none since the table came)
 };
 
-Located locate(db::IBQuery &q, const QString &href)
+Located locate(db::Access &db, const QString &href)
 {
     Located l;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT c.card, c.txn, b.pk_id AS alive FROM carddav_cards c "
-                            "LEFT JOIN base b ON b.pk_id = c.card WHERE c.href = :href"));
-    q.setParam(QStringLiteral("href"), storedName(href));
-    q.open();
-    if (!q.eof()) {
-        l.card = q.asInt(0);
-        l.txn = q.asInt(1);
-        l.alive = !q.asText(2).isEmpty();
-        l.tombstone = !l.alive;
-        return l;
+    {
+        db::Rows named = db.read(QStringLiteral("SELECT c.card, c.txn, b.pk_id AS alive FROM carddav_cards c "
+                                                "LEFT JOIN base b ON b.pk_id = c.card WHERE c.href = :href"),
+                                 {{QStringLiteral("href"), storedName(href)}});
+        if (named.next()) {
+            l.card = named.number(0);
+            l.txn = named.number(1);
+            l.alive = !named.text(2).isEmpty();
+            l.tombstone = !l.alive;
+            return l;
+        }
     }
-    q.close();
     const std::optional<qint64> id = derivedId(href, QStringLiteral(".vcf"));
     if (!id)
         return l;
-    q.setSql(QStringLiteral("SELECT (SELECT pk_id FROM base WHERE pk_id = :n) AS alive, c.card, c.href, c.txn "
-                            "FROM rdb$database LEFT JOIN carddav_cards c ON c.card = :n"));
-    q.setParam(QStringLiteral("n"), *id);
-    q.open();
-    if (!q.asText(2).isEmpty()) // the card has a name a client gave it
+    db::Rows own = db.read(QStringLiteral("SELECT (SELECT pk_id FROM base WHERE pk_id = :n) AS alive, c.card, c.href, "
+                                          "c.txn FROM rdb$database LEFT JOIN carddav_cards c ON c.card = :n"),
+                           {{QStringLiteral("n"), *id}});
+    if (!own.next() || !own.text(2).isEmpty()) // the card has a name a client gave it
         return l;
-    l.alive = !q.asText(0).isEmpty();
-    l.tombstone = !l.alive && !q.asText(1).isEmpty();
-    l.txn = q.asText(3).isEmpty() ? 0 : q.asInt(3);
+    l.alive = !own.text(0).isEmpty();
+    l.tombstone = !l.alive && !own.text(1).isEmpty();
+    l.txn = own.text(3).isEmpty() ? 0 : own.number(3);
     if (l.alive || l.tombstone)
         l.card = *id;
     return l;
 }
 
 // The name of another living card with that UID; empty when none.
-QString uidHolder(db::IBQuery &q, const QString &uid, qint64 card)
+QString uidHolder(db::Access &db, const QString &uid, qint64 card)
 {
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT c.card, c.href FROM carddav_cards c JOIN base b ON b.pk_id = c.card "
-                            "WHERE c.uid = :uid AND c.card <> :card"));
-    q.setParam(QStringLiteral("uid"), storedName(uid));
-    q.setParam(QStringLiteral("card"), card);
-    q.open();
-    if (!q.eof())
-        return hrefOf(q.asInt(0), q.asText(1));
-    q.close();
+    {
+        db::Rows named = db.read(QStringLiteral("SELECT c.card, c.href FROM carddav_cards c JOIN base b ON b.pk_id = "
+                                                "c.card WHERE c.uid = :uid AND c.card <> :card"),
+                                 {{QStringLiteral("uid"), storedName(uid)}, {QStringLiteral("card"), card}});
+        if (named.next())
+            return hrefOf(named.number(0), named.text(1));
+    }
     const std::optional<qint64> id = derivedId(uid, QString());
     if (!id || *id == card)
         return QString();
-    q.setSql(QStringLiteral("SELECT b.pk_id, c.href FROM base b LEFT JOIN carddav_cards c ON c.card = b.pk_id "
-                            "WHERE b.pk_id = :n AND c.uid IS NULL"));
-    q.setParam(QStringLiteral("n"), *id);
-    q.open();
-    return q.eof() ? QString() : hrefOf(q.asInt(0), q.asText(1));
-}
-
-void run(db::IBQuery &q, const QString &sql, const QList<QPair<QString, QVariant>> &params)
-{
-    q.close();
-    q.setSql(sql);
-    for (const auto &[name, value] : params) {
-        if (value.isNull())
-            q.setParamNull(name);
-        else if (value.typeId() == QMetaType::QString)
-            q.setParam(name, value.toString());
-        else
-            q.setParam(name, value.toLongLong());
-    }
-    q.execute();
-    q.close();
+    db::Rows own = db.read(QStringLiteral("SELECT b.pk_id, c.href FROM base b LEFT JOIN carddav_cards c ON c.card = "
+                                          "b.pk_id WHERE b.pk_id = :n AND c.uid IS NULL"),
+                           {{QStringLiteral("n"), *id}});
+    return own.next() ? hrefOf(own.number(0), own.text(1)) : QString();
 }
 
 } // namespace
@@ -387,14 +345,14 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
         props.uid.isEmpty() ? QString(href).remove(QRegularExpression(QStringLiteral("\\.vcf$"))) : props.uid;
     if (storedName(uid).size() > kLongestName)
         return {dav::PutResult::BadCard, {}, QStringLiteral("UID too long")};
-    core::CardChecks checks(m_db.access);
+    core::CardChecks checks(m_db);
     QString problem = checks.cardProblem(card.card, core::cardColumns(), nullptr, core::fieldLabel);
     if (problem.isEmpty() && card.accounts)
         problem = checks.accountsProblem(*card.accounts);
     if (!problem.isEmpty())
         return {dav::PutResult::BadCard, {}, problem.section(u'\r', 0, 0)};
 
-    core::CardEditor editor(m_db.access, m_photoFolder, m_scratchFolder);
+    core::CardEditor editor(m_db, m_photoFolder, m_scratchFolder);
     core::CardChange change;
     change.card = card.card;
     change.accounts = card.accounts;
@@ -406,10 +364,9 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
     });
     dav::PutResult result;
     try {
-        result = core::inOneUnit(m_db.IBTrans, [&]() -> dav::PutResult {
-            db::IBQuery &q = m_db.iSQL;
-            const Located at = locate(q, href);
-            const QString holder = uidHolder(q, uid, at.alive ? at.card : 0);
+        result = m_db.unit([&]() -> dav::PutResult {
+            const Located at = locate(m_db, href);
+            const QString holder = uidHolder(m_db, uid, at.alive ? at.card : 0);
             if (!holder.isEmpty())
                 return {dav::PutResult::UidConflict, holder, {}};
             std::optional<core::CardBaseline> baseline;
@@ -420,14 +377,14 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
                 // Held from here to the commit, in the order every save takes
                 // them: a colleague who changed the card since this unit's
                 // snapshot fails it here, before anything is written.
-                run(q, QStringLiteral("UPDATE base SET pk_id = pk_id WHERE pk_id = :id"),
-                    {{QStringLiteral("id"), at.card}});
-                run(q, QStringLiteral("UPDATE accounts SET bs_fk = bs_fk WHERE bs_fk = :id"),
-                    {{QStringLiteral("id"), at.card}});
-                const std::optional<core::CardRecord> stored = core::readCardRow(m_db.access, at.card);
+                m_db.write(QStringLiteral("UPDATE base SET pk_id = pk_id WHERE pk_id = :id"),
+                           {{QStringLiteral("id"), at.card}});
+                m_db.write(QStringLiteral("UPDATE accounts SET bs_fk = bs_fk WHERE bs_fk = :id"),
+                           {{QStringLiteral("id"), at.card}});
+                const std::optional<core::CardRecord> stored = core::readCardRow(m_db, at.card);
                 if (!stored)
                     return {dav::PutResult::PreconditionFailed, {}, {}};
-                baseline = core::CardBaseline{*stored, core::readAccountsRow(m_db.access, at.card)};
+                baseline = core::CardBaseline{*stored, core::readAccountsRow(m_db, at.card)};
                 if (!props.ownProperties)
                     for (const QString &c : ownPropertyColumns())
                         change.card.values[c] = baseline->card.value(c);
@@ -465,20 +422,19 @@ dav::PutResult DbBook::putOnce(const QString &href, const QByteArray &body, cons
             }
             // The name and the UID pass from a deleted card to the new one.
             if (at.tombstone)
-                run(q, QStringLiteral("DELETE FROM carddav_cards WHERE card = :card"),
-                    {{QStringLiteral("card"), at.card}});
-            run(q,
-                QStringLiteral("UPDATE carddav_cards c SET uid = NULL WHERE uid = :uid "
-                               "AND NOT EXISTS (SELECT 1 FROM base b WHERE b.pk_id = c.card)"),
-                {{QStringLiteral("uid"), storedName(uid)}});
+                m_db.write(QStringLiteral("DELETE FROM carddav_cards WHERE card = :card"),
+                           {{QStringLiteral("card"), at.card}});
+            m_db.write(QStringLiteral("UPDATE carddav_cards c SET uid = NULL WHERE uid = :uid "
+                                      "AND NOT EXISTS (SELECT 1 FROM base b WHERE b.pk_id = c.card)"),
+                       {{QStringLiteral("uid"), storedName(uid)}});
             const core::SaveResult r = editor.insert(change, user.id, makeStamp(user.id));
-            run(q, QStringLiteral("UPDATE carddav_cards SET href = :href, uid = :uid WHERE card = :card"),
-                {{QStringLiteral("href"), storedName(href)},
-                 {QStringLiteral("uid"), storedName(uid)},
-                 {QStringLiteral("card"), r.id}});
-            core::RefValues(m_db.access)
-                .save(change.card.value(QStringLiteral("work")), change.card.value(QStringLiteral("dep")),
-                      change.card.value(QStringLiteral("post")));
+            m_db.write(QStringLiteral("UPDATE carddav_cards SET href = :href, uid = :uid WHERE card = :card"),
+                       {{QStringLiteral("href"), storedName(href)},
+                        {QStringLiteral("uid"), storedName(uid)},
+                        {QStringLiteral("card"), r.id}});
+            core::RefValues(m_db).save(change.card.value(QStringLiteral("work")),
+                                       change.card.value(QStringLiteral("dep")),
+                                       change.card.value(QStringLiteral("post")));
             return {dav::PutResult::Created, {}, {}};
         });
     } catch (...) {
@@ -503,7 +459,7 @@ dav::RemoveResult DbBook::remove(const QString &href, const dav::Conditions &con
                 continue;
             // As after a merge: the file goes once no card names it.
             if (*r == dav::RemoveResult::Deleted && !photo.isEmpty())
-                core::PhotoStore(m_db.access, m_photoFolder).removeIfUnnamed(photo);
+                core::PhotoStore(m_db, m_photoFolder).removeIfUnnamed(photo);
             return *r;
         } catch (const db::DbError &e) {
             if (!e.conflict())
@@ -517,16 +473,15 @@ dav::RemoveResult DbBook::remove(const QString &href, const dav::Conditions &con
 std::optional<dav::RemoveResult> DbBook::removeOnce(const QString &href, const dav::Conditions &conditions,
                                                     QString &photo)
 {
-    return core::inOneUnit(m_db.IBTrans, [&]() -> dav::RemoveResult {
-        db::IBQuery &q = m_db.iSQL;
-        const Located at = locate(q, href);
+    return m_db.unit([&]() -> dav::RemoveResult {
+        const Located at = locate(m_db, href);
         if (!at.alive)
             return dav::RemoveResult::NotFound;
         const QByteArray current = etagOf(epoch(), at.txn);
         if (!conditions.hold(&current))
             return dav::RemoveResult::PreconditionFailed;
-        photo = core::PhotoStore(m_db.access, m_photoFolder).storedPath(at.card).value_or(QString());
-        core::CardStore(m_db.access).remove(at.card);
+        photo = core::PhotoStore(m_db, m_photoFolder).storedPath(at.card).value_or(QString());
+        core::CardStore(m_db).remove(at.card);
         return dav::RemoveResult::Deleted;
     });
 }

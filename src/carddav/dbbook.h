@@ -15,12 +15,12 @@
 #include "devicepasswords.h"
 #include "synctoken.h"
 
+#include "db/access.h"
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <memory>
-
-struct SharedDb;
 
 namespace davdb {
 
@@ -36,9 +36,11 @@ QByteArray servedPhoto(const QString &file);
 class DbBook : public dav::Book
 {
 public:
-    // Cards through `db` (opened by the caller); photos in `photoFolder`,
-    // on their way through `scratchFolder` (a folder of its own when empty).
-    DbBook(SharedDb &db, const QString &photoFolder, const QString &scratchFolder = QString(),
+    // Cards through `db` (its connection opened by the caller): short reads
+    // and every change through its door, the long listings on transactions
+    // and cursors of their own. Photos in `photoFolder`, on their way
+    // through `scratchFolder` (a folder of its own when empty).
+    DbBook(db::Link db, const QString &photoFolder, const QString &scratchFolder = QString(),
            int passwordRounds = DevicePasswords::kRounds);
     ~DbBook() override;
 
@@ -75,7 +77,8 @@ private:
                            QStringList &problems);
     std::optional<dav::RemoveResult> removeOnce(const QString &href, const dav::Conditions &c, QString &photo);
 
-    SharedDb &m_db;
+    db::IBDatabase &m_connection;
+    db::Access &m_db;
     QString m_photoFolder;
     QString m_scratchFolder;
     std::unique_ptr<QTemporaryDir> m_ownScratch;

@@ -7,7 +7,7 @@
 #include "cardfiles/vcard.h"
 #include "core/cardfields.h"
 #include "core/photos.h"
-#include "db/shared.h"
+#include "db/ibase.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -73,8 +73,8 @@ namespace {
 class RowStream
 {
 public:
-    RowStream(SharedDb &db, const QString &sql, const std::function<void(db::IBQuery &)> &bind = {})
-        : m_t(&db.IBDbase, db::IBTransaction::Kind::Read), m_q(&db.IBDbase, &m_t)
+    RowStream(db::IBDatabase &connection, const QString &sql, const std::function<void(db::IBQuery &)> &bind = {})
+        : m_t(&connection, db::IBTransaction::Kind::Read), m_q(&connection, &m_t)
     {
         m_q.setSql(sql);
         if (bind)
@@ -182,9 +182,9 @@ namespace {
 class MemberCursor : public dav::Cursor<dav::Member>
 {
 public:
-    MemberCursor(SharedDb &db, const QString &epoch)
-        : m_rows(db, QStringLiteral("SELECT b.pk_id, c.href, c.txn FROM base b "
-                                    "LEFT JOIN carddav_cards c ON c.card = b.pk_id")),
+    MemberCursor(db::IBDatabase &connection, const QString &epoch)
+        : m_rows(connection, QStringLiteral("SELECT b.pk_id, c.href, c.txn FROM base b "
+                                            "LEFT JOIN carddav_cards c ON c.card = b.pk_id")),
           m_epoch(epoch)
     {
     }
@@ -207,8 +207,8 @@ private:
 class ChangeCursor : public dav::Cursor<dav::Change>
 {
 public:
-    ChangeCursor(SharedDb &db, const QString &epoch, qint64 since)
-        : m_rows(db,
+    ChangeCursor(db::IBDatabase &connection, const QString &epoch, qint64 since)
+        : m_rows(connection,
                  QStringLiteral("SELECT c.card, c.href, c.txn, b.pk_id AS alive FROM carddav_cards c "
                                 "LEFT JOIN base b ON b.pk_id = c.card WHERE c.txn >= :since"),
                  [since](db::IBQuery &q) { q.setParam(QStringLiteral("since"), since); }),
@@ -235,8 +235,8 @@ private:
 class AllCardsCursor : public dav::Cursor<dav::FetchedCard>
 {
 public:
-    AllCardsCursor(SharedDb &db, const QString &photoFolder, const QString &epoch, dav::Version version)
-        : m_rows(db, kCardSelect), m_reader(m_rows.query(), photoFolder, epoch), m_version(version)
+    AllCardsCursor(db::IBDatabase &connection, const QString &photoFolder, const QString &epoch, dav::Version version)
+        : m_rows(connection, kCardSelect), m_reader(m_rows.query(), photoFolder, epoch), m_version(version)
     {
     }
     bool next(dav::FetchedCard &item) override
@@ -258,9 +258,10 @@ private:
 class NamedCardsCursor : public dav::Cursor<dav::FetchedCard>
 {
 public:
-    NamedCardsCursor(SharedDb &db, const QString &photoFolder, const QString &epoch, const QStringList &hrefs,
-                     dav::Version version, bool withText)
-        : m_db(db), m_photoFolder(photoFolder), m_epoch(epoch), m_hrefs(hrefs), m_version(version), m_withText(withText)
+    NamedCardsCursor(db::IBDatabase &connection, const QString &photoFolder, const QString &epoch,
+                     const QStringList &hrefs, dav::Version version, bool withText)
+        : m_connection(connection), m_photoFolder(photoFolder), m_epoch(epoch), m_hrefs(hrefs), m_version(version),
+          m_withText(withText)
     {
     }
     bool next(dav::FetchedCard &item) override
@@ -278,9 +279,9 @@ public:
 private:
     void readSlice(const QStringList &hrefs)
     {
-        db::IBTransaction t(&m_db.IBDbase, db::IBTransaction::Kind::Read);
+        db::IBTransaction t(&m_connection, db::IBTransaction::Kind::Read);
         {
-            db::IBQuery q(&m_db.IBDbase, &t);
+            db::IBQuery q(&m_connection, &t);
             // The names clients gave, then the names made from ids.
             QStringList params;
             for (int i = 1; i <= kSlice; ++i)
@@ -338,7 +339,7 @@ private:
         t.commit();
     }
 
-    SharedDb &m_db;
+    db::IBDatabase &m_connection;
     QString m_photoFolder, m_epoch;
     QStringList m_hrefs;
     dav::Version m_version;
@@ -349,27 +350,27 @@ private:
 
 } // namespace
 
-std::unique_ptr<dav::Cursor<dav::Member>> memberCursor(SharedDb &db, const QString &epoch)
+std::unique_ptr<dav::Cursor<dav::Member>> memberCursor(db::IBDatabase &connection, const QString &epoch)
 {
-    return std::make_unique<MemberCursor>(db, epoch);
+    return std::make_unique<MemberCursor>(connection, epoch);
 }
 
-std::unique_ptr<dav::Cursor<dav::Change>> changeCursor(SharedDb &db, const QString &epoch, qint64 since)
+std::unique_ptr<dav::Cursor<dav::Change>> changeCursor(db::IBDatabase &connection, const QString &epoch, qint64 since)
 {
-    return std::make_unique<ChangeCursor>(db, epoch, since);
+    return std::make_unique<ChangeCursor>(connection, epoch, since);
 }
 
-std::unique_ptr<dav::Cursor<dav::FetchedCard>> namedCardsCursor(SharedDb &db, const QString &photoFolder,
+std::unique_ptr<dav::Cursor<dav::FetchedCard>> namedCardsCursor(db::IBDatabase &connection, const QString &photoFolder,
                                                                 const QString &epoch, const QStringList &hrefs,
                                                                 dav::Version version, bool withText)
 {
-    return std::make_unique<NamedCardsCursor>(db, photoFolder, epoch, hrefs, version, withText);
+    return std::make_unique<NamedCardsCursor>(connection, photoFolder, epoch, hrefs, version, withText);
 }
 
-std::unique_ptr<dav::Cursor<dav::FetchedCard>> allCardsCursor(SharedDb &db, const QString &photoFolder,
+std::unique_ptr<dav::Cursor<dav::FetchedCard>> allCardsCursor(db::IBDatabase &connection, const QString &photoFolder,
                                                               const QString &epoch, dav::Version version)
 {
-    return std::make_unique<AllCardsCursor>(db, photoFolder, epoch, version);
+    return std::make_unique<AllCardsCursor>(connection, photoFolder, epoch, version);
 }
 
 } // namespace davdb

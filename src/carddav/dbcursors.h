@@ -11,7 +11,9 @@
 #include <memory>
 #include <optional>
 
-struct SharedDb;
+namespace db {
+class IBDatabase;
+}
 
 namespace davdb {
 
@@ -25,17 +27,21 @@ std::optional<qint64> derivedId(const QString &name, const QString &suffix);
 // The name a card is served under: the one its row holds, else its own.
 QString hrefOf(qint64 id, const QString &storedHref);
 
+// Each cursor reads on a read transaction of its own on `connection`, with
+// statements of its own: the rows it has not handed out yet stay whatever
+// else runs on the connection meanwhile.
+
 // Every card's name and ETag.
-std::unique_ptr<dav::Cursor<dav::Member>> memberCursor(SharedDb &db, const QString &epoch);
+std::unique_ptr<dav::Cursor<dav::Member>> memberCursor(db::IBDatabase &connection, const QString &epoch);
 // The cards changed or deleted in transactions from `since` on.
-std::unique_ptr<dav::Cursor<dav::Change>> changeCursor(SharedDb &db, const QString &epoch, qint64 since);
+std::unique_ptr<dav::Cursor<dav::Change>> changeCursor(db::IBDatabase &connection, const QString &epoch, qint64 since);
 // The cards of a list of names, in its order; a name no card goes by is
 // told as not found.
-std::unique_ptr<dav::Cursor<dav::FetchedCard>> namedCardsCursor(SharedDb &db, const QString &photoFolder,
+std::unique_ptr<dav::Cursor<dav::FetchedCard>> namedCardsCursor(db::IBDatabase &connection, const QString &photoFolder,
                                                                 const QString &epoch, const QStringList &hrefs,
                                                                 dav::Version version, bool withText);
 // Every card with its vCard.
-std::unique_ptr<dav::Cursor<dav::FetchedCard>> allCardsCursor(SharedDb &db, const QString &photoFolder,
+std::unique_ptr<dav::Cursor<dav::FetchedCard>> allCardsCursor(db::IBDatabase &connection, const QString &photoFolder,
                                                               const QString &epoch, dav::Version version);
 
 } // namespace davdb

@@ -1,8 +1,7 @@
 #include "devicepasswords.h"
 
-#include "core/commit.h"
 #include "core/logins.h"
-#include "db/shared.h"
+#include "db/access.h"
 
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
@@ -67,7 +66,8 @@ QString newPassword()
 
 } // namespace
 
-DevicePasswords::DevicePasswords(SharedDb &db, int rounds) : m_db(db), m_rounds(rounds), m_cacheSecret(randomBytes(32))
+DevicePasswords::DevicePasswords(db::Access &db, int rounds)
+    : m_db(db), m_rounds(rounds), m_cacheSecret(randomBytes(32))
 {
 }
 
@@ -81,21 +81,17 @@ QString DevicePasswords::normalized(const QString &password)
 
 std::optional<qint64> DevicePasswords::userOf(const QString &login)
 {
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT MAX(pk_id) AS id FROM pers WHERE login = :login"));
-    q.setParam(QStringLiteral("login"), login);
-    q.open();
-    if (q.eof() || q.asText(QStringLiteral("id")).isEmpty())
+    db::Rows rows = m_db.read(QStringLiteral("SELECT MAX(pk_id) AS id FROM pers WHERE login = :login"),
+                              {{QStringLiteral("login"), login}});
+    if (!rows.next() || rows.text(QStringLiteral("id")).isEmpty())
         return std::nullopt;
-    return q.asInt(QStringLiteral("id"));
+    return rows.number(QStringLiteral("id"));
 }
 
 QString DevicePasswords::add(const QString &login, const QString &desktopPassword, const QString &label)
 {
     core::LoggedUser user;
-    if (core::Logins(m_db.access).check(login, desktopPassword, &user) != core::LoginResult::Ok)
+    if (core::Logins(m_db).check(login, desktopPassword, &user) != core::LoginResult::Ok)
         throw db::DbError(QStringLiteral("Неверный логин или пароль."));
     const QString name = label.trimmed();
     if (name.isEmpty())
@@ -106,18 +102,14 @@ QString DevicePasswords::add(const QString &login, const QString &desktopPasswor
     const QByteArray salt = randomBytes(16);
     const QByteArray digest = pbkdf2Sha256(normalized(password).toUtf8(), salt, m_rounds);
     try {
-        core::inOneCommit(m_db.IBTrans, [&] {
-            db::IBQuery &q = m_db.iSQL;
-            q.close();
-            q.setSql(QStringLiteral("INSERT INTO carddav_passwords (pers_fk, label, salt, digest, rounds, made) "
-                                    "VALUES (:u, :label, :salt, :digest, :rounds, CURRENT_TIMESTAMP)"));
-            q.setParam(QStringLiteral("u"), user.id);
-            q.setParam(QStringLiteral("label"), name);
-            q.setParam(QStringLiteral("salt"), QString::fromLatin1(salt.toHex()));
-            q.setParam(QStringLiteral("digest"), QString::fromLatin1(digest.toHex()));
-            q.setParam(QStringLiteral("rounds"), qint64(m_rounds));
-            q.execute();
-            q.close();
+        m_db.unit([&] {
+            m_db.write(QStringLiteral("INSERT INTO carddav_passwords (pers_fk, label, salt, digest, rounds, made) "
+                                      "VALUES (:u, :label, :salt, :digest, :rounds, CURRENT_TIMESTAMP)"),
+                       {{QStringLiteral("u"), user.id},
+                        {QStringLiteral("label"), name},
+                        {QStringLiteral("salt"), QString::fromLatin1(salt.toHex())},
+                        {QStringLiteral("digest"), QString::fromLatin1(digest.toHex())},
+                        {QStringLiteral("rounds"), m_rounds}});
         });
     } catch (const db::DbError &e) {
         if (e.kind() == db::DbError::Kind::DuplicateKey)
@@ -133,20 +125,17 @@ QList<DevicePasswords::Entry> DevicePasswords::list(const QString &login)
     const std::optional<qint64> user = userOf(login);
     if (!user)
         return out;
-    db::IBQuery &q = m_db.iRead;
-    db::Closer closer{q};
-    q.close();
-    q.setSql(QStringLiteral("SELECT label, CAST(made AS VARCHAR(30)) AS made, CAST(used AS VARCHAR(30)) AS used "
-                            "FROM carddav_passwords WHERE pers_fk = :u ORDER BY label"));
-    q.setParam(QStringLiteral("u"), *user);
-    q.open();
+    db::Rows rows =
+        m_db.read(QStringLiteral("SELECT label, CAST(made AS VARCHAR(30)) AS made, CAST(used AS VARCHAR(30)) AS used "
+                                 "FROM carddav_passwords WHERE pers_fk = :u ORDER BY label"),
+                  {{QStringLiteral("u"), *user}});
     const auto time = [](const QString &text) {
         return text.isEmpty() ? QDateTime()
                               : QDateTime::fromString(text.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     };
-    for (; !q.eof(); q.next())
-        out.append({q.asText(QStringLiteral("label")), time(q.asText(QStringLiteral("made"))),
-                    time(q.asText(QStringLiteral("used")))});
+    while (rows.next())
+        out.append({rows.text(QStringLiteral("label")), time(rows.text(QStringLiteral("made"))),
+                    time(rows.text(QStringLiteral("used")))});
     return out;
 }
 
@@ -155,16 +144,11 @@ bool DevicePasswords::revoke(const QString &login, const QString &label)
     const std::optional<qint64> user = userOf(login);
     if (!user)
         return false;
-    const qint64 gone = core::inOneCommit(m_db.IBTrans, [&] {
-        db::IBQuery &q = m_db.iSQL;
-        q.close();
-        q.setSql(QStringLiteral("DELETE FROM carddav_passwords WHERE pers_fk = :u AND label = :label"));
-        q.setParam(QStringLiteral("u"), *user);
-        q.setParam(QStringLiteral("label"), label.trimmed());
-        q.execute();
-        const qint64 n = q.rowsAffected();
-        q.close();
-        return n;
+    const qint64 gone = m_db.unit([&] {
+        return m_db
+            .write(QStringLiteral("DELETE FROM carddav_passwords WHERE pers_fk = :u AND label = :label"),
+                   {{QStringLiteral("u"), *user}, {QStringLiteral("label"), label.trimmed()}})
+            .affected();
     });
     return gone > 0;
 }
@@ -181,13 +165,9 @@ void DevicePasswords::markUsed(qint64 row)
     if (it != m_usedMarked.end() && it->elapsed() < kUsedEveryMs)
         return;
     try {
-        core::inOneCommit(m_db.IBTrans, [&] {
-            db::IBQuery &q = m_db.iSQL;
-            q.close();
-            q.setSql(QStringLiteral("UPDATE carddav_passwords SET used = CURRENT_TIMESTAMP WHERE pk_id = :id"));
-            q.setParam(QStringLiteral("id"), row);
-            q.execute();
-            q.close();
+        m_db.unit([&] {
+            m_db.write(QStringLiteral("UPDATE carddav_passwords SET used = CURRENT_TIMESTAMP WHERE pk_id = :id"),
+                       {{QStringLiteral("id"), row}});
         });
     } catch (const db::DbError &e) {
         if (e.connectionLost())
@@ -204,14 +184,9 @@ std::optional<qint64> DevicePasswords::authenticate(const QString &login, const 
     if (auto it = m_recent.find(key); it != m_recent.end()) {
         if (it->since.elapsed() < kRememberMs) {
             // Still there: a revoked password stops at once, cached or not.
-            db::IBQuery &q = m_db.iRead;
-            db::Closer closer{q};
-            q.close();
-            q.setSql(QStringLiteral("SELECT COUNT(*) AS n FROM carddav_passwords WHERE pk_id = :id"));
-            q.setParam(QStringLiteral("id"), it->row);
-            q.open();
-            const bool present = q.asInt(QStringLiteral("n")) > 0;
-            q.close();
+            db::Rows count = m_db.read(QStringLiteral("SELECT COUNT(*) AS n FROM carddav_passwords WHERE pk_id = :id"),
+                                       {{QStringLiteral("id"), it->row}});
+            const bool present = count.next() && count.number(QStringLiteral("n")) > 0;
             if (present) {
                 const qint64 user = it->user;
                 markUsed(it->row);
@@ -240,17 +215,14 @@ std::optional<qint64> DevicePasswords::authenticate(const QString &login, const 
     };
     QList<Row> rows;
     if (user) {
-        db::IBQuery &q = m_db.iRead;
-        db::Closer closer{q};
-        q.close();
-        q.setSql(QStringLiteral("SELECT pk_id, salt, digest, rounds FROM carddav_passwords WHERE pers_fk = :u"));
-        q.setParam(QStringLiteral("u"), *user);
-        q.open();
-        for (; !q.eof(); q.next())
-            rows.append({q.asInt(QStringLiteral("pk_id")),
-                         QByteArray::fromHex(q.asText(QStringLiteral("salt")).toLatin1()),
-                         QByteArray::fromHex(q.asText(QStringLiteral("digest")).toLatin1()),
-                         int(q.asInt(QStringLiteral("rounds")))});
+        for (db::Rows q = m_db.read(QStringLiteral("SELECT pk_id, salt, digest, rounds FROM carddav_passwords "
+                                                   "WHERE pers_fk = :u"),
+                                    {{QStringLiteral("u"), *user}});
+             q.next();)
+            rows.append({q.number(QStringLiteral("pk_id")),
+                         QByteArray::fromHex(q.text(QStringLiteral("salt")).toLatin1()),
+                         QByteArray::fromHex(q.text(QStringLiteral("digest")).toLatin1()),
+                         int(q.number(QStringLiteral("rounds")))});
     }
     // An unknown login or one without passwords costs the same slow hash.
     if (rows.isEmpty()) {

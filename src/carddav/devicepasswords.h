@@ -12,7 +12,9 @@
 #include <QString>
 #include <optional>
 
-struct SharedDb;
+namespace db {
+class Access;
+}
 
 namespace davdb {
 
@@ -33,7 +35,7 @@ public:
     static constexpr qint64 kUsedEveryMs = 60 * 1000;
 
     // `rounds`: the hash's count for new passwords (tests take fewer).
-    explicit DevicePasswords(SharedDb &db, int rounds = kRounds);
+    explicit DevicePasswords(db::Access &db, int rounds = kRounds);
 
     struct Entry
     {
@@ -69,7 +71,7 @@ private:
     QByteArray cacheKey(const QString &login, const QString &password) const;
     void markUsed(qint64 row);
 
-    SharedDb &m_db;
+    db::Access &m_db;
     int m_rounds;
     QByteArray m_cacheSecret; // keys the cache, so that it holds no plain hash of a password
     QHash<QByteArray, Remembered> m_recent;

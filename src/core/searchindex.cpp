@@ -4,7 +4,6 @@
 #include <QScopeGuard>
 #include <limits>
 #include <atomic>
-#include "commit.h"
 #include "contactlist.h"
 #include "listmodel.h"
 

@@ -241,7 +241,7 @@ bool TDevF::GridKeyDown(int key, Qt::KeyboardModifiers mods)
 
 void TDevF::FormActivate()
 {
-    davdb::DavSettings settings(m_ctx.db);
+    davdb::DavSettings settings(m_ctx.db.access);
     m_passwordsKept = settings.passwordsKept();
     m_settingsKept = m_passwordsKept && settings.kept();
     showAddress();
@@ -268,7 +268,7 @@ void TDevF::showAddress()
         hint = QStringLiteral("Адрес сервера хранится в базе данных после её обновления: ") + kNotUpgraded +
                QLatin1Char(' ') + how;
     } else {
-        address = davdb::DavSettings(m_ctx.db).address();
+        address = davdb::DavSettings(m_ctx.db.access).address();
         hint = address.isEmpty() ? how
                                  : QStringLiteral("Укажите этот адрес в телефоне или почтовой программе "
                                                   "(учётная запись CardDAV). ") +
@@ -288,7 +288,7 @@ void TDevF::fillGrid(const QString &select)
     Grid->setRowCount(0);
     QList<davdb::DevicePasswords::Entry> entries;
     if (m_passwordsKept)
-        entries = davdb::DevicePasswords(m_ctx.db, hashRounds).list(m_ctx.session.SessionUser.login);
+        entries = davdb::DevicePasswords(m_ctx.db.access, hashRounds).list(m_ctx.session.SessionUser.login);
     Grid->setRowCount(int(entries.size()));
     int selected = entries.isEmpty() ? -1 : 0;
     for (int r = 0; r < entries.size(); ++r) {
@@ -379,7 +379,7 @@ void TDevF::btNewClick()
             QGuiApplication::setOverrideCursor(Qt::WaitCursor); // the slow hash
             const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
             label = edLabel->text().trimmed();
-            password = davdb::DevicePasswords(m_ctx.db, hashRounds).add(login, edPass->text(), label);
+            password = davdb::DevicePasswords(m_ctx.db.access, hashRounds).add(login, edPass->text(), label);
         },
         [&] {
             if (edLabel->text().trimmed().isEmpty()) {
@@ -411,7 +411,7 @@ void TDevF::btRevokeClick()
                        QStringLiteral("Отзыв пароля")))
         return;
     const int row = Grid->currentRow();
-    if (!davdb::DevicePasswords(m_ctx.db, hashRounds).revoke(m_ctx.session.SessionUser.login, label))
+    if (!davdb::DevicePasswords(m_ctx.db.access, hashRounds).revoke(m_ctx.session.SessionUser.login, label))
         msg::error(this,
                    QStringLiteral("Пароля устройства «%1» уже нет: его отозвали в другой копии программы.").arg(label));
     fillGrid();
@@ -429,7 +429,7 @@ void TDevF::btAddressClick()
         msg::error(this, QStringLiteral("Адрес сервера задаёт администратор."));
         return;
     }
-    davdb::DavSettings settings(m_ctx.db);
+    davdb::DavSettings settings(m_ctx.db.access);
     QDialog d(this);
     d.setObjectName(QStringLiteral("dlgAddress"));
     d.setWindowTitle(QStringLiteral("Адрес сервера"));

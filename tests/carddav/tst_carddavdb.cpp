@@ -406,7 +406,7 @@ private slots:
 
         // The desktop password changes: the phone goes on. Revoked: it stops, cached or not.
         o.sql(u"UPDATE pers SET pass = 'new' WHERE login = 'alice'"_s);
-        davdb::DevicePasswords fresh(o.f.s, kTestRounds);
+        davdb::DevicePasswords fresh(o.f.s.access, kTestRounds);
         QCOMPARE(fresh.authenticate(u"alice"_s, phone), std::optional<qint64>(o.alice.id));
         QVERIFY(fresh.revoke(u"alice"_s, u"Телефон"_s));
         QVERIFY(!fresh.revoke(u"alice"_s, u"Телефон"_s));

@@ -72,7 +72,7 @@ private slots:
         QVERIFY(DavSettings::addressProblem(u"zentrax.office.local"_s).contains(u"https://"_s));
 
         testdb::SharedFixture f;
-        DavSettings settings(f.s);
+        DavSettings settings(f.s.access);
         QVERIFY(settings.kept());
         QCOMPARE(settings.address(), QString());
         settings.setAddress(u"  https://zentrax.office.local:8443/ "_s);
@@ -81,18 +81,18 @@ private slots:
         // Another copy of the program reads it.
         SharedDb other;
         testdb::open(other, f.path);
-        QCOMPARE(DavSettings(other).address(), u"https://dav.office.local/"_s);
+        QCOMPARE(DavSettings(other.access).address(), u"https://dav.office.local/"_s);
         // A wrong one is refused and the stored one stays.
         QVERIFY_THROWS_EXCEPTION(db::DbError, settings.setAddress(u"dav.office.local"_s));
         QCOMPARE(settings.address(), u"https://dav.office.local/"_s);
         settings.setAddress(QString());
-        QCOMPARE(DavSettings(other).address(), QString());
+        QCOMPARE(DavSettings(other.access).address(), QString());
         other.IBDbase.close();
 
         // A database upgraded before the table came: no address, none stored,
         // until the upgrade adds the table alone.
         testdb::addUser(f.path, u"Иванов"_s, u"ivanov"_s, u"x"_s, u"full"_s);
-        const QString phone = davdb::DevicePasswords(f.s, kTestRounds).add(u"ivanov"_s, u"x"_s, u"Телефон"_s);
+        const QString phone = davdb::DevicePasswords(f.s.access, kTestRounds).add(u"ivanov"_s, u"x"_s, u"Телефон"_s);
         f.s.IBDbase.close(); // its statements on the table would keep it
         testdb::exec(f.path, u"DROP TABLE carddav_settings"_s);
         f.s.IBDbase.open();
@@ -106,7 +106,7 @@ private slots:
         QVERIFY(schema::pendingUpgrade(f.s.IBDbase).isEmpty());
         settings.setAddress(u"https://dav.office.local/"_s);
         QCOMPARE(settings.address(), u"https://dav.office.local/"_s);
-        QVERIFY(davdb::DevicePasswords(f.s, kTestRounds).authenticate(u"ivanov"_s, phone));
+        QVERIFY(davdb::DevicePasswords(f.s.access, kTestRounds).authenticate(u"ivanov"_s, phone));
     }
 
     // A user opens the window from the menu and sees his own passwords only;
@@ -120,11 +120,11 @@ private slots:
         p.addUser(u"Петров"_s, u"petrov"_s, u"p"_s, u"full"_s);
         TMF *mf = p.createWindows();
         p.loginDirect(u"ivanov"_s, u"read"_s);
-        davdb::DevicePasswords passwords(p.session->db, kTestRounds);
+        davdb::DevicePasswords passwords(p.session->db.access, kTestRounds);
         const QString tablet = passwords.add(u"ivanov"_s, u"x"_s, u"Планшет"_s);
         QVERIFY(passwords.authenticate(u"ivanov"_s, tablet));
         passwords.add(u"petrov"_s, u"p"_s, u"Ноутбук Петрова"_s);
-        davdb::DavSettings(p.session->db).setAddress(u"https://zentrax.office.local:8443/"_s);
+        davdb::DavSettings(p.session->db.access).setAddress(u"https://zentrax.office.local:8443/"_s);
         TDevF *w = p.forms.DevF;
         w->hashRounds = kTestRounds;
 
@@ -207,7 +207,7 @@ private slots:
         QVERIFY(asked[1].text.contains(u"«Телефон Android»"_s));
         QCOMPARE(asked[1].buttons, msg::Buttons::YesNo);
         QCOMPARE(column(w->Grid, 0), QStringList{u"Планшет"_s});
-        QVERIFY(!davdb::DevicePasswords(p.session->db, kTestRounds).authenticate(u"ivanov"_s, password));
+        QVERIFY(!davdb::DevicePasswords(p.session->db.access, kTestRounds).authenticate(u"ivanov"_s, password));
         QVERIFY(passwords.authenticate(u"ivanov"_s, tablet));
         QCOMPARE(testdb::Peek(p.dbPath).count(u"SELECT * FROM carddav_passwords"_s), 2); // Petrov's stays
     }
@@ -250,7 +250,7 @@ private slots:
                                find<QLineEdit>(d, u"edNewAddress"_s)->clear();
                                find<QPushButton>(d, u"btCancel"_s)->click();
                            });
-        QCOMPARE(davdb::DavSettings(p.session->db).address(), u"https://zentrax.office.local:8443/"_s);
+        QCOMPARE(davdb::DavSettings(p.session->db.access).address(), u"https://zentrax.office.local:8443/"_s);
 
         // Upgraded before the address came: passwords work, the address cannot be set.
         const auto drop = [&](const QString &table) {
