@@ -283,9 +283,11 @@ public:
 
     void open();  // runs a SELECT and stands on its first row
     void close(); // releases the result; a closed query stays closed
-    // open() and execute() roll the transaction back when they fail (back to
-    // its savepoint, inside one), so that no part of a failed unit of work
-    // can be committed later.
+    // On a write transaction open() and execute() roll the transaction back
+    // when they fail (back to its savepoint, inside one), so that no part of
+    // a failed unit of work can be committed later. On a read-only one a
+    // failed open() closes only its own result: the transaction's other
+    // results read on (unless the connection was lost, which ends them all).
     // Runs a statement. The row of a procedure, or of a RETURNING clause
     // when a row was touched, can be read afterwards.
     void execute();

@@ -386,7 +386,15 @@ void IBQuery::open()
         prepare();
         openCursor();
     } catch (...) {
-        m_tra->undoUnit();
+        // A read-only transaction holds no work to undo, only other reads'
+        // results: the failed read ends alone and they go on. On a write
+        // transaction the read was part of a unit of work, which fails with
+        // it. A lost connection took every transaction with it: this one is
+        // let go of, so that the next statement connects anew.
+        if (m_tra->kind() == IBTransaction::Kind::Write || (m_db && m_db->lost()))
+            m_tra->undoUnit();
+        else
+            close();
         throw;
     }
 }

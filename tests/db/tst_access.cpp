@@ -95,6 +95,59 @@ private slots:
         QVERIFY(cells.empty());
     }
 
+    // A read that fails inside another read's loop, caught there, ends alone:
+    // the outer rows go on to the last, on their own or in a snapshot,
+    // wherever the inner read fails (its first row, a later one, a value
+    // refused before anything is sent).
+    void failedReadEndsAlone_data()
+    {
+        QTest::addColumn<QString>("inner");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("inSnapshot");
+        const QString firstRow = QStringLiteral("SELECT CAST(post AS INTEGER) FROM post WHERE post = :v");
+        const QString laterRow =
+            QStringLiteral("SELECT CAST(post AS INTEGER) FROM post WHERE post <> :v ORDER BY pk_id");
+        const QString refused = QStringLiteral("SELECT COUNT(*) FROM post WHERE post = :v");
+        for (const bool snapshot : {false, true}) {
+            const char *in = snapshot ? ", in a snapshot" : "";
+            QTest::addRow("fails on its first row%s", in) << firstRow << QStringLiteral("x") << snapshot;
+            QTest::addRow("fails on a later row%s", in) << laterRow << QStringLiteral("5") << snapshot;
+            QTest::addRow("value refused%s", in) << refused << QStringLiteral("日本") << snapshot;
+        }
+    }
+    void failedReadEndsAlone()
+    {
+        QFETCH(QString, inner);
+        QFETCH(QString, value);
+        QFETCH(bool, inSnapshot);
+        testdb::SharedFixture d;
+        db::Access &db = d.s.access;
+        addPosts(db, 5);
+        db.unit([&] { db.write(kAddPost, {{QStringLiteral("v"), QStringLiteral("x")}}); });
+        QStringList outer;
+        int failed = 0;
+        const auto readAll = [&] {
+            for (db::Rows rows = db.read(kPosts); rows.next();) {
+                outer << rows.text(0);
+                try {
+                    db::Rows in = db.read(inner, {{QStringLiteral("v"), value}});
+                    while (in.next()) {
+                    }
+                } catch (const db::DbError &) {
+                    ++failed;
+                }
+            }
+        };
+        if (inSnapshot)
+            db.snapshot(readAll);
+        else
+            readAll();
+        QCOMPARE(outer, (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
+                                     QStringLiteral("5"), QStringLiteral("x")}));
+        QCOMPARE(failed, 6);
+        QCOMPARE(posts(db).size(), 6);
+    }
+
     // Inside a unit reads see its writes; nobody else does before it ends.
     void unitSeesItsOwnWrites()
     {
