@@ -487,8 +487,11 @@ int measure(const QString &folder, int reps)
 
 // Cards out and in: every card of the database exported as vCard 4.0 and as
 // CSV, then each file imported into an empty database, as the main window
-// and zentrax-cards do it (short batches of cards sharing a commit). Run
-// once: an import changes its database.
+// and zentrax-cards do it (short batches of cards sharing a commit). The
+// demo cards hold planted duplicates, which an import skips unless told to
+// add them: they are added, so that every exported card is stored, and the
+// new database is counted to show it. Run once: an import changes its
+// database.
 int transfer(const QString &folder)
 {
     QTemporaryDir tmp;
@@ -537,16 +540,27 @@ int transfer(const QString &folder)
                       {},
                       {}};
         t.start();
-        const core::ImportReport report = in.store(false, 1);
+        const core::ImportReport report = in.store(true, 1);
         steps << Step{QStringLiteral("import %1: store (%2)").arg(QLatin1String(k.name)).arg(report.stored),
                       QStringLiteral("transfer"),
                       {double(t.nsecsElapsed()) / 1e6},
                       {},
                       {}};
-        if (report.stored != ids.size()) {
-            std::fprintf(stderr, "import: %s\n", qPrintable(report.text(5)));
+        if (!report.complete() || report.stored != ids.size() || report.skipped != 0) {
+            std::fprintf(stderr, "import: %d of %d cards stored, %d skipped as duplicates\n%s\n", report.stored,
+                         int(ids.size()), report.skipped, qPrintable(report.text(5)));
             return 1;
         }
+        db::Rows count = dst.access.read(QStringLiteral("SELECT COUNT(*) FROM base"));
+        const qint64 held = count.next() ? count.number(0) : -1;
+        if (held != ids.size()) {
+            std::fprintf(stderr, "import: the new database holds %lld cards, not %d\n", (long long)held,
+                         int(ids.size()));
+            return 1;
+        }
+        std::fprintf(stderr, "  %-24s %d cards stored (%d of them look like duplicates)\n",
+                     qPrintable(QStringLiteral("import %1").arg(QLatin1String(k.name))), report.stored,
+                     in.duplicates());
     }
     QJsonArray arr;
     for (const Step &s : steps)
