@@ -365,6 +365,7 @@ int measure(const QString &folder, int reps)
                    {}};
         Step after{QStringLiteral("any position: keystroke after the catch-up"), QStringLiteral("index"), {}, {}, {}};
         SharedDb other;
+        db::IBQuery otherSql(&other.IBDbase, &other.IBTrans);
         other.IBDbase.databaseName = db.IBDbase.databaseName;
         other.IBDbase.open();
         for (int i = 0; i < std::max(1, reps / 5); ++i) {
@@ -375,11 +376,11 @@ int measure(const QString &folder, int reps)
             // A mark added to their departments (the list's rows stay as they
             // are), taken away again untimed afterwards.
             auto mark = [&](bool on) {
-                other.iSQL.setSql(QStringLiteral("UPDATE base SET dep = %1 WHERE pk_id BETWEEN :a AND :a + 999")
-                                      .arg(on ? QStringLiteral("COALESCE(dep, '') || '#'")
-                                              : QStringLiteral("NULLIF(LEFT(dep, CHAR_LENGTH(dep) - 1), '')")));
-                other.iSQL.setParam(QStringLiteral("a"), qint64(1 + i * 1000));
-                other.iSQL.execute();
+                otherSql.setSql(QStringLiteral("UPDATE base SET dep = %1 WHERE pk_id BETWEEN :a AND :a + 999")
+                                    .arg(on ? QStringLiteral("COALESCE(dep, '') || '#'")
+                                            : QStringLiteral("NULLIF(LEFT(dep, CHAR_LENGTH(dep) - 1), '')")));
+                otherSql.setParam(QStringLiteral("a"), qint64(1 + i * 1000));
+                otherSql.execute();
                 other.IBTrans.commit();
             };
             mark(true);
@@ -405,10 +406,10 @@ int measure(const QString &folder, int reps)
             list.finish();
             const QString id = model.id(0);
             const QString marker = QStringLiteral("Правка %1.").arg(i);
-            other.iSQL.setSql(QStringLiteral("UPDATE base SET work = :w WHERE pk_id = :id"));
-            other.iSQL.setParam(QStringLiteral("w"), marker);
-            other.iSQL.setParam(QStringLiteral("id"), id.toLongLong());
-            other.iSQL.execute();
+            otherSql.setSql(QStringLiteral("UPDATE base SET work = :w WHERE pk_id = :id"));
+            otherSql.setParam(QStringLiteral("w"), marker);
+            otherSql.setParam(QStringLiteral("id"), id.toLongLong());
+            otherSql.execute();
             other.IBTrans.commit();
             QElapsedTimer t;
             t.start();

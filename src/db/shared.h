@@ -1,7 +1,6 @@
 #pragma once
-// The one connection that every window of the program shares, its two
-// transactions, and two query objects for the statements the windows still
-// run themselves.
+// The one connection that every window of the program shares, and its two
+// transactions.
 //
 // Every change is one short unit on IBTrans, committed where it ends; an
 // import's cards share commits, a short batch at a time (db::Batch). Reads
@@ -21,8 +20,6 @@ struct SharedDb
     db::IBDatabase IBDbase;
     db::IBTransaction IBTrans{&IBDbase};
     db::IBTransaction IBRead{&IBDbase, db::IBTransaction::Kind::Read};
-    db::IBQuery iSQL{&IBDbase, &IBTrans};
-    db::IBQuery iRead{&IBDbase, &IBRead};
     db::Access access{IBDbase, IBTrans, IBRead};
 
     // The connection and its door, for the services that read long results

@@ -41,7 +41,7 @@ public:
     explicit TMF(Session &session);
     ~TMF() override;
 
-    SharedDb &db; // the connection, the transactions and the shared queries
+    SharedDb &db; // the connection, its transactions and the door
     // What the other windows reach: the shared queries and the windows.
     Context &context() { return m_ctx; }
 

@@ -422,7 +422,7 @@ int hold(const Options &o)
             upd.execute();
             if (upd.rowsAffected() != 1)
                 throw db::DbError(QStringLiteral("the update touched %1 rows").arg(upd.rowsAffected()));
-            db::IBQuery &q = c.db.iSQL;
+            db::IBQuery q(&c.db.IBDbase, &c.db.IBTrans);
             q.setSql(sql::selectAccountsId());
             q.setParam(QStringLiteral("bs_fk"), id);
             q.open();

@@ -717,7 +717,7 @@ private slots:
         window.next();
         const QString windowRow = window.asText(0);
 
-        SharedDb other; // another copy of the program
+        testdb::QueryDb other; // another copy of the program
         testdb::open(other, d.path);
         core::CardStore colleague(other.access);
         core::CardRecord card;
@@ -816,7 +816,7 @@ private slots:
 
         // The database tells of commits: no look is made until it does.
         QTRY_VERIFY(list.eventsArmed());
-        SharedDb other; // another copy of the program
+        testdb::QueryDb other; // another copy of the program
         testdb::open(other, d.path);
         other.iSQL.setSql(QStringLiteral(
             "UPDATE base SET work = IIF(work = 'АО Вектор', 'ООО Ромашка', 'АО Вектор') WHERE pk_id <= 1000"));

@@ -121,7 +121,7 @@ private slots:
     void unencodableParameterRefused()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("enc.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("SELECT count(*) AS n FROM base WHERE fam = ") +
                       sql::boundText(QStringLiteral("f")));
@@ -144,7 +144,7 @@ private slots:
         testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a' || ASCII_CHAR(152) || 'b')"));
         const QByteArray stored("a\x98"
                                 "b");
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         std::vector<db::IBQuery::CellView> cells;
         s.iSQL.setSql(QStringLiteral("SELECT post FROM post"));
@@ -176,7 +176,7 @@ private slots:
     void queryFacility()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("q.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         QVERIFY(!s.IBTrans.active());
 
@@ -253,7 +253,7 @@ private slots:
     void valuesTravelExactly()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("v.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
 
         // A long note with CR LF goes through the BLOB column unchanged.
@@ -320,7 +320,7 @@ private slots:
             QStringLiteral("CREATE EXCEPTION marker_found 'marker row present';\n"
                            "CREATE TRIGGER no_marker ON TRANSACTION COMMIT AS BEGIN "
                            "IF (EXISTS(SELECT 1 FROM post WHERE post = 'marker')) THEN EXCEPTION marker_found; END"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES (:p)"));
         s.iSQL.setParam(QStringLiteral("p"), QStringLiteral("marker"));
@@ -372,7 +372,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(bool, select);
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("fail.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (pk_id, post) VALUES (1, 'first')"));
         s.iSQL.execute();
@@ -409,7 +409,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(bool, accepted);
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("long.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         const QString text(length, QChar(0x0416)); // Ж: one byte in the database
         s.iSQL.setSql(QStringLiteral("SELECT CHAR_LENGTH(CAST(:v AS VARCHAR(32765) CHARACTER SET WIN1251)) AS n, "
@@ -486,7 +486,7 @@ private slots:
         testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
                                           "INSERT INTO post (post) VALUES ('b');\n"
                                           "CREATE PROCEDURE seven RETURNS (pk_id INTEGER) AS BEGIN pk_id = 7; END"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         // A row read before must not linger in the next statement's result.
         s.iSQL.setSql(QStringLiteral("UPDATE post SET post = post WHERE pk_id = 1 RETURNING pk_id"));
@@ -552,7 +552,7 @@ private slots:
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("prep.fdb"));
         testdb::exec(path, QStringLiteral("INSERT INTO post (post) VALUES ('a');\n"
                                           "INSERT INTO post (post) VALUES ('b')"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("SELEC post FROM post"));
         QVERIFY_THROWS_EXCEPTION(DbError, s.iSQL.open());
@@ -585,7 +585,7 @@ private slots:
         QVERIFY(!sql::updateCard().contains(QStringLiteral("fpath")));
         // Every fixed statement prepares against the schema.
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("f.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         for (const QString &statement : {sql::deleteCard(), sql::deletePost(), sql::deleteDepartment(),
                                          sql::deleteOrganization(), sql::deleteUser(), sql::deleteAccounts()}) {
@@ -607,7 +607,7 @@ private slots:
         if (isql.isEmpty() || gfix.isEmpty())
             QSKIP("isql-fb or gfix is not installed");
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("shared.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         s.iSQL.setSql(QStringLiteral("INSERT INTO post (post) VALUES ('из программы')"));
         s.iSQL.execute();
@@ -656,7 +656,7 @@ private slots:
             QSKIP("isql-fb or gfix is not installed");
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("live.fdb"));
         testdb::exec(path, QStringLiteral("INSERT INTO base (fam) VALUES ('Прежний')"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         auto fam = [&] {
             s.iRead.setSql(QStringLiteral("SELECT fam FROM base"));
@@ -694,7 +694,7 @@ private slots:
     void lostConnectionComesBack()
     {
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("lost.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         s.iRead.setSql(QStringLiteral("SELECT CURRENT_CONNECTION AS id FROM rdb$database"));
         s.iRead.open();
@@ -731,7 +731,7 @@ private slots:
     {
         QFETCH(QString, how);
         const QString path = testdb::freshDatabase(dir.path(), QStringLiteral("replaced.fdb"));
-        SharedDb s;
+        testdb::QueryDb s;
         testdb::open(s, path);
         const QString aside = path + QStringLiteral(".aside");
         QFile::remove(aside);
@@ -799,7 +799,7 @@ private slots:
         }
         QString text;
         {
-            SharedDb s;
+            testdb::QueryDb s;
             s.IBDbase.databaseName = path;
             try {
                 s.IBDbase.open();
@@ -870,7 +870,7 @@ private slots:
         testdb::addCards(path, 3000, [](int i) {
             return QList<QPair<QString, QString>>{{u"fam"_s, QString::number(i)}};
         });
-        SharedDb idle;
+        testdb::QueryDb idle;
         testdb::open(idle, path);
         // The list's cursor, on a read transaction of its own as the list keeps it.
         db::IBTransaction listTrans(&idle.IBDbase, db::IBTransaction::Kind::Read);
@@ -880,7 +880,7 @@ private slots:
         QVERIFY(!list.fetchedAll());
         idle.access.read(sql::selectCard(), {{QStringLiteral("pk_id"), qint64(1)}}).next(); // and a card opened
 
-        SharedDb busy;
+        testdb::QueryDb busy;
 
         testdb::open(busy, path);
         busy.iSQL.setSql(QStringLiteral("UPDATE base SET name1 = :n WHERE pk_id = 1"));

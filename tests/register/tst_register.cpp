@@ -429,8 +429,9 @@ private slots:
         mf->FillList();
         QVERIFY(mf->isFilling());
         core::RefValues(mf->db.access).add(sql::Ref::Post, QStringLiteral("Новая"));
-        mf->db.iSQL.setSql(QStringLiteral("INSERT INTO nosuchtable (x) VALUES (1)"));
-        QVERIFY_THROWS_EXCEPTION(db::DbError, mf->db.iSQL.execute());
+        db::IBQuery failing(&mf->db.IBDbase, &mf->db.IBTrans);
+        failing.setSql(QStringLiteral("INSERT INTO nosuchtable (x) VALUES (1)"));
+        QVERIFY_THROWS_EXCEPTION(db::DbError, failing.execute());
         QVERIFY(mf->isFilling());
         QTRY_VERIFY(!mf->isFilling());
         QCOMPARE(mf->model()->cardCount(), 3000);
@@ -513,7 +514,7 @@ private slots:
         p.addCard({{u"fam"_s, u"Т10"_s}, {u"bdate"_s, u"12.05.19 5"_s}});
         p.addCard({{u"fam"_s, u"Т11"_s}, {u"bdate"_s, u"12x05.1995"_s}});
         mf->db.IBTrans.commit();
-        db::IBQuery &q = mf->db.iSQL;
+        db::IBQuery q(&mf->db.IBDbase, &mf->db.IBTrans);
         auto ids = [&](const QString &sqlText) {
             q.close();
             q.setSql(sqlText);

@@ -37,12 +37,20 @@ void open(SharedDb &s, const QString &path);
 QStringList values(const QString &path, const QString &table, const QString &column);
 
 // A fresh database file opened through the program's shared query objects.
+// The program's connection with two query objects of the test's own, for
+// statements a test runs itself: on the write and on the read transaction.
+struct QueryDb : SharedDb
+{
+    db::IBQuery iSQL{&IBDbase, &IBTrans};
+    db::IBQuery iRead{&IBDbase, &IBRead};
+};
+
 struct SharedFixture
 {
     SharedFixture();
     QTemporaryDir dir;
     QString path;
-    SharedDb s;
+    QueryDb s;
     int count(const QString &select) const;
     QString value(const QString &select) const;
     QStringList values(const QString &table, const QString &column) const
