@@ -565,10 +565,29 @@ std::vector<const char *> SearchIndex::scan(const Search &q, uint32_t from)
     const std::vector<uint32_t> &order = m_order[size_t(q.sort)];
     // The cards found are marked at their place in the order, which then
     // gives them in that order without sorting them.
-    std::vector<uint64_t> marked((order.size() + 63) / 64);
-    for (uint32_t i = 0; i < m_slots.size(); ++i)
-        if (pos[i] != UINT32_MAX && pos[i] >= from && hit(i, q))
-            marked[pos[i] / 64] |= uint64_t(1) << (pos[i] % 64);
+    const size_t words = (order.size() + 63) / 64;
+    auto mark = [&](uint32_t begin, uint32_t end, std::vector<uint64_t> &marked) {
+        marked.assign(words, 0);
+        for (uint32_t i = begin; i < end; ++i)
+            if (pos[i] != UINT32_MAX && pos[i] >= from && hit(i, q))
+                marked[pos[i] / 64] |= uint64_t(1) << (pos[i] % 64);
+    };
+    // A text too rare to fill the first screen from the order's beginning
+    // has every card looked at: with many cards, half of them on another
+    // core, so that the first rows come within a frame. The index is only
+    // read meanwhile.
+    const auto cards = uint32_t(m_slots.size());
+    std::vector<uint64_t> marked;
+    if (cards >= splitScanFrom && std::thread::hardware_concurrency() > 1) {
+        std::vector<uint64_t> other;
+        std::thread half([&] { mark(cards / 2, cards, other); });
+        mark(0, cards / 2, marked);
+        half.join();
+        for (size_t w = 0; w < words; ++w)
+            marked[w] |= other[w];
+    } else {
+        mark(0, cards, marked);
+    }
     std::vector<const char *> rows;
     for (size_t w = 0; w < marked.size(); ++w)
         for (uint64_t bits = marked[w]; bits; bits &= bits - 1)
