@@ -20,6 +20,8 @@ public:
     void Label5Click();
     // The mail address clicked: a new letter to the developers opens.
     void Label4Click();
+    // The pointer over a link: it is underlined and coloured as a link;
+    // leaving it, as it was.
     void Label5MouseEnter();
     void Label5MouseLeave();
     void Label4MouseEnter();

@@ -15,6 +15,7 @@ class TLF : public ModalWindow
 public:
     TLF(Context &context, QWidget *parent);
 
+    // Each time the window is shown: the logins offered, the remembered one chosen while it exists.
     void FormActivate() override;
     void FillLogins();
     // "Ok": the login and password are checked; the window closes on success.

@@ -27,6 +27,7 @@ public:
     void btRevokeClick();
     // The administrator sets the server's address.
     void btAddressClick();
+    // "Закрыть": the window closes.
     void btCloseClick();
     // Delete revokes, F7 makes a new password, as in the other lists.
     bool GridKeyDown(int key, Qt::KeyboardModifiers mods);

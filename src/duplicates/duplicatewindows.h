@@ -35,6 +35,7 @@ public:
     void bt_forgetClick();
     // Looks for the groups again.
     void bt_findClick();
+    // "Закрыть": the window closes.
     void bt_closeClick();
 
     // The group of the current row; -1 when none.
@@ -77,6 +78,7 @@ public:
     void open(const core::FoundGroup &group);
     // Stores the merged card and deletes the others.
     void bt_okClick();
+    // "Отмена": the window closes and nothing is merged.
     void bt_cancelClick();
     // A value ticked: the others of its field are unticked.
     void TableItemChanged(int row, int column);

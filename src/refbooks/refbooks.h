@@ -114,6 +114,7 @@ public:
     // The value changed since it was loaded or stored.
     bool Modified = false;
 
+    // Each time the editor is shown: the value to edit, or an empty one.
     void FormActivate() override;
     // The value edited: the editor marks it unsaved.
     void ValueChange();

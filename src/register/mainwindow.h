@@ -53,7 +53,9 @@ public:
     // At an administrator's login: a database made by an older version is
     // upgraded if he agrees.
     void offerUpgrade();
+    // At the exit: the scratch folders of copies that have ended are removed.
     void ClearTemp();
+    // The exit button: the program ends.
     void tb_exitClick();
     // Ends the program (the hook lets tests watch it instead).
     void EndProgram();

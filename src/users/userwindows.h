@@ -19,7 +19,9 @@ class TUF : public ModalWindow
 public:
     TUF(Context &context, QWidget *parent);
 
+    // Sets the grid up once: its column titles and widths.
     void FormCreate();
+    // Each time the window is shown: the list of users read anew.
     void FormActivate() override;
     void FillGrid();
     // The new-record button: the editor opens for a new user.
@@ -63,6 +65,7 @@ class TUF1 : public ModalWindow
 public:
     TUF1(Context &context, QWidget *parent);
 
+    // Each time the editor is shown: the user's fields (or empty ones for a new user).
     void FormActivate() override;
     // A field of the user edited: the editor marks it unsaved.
     void fioChange();
