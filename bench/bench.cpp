@@ -29,6 +29,7 @@
 #include "db/schema.h"
 #include "db/shared.h"
 #include "demo.h"
+#include "hostilecards.h"
 #include "referencesql.h"
 
 #include <QCommandLineParser>
@@ -731,50 +732,6 @@ struct Shape
     QByteArray (*file)(int n);
 };
 
-// A 2.1 note in quoted-printable after a long parameter, its value in n
-// lines joined by soft line breaks.
-QByteArray softBreaks(int n)
-{
-    QByteArray f = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Иванов;Иван\r\nNOTE;X-LABEL=";
-    f += QByteArray(20 * n, 'x');
-    f += ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
-    for (int i = 0; i < n; ++i)
-        f += "=D0=97=D0=B0=D0=BC=D0=B5=D1=82=D0=BA=D0=B0 =D0=BE =D0=B2=D1=81=D1=82=D1=80=D0=B5=D1=87=D0=B5=\r\n";
-    f += "=D0=BA=D0=BE=D0=BD=D0=B5=D1=86\r\nEND:VCARD\r\n";
-    return f;
-}
-
-// One card with n e-mails of its own.
-QByteArray manyMails(int n)
-{
-    QByteArray f = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Петров;Пётр\r\n";
-    for (int i = 0; i < n; ++i)
-        f += "EMAIL;TYPE=INTERNET:person" + QByteArray::number(i) + "@example.ru\r\n";
-    f += "END:VCARD\r\n";
-    return f;
-}
-
-// One card with n web addresses of its own.
-QByteArray manyUrls(int n)
-{
-    QByteArray f = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Сидоров;Сидор\r\n";
-    for (int i = 0; i < n; ++i)
-        f += "URL:https://example.ru/page" + QByteArray::number(i) + "\r\n";
-    f += "END:VCARD\r\n";
-    return f;
-}
-
-// A CSV table of one wide row: n stray Windows-1251 bytes on one line of
-// UTF-8 text.
-QByteArray csvStrayBytes(int n)
-{
-    QByteArray f = "Фамилия,Имя,Прочее\r\nИванов,Иван,";
-    for (int i = 0; i < n; ++i)
-        f += "Пётр Петрович O\x92"
-             "Brien ещё немного текста по-русски, ";
-    return f + "\r\n";
-}
-
 // The fastest of three reads of `bytes`, in milliseconds.
 double readMs(const QByteArray &bytes)
 {
@@ -795,10 +752,10 @@ double readMs(const QByteArray &bytes)
 // is about 2 when reading takes time in proportion to the file.
 int parsing(int n)
 {
-    const Shape shapes[] = {{"quoted-printable soft breaks after a long parameter", softBreaks},
-                            {"a card with many e-mails", manyMails},
-                            {"a card with many web addresses", manyUrls},
-                            {"CSV: many stray bytes on one line", csvStrayBytes}};
+    const Shape shapes[] = {{"quoted-printable soft breaks after a long parameter", hostile::softBreaks},
+                            {"a card with many e-mails", hostile::manyMails},
+                            {"a card with many web addresses", hostile::manyUrls},
+                            {"CSV: many stray bytes on one line", hostile::csvStrayBytes}};
     std::printf("%-52s %10s %10s %10s %10s %6s\n", "shape", "bytes", "ms", "bytes x2", "ms x2", "ratio");
     for (const Shape &s : shapes) {
         const QByteArray once = s.file(n), twice = s.file(2 * n);

@@ -21,6 +21,7 @@
 #include "core/refvalues.h"
 #include "db/cp1251.h"
 #include "demo.h"
+#include "hostilecards.h"
 #include "testdb.h"
 
 #include <QCryptographicHash>
@@ -535,27 +536,14 @@ private slots:
         QTest::addColumn<QString>("ends");
         QTest::addColumn<int>("lines");
         const int n = 3000;
-        QByteArray qp = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Иванов;Иван\r\nNOTE;X-LABEL=" + QByteArray(20 * n, 'x') +
-                        ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
-        for (int i = 0; i < n; ++i)
-            qp += "=D0=90=D0=91 " + QByteArray::number(i) + "=\r\n";
-        qp += "=D0=92\r\nEND:VCARD\r\n";
-        QTest::newRow("soft line breaks") << qp << u"rem"_s << u"АБ 0АБ 1АБ 2"_s << u"АБ 2999В"_s << 1;
-        QByteArray mails = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Иванов;Иван\r\n";
-        QByteArray urls = mails;
-        for (int i = 0; i < n; ++i) {
-            mails += "EMAIL;TYPE=INTERNET:p" + QByteArray::number(i) + "@example.ru\r\n";
-            urls += "URL:https://example.ru/" + QByteArray::number(i) + "\r\n";
-        }
-        mails += "END:VCARD\r\n";
-        urls += "END:VCARD\r\n";
+        QTest::newRow("soft line breaks")
+            << hostile::softBreaks(n) << u"rem"_s << u"АБ 0АБ 1АБ 2"_s << u"АБ 2999В"_s << 1;
         // The first two in the card's fields, the rest in "Прочее", each once.
-        QTest::newRow("e-mails") << mails << u"other"_s << u"E-mail: p2@example.ru"_s << u"E-mail: p2999@example.ru"_s
-                                 << n - 2;
-        QTest::newRow("web addresses") << urls << u"other"_s << u"Сайт: https://example.ru/4"_s
+        QTest::newRow("e-mails") << hostile::manyMails(n) << u"other"_s << u"E-mail: p2@example.ru"_s
+                                 << u"E-mail: p2999@example.ru"_s << n - 2;
+        QTest::newRow("web addresses") << hostile::manyUrls(n) << u"other"_s << u"Сайт: https://example.ru/4"_s
                                        << u"Сайт: https://example.ru/2999"_s << n - 4;
-        QTest::newRow("CSV quotes") << "Фамилия,Имя,Прочее\r\nИванов,Иван,a" + QByteArray(n, '"') + "z\r\n"
-                                    << u"other"_s << u"a\"\"\""_s << u"\"z"_s << 1;
+        QTest::newRow("CSV quotes") << hostile::csvQuotes(n) << u"other"_s << u"a\"\"\""_s << u"\"z"_s << 1;
     }
     void longInputs()
     {
