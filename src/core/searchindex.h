@@ -80,7 +80,7 @@ public:
     static constexpr int kColumns = 12;
     // From this many cards on, a look at every card is split between two
     // threads (the tests lower it to see both halves agree).
-    static inline uint32_t splitScanFrom = 100000;
+    static inline uint32_t splitScanFrom = 500000;
 
 private:
     // 24 bytes a card: where it is kept, the lengths of the searched
