@@ -113,6 +113,21 @@ exit_by_button() { # main window id, log name
   fi
 }
 
+# Sends SIGTERM; the program must end by itself within 15 s, with status 0.
+terminate() { # what, log name
+  local status
+  kill -TERM "$pid"
+  if wait_exit "$pid" 15; then
+    wait "$pid"
+    status=$?
+    check "$1 normally (status $status)" test "$status" -eq 0
+  else
+    fail "$1"
+    show_log "$2"
+    kill -9 "$pid" 2>/dev/null
+  fi
+}
+
 # 1. No database and no path.txt: two notices, then the program ends by itself.
 dir=$(make_folder nodb)
 start "$dir" nodb
@@ -252,15 +267,7 @@ fi
 start "$dir" term
 if wait_window "^Укажите регистрационные данные$" 15 >/dev/null; then
   pass "the login window appeared again"
-  kill -TERM "$pid"
-  if wait_exit "$pid" 15; then
-    wait "$pid"
-    status=$?
-    check "SIGTERM ended the program normally (status $status)" test "$status" -eq 0
-  else
-    fail "SIGTERM ended the program"
-    kill -9 "$pid" 2>/dev/null
-  fi
+  terminate "SIGTERM ended the program" term
 else
   fail "the login window appeared again"
   show_log term
@@ -330,16 +337,7 @@ if command -v isql-fb >/dev/null; then
           kill -0 "$pid" 2>/dev/null || break
           sleep 0.1
         done
-        kill -TERM "$pid"
-        if wait_exit "$pid" 15; then
-          wait "$pid"
-          status=$?
-          check "SIGTERM during the import ended the program normally (status $status)" test "$status" -eq 0
-        else
-          fail "SIGTERM during the import ended the program"
-          show_log import
-          kill -9 "$pid" 2>/dev/null
-        fi
+        terminate "SIGTERM during the import ended the program" import
         stored=$(count "$dir/dbase.fdb")
         check "the import was stopped before its end ($before before, $seen seen at the signal, $stored after)" \
           test "${seen:-0}" -gt "$before" -a "${stored:-0}" -lt $((before + total))
