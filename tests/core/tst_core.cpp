@@ -869,9 +869,12 @@ private slots:
         QCOMPARE(shown(), literal());
         list.forgetIndex();
         list.search(f, ListSort::Name);
-        for (int i = 0; i < 30 && !list.indexReady(); ++i) {
+        // A few times only: the engine itself (Firebird 3) now and then
+        // crashes when an attachment is ended while it prepares a statement,
+        // and every end is a chance of that, in the test as anywhere.
+        for (int i = 0; i < 3 && !list.indexReady(); ++i) {
             endOtherConnections();
-            QTest::qWait(5);
+            QTest::qWait(20);
         }
         list.search(f, ListSort::Name);
         list.finish();
