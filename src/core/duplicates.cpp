@@ -188,6 +188,25 @@ Buckets bucketsOf(const PersonKeys &keys)
     return out;
 }
 
+// Each card's buckets as entries {key, place}, sorted: cards that can be
+// alike stand side by side. `key` turns a bucket into the entry's key type.
+// Sized exactly (buckets counted first): at a million cards a doubling
+// array would hold them twice for a moment.
+template <typename Entry, typename Key>
+std::vector<Entry> filedByBucket(const QList<QPair<qint64, PersonKeys>> &cards, Key key)
+{
+    size_t count = 0;
+    for (const auto &card : cards)
+        count += size_t(bucketsOf(card.second).count);
+    std::vector<Entry> out;
+    out.reserve(count);
+    for (qsizetype at = 0; at < cards.size(); ++at)
+        for (uint64_t b : bucketsOf(cards[at].second))
+            out.push_back({key(b), uint32_t(at)});
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 } // namespace
 
 void DuplicateIndex::add(qint64 id, PersonKeys keys)
@@ -205,14 +224,7 @@ void DuplicateIndex::addAll(QList<QPair<qint64, PersonKeys>> cards)
 {
     Q_ASSERT(m_cards.isEmpty());
     m_cards = std::move(cards);
-    size_t count = 0;
-    for (const auto &card : std::as_const(m_cards))
-        count += size_t(bucketsOf(card.second).count);
-    m_sorted.reserve(count);
-    for (qsizetype at = 0; at < m_cards.size(); ++at)
-        for (uint64_t b : bucketsOf(m_cards[at].second))
-            m_sorted.push_back({b, uint32_t(at)});
-    std::sort(m_sorted.begin(), m_sorted.end());
+    m_sorted = filedByBucket<Filed>(m_cards, [](uint64_t b) { return b; });
 }
 
 QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
@@ -240,25 +252,16 @@ QList<QPair<qint64, int>> DuplicateIndex::like(const PersonKeys &keys) const
 
 QList<DuplicateGroup> duplicateGroups(const QList<QPair<qint64, PersonKeys>> &cards, const DistinctPairs &distinct)
 {
-    // Every card under each of its keys, sorted by key: cards that can be
-    // alike stand side by side, and only those are compared. A key is kept
-    // as 32 bits of its fingerprint, so that a million cards' keys take 8
-    // bytes each; two keys that share those bits only add a comparison, as
-    // the rule itself decides. Sized exactly: no doubling of a large array.
+    // Every card under each of its keys, sorted by key; only cards side by
+    // side are compared. A key is kept as 32 bits of its fingerprint, so
+    // that a million cards' keys take 8 bytes each; two keys that share
+    // those bits only add a comparison, as the rule itself decides.
     struct Keyed
     {
         uint32_t key, at;
         bool operator<(const Keyed &o) const { return key != o.key ? key < o.key : at < o.at; }
     };
-    size_t count = 0;
-    for (const auto &card : cards)
-        count += size_t(bucketsOf(card.second).count);
-    std::vector<Keyed> keyed;
-    keyed.reserve(count);
-    for (qsizetype i = 0; i < cards.size(); ++i)
-        for (uint64_t b : bucketsOf(cards[i].second))
-            keyed.push_back({uint32_t(b ^ (b >> 32)), uint32_t(i)});
-    std::sort(keyed.begin(), keyed.end());
+    const std::vector<Keyed> keyed = filedByBucket<Keyed>(cards, [](uint64_t b) { return uint32_t(b ^ (b >> 32)); });
 
     // Alike cards are joined into one group (union-find over their places).
     std::vector<uint32_t> parent(size_t(cards.size()));
