@@ -82,7 +82,16 @@ bool SearchIndex::checkDatabase()
         if (u != 0 && u != '%' && u != '_')
             expected.insert({t, int(u)});
     }
-    return found == expected;
+    if (found != expected)
+        return false;
+    // Changed cards then find their places without asking the database;
+    // where the order cannot be learned, they still do by asking.
+    try {
+        m_collation.learn(m_db);
+    } catch (const db::DbError &) {
+        m_collation.forget();
+    }
+    return true;
 }
 
 void SearchIndex::store(const Cells &cells)
@@ -395,6 +404,11 @@ void SearchIndex::placeOrder(int sort, const std::vector<qint32> &ids)
             order.push_back(at);
     m_orderLoaded[size_t(sort)] = true;
     m_positionValid[size_t(sort)] = false;
+    // The stored texts as the database sorted them are the last check of
+    // what was learned (a card changed between the two reads only costs
+    // the learned order; it comes with the log anyway).
+    if (m_collation.usable() && !followsLearnedOrder(sort))
+        m_collation.forget();
 }
 
 void SearchIndex::loadOrder(int sort)

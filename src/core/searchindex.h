@@ -10,6 +10,7 @@
 // search as it does in the list's statement.
 
 #include "arena.h"
+#include "collationorder.h"
 #include "liststatement.h"
 
 #include <QElapsedTimer>
@@ -81,6 +82,10 @@ public:
     // From this many cards on, a look at every card is split between two
     // threads (the tests lower it to see both halves agree).
     static inline uint32_t splitScanFrom = 500000;
+    // Changed cards find their places by the collation's order learned from
+    // the database (off: by asking the database, as where it cannot be
+    // learned; the tests switch it off to see both ways agree).
+    static inline bool placeByLearnedOrder = true;
 
 private:
     // 24 bytes a card: where it is kept, the lengths of the searched
@@ -132,6 +137,14 @@ private:
     std::function<void()> m_marked; // told once a read has set the log's mark
     // Puts the slot into the order where the database would sort its key.
     void place(int sort, uint32_t slot, std::string_view key, bool keyNull);
+    // Puts the slots into the order by the learned order, in one pass.
+    void placeLearned(int sort, std::vector<uint32_t> added);
+    // The slot's text the order sorts by; `null` when it is NULL.
+    std::string_view sortKey(const Slot &s, int sort, bool &null) const;
+    // The learned order of two slots' keys (NULL first, as the database sorts).
+    int compareSlots(uint32_t a, uint32_t b, int sort) const;
+    // Whether the learned order keeps the order as the database read it.
+    bool followsLearnedOrder(int sort) const;
     // Takes the slots out of every order, in one pass.
     void unplace(const std::vector<uint32_t> &gone);
     const std::vector<uint32_t> &positions(int sort);
@@ -184,6 +197,7 @@ private:
     QElapsedTimer m_unusableSince;
     static constexpr qint64 kRecheckMs = 60000;
     std::array<uint8_t, 256> m_upper{}; // the database's upper-casing, byte by byte
+    CollationOrder m_collation;
     std::vector<Slot> m_slots;
     // Card id -> slot: a table by id for the ids an identity column gives
     // (from 1 on, few gaps), a map for ids far beyond the number of cards.

@@ -108,7 +108,10 @@ void SearchIndex::syncOrThrow(bool settleDue)
         settled();
         std::sort(changed.begin(), changed.end());
         changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-        if (changed.size() > (m_inline ? kMostChangesApplied : kMostChangesInBackground))
+        const size_t most = placeByLearnedOrder && m_collation.usable() ? kMostChangesLearned
+                            : m_inline                                  ? kMostChangesApplied
+                                                                        : kMostChangesInBackground;
+        if (changed.size() > most)
             return false;
         refresh(changed);
         return true;
@@ -117,8 +120,9 @@ void SearchIndex::syncOrThrow(bool settleDue)
         reload();
 }
 
-// Reads the changed cards again: each takes its place in the orders anew,
-// found by the database's own comparison with the cards around it.
+// Reads the changed cards again (sorted, each once): each takes its place in
+// the orders anew, found by the learned order of the database's collation,
+// or else by the database's own comparison with the cards around it.
 void SearchIndex::refresh(const std::vector<qint32> &ids)
 {
     m_version = nextVersion();
@@ -127,44 +131,118 @@ void SearchIndex::refresh(const std::vector<qint32> &ids)
         if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone)
             old.push_back(at);
     unplace(old);
-    struct Placed
-    {
-        uint32_t slot;
-        std::array<QByteArray, 3> key;
-        std::array<bool, 3> null;
-    };
-    std::vector<Placed> placed;
+    std::vector<uint32_t> placed;
+    std::vector<bool> found(ids.size());
     Cells cells;
-    const QString card = QStringLiteral("SELECT ") + kColumnsRead + QStringLiteral(" FROM base WHERE pk_id = :id");
-    for (qint32 id : ids) {
-        db::Rows rows = m_db.read(card, {{QStringLiteral("id"), qint64(id)}});
-        if (!rows.next()) { // deleted
-            if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone) {
-                Slot &s = m_slots[at];
-                m_garbage += bytesOf(s);
-                s.live = false;
-                m_slotOf.erase(id);
-                --m_live;
+    for (size_t from = 0; from < ids.size(); from += kCardsPerRead) {
+        QString list;
+        for (size_t i = from; i < std::min(ids.size(), from + kCardsPerRead); ++i)
+            list += (i > from ? QStringLiteral(",") : QString()) + QString::number(ids[i]);
+        for (db::Rows rows = m_db.read(QStringLiteral("SELECT ") + kColumnsRead +
+                                       QStringLiteral(" FROM base WHERE pk_id IN (") + list + QStringLiteral(")"));
+             rows.next();) {
+            rows.cells(cells.v);
+            const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
+            if (at == ids.end() || *at != cells.id())
+                continue;
+            found[size_t(at - ids.begin())] = true;
+            store(cells);
+            placed.push_back(m_slotOf.find(*at));
+        }
+    }
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (found[i])
+            continue;
+        // Deleted.
+        if (const uint32_t at = m_slotOf.find(ids[i]); at != SlotOf::kNone) {
+            Slot &s = m_slots[at];
+            m_garbage += bytesOf(s);
+            s.live = false;
+            m_slotOf.erase(ids[i]);
+            --m_live;
+        }
+    }
+    // A text with a byte the order was not learned for (a NUL a tool wrote)
+    // is placed by asking, and so is every later one.
+    if (m_collation.usable())
+        for (uint32_t slot : placed)
+            for (int sort = 0; sort < 3; ++sort) {
+                bool null = false;
+                if (!m_collation.knows(sortKey(m_slots[slot], sort, null)))
+                    m_collation.forget();
             }
+    const bool learned = placeByLearnedOrder && m_collation.usable();
+    for (int sort = 0; sort < 3; ++sort) {
+        if (!m_orderLoaded[size_t(sort)])
+            continue;
+        if (learned) {
+            placeLearned(sort, placed);
             continue;
         }
-        rows.cells(cells.v);
-        store(cells);
-        Placed p{m_slotOf.find(id), {}, {}};
-        for (int sort = 0; sort < 3; ++sort) {
-            const std::string_view k = cells.text(kSortColumn[sort]);
-            p.key[size_t(sort)] = QByteArray(k.data(), qsizetype(k.size()));
-            p.null[size_t(sort)] = cells.null(kSortColumn[sort]);
+        for (uint32_t slot : placed) {
+            bool null = false;
+            const std::string_view key = sortKey(m_slots[slot], sort, null);
+            place(sort, slot, key, null);
         }
-        placed.push_back(p);
     }
-    for (const Placed &p : placed)
-        for (int sort = 0; sort < 3; ++sort)
-            if (m_orderLoaded[size_t(sort)])
-                place(sort, p.slot,
-                      std::string_view(p.key[size_t(sort)].constData(), size_t(p.key[size_t(sort)].size())),
-                      p.null[size_t(sort)]);
     compactIfWasteful();
+}
+
+std::string_view SearchIndex::sortKey(const Slot &s, int sort, bool &null) const
+{
+    const Column c = kSortColumn[sort];
+    null = (s.nulls >> c) & 1;
+    // The row's cells are the id, "fam name1 name2", "work dep", post...:
+    // the order's text starts the cell after the id, the next or the one after.
+    const char *p = m_arena.at(s.row);
+    for (int cell = 0; cell <= sort; ++cell) {
+        uint16_t len;
+        std::memcpy(&len, p, 2);
+        p += 2 + len;
+    }
+    return std::string_view(p + 2, s.length[size_t(c)]);
+}
+
+int SearchIndex::compareSlots(uint32_t a, uint32_t b, int sort) const
+{
+    bool nullA = false, nullB = false;
+    const std::string_view x = sortKey(m_slots[a], sort, nullA);
+    const std::string_view y = sortKey(m_slots[b], sort, nullB);
+    if (nullA || nullB)
+        return int(nullB) - int(nullA);
+    return m_collation.compare(x, y);
+}
+
+bool SearchIndex::followsLearnedOrder(int sort) const
+{
+    const std::vector<uint32_t> &order = m_order[size_t(sort)];
+    for (size_t i = 0; i < order.size(); ++i) {
+        bool null = false;
+        if (!m_collation.knows(sortKey(m_slots[order[i]], sort, null)) ||
+            (i > 0 && compareSlots(order[i - 1], order[i], sort) > 0))
+            return false;
+    }
+    return true;
+}
+
+void SearchIndex::placeLearned(int sort, std::vector<uint32_t> added)
+{
+    auto less = [this, sort](uint32_t a, uint32_t b) { return compareSlots(a, b, sort) < 0; };
+    std::stable_sort(added.begin(), added.end(), less);
+    std::vector<uint32_t> &order = m_order[size_t(sort)];
+    std::vector<uint32_t> merged;
+    merged.reserve(order.size() + added.size());
+    auto from = order.cbegin();
+    for (uint32_t s : added) {
+        // After the cards of an equal key, as when the database is asked.
+        const auto to = std::upper_bound(from, order.cend(), s, less);
+        merged.insert(merged.end(), from, to);
+        merged.push_back(s);
+        from = to;
+    }
+    merged.insert(merged.end(), from, order.cend());
+    order.swap(merged);
+    m_positionValid[size_t(sort)] = false;
 }
 
 void SearchIndex::unplace(const std::vector<uint32_t> &gone)
