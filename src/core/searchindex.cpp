@@ -124,11 +124,16 @@ void SearchIndex::store(const Cells &cells)
     } catch (const std::length_error &) {
         throw db::DbError(QStringLiteral("Слишком много карточек для указателя в памяти"));
     }
-    // Each box's signature: a bit for every pair of neighbouring characters.
+    // Each box's signature: a bit for every pair of neighbouring characters,
+    // in the phone box for every run of three digits.
     std::array<uint64_t, 5> signature{};
     for (int g = 0; g < 5; ++g)
         for (int c = kGroups[g].first; c < kGroups[g].end; ++c) {
             const std::string_view t = cells.text(c);
+            if (g == kPhoneGroup) {
+                signature[size_t(g)] |= digitTrigramBits(reinterpret_cast<const uint8_t *>(t.data()), t.size());
+                continue;
+            }
             for (size_t i = 1; i < t.size(); ++i)
                 signature[size_t(g)] |= pairBit(m_upper[uint8_t(t[i - 1])], m_upper[uint8_t(t[i])]);
         }
@@ -522,6 +527,16 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
     std::array<uint64_t, 5> need{};
     for (int g = 0; g < 5; ++g) {
         const std::vector<uint8_t> &p = q.patterns[size_t(g)].text;
+        if (g == kPhoneGroup) { // each run of the text's own characters apart
+            for (size_t i = 0; i < p.size();) {
+                size_t j = i;
+                while (j < p.size() && p[j] != '%' && p[j] != '_')
+                    ++j;
+                need[size_t(g)] |= digitTrigramBits(p.data() + i, j - i);
+                i = j + 1;
+            }
+            continue;
+        }
         for (size_t i = 1; i < p.size(); ++i)
             if (p[i - 1] != '%' && p[i - 1] != '_' && p[i] != '%' && p[i] != '_')
                 need[size_t(g)] |= pairBit(p[i - 1], p[i]);

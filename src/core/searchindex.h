@@ -220,7 +220,8 @@ private:
     Arena m_arena; // per card: its row in the list model's form, the searched columns the row lacks
     std::vector<char> m_scratch;
     // Per box, per slot: a bit for each pair of neighbouring characters its
-    // columns hold (upper-cased), hashed into 64.
+    // columns hold (upper-cased), hashed into 64; in the phone box, for each
+    // run of three digits.
     std::array<std::vector<uint64_t>, 5> m_signature;
     size_t m_garbage = 0; // bytes of m_arena no slot uses any more
     int m_live = 0;

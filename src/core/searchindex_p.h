@@ -86,6 +86,25 @@ inline uint64_t pairBit(uint8_t a, uint8_t b)
     return uint64_t(1) << (((uint32_t(a) << 8 | b) * 0x9E3779B1u) >> 26);
 }
 
+// The bits the runs of three digits in a text set in the phone box's
+// signature, separators between them passed over: "45-67" needs those of
+// 456 and 567, which every number holding it has. Phone numbers are digits
+// and a few signs, so pairs of characters would set nearly every bit.
+inline uint64_t digitTrigramBits(const uint8_t *t, size_t n)
+{
+    uint64_t bits = 0;
+    uint32_t last = 0, run = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (t[i] < '0' || t[i] > '9')
+            continue;
+        last = (last * 10 + (t[i] - '0')) % 1000;
+        if (++run >= 3)
+            bits |= uint64_t(1) << ((last * 0x9E3779B1u) >> 26);
+    }
+    return bits;
+}
+constexpr int kPhoneGroup = 4;
+
 // Whether the upper-cased bytes hold the (upper-cased) literal.
 inline bool containsUpper(const uint8_t *t, size_t n, std::string_view literal, const uint8_t *upper)
 {
