@@ -262,11 +262,17 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     std::array<std::vector<qint32>, 3> ids;
     std::array<std::exception_ptr, 3> failed;
     std::vector<std::thread> readers;
+    // With the collation's order learned, the database sorts the names only
+    // (the learned order is checked on them) and the other two orders are
+    // sorted here, from the cards read: seconds less at a million cards.
+    int ordersRead = 3;
     m_marked = [&] {
+        if (placeByLearnedOrder && m_collation.usable())
+            ordersRead = 1;
         // One after the other: three sorts at once would hold three sorts'
         // memory.
-        readers.emplace_back([&] {
-            for (int s = 0; s < 3 && !stop; ++s) {
+        readers.emplace_back([&, read = ordersRead] {
+            for (int s = 0; s < read && !stop; ++s) {
                 try {
                     readOrder(s, ids[size_t(s)], stop);
                 } catch (...) {
@@ -292,8 +298,20 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
         for (const std::exception_ptr &e : failed)
             if (e)
                 std::rethrow_exception(e);
-        for (int s = 0; s < 3; ++s)
+        for (int s = 0; s < ordersRead; ++s)
             placeOrder(s, ids[size_t(s)]);
+        if (ordersRead < 3 && m_collation.usable()) {
+            std::thread other([this] { sortLearned(2); });
+            sortLearned(1);
+            other.join();
+        } else {
+            // The database sorted the names otherwise than learned: it sorts the others too.
+            for (int s = ordersRead; s < 3; ++s) {
+                std::vector<qint32> more;
+                readOrder(s, more, stop);
+                placeOrder(s, more);
+            }
+        }
         positions(int(ListSort::Name)); // the list's usual order; another's when first searched in
         // Read once and then changed little: what the growth left spare goes.
         m_slots.shrink_to_fit();

@@ -137,6 +137,8 @@ private:
     std::function<void()> m_marked; // told once a read has set the log's mark
     // Puts the slot into the order where the database would sort its key.
     void place(int sort, uint32_t slot, std::string_view key, bool keyNull);
+    // Sorts every card into the order by the learned order.
+    void sortLearned(int sort);
     // Puts the slots into the order by the learned order, in one pass.
     void placeLearned(int sort, std::vector<uint32_t> added);
     // The slot's text the order sorts by; `null` when it is NULL.

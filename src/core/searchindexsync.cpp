@@ -225,6 +225,40 @@ bool SearchIndex::followsLearnedOrder(int sort) const
     return true;
 }
 
+void SearchIndex::sortLearned(int sort)
+{
+    // The keys where they lie, 16 bytes a card while sorting.
+    struct Keyed
+    {
+        const char *key;
+        uint32_t slot;
+        uint8_t length;
+        bool null;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(size_t(m_live));
+    for (uint32_t i = 0; i < m_slots.size(); ++i)
+        if (m_slots[i].live) {
+            bool null = false;
+            const std::string_view k = sortKey(m_slots[i], sort, null);
+            keyed.push_back({k.data(), i, uint8_t(k.size()), null});
+        }
+    // Stable: cards of an equal key stay in the order they are stored in,
+    // as the database's index keeps them.
+    std::stable_sort(keyed.begin(), keyed.end(), [this](const Keyed &a, const Keyed &b) {
+        if (a.null || b.null)
+            return a.null && !b.null;
+        return m_collation.compare({a.key, a.length}, {b.key, b.length}) < 0;
+    });
+    std::vector<uint32_t> &order = m_order[size_t(sort)];
+    order.clear();
+    order.reserve(keyed.size());
+    for (const Keyed &k : keyed)
+        order.push_back(k.slot);
+    m_orderLoaded[size_t(sort)] = true;
+    m_positionValid[size_t(sort)] = false;
+}
+
 void SearchIndex::placeLearned(int sort, std::vector<uint32_t> added)
 {
     auto less = [this, sort](uint32_t a, uint32_t b) { return compareSlots(a, b, sort) < 0; };

@@ -57,6 +57,15 @@ core::Accounts accounts(const QString &first)
     return a;
 }
 
+// The index read beside the window, as the list service reads it.
+std::shared_ptr<core::OwnIndex> buildIndex(const QString &path)
+{
+    std::promise<std::shared_ptr<core::OwnIndex>> got;
+    core::IndexBuild b(
+        path, [&](std::shared_ptr<core::OwnIndex> index, const QString &) { got.set_value(std::move(index)); });
+    return got.get_future().get();
+}
+
 // Saves as the card window does: the card as loaded just now is what the
 // save expects to find stored.
 bool saveOver(core::CardStore &store, qint64 id, const core::CardRecord &r, qint64 user, const core::Accounts *acc)
@@ -476,7 +485,7 @@ private slots:
                                            {u"µ ї"_s, u""_s, u""_s, u""_s, u""_s, true},
                                            {u"ов"_s, u"ов"_s, u"ов"_s, u"ов"_s, u""_s, true}};
         int indexed = 0;
-        auto compareAll = [&] {
+        auto compareAll = [&](core::SearchIndex &index) {
             for (const ListFilter &f : filters)
                 for (ListSort sort : {ListSort::Name, ListSort::Work, ListSort::Post}) {
                     const QString key = sort == ListSort::Name   ? u"fam"_s
@@ -545,10 +554,15 @@ private slots:
                     }
                 }
         };
-        compareAll();
+        compareAll(index);
         // Every "any position" filter went through the index.
         QCOMPARE(indexed, 3 * int(std::count_if(filters.begin(), filters.end(),
                                                 [](const ListFilter &f) { return f.contains; })));
+        // Read beside the window, two of its orders sorted by the learned
+        // order rather than by the database: the same rows.
+        const std::shared_ptr<core::OwnIndex> built = buildIndex(d.path);
+        QVERIFY(built);
+        compareAll(built->index);
         // Changed behind its back, the index places the cards anew in all three orders.
         testdb::exec(d.path,
                      QStringLiteral(
@@ -560,7 +574,8 @@ private slots:
                          "DELETE FROM base WHERE pk_id = 4"));
         q.close();
         d.s.IBTrans.commit(); // the literal statement's snapshot moves on too
-        compareAll();
+        compareAll(index);
+        compareAll(built->index);
         // And placed by asking the database, as where the order is not learned.
         core::SearchIndex::placeByLearnedOrder = false;
         testdb::exec(d.path,
@@ -568,12 +583,14 @@ private slots:
                                     "UPDATE base SET post = 'ёлкин ' WHERE MOD(pk_id, 5) = 2"));
         q.close();
         d.s.IBTrans.commit();
-        compareAll();
+        compareAll(index);
+        compareAll(built->index);
         core::SearchIndex::placeByLearnedOrder = true;
         // The look at every card split between two threads finds the same.
         const uint32_t split = core::SearchIndex::splitScanFrom;
         core::SearchIndex::splitScanFrom = 1;
-        compareAll();
+        compareAll(index);
+        compareAll(built->index);
         core::SearchIndex::splitScanFrom = split;
         q.close();
     }
@@ -663,12 +680,7 @@ private slots:
                         {u"wmail"_s, u"m"_s},
                         {u"wtel"_s, u"t"_s}};
         });
-        auto build = [](const QString &path) {
-            std::promise<std::shared_ptr<core::OwnIndex>> got;
-            core::IndexBuild b(
-                path, [&](std::shared_ptr<core::OwnIndex> index, const QString &) { got.set_value(std::move(index)); });
-            return got.get_future().get();
-        };
+        auto build = buildIndex;
         const std::shared_ptr<core::OwnIndex> own = build(d.path);
         QVERIFY(own && own->index.ready());
         auto count = [&](const QString &work, ListSort sort = ListSort::Name) {
