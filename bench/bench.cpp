@@ -356,7 +356,8 @@ int measure(const QString &folder, int reps)
     anyPositionSteps(QString());
 
     // Another copy commits changes of 1,000 cards: the list notices them by
-    // itself and catches up beside the window, then the next keystroke.
+    // itself and takes them into the index (placed by the learned order, or
+    // by a read anew beside the window), then the next keystroke.
     {
         Step stall{QStringLiteral("any position: longest stall while catching up with 1,000 changes by another "
                                   "connection"),

@@ -301,9 +301,20 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
         for (int s = 0; s < ordersRead; ++s)
             placeOrder(s, ids[size_t(s)]);
         if (ordersRead < 3 && m_collation.usable()) {
-            std::thread other([this] { sortLearned(2); });
+            std::exception_ptr otherFailed;
+            std::thread other([this, &otherFailed] {
+                try {
+                    sortLearned(2);
+                } catch (...) { // out of memory
+                    otherFailed = std::current_exception();
+                }
+            });
+            auto join = qScopeGuard([&other] { other.join(); });
             sortLearned(1);
+            join.dismiss();
             other.join();
+            if (otherFailed)
+                std::rethrow_exception(otherFailed);
         } else {
             // The database sorted the names otherwise than learned: it sorts the others too.
             for (int s = ordersRead; s < 3; ++s) {
@@ -428,10 +439,20 @@ void SearchIndex::placeOrder(int sort, const std::vector<qint32> &ids)
     m_orderLoaded[size_t(sort)] = true;
     m_positionValid[size_t(sort)] = false;
     // The stored texts as the database sorted them are the last check of
-    // what was learned (a card changed between the two reads only costs
-    // the learned order; it comes with the log anyway).
-    if (m_collation.usable() && !followsLearnedOrder(sort))
-        m_collation.forget();
+    // what was learned. The cards and the order are read apart: a card
+    // changed since the mark may stand where its older text sorted, and is
+    // passed over (the log brings it to its place).
+    if (m_collation.usable()) {
+        std::vector<bool> moved(m_slots.size());
+        for (db::Rows rows =
+                 m_db.read(QStringLiteral("SELECT card FROM base_changes WHERE txn >= :txn AND card IS NOT NULL"),
+                           {{QStringLiteral("txn"), m_settled}});
+             rows.next();)
+            if (const uint32_t at = m_slotOf.find(qint32(rows.number(0))); at != SlotOf::kNone)
+                moved[at] = true;
+        if (!followsLearnedOrder(sort, moved))
+            m_collation.forget();
+    }
 }
 
 void SearchIndex::loadOrder(int sort)

@@ -121,9 +121,10 @@ public:
 
 private:
     void syncOrThrow(bool settle);
-    // Takes the changed cards in again, reading them (and the cards their
-    // places are found by) in the door's snapshot that the log was read in.
-    void refresh(const std::vector<qint32> &ids);
+    // Takes the changed cards (sorted, each once; logged by transactions from
+    // `fromTxn` on) in again, reading them (and the cards their places are
+    // found by) in the door's snapshot that the log was read in.
+    void refresh(const std::vector<qint32> &ids, qint64 fromTxn);
     // Stores the card a statement over the read columns stands on, in a new
     // slot or in place of its older one.
     void store(const Cells &cells);
@@ -145,8 +146,9 @@ private:
     std::string_view sortKey(const Slot &s, int sort, bool &null) const;
     // The learned order of two slots' keys (NULL first, as the database sorts).
     int compareSlots(uint32_t a, uint32_t b, int sort) const;
-    // Whether the learned order keeps the order as the database read it.
-    bool followsLearnedOrder(int sort) const;
+    // Whether the learned order keeps the order as the database read it,
+    // the slots passed over aside.
+    bool followsLearnedOrder(int sort, const std::vector<bool> &passedOver) const;
     // Takes the slots out of every order, in one pass.
     void unplace(const std::vector<uint32_t> &gone);
     const std::vector<uint32_t> &positions(int sort);

@@ -65,6 +65,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
         }
     }
     std::vector<qint32> changed;
+    qint64 firstChange = std::numeric_limits<qint64>::max(); // the oldest transaction of those
     bool cleared = false;
     auto readLog = [&] {
         for (db::Rows rows = m_db.read(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared "
@@ -76,8 +77,10 @@ void SearchIndex::syncOrThrow(bool settleDue)
                 continue;
             }
             const std::pair<qint64, qint32> change{rows.number(0), qint32(rows.number(1))};
-            if (m_seen.insert(change).second)
+            if (m_seen.insert(change).second) {
                 changed.push_back(change.second);
+                firstChange = std::min(firstChange, change.first);
+            }
         }
     };
     auto settled = [&] {
@@ -113,7 +116,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
                                                                         : kMostChangesInBackground;
         if (changed.size() > most)
             return false;
-        refresh(changed);
+        refresh(changed, firstChange);
         return true;
     });
     if (!taken)
@@ -123,7 +126,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
 // Reads the changed cards again (sorted, each once): each takes its place in
 // the orders anew, found by the learned order of the database's collation,
 // or else by the database's own comparison with the cards around it.
-void SearchIndex::refresh(const std::vector<qint32> &ids)
+void SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
 {
     m_version = nextVersion();
     std::vector<uint32_t> old;
@@ -134,21 +137,22 @@ void SearchIndex::refresh(const std::vector<qint32> &ids)
     std::vector<uint32_t> placed;
     std::vector<bool> found(ids.size());
     Cells cells;
-    for (size_t from = 0; from < ids.size(); from += kCardsPerRead) {
-        QString list;
-        for (size_t i = from; i < std::min(ids.size(), from + kCardsPerRead); ++i)
-            list += (i > from ? QStringLiteral(",") : QString()) + QString::number(ids[i]);
-        for (db::Rows rows = m_db.read(QStringLiteral("SELECT ") + kColumnsRead +
-                                       QStringLiteral(" FROM base WHERE pk_id IN (") + list + QStringLiteral(")"));
-             rows.next();) {
-            rows.cells(cells.v);
-            const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
-            if (at == ids.end() || *at != cells.id())
-                continue;
-            found[size_t(at - ids.begin())] = true;
-            store(cells);
-            placed.push_back(m_slotOf.find(*at));
-        }
+    // Read through the log's rows, in the snapshot the log was read in: one
+    // statement of the same text each time, whatever the number of cards
+    // (a list of their ids in the statement costs the engine a compilation
+    // and memory of its own each time).
+    for (db::Rows rows = m_db.read(QStringLiteral("SELECT ") + kColumnsRead +
+                                       QStringLiteral(" FROM base_changes c JOIN base b ON b.pk_id = c.card "
+                                                      "WHERE c.txn >= :txn"),
+                                   {{QStringLiteral("txn"), fromTxn}});
+         rows.next();) {
+        rows.cells(cells.v);
+        const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
+        if (at == ids.end() || *at != cells.id() || found[size_t(at - ids.begin())])
+            continue; // taken in before, or met again in a later transaction
+        found[size_t(at - ids.begin())] = true;
+        store(cells);
+        placed.push_back(m_slotOf.find(*at));
     }
     for (size_t i = 0; i < ids.size(); ++i) {
         if (found[i])
@@ -213,14 +217,18 @@ int SearchIndex::compareSlots(uint32_t a, uint32_t b, int sort) const
     return m_collation.compare(x, y);
 }
 
-bool SearchIndex::followsLearnedOrder(int sort) const
+bool SearchIndex::followsLearnedOrder(int sort, const std::vector<bool> &passedOver) const
 {
-    const std::vector<uint32_t> &order = m_order[size_t(sort)];
-    for (size_t i = 0; i < order.size(); ++i) {
+    uint32_t before = UINT32_MAX;
+    for (uint32_t slot : m_order[size_t(sort)]) {
         bool null = false;
-        if (!m_collation.knows(sortKey(m_slots[order[i]], sort, null)) ||
-            (i > 0 && compareSlots(order[i - 1], order[i], sort) > 0))
+        if (!m_collation.knows(sortKey(m_slots[slot], sort, null)))
             return false;
+        if (passedOver[slot])
+            continue;
+        if (before != UINT32_MAX && compareSlots(before, slot, sort) > 0)
+            return false;
+        before = slot;
     }
     return true;
 }
@@ -243,8 +251,9 @@ void SearchIndex::sortLearned(int sort)
             const std::string_view k = sortKey(m_slots[i], sort, null);
             keyed.push_back({k.data(), i, uint8_t(k.size()), null});
         }
-    // Stable: cards of an equal key stay in the order they are stored in,
-    // as the database's index keeps them.
+    // Stable: cards of an equal key stay in the order they were read in,
+    // the order of their records, which the database's own index mostly
+    // keeps too.
     std::stable_sort(keyed.begin(), keyed.end(), [this](const Keyed &a, const Keyed &b) {
         if (a.null || b.null)
             return a.null && !b.null;
