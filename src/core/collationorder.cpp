@@ -44,7 +44,7 @@ std::vector<std::string> samples()
 
 } // namespace
 
-std::vector<int> CollationOrder::ranks(db::Access &db, const std::vector<std::string> &texts)
+std::vector<int> CollationOrder::ranks(db::Access &db, const std::vector<std::string> &texts) const
 {
     // One parameter holds every text, each in a slot of 9 bytes; another the
     // texts' lengths, a digit each.
@@ -62,8 +62,9 @@ std::vector<int> CollationOrder::ranks(db::Access &db, const std::vector<std::st
                  "p (k) AS (SELECT a.i * 64 + b.i FROM n a CROSS JOIN n b WHERE a.i * 64 + b.i < :count), "
                  "v (k, t) AS (SELECT k, CAST(SUBSTRING(CAST(:s AS VARCHAR(27000) CHARACTER SET WIN1251) "
                  "FROM k * 9 + 1 FOR CAST(SUBSTRING(CAST(:lengths AS VARCHAR(3000)) FROM k + 1 FOR 1) AS INTEGER)) "
-                 "AS VARCHAR(9) CHARACTER SET WIN1251) COLLATE PXW_CYRL FROM p) "
-                 "SELECT k, DENSE_RANK() OVER (ORDER BY t) FROM v"),
+                 "AS VARCHAR(9) CHARACTER SET WIN1251) COLLATE %1 FROM p) "
+                 "SELECT k, DENSE_RANK() OVER (ORDER BY t) FROM v")
+                 .arg(QLatin1String(m_collation)),
              {{QStringLiteral("count"), qint64(std::min(texts.size(), kMostProbes))},
               {QStringLiteral("s"), cp1251::decode(all)},
               {QStringLiteral("lengths"), QString::fromLatin1(lengths)}});

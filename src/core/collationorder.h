@@ -1,6 +1,6 @@
 #pragma once
 // The order in which the database sorts the list's texts (WIN1251 under
-// PXW_CYRL), learned from the database itself: a changed card then finds its
+// PXW_CYRL, or another collation), learned from the database itself: a changed card then finds its
 // place among a million others without a question to the database for each
 // step of the search.
 //
@@ -27,6 +27,10 @@ namespace core {
 class CollationOrder
 {
 public:
+    // The order of a collation of WIN1251 (a name the program gives, never
+    // typed by a user).
+    explicit CollationOrder(const char *collation = "PXW_CYRL") : m_collation(collation) {}
+
     // Learns the order and checks it; false when the database sorts in a way
     // this class does not follow. Throws a DbError when the database cannot
     // be read.
@@ -39,12 +43,13 @@ public:
     // Below, equal or above zero as the database sorts `a` against `b`.
     int compare(std::string_view a, std::string_view b) const;
 
-    // How the database sorts the texts (WIN1251 bytes, at most 9 each, at
-    // most kMostProbes): each text's rank, equal for texts it takes for equal.
-    static std::vector<int> ranks(db::Access &db, const std::vector<std::string> &texts);
     static constexpr size_t kMostProbes = 3000;
 
 private:
+    // How the database sorts the texts (WIN1251 bytes, at most 9 each, at
+    // most kMostProbes): each text's rank, equal for texts it takes for equal.
+    std::vector<int> ranks(db::Access &db, const std::vector<std::string> &texts) const;
+    const char *m_collation;
     std::string_view trimmed(std::string_view t) const;
     std::array<uint16_t, 256> m_weight{}; // 0: not learned
     std::array<uint16_t, 256> m_rank{};

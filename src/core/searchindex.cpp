@@ -253,9 +253,9 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
     m_cancel = cancel;
     const auto reset = qScopeGuard([this] { m_cancel = nullptr; });
     m_inline = true;
-    // The three orders are read while the cards are, beside them on
-    // connections of their own (the database sorts each for seconds at a
-    // million cards).
+    // The orders the database sorts (all three, or the names alone, see
+    // below) are read while the cards are, beside them on a connection of
+    // their own (the database sorts each for seconds at a million cards).
     // They start once the log's mark is set: what they miss, or hold in an
     // older place, committed after it and comes with the log.
     std::atomic<bool> stop{false};
@@ -300,6 +300,14 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
                 std::rethrow_exception(e);
         for (int s = 0; s < ordersRead; ++s)
             placeOrder(s, ids[size_t(s)]);
+        // A text with a byte the order was not learned for: the database sorts.
+        if (ordersRead < 3 && m_collation.usable())
+            for (const Slot &s : m_slots)
+                for (int sort = ordersRead; sort < 3 && s.live; ++sort) {
+                    bool null = false;
+                    if (!m_collation.knows(sortKey(s, sort, null)))
+                        m_collation.forget();
+                }
         if (ordersRead < 3 && m_collation.usable()) {
             std::exception_ptr otherFailed;
             std::thread other([this, &otherFailed] {
@@ -561,8 +569,9 @@ std::optional<std::vector<const char *>> SearchIndex::find(const ListFilter &f, 
             q.first = g;
         }
     }
-    // The pairs of neighbouring characters each box's text needs: a card
-    // whose signature lacks one is passed over without reading its text.
+    // The pairs of neighbouring characters (in the phone box the runs of
+    // three digits) each box's text needs: a card whose signature lacks one
+    // is passed over without reading its text.
     std::array<uint64_t, 5> need{};
     for (int g = 0; g < 5; ++g) {
         const std::vector<uint8_t> &p = q.patterns[size_t(g)].text;

@@ -124,7 +124,9 @@ private:
     // Takes the changed cards (sorted, each once; logged by transactions from
     // `fromTxn` on) in again, reading them (and the cards their places are
     // found by) in the door's snapshot that the log was read in.
-    void refresh(const std::vector<qint32> &ids, qint64 fromTxn);
+    // False when they are too many to place without the learned order (a
+    // text it has no place for came in): the index must be read anew.
+    bool refresh(const std::vector<qint32> &ids, qint64 fromTxn);
     // Stores the card a statement over the read columns stands on, in a new
     // slot or in place of its older one.
     void store(const Cells &cells);

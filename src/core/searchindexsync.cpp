@@ -116,8 +116,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
                                                                         : kMostChangesInBackground;
         if (changed.size() > most)
             return false;
-        refresh(changed, firstChange);
-        return true;
+        return refresh(changed, firstChange);
     });
     if (!taken)
         reload();
@@ -126,7 +125,7 @@ void SearchIndex::syncOrThrow(bool settleDue)
 // Reads the changed cards again (sorted, each once): each takes its place in
 // the orders anew, found by the learned order of the database's collation,
 // or else by the database's own comparison with the cards around it.
-void SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
+bool SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
 {
     m_version = nextVersion();
     std::vector<uint32_t> old;
@@ -176,6 +175,10 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
                     m_collation.forget();
             }
     const bool learned = placeByLearnedOrder && m_collation.usable();
+    // Too many to place by asking: read anew instead (what was taken in so
+    // far is dropped with the rest).
+    if (!learned && placed.size() > (m_inline ? kMostChangesApplied : kMostChangesInBackground))
+        return false;
     for (int sort = 0; sort < 3; ++sort) {
         if (!m_orderLoaded[size_t(sort)])
             continue;
@@ -190,6 +193,7 @@ void SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
         }
     }
     compactIfWasteful();
+    return true;
 }
 
 std::string_view SearchIndex::sortKey(const Slot &s, int sort, bool &null) const
