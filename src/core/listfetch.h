@@ -37,11 +37,12 @@ public:
     // Rows are still to come after those in the model.
     bool pending() const { return m_pending; }
 
-    // Reads the statement's rows on for about `budgetMs` into the model;
+    // Reads the statement's rows on for about `budgetMs` into the model
+    // (short: the event loop may run two slices before it looks at input);
     // false when every row is in. A failed read, or a statement closed
     // meanwhile (the connection was opened anew), throws a DbError that says
     // the list is cut and how many rows arrived; those stay in the model.
-    bool next(int budgetMs = 30);
+    bool next(int budgetMs = 15);
     // Everything still to come, at once. False when the index changed since
     // its rows were taken: they are dropped, and the list must be searched again.
     bool finish(quint64 indexVersion);
