@@ -303,11 +303,9 @@ bool SearchIndex::build(const std::atomic<bool> *cancel)
         // A text with a byte the order was not learned for: the database sorts.
         if (ordersRead < 3 && m_collation.usable())
             for (const Slot &s : m_slots)
-                for (int sort = ordersRead; sort < 3 && s.live; ++sort) {
-                    bool null = false;
-                    if (!m_collation.knows(sortKey(s, sort, null)))
+                for (int sort = ordersRead; sort < 3 && s.live; ++sort)
+                    if (!keyKnown(s, sort))
                         m_collation.forget();
-                }
         if (ordersRead < 3 && m_collation.usable()) {
             std::exception_ptr otherFailed;
             std::thread other([this, &otherFailed] {

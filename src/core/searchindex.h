@@ -146,6 +146,8 @@ private:
     void placeLearned(int sort, std::vector<uint32_t> added);
     // The slot's text the order sorts by; `null` when it is NULL.
     std::string_view sortKey(const Slot &s, int sort, bool &null) const;
+    // Whether the learned order has a place for the slot's key.
+    bool keyKnown(const Slot &s, int sort) const;
     // The learned order of two slots' keys (NULL first, as the database sorts).
     int compareSlots(uint32_t a, uint32_t b, int sort) const;
     // Whether the learned order keeps the order as the database read it,

@@ -169,11 +169,9 @@ bool SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
     // is placed by asking, and so is every later one.
     if (m_collation.usable())
         for (uint32_t slot : placed)
-            for (int sort = 0; sort < 3; ++sort) {
-                bool null = false;
-                if (!m_collation.knows(sortKey(m_slots[slot], sort, null)))
+            for (int sort = 0; sort < 3; ++sort)
+                if (!keyKnown(m_slots[slot], sort))
                     m_collation.forget();
-            }
     const bool learned = placeByLearnedOrder && m_collation.usable();
     // Too many to place by asking: read anew instead (what was taken in so
     // far is dropped with the rest).
@@ -211,6 +209,12 @@ std::string_view SearchIndex::sortKey(const Slot &s, int sort, bool &null) const
     return std::string_view(p + 2, s.length[size_t(c)]);
 }
 
+bool SearchIndex::keyKnown(const Slot &s, int sort) const
+{
+    bool null = false;
+    return m_collation.knows(sortKey(s, sort, null));
+}
+
 int SearchIndex::compareSlots(uint32_t a, uint32_t b, int sort) const
 {
     bool nullA = false, nullB = false;
@@ -225,8 +229,7 @@ bool SearchIndex::followsLearnedOrder(int sort, const std::vector<bool> &passedO
 {
     uint32_t before = UINT32_MAX;
     for (uint32_t slot : m_order[size_t(sort)]) {
-        bool null = false;
-        if (!m_collation.knows(sortKey(m_slots[slot], sort, null)))
+        if (!keyKnown(m_slots[slot], sort))
             return false;
         if (passedOver[slot])
             continue;
