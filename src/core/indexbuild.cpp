@@ -31,4 +31,33 @@ IndexBuild::~IndexBuild()
         m_thread.join();
 }
 
+IndexCatchUp::IndexCatchUp(std::shared_ptr<const OwnIndex> index, Done done)
+{
+    m_thread = std::thread([this, index = std::move(index), done = std::move(done)] {
+        std::unique_ptr<SearchIndex::CatchUp> caughtUp;
+        QString error;
+        try {
+            OwnDoor door;
+            door.connection.databaseName = index->connection.databaseName;
+            door.connection.cachePages = SearchIndex::kCachePages;
+            door.connection.open();
+            caughtUp = index->index.readCatchUp(door.access, &m_cancel);
+        } catch (const db::DbError &e) {
+            error = e.text();
+        } catch (const std::exception &e) {
+            error = QString::fromLocal8Bit(e.what());
+        }
+        if (m_cancel.load())
+            caughtUp.reset();
+        done(std::move(caughtUp), error);
+    });
+}
+
+IndexCatchUp::~IndexCatchUp()
+{
+    m_cancel = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
 } // namespace core

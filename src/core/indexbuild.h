@@ -15,16 +15,20 @@
 
 namespace core {
 
-// An index with the connection it reads the database through, and the door
-// on it for the index's short reads (it writes nothing: the write transaction
-// the door asks for is never started). Built on one thread, then searched on
-// the window's (never both at once).
-struct OwnIndex
+// A connection of its own and the door on it, for reads only (the write
+// transaction the door asks for is never started).
+struct OwnDoor
 {
     db::IBDatabase connection;
     db::IBTransaction writes{&connection};
     db::IBTransaction reads{&connection, db::IBTransaction::Kind::Read};
     db::Access access{connection, writes, reads};
+};
+
+// An index with the connection it reads the database through. Built on one
+// thread, then searched on the window's (never both at once).
+struct OwnIndex : OwnDoor
+{
     SearchIndex index{db::Link{connection, access}};
 };
 
@@ -42,6 +46,29 @@ public:
     ~IndexBuild();
     IndexBuild(const IndexBuild &) = delete;
     IndexBuild &operator=(const IndexBuild &) = delete;
+
+private:
+    std::atomic<bool> m_cancel{false};
+    std::thread m_thread;
+};
+
+// A catch-up the index asks for (a colleague's import) read beside the
+// window's thread, on a connection of its own, while the index answers as
+// it stands; taken in on the window's thread once it is done.
+class IndexCatchUp
+{
+public:
+    // Called on the catch-up's thread when it ends: nothing when it failed
+    // (`error` says why) or was cancelled.
+    using Done = std::function<void(std::unique_ptr<SearchIndex::CatchUp> catchUp, const QString &error)>;
+
+    // Starts reading what `index` asked for; the index must not change
+    // until this has ended.
+    IndexCatchUp(std::shared_ptr<const OwnIndex> index, Done done);
+    // Stops a catch-up still running and waits for it.
+    ~IndexCatchUp();
+    IndexCatchUp(const IndexCatchUp &) = delete;
+    IndexCatchUp &operator=(const IndexCatchUp &) = delete;
 
 private:
     std::atomic<bool> m_cancel{false};

@@ -42,6 +42,7 @@ ListService::ListService(db::Link db, QObject *parent)
         } catch (const db::DbError &) {
             // Told at the next search, if it lasts.
         }
+        catchUpIfWanted();
     });
     m_keepUp.start(kKeepUpMs);
     connect(&m_look, &QTimer::timeout, this, [this] {
@@ -108,8 +109,9 @@ void ListService::showSearch(bool mayWait)
                 if (!e.fromEngine())
                     throw; // a text that cannot be searched for, told as the statement would
                 // The index's own connection failed: the statement answers, a new index is read.
-                m_index.reset();
+                dropIndex(false);
             }
+            catchUpIfWanted();
             if (rows) {
                 showIndexRows(std::move(*rows));
                 return;
@@ -154,12 +156,8 @@ OwnIndex *ListService::searchIndex()
     if (m_index && m_index->index.ready())
         return m_index.get();
     // One that cannot serve any more goes; kept while a fill still takes rows from it.
-    if (m_index) {
-        if (m_filling)
-            m_retired = std::move(m_index);
-        else
-            m_index.reset();
-    }
+    if (m_index)
+        dropIndex(m_filling);
     if (!m_build && (!m_indexTried.isValid() || m_indexTried.elapsed() > kRetryIndexMs || m_indexWorked)) {
         m_indexTried.start();
         // Reading the index makes the engine's lock table grow: not where
@@ -193,8 +191,7 @@ void ListService::indexBuilt(std::shared_ptr<OwnIndex> index)
     m_indexWorked = index != nullptr;
     if (!index)
         return;
-    if (m_filling)
-        m_retired = std::move(m_index); // its rows are still coming
+    dropIndex(m_filling); // its rows may still be coming
     m_index = std::move(index);
     const bool catchingUp = std::exchange(m_catchingUp, false);
     if (!m_filter.contains || m_birthdays || !m_live)
@@ -210,8 +207,49 @@ void ListService::indexBuilt(std::shared_ptr<OwnIndex> index)
 void ListService::forgetIndex()
 {
     m_build.reset();
-    m_index.reset();
+    dropIndex(false);
     m_indexTried.invalidate();
+}
+
+void ListService::dropIndex(bool retire)
+{
+    m_catchUp.reset(); // it reads the index: ended first
+    if (retire)
+        m_retired = std::move(m_index);
+    else
+        m_index.reset();
+}
+
+void ListService::catchUpIfWanted()
+{
+    if (m_catchUp || !m_index || !m_index->index.wantsCatchUp())
+        return;
+    const quint64 which = ++m_catchUps;
+    m_catchUp = std::make_unique<IndexCatchUp>(
+        m_index, [this, which](std::unique_ptr<SearchIndex::CatchUp> c, const QString &) {
+            auto box = std::make_shared<std::unique_ptr<SearchIndex::CatchUp>>(std::move(c));
+            QMetaObject::invokeMethod(
+                this,
+                [this, which, box] {
+                    if (which == m_catchUps && m_catchUp) // else ended before it reported
+                        later([&] { caughtUp(std::move(*box)); });
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void ListService::caughtUp(std::unique_ptr<SearchIndex::CatchUp> c)
+{
+    m_catchUp.reset();
+    if (!m_index)
+        return;
+    // Read anew beside the window where it could not be taken in.
+    m_index->index.takeCatchUp(std::move(c));
+    if (!m_live || m_birthdays || !m_filter.contains || !m_indexUsed)
+        return;
+    emit othersChanging();
+    showSearch(true);
+    emit othersChanged();
 }
 
 // The index's first screen of rows at once, the rest from the event loop;
@@ -228,6 +266,7 @@ void ListService::showIndexRows(std::vector<const char *> rows)
             finish();
             if (m_index && m_index->index.settleIfDue())
                 refill();
+            catchUpIfWanted();
         });
     });
 }

@@ -8,6 +8,7 @@
 // window does.
 
 #include "liststatement.h"
+#include "searchindex.h"
 
 #include "db/ibase.h"
 
@@ -31,6 +32,7 @@ namespace core {
 
 class ChangeWatch;
 class IndexBuild;
+class IndexCatchUp;
 class ListFetch;
 struct OwnIndex;
 
@@ -120,6 +122,11 @@ private:
     // (a read is started when none runs) or cannot serve this database.
     OwnIndex *searchIndex();
     void indexBuilt(std::shared_ptr<OwnIndex> index);
+    // The index's own connection failed, or another index replaces it.
+    void dropIndex(bool retire);
+    // Starts the catch-up the index asks for, when none runs.
+    void catchUpIfWanted();
+    void caughtUp(std::unique_ptr<SearchIndex::CatchUp> c);
     // Runs work from the event loop: its errors go to failed().
     template <typename F>
     void later(F &&work);
@@ -148,6 +155,9 @@ private:
     QElapsedTimer m_indexTried;          // when a build was last started
     bool m_indexWorked = false;          // the last build gave an index
     std::unique_ptr<IndexBuild> m_build; // ended before what it reports to
+    // A catch-up of m_index read beside the window; the index does not change meanwhile.
+    std::unique_ptr<IndexCatchUp> m_catchUp;
+    quint64 m_catchUps = 0; // tells a late report from an ended one
     std::unique_ptr<ChangeWatch> m_watch;
     std::unique_ptr<db::EventWatch> m_events;
     bool m_roomTold = false;   // the lock folder's lack of room was told

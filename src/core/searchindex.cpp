@@ -94,15 +94,15 @@ bool SearchIndex::checkDatabase()
     return true;
 }
 
-void SearchIndex::store(const Cells &cells)
+SearchIndex::Encoded SearchIndex::encode(const Cells &cells, std::vector<char> &into) const
 {
     const qint64 id = cells.id();
-    Slot s;
+    Encoded e;
+    Slot &s = e.slot;
     s.id = qint32(id);
     char digits[24];
     const char *end = std::to_chars(digits, digits + sizeof digits, id).ptr;
-    m_scratch.clear();
-    ListModel::encodeRow(m_scratch, std::string_view(digits, size_t(end - digits)),
+    ListModel::encodeRow(into, std::string_view(digits, size_t(end - digits)),
                          {cells.text(Fam), cells.text(Name1), cells.text(Name2), cells.text(Work), cells.text(Dep),
                           cells.text(Post), cells.text(Bdate), cells.text(Wtel), cells.text(Wmail)});
     for (int c = 0; c < kColumns; ++c) {
@@ -116,27 +116,32 @@ void SearchIndex::store(const Cells &cells)
     }
     for (Column c : kExtra) {
         const std::string_view t = cells.text(c);
-        m_scratch.insert(m_scratch.end(), t.begin(), t.end());
-    }
-    // Reached by 32-bit references: far beyond a million cards.
-    try {
-        s.row = m_arena.append(m_scratch.data(), m_scratch.size());
-    } catch (const std::length_error &) {
-        throw db::DbError(QStringLiteral("Слишком много карточек для указателя в памяти"));
+        into.insert(into.end(), t.begin(), t.end());
     }
     // Each box's signature: a bit for every pair of neighbouring characters,
     // in the phone box for every run of three digits.
-    std::array<uint64_t, 5> signature{};
     for (int g = 0; g < 5; ++g)
         for (int c = kGroups[g].first; c < kGroups[g].end; ++c) {
             const std::string_view t = cells.text(c);
             if (g == kPhoneGroup) {
-                signature[size_t(g)] |= digitTrigramBits(reinterpret_cast<const uint8_t *>(t.data()), t.size());
+                e.signature[size_t(g)] |= digitTrigramBits(reinterpret_cast<const uint8_t *>(t.data()), t.size());
                 continue;
             }
             for (size_t i = 1; i < t.size(); ++i)
-                signature[size_t(g)] |= pairBit(m_upper[uint8_t(t[i - 1])], m_upper[uint8_t(t[i])]);
+                e.signature[size_t(g)] |= pairBit(m_upper[uint8_t(t[i - 1])], m_upper[uint8_t(t[i])]);
         }
+    return e;
+}
+
+uint32_t SearchIndex::put(const Encoded &e, const char *bytes, size_t size)
+{
+    Slot s = e.slot;
+    // Reached by 32-bit references: far beyond a million cards.
+    try {
+        s.row = m_arena.append(bytes, size);
+    } catch (const std::length_error &) {
+        throw db::DbError(QStringLiteral("Слишком много карточек для указателя в памяти"));
+    }
     uint32_t at = m_slotOf.find(s.id);
     if (at == SlotOf::kNone) {
         at = uint32_t(m_slots.size());
@@ -151,7 +156,15 @@ void SearchIndex::store(const Cells &cells)
         old = s;
     }
     for (int g = 0; g < 5; ++g)
-        m_signature[size_t(g)][at] = signature[size_t(g)];
+        m_signature[size_t(g)][at] = e.signature[size_t(g)];
+    return at;
+}
+
+void SearchIndex::store(const Cells &cells)
+{
+    m_scratch.clear();
+    const Encoded e = encode(cells, m_scratch);
+    put(e, m_scratch.data(), m_scratch.size());
 }
 
 size_t SearchIndex::extraBytes(const Slot &s)

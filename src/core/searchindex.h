@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -67,9 +68,10 @@ public:
     bool prepare();
     // Reads the whole index with every order (beside the window's thread;
     // `cancel` stops it between two pieces with a DbError), and from then
-    // on reads nothing whole on the thread that searches: what would need a
-    // full read (many changes, a cleared log) makes it wantsRebuild(), and
-    // find() gives nothing until a new one is built.
+    // on reads nothing whole on the thread that searches: a change of many
+    // cards makes it wantsCatchUp(); what needs a full read (a cleared log,
+    // many changes where the collation's order is not learned) makes it
+    // wantsRebuild(), and find() gives nothing until a new one is built.
     bool build(const std::atomic<bool> *cancel = nullptr);
     bool wantsRebuild() const { return m_wantsRebuild; }
     bool ready() const { return m_ready; }
@@ -119,6 +121,27 @@ public:
     // Changes whenever rows given out by find may have moved or changed.
     quint64 version() const { return m_version; }
 
+    // A change of more cards than the searching thread takes in at once (a
+    // colleague's import): read, and put in the orders, beside that thread.
+    struct CatchUp;
+    // With the collation's order learned, placing costs no query: up to this
+    // many changed cards are read in one statement and merged into the
+    // orders on the searching thread (tens of milliseconds at a million
+    // cards). Beyond, an index built beside the window asks for a catch-up
+    // (the tests lower it).
+    static inline size_t mostChangesHere = 2000;
+    // Until the catch-up asked for is taken in, the index answers as it
+    // stands and takes in nothing else.
+    bool wantsCatchUp() const { return m_wantsCatchUp; }
+    // Reads the catch-up through `db`, a connection of its own, on another
+    // thread: the index is only read meanwhile and must not change.
+    // Nothing when `cancel` stops it.
+    std::unique_ptr<CatchUp> readCatchUp(db::Access &db, const std::atomic<bool> *cancel = nullptr) const;
+    // Takes it in, in one short step; when it cannot be (none came, the
+    // index changed meanwhile, a text the learned order has no place for),
+    // the index is read anew instead.
+    void takeCatchUp(std::unique_ptr<CatchUp> c);
+
 private:
     void syncOrThrow(bool settle);
     // Takes the changed cards (sorted, each once; logged by transactions from
@@ -127,9 +150,26 @@ private:
     // False when they are too many to place without the learned order (a
     // text it has no place for came in): the index must be read anew.
     bool refresh(const std::vector<qint32> &ids, qint64 fromTxn);
-    // Stores the card a statement over the read columns stands on, in a new
-    // slot or in place of its older one.
+    // A card in the form the index keeps: its slot (`row` not set yet) and
+    // each box's signature.
+    struct Encoded
+    {
+        Slot slot;
+        std::array<uint64_t, 5> signature{};
+    };
+    // The card a statement over the read columns stands on, its bytes
+    // appended to `into`.
+    Encoded encode(const Cells &cells, std::vector<char> &into) const;
+    // Keeps an encoded card, in a new slot or in place of its older one;
+    // returns the slot.
+    uint32_t put(const Encoded &e, const char *bytes, size_t size);
+    // The two at once, for a card read on the searching thread.
     void store(const Cells &cells);
+    // The changes of a catch-up too large for the searching thread: there,
+    // they are read beside it; loaded here, read here at once.
+    void catchUpOrReload();
+    // Lets the card go: a slot without a live card.
+    void drop(qint32 id);
     void loadOrder(int sort);
     // An order's card ids as the database sorts them, read on a connection
     // of its own (beside the cards' read); then taken in.
@@ -146,6 +186,10 @@ private:
     void placeLearned(int sort, std::vector<uint32_t> added);
     // The slot's text the order sorts by; `null` when it is NULL.
     std::string_view sortKey(const Slot &s, int sort, bool &null) const;
+    // The same in a card's row kept at `row`.
+    static std::string_view sortKeyIn(const char *row, const Slot &s, int sort, bool &null);
+    // The learned order of two keys, NULL first as the database sorts.
+    int compareKeys(std::string_view x, bool nullX, std::string_view y, bool nullY) const;
     // Whether the learned order has a place for the slot's key.
     bool keyKnown(const Slot &s, int sort) const;
     // The learned order of two slots' keys (NULL first, as the database sorts).
@@ -201,6 +245,7 @@ private:
     bool m_unusable = false;
     bool m_inline = true; // loads on the thread that searches (false once built beside it)
     bool m_wantsRebuild = false;
+    bool m_wantsCatchUp = false;
     const std::atomic<bool> *m_cancel = nullptr;
     QElapsedTimer m_unusableSince;
     static constexpr qint64 kRecheckMs = 60000;
@@ -245,6 +290,23 @@ private:
     std::set<std::pair<qint64, qint32>> m_seen;
     QElapsedTimer m_settledAt;
     quint64 m_version = 0;
+};
+
+struct SearchIndex::CatchUp
+{
+    quint64 version = 0;                           // the index's state it was read against
+    bool readAnew = false;                         // the log lost rows, or a text has no place in the learned order
+    std::vector<std::pair<qint64, qint32>> logged; // the log's rows it takes in
+    struct Card
+    {
+        bool gone = false; // deleted: the slot lets its card go
+        uint32_t slot = 0; // a new card's slot comes after the index's last
+        Encoded encoded;
+        uint32_t at = 0, size = 0; // its bytes in `bytes`
+    };
+    std::vector<Card> cards;
+    std::vector<char> bytes;
+    std::array<std::vector<uint32_t>, 3> order; // each order read, the changed cards in their places
 };
 
 } // namespace core

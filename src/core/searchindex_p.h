@@ -152,10 +152,6 @@ constexpr size_t kMostChangesApplied = 200;
 // Built beside the window, the index takes in only a few changes on the
 // window's thread (each costs a few queries); more are read anew beside it.
 constexpr size_t kMostChangesInBackground = 8;
-// With the collation's order learned, placing costs no query: a change of
-// this many cards is read in one statement and merged into the orders
-// (tens of milliseconds at a million cards); a larger one is read anew.
-constexpr size_t kMostChangesLearned = 2000;
 
 // Every state of every index has a number of its own: rows given out by one
 // index are never taken for another's.

@@ -14,6 +14,8 @@ using namespace indexdetail;
 
 void SearchIndex::sync(bool settle)
 {
+    if (m_wantsCatchUp)
+        return; // read beside meanwhile, from this state
     try {
         syncOrThrow(settle);
     } catch (...) {
@@ -65,9 +67,13 @@ void SearchIndex::syncOrThrow(bool settleDue)
         }
     }
     std::vector<qint32> changed;
-    qint64 firstChange = std::numeric_limits<qint64>::max(); // the oldest transaction of those
+    std::vector<std::pair<qint64, qint32>> fresh; // the log's rows not taken in yet
+    qint64 firstChange = 0;                       // the oldest transaction of those
     bool cleared = false;
     auto readLog = [&] {
+        changed.clear();
+        fresh.clear();
+        firstChange = std::numeric_limits<qint64>::max();
         for (db::Rows rows = m_db.read(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared "
                                                       "FROM base_changes WHERE txn >= :txn"),
                                        {{QStringLiteral("txn"), m_settled}});
@@ -77,11 +83,14 @@ void SearchIndex::syncOrThrow(bool settleDue)
                 continue;
             }
             const std::pair<qint64, qint32> change{rows.number(0), qint32(rows.number(1))};
-            if (m_seen.insert(change).second) {
+            if (!m_seen.contains(change)) {
+                fresh.push_back(change);
                 changed.push_back(change.second);
                 firstChange = std::min(firstChange, change.first);
             }
         }
+        std::sort(changed.begin(), changed.end());
+        changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
     };
     auto settled = [&] {
         if (settle >= 0) {
@@ -90,6 +99,8 @@ void SearchIndex::syncOrThrow(bool settleDue)
             m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
         }
     };
+    const bool learned = placeByLearnedOrder && m_collation.usable();
+    const size_t most = learned ? mostChangesHere : m_inline ? kMostChangesApplied : kMostChangesInBackground;
     // Most searches find the log as it was: one cheap read, outside any
     // snapshot.
     readLog();
@@ -101,25 +112,208 @@ void SearchIndex::syncOrThrow(bool settleDue)
         settled();
         return;
     }
+    if (changed.size() > most) {
+        catchUpOrReload();
+        return;
+    }
     // Changes are taken in within one snapshot, in which the log, the
     // changed cards and the cards they are compared with to find their
     // places agree.
+    bool tooMany = false;
     const bool taken = m_db.snapshot([&] {
         readLog();
         if (cleared)
             return false;
+        if (changed.size() > most) {
+            tooMany = true;
+            return true;
+        }
         settled();
-        std::sort(changed.begin(), changed.end());
-        changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-        const size_t most = placeByLearnedOrder && m_collation.usable() ? kMostChangesLearned
-                            : m_inline                                  ? kMostChangesApplied
-                                                                        : kMostChangesInBackground;
-        if (changed.size() > most)
+        if (!refresh(changed, firstChange))
             return false;
-        return refresh(changed, firstChange);
+        m_seen.insert(fresh.begin(), fresh.end());
+        return true;
     });
-    if (!taken)
+    if (tooMany)
+        catchUpOrReload();
+    else if (!taken)
         reload();
+}
+
+void SearchIndex::catchUpOrReload()
+{
+    if (!placeByLearnedOrder || !m_collation.usable()) {
+        reload(); // each would have to be placed by asking the database
+        return;
+    }
+    if (m_inline) {
+        takeCatchUp(readCatchUp(m_db));
+        return;
+    }
+    m_wantsCatchUp = true;
+}
+
+std::unique_ptr<SearchIndex::CatchUp> SearchIndex::readCatchUp(db::Access &db, const std::atomic<bool> *cancel) const
+{
+    auto c = std::make_unique<CatchUp>();
+    c->version = m_version;
+    auto stopped = [cancel] { return cancel && cancel->load(); };
+    std::vector<qint32> ids;
+    // The log and the changed cards, in one snapshot.
+    const bool read = db.snapshot([&] {
+        qint64 firstChange = std::numeric_limits<qint64>::max();
+        for (db::Rows rows = db.read(QStringLiteral("SELECT txn, card, IIF(card IS NULL, 1, 0) AS cleared "
+                                                    "FROM base_changes WHERE txn >= :txn"),
+                                     {{QStringLiteral("txn"), m_settled}});
+             rows.next();) {
+            if (rows.number(2)) {
+                if (rows.number(0) > m_settled && !m_seen.contains({rows.number(0), kMarker}))
+                    c->readAnew = true;
+                continue;
+            }
+            const std::pair<qint64, qint32> change{rows.number(0), qint32(rows.number(1))};
+            if (!m_seen.contains(change)) {
+                c->logged.push_back(change);
+                ids.push_back(change.second);
+                firstChange = std::min(firstChange, change.first);
+            }
+        }
+        if (c->readAnew || ids.empty())
+            return true;
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        std::vector<bool> found(ids.size());
+        auto next = uint32_t(m_slots.size()); // the slots new cards will have, in turn
+        Cells cells;
+        for (db::Rows rows = db.read(QStringLiteral("SELECT ") + kColumnsRead +
+                                         QStringLiteral(" FROM base_changes c JOIN base b ON b.pk_id = c.card "
+                                                        "WHERE c.txn >= :txn"),
+                                     {{QStringLiteral("txn"), firstChange}});
+             rows.next();) {
+            if (stopped())
+                return false;
+            rows.cells(cells.v);
+            const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
+            if (at == ids.end() || *at != cells.id() || found[size_t(at - ids.begin())])
+                continue;
+            found[size_t(at - ids.begin())] = true;
+            CatchUp::Card card;
+            card.at = uint32_t(c->bytes.size());
+            card.encoded = encode(cells, c->bytes);
+            card.size = uint32_t(c->bytes.size() - card.at);
+            card.slot = m_slotOf.find(*at);
+            if (card.slot == SlotOf::kNone)
+                card.slot = next++;
+            c->cards.push_back(card);
+        }
+        for (size_t i = 0; i < ids.size(); ++i)
+            if (!found[i])
+                if (const uint32_t at = m_slotOf.find(ids[i]); at != SlotOf::kNone) {
+                    CatchUp::Card card;
+                    card.gone = true;
+                    card.slot = at;
+                    card.encoded.slot.id = ids[i];
+                    c->cards.push_back(card);
+                }
+        return true;
+    });
+    if (!read)
+        return nullptr;
+    if (c->readAnew)
+        return c;
+
+    // Each order without the changed cards, then merged with them in their
+    // new places, as placeLearned does on the searching thread.
+    std::vector<bool> leaving(m_slots.size());
+    for (const CatchUp::Card &card : c->cards)
+        if (card.slot < leaving.size())
+            leaving[card.slot] = true;
+    for (int sort = 0; sort < 3; ++sort) {
+        if (!m_orderLoaded[size_t(sort)])
+            continue;
+        struct Added
+        {
+            std::string_view key;
+            bool null;
+            uint32_t slot;
+        };
+        std::vector<Added> added;
+        for (const CatchUp::Card &card : c->cards) {
+            if (card.gone)
+                continue;
+            bool null = false;
+            const std::string_view key = sortKeyIn(c->bytes.data() + card.at, card.encoded.slot, sort, null);
+            if (!null && !m_collation.knows(key)) {
+                c->readAnew = true;
+                return c;
+            }
+            added.push_back({key, null, card.slot});
+        }
+        std::stable_sort(added.begin(), added.end(), [this](const Added &a, const Added &b) {
+            return compareKeys(a.key, a.null, b.key, b.null) < 0;
+        });
+        std::vector<uint32_t> kept;
+        kept.reserve(m_order[size_t(sort)].size());
+        for (uint32_t s : m_order[size_t(sort)])
+            if (!leaving[s])
+                kept.push_back(s);
+        if (stopped())
+            return nullptr;
+        std::vector<uint32_t> &order = c->order[size_t(sort)];
+        order.reserve(kept.size() + added.size());
+        auto from = kept.cbegin();
+        for (const Added &a : added) {
+            // After the cards of an equal key, as when the database is asked.
+            const auto to = std::upper_bound(from, kept.cend(), a, [this, sort](const Added &x, uint32_t s) {
+                bool null = false;
+                const std::string_view key = sortKey(m_slots[s], sort, null);
+                return compareKeys(x.key, x.null, key, null) < 0;
+            });
+            order.insert(order.end(), from, to);
+            order.push_back(a.slot);
+            from = to;
+        }
+        order.insert(order.end(), from, kept.cend());
+    }
+    return c;
+}
+
+void SearchIndex::takeCatchUp(std::unique_ptr<CatchUp> c)
+{
+    m_wantsCatchUp = false;
+    if (!c || c->readAnew || c->version != m_version || !m_ready) {
+        reload();
+        return;
+    }
+    m_version = nextVersion();
+    for (const CatchUp::Card &card : c->cards) {
+        if (card.gone) {
+            drop(card.encoded.slot.id);
+            continue;
+        }
+        if (put(card.encoded, c->bytes.data() + card.at, card.size) != card.slot) {
+            reload(); // cannot be: the index was not to change meanwhile
+            return;
+        }
+    }
+    for (int sort = 0; sort < 3; ++sort)
+        if (m_orderLoaded[size_t(sort)]) {
+            m_order[size_t(sort)].swap(c->order[size_t(sort)]);
+            m_positionValid[size_t(sort)] = false;
+        }
+    m_seen.insert(c->logged.begin(), c->logged.end());
+    compactIfWasteful();
+}
+
+void SearchIndex::drop(qint32 id)
+{
+    if (const uint32_t at = m_slotOf.find(id); at != SlotOf::kNone) {
+        Slot &s = m_slots[at];
+        m_garbage += bytesOf(s);
+        s.live = false;
+        m_slotOf.erase(id);
+        --m_live;
+    }
 }
 
 // Reads the changed cards again (sorted, each once): each takes its place in
@@ -153,18 +347,9 @@ bool SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
         store(cells);
         placed.push_back(m_slotOf.find(*at));
     }
-    for (size_t i = 0; i < ids.size(); ++i) {
-        if (found[i])
-            continue;
-        // Deleted.
-        if (const uint32_t at = m_slotOf.find(ids[i]); at != SlotOf::kNone) {
-            Slot &s = m_slots[at];
-            m_garbage += bytesOf(s);
-            s.live = false;
-            m_slotOf.erase(ids[i]);
-            --m_live;
-        }
-    }
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (!found[i]) // deleted
+            drop(ids[i]);
     // A text with a byte the order was not learned for (a NUL a tool wrote)
     // is placed by asking, and so is every later one.
     if (m_collation.usable())
@@ -196,11 +381,16 @@ bool SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
 
 std::string_view SearchIndex::sortKey(const Slot &s, int sort, bool &null) const
 {
+    return sortKeyIn(m_arena.at(s.row), s, sort, null);
+}
+
+std::string_view SearchIndex::sortKeyIn(const char *row, const Slot &s, int sort, bool &null)
+{
     const Column c = kSortColumn[sort];
     null = (s.nulls >> c) & 1;
     // The row's cells are the id, "fam name1 name2", "work dep", post...:
     // the order's text starts the cell after the id, the next or the one after.
-    const char *p = m_arena.at(s.row);
+    const char *p = row;
     for (int cell = 0; cell <= sort; ++cell) {
         uint16_t len;
         std::memcpy(&len, p, 2);
@@ -220,8 +410,13 @@ int SearchIndex::compareSlots(uint32_t a, uint32_t b, int sort) const
     bool nullA = false, nullB = false;
     const std::string_view x = sortKey(m_slots[a], sort, nullA);
     const std::string_view y = sortKey(m_slots[b], sort, nullB);
-    if (nullA || nullB)
-        return int(nullB) - int(nullA);
+    return compareKeys(x, nullA, y, nullB);
+}
+
+int SearchIndex::compareKeys(std::string_view x, bool nullX, std::string_view y, bool nullY) const
+{
+    if (nullX || nullY)
+        return int(nullY) - int(nullX);
     return m_collation.compare(x, y);
 }
 

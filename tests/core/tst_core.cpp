@@ -66,6 +66,20 @@ std::shared_ptr<core::OwnIndex> buildIndex(const QString &path)
     return got.get_future().get();
 }
 
+// The catch-up the index asks for, read beside it as the list service
+// reads it, then taken in.
+void catchUp(const std::shared_ptr<core::OwnIndex> &own)
+{
+    std::promise<std::unique_ptr<core::SearchIndex::CatchUp>> got;
+    std::unique_ptr<core::SearchIndex::CatchUp> caughtUp;
+    {
+        core::IndexCatchUp c(
+            own, [&](std::unique_ptr<core::SearchIndex::CatchUp> r, const QString &) { got.set_value(std::move(r)); });
+        caughtUp = got.get_future().get();
+    }
+    own->index.takeCatchUp(std::move(caughtUp));
+}
+
 // Saves as the card window does: the card as loaded just now is what the
 // save expects to find stored.
 bool saveOver(core::CardStore &store, qint64 id, const core::CardRecord &r, qint64 user, const core::Accounts *acc)
@@ -81,8 +95,13 @@ class TestCore : public QObject
 
 private slots:
     void initTestCase() { testdb::init(); }
-    // A test that turned the learned order off leaves it on for the next.
-    void cleanup() { core::SearchIndex::placeByLearnedOrder = true; }
+    // A test that turned the learned order off, or lowered the changes taken
+    // in at once, leaves them as they were for the next.
+    void cleanup()
+    {
+        core::SearchIndex::placeByLearnedOrder = true;
+        core::SearchIndex::mostChangesHere = 2000;
+    }
 
     // Insert, load, update and delete of a card with its accounts.
     void cardLifecycle()
@@ -583,6 +602,29 @@ private slots:
         d.s.IBTrans.commit(); // the literal statement's snapshot moves on too
         QCOMPARE(comparedAll(index), anyPosition);
         QCOMPARE(comparedAll(built->index), anyPosition); // taken in where it is searched
+        // More than are taken in at once: read beside the index built beside
+        // the window, which answers as it stood until then; read at once in
+        // the one loaded where it is searched.
+        core::SearchIndex::mostChangesHere = 10;
+        ListFilter every;
+        every.contains = true;
+        const size_t before = built->index.find(every, ListSort::Name)->size();
+        testdb::exec(
+            d.path,
+            QStringLiteral("UPDATE base SET fam = UPPER(fam) || 'а', work = NULL WHERE MOD(pk_id, 4) = 2;\n"
+                           "INSERT INTO base (pk_id, fam, work, wtel) VALUES (-7, 'Ёжиков', 'ТЕХНОпарк', '2-34');\n"
+                           "INSERT INTO base (pk_id, fam, work, post) VALUES (9000, 'ab_c', '50%', 'Иванов ');\n"
+                           "DELETE FROM base WHERE pk_id IN (6, 7);\n"
+                           "UPDATE base SET post = 'Ёлкин', fam = NULL WHERE MOD(pk_id, 9) = 0"));
+        q.close();
+        d.s.IBTrans.commit();
+        QCOMPARE(built->index.find(every, ListSort::Name)->size(), before);
+        QVERIFY(built->index.wantsCatchUp());
+        catchUp(built);
+        QVERIFY(!built->index.wantsCatchUp() && !built->index.wantsRebuild());
+        QCOMPARE(comparedAll(built->index), anyPosition);
+        QCOMPARE(comparedAll(index), anyPosition);
+        core::SearchIndex::mostChangesHere = 2000;
         // And placed by asking the database, as where the order is not learned.
         core::SearchIndex::placeByLearnedOrder = false;
         testdb::exec(d.path,
@@ -603,6 +645,16 @@ private slots:
         QCOMPARE(comparedAll(buildIndex(d.path)->index), anyPosition);
         core::SearchIndex::splitScanFrom = split;
         q.close();
+
+        // A catch-up bringing a byte the learned order has no place for (a
+        // NUL a tool wrote): the index is read anew rather than misplace it.
+        const std::shared_ptr<core::OwnIndex> again = buildIndex(d.path);
+        core::SearchIndex::mostChangesHere = 10;
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET fam = 'Ж' || ASCII_CHAR(0) WHERE MOD(pk_id, 2) = 1"));
+        QVERIFY(again->index.find(every, ListSort::Name));
+        catchUp(again);
+        QVERIFY(again->index.wantsRebuild());
+        QVERIFY(!again->index.find(every, ListSort::Name));
     }
 
     // A collation's order learned from the database compares texts as the
@@ -773,6 +825,14 @@ private slots:
         {
             core::IndexBuild cancelled(d.path, [](std::shared_ptr<core::OwnIndex>, const QString &) {});
         }
+        // Nor does a catch-up, which leaves the index as it stood.
+        core::SearchIndex::mostChangesHere = 10;
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET post = 'С' WHERE fam < 'Карт100'"));
+        QVERIFY(fresh->index.find(f, ListSort::Name) && fresh->index.wantsCatchUp());
+        {
+            core::IndexCatchUp cancelled(fresh, [](std::unique_ptr<core::SearchIndex::CatchUp>, const QString &) {});
+        }
+        QVERIFY(fresh->index.wantsCatchUp() && fresh->index.ready());
     }
 
     // A card changed by another copy of the program, and one written by a
@@ -935,7 +995,11 @@ private slots:
             return names;
         };
         QList<int> followed; // the rows shown each time colleagues' changes were followed
-        connect(&list, &core::ListService::othersChanged, this, [&] { followed << list.model().cardCount(); });
+        QList<bool> indexed; // and whether the index answered then
+        connect(&list, &core::ListService::othersChanged, this, [&] {
+            followed << list.model().cardCount();
+            indexed << list.indexReady();
+        });
 
         list.search(f, ListSort::Name);
         QVERIFY(!list.indexReady()); // read beside meanwhile
@@ -959,6 +1023,21 @@ private slots:
         QVERIFY(list.indexReady() && !list.filling());
         QCOMPARE(shown(), literal());
         QVERIFY(shown().size() != 800);
+        // More than the window's thread takes in at once: the list stays as
+        // it was while they are read beside the window, then shows them; the
+        // index answers all along, never read anew.
+        followed.clear();
+        indexed.clear();
+        core::SearchIndex::mostChangesHere = 100;
+        const int stood = int(shown().size());
+        other.iSQL.execute();
+        other.IBTrans.commit();
+        QTRY_COMPARE_WITH_TIMEOUT(followed.size(), 2, 5000);
+        core::SearchIndex::mostChangesHere = 2000;
+        QCOMPARE(followed.first(), stood);
+        QCOMPARE(indexed, QList<bool>({true, true}));
+        QCOMPARE(shown(), literal());
+        QVERIFY(shown().size() != stood);
         // Where they must be placed by asking the database, too many to take
         // in at once: the list stays as it was (no statement scanning every
         // card) until the index is read again beside the window, then shows them.
