@@ -295,6 +295,7 @@ private:
 struct SearchIndex::CatchUp
 {
     quint64 version = 0;                           // the index's state it was read against
+    qint64 settle = -1;                            // the oldest transaction running before it was read
     bool readAnew = false;                         // the log lost rows, or a text has no place in the learned order
     std::vector<std::pair<qint64, qint32>> logged; // the log's rows it takes in
     struct Card

@@ -70,7 +70,13 @@ void SearchIndex::syncOrThrow(bool settleDue)
     std::vector<std::pair<qint64, qint32>> fresh; // the log's rows not taken in yet
     qint64 firstChange = 0;                       // the oldest transaction of those
     bool cleared = false;
+    const bool learned = placeByLearnedOrder && m_collation.usable();
+    const size_t most = learned ? mostChangesHere : m_inline ? kMostChangesApplied : kMostChangesInBackground;
+    // Stops past `most` new rows: so many are read again beside the window
+    // (or the index is read anew), not here.
+    bool tooMany = false;
     auto readLog = [&] {
+        tooMany = false;
         changed.clear();
         fresh.clear();
         firstChange = std::numeric_limits<qint64>::max();
@@ -87,6 +93,10 @@ void SearchIndex::syncOrThrow(bool settleDue)
                 fresh.push_back(change);
                 changed.push_back(change.second);
                 firstChange = std::min(firstChange, change.first);
+                if (fresh.size() > most) {
+                    tooMany = true;
+                    break;
+                }
             }
         }
         std::sort(changed.begin(), changed.end());
@@ -99,8 +109,6 @@ void SearchIndex::syncOrThrow(bool settleDue)
             m_seen.erase(m_seen.begin(), m_seen.lower_bound({settle, std::numeric_limits<qint32>::min()}));
         }
     };
-    const bool learned = placeByLearnedOrder && m_collation.usable();
-    const size_t most = learned ? mostChangesHere : m_inline ? kMostChangesApplied : kMostChangesInBackground;
     // Most searches find the log as it was: one cheap read, outside any
     // snapshot.
     readLog();
@@ -108,23 +116,22 @@ void SearchIndex::syncOrThrow(bool settleDue)
         reload();
         return;
     }
-    if (changed.empty()) {
-        settled();
+    if (tooMany || changed.size() > most) {
+        catchUpOrReload();
         return;
     }
-    if (changed.size() > most) {
-        catchUpOrReload();
+    if (changed.empty()) {
+        settled();
         return;
     }
     // Changes are taken in within one snapshot, in which the log, the
     // changed cards and the cards they are compared with to find their
     // places agree.
-    bool tooMany = false;
     const bool taken = m_db.snapshot([&] {
         readLog();
         if (cleared)
             return false;
-        if (changed.size() > most) {
+        if (tooMany || changed.size() > most) {
             tooMany = true;
             return true;
         }
@@ -158,6 +165,14 @@ std::unique_ptr<SearchIndex::CatchUp> SearchIndex::readCatchUp(db::Access &db, c
     auto c = std::make_unique<CatchUp>();
     c->version = m_version;
     auto stopped = [cancel] { return cancel && cancel->load(); };
+    // Transactions older than the oldest one running now have ended before
+    // the snapshot below begins: the mark moves on to it with this catch-up,
+    // so that the searches after it do not read the same rows of the log
+    // again and again until the next settling.
+    {
+        db::Rows rows = db.read(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
+        c->settle = rows.next() ? rows.number(0) : -1;
+    }
     std::vector<qint32> ids;
     // The log and the changed cards, in one snapshot.
     const bool read = db.snapshot([&] {
@@ -302,6 +317,10 @@ void SearchIndex::takeCatchUp(std::unique_ptr<CatchUp> c)
             m_positionValid[size_t(sort)] = false;
         }
     m_seen.insert(c->logged.begin(), c->logged.end());
+    if (c->settle > m_settled) {
+        m_settled = c->settle;
+        m_seen.erase(m_seen.begin(), m_seen.lower_bound({m_settled, std::numeric_limits<qint32>::min()}));
+    }
     compactIfWasteful();
 }
 

@@ -827,12 +827,26 @@ private slots:
         }
         // Nor does a catch-up, which leaves the index as it stood.
         core::SearchIndex::mostChangesHere = 10;
+        testdb::Peek slow(d.path); // began before the catch-up's changes, committed after it
+        slow.q.setSql(QStringLiteral("UPDATE base SET post = 'Медленный' WHERE fam = 'Карт250'"));
+        slow.q.execute();
         testdb::exec(d.path, QStringLiteral("UPDATE base SET post = 'С' WHERE fam < 'Карт100'"));
         QVERIFY(fresh->index.find(f, ListSort::Name) && fresh->index.wantsCatchUp());
         {
             core::IndexCatchUp cancelled(fresh, [](std::unique_ptr<core::SearchIndex::CatchUp>, const QString &) {});
         }
         QVERIFY(fresh->index.wantsCatchUp() && fresh->index.ready());
+        // Taken in, it moves the mark of settled transactions on, but not
+        // past one still running: its change is found once committed.
+        catchUp(fresh);
+        QVERIFY(!fresh->index.wantsCatchUp() && !fresh->index.wantsRebuild());
+        ListFilter post;
+        post.contains = true;
+        post.post = u"с"_s;
+        QCOMPARE(int(fresh->index.find(post, ListSort::Post)->size()), 100);
+        slow.t.commit();
+        post.post = u"медлен"_s;
+        QCOMPARE(int(fresh->index.find(post, ListSort::Post)->size()), 1);
     }
 
     // A card changed by another copy of the program, and one written by a
