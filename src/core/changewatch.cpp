@@ -12,6 +12,9 @@ namespace {
 // How often the oldest running transaction is read (a monitoring read that
 // costs more than the log's own) and a missing log looked for again.
 constexpr qint64 kSettleEveryMs = 10000;
+// Past this many rows in one look (a colleague's import), the next look
+// moves the mark on at once: each look until then reads them all again.
+constexpr int kSettleAfterRows = 1000;
 constexpr qint64 kRecheckLogMs = 60000;
 
 } // namespace
@@ -48,7 +51,8 @@ bool ChangeWatch::look()
             return false;
         m_started = false;
     }
-    if (!m_started || m_settledAt.elapsed() >= kSettleEveryMs) {
+    if (!m_started || m_settleNow || m_settledAt.elapsed() >= kSettleEveryMs) {
+        m_settleNow = false;
         // Transactions older than the oldest one running have all committed
         // or gone: their rows are in, and need not be remembered.
         qint64 settle = 0;
@@ -79,9 +83,11 @@ bool ChangeWatch::look()
         return false;
     }
     bool changed = false;
-    while (rows->next())
+    int read = 0;
+    for (; rows->next(); ++read)
         changed |= m_seen.insert({rows->number(0), rows->number(1)}).second;
     rows.reset();
+    m_settleNow = read > kSettleAfterRows;
     const bool tell = m_started && changed;
     m_started = true;
     return tell;

@@ -44,6 +44,7 @@ private:
     qint64 m_settled = 0;
     std::set<std::pair<qint64, qint64>> m_seen;
     QElapsedTimer m_settledAt;
+    bool m_settleNow = false; // the last look read many rows
 };
 
 } // namespace core
