@@ -301,15 +301,21 @@ void SearchIndex::takeCatchUp(std::unique_ptr<CatchUp> c)
         return;
     }
     m_version = nextVersion();
-    for (const CatchUp::Card &card : c->cards) {
-        if (card.gone) {
-            drop(card.encoded.slot.id);
-            continue;
+    try {
+        for (const CatchUp::Card &card : c->cards) {
+            if (card.gone) {
+                drop(card.encoded.slot.id);
+                continue;
+            }
+            if (put(card.encoded, c->bytes.data() + card.at, card.size) != card.slot) {
+                reload(); // cannot be: the index was not to change meanwhile
+                return;
+            }
         }
-        if (put(card.encoded, c->bytes.data() + card.at, card.size) != card.slot) {
-            reload(); // cannot be: the index was not to change meanwhile
-            return;
-        }
+    } catch (...) {
+        // Half taken in (no room left for 32-bit references): read anew.
+        reload();
+        throw;
     }
     for (int sort = 0; sort < 3; ++sort)
         if (m_orderLoaded[size_t(sort)]) {

@@ -836,6 +836,12 @@ private slots:
             core::IndexCatchUp cancelled(fresh, [](std::unique_ptr<core::SearchIndex::CatchUp>, const QString &) {});
         }
         QVERIFY(fresh->index.wantsCatchUp() && fresh->index.ready());
+        // One that failed (its connection lost) has the index read anew, not half taken in.
+        const std::shared_ptr<core::OwnIndex> failing = build(d.path);
+        testdb::exec(d.path, QStringLiteral("UPDATE base SET dep = 'Ц' WHERE fam < 'Карт100'"));
+        QVERIFY(failing->index.find(f, ListSort::Name) && failing->index.wantsCatchUp());
+        failing->index.takeCatchUp(nullptr);
+        QVERIFY(failing->index.wantsRebuild() && !failing->index.find(f, ListSort::Name));
         // Taken in, it moves the mark of settled transactions on, but not
         // past one still running: its change is found once committed.
         catchUp(fresh);
@@ -1052,6 +1058,19 @@ private slots:
         QCOMPARE(indexed, QList<bool>({true, true}));
         QCOMPARE(shown(), literal());
         QVERIFY(shown().size() != stood);
+        // Typed meanwhile: the list as it stood, never half of the change.
+        const QStringList stoodRows = shown();
+        core::SearchIndex::mostChangesHere = 100;
+        other.iSQL.execute();
+        other.IBTrans.commit();
+        list.search(f, ListSort::Name);
+        list.finish();
+        QVERIFY(list.indexReady());
+        QCOMPARE(shown(), stoodRows);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), literal(), 5000);
+        core::SearchIndex::mostChangesHere = 2000;
+        QVERIFY(shown() != stoodRows);
+        QVERIFY(!indexed.contains(false));
         // Where they must be placed by asking the database, too many to take
         // in at once: the list stays as it was (no statement scanning every
         // card) until the index is read again beside the window, then shows them.
