@@ -51,24 +51,26 @@ bool ChangeWatch::look()
             return false;
         m_started = false;
     }
-    if (!m_started || m_settleNow || m_settledAt.elapsed() >= kSettleEveryMs) {
+    // Transactions older than the oldest one running have all committed or
+    // gone: their rows are in. The mark moves on to it once the log has
+    // been read from the old mark, so that a transaction below the new mark
+    // that committed since the last look is still told.
+    std::optional<qint64> settle;
+    // After a look that read many rows, the next one settles (not more than
+    // once a second: a long transaction may keep the rows above the mark).
+    if (!m_started || (m_settleNow && m_settledAt.elapsed() >= 1000) || m_settledAt.elapsed() >= kSettleEveryMs) {
         m_settleNow = false;
-        // Transactions older than the oldest one running have all committed
-        // or gone: their rows are in, and need not be remembered.
-        qint64 settle = 0;
         {
             db::Rows rows = m_db.read(QStringLiteral("SELECT MON$OLDEST_ACTIVE AS oat FROM MON$DATABASE"));
-            if (rows.next())
-                settle = rows.number(0);
+            settle = rows.next() ? rows.number(0) : 0;
         }
         m_settledAt.start();
-        if (m_started && settle < m_settled) { // another database under the same name
+        if (m_started && *settle < m_settled) { // another database under the same name
             m_started = false;
             m_seen.clear();
         }
-        // The log's rows below the mark are never read again: their pairs go.
-        m_settled = std::max(m_started ? m_settled : settle, settle);
-        m_seen.erase(m_seen.begin(), m_seen.lower_bound({m_settled, std::numeric_limits<qint64>::min()}));
+        if (!m_started) // the first look only takes the log as it stands
+            m_settled = *settle;
     }
     std::optional<db::Rows> rows;
     try {
@@ -88,6 +90,11 @@ bool ChangeWatch::look()
         changed |= m_seen.insert({rows->number(0), rows->number(1)}).second;
     rows.reset();
     m_settleNow = read > kSettleAfterRows;
+    if (settle && *settle > m_settled) {
+        // The log's rows below the mark are never read again: their pairs go.
+        m_settled = *settle;
+        m_seen.erase(m_seen.begin(), m_seen.lower_bound({m_settled, std::numeric_limits<qint64>::min()}));
+    }
     const bool tell = m_started && changed;
     m_started = true;
     return tell;
