@@ -224,6 +224,12 @@ void ListService::catchUpIfWanted()
 {
     if (m_catchUp || !m_index || !m_index->index.wantsCatchUp())
         return;
+    // Another connection makes the engine's lock table grow: where the lock
+    // folder has no room, the index is read anew later (the statement answers).
+    if (!db::isServerPath(m_connection.databaseName) && !db::lockFolderProblem(db::lockFolder()).isEmpty()) {
+        m_index->index.takeCatchUp(nullptr);
+        return;
+    }
     const quint64 which = ++m_catchUps;
     m_catchUp = std::make_unique<IndexCatchUp>(
         m_index, [this, which](std::unique_ptr<SearchIndex::CatchUp> c, const QString &) {

@@ -7,6 +7,7 @@
 #include "db/cp1251.h"
 
 #include <QByteArray>
+#include <unordered_set>
 
 namespace core {
 
@@ -75,8 +76,10 @@ void SearchIndex::syncOrThrow(bool settleDue)
     // Stops past `most` new rows: so many are read again beside the window
     // (or the index is read anew), not here.
     bool tooMany = false;
+    std::unordered_set<qint32> distinct;
     auto readLog = [&] {
         tooMany = false;
+        distinct.clear();
         changed.clear();
         fresh.clear();
         firstChange = std::numeric_limits<qint64>::max();
@@ -91,9 +94,11 @@ void SearchIndex::syncOrThrow(bool settleDue)
             const std::pair<qint64, qint32> change{rows.number(0), qint32(rows.number(1))};
             if (!m_seen.contains(change)) {
                 fresh.push_back(change);
-                changed.push_back(change.second);
                 firstChange = std::min(firstChange, change.first);
-                if (fresh.size() > most) {
+                // A card updated by many statements has as many rows.
+                if (distinct.insert(change.second).second)
+                    changed.push_back(change.second);
+                if (changed.size() > most) {
                     tooMany = true;
                     break;
                 }
@@ -181,6 +186,8 @@ std::unique_ptr<SearchIndex::CatchUp> SearchIndex::readCatchUp(db::Access &db, c
                                                     "FROM base_changes WHERE txn >= :txn"),
                                      {{QStringLiteral("txn"), m_settled}});
              rows.next();) {
+            if (stopped())
+                return false;
             if (rows.number(2)) {
                 if (rows.number(0) > m_settled && !m_seen.contains({rows.number(0), kMarker}))
                     c->readAnew = true;
@@ -277,7 +284,10 @@ std::unique_ptr<SearchIndex::CatchUp> SearchIndex::readCatchUp(db::Access &db, c
         std::vector<uint32_t> &order = c->order[size_t(sort)];
         order.reserve(kept.size() + added.size());
         auto from = kept.cbegin();
-        for (const Added &a : added) {
+        for (size_t i = 0; i < added.size(); ++i) {
+            const Added &a = added[i];
+            if (i % 4096 == 0 && stopped())
+                return nullptr;
             // After the cards of an equal key, as when the database is asked.
             const auto to = std::upper_bound(from, kept.cend(), a, [this, sort](const Added &x, uint32_t s) {
                 bool null = false;
@@ -322,11 +332,15 @@ void SearchIndex::takeCatchUp(std::unique_ptr<CatchUp> c)
             m_order[size_t(sort)].swap(c->order[size_t(sort)]);
             m_positionValid[size_t(sort)] = false;
         }
-    m_seen.insert(c->logged.begin(), c->logged.end());
     if (c->settle > m_settled) {
         m_settled = c->settle;
         m_seen.erase(m_seen.begin(), m_seen.lower_bound({m_settled, std::numeric_limits<qint32>::min()}));
     }
+    // Those below the mark are never read again: an import's million pairs
+    // are not kept only to be let go.
+    for (const auto &pair : c->logged)
+        if (pair.first >= m_settled)
+            m_seen.insert(pair);
     compactIfWasteful();
 }
 
