@@ -165,6 +165,11 @@ private:
     uint32_t put(const Encoded &e, const char *bytes, size_t size);
     // The two at once, for a card read on the searching thread.
     void store(const Cells &cells);
+    // Reads the changed cards (sorted, each once) through the log's rows of
+    // transactions from `fromTxn` on, each card once: `take` stores it (false
+    // stops the read). Which of them were found (the others were deleted).
+    std::vector<bool> readChanged(db::Access &db, const std::vector<qint32> &ids, qint64 fromTxn,
+                                  const std::function<bool(const Cells &, qint32)> &take) const;
     // The changes of a catch-up too large for the searching thread: there,
     // they are read beside it; loaded here, read here at once.
     void catchUpOrReload();

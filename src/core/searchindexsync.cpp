@@ -204,30 +204,22 @@ std::unique_ptr<SearchIndex::CatchUp> SearchIndex::readCatchUp(db::Access &db, c
             return true;
         std::sort(ids.begin(), ids.end());
         ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-        std::vector<bool> found(ids.size());
         auto next = uint32_t(m_slots.size()); // the slots new cards will have, in turn
-        Cells cells;
-        for (db::Rows rows = db.read(QStringLiteral("SELECT ") + kColumnsRead +
-                                         QStringLiteral(" FROM base_changes c JOIN base b ON b.pk_id = c.card "
-                                                        "WHERE c.txn >= :txn"),
-                                     {{QStringLiteral("txn"), firstChange}});
-             rows.next();) {
+        const std::vector<bool> found = readChanged(db, ids, firstChange, [&](const Cells &cells, qint32 id) {
             if (stopped())
                 return false;
-            rows.cells(cells.v);
-            const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
-            if (at == ids.end() || *at != cells.id() || found[size_t(at - ids.begin())])
-                continue;
-            found[size_t(at - ids.begin())] = true;
             CatchUp::Card card;
             card.at = uint32_t(c->bytes.size());
             card.encoded = encode(cells, c->bytes);
             card.size = uint32_t(c->bytes.size() - card.at);
-            card.slot = m_slotOf.find(*at);
+            card.slot = m_slotOf.find(id);
             if (card.slot == SlotOf::kNone)
                 card.slot = next++;
             c->cards.push_back(card);
-        }
+            return true;
+        });
+        if (stopped())
+            return false;
         for (size_t i = 0; i < ids.size(); ++i)
             if (!found[i])
                 if (const uint32_t at = m_slotOf.find(ids[i]); at != SlotOf::kNone) {
@@ -367,25 +359,11 @@ bool SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
             old.push_back(at);
     unplace(old);
     std::vector<uint32_t> placed;
-    std::vector<bool> found(ids.size());
-    Cells cells;
-    // Read through the log's rows, in the snapshot the log was read in: one
-    // statement of the same text each time, whatever the number of cards
-    // (a list of their ids in the statement costs the engine a compilation
-    // and memory of its own each time).
-    for (db::Rows rows = m_db.read(QStringLiteral("SELECT ") + kColumnsRead +
-                                       QStringLiteral(" FROM base_changes c JOIN base b ON b.pk_id = c.card "
-                                                      "WHERE c.txn >= :txn"),
-                                   {{QStringLiteral("txn"), fromTxn}});
-         rows.next();) {
-        rows.cells(cells.v);
-        const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
-        if (at == ids.end() || *at != cells.id() || found[size_t(at - ids.begin())])
-            continue; // taken in before, or met again in a later transaction
-        found[size_t(at - ids.begin())] = true;
+    const std::vector<bool> found = readChanged(m_db, ids, fromTxn, [&](const Cells &cells, qint32 id) {
         store(cells);
-        placed.push_back(m_slotOf.find(*at));
-    }
+        placed.push_back(m_slotOf.find(id));
+        return true;
+    });
     for (size_t i = 0; i < ids.size(); ++i)
         if (!found[i]) // deleted
             drop(ids[i]);
@@ -416,6 +394,31 @@ bool SearchIndex::refresh(const std::vector<qint32> &ids, qint64 fromTxn)
     }
     compactIfWasteful();
     return true;
+}
+
+std::vector<bool> SearchIndex::readChanged(db::Access &db, const std::vector<qint32> &ids, qint64 fromTxn,
+                                           const std::function<bool(const Cells &, qint32)> &take) const
+{
+    std::vector<bool> found(ids.size());
+    Cells cells;
+    // Read through the log's rows, in the snapshot the log was read in: one
+    // statement of the same text each time, whatever the number of cards
+    // (a list of their ids in the statement costs the engine a compilation
+    // and memory of its own each time).
+    for (db::Rows rows = db.read(QStringLiteral("SELECT ") + kColumnsRead +
+                                     QStringLiteral(" FROM base_changes c JOIN base b ON b.pk_id = c.card "
+                                                    "WHERE c.txn >= :txn"),
+                                 {{QStringLiteral("txn"), fromTxn}});
+         rows.next();) {
+        rows.cells(cells.v);
+        const auto at = std::lower_bound(ids.begin(), ids.end(), qint32(cells.id()));
+        if (at == ids.end() || *at != cells.id() || found[size_t(at - ids.begin())])
+            continue; // taken in before, or met again in a later transaction
+        found[size_t(at - ids.begin())] = true;
+        if (!take(cells, *at))
+            break;
+    }
+    return found;
 }
 
 std::string_view SearchIndex::sortKey(const Slot &s, int sort, bool &null) const
