@@ -370,21 +370,24 @@ int measure(const QString &folder, int reps)
         db::IBQuery otherSql(&other.IBDbase, &other.IBTrans);
         other.IBDbase.databaseName = db.IBDbase.databaseName;
         other.IBDbase.open();
+        // A mark added to the departments of `count` cards by the other
+        // connection (the list's rows stay as they are), or taken away again.
+        auto markDepartments = [&](qint64 first, int count, bool on) {
+            otherSql.setSql(QStringLiteral("UPDATE base SET dep = %1 WHERE pk_id BETWEEN :a AND :a + %2")
+                                .arg(on ? QStringLiteral("COALESCE(dep, '') || '#'")
+                                        : QStringLiteral("NULLIF(LEFT(dep, CHAR_LENGTH(dep) - 1), '')"))
+                                .arg(count - 1));
+            otherSql.setParam(QStringLiteral("a"), first);
+            otherSql.execute();
+            other.IBTrans.commit();
+        };
         for (int i = 0; i < std::max(1, reps / 5); ++i) {
             list.search(lexs, ListSort::Name);
             list.finish();
             bool noticed = false;
             const auto c = QObject::connect(&list, &core::ListService::othersChanged, [&] { noticed = true; });
-            // A mark added to their departments (the list's rows stay as they
-            // are), taken away again untimed afterwards.
-            auto mark = [&](bool on) {
-                otherSql.setSql(QStringLiteral("UPDATE base SET dep = %1 WHERE pk_id BETWEEN :a AND :a + 999")
-                                    .arg(on ? QStringLiteral("COALESCE(dep, '') || '#'")
-                                            : QStringLiteral("NULLIF(LEFT(dep, CHAR_LENGTH(dep) - 1), '')")));
-                otherSql.setParam(QStringLiteral("a"), qint64(1 + i * 1000));
-                otherSql.execute();
-                other.IBTrans.commit();
-            };
+            // Taken away again untimed afterwards.
+            auto mark = [&](bool on) { markDepartments(1 + i * 1000, 1000, on); };
             mark(true);
             stall.program << longestStall([&] { return noticed && list.indexReady() && !list.filling(); });
             noticed = false;
@@ -418,14 +421,7 @@ int measure(const QString &folder, int reps)
             list.finish();
             int followed = 0; // the list stays as it stood, then shows them
             const auto c = QObject::connect(&list, &core::ListService::othersChanged, [&] { ++followed; });
-            auto mark = [&](bool on) {
-                otherSql.setSql(QStringLiteral("UPDATE base SET dep = %1 WHERE pk_id BETWEEN :a AND :a + 19999")
-                                    .arg(on ? QStringLiteral("COALESCE(dep, '') || '#'")
-                                            : QStringLiteral("NULLIF(LEFT(dep, CHAR_LENGTH(dep) - 1), '')")));
-                otherSql.setParam(QStringLiteral("a"), qint64(1 + i * 20000));
-                otherSql.execute();
-                other.IBTrans.commit();
-            };
+            auto mark = [&](bool on) { markDepartments(1 + i * 20000, 20000, on); };
             auto settled = [&] { return followed >= 2 && list.indexReady() && !list.filling(); };
             mark(true);
             double whole = 0;
